@@ -1,0 +1,37 @@
+// CreateFile / ReadFile / WriteFile over the handle kinds the system opens by
+// a Windows path: plain files, the write side of a mailslot ("\\.\mailslot\X").
+// Later kinds (COM ports, named pipes) plug into the same calls.
+#pragma once
+#include <cstdint>
+#include "platform/os_handle.h"
+
+enum : uint32_t {
+  OS_GENERIC_READ = 0x80000000u,
+  OS_GENERIC_WRITE = 0x40000000u,
+  OS_FILE_SHARE_READ = 1,
+  OS_FILE_SHARE_WRITE = 2,
+  // dispositions
+  OS_CREATE_NEW = 1,
+  OS_CREATE_ALWAYS = 2,
+  OS_OPEN_EXISTING = 3,
+  OS_OPEN_ALWAYS = 4,
+  OS_TRUNCATE_EXISTING = 5,
+};
+
+// Opens a file or device by Windows path. NULL on failure (last error set;
+// a missing mailslot or file gives OS_ERROR_FILE_NOT_FOUND).
+OsHandle os_CreateFile(const char *path, uint32_t access, uint32_t share, uint32_t disposition,
+                       uint32_t flags);
+
+// Reads at most n bytes. For a mailslot: one whole message; a message longer
+// than n fails with OS_ERROR_INSUFFICIENT_BUFFER and is discarded.
+// 0 on success (with *got set), -1 on failure.
+int os_ReadFile(OsHandle h, void *buf, uint32_t n, uint32_t *got);
+
+// Writes n bytes. For a mailslot: one message; the writer blocks while the
+// slot's queue is full, at most a bounded time (then OS_ERROR_SEM_TIMEOUT).
+// 0 on success (with *written set), -1 on failure.
+int os_WriteFile(OsHandle h, const void *buf, uint32_t n, uint32_t *written);
+
+// The descriptor behind a handle, or -1 when it has none.
+int os_HandleFd(OsHandle h);
