@@ -32,6 +32,8 @@ struct OsSecurityAttributes {
 int os_CloseHandle(OsHandle h);
 
 // Waits until one of n handles (1..OS_MAXIMUM_WAIT_OBJECTS) is signalled.
+// A named mutex (os_mapping.h) can be waited for alone (as os_WaitMutex), not
+// among other handles (OS_WAIT_FAILED, OS_ERROR_INVALID_HANDLE).
 // Returns OS_WAIT_OBJECT_0 + index of the first signalled handle (an
 // auto-reset event is consumed by the wait that returns it), OS_WAIT_TIMEOUT,
 // or OS_WAIT_FAILED. ms = OS_INFINITE waits for ever.
@@ -52,7 +54,11 @@ uint32_t os_GetCurrentThreadId(void);
 
 // Processes. `commandLine` is split as Windows splits a command line (quotes,
 // backslashes); the program is looked up in the folders of PATH when it has no
-// '/' or '\'. The handle is signalled when the process has ended.
+// '/' or '\' (a Windows path is translated); a name ending in ".exe" is also
+// tried without it. The handle is signalled when the process has ended; the
+// process outlives its handle. A process ended by a signal exits with 128 +
+// the signal, one ended by os_TerminateProcess with the code given there.
+// Not found: OS_ERROR_FILE_NOT_FOUND.
 OsHandle os_CreateProcess(const char *commandLine, uint32_t *processId);
 // Starts a program with an explicit argument vector (argv[0] is the program).
 OsHandle os_CreateProcessArgv(const char *const *argv, uint32_t *processId);

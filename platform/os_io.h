@@ -19,7 +19,10 @@ enum : uint32_t {
 };
 
 // Opens a file or device by Windows path. NULL on failure (last error set;
-// a missing mailslot or file gives OS_ERROR_FILE_NOT_FOUND).
+// a missing mailslot or file gives OS_ERROR_FILE_NOT_FOUND). On success the
+// last error is OS_ERROR_ALREADY_EXISTS when OS_CREATE_ALWAYS or
+// OS_OPEN_ALWAYS found the file there, else 0. Share modes are accepted, not
+// enforced; a folder cannot be opened (OS_ERROR_ACCESS_DENIED).
 OsHandle os_CreateFile(const char *path, uint32_t access, uint32_t share, uint32_t disposition,
                        uint32_t flags);
 

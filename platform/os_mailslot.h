@@ -9,9 +9,13 @@
 
 enum : uint32_t { OS_MAILSLOT_WAIT_FOREVER = 0xFFFFFFFFu };
 
-// Creates the read side. maxMessage 0 means any size; readTimeoutMs may be
-// OS_MAILSLOT_WAIT_FOREVER. A slot that another live process holds fails with
+// Creates the read side ("\\.\mailslot\X"). maxMessage 0 means any size (a
+// longer message is dropped unread); readTimeoutMs may be
+// OS_MAILSLOT_WAIT_FOREVER, and a read that times out fails with
+// OS_ERROR_SEM_TIMEOUT. A slot that another live process holds fails with
 // OS_ERROR_ALREADY_EXISTS; a stale one left by a dead process is taken over.
+// The last component of the name may have at most 85 characters
+// (OS_ERROR_FILENAME_EXCED_RANGE); the slot's name goes when its handle closes.
 OsHandle os_CreateMailslot(const char *name, uint32_t maxMessage, uint32_t readTimeoutMs,
                            const OsSecurityAttributes *sa);
 
@@ -19,3 +23,6 @@ OsHandle os_CreateMailslot(const char *name, uint32_t maxMessage, uint32_t readT
 // OS_MAILSLOT_NO_MESSAGE in *next when the slot is empty.
 enum : uint32_t { OS_MAILSLOT_NO_MESSAGE = 0xFFFFFFFFu };
 int os_GetMailslotInfo(OsHandle h, uint32_t *next, uint32_t *count);
+
+// The bound of a blocked mailslot write (3000 ms unless set). For tests only.
+void os_SetMailslotWriteTimeoutForTests(uint32_t ms);

@@ -95,6 +95,18 @@ static void AppendCaseless(std::string &out, const std::string &rest) {
   }
 }
 
+int os_FindEntryCaseless(const char *dir, const char *name, char *out, size_t size) {
+  std::string d(dir), found;
+  struct stat st;
+  if (lstat((d + "/" + name).c_str(), &st) == 0)
+    found = name;
+  else if (!FindCaseless(d, name, found))
+    return os_Fail(OS_ERROR_FILE_NOT_FOUND), -1;
+  if (found.size() + 1 > size) return os_Fail(OS_ERROR_FILENAME_EXCED_RANGE), -1;
+  memcpy(out, found.c_str(), found.size() + 1);
+  return 0;
+}
+
 static int Emit(const std::string &s, char *out, size_t size) {
   if (s.size() + 1 > size) return os_Fail(OS_ERROR_FILENAME_EXCED_RANGE), -1;
   memcpy(out, s.c_str(), s.size() + 1);

@@ -37,3 +37,8 @@ int os_ObjectPath(const char *name, char *out, size_t size);
 // Creates every missing folder of a Linux path (like mkdir -p). 0 or -1.
 int os_MakeFolders(const char *linuxPath);
 
+
+// The entry of folder `dir` (a Linux path) named `name`, or else one whose
+// name matches it ignoring case; its name goes to `out`. 0, or -1
+// (OS_ERROR_FILE_NOT_FOUND, OS_ERROR_FILENAME_EXCED_RANGE).
+int os_FindEntryCaseless(const char *dir, const char *name, char *out, size_t size);

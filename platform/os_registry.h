@@ -10,6 +10,13 @@
 //
 // The calls return 0 (OS_ERROR_SUCCESS) or a Windows error code, as the
 // registry calls of Windows do; they also leave the code in last error.
+// A handle may only do what its access allows (else OS_ERROR_ACCESS_DENIED):
+// OS_KEY_QUERY_VALUE to read and list values, OS_KEY_SET_VALUE to set and
+// delete them, OS_KEY_ENUMERATE_SUB_KEYS to list subkeys, OS_KEY_CREATE_SUB_KEY
+// to create a subkey, OS_KEY_NOTIFY for the change counter. Predefined keys
+// allow everything. A handle that is not open gives OS_ERROR_INVALID_HANDLE.
+// Key paths are names joined by '\' (one trailing '\' is ignored); a leading
+// '\' or an empty name gives OS_ERROR_BAD_PATHNAME.
 #pragma once
 #include <cstdint>
 #include "platform/os_handle.h"
@@ -63,25 +70,30 @@ int32_t os_RegCloseKey(OsHKey key);
 // includes the terminator). A buffer too small gives OS_ERROR_MORE_DATA with
 // *size set. A key deleted since it was opened gives OS_ERROR_KEY_DELETED.
 int32_t os_RegQueryValueEx(OsHKey key, const char *name, uint32_t *type, void *data, uint32_t *size);
+// A REG_SZ or REG_EXPAND_SZ whose size leaves out the terminator is stored with one.
 int32_t os_RegSetValueEx(OsHKey key, const char *name, uint32_t type, const void *data, uint32_t size);
 int32_t os_RegDeleteValue(OsHKey key, const char *name);
-// Deletes a key that has no subkeys (else OS_ERROR_ACCESS_DENIED).
+// Deletes a key that has no subkeys (else OS_ERROR_ACCESS_DENIED); sub ""
+// deletes `root` itself (a hive's root key cannot be deleted); NULL is
+// OS_ERROR_INVALID_PARAMETER.
 int32_t os_RegDeleteKey(OsHKey root, const char *sub);
 
 // Enumeration, in name order (case-insensitive); OS_ERROR_NO_MORE_ITEMS at the end.
-// *nameSize in: buffer size; out: the name's length (without terminator).
+// *nameSize in: buffer size; out: the name's length (without terminator), also
+// with OS_ERROR_MORE_DATA when the buffer is too small for it and its terminator.
 int32_t os_RegEnumKeyEx(OsHKey key, uint32_t index, char *name, uint32_t *nameSize);
 int32_t os_RegEnumValue(OsHKey key, uint32_t index, char *name, uint32_t *nameSize, uint32_t *type,
                         void *data, uint32_t *dataSize);
 
 // The change counter of a key: any change of its values or of its subkeys
-// (created, deleted) makes it grow.
+// (created, deleted) makes it grow. Costs one small read, cheap enough to poll.
 int32_t os_RegGetChangeCount(OsHKey key, uint64_t *count);
 
 // Connects to the registry of another computer: host "\\H" (or "H"); NULL, "",
-// "." or this computer's name is the local registry. Only OS_HKEY_LOCAL_MACHINE
-// and OS_HKEY_USERS may be opened remotely. A host without a folder under
-// ROOT/hosts/ is unreachable (OS_ERROR_BAD_NETPATH).
+// "." or this computer's name is the local registry (*out is then `root`
+// itself). Only OS_HKEY_LOCAL_MACHINE and OS_HKEY_USERS may be opened remotely
+// (else OS_ERROR_INVALID_HANDLE). A host without a folder under ROOT/hosts/
+// (matched ignoring case) is unreachable (OS_ERROR_BAD_NETPATH).
 int32_t os_RegConnectRegistry(const char *host, OsHKey root, OsHKey *out);
 
 // Drops every volatile key of this platform root (of all hosts).

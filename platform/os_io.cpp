@@ -1,0 +1,129 @@
+#include "platform/os_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "platform/os_error.h"
+#include "platform/os_object.h"
+#include "platform/os_path.h"
+
+namespace {
+
+int ReadPlain(OsObject *o, void *buf, uint32_t n, uint32_t *got) {
+  ssize_t r;
+  do r = read(o->fd, buf, n);
+  while (r < 0 && errno == EINTR);
+  if (r < 0) return os_Fail(errno == EBADF ? OS_ERROR_ACCESS_DENIED : os_ErrorFromErrno(errno)), -1;
+  *got = static_cast<uint32_t>(r);  // 0 at the end of the file, as ReadFile
+  return 0;
+}
+
+int WritePlain(OsObject *o, const void *buf, uint32_t n, uint32_t *written) {
+  const char *p = static_cast<const char *>(buf);
+  uint32_t done = 0;
+  while (done < n) {
+    ssize_t w = write(o->fd, p + done, n - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w < 0) {
+      *written = done;
+      return os_Fail(errno == EBADF ? OS_ERROR_ACCESS_DENIED : os_ErrorFromErrno(errno)), -1;
+    }
+    done += static_cast<uint32_t>(w);
+  }
+  *written = done;
+  return 0;
+}
+
+void ClosePlain(OsObject *o) { close(o->fd); }
+
+OsHandle OpenPlain(const char *path, uint32_t access, uint32_t disposition) {
+  int flags = O_CLOEXEC;
+  bool rd = access & OS_GENERIC_READ, wr = access & OS_GENERIC_WRITE;
+  flags |= rd && wr ? O_RDWR : wr ? O_WRONLY : O_RDONLY;
+  bool existed = false;
+  int fd;
+  switch (disposition) {
+    case OS_CREATE_NEW: fd = open(path, flags | O_CREAT | O_EXCL, 0666); break;
+    case OS_OPEN_EXISTING: fd = open(path, flags); break;
+    case OS_TRUNCATE_EXISTING:
+      if (!wr) return os_Fail(OS_ERROR_INVALID_PARAMETER), nullptr;
+      fd = open(path, flags | O_TRUNC);
+      break;
+    case OS_CREATE_ALWAYS:
+    case OS_OPEN_ALWAYS:
+      // Windows reports whether the file was there before.
+      fd = open(path, flags | O_CREAT | O_EXCL, 0666);
+      if (fd < 0 && errno == EEXIST) {
+        existed = true;
+        fd = open(path, flags | (disposition == OS_CREATE_ALWAYS ? O_TRUNC : 0));
+      }
+      break;
+    default: return os_Fail(OS_ERROR_INVALID_PARAMETER), nullptr;
+  }
+  if (fd < 0) {
+    if (errno == EEXIST) return os_Fail(OS_ERROR_FILE_EXISTS), nullptr;
+    if (errno == ENOENT && disposition != OS_OPEN_EXISTING && disposition != OS_TRUNCATE_EXISTING)
+      return os_Fail(OS_ERROR_PATH_NOT_FOUND), nullptr;
+    return os_FailErrno(errno), nullptr;
+  }
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) return close(fd), os_Fail(OS_ERROR_ACCESS_DENIED), nullptr;
+  OsHandle h = os_NewHandle(&g_osFileKind, fd, nullptr);
+  if (!h) return close(fd), nullptr;
+  os_SetLastError(existed ? OS_ERROR_ALREADY_EXISTS : OS_ERROR_SUCCESS);
+  return h;
+}
+
+// Kinds that are opened by path, found by where the path leads under the root.
+struct Opener {
+  const char *prefix;  // relative to the platform root
+  OsHandle (*open)(const char *linuxPath, uint32_t access, uint32_t share, uint32_t disposition, uint32_t flags);
+};
+
+const Opener kOpeners[] = {
+    {"/kernel/mailslot/", os_OpenMailslotWriter},
+};
+
+}  // namespace
+
+const OsKind g_osFileKind = {"file", ReadPlain, WritePlain, nullptr, nullptr, ClosePlain};
+
+OsHandle os_CreateFile(const char *path, uint32_t access, uint32_t share, uint32_t disposition, uint32_t flags) {
+  char lpath[PATH_MAX];
+  if (os_TranslatePath(path, lpath, sizeof lpath) != 0) return nullptr;
+  const char *root = os_Root();
+  size_t rootLen = strlen(root);
+  if (strncmp(lpath, root, rootLen) == 0) {
+    for (const Opener &op : kOpeners)
+      if (strncmp(lpath + rootLen, op.prefix, strlen(op.prefix)) == 0) return op.open(lpath, access, share, disposition, flags);
+  }
+  // Sharing is not enforced on files: every opener may read and write.
+  return OpenPlain(lpath, access, disposition);
+}
+
+int os_ReadFile(OsHandle h, void *buf, uint32_t n, uint32_t *got) {
+  OsObject *o = os_CheckHandle(h, nullptr);
+  if (!o) return -1;
+  uint32_t dummy;
+  if (!got) got = &dummy;
+  *got = 0;
+  if (!o->kind->read) return os_Fail(OS_ERROR_INVALID_FUNCTION), -1;
+  if (!buf && n) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  return o->kind->read(o, buf, n, got);
+}
+
+int os_WriteFile(OsHandle h, const void *buf, uint32_t n, uint32_t *written) {
+  OsObject *o = os_CheckHandle(h, nullptr);
+  if (!o) return -1;
+  uint32_t dummy;
+  if (!written) written = &dummy;
+  *written = 0;
+  if (!o->kind->write) return os_Fail(OS_ERROR_INVALID_FUNCTION), -1;
+  if (!buf && n) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  return o->kind->write(o, buf, n, written);
+}

@@ -1,0 +1,3 @@
+#include "scanner/scan_life.h"
+
+int main(int argc, char **argv) { scan_Main(argc, argv); }

@@ -1,0 +1,155 @@
+// The real Tnwell_SC process driven by the server stand-in.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "framework/notify/ntf_notify.h"
+#include "framework/shm/shm_tables.h"
+#include "platform/os_handle.h"
+#include "tests/support/test_root.h"
+#include "tools/scadasim/sim_world.h"
+
+namespace {
+
+class ScannerProcess : public ::testing::Test {
+ protected:
+  void Build(const SimWorldSpec &spec) {
+    std::string why;
+    ASSERT_EQ(sim_CreateWorld(spec, &why), 0) << why;
+  }
+  void TearDown() override {
+    if (proc) {
+      if (sim_WaitExit(proc, 0) < 0) os_TerminateProcess(proc, 9);
+      sim_WaitExit(proc, 5000);
+      os_CloseHandle(proc);
+    }
+    ntf_Stop();
+    sim_DestroyWorld();
+  }
+  OsHandle Start(const std::vector<std::string> &args) {
+    std::vector<const char *> argv;
+    for (const std::string &a : args) argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    proc = os_CreateProcessArgv(argv.data(), &pid);
+    return proc;
+  }
+  template <typename F>
+  static bool Until(F cond, uint32_t ms) {
+    uint32_t start = os_GetTickCount();
+    while (os_GetTickCount() - start < ms) {
+      if (cond()) return true;
+      os_Sleep(5);
+    }
+    return cond();
+  }
+  OsHandle proc = nullptr;
+  uint32_t pid = 0;
+};
+
+bool Untouched(const DeviceRecord *r) { return r->Running == 0 && r->ProcessId == 0 && r->Ready == 0; }
+
+}  // namespace
+
+TEST_F(ScannerProcess, StartsServesCodesAndStops) {
+  Build(SimWorldSpec{});
+  proc = sim_StartScanner(0, "", &pid);
+  ASSERT_NE(proc, nullptr);
+  DeviceRecord *r = sim_Device(0);
+  ASSERT_TRUE(sim_WaitRunning(0, proc, 10000));
+  EXPECT_EQ(r->ProcessId, pid);
+  ASSERT_TRUE(Until([&] { return r->Ready == 1 && r->Busy == 0 && r->NextScanDue.seconds != 0; }, 10000));
+  EXPECT_EQ(sim_StatusText("TNWELL1"), "");
+
+  ASSERT_TRUE(sim_Watch("D1", 1));
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(sim_Post(pid, NTF_SCAN), 0);
+    EXPECT_TRUE(sim_WaitForChange("D1", 1, 10000)) << "scan " << i;
+  }
+  TimeStamp before = r->NextScanDue;
+  os_Sleep(1100);  // a new aligned scan time (the rate is one second)
+  ASSERT_EQ(sim_Post(pid, NTF_RECONFIGURE), 0);
+  EXPECT_TRUE(sim_WaitForChange("D1", 1, 10000));
+  EXPECT_TRUE(Until([&] { return r->Busy == 0 && r->NextScanDue.seconds != before.seconds; }, 10000));
+  ASSERT_EQ(sim_Post(pid, NTF_INITIALISE_VALUES), 0);
+  EXPECT_TRUE(sim_WaitForChange("D1", 1, 10000));
+  ASSERT_EQ(sim_Post(pid, NTF_RESET_COUNTERS), 0);  // no counters: nothing to do, no failure
+  ASSERT_EQ(sim_Post(pid, NTF_STOP), 0);
+  EXPECT_EQ(sim_WaitExit(proc, 10000), 0);
+  EXPECT_EQ(r->Running, 0);
+  EXPECT_EQ(sim_StatusText("TNWELL1"), "");
+  // Every channel is marked bad on the way out.
+  const uint32_t *words = shm_AreaStatusWords(sim_Area("D1", SHM_AREA_DATA));
+  EXPECT_TRUE(words[0] & CST_BAD);
+  EXPECT_FALSE(std::filesystem::exists(std::string(getenv("PLATFORM_ROOT")) + "/kernel/mailslot/dm_" +
+                                       std::to_string(pid) + ".slt"));
+}
+
+TEST_F(ScannerProcess, CommandLinesWithoutAnInstanceExitQuietly) {
+  Build(SimWorldSpec{});
+  std::string real = tnwtest::BinPath("Tnwell_SC");
+  std::string dir = tnwtest::MakeTempDir("names");
+  std::string plain = dir + "/Tnwellsc";
+  std::filesystem::create_symlink(real, plain);
+  const std::vector<std::vector<std::string>> lines = {
+      {plain, "1"}, {real}, {real, "1", "2"}, {real, "0"}, {real, "7"} /* no such instance */,
+  };
+  for (const auto &args : lines) {
+    ASSERT_NE(Start(args), nullptr);
+    EXPECT_EQ(sim_WaitExit(proc, 10000), 0) << args.size() << " " << args[0];
+    os_CloseHandle(proc);
+    proc = nullptr;
+    EXPECT_TRUE(Untouched(sim_Device(0)));
+    EXPECT_EQ(shm_AttachErrors(), 0);
+    EXPECT_EQ(shm_ErrorTable()->longEntries[0].name[0], 0) << "a status entry was claimed";
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST_F(ScannerProcess, FolderAndConfigurationFailures) {
+  struct Case {
+    const char *what;
+    std::string configEnv;  // TSQ_CURRENT_CONFIG for the scanner ("" = the world's)
+    bool removeConfigFile;
+    std::string status;
+    int exitCode;
+  } cases[] = {
+      {"indirection", "%\\LocalMachine\\SOFTWARE\\Nowhere\\Folder%", false, "CAN'T GET CONFIG DIR -0002", 2},
+      {"missing folder", "C:\\NO\\SUCH\\FOLDER", false, "CAN'T ACCESS CONFIG DIR -0002", 2},
+      {"missing config", "", true, "CAN'T READ CONFIGURATION -0002", 2},
+  };
+  for (const Case &c : cases) {
+    Build(SimWorldSpec{});
+    if (!c.configEnv.empty()) setenv("TSQ_CURRENT_CONFIG", c.configEnv.c_str(), 1);
+    if (c.removeConfigFile) std::filesystem::remove(sim_DeviceFolder(0) + "/config");
+    proc = sim_StartScanner(0, "", &pid);
+    ASSERT_NE(proc, nullptr);
+    EXPECT_EQ(sim_WaitExit(proc, 10000), c.exitCode) << c.what;
+    os_CloseHandle(proc);
+    proc = nullptr;
+    EXPECT_EQ(sim_StatusText("TNWELL1"), c.status) << c.what;
+    EXPECT_EQ(sim_Device(0)->Running, 0) << c.what;
+    sim_DestroyWorld();
+  }
+}
+
+TEST_F(ScannerProcess, OutputAreasNeverInitialise) {
+  SimWorldSpec w;
+  w.devices[0].codes[IO_AO] = "O1";
+  w.devices[0].channels[IO_AO] = 4;
+  Build(w);
+  proc = sim_StartScanner(0, "", &pid);
+  ASSERT_NE(proc, nullptr);
+  ASSERT_TRUE(sim_WaitRunning(0, proc, 10000));
+  ASSERT_TRUE(Until([] { return sim_StatusText("TNWELL1") == "CAN'T INITIALISE DEVICE -0050"; }, 10000));
+  EXPECT_EQ(sim_Device(0)->Busy, 1);
+  os_Sleep(1500);  // retried every second: the process lives on
+  EXPECT_LT(sim_WaitExit(proc, 0), 0);
+  uint32_t start = os_GetTickCount();
+  ASSERT_EQ(sim_Post(pid, NTF_STOP), 0);
+  EXPECT_EQ(sim_WaitExit(proc, 10000), 0);
+  EXPECT_LT(os_GetTickCount() - start, 5000u);
+}

@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/notify/ntf_notify.h"
+#include "platform/os_handle.h"
+#include "platform/os_path.h"
+
+namespace {
+
+std::mutex g_lock;
+std::vector<int32_t> g_codes;
+std::vector<std::thread::id> g_threads;
+
+int Record(int32_t code) {
+  std::lock_guard<std::mutex> g(g_lock);
+  g_codes.push_back(code);
+  g_threads.push_back(std::this_thread::get_id());
+  return 0;
+}
+
+std::vector<int32_t> Codes() {
+  std::lock_guard<std::mutex> g(g_lock);
+  return g_codes;
+}
+
+bool WaitForCount(size_t n, uint32_t ms) {
+  uint32_t start = os_GetTickCount();
+  while (os_GetTickCount() - start < ms) {
+    if (Codes().size() >= n) return true;
+    os_Sleep(2);
+  }
+  return Codes().size() >= n;
+}
+
+// Posts codes from another process, as the server does.
+pid_t PostFromChild(uint32_t pid, const std::vector<int32_t> &codes) {
+  pid_t child = fork();
+  if (child == 0) {
+    for (int32_t c : codes)
+      if (ntf_Post(pid, c) != 0) _exit(1);
+    _exit(0);
+  }
+  return child;
+}
+
+int Reap(pid_t child) {
+  int st = 0;
+  waitpid(child, &st, 0);
+  return WIFEXITED(st) ? WEXITSTATUS(st) : 100;
+}
+
+class NotifyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::lock_guard<std::mutex> g(g_lock);
+    g_codes.clear();
+    g_threads.clear();
+  }
+  void TearDown() override { ntf_Stop(); }
+};
+
+}  // namespace
+
+TEST_F(NotifyTest, WaitBeforeStartOnlySleeps) {
+  uint32_t start = os_GetTickCount();
+  EXPECT_EQ(ntf_Wait(50), 0);
+  EXPECT_GE(os_GetTickCount() - start, 45u);
+  EXPECT_EQ(ntf_HoldDelivery(1), -1);
+}
+
+TEST_F(NotifyTest, StartCreatesTheSlotAndSwapsCallbacks) {
+  errno = 5;
+  EXPECT_EQ(ntf_Start(Record), nullptr);
+  EXPECT_EQ(errno, 0);
+  std::string slot = std::string(os_Root()) + "/kernel/mailslot/dm_" + std::to_string(getpid()) + ".slt";
+  EXPECT_TRUE(std::filesystem::exists(slot));
+  EXPECT_EQ(ntf_Start(Record), Record);
+  ntf_Stop();
+  EXPECT_FALSE(std::filesystem::exists(slot));
+  EXPECT_EQ(ntf_Post(static_cast<uint32_t>(getpid()) + 100000, 31), -1);
+  EXPECT_EQ(errno, 2);  // no such mailslot
+}
+
+TEST_F(NotifyTest, OwnProcessIsServedOnTheCallersThread) {
+  ntf_Start(Record);
+  ASSERT_EQ(ntf_Post(static_cast<uint32_t>(getpid()), 300), 0);
+  ASSERT_EQ(Codes().size(), 1u);
+  EXPECT_EQ(g_threads[0], std::this_thread::get_id());
+  EXPECT_EQ(ntf_LastCode(), 300);
+  ntf_ClearLastCode();
+  EXPECT_EQ(ntf_LastCode(), 0);
+}
+
+TEST_F(NotifyTest, CodesWaitWhileTheGateIsClosed) {
+  ntf_Start(Record);
+  ASSERT_EQ(ntf_HoldDelivery(1), 0);
+  pid_t child = PostFromChild(static_cast<uint32_t>(getpid()), {300, 302, 303, 304, 300});
+  EXPECT_EQ(Reap(child), 0);
+  os_Sleep(100);
+  EXPECT_TRUE(Codes().empty());
+  // The wait opens the gate; the first delivery ends it.
+  EXPECT_EQ(ntf_Wait(5000), 0);
+  ASSERT_TRUE(WaitForCount(5, 5000));
+  EXPECT_EQ(Codes(), (std::vector<int32_t>{300, 302, 303, 304, 300}));
+  EXPECT_NE(g_threads[0], std::this_thread::get_id());
+}
+
+TEST_F(NotifyTest, WaitListHoldsTenHandles) {
+  ntf_Start(Record);
+  std::vector<OsHandle> events;
+  for (int i = 0; i < 10; ++i) events.push_back(os_CreateEvent(true, false));
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(ntf_AddWaitHandle(events[static_cast<size_t>(i)]), 0) << i;
+  EXPECT_EQ(ntf_AddWaitHandle(events[9]), -1);  // the message event is the first of ten
+  EXPECT_EQ(ntf_RemoveWaitHandle(events[9]), -1);
+  // A further handle ends the wait as well.
+  os_SetEvent(events[4]);
+  uint32_t start = os_GetTickCount();
+  EXPECT_EQ(ntf_Wait(5000), 0);
+  EXPECT_LT(os_GetTickCount() - start, 4000u);
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(ntf_RemoveWaitHandle(events[static_cast<size_t>(i)]), 0);
+  for (OsHandle e : events) os_CloseHandle(e);
+}
+
+TEST_F(NotifyTest, NoWakeUpIsLostBetweenExaminationAndWait) {
+  // The main-loop pattern: close the gate, examine, wait. A code posted at any
+  // moment must end the wait that follows or be seen by the examination.
+  ntf_Start(Record);
+  const int kRounds = 300;
+  pid_t child = fork();
+  if (child == 0) {
+    for (int i = 0; i < kRounds; ++i) {
+      if (ntf_Post(static_cast<uint32_t>(getppid()), 300) != 0) _exit(1);
+      usleep(static_cast<useconds_t>((i * 37) % 700));
+    }
+    _exit(0);
+  }
+  size_t seen = 0;
+  uint32_t start = os_GetTickCount();
+  while (seen < static_cast<size_t>(kRounds) && os_GetTickCount() - start < 30000) {
+    ntf_HoldDelivery(1);
+    size_t now = Codes().size();
+    if (now > seen) {
+      seen = now;
+      ntf_HoldDelivery(0);
+      continue;
+    }
+    // A missed wake-up would hang here until the time-out.
+    uint32_t before = os_GetTickCount();
+    ntf_Wait(20000);
+    EXPECT_LT(os_GetTickCount() - before, 10000u) << "slept with a code pending";
+  }
+  EXPECT_EQ(Reap(child), 0);
+  EXPECT_TRUE(WaitForCount(kRounds, 5000));
+  EXPECT_EQ(Codes().size(), static_cast<size_t>(kRounds));
+}
+
+TEST_F(NotifyTest, StopEndsTheListenerAndAllowsARestart) {
+  ntf_Start(Record);
+  ntf_Stop();
+  EXPECT_FALSE(ntf_IsStarted());
+  ntf_Stop();  // twice is harmless
+  ntf_Start(Record);
+  pid_t child = PostFromChild(static_cast<uint32_t>(getpid()), {31});
+  EXPECT_EQ(Reap(child), 0);
+  EXPECT_TRUE(WaitForCount(1, 5000));
+  EXPECT_EQ(Codes(), std::vector<int32_t>{31});
+}

@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/os_env.h"
+#include "platform/os_error.h"
+
+extern char **environ;
+
+namespace {
+
+int Spellings(const char *name) {
+  int n = 0;
+  size_t len = strlen(name);
+  for (char **e = environ; *e; ++e)
+    if (strncasecmp(*e, name, len) == 0 && (*e)[len] == '=') ++n;
+  return n;
+}
+
+TEST(EnvironmentTest, NamesIgnoreCase) {
+  ASSERT_EQ(os_SetEnvironmentVariable("Tnw_Test_Var", "first"), 0);
+  char buf[64];
+  EXPECT_EQ(os_GetEnvironmentVariable("TNW_TEST_VAR", buf, sizeof buf), 5u);
+  EXPECT_STREQ(buf, "first");
+  ASSERT_EQ(os_SetEnvironmentVariable("tnw_test_var", "second"), 0);
+  EXPECT_EQ(Spellings("TNW_TEST_VAR"), 1) << "one variable, whatever the spelling";
+  EXPECT_STREQ(getenv("Tnw_Test_Var"), "second");
+
+  // Too small a buffer: the size needed, terminator included.
+  char small[3] = "xy";
+  EXPECT_EQ(os_GetEnvironmentVariable("tnw_TEST_var", small, sizeof small), 7u);
+  EXPECT_EQ(os_GetEnvironmentVariable("tnw_TEST_var", nullptr, 0), 7u);
+
+  // Spellings that a Linux parent left side by side become one variable.
+  setenv("TNW_TEST_VAR", "third", 1);
+  ASSERT_EQ(Spellings("TNW_TEST_VAR"), 2);
+  ASSERT_EQ(os_SetEnvironmentVariable("tnw_test_VAR", "fourth"), 0);
+  EXPECT_EQ(Spellings("TNW_TEST_VAR"), 1);
+  EXPECT_EQ(os_GetEnvironmentVariable("TNW_TEST_VAR", buf, sizeof buf), 6u);
+  EXPECT_STREQ(buf, "fourth");
+
+  ASSERT_EQ(os_SetEnvironmentVariable("TNW_test_VAR", nullptr), 0);
+  EXPECT_EQ(Spellings("TNW_TEST_VAR"), 0);
+  EXPECT_EQ(os_GetEnvironmentVariable("Tnw_Test_Var", buf, sizeof buf), 0u);
+  EXPECT_EQ(os_GetLastError(), OS_ERROR_ENVVAR_NOT_FOUND);
+
+  ASSERT_EQ(os_SetEnvironmentVariable("TNW_EMPTY", ""), 0);
+  os_SetLastError(99);
+  EXPECT_EQ(os_GetEnvironmentVariable("tnw_empty", buf, sizeof buf), 0u);
+  EXPECT_EQ(os_GetLastError(), OS_ERROR_SUCCESS) << "present but empty";
+  os_SetEnvironmentVariable("TNW_EMPTY", nullptr);
+  EXPECT_EQ(os_SetEnvironmentVariable("A=B", "x"), -1);
+  EXPECT_EQ(os_GetLastError(), OS_ERROR_INVALID_PARAMETER);
+}
+
+TEST(EnvironmentTest, ComputerAndUserNames) {
+  char host[256] = "";
+  ASSERT_EQ(gethostname(host, sizeof host), 0);
+  std::string want(host);
+  want = want.substr(0, want.find('.')).substr(0, 15);
+  for (char &c : want) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+
+  char buf[32];
+  uint32_t size = sizeof buf;
+  ASSERT_EQ(os_GetComputerName(buf, &size), 0);
+  EXPECT_EQ(std::string(buf), want);
+  EXPECT_EQ(size, want.size());
+  EXPECT_STREQ(os_ComputerName(), want.c_str());
+  size = static_cast<uint32_t>(want.size());  // no room for the terminator
+  EXPECT_EQ(os_GetComputerName(buf, &size), -1);
+  EXPECT_EQ(os_GetLastError(), OS_ERROR_BUFFER_OVERFLOW);
+  EXPECT_EQ(size, want.size() + 1);
+
+  std::string lower = want;
+  for (char &c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  EXPECT_TRUE(os_IsLocalHost("."));
+  EXPECT_TRUE(os_IsLocalHost(lower.c_str()));
+  EXPECT_TRUE(os_IsLocalHost("LocalHost"));
+  EXPECT_TRUE(os_IsLocalHost("127.0.0.1"));
+  EXPECT_FALSE(os_IsLocalHost("127.0.0.2"));
+  EXPECT_FALSE(os_IsLocalHost("FARHOST"));
+  EXPECT_FALSE(os_IsLocalHost(""));
+
+  struct passwd *pw = getpwuid(geteuid());
+  std::string user = pw ? pw->pw_name : std::to_string(geteuid());
+  char name[257];
+  size = sizeof name;
+  ASSERT_EQ(os_GetUserName(name, &size), 0);
+  EXPECT_EQ(std::string(name), user);
+  EXPECT_EQ(size, user.size() + 1);
+  size = 1;
+  EXPECT_EQ(os_GetUserName(name, &size), -1);
+  EXPECT_EQ(os_GetLastError(), OS_ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(size, user.size() + 1);
+}
+
+TEST(EnvironmentTest, SystemFolderAndPlatform) {
+  char buf[64];
+  EXPECT_EQ(os_GetSystemDirectory(buf, sizeof buf), 19u);
+  EXPECT_STREQ(buf, "C:\\WINDOWS\\system32");
+  EXPECT_EQ(os_GetSystemDirectory(buf, 19), 20u);
+
+  unsetenv("PLATFORM_WIN9X");
+  EXPECT_FALSE(os_IsWindows9x());
+  setenv("PLATFORM_WIN9X", "1", 1);
+  EXPECT_TRUE(os_IsWindows9x());
+  setenv("PLATFORM_WIN9X", "0", 1);
+  EXPECT_FALSE(os_IsWindows9x());
+  unsetenv("PLATFORM_WIN9X");
+}
+
+}  // namespace

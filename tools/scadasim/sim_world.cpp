@@ -1,0 +1,298 @@
+#include "tools/scadasim/sim_world.h"
+
+#include <strings.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "framework/notify/ntf_notify.h"
+#include "framework/shm/shm_segment.h"
+#include "platform/os_env.h"
+#include "platform/os_error.h"
+#include "platform/os_path.h"
+
+namespace {
+
+struct World {
+  bool live = false;
+  SimWorldSpec spec;
+  std::vector<std::string> segments;  // every segment made, for the end
+  std::vector<std::string> folders;   // device folders made (Linux paths)
+  DeviceRecord *devices = nullptr;
+};
+
+World g_world;
+std::atomic<uint64_t> g_changes;  // code 32 notices received by this process
+
+int OnCode(int32_t code) {
+  if (code == NTF_DATA_CHANGED) g_changes += 1;
+  return 0;
+}
+
+bool Fail(std::string *why, const std::string &text) {
+  if (why) *why = text + " (error " + std::to_string(errno) + ")";
+  return false;
+}
+
+void *Make(const std::string &name, uint32_t payload, std::string *why) {
+  void *seg = shm_CreateSegmentWithWaiters(name.c_str(), payload);
+  if (!seg) {
+    Fail(why, "cannot create segment " + name);
+    return nullptr;
+  }
+  g_world.segments.push_back(name);
+  return seg;
+}
+
+void PutText(char *dst, size_t room, const std::string &s) {
+  memset(dst, 0, room);
+  memcpy(dst, s.data(), std::min(room, s.size()));
+}
+
+bool IsAnalogue(int t) { return t == IO_AI || t == IO_AO || t == IO_CI; }
+
+bool MakeAreas(const SimDeviceSpec &d, std::string *why) {
+  for (int t = 0; t < IO_TYPE_COUNT; ++t) {
+    if (d.codes[t].empty()) continue;
+    std::string code = d.codes[t];
+    for (char &c : code) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    uint32_t n = d.channels[t], width = IsAnalogue(t) ? 8 : 4;
+    uint32_t payload = 20 + n * width + (d.descriptionBlocks ? n * CHAN_DESCRIPTION_BLOCK : 0);
+    void *data = Make("dm_" + code, payload, why);
+    if (!data) return false;
+    ChannelAreaHeader *h = shm_AreaHeader(data);
+    memcpy(h->code, code.data(), 2);
+    h->entryWidth = static_cast<uint16_t>(width);
+    h->count = static_cast<uint16_t>(n);
+    uint32_t *status = shm_AreaStatusWords(data);
+    for (uint32_t i = 0; i < n; ++i) status[i] = CST_BAD | (IsAnalogue(t) ? static_cast<uint32_t>(CST_ANALOGUE) : 0u);
+
+    void *conf = Make("dm_" + code + "_conf", n * CHAN_RECORD_SIZE, why);
+    if (!conf) return false;
+    for (uint32_t i = 0; i < n; ++i) {
+      uint8_t *r = shm_AreaRecords(conf) + i * CHAN_RECORD_SIZE;
+      char tag[16];
+      snprintf(tag, sizeof tag, "%s%03u", chan_KindShortName(t), i + 1);
+      for (char *p = tag; *p; ++p) *p = static_cast<char>(toupper(static_cast<unsigned char>(*p)));
+      memcpy(r, tag, std::min<size_t>(8, strlen(tag)));
+      r[24] = static_cast<uint8_t>(t);
+      r[28] |= 0x01;  // Enable
+    }
+    uint32_t row = (n + 7) / 8, rows = 1 + static_cast<uint32_t>(g_world.spec.loggers.size());
+    if (!Make("dm_" + code + "_event", row * rows, why)) return false;
+  }
+  return true;
+}
+
+bool WriteBytes(const std::string &path, const void *data, size_t n) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f.write(static_cast<const char *>(data), static_cast<std::streamsize>(n));
+  return static_cast<bool>(f);
+}
+
+bool WriteConfigFolder(const SimDeviceSpec &d, std::string *why) {
+  char root[4096];
+  if (os_TranslatePath(g_world.spec.configFolder.c_str(), root, sizeof root) != 0)
+    return Fail(why, "bad configuration folder " + g_world.spec.configFolder);
+  std::string dir = std::string(root) + "/" + d.folder;
+  std::error_code ec;
+  bool existed = std::filesystem::exists(dir, ec);
+  std::filesystem::create_directories(dir, ec);
+  if (ec) return Fail(why, "cannot create " + dir);
+  if (!existed) g_world.folders.push_back(dir);
+  uint8_t config[1 + DEVICE_CONFIG_SIZE] = {};
+  config[0] = 1;  // AutoEnable
+  uint8_t *c = config + 1;
+  memcpy(c + 0, &d.scanRate, 4);
+  memcpy(c + 4, &d.baudRate, 4);
+  PutText(reinterpret_cast<char *>(c + 8), 6, d.comPort);
+  c[16] = d.parity;
+  memcpy(c + 20, &d.dataBits, 4);
+  if (!WriteBytes(dir + "/config", config, sizeof config)) return Fail(why, "cannot write " + dir + "/config");
+  uint8_t save[6] = {d.saveOutputs, d.saveByTag};
+  memcpy(save + 2, &d.saveRate, 4);
+  if (!WriteBytes(dir + "/saveconfig", save, sizeof save)) return Fail(why, "cannot write saveconfig");
+  for (int t = 0; t < IO_TYPE_COUNT; ++t)
+    if (!d.codes[t].empty() && !WriteBytes(dir + "/" + chan_KindShortName(t), "", 0))
+      return Fail(why, "cannot write channel file");
+  return true;
+}
+
+}  // namespace
+
+int sim_CreateWorld(const SimWorldSpec &spec, std::string *why) {
+  if (g_world.live) sim_DestroyWorld();
+  g_world = World{};
+  g_world.spec = spec;
+  g_world.live = true;
+  const int32_t nd = static_cast<int32_t>(spec.devices.size());
+  const int32_t np = static_cast<int32_t>(spec.processors.size());
+  const int32_t nl = static_cast<int32_t>(spec.loggers.size());
+
+  void *dev = Make("dm_device", 4 + nd * (788 + (spec.statisticsCodes ? 2 : 0)), why);
+  if (!dev) return sim_DestroyWorld(), -1;
+  memcpy(shm_Payload(dev), &nd, 4);
+  g_world.devices = reinterpret_cast<DeviceRecord *>(shm_Payload(dev) + 4);
+  char *stats = reinterpret_cast<char *>(g_world.devices + nd);
+  for (int32_t i = 0; i < nd; ++i) {
+    const SimDeviceSpec &d = spec.devices[static_cast<size_t>(i)];
+    DeviceRecord *r = &g_world.devices[i];
+    PutText(r->Name, sizeof r->Name, d.name);
+    PutText(r->StatusName, sizeof r->StatusName, d.statusName);
+    r->Instance = d.instance;
+    PutText(r->Folder, sizeof r->Folder, d.folder);
+    for (int t = 0; t < IO_TYPE_COUNT; ++t) PutText(r->IoCodes[t], 2, d.codes[t]);
+    if (spec.statisticsCodes) PutText(stats + 2 * i, 2, d.statsCode);
+  }
+
+  void *proc = Make("dm_datproc", 4 + np * 60, why);
+  if (!proc) return sim_DestroyWorld(), -1;
+  memcpy(shm_Payload(proc), &np, 4);
+  for (int32_t i = 0; i < np; ++i) {
+    const SimProcessorSpec &p = spec.processors[static_cast<size_t>(i)];
+    DataProcessorRecord *r = reinterpret_cast<DataProcessorRecord *>(shm_Payload(proc) + 4) + i;
+    PutText(r->Name, sizeof r->Name, p.name);
+    PutText(r->NameText, sizeof r->NameText, p.text);
+    PutText(r->Code, 2, p.code);
+    r->Kind = p.kind;
+    r->Enabled = p.enabled;
+    r->Flag = p.flag;
+    r->ProcessId = p.processId;
+  }
+
+  void *log = Make("dm_loggers", 4 + nl * 172, why);
+  if (!log) return sim_DestroyWorld(), -1;
+  memcpy(shm_Payload(log), &nl, 4);
+  for (int32_t i = 0; i < nl; ++i) {
+    LoggerRecord *r = reinterpret_cast<LoggerRecord *>(shm_Payload(log) + 4) + i;
+    PutText(r->Name, sizeof r->Name, spec.loggers[static_cast<size_t>(i)]);
+    r->Enabled = 1;
+  }
+
+  int32_t ne = spec.errorEntries;
+  uint32_t errLength = 4 + static_cast<uint32_t>(ne) * (spec.shortErrorTable ? 57 : 443);
+  void *err = Make("dm_errors", errLength, why);
+  if (!err) return sim_DestroyWorld(), -1;
+  memcpy(shm_Payload(err), &ne, 4);
+
+  void *status = Make("dm_status", 4, why);
+  if (!status) return sim_DestroyWorld(), -1;
+
+  for (const SimDeviceSpec &d : spec.devices) {
+    if (!MakeAreas(d, why)) return sim_DestroyWorld(), -1;
+    if (d.writeConfigFiles && !WriteConfigFolder(d, why)) return sim_DestroyWorld(), -1;
+  }
+  os_SetEnvironmentVariable("TSQ_CURRENT_CONFIG", spec.configFolder.c_str());
+  return 0;
+}
+
+void sim_DestroyWorld(void) {
+  for (auto it = g_world.segments.rbegin(); it != g_world.segments.rend(); ++it) shm_DestroySegment(it->c_str());
+  std::error_code ec;
+  for (const std::string &f : g_world.folders) std::filesystem::remove_all(f, ec);
+  shm_ForgetTables();
+  g_world = World{};
+}
+
+DeviceRecord *sim_Device(int index) {
+  if (!g_world.live || index < 0 || index >= static_cast<int>(g_world.spec.devices.size())) return nullptr;
+  return &g_world.devices[index];
+}
+
+void *sim_Area(const std::string &code, ShmAreaKind kind) {
+  static const char *const suffix[3] = {"", "_conf", "_event"};
+  std::string name = "dm_" + code + suffix[kind];
+  for (size_t i = 3; i < 5 && i < name.size(); ++i) name[i] = static_cast<char>(toupper(static_cast<unsigned char>(name[i])));
+  return shm_OpenSegment(name.c_str());
+}
+
+std::string sim_DeviceFolder(int index) {
+  char root[4096];
+  if (!sim_Device(index) || os_TranslatePath(g_world.spec.configFolder.c_str(), root, sizeof root) != 0) return "";
+  return std::string(root) + "/" + g_world.spec.devices[static_cast<size_t>(index)].folder;
+}
+
+std::string sim_StatusText(const std::string &statusName) {
+  if (shm_AttachErrors() != 0) return "";
+  const ShmErrorTable *t = shm_ErrorTable();
+  for (int32_t i = 0; i < t->count; ++i) {
+    if (t->longEntries) {
+      const DriverStatusEntry &e = t->longEntries[i];
+      if (strncasecmp(e.name, statusName.c_str(), sizeof e.name) == 0)
+        return std::string(e.message, strnlen(e.message, sizeof e.message));
+    } else {
+      const ShortDriverStatusEntry &e = t->shortEntries[i];
+      if (strncasecmp(e.name, statusName.c_str(), sizeof e.name) == 0)
+        return std::string(e.message, strnlen(e.message, sizeof e.message));
+    }
+  }
+  return "";
+}
+
+OsHandle sim_StartScanner(int index, const std::string &program, uint32_t *pid) {
+  const DeviceRecord *r = sim_Device(index);
+  if (!r) return errno = EINVAL, nullptr;
+  std::string prog = program;
+  if (prog.empty()) {
+    const char *bin = getenv("TNW_BIN");
+    if (bin && *bin) {
+      prog = std::string(bin) + "/Tnwell_SC";
+    } else {
+      char self[4096];
+      os_GetModuleFileName(self, sizeof self);
+      prog = std::filesystem::path(self).parent_path().string() + "/Tnwell_SC";
+    }
+  }
+  std::string instance = std::to_string(r->Instance);
+  const char *argv[] = {prog.c_str(), instance.c_str(), nullptr};
+  return os_CreateProcessArgv(argv, pid);
+}
+
+bool sim_WaitRunning(int index, OsHandle process, uint32_t ms) {
+  const DeviceRecord *r = sim_Device(index);
+  uint32_t start = os_GetTickCount();
+  while (os_GetTickCount() - start < ms) {
+    uint32_t code = 0;
+    if (r && r->Running == 1 && r->ProcessId != 0) return true;
+    if (process && os_GetExitCodeProcess(process, &code) == 0 && code != OS_STILL_ACTIVE) return false;
+    os_Sleep(5);
+  }
+  return false;
+}
+
+int64_t sim_WaitExit(OsHandle process, uint32_t ms) {
+  if (os_WaitForSingleObject(process, ms) != OS_WAIT_OBJECT_0) return -1;
+  uint32_t code = 0;
+  if (os_GetExitCodeProcess(process, &code) != 0) return -1;
+  return code;
+}
+
+int sim_Post(uint32_t pid, int32_t code) { return ntf_Post(pid, code); }
+
+bool sim_Watch(const std::string &code, int slot) {
+  if (!ntf_IsStarted()) ntf_Start(OnCode);
+  void *area = sim_Area(code, SHM_AREA_DATA);
+  return area && shm_ClaimWaiter(area, slot) >= 0;
+}
+
+uint64_t sim_ChangeNotices(void) { return g_changes.load(); }
+
+bool sim_WaitForChange(const std::string &code, int slot, uint32_t ms) {
+  void *area = sim_Area(code, SHM_AREA_DATA);
+  if (!area || !ntf_IsStarted()) return false;
+  uint64_t before = g_changes.load();
+  uint32_t start = os_GetTickCount();
+  for (;;) {
+    uint32_t spent = os_GetTickCount() - start;
+    if (spent >= ms) return g_changes.load() != before;
+    int r = shm_WaitChangeFor(area, slot, ms - spent);
+    if (r < 0) return false;
+    if (r == 1 || g_changes.load() != before) return true;
+  }
+}

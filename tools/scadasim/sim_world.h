@@ -1,0 +1,83 @@
+// scadasim: the SCADA server stand-in, as a library for tests and tools.
+//
+// It makes a server world in the platform root (the five tables, each
+// device's channel areas, the device records, the configuration folders and
+// the environment), starts scanners, posts codes, reads what they publish and
+// removes every object it made when the world ends.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "framework/shm/shm_areas.h"
+#include "framework/shm/shm_tables.h"
+#include "platform/os_handle.h"
+
+struct SimDeviceSpec {
+  std::string name = "Tnwell";       // driver name in the record (first 5 characters count)
+  std::string statusName = "TNWELL1";
+  uint16_t instance = 1;
+  std::string folder = "TNWELL1";    // configuration sub-folder
+  // Two-letter area codes of AI, DI, AO, DO, CI ("" = none) and channel counts.
+  std::string codes[IO_TYPE_COUNT] = {"A1", "D1", "", "", ""};
+  uint16_t channels[IO_TYPE_COUNT] = {8, 16, 0, 0, 0};
+  bool descriptionBlocks = false;     // data areas with room for description blocks
+  std::string statsCode;              // "" = no statistics channels
+  uint32_t scanRate = 1000;
+  uint32_t baudRate = 9600;
+  std::string comPort;                // "" = "COM%d:" by instance
+  uint8_t parity = 0;
+  uint32_t dataBits = 8;
+  bool writeConfigFiles = true;       // device folder with config, saveconfig and channel files
+  uint8_t saveOutputs = 0, saveByTag = 0;
+  uint32_t saveRate = 0;
+};
+
+struct SimProcessorSpec {
+  std::string name;   // "SYSER", "ALARM", "DERIVED", ...
+  std::string text;
+  std::string code;
+  uint8_t kind = 0, enabled = 1, flag = 0;
+  uint32_t processId = 0;
+};
+
+struct SimWorldSpec {
+  std::vector<SimDeviceSpec> devices = {SimDeviceSpec{}};
+  std::vector<SimProcessorSpec> processors;
+  std::vector<std::string> loggers;
+  int errorEntries = 16;
+  bool shortErrorTable = false;           // a dm_errors table of short entries only
+  std::string configFolder = "C:\\TESSARINE\\CONFIG";
+  bool statisticsCodes = true;            // dm_device carries the statistics codes
+};
+
+// Makes the world. 0, or -1 with a message in *why.
+int sim_CreateWorld(const SimWorldSpec &spec, std::string *why);
+// Removes every segment, mutex and folder the world made.
+void sim_DestroyWorld(void);
+
+DeviceRecord *sim_Device(int index);
+void *sim_Area(const std::string &code, ShmAreaKind kind);
+// The device folder (Linux path) of device `index`.
+std::string sim_DeviceFolder(int index);
+// The status text of a status entry ("" when none).
+std::string sim_StatusText(const std::string &statusName);
+
+// Starts a scanner for device `index`; program defaults to Tnwell_SC beside
+// this program. The process handle, or NULL.
+OsHandle sim_StartScanner(int index, const std::string &program, uint32_t *pid);
+// Waits until the device record shows the scanner running with its pid, or
+// the process ended; true when running.
+bool sim_WaitRunning(int index, OsHandle process, uint32_t ms);
+// Waits for a process to end; its exit code, or -1 on time-out.
+int64_t sim_WaitExit(OsHandle process, uint32_t ms);
+
+int sim_Post(uint32_t pid, int32_t code);
+
+// Claims waiter slot `slot` (1-10) of a data area for this process.
+bool sim_Watch(const std::string &code, int slot);
+// Waits as that waiter for code 32: true when a change arrived within ms
+// (one counted while nobody waited is taken at once).
+bool sim_WaitForChange(const std::string &code, int slot, uint32_t ms);
+// Code 32 notices this process has received so far.
+uint64_t sim_ChangeNotices(void);
