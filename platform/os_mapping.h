@@ -5,6 +5,10 @@
 // recursive, robust mutex in its own small file at ROOT/kernel/ + its name: a
 // holder that dies leaves it usable, and the next wait acquires it with
 // OS_WAIT_ABANDONED_0.
+//
+// Unlike Windows, names are not counted: a mapping or mutex stays until
+// os_DeleteFileMapping / os_DeleteMutex, also after its last handle is closed,
+// so probe with the Open calls, which never create.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -79,11 +79,15 @@ void *ReaperMain(void *arg) {
   siginfo_t si;
   memset(&si, 0, sizeof si);
   int rc;
-  do rc = waitid(P_PID, static_cast<id_t>(p->pid), &si, WEXITED);
+  // Wait for the end but reap only under the lock, so that a termination
+  // under the lock never signals a recycled pid.
+  do rc = waitid(P_PID, static_cast<id_t>(p->pid), &si, WEXITED | WNOWAIT);
   while (rc != 0 && errno == EINTR);
   {
     std::lock_guard<std::mutex> guard(p->lock);
     if (!p->reaped) {
+      memset(&si, 0, sizeof si);
+      rc = waitid(P_PID, static_cast<id_t>(p->pid), &si, WEXITED | WNOHANG);
       p->code = rc == 0 ? CodeOf(p, si) : 0;
       p->reaped = true;
     }

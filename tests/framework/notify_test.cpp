@@ -9,10 +9,12 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include <algorithm>
 
 #include "framework/notify/ntf_notify.h"
 #include "platform/os_handle.h"
 #include "platform/os_path.h"
+#include "tests/support/poster.h"
 
 namespace {
 
@@ -41,23 +43,6 @@ bool WaitForCount(size_t n, uint32_t ms) {
   return Codes().size() >= n;
 }
 
-// Posts codes from another process, as the server does.
-pid_t PostFromChild(uint32_t pid, const std::vector<int32_t> &codes) {
-  pid_t child = fork();
-  if (child == 0) {
-    for (int32_t c : codes)
-      if (ntf_Post(pid, c) != 0) _exit(1);
-    _exit(0);
-  }
-  return child;
-}
-
-int Reap(pid_t child) {
-  int st = 0;
-  waitpid(child, &st, 0);
-  return WIFEXITED(st) ? WEXITSTATUS(st) : 100;
-}
-
 class NotifyTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -66,6 +51,9 @@ class NotifyTest : public ::testing::Test {
     g_threads.clear();
   }
   void TearDown() override { ntf_Stop(); }
+  // Another process that posts, as the server does; made before any thread.
+  tnwtest::Poster poster;
+  uint32_t self = static_cast<uint32_t>(getpid());
 };
 
 }  // namespace
@@ -103,8 +91,7 @@ TEST_F(NotifyTest, OwnProcessIsServedOnTheCallersThread) {
 TEST_F(NotifyTest, CodesWaitWhileTheGateIsClosed) {
   ntf_Start(Record);
   ASSERT_EQ(ntf_HoldDelivery(1), 0);
-  pid_t child = PostFromChild(static_cast<uint32_t>(getpid()), {300, 302, 303, 304, 300});
-  EXPECT_EQ(Reap(child), 0);
+  EXPECT_EQ(poster.Post(self, {300, 302, 303, 304, 300}), 0);
   os_Sleep(100);
   EXPECT_TRUE(Codes().empty());
   // The wait opens the gate; the first delivery ends it.
@@ -135,14 +122,16 @@ TEST_F(NotifyTest, NoWakeUpIsLostBetweenExaminationAndWait) {
   // moment must end the wait that follows or be seen by the examination.
   ntf_Start(Record);
   const int kRounds = 300;
-  pid_t child = fork();
-  if (child == 0) {
-    for (int i = 0; i < kRounds; ++i) {
-      if (ntf_Post(static_cast<uint32_t>(getppid()), 300) != 0) _exit(1);
+  // Small batches at uneven intervals, so codes land in every phase of the loop.
+  std::thread feeder([&] {
+    int sent = 0;
+    for (int i = 0; sent < kRounds; ++i) {
+      int n = std::min(1 + i % 4, kRounds - sent);
+      EXPECT_EQ(poster.Post(self, std::vector<int32_t>(static_cast<size_t>(n), 300)), 0);
+      sent += n;
       usleep(static_cast<useconds_t>((i * 37) % 700));
     }
-    _exit(0);
-  }
+  });
   size_t seen = 0;
   uint32_t start = os_GetTickCount();
   while (seen < static_cast<size_t>(kRounds) && os_GetTickCount() - start < 30000) {
@@ -158,7 +147,7 @@ TEST_F(NotifyTest, NoWakeUpIsLostBetweenExaminationAndWait) {
     ntf_Wait(20000);
     EXPECT_LT(os_GetTickCount() - before, 10000u) << "slept with a code pending";
   }
-  EXPECT_EQ(Reap(child), 0);
+  feeder.join();
   EXPECT_TRUE(WaitForCount(kRounds, 5000));
   EXPECT_EQ(Codes().size(), static_cast<size_t>(kRounds));
 }
@@ -169,8 +158,7 @@ TEST_F(NotifyTest, StopEndsTheListenerAndAllowsARestart) {
   EXPECT_FALSE(ntf_IsStarted());
   ntf_Stop();  // twice is harmless
   ntf_Start(Record);
-  pid_t child = PostFromChild(static_cast<uint32_t>(getpid()), {31});
-  EXPECT_EQ(Reap(child), 0);
+  EXPECT_EQ(poster.Post(self, {31}), 0);
   EXPECT_TRUE(WaitForCount(1, 5000));
   EXPECT_EQ(Codes(), std::vector<int32_t>{31});
 }

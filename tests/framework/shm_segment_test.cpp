@@ -238,12 +238,20 @@ TEST_F(NoticeTest, WaiterConsumesPendingChangesAndWakesOnNotice) {
   // A change while nobody waits is counted, then consumed at once.
   ASSERT_EQ(shm_NotifyChange(seg, 2), 0);
   EXPECT_EQ(shm_WaitChangeFor(seg, 2, 5000), 1);
-  // Another process's notice wakes the wait.
+  // Another process's notice wakes the wait. The child is forked while this
+  // process has no listener thread.
+  ntf_Stop();
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
   pid_t child = fork();
   if (child == 0) {
+    char c;
+    if (read(go[0], &c, 1) != 1) _exit(2);
     usleep(200 * 1000);
     _exit(shm_NotifyChange(seg, 0) == 0 ? 0 : 1);
   }
+  ntf_Start(CountChanges);
+  ASSERT_EQ(write(go[1], "g", 1), 1);
   uint32_t start = os_GetTickCount();
   EXPECT_EQ(shm_WaitChangeFor(seg, 2, 10000), 0);
   EXPECT_LT(os_GetTickCount() - start, 9000u);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -20,6 +21,7 @@
 #include "scanner/pump_handlers.h"
 #include "scanner/scan_life.h"
 #include "scanner/scan_state.h"
+#include "tests/support/poster.h"
 #include "tools/scadasim/sim_world.h"
 
 namespace {
@@ -79,6 +81,7 @@ void ResetScanState() {
 class LoopTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    poster = std::make_unique<tnwtest::Poster>();  // before any thread of this test
     oldCwd = std::filesystem::current_path();
     std::string why;
     ASSERT_EQ(sim_CreateWorld(SimWorldSpec{}, &why), 0) << why;
@@ -121,6 +124,7 @@ class LoopTest : public ::testing::Test {
     std::filesystem::current_path(oldCwd);
     sim_DestroyWorld();
     ResetScanState();
+    poster.reset();
   }
 
   static std::vector<std::string> Events() {
@@ -160,6 +164,7 @@ class LoopTest : public ::testing::Test {
   static void Post(int32_t code) { ASSERT_EQ(ntf_Post(static_cast<uint32_t>(getpid()), code), 0); }
 
   std::filesystem::path oldCwd;
+  std::unique_ptr<tnwtest::Poster> poster;
   std::thread loop;
   PumpInitHandler savedInit[IO_TYPE_COUNT];
   PumpReadHandler savedRead[IO_TYPE_COUNT];
@@ -249,47 +254,36 @@ TEST_F(LoopTest, OutputsAreSavedOnlyWhenANotificationWakesTheLoop) {
 TEST_F(LoopTest, NotificationStressLosesNothing) {
   // A writer process posts random mixes as fast as it can, in bursts; after
   // each burst the loop must drain to idle, and every scan code is counted once.
-  int toChild[2], toParent[2];
-  ASSERT_EQ(pipe(toChild), 0);
-  ASSERT_EQ(pipe(toParent), 0);
-  const int kBursts = 20;
-  uint32_t self = static_cast<uint32_t>(getpid());
-  pid_t child = fork();
-  if (child == 0) {
-    std::mt19937 rng(12345);
-    const int32_t mix[] = {300, 300, 300, 300, 302, 303, 304};
-    uint32_t scans = 0;
-    for (int b = 0; b < kBursts; ++b) {
-      int n = 1 + static_cast<int>(rng() % 60);
-      for (int i = 0; i < n; ++i) {
-        int32_t code = mix[rng() % 7];
-        if (ntf_Post(self, code) != 0) _exit(1);
-        if (code == 300) ++scans;
-      }
-      if (write(toParent[1], &scans, sizeof scans) != sizeof scans) _exit(2);
-      char go;
-      if (read(toChild[0], &go, 1) != 1) _exit(3);
+  const uint32_t self = static_cast<uint32_t>(getpid());
+  std::mt19937 rng(12345);
+  const int32_t mix[] = {300, 300, 300, 300, 302, 303, 304};
+  uint64_t posted = 0;
+  for (int b = 0; b < 20; ++b) {
+    std::vector<int32_t> burst(1 + rng() % 60);
+    for (int32_t &c : burst) {
+      c = mix[rng() % 7];
+      if (c == NTF_SCAN) ++posted;
     }
-    if (ntf_Post(self, 31) != 0) _exit(4);
-    _exit(0);
-  }
-  for (int b = 0; b < kBursts; ++b) {
-    uint32_t posted = 0;
-    ASSERT_EQ(read(toParent[0], &posted, sizeof posted), static_cast<ssize_t>(sizeof posted));
+    ASSERT_EQ(poster->Post(self, burst), 0) << "burst " << b;
     // Every code posted so far reaches the signal handler exactly once...
     uint32_t start = os_GetTickCount();
     while (g_scanCodes.load() < posted && os_GetTickCount() - start < 10000) os_Sleep(2);
+    os_Sleep(20);
     EXPECT_EQ(g_scanCodes.load(), posted) << "burst " << b;
     // ...and the loop never sleeps with work pending.
     EXPECT_TRUE(Idle(10000)) << "burst " << b;
-    ASSERT_EQ(write(toChild[1], "g", 1), 1);
   }
+  // The stop is served at once, pending scans or not.
+  Block();
+  ASSERT_EQ(poster->Post(self, {300, 300, 300}), 0);
+  ASSERT_TRUE(WaitInPass());
+  ASSERT_EQ(poster->Post(self, {31}), 0);
   uint32_t start = os_GetTickCount();
+  while (g_scan.run.load() && os_GetTickCount() - start < 10000) os_Sleep(2);
+  Release();
   loop.join();
   EXPECT_LT(os_GetTickCount() - start, 10000u);
-  int st = 0;
-  waitpid(child, &st, 0);
-  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+  EXPECT_EQ(g_scan.pendingScans.load(), 2);
 }
 
 TEST(SaveStepTest, SaveTimeRule) {
