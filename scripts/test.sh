@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds both configurations and runs every test in each.
+# Sets up the machine, builds both configurations and runs every test in each,
+# then builds the fuzz targets and runs each for a bounded time.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc 2>/dev/null || echo 4)
@@ -11,4 +12,23 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 status=0
 (cd "$top/build" && ctest -j "$jobs" --output-on-failure "$@") || status=1
 (cd "$top/build-asan" && ctest -j "$jobs" --output-on-failure "$@") || status=1
+if "$top/scripts/build.sh" fuzz; then
+  mkdir -p "$top/build-fuzz/artifacts"
+  for bin in "$top"/build-fuzz/fuzz/fuzz_*; do
+    name=$(basename "$bin")
+    # New inputs go to a scratch folder; the seed corpus in the tree stays as it is.
+    work=$(mktemp -d)
+    log="$top/build-fuzz/$name.log"
+    if ! "$bin" -max_total_time=20 -timeout=10 -rss_limit_mb=2048 \
+        -artifact_prefix="$top/build-fuzz/artifacts/$name-" \
+        "$work" "$top/tests/fuzz/corpus/${name#fuzz_}" >"$log" 2>&1; then
+      echo "$name found a failure (input in build-fuzz/artifacts/):" >&2
+      tail -n 40 "$log" >&2
+      status=1
+    fi
+    rm -rf "$work"
+  done
+else
+  status=1
+fi
 exit $status
