@@ -1,6 +1,7 @@
 #include "platform/os_io.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,9 +9,11 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/os_debug.h"
 #include "platform/os_error.h"
 #include "platform/os_object.h"
 #include "platform/os_path.h"
+#include "platform/os_pipe.h"
 
 namespace {
 
@@ -79,6 +82,12 @@ OsHandle OpenPlain(const char *path, uint32_t access, uint32_t disposition) {
   return h;
 }
 
+// Under ROOT/hosts/ lie the pipes of every host and the shares' files.
+OsHandle OpenUnderHosts(const char *path, uint32_t access, uint32_t share, uint32_t disposition, uint32_t flags) {
+  if (os_IsPipePath(path)) return os_OpenPipeClient(path, access, share, disposition, flags);
+  return OpenPlain(path, access, disposition);
+}
+
 // Kinds that are opened by path, found by where the path leads under the root.
 struct Opener {
   const char *prefix;  // relative to the platform root
@@ -87,6 +96,8 @@ struct Opener {
 
 const Opener kOpeners[] = {
     {"/kernel/mailslot/", os_OpenMailslotWriter},
+    {"/dev/", os_OpenSerialPort},
+    {"/hosts/", OpenUnderHosts},
 };
 
 }  // namespace
@@ -94,6 +105,7 @@ const Opener kOpeners[] = {
 const OsKind g_osFileKind = {"file", ReadPlain, WritePlain, nullptr, nullptr, ClosePlain};
 
 OsHandle os_CreateFile(const char *path, uint32_t access, uint32_t share, uint32_t disposition, uint32_t flags) {
+  if (path && strcasecmp(path, "CONOUT$") == 0) return os_OpenConsoleOutput();
   char lpath[PATH_MAX];
   if (os_TranslatePath(path, lpath, sizeof lpath) != 0) return nullptr;
   const char *root = os_Root();

@@ -1,6 +1,6 @@
 // CreateFile / ReadFile / WriteFile over the handle kinds the system opens by
-// a Windows path: plain files, the write side of a mailslot ("\\.\mailslot\X").
-// Later kinds (COM ports, named pipes) plug into the same calls.
+// a Windows path: plain files, the write side of a mailslot ("\\.\mailslot\X"),
+// serial ports ("\\.\COMn:", os_serial.h), the console ("CONOUT$", os_debug.h).
 #pragma once
 #include <cstdint>
 #include "platform/os_handle.h"

@@ -24,6 +24,7 @@
 #include "platform/os_io.h"
 #include "platform/os_object.h"
 #include "platform/os_path.h"
+#include "platform/os_socket.h"
 
 namespace {
 
@@ -41,26 +42,6 @@ struct Slot {
   dev_t dev = 0;
   ino_t ino = 0;
 };
-
-// A socket address for `path`. Paths beyond the kernel's limit go through the
-// folder's descriptor: "/proc/self/fd/<dirfd>/<name>". *dirfd is opened here
-// when needed (or given by the caller) and closed by the caller.
-int Address(const std::string &path, struct sockaddr_un &sa, socklen_t &len, int &dirfd) {
-  memset(&sa, 0, sizeof sa);
-  sa.sun_family = AF_UNIX;
-  std::string text = path;
-  if (path.size() >= sizeof sa.sun_path) {
-    size_t slash = path.rfind('/');
-    std::string dir = slash == 0 ? "/" : path.substr(0, slash);
-    if (dirfd < 0) dirfd = open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (dirfd < 0) return os_FailErrno(errno), -1;
-    text = "/proc/self/fd/" + std::to_string(dirfd) + path.substr(slash);
-    if (text.size() >= sizeof sa.sun_path) return os_Fail(OS_ERROR_FILENAME_EXCED_RANGE), -1;
-  }
-  memcpy(sa.sun_path, text.c_str(), text.size() + 1);
-  len = static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + text.size() + 1);
-  return 0;
-}
 
 // Whether a process still holds the socket bound at the address.
 bool Live(const struct sockaddr_un &sa, socklen_t len) {
@@ -186,7 +167,7 @@ int BindSlot(int sock, const std::string &path, Slot *s) {
   struct sockaddr_un sa;
   socklen_t len;
   int rc = -1;
-  if (Address(path, sa, len, dirfd) == 0) {
+  if (os_UnixAddress(path, sa, len, dirfd) == 0) {
     while (flock(dirfd, LOCK_EX) != 0 && errno == EINTR) {
     }
     const struct sockaddr *addr = reinterpret_cast<const struct sockaddr *>(&sa);
@@ -275,7 +256,7 @@ OsHandle os_OpenMailslotWriter(const char *linuxPath, uint32_t access, uint32_t,
   struct sockaddr_un sa;
   socklen_t len;
   int dirfd = -1;
-  int rc = Address(linuxPath, sa, len, dirfd);
+  int rc = os_UnixAddress(linuxPath, sa, len, dirfd);
   if (rc == 0) {
     rc = connect(sock, reinterpret_cast<const struct sockaddr *>(&sa), len);
     // No reader bound there (none, or a dead process's): no such slot.

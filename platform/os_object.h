@@ -48,6 +48,9 @@ extern const OsKind g_osFileKind;
 // Openers take the translated path and os_CreateFile's other arguments.
 OsHandle os_OpenMailslotWriter(const char *linuxPath, uint32_t access, uint32_t share, uint32_t disposition,
                                uint32_t flags);
+// Serial ports (ROOT/dev/COMn): a port opened without sharing is exclusive.
+OsHandle os_OpenSerialPort(const char *linuxPath, uint32_t access, uint32_t share, uint32_t disposition,
+                           uint32_t flags);
 
 // Serialises every read and change of the process environment.
 void os_LockEnvironment(void);

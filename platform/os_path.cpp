@@ -152,7 +152,9 @@ int os_TranslatePath(const char *path, char *out, size_t size) {
         rest = dev;
       }
     } else if (strcasecmp(first.c_str(), "pipe") == 0) {
-      base = root + "/hosts/" + (local ? std::string(".") : host) + "/pipe";
+      std::string hostDir = ".";
+      if (!local && !FindCaseless(root + "/hosts", host, hostDir)) hostDir = host;
+      base = root + "/hosts/" + hostDir + "/pipe";
       rest = more;
     } else if (strcasecmp(first.c_str(), "mailslot") == 0 && (local || host == "*")) {
       base = root + "/kernel/mailslot";

@@ -187,10 +187,7 @@ int scan_LoadConfiguration(void) {
     uint16_t n = b.header->count;
     if (n < g_scan.limit[t]) g_scan.limit[t] = n;
     size += BlockShare(t) * g_scan.limit[t];
-    int64_t withBlocks = static_cast<int64_t>(b.header->entryWidth + CHAN_DESCRIPTION_BLOCK) * n + 20;
-    b.descriptions = shm_DataLength(area) >= withBlocks
-                         ? reinterpret_cast<uint8_t *>(b.header) + 20 + static_cast<size_t>(n) * b.header->entryWidth
-                         : nullptr;
+    b.descriptions = shm_AreaDescriptions(area);
   }
   pump_LoadPathDescs(rec);
   g_scan.block = fw_Allocate(size);

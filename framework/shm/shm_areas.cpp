@@ -32,5 +32,27 @@ uint32_t *shm_AreaStatusWords(void *dataArea) {
   return reinterpret_cast<uint32_t *>(shm_Payload(dataArea) + sizeof(ChannelAreaHeader));
 }
 
+float *shm_AreaValues(void *dataArea) {
+  ChannelAreaHeader *h = shm_AreaHeader(dataArea);
+  if (h->entryWidth != 8) return nullptr;
+  return reinterpret_cast<float *>(shm_AreaStatusWords(dataArea) + h->count);
+}
+
+uint8_t *shm_AreaDescriptions(void *dataArea) {
+  ChannelAreaHeader *h = shm_AreaHeader(dataArea);
+  int64_t need = static_cast<int64_t>(h->entryWidth + CHAN_DESCRIPTION_BLOCK) * h->count + sizeof(ChannelAreaHeader);
+  if (shm_DataLength(dataArea) < need) return nullptr;
+  return reinterpret_cast<uint8_t *>(h) + sizeof(ChannelAreaHeader) + static_cast<size_t>(h->count) * h->entryWidth;
+}
+
 uint8_t *shm_AreaRecords(void *confArea) { return shm_Payload(confArea); }
+
+uint32_t shm_EventRowSize(uint16_t channelCount) { return channelCount / 8u; }
+
+uint8_t *shm_EventRow(void *eventArea, uint16_t channelCount, int row) {
+  if (!eventArea || row < 0) return nullptr;
+  int64_t at = static_cast<int64_t>(row) * shm_EventRowSize(channelCount);
+  if (at + shm_EventRowSize(channelCount) > shm_DataLength(eventArea)) return nullptr;
+  return shm_Payload(eventArea) + at;
+}
 

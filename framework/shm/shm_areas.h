@@ -49,6 +49,17 @@ void *shm_OpenDataArea(const char *code);
 void *shm_OpenConfArea(const char *code);
 void *shm_OpenEventArea(const char *code);
 
+// Payload pieces of a data area: header (segment + 128), status words
+// (header + 20), values (header + 20 + 4N: analogue areas, entry width 8;
+// NULL otherwise), description blocks (264 bytes a channel at header + 20 +
+// N x entry width; NULL unless the data length reaches 20 + N x (entry width + 264)).
 ChannelAreaHeader *shm_AreaHeader(void *dataArea);
 uint32_t *shm_AreaStatusWords(void *dataArea);
+float *shm_AreaValues(void *dataArea);
+uint8_t *shm_AreaDescriptions(void *dataArea);
+// The configuration area's ChannelRecord table (segment + 128).
 uint8_t *shm_AreaRecords(void *confArea);
+// Event area: rows of N/8 bytes, one bit per channel (channel 1 in bit 0 of
+// the first byte); row 0 is the device's, row k logger k's.
+uint32_t shm_EventRowSize(uint16_t channelCount);
+uint8_t *shm_EventRow(void *eventArea, uint16_t channelCount, int row);

@@ -1,4 +1,6 @@
-// The program's own entry in the "dm_errors" table: its current status text.
+// The program's own entry in the "dm_errors" table: its current status text,
+// mirrored into the "SYSER" processor's digital channel whose tag is the
+// entry's name (value 1 and the text in its record while a message stands).
 #pragma once
 
 enum : int { STS_KIND_DRIVER = 2 };
@@ -9,3 +11,5 @@ void sts_SetDriverStatus(const char *format, ...) __attribute__((format(printf, 
 void sts_ClearDriverStatus(void);
 // The own entry's current message ("" without an entry).
 const char *sts_CurrentStatus(void);
+// The channel (from 1) of the "SYSER" processor that mirrors the entry, 0 for none.
+int sts_SyserChannel(void);

@@ -7,6 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <vector>
+
+#include "platform/os_env.h"
 
 namespace {
 
@@ -135,12 +139,57 @@ void tm_FormatTimeZone(char *out, size_t size, const char *standardName, int32_t
   if (daylightName && *daylightName) snprintf(out + n, size > static_cast<size_t>(n) ? size - n : 0, "%s", daylightName);
 }
 
+namespace {
+
+char g_zoneText[160];
+
+// Local offsets from UTC, hour by hour over this year and the next: enough to
+// see any daylight-saving rule the C library applies.
+std::vector<int32_t> LocalOffsets(time_t from) {
+  std::vector<int32_t> out;
+  out.reserve(2 * 366 * 24);
+  for (time_t t = from; t < from + 2 * 366 * 86400; t += 3600) {
+    struct tm lt;
+    localtime_r(&t, &lt);
+    out.push_back(static_cast<int32_t>(lt.tm_gmtoff));
+  }
+  return out;
+}
+
+}  // namespace
+
 void tm_SetTimeZone(void) {
   // The system zone as the C library knows it: names and the bias in minutes west.
+  const char *given = getenv("TZ");
+  std::string systemZone = given ? given : "";
+  bool hadZone = given != nullptr;
   tzset();
+  struct tm now;
+  time_t t = time(nullptr);
+  gmtime_r(&t, &now);
+  now.tm_mon = 0;
+  now.tm_mday = 1;
+  now.tm_hour = now.tm_min = now.tm_sec = 0;
+  time_t yearStart = timegm(&now);
+  std::vector<int32_t> before = LocalOffsets(yearStart);
+  // A daylight zone name counts only where the zone keeps daylight saving
+  // now, not where it had one long ago.
+  bool daylightNow = false;
+  for (int32_t o : before) daylightNow = daylightNow || o != before.front();
   char text[128];
   int32_t bias = static_cast<int32_t>(timezone / 60);
-  tm_FormatTimeZone(text, sizeof text, tzname[0], bias, daylight ? tzname[1] : nullptr);
-  setenv("TZ", text, 1);
+  tm_FormatTimeZone(text, sizeof text, tzname[0], bias, daylight && daylightNow ? tzname[1] : nullptr);
+  snprintf(g_zoneText, sizeof g_zoneText, "TZ=%s", text);
+
+  // The text has no daylight-saving dates (and names such as "+04" are no
+  // valid zone names): it is kept only when it gives the same local time as
+  // the system's own rules, which stay in force otherwise.
+  os_SetEnvironmentVariable("TZ", text);
   tzset();
+  if (LocalOffsets(yearStart) != before) {
+    os_SetEnvironmentVariable("TZ", hadZone ? systemZone.c_str() : nullptr);
+    tzset();
+  }
 }
+
+const char *tm_TimeZoneText(void) { return g_zoneText; }

@@ -43,8 +43,12 @@ float tm_CheckedDivide(float a, float b);
 float tm_CheckedNegate(float a);
 float tm_IntToFloat(int32_t v);
 
-// Builds the C runtime's TZ text from the system time zone and applies it.
+// Builds the C runtime's TZ text from the system time zone and applies it
+// where it gives the same local time as the system's own zone rules; where it
+// would not (daylight saving), those rules stay in force.
 void tm_SetTimeZone(void);
+// The text the last tm_SetTimeZone built ("TZ=..."), applied or not.
+const char *tm_TimeZoneText(void);
 // The TZ text for a zone (bias in minutes, UTC = local + bias), without "TZ=".
 // Exposed for tests.
 void tm_FormatTimeZone(char *out, size_t size, const char *standardName, int32_t biasMinutes,

@@ -1,5 +1,7 @@
 // The real Tnwell_SC process driven by the server stand-in.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include "framework/notify/ntf_notify.h"
 #include "framework/shm/shm_tables.h"
 #include "platform/os_handle.h"
+#include "platform/os_io.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_world.h"
 
@@ -22,6 +25,8 @@ class ScannerProcess : public ::testing::Test {
     ASSERT_EQ(sim_CreateWorld(spec, &why), 0) << why;
   }
   void TearDown() override {
+    if (line) sim_StopPumpSim(line, linePid, 5000);
+    line = nullptr;
     if (proc) {
       if (sim_WaitExit(proc, 0) < 0) os_TerminateProcess(proc, 9);
       sim_WaitExit(proc, 5000);
@@ -46,8 +51,15 @@ class ScannerProcess : public ::testing::Test {
     }
     return cond();
   }
+  // The pump line of device 0, on the port its configuration names.
+  void StartLine(const std::vector<std::string> &args = {}) {
+    line = sim_StartPumpSim(0, args, &linePid);
+    ASSERT_NE(line, nullptr) << errno;
+  }
   OsHandle proc = nullptr;
   uint32_t pid = 0;
+  OsHandle line = nullptr;
+  uint32_t linePid = 0;
 };
 
 bool Untouched(const DeviceRecord *r) { return r->Running == 0 && r->ProcessId == 0 && r->Ready == 0; }
@@ -56,6 +68,7 @@ bool Untouched(const DeviceRecord *r) { return r->Running == 0 && r->ProcessId =
 
 TEST_F(ScannerProcess, StartsServesCodesAndStops) {
   Build(SimWorldSpec{});
+  StartLine();
   proc = sim_StartScanner(0, "", &pid);
   ASSERT_NE(proc, nullptr);
   DeviceRecord *r = sim_Device(0);
@@ -141,6 +154,7 @@ TEST_F(ScannerProcess, OutputAreasNeverInitialise) {
   w.devices[0].codes[IO_AO] = "O1";
   w.devices[0].channels[IO_AO] = 4;
   Build(w);
+  StartLine();
   proc = sim_StartScanner(0, "", &pid);
   ASSERT_NE(proc, nullptr);
   ASSERT_TRUE(sim_WaitRunning(0, proc, 10000));
@@ -152,4 +166,32 @@ TEST_F(ScannerProcess, OutputAreasNeverInitialise) {
   ASSERT_EQ(sim_Post(pid, NTF_STOP), 0);
   EXPECT_EQ(sim_WaitExit(proc, 10000), 0);
   EXPECT_LT(os_GetTickCount() - start, 5000u);
+}
+
+TEST_F(ScannerProcess, OpensThePortItsConfigurationNames) {
+  SimWorldSpec w;
+  w.devices[0].comPort = "COM4:";
+  w.devices[0].baudRate = 19200;
+  Build(w);
+  proc = sim_StartScanner(0, "", &pid);
+  ASSERT_NE(proc, nullptr);
+  ASSERT_TRUE(sim_WaitRunning(0, proc, 10000));
+  // No line yet: the port is missing and the scanner retries every second.
+  ASSERT_TRUE(Until([] { return sim_StatusText("TNWELL1") == "CAN'T INITIALISE DEVICE -0002"; }, 10000));
+  EXPECT_EQ(sim_Device(0)->Busy, 1);
+  StartLine();
+  DeviceRecord *r = sim_Device(0);
+  ASSERT_TRUE(Until([&] { return r->Busy == 0 && sim_StatusText("TNWELL1").empty(); }, 10000));
+  // The line runs at the configured rate; the port is the scanner's alone.
+  std::string device = std::filesystem::read_symlink(std::string(getenv("PLATFORM_ROOT")) + "/dev/COM4").string();
+  int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  struct termios t;
+  ASSERT_EQ(tcgetattr(fd, &t), 0);
+  close(fd);
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B19200));
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
+  EXPECT_EQ(os_CreateFile("\\\\.\\COM4:", OS_GENERIC_READ | OS_GENERIC_WRITE, 0, OS_OPEN_EXISTING, 0), nullptr);
+  ASSERT_EQ(sim_Post(pid, NTF_STOP), 0);
+  EXPECT_EQ(sim_WaitExit(proc, 10000), 0);
 }

@@ -95,3 +95,55 @@ TEST(TimeTest, TimeZoneText) {
   tm_Now(&now);
   EXPECT_LE(std::llabs(static_cast<long long>(now.seconds) - static_cast<long long>(time(nullptr))), 2);
 }
+
+namespace {
+int32_t OffsetAt(int y, int mo, int d) {
+  struct tm u = {};
+  u.tm_year = y - 1900;
+  u.tm_mon = mo - 1;
+  u.tm_mday = d;
+  u.tm_hour = 12;
+  time_t t = timegm(&u);
+  struct tm lt;
+  localtime_r(&t, &lt);
+  return static_cast<int32_t>(lt.tm_gmtoff);
+}
+}  // namespace
+
+TEST(TimeTest, ZoneRulesOfTheSystemStayInForce) {
+  struct Case {
+    const char *zone;
+    const char *text;     // what the builder makes of it
+    const char *applied;  // TZ afterwards
+  } cases[] = {
+      // The built text knows no daylight-saving dates: Europe's would move a
+      // fortnight early each spring, so the zone's own rules stay.
+      {"Europe/Berlin", "TZ=CET-1:0:0CEST", "Europe/Berlin"},
+      // "+04" is no valid name in a TZ text: it would read as UTC.
+      {"Asia/Dubai", "TZ=+04-4:0:0", "Asia/Dubai"},
+      // A zone without daylight saving: the text says the same and is applied.
+      {"Asia/Kolkata", "TZ=IST-5:30:0", "IST-5:30:0"},
+      {"UTC", "TZ=UTC", "UTC"},
+  };
+  for (const Case &c : cases) {
+    setenv("TZ", c.zone, 1);
+    tm_SetTimeZone();
+    EXPECT_STREQ(tm_TimeZoneText(), c.text) << c.zone;
+    EXPECT_STREQ(getenv("TZ"), c.applied) << c.zone;
+  }
+  setenv("TZ", "Europe/Berlin", 1);
+  tm_SetTimeZone();
+  EXPECT_EQ(OffsetAt(2026, 1, 15), 3600);
+  EXPECT_EQ(OffsetAt(2026, 3, 20), 3600);  // after the second Sunday of March, before the last
+  EXPECT_EQ(OffsetAt(2026, 7, 1), 7200);
+  EXPECT_EQ(OffsetAt(2026, 11, 2), 3600);
+  // Local stamps follow those rules.
+  TimeStamp now;
+  tm_Now(&now);
+  time_t t = time(nullptr);
+  struct tm lt;
+  localtime_r(&t, &lt);
+  EXPECT_LE(std::llabs(static_cast<long long>(now.seconds) - (static_cast<long long>(t) + lt.tm_gmtoff)), 2);
+  setenv("TZ", "UTC", 1);
+  tzset();
+}

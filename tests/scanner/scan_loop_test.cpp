@@ -18,10 +18,12 @@
 
 #include "framework/notify/ntf_notify.h"
 #include "platform/os_handle.h"
+#include "scanner/com_port.h"
 #include "scanner/pump_handlers.h"
 #include "scanner/scan_life.h"
 #include "scanner/scan_state.h"
 #include "tests/support/poster.h"
+#include "tools/pumpsim/psim.h"
 #include "tools/scadasim/sim_world.h"
 
 namespace {
@@ -82,6 +84,9 @@ class LoopTest : public ::testing::Test {
  protected:
   void SetUp() override {
     poster = std::make_unique<tnwtest::Poster>();  // before any thread of this test
+    std::string lineWhy;
+    line = psim_Start(PsimConfig{}, &lineWhy);  // the port that instance 1 opens: COM1
+    ASSERT_NE(line, nullptr) << lineWhy;
     oldCwd = std::filesystem::current_path();
     std::string why;
     ASSERT_EQ(sim_CreateWorld(SimWorldSpec{}, &why), 0) << why;
@@ -124,6 +129,9 @@ class LoopTest : public ::testing::Test {
     std::filesystem::current_path(oldCwd);
     sim_DestroyWorld();
     ResetScanState();
+    com_ClosePort();
+    psim_Stop(line);
+    line = nullptr;
     poster.reset();
   }
 
@@ -165,6 +173,7 @@ class LoopTest : public ::testing::Test {
 
   std::filesystem::path oldCwd;
   std::unique_ptr<tnwtest::Poster> poster;
+  PumpSim *line = nullptr;
   std::thread loop;
   PumpInitHandler savedInit[IO_TYPE_COUNT];
   PumpReadHandler savedRead[IO_TYPE_COUNT];

@@ -26,8 +26,9 @@ void Usage(FILE *f) {
           "\n"
           "Plays the SCADA server for the Tnwell pump scanner: makes the server's shared\n"
           "tables, channel areas and configuration folders in the platform root\n"
-          "($PLATFORM_ROOT), starts Tnwell_SC for instance 1, posts codes to it and shows\n"
-          "what it publishes. Every object it made is removed when it ends.\n"
+          "($PLATFORM_ROOT), starts pumpsim on the device's serial port (COM1) and\n"
+          "Tnwell_SC for instance 1, posts codes to the scanner and shows what it\n"
+          "publishes. Every object it made is removed when it ends.\n"
           "\n"
           "commands:\n"
           "  demo [--seconds N] [--scanner PATH]\n"
@@ -67,10 +68,20 @@ int Serve(double seconds, const std::string &scanner) {
     fprintf(stderr, "scadasim: %s\n", why.c_str());
     return 1;
   }
+  // The pump line first: the scanner opens its port while it starts.
+  uint32_t linePid = 0;
+  OsHandle line = sim_StartPumpSim(0, {"--baud", std::to_string(spec.devices[0].baudRate)}, &linePid);
+  if (!line) {
+    fprintf(stderr, "scadasim: cannot start pumpsim (error %d)\n", errno);
+    sim_DestroyWorld();
+    return 1;
+  }
+  printf("scadasim: started pumpsim on %s, process %u\n", sim_PumpSimPort(0).c_str(), linePid);
   uint32_t pid = 0;
   OsHandle proc = sim_StartScanner(0, scanner, &pid);
   if (!proc) {
     fprintf(stderr, "scadasim: cannot start the scanner (error %d)\n", errno);
+    sim_StopPumpSim(line, linePid, 5000);
     sim_DestroyWorld();
     return 1;
   }
@@ -79,6 +90,7 @@ int Serve(double seconds, const std::string &scanner) {
   if (!sim_WaitRunning(0, proc, 10000)) {
     int64_t code = sim_WaitExit(proc, 1000);
     fprintf(stderr, "scadasim: the scanner did not come up (exit %lld)\n", static_cast<long long>(code));
+    sim_StopPumpSim(line, linePid, 5000);
     sim_DestroyWorld();
     return 1;
   }
@@ -118,6 +130,7 @@ int Serve(double seconds, const std::string &scanner) {
   }
   printf("scadasim: scanner exited with status %lld after %d scan requests\n", static_cast<long long>(code), passes);
   os_CloseHandle(proc);
+  sim_StopPumpSim(line, linePid, 5000);
   sim_DestroyWorld();
   ntf_Stop();
   return static_cast<int>(code);
@@ -157,6 +170,7 @@ int main(int argc, char **argv) {
     tempRoot = templ;
     setenv("PLATFORM_ROOT", templ, 1);
     printf("scadasim: platform root %s\n", templ);
+    fflush(stdout);
   }
   int status = Serve(seconds, scanner);
   if (!tempRoot.empty()) {

@@ -1,5 +1,6 @@
 #include "tools/scadasim/sim_world.h"
 
+#include <signal.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -83,11 +84,42 @@ bool MakeAreas(const SimDeviceSpec &d, std::string *why) {
       memcpy(r, tag, std::min<size_t>(8, strlen(tag)));
       r[24] = static_cast<uint8_t>(t);
       r[28] |= 0x01;  // Enable
+      if (d.channelSetup) d.channelSetup(t, static_cast<int>(i), reinterpret_cast<ChannelRecord *>(r));
     }
     uint32_t row = (n + 7) / 8, rows = 1 + static_cast<uint32_t>(g_world.spec.loggers.size());
     if (!Make("dm_" + code + "_event", row * rows, why)) return false;
   }
   return true;
+}
+
+// A processor's data, configuration and event areas of digital outputs.
+bool MakeProcessorAreas(const SimProcessorAreas &p, std::string *why) {
+  if (p.code.size() != 2 || p.channels == 0) return true;
+  std::string code = p.code;
+  for (char &c : code) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  uint32_t n = p.channels;
+  void *data = Make("dm_" + code, 20 + n * 4, why);
+  if (!data) return false;
+  ChannelAreaHeader *h = shm_AreaHeader(data);
+  memcpy(h->code, code.data(), 2);
+  h->entryWidth = 4;
+  h->count = static_cast<uint16_t>(n);
+  void *conf = Make("dm_" + code + "_conf", n * CHAN_RECORD_SIZE, why);
+  if (!conf) return false;
+  for (uint32_t i = 0; i < n; ++i) {
+    uint8_t *r = shm_AreaRecords(conf) + i * CHAN_RECORD_SIZE;
+    char own[16];
+    snprintf(own, sizeof own, "%s%03u", code.c_str(), i + 1);
+    std::string tag = i < p.tags.size() ? p.tags[i] : std::string(own);
+    // Tag pieces: 8 characters at 0, 4 at 138, 3 at 158.
+    memcpy(r, tag.data(), std::min<size_t>(8, tag.size()));
+    if (tag.size() > 8) memcpy(r + 138, tag.data() + 8, std::min<size_t>(4, tag.size() - 8));
+    if (tag.size() > 12) memcpy(r + 158, tag.data() + 12, std::min<size_t>(3, tag.size() - 12));
+    r[24] = IO_DO;
+    r[28] |= 0x01;  // Enable
+  }
+  return Make("dm_" + code + "_event", (n + 7) / 8 * (1 + static_cast<uint32_t>(g_world.spec.loggers.size())), why) !=
+         nullptr;
 }
 
 bool WriteBytes(const std::string &path, const void *data, size_t n) {
@@ -184,6 +216,8 @@ int sim_CreateWorld(const SimWorldSpec &spec, std::string *why) {
   void *status = Make("dm_status", 4, why);
   if (!status) return sim_DestroyWorld(), -1;
 
+  for (const SimProcessorAreas &p : spec.processorAreas)
+    if (!MakeProcessorAreas(p, why)) return sim_DestroyWorld(), -1;
   for (const SimDeviceSpec &d : spec.devices) {
     if (!MakeAreas(d, why)) return sim_DestroyWorld(), -1;
     if (d.writeConfigFiles && !WriteConfigFolder(d, why)) return sim_DestroyWorld(), -1;
@@ -235,23 +269,71 @@ std::string sim_StatusText(const std::string &statusName) {
   return "";
 }
 
+namespace {
+
+// A program of the build: $TNW_BIN, else beside this program.
+std::string ProgramPath(const std::string &name) {
+  const char *bin = getenv("TNW_BIN");
+  if (bin && *bin) return std::string(bin) + "/" + name;
+  char self[4096];
+  os_GetModuleFileName(self, sizeof self);
+  return std::filesystem::path(self).parent_path().string() + "/" + name;
+}
+
+}  // namespace
+
 OsHandle sim_StartScanner(int index, const std::string &program, uint32_t *pid) {
   const DeviceRecord *r = sim_Device(index);
   if (!r) return errno = EINVAL, nullptr;
-  std::string prog = program;
-  if (prog.empty()) {
-    const char *bin = getenv("TNW_BIN");
-    if (bin && *bin) {
-      prog = std::string(bin) + "/Tnwell_SC";
-    } else {
-      char self[4096];
-      os_GetModuleFileName(self, sizeof self);
-      prog = std::filesystem::path(self).parent_path().string() + "/Tnwell_SC";
-    }
-  }
+  std::string prog = program.empty() ? ProgramPath("Tnwell_SC") : program;
   std::string instance = std::to_string(r->Instance);
   const char *argv[] = {prog.c_str(), instance.c_str(), nullptr};
   return os_CreateProcessArgv(argv, pid);
+}
+
+std::string sim_PumpSimPort(int index) {
+  if (!sim_Device(index)) return "";
+  const SimDeviceSpec &d = g_world.spec.devices[static_cast<size_t>(index)];
+  std::string port = d.comPort.empty() ? "COM" + std::to_string(d.instance) : d.comPort;
+  if (!port.empty() && port.back() == ':') port.pop_back();
+  return port;
+}
+
+OsHandle sim_StartPumpSim(int index, const std::vector<std::string> &args, uint32_t *pid) {
+  std::string port = sim_PumpSimPort(index);
+  if (port.empty()) return errno = EINVAL, nullptr;
+  std::string prog = ProgramPath("pumpsim");
+  std::vector<const char *> argv = {prog.c_str(), "--port", port.c_str()};
+  for (const std::string &a : args) argv.push_back(a.c_str());
+  argv.push_back(nullptr);
+  OsHandle p = os_CreateProcessArgv(argv.data(), pid);
+  if (!p) return nullptr;
+  std::string link = std::string(os_Root()) + "/dev/" + port;
+  uint32_t start = os_GetTickCount();
+  std::error_code ec;
+  while (os_GetTickCount() - start < 10000) {
+    if (std::filesystem::exists(link, ec)) return p;
+    uint32_t code = 0;
+    if (os_GetExitCodeProcess(p, &code) == 0 && code != OS_STILL_ACTIVE) break;
+    os_Sleep(5);
+  }
+  os_TerminateProcess(p, 1);
+  os_WaitForSingleObject(p, 5000);
+  os_CloseHandle(p);
+  errno = ETIMEDOUT;
+  return nullptr;
+}
+
+int64_t sim_StopPumpSim(OsHandle process, uint32_t pid, uint32_t ms) {
+  if (!process) return -1;
+  kill(static_cast<pid_t>(pid), SIGTERM);
+  int64_t code = sim_WaitExit(process, ms);
+  if (code < 0) {
+    os_TerminateProcess(process, 1);
+    os_WaitForSingleObject(process, 5000);
+  }
+  os_CloseHandle(process);
+  return code;
 }
 
 bool sim_WaitRunning(int index, OsHandle process, uint32_t ms) {

@@ -6,9 +6,11 @@
 // removes every object it made when the world ends.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "framework/config/chan_record.h"
 #include "framework/shm/shm_areas.h"
 #include "framework/shm/shm_tables.h"
 #include "platform/os_handle.h"
@@ -21,6 +23,9 @@ struct SimDeviceSpec {
   // Two-letter area codes of AI, DI, AO, DO, CI ("" = none) and channel counts.
   std::string codes[IO_TYPE_COUNT] = {"A1", "D1", "", "", ""};
   uint16_t channels[IO_TYPE_COUNT] = {8, 16, 0, 0, 0};
+  // Shapes each channel record after the defaults (tag "AI001"..., Type, Enable)
+  // are set: type, 0-based index, the record (zero-filled but for those).
+  std::function<void(int, int, ChannelRecord *)> channelSetup;
   bool descriptionBlocks = false;     // data areas with room for description blocks
   std::string statsCode;              // "" = no statistics channels
   uint32_t scanRate = 1000;
@@ -41,9 +46,18 @@ struct SimProcessorSpec {
   uint32_t processId = 0;
 };
 
+// Channel areas of a processor's code: digital outputs, tags from `tags` (else
+// the code and the channel number).
+struct SimProcessorAreas {
+  std::string code;
+  uint16_t channels = 0;
+  std::vector<std::string> tags;
+};
+
 struct SimWorldSpec {
   std::vector<SimDeviceSpec> devices = {SimDeviceSpec{}};
   std::vector<SimProcessorSpec> processors;
+  std::vector<SimProcessorAreas> processorAreas;
   std::vector<std::string> loggers;
   int errorEntries = 16;
   bool shortErrorTable = false;           // a dm_errors table of short entries only
@@ -66,6 +80,16 @@ std::string sim_StatusText(const std::string &statusName);
 // Starts a scanner for device `index`; program defaults to Tnwell_SC beside
 // this program. The process handle, or NULL.
 OsHandle sim_StartScanner(int index, const std::string &program, uint32_t *pid);
+// Starts pumpsim (beside Tnwell_SC) on the port device `index` is configured
+// for ("COM%d" by instance when none is named), with further arguments, and
+// waits until its link is in place. The process handle, or NULL.
+OsHandle sim_StartPumpSim(int index, const std::vector<std::string> &args, uint32_t *pid);
+// The port name pumpsim plays for device `index` ("COM1").
+std::string sim_PumpSimPort(int index);
+// Asks pumpsim to end (it removes its link), waits and closes the handle;
+// its exit code, or -1.
+int64_t sim_StopPumpSim(OsHandle process, uint32_t pid, uint32_t ms);
+
 // Waits until the device record shows the scanner running with its pid, or
 // the process ended; true when running.
 bool sim_WaitRunning(int index, OsHandle process, uint32_t ms);

@@ -1,0 +1,102 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "framework/eventlog/sts_report.h"
+#include "framework/registry/prod_platform.h"
+#include "framework/registry/reg_settings.h"
+#include "platform/os_env.h"
+#include "platform/os_error.h"
+#include "platform/os_eventlog.h"
+#include "platform/os_file.h"
+
+namespace {
+
+enum : uint32_t { kUserMax = 32 };
+
+bool IsLocal(const char *server) {
+  if (!server || !*server) return true;
+  while (*server == '\\') ++server;
+  return !*server || os_IsLocalHost(server);
+}
+
+// The server's root folder of named folders ("TSQ_" with nothing after it),
+// which ends in a backslash.
+std::string ServerRootFolder(const char *server) {
+  if (IsLocal(server)) {
+    const char *local = cfg_ResolveName("TSQ_");
+    return local ? local : "";
+  }
+  char value[CFG_FOLDER_MAX];
+  uint32_t n = os_GetEnvironmentVariable("TSQ_", value, sizeof value);
+  if (n >= 2 && n < sizeof value) return value;
+  while (*server == '\\') ++server;
+  return std::string("\\\\") + server + "\\" + prod_GetProductName() + "\\";
+}
+
+// Every report one line: line ends inside the text would split it.
+std::string OneLine(const char *text) {
+  std::string s;
+  for (const char *p = text ? text : ""; *p; ++p) {
+    if (*p == '\n') {
+      s += "\\n";
+    } else if (*p == '\r') {
+      s += "\\r";
+    } else {
+      s += *p;
+    }
+  }
+  return s;
+}
+
+int ReportToLogFile(const char *server, const char *text) {
+  std::string path = ServerRootFolder(server) + prod_GetProductName() + ".log";
+  int fd = os_Open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return -1;
+  // No sharing: one report is written at a time.
+  if (os_LockRange(fd, 0, UINT64_MAX >> 1, true, true) != 0) {
+    close(fd);
+    return -1;
+  }
+  time_t now = time(nullptr);
+  struct tm t;
+  localtime_r(&now, &t);
+  char stamp[80];
+  snprintf(stamp, sizeof stamp, "%02d:%02d:%02d %02d/%02d/%02d ", t.tm_hour, t.tm_min, t.tm_sec, t.tm_mon + 1,
+           t.tm_mday, t.tm_year % 100);
+  std::string line = stamp + OneLine(text) + "\r\n";
+  int rc = -1;
+  if (lseek(fd, 0, SEEK_END) >= 0 && write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size()))
+    rc = 0;
+  os_UnlockRange(fd, 0, UINT64_MAX >> 1);
+  close(fd);
+  return rc;
+}
+
+int ReportToEventLog(const char *server, uint16_t type, const char *text) {
+  OsEventSourceHandle h = os_RegisterEventSource(server, prod_GetProductName());
+  if (!h) return -1;
+  char user[kUserMax + 1];
+  uint32_t size = sizeof user;
+  bool haveUser = os_GetUserName(user, &size) == 0;
+  int rc = os_ReportEvent(h, type, 0, STS_EVENT_ID, haveUser ? user : nullptr, text);
+  os_DeregisterEventSource(h);
+  return rc;
+}
+
+}  // namespace
+
+int sts_ReportErrorEvent(const char *server, uint16_t type, const char *text) {
+  int saved = errno;
+  uint32_t savedLast = os_GetLastError();
+  int rc = prod_GetOsPlatformId() == 1 ? ReportToLogFile(server, text) : ReportToEventLog(server, type, text);
+  // A report never changes the error its caller is about to return.
+  errno = saved;
+  os_SetLastError(savedLast);
+  return rc;
+}

@@ -1,0 +1,292 @@
+// The serial line and the pump framing against pumpsim through a real
+// pseudo-terminal.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "framework/registry/reg_settings.h"
+#include "framework/status/sts_stats.h"
+#include "framework/trace/dbg_trace.h"
+#include "platform/os_debug.h"
+#include "platform/os_error.h"
+#include "platform/os_handle.h"
+#include "platform/os_registry.h"
+#include "platform/os_serial.h"
+#include "scanner/com_port.h"
+#include "tests/support/test_root.h"
+#include "tools/pumpsim/psim.h"
+
+namespace {
+
+void PutConfig(DeviceRecord *r, const char *port, uint32_t baud, uint32_t parity, uint32_t bits) {
+  memset(r->Config + 4, 0, 20);
+  memcpy(r->Config + 4, &baud, 4);
+  memcpy(r->Config + 8, port, strlen(port));
+  memcpy(r->Config + 16, &parity, 4);
+  memcpy(r->Config + 20, &bits, 4);
+}
+
+uint32_t ConfigWord(const DeviceRecord *r, int offset) {
+  uint32_t v;
+  memcpy(&v, r->Config + offset, 4);
+  return v;
+}
+
+class ComPortTest : public ::testing::Test {
+ protected:
+  void Start(PsimConfig c = PsimConfig{}) {
+    c.port = "COM3";
+    std::string why;
+    sim = psim_Start(c, &why);
+    ASSERT_NE(sim, nullptr) << why;
+    record.Instance = 3;
+  }
+  void TearDown() override {
+    com_ClosePort();
+    psim_Stop(sim);
+  }
+  struct termios Line() {
+    struct termios t = {};
+    int fd = open(psim_DevicePath(sim).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(tcgetattr(fd, &t), 0);
+    close(fd);
+    return t;
+  }
+  // One exchange; the reply in *reply.
+  int Exchange(int pump, const std::string &command, std::string *reply, int limit = PUMP_SINGLE_REPLY_LIMIT) {
+    char buf[256];
+    pump_SendCommand(pump, command.c_str());
+    int rc = pump_ReadReply(pump, buf, static_cast<char>(PUMP_CR), limit);
+    if (reply) *reply = buf;
+    return rc;
+  }
+  PumpSim *sim = nullptr;
+  DeviceRecord record = {};
+};
+
+}  // namespace
+
+TEST_F(ComPortTest, EmptyPortNameOpensTheInstancePortAndIsWrittenBack) {
+  Start();
+  PutConfig(&record, "", 38400, 2, 7);  // an empty name brings its own settings
+  ASSERT_EQ(com_OpenPort(&record), 0) << errno;
+  EXPECT_EQ(std::string(reinterpret_cast<char *>(record.Config + 8)), "COM3:");
+  EXPECT_EQ(ConfigWord(&record, 4), 9600u);
+  EXPECT_EQ(ConfigWord(&record, 16), 0u);
+  EXPECT_EQ(ConfigWord(&record, 20), 8u);
+  struct termios t = Line();
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
+  EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB), static_cast<tcflag_t>(CS8));
+  OsDcb dcb;
+  ASSERT_EQ(os_GetCommState(com_PortHandle(), &dcb), 0);
+  EXPECT_EQ(dcb.ByteSize, 8);
+  EXPECT_EQ(dcb.Parity, 0);
+  std::string reply;
+  EXPECT_EQ(Exchange(1, "RP1STATUS", &reply), 0);
+  EXPECT_EQ(reply, "000,1\r");
+  EXPECT_EQ(psim_Commands(sim), std::vector<std::string>{"RP1STATUS"});
+}
+
+TEST_F(ComPortTest, SettingsOfTheConfigurationReachTheLine) {
+  Start();
+  struct Case {
+    uint32_t baud, parity, bits;
+    speed_t speed;
+    tcflag_t kept;  // parity bits a pseudo-terminal keeps (it drops PARENB and the size)
+  } cases[] = {
+      {300, 0, 8, B300, 0},          {1200, 1, 7, B1200, PARODD},          {9600, 2, 8, B9600, 0},
+      {19200, 3, 6, B19200, PARODD | CMSPAR}, {38400, 4, 5, B38400, CMSPAR},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.baud);
+    PutConfig(&record, "COM3:", c.baud, c.parity, c.bits);
+    ASSERT_EQ(com_OpenPort(&record), 0) << errno;
+    struct termios t = Line();
+    EXPECT_EQ(cfgetospeed(&t), c.speed);
+    EXPECT_EQ(cfgetispeed(&t), c.speed);
+    EXPECT_EQ(t.c_cflag & (PARODD | CMSPAR), c.kept);
+    EXPECT_EQ(t.c_cflag & (CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | INPCK | ICRNL | ISTRIP), 0u);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    // The mapping of size and parity, as a real line takes it.
+    OsDcb dcb;
+    ASSERT_EQ(os_GetCommState(com_PortHandle(), &dcb), 0);
+    EXPECT_EQ(dcb.BaudRate, c.baud);
+    EXPECT_EQ(dcb.ByteSize, c.bits);
+    EXPECT_EQ(dcb.Parity, c.parity);
+    EXPECT_EQ(dcb.StopBits, OS_ONESTOPBIT);
+    EXPECT_EQ(dcb.flags & 0x7FFFu, 0x1091u);
+    EXPECT_EQ(dcb.ErrorChar, '?');
+    EXPECT_EQ(dcb.EofChar, '?');
+    EXPECT_EQ(dcb.EvtChar, 0x13);
+    struct termios mapped = t;
+    ASSERT_EQ(os_TermiosFromDcb(&dcb, &mapped), 0);
+    static const tcflag_t kSize[4] = {CS5, CS6, CS7, CS8};
+    EXPECT_EQ(mapped.c_cflag & CSIZE, kSize[c.bits - 5]);
+    EXPECT_EQ((mapped.c_cflag & PARENB) != 0, c.parity != 0);
+    std::string reply;
+    EXPECT_EQ(Exchange(2, "RP2STATUS", &reply), 0);
+  }
+}
+
+TEST_F(ComPortTest, PortsThatCannotBeOpened) {
+  Start();
+  record.Instance = 100;  // "COM100:" does not fit the field
+  ASSERT_EQ(com_OpenPort(&record), -1);
+  EXPECT_EQ(errno, static_cast<int>(OS_ERROR_FILENAME_EXCED_RANGE));
+  EXPECT_EQ(record.Config[8], 0);  // nothing written back
+  EXPECT_EQ(ConfigWord(&record, 4), 0u);
+  EXPECT_EQ(com_PortHandle(), nullptr);
+
+  PutConfig(&record, "COM9:", 9600, 0, 8);
+  EXPECT_EQ(com_OpenPort(&record), -1);
+  EXPECT_EQ(errno, static_cast<int>(OS_ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(com_PortHandle(), nullptr);
+
+  PutConfig(&record, "COM3:", 14400, 0, 8);  // a rate no line runs
+  EXPECT_EQ(com_OpenPort(&record), -1);
+  EXPECT_EQ(errno, static_cast<int>(OS_ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(com_PortHandle(), nullptr);
+
+  PutConfig(&record, "COM3:", 9600, 0, 8);
+  ASSERT_EQ(com_OpenPort(&record), 0);
+  // Opening again closes the first handle: the port is not held twice.
+  ASSERT_EQ(com_OpenPort(&record), 0);
+  EXPECT_EQ(com_ClosePort(), 0);
+  EXPECT_EQ(com_ClosePort(), 0);
+  // Without a port nothing is sent and a read fails at once.
+  std::string reply;
+  uint32_t t0 = os_GetTickCount();
+  EXPECT_EQ(Exchange(1, "RP1STATUS", &reply), -1);
+  EXPECT_LT(os_GetTickCount() - t0, 500u);
+  EXPECT_TRUE(psim_Commands(sim).empty());
+}
+
+TEST_F(ComPortTest, TwentyBytesWithoutCarriageReturnAreACrcError) {
+  PsimConfig c;
+  c.faults.push_back(PsimFault{1, "CYL1_POS", PSIM_FAULT_OVERLONG, 0, 100});
+  Start(c);
+  PutConfig(&record, "COM3:", 9600, 0, 8);
+  ASSERT_EQ(com_OpenPort(&record), 0);
+  uint32_t crc = sts_GetCommCounter(0, STS_SLOT_RX_CRC_ERRORS), bytes = sts_GetCommCounter(0, STS_SLOT_RX_BYTES);
+  std::string reply;
+  EXPECT_EQ(Exchange(1, "RP1CYL1_POS", &reply), -1);
+  EXPECT_EQ(reply.size(), 20u);
+  EXPECT_EQ(sts_GetCommCounter(0, STS_SLOT_RX_CRC_ERRORS), crc + 1);
+  // The rest of the over-long reply was flushed and counted as received.
+  EXPECT_EQ(sts_GetCommCounter(0, STS_SLOT_RX_BYTES), bytes + 30);
+  EXPECT_EQ(Exchange(1, "RP1CYL2_POS", &reply), 0);
+  EXPECT_EQ(reply.substr(0, 4), "000,");
+  // The same for a bulk reply at its own limit.
+  psim_SetFaults(sim, {PsimFault{0, "PRV_ALL", PSIM_FAULT_OVERLONG, 0, 100}});
+  EXPECT_EQ(Exchange(1, "RP1PRV_ALL", &reply, PUMP_PRV_ALL_REPLY_LIMIT), -1);
+  EXPECT_EQ(reply.size(), 140u);
+  EXPECT_EQ(sts_GetCommCounter(0, STS_SLOT_RX_CRC_ERRORS), crc + 2);
+}
+
+TEST_F(ComPortTest, StatusAndFieldsOfReplies) {
+  PsimConfig c;
+  c.faults.push_back(PsimFault{2, "", PSIM_FAULT_ERROR, 12, 100});
+  Start(c);
+  PutConfig(&record, "COM3:", 9600, 0, 8);
+  ASSERT_EQ(com_OpenPort(&record), 0);
+  std::string reply;
+  ASSERT_EQ(Exchange(2, "RP2STATUS", &reply), 0);
+  EXPECT_EQ(reply, "012\r");
+  EXPECT_EQ(pump_ReplyStatus(reply.c_str()), 12);
+
+  ASSERT_EQ(Exchange(1, "RP1PRV_ALL", &reply, PUMP_PRV_ALL_REPLY_LIMIT), 0);
+  EXPECT_EQ(pump_ReplyStatus(reply.c_str()), 0);
+  int fields = 0;
+  for (char ch : reply) fields += ch == ',';
+  EXPECT_EQ(fields, 9);
+  float cumVolume = pump_FieldToFloat(reply.c_str(), 8, 4);
+  EXPECT_GE(cumVolume, 0.0f);
+  EXPECT_EQ(pump_FieldToFloat(reply.c_str(), 9, 4), 0.0f);
+  ASSERT_EQ(Exchange(1, "RP1SETPOINT_ALL", &reply, PUMP_SETPOINT_ALL_REPLY_LIMIT), 0);
+  EXPECT_EQ(pump_FieldToFloat(reply.c_str(), 0, 4), 6.0f);    // CYL1 SET RATE of unit 1
+  EXPECT_EQ(pump_FieldToFloat(reply.c_str(), 7, 4), 1.0f);    // CYL2 MODE
+  EXPECT_EQ(pump_FieldToFloat(reply.c_str(), 8, 4), 0.0f);
+  ASSERT_EQ(Exchange(1, "RP1CONTR_VER", &reply), 0);
+  EXPECT_FLOAT_EQ(pump_FieldToFloat(reply.c_str(), 0, 3), 4.12f);  // one comma skipped at character 3
+  ASSERT_EQ(Exchange(1, "RP1STATUS", &reply), 0);
+  EXPECT_EQ(pump_FieldToInt(reply.c_str() + 3, 0), 1);
+}
+
+TEST(PumpReplyTest, FieldRules) {
+  const char *r = "000,1.5,2.5,3.5";
+  EXPECT_EQ(pump_FieldToFloat(r, 2, 4), 3.5f);
+  EXPECT_EQ(pump_FieldToFloat(r, 0, 4), 1.5f);
+  EXPECT_EQ(pump_FieldToFloat(r, 3, 4), 0.0f);   // more fields than the reply has
+  EXPECT_EQ(pump_FieldToFloat(r, 40, 4), 0.0f);
+  EXPECT_EQ(pump_FieldToFloat(r, 0, 3), 1.5f);   // standing on a comma: it is skipped
+  EXPECT_EQ(pump_FieldToFloat(r, 0, 100), 0.0f);  // a start beyond the reply reads nothing
+  EXPECT_EQ(pump_FieldToFloat("000,-2.25e1\r", 0, 3), -22.5f);
+  // A field of 20 or more characters is cut to 19.
+  EXPECT_EQ(pump_FieldToFloat("000,12345678901234567890123,5", 0, 4), 1234567890123456789.0f);
+  EXPECT_EQ(pump_FieldToFloat("000,12345678901234567890123,5", 1, 4), 5.0f);
+  EXPECT_EQ(pump_FieldToInt("000,5\r", 1), 5);
+  EXPECT_EQ(pump_FieldToInt(",0\r", 0), 0);
+  EXPECT_EQ(pump_FieldToInt(",7\r", 0), 7);
+  EXPECT_EQ(pump_FieldToInt("000", 2), 0);
+  EXPECT_EQ(pump_ReplyStatus("012,1"), 12);
+  EXPECT_EQ(pump_ReplyStatus("000,1"), 0);
+  EXPECT_EQ(pump_ReplyStatus("7\r"), 7);
+  EXPECT_EQ(pump_ReplyStatus("#?x"), 0);
+  EXPECT_EQ(pump_ReplyStatus(""), 0);
+  EXPECT_EQ(pump_ReplyStatus("1234"), 123);  // three characters only
+}
+
+TEST_F(ComPortTest, SilentUnitTimesOutAfterAbout800ms) {
+  PsimConfig c;
+  c.units = 0x01;  // unit 1 only
+  Start(c);
+  PutConfig(&record, "COM3:", 9600, 0, 8);
+  ASSERT_EQ(com_OpenPort(&record), 0);
+  uint32_t timeouts = sts_GetCommCounter(0, STS_SLOT_RX_TIMEOUTS);
+  uint32_t t0 = os_GetTickCount();
+  std::string reply;
+  EXPECT_EQ(Exchange(2, "RP2STATUS", &reply), -2);
+  uint32_t spent = os_GetTickCount() - t0;
+  EXPECT_GE(spent, 760u);
+  EXPECT_LT(spent, 3000u);
+  EXPECT_EQ(reply, "");
+  EXPECT_EQ(sts_GetCommCounter(0, STS_SLOT_RX_TIMEOUTS), timeouts + 1);
+  // The line stays usable for the units that answer.
+  EXPECT_EQ(Exchange(1, "RP1STATUS", &reply), 0);
+}
+
+TEST_F(ComPortTest, TrafficIsCountedAndTraced) {
+  Start();
+  std::string key = std::string("SOFTWARE\\Quenford\\") + prod_GetProductName();
+  OsHKey k = nullptr;
+  ASSERT_EQ(os_RegCreateKeyEx(OS_HKEY_LOCAL_MACHINE, key.c_str(), 0, OS_KEY_ALL_ACCESS, nullptr, &k, nullptr), 0);
+  ASSERT_EQ(os_RegSetValueEx(k, "LINE_Debug", OS_REG_SZ, "ON", 3), 0);
+  os_RegCloseKey(k);
+  dbg_Open("LINE");
+  unlink(os_DebugOutputPath().c_str());
+  PutConfig(&record, "COM3:", 9600, 0, 8);
+  ASSERT_EQ(com_OpenPort(&record), 0);
+  uint32_t txBytes = sts_GetCommCounter(4, STS_SLOT_TX_BYTES), txPackets = sts_GetCommCounter(4, STS_SLOT_TX_PACKETS);
+  uint32_t txTotal = sts_GetCommCounter(0, STS_SLOT_TX_BYTES);
+  uint32_t rxBytes = sts_GetCommCounter(0, STS_SLOT_RX_BYTES), rxPackets = sts_GetCommCounter(0, STS_SLOT_RX_PACKETS);
+  std::string reply;
+  ASSERT_EQ(Exchange(4, "RP4STATUS", &reply), 0);
+  EXPECT_EQ(sts_GetCommCounter(4, STS_SLOT_TX_BYTES), txBytes + 10);  // the carriage return counts
+  EXPECT_EQ(sts_GetCommCounter(4, STS_SLOT_TX_PACKETS), txPackets + 1);
+  EXPECT_EQ(sts_GetCommCounter(0, STS_SLOT_TX_BYTES), txTotal + 10);  // and in the line's row
+  EXPECT_EQ(sts_GetCommCounter(0, STS_SLOT_RX_BYTES), rxBytes + 6);   // receive counts go to row 0
+  EXPECT_EQ(sts_GetCommCounter(0, STS_SLOT_RX_PACKETS), rxPackets + 1);
+  dbg_Close();
+  std::string pid = "[" + std::to_string(getpid()) + "] ";
+  EXPECT_EQ(tnwtest::ReadFile(os_DebugOutputPath()),
+            pid + "LINE : Tx to Pump 4 : RP4STATUS\r\n" + pid + "LINE : Rx from Pump 4 : 000,1\r\r\n");
+}
