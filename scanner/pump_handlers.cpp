@@ -5,20 +5,22 @@
 #include "framework/shm/shm_tables.h"
 #include "platform/os_error.h"
 
-namespace {
+// This device has no outputs and no counters.
+int pump_InitAnalogOutputs(uint8_t *, int, ChannelRecord *) { return errno = OS_ERROR_NOT_SUPPORTED, -1; }
+int pump_InitDigitalOutputs(uint8_t *, int, ChannelRecord *) { return errno = OS_ERROR_NOT_SUPPORTED, -1; }
+int pump_InitCounters(uint8_t *, int, ChannelRecord *) { return errno = OS_ERROR_NOT_SUPPORTED, -1; }
+int pump_ReadAnalogOutputs(uint8_t *, int, ChannelRecord *, uint32_t *, float *) {
+  return errno = OS_ERROR_NOT_SUPPORTED, -1;
+}
+int pump_ReadDigitalOutputs(uint8_t *, int, ChannelRecord *, uint32_t *, float *) {
+  return errno = OS_ERROR_NOT_SUPPORTED, -1;
+}
+int pump_ReadCounters(uint8_t *, int, ChannelRecord *, uint32_t *, float *) { return errno = OS_ERROR_NOT_SUPPORTED, -1; }
 
-// This device has analogue and digital inputs only: every other type refuses.
-int Refuse(uint8_t *, int, ChannelRecord *) { return errno = OS_ERROR_NOT_SUPPORTED, -1; }
-int RefuseRead(uint8_t *, int, ChannelRecord *, uint32_t *, float *) { return errno = OS_ERROR_NOT_SUPPORTED, -1; }
-
-// Minimal input handlers until the pump protocol lands: nothing is polled.
-int InitInputs(uint8_t *, int, ChannelRecord *) { return 0; }
-int ReadInputs(uint8_t *, int, ChannelRecord *, uint32_t *, float *) { return 0; }
-
-}  // namespace
-
-PumpInitHandler InitHandlerTable[IO_TYPE_COUNT] = {InitInputs, InitInputs, Refuse, Refuse, Refuse};
-PumpReadHandler ReadHandlerTable[IO_TYPE_COUNT] = {ReadInputs, ReadInputs, RefuseRead, RefuseRead, RefuseRead};
+PumpInitHandler InitHandlerTable[IO_TYPE_COUNT] = {pump_InitAnalogInputs, pump_InitDigitalInputs,
+                                                   pump_InitAnalogOutputs, pump_InitDigitalOutputs, pump_InitCounters};
+PumpReadHandler ReadHandlerTable[IO_TYPE_COUNT] = {pump_ReadAnalogInputs, pump_ReadDigitalInputs,
+                                                   pump_ReadAnalogOutputs, pump_ReadDigitalOutputs, pump_ReadCounters};
 
 int pump_ResetCounters(uint8_t *, int, ChannelRecord *) { return errno = OS_ERROR_NOT_SUPPORTED, -1; }
 

@@ -3,18 +3,25 @@
 #include <cerrno>
 #include <cstring>
 
+#include "framework/alarms/alm_alarms.h"
 #include "framework/shm/shm_segment.h"
 #include "scanner/pump_handlers.h"
+#include "scanner/scan_eval.h"
 #include "scanner/scan_state.h"
 
 namespace {
+
 bool IsOutput(int t) { return t == IO_AO || t == IO_DO; }
+
+void UnlockKeepingErrno(void *area) {
+  int e = errno;
+  shm_Unlock(area);
+  errno = e;
+}
+
 }  // namespace
 
-// Minimal pass until the evaluation lands: each type's read handler runs in
-// the pass order, the working words are published as they stand, the area's
-// waiters are told and the durations recorded.
-int scan_ScanDevice(int) {
+int scan_ScanDevice(int force) {
   if (!g_scan.run.load()) return 0;
   static const int kOrder[IO_TYPE_COUNT] = {IO_CI, IO_DO, IO_AO, IO_DI, IO_AI};
   int32_t total = 0;
@@ -24,22 +31,22 @@ int scan_ScanDevice(int) {
     if (!b.area) continue;
     TimeStamp start;
     tm_Now(&start);
+    // Outputs are read under the lock; inputs take it after the line traffic.
     if (IsOutput(t)) shm_Lock(b.area);
     int rc = ReadHandlerTable[t](g_scan.record->Config, g_scan.limit[t], b.table, b.workStatus, b.workValues);
     if (rc == -1 || rc == 2) {
-      if (IsOutput(t)) {
-        int e = errno;
-        shm_Unlock(b.area);
-        errno = e;
-      }
+      if (IsOutput(t)) UnlockKeepingErrno(b.area);
       if (rc == -1) return -1;
       continue;
     }
     if (!IsOutput(t)) shm_Lock(b.area);
+    alm_BeginScanEvents(b.header);
     int n = g_scan.limit[t];
+    for (int i = 0; i < n; ++i) scan_EvaluateChannel(t, i, force != 0);
     memcpy(b.otherStatus, b.workStatus, sizeof(uint32_t) * static_cast<size_t>(n));
-    if (b.workValues && b.otherValues) memcpy(b.otherValues, b.workValues, sizeof(float) * static_cast<size_t>(n));
     b.header->error = 0;
+    if (b.workValues) memcpy(b.otherValues, b.workValues, sizeof(float) * static_cast<size_t>(n));
+    alm_EndScanEvents();
     shm_NotifyChange(b.area, 0);
     shm_Unlock(b.area);
     TimeStamp end;
@@ -51,12 +58,15 @@ int scan_ScanDevice(int) {
   return 0;
 }
 
+// Sends no return-to-normal and ends no event count: the server sees the
+// alarm bits go with the bad bit, and the next forced pass raises again.
 int scan_MarkAllBad(int reason) {
   if (g_scan.record) g_scan.record->PassDuration = 0;
   for (int t = 0; t < IO_TYPE_COUNT; ++t) {
     ScanTypeBuffers &b = g_scan.type[t];
     if (!b.area) continue;
     shm_Lock(b.area);
+    alm_BeginScanEvents(b.header);
     b.header->error = static_cast<int16_t>(reason);
     b.header->duration = 0;
     uint32_t *words = shm_AreaStatusWords(b.area);
@@ -69,7 +79,8 @@ int scan_MarkAllBad(int reason) {
       }
     }
     uint32_t *program = IsOutput(t) ? b.otherStatus : b.workStatus;
-    if (program != words) memcpy(program, words, sizeof(uint32_t) * static_cast<size_t>(n));
+    if (program && program != words) memcpy(program, words, sizeof(uint32_t) * static_cast<size_t>(n));
+    alm_EndScanEvents();
     shm_NotifyChange(b.area, 0);
     shm_Unlock(b.area);
   }

@@ -1,63 +1,108 @@
-// Minimal loading until the configuration files land: the binary device and
-// settings files are read as they lie; channel records stay as the server
-// wrote them into the configuration area.
 #include "framework/config/cfg_load.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
+#include <string>
+#include <vector>
 
+#include "framework/binding/ext_binding.h"
+#include "framework/config/cfg_device.h"
+#include "framework/config/cfg_load_private.h"
+#include "framework/config/cfg_path.h"
+#include "framework/config/chan_files.h"
+#include "framework/registry/cfg_switches.h"
 #include "framework/shm/shm_segment.h"
 #include "framework/shm/shm_tables.h"
-#include "platform/os_file.h"
+#include "platform/os_error.h"
 
-static int ReadAt(const char *path, off_t offset, void *buf, size_t n, bool mustExist) {
-  int fd = os_Open(path, O_RDONLY, 0);
-  if (fd < 0) {
-    if (!mustExist && errno == 2) return memset(buf, 0, n), 0;
-    return -1;
+namespace {
+
+int LoadBinary(const ExtEntryPoints *eps, const std::string &folder, const char *extraFile, const CfgLoadRequest &r) {
+  std::string config = cfg_JoinPath(folder, "config");
+  if (r.autoEnable && cfg_ReadFileAt(config, 0, r.autoEnable, 1) != 0) return -1;
+  if (r.saveOutputs || r.saveByTag || r.saveRate) {
+    uint8_t raw[CFG_SAVECONFIG_SIZE];
+    if (cfg_ReadFileAt(cfg_JoinPath(folder, "saveconfig"), 0, raw, sizeof raw) != 0) return -1;
+    if (r.saveOutputs) *r.saveOutputs = raw[0];
+    if (r.saveByTag) *r.saveByTag = raw[1];
+    if (r.saveRate) memcpy(r.saveRate, raw + CFG_SAVERATE_OFFSET, 4);
   }
-  ssize_t got = pread(fd, buf, n, offset);
-  int e = errno;
-  close(fd);
-  if (got < 0) return errno = e, -1;
-  if (static_cast<size_t>(got) < n) memset(static_cast<uint8_t *>(buf) + got, 0, n - static_cast<size_t>(got));
+  if (r.config && r.configSize && cfg_ReadFileAt(config, CFG_RECORD_OFFSET, r.config, r.configSize) != 0) return -1;
+  if (r.extra && r.extraSize && extraFile && *extraFile) {
+    memset(r.extra, 0, r.extraSize);
+    uint32_t at = ext_ConfigExtraFileOffset(eps, r.extra, r.extraSize);
+    // A missing file, or one that stops short, leaves the block zeroed beyond it.
+    if (cfg_ReadFileAt(cfg_JoinPath(folder, extraFile), at, r.extra, r.extraSize) != 0 &&
+        errno != OS_ERROR_FILE_NOT_FOUND && errno != OS_ERROR_HANDLE_EOF)
+      return -1;
+  }
   return 0;
 }
 
-int cfg_LoadDeviceConfig(void *buffer, uint32_t size) { return ReadAt("config", 1, buffer, size, true); }
+}  // namespace
+
+int cfg_LoadConfigFiles(const char *folder, void *config, uint32_t configSize, void *extra, uint32_t extraSize,
+                        const char *extraFile, uint8_t *autoEnable, uint8_t *saveOutputs, uint8_t *saveByTag,
+                        uint32_t *saveRate) {
+  std::string dir = cfg_AbsoluteDir(folder);
+  OsModuleHandle module = ext_LoadExtension(dir.c_str());
+  ExtEntryPoints eps;
+  ext_BindEntryPoints(module, &eps);
+  CfgLoadRequest req{config, configSize, extra, extraSize, autoEnable, saveOutputs, saveByTag, saveRate};
+  int rc;
+  if (ext_DoesXml(&eps) && cfg_ReadXmlEnabled(dir.c_str()) && cfg_FileExists(cfg_JoinPath(dir, "config.xml")))
+    rc = cfg_LoadConfigXml(&eps, dir, req);
+  else
+    rc = LoadBinary(&eps, dir, extraFile, req);
+  uint32_t e = rc != 0 ? static_cast<uint32_t>(errno) : 0;
+  ext_FreeExtension(module);
+  if (rc != 0) os_Fail(e);
+  return rc;
+}
+
+int cfg_LoadDeviceConfig(void *buffer, uint32_t size) {
+  return cfg_LoadConfigFiles(".", buffer, size, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr);
+}
 
 int sav_LoadSettings(uint8_t *saveOutputs, uint8_t *saveByTag, uint32_t *saveRate) {
-  uint8_t raw[6];
-  if (ReadAt("saveconfig", 0, raw, sizeof raw, true) != 0) return -1;
-  if (saveOutputs) *saveOutputs = raw[0];
-  if (saveByTag) *saveByTag = raw[1];
-  if (saveRate) memcpy(saveRate, raw + 2, 4);
+  uint8_t outputs = 0, byTag = 0;
+  uint32_t rate = 0;
+  if (cfg_LoadConfigFiles(".", nullptr, 0, nullptr, 0, nullptr, nullptr, &outputs, &byTag, &rate) != 0) return -1;
+  if (saveOutputs) *saveOutputs = outputs;
+  if (saveByTag) *saveByTag = byTag;
+  if (saveRate) *saveRate = rate;
   return 0;
+}
+
+int32_t cfg_ReloadChannelTableEx(int ioType, ChannelAreaHeader *header, void *extra, uint32_t extraSize,
+                                 const char *extraFile) {
+  if (!header || ioType < 0 || ioType >= IO_TYPE_COUNT) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  std::string dir = cfg_AbsoluteDir(".");
+  std::string name = chan_KindShortName(ioType);
+  std::string file = cfg_JoinPath(dir, (name + ".xml").c_str());
+  if (!(cfg_ReadXmlEnabled(".") && ext_HasDoXml(dir.c_str()) && cfg_FileExists(file)))
+    file = cfg_JoinPath(dir, name.c_str());
+  TimeStamp stamp;
+  if (cfg_FileStamp(file, &stamp) != 0) return -1;
+  if (stamp.seconds == header->changed.seconds && stamp.ms == header->changed.ms) return 0;
+  char code[3] = {header->code[0], header->code[1], 0};
+  void *conf = shm_OpenConfArea(code);
+  if (!conf) return -1;
+  uint16_t count = header->count;
+  if (shm_DataLength(conf) < static_cast<int64_t>(count) * CHAN_RECORD_SIZE)
+    return os_Fail(OS_ERROR_INVALID_DATA), -1;
+  // The area changes only once the whole table has been read.
+  std::vector<ChannelRecord> table(count);
+  if (chan_ReadChannels(dir.c_str(), ioType, table.data(), 0, count, extra, extraSize, extraFile) != 0) return -1;
+  if (count) memcpy(shm_AreaRecords(conf), table.data(), static_cast<size_t>(count) * CHAN_RECORD_SIZE);
+  header->changed = stamp;
+  shm_NotifyChange(conf, 0);
+  return static_cast<int32_t>(count) * static_cast<int32_t>(CHAN_RECORD_SIZE);
 }
 
 int32_t cfg_ReloadChannelTable(int ioType, ChannelAreaHeader *header) {
-  struct stat st;
-  if (os_Stat(chan_KindShortName(ioType), &st) != 0) return -1;
-  struct tm utc;
-  time_t t = st.st_mtim.tv_sec;
-  gmtime_r(&t, &utc);
-  TmCalendar cal{static_cast<uint16_t>(utc.tm_year + 1900), static_cast<uint16_t>(utc.tm_mon + 1),
-                 static_cast<uint16_t>(utc.tm_wday), static_cast<uint16_t>(utc.tm_mday),
-                 static_cast<uint16_t>(utc.tm_hour), static_cast<uint16_t>(utc.tm_min),
-                 static_cast<uint16_t>(utc.tm_sec), static_cast<uint16_t>(st.st_mtim.tv_nsec / 1000000)};
-  TimeStamp stamp;
-  tm_FromSystemTime(&cal, &stamp);
-  if (stamp.seconds == header->changed.seconds && stamp.ms == header->changed.ms) return 0;
-  header->changed = stamp;
-  char code[3] = {header->code[0], header->code[1], 0};
-  if (void *conf = shm_OpenConfArea(code)) shm_NotifyChange(conf, 0);
-  return static_cast<int32_t>(header->count) * CHAN_RECORD_SIZE;
+  return cfg_ReloadChannelTableEx(ioType, header, nullptr, 0, nullptr);
 }
 
 void *fw_Allocate(size_t size) { return malloc(size ? size : 1); }

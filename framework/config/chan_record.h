@@ -83,7 +83,8 @@ static_assert(offsetof(ChannelAnalogue, HighAlarmPriority) == 72 && offsetof(Cha
 static_assert(offsetof(ChannelAnalogue, HighAlarmText) == 74 && offsetof(ChannelAnalogue, LowAlarmText) == 106);
 static_assert(offsetof(ChannelAnalogue, tag2) == 138 && offsetof(ChannelAnalogue, desc2) == 142);
 static_assert(offsetof(ChannelAnalogue, tag3) == 158 && offsetof(ChannelAnalogue, units2) == 161);
-static_assert(offsetof(ChannelAnalogue, ErrorAlarmPriority) == 165 && offsetof(ChannelAnalogue, ErrorAlarmDelay) == 166);
+static_assert(offsetof(ChannelAnalogue, ErrorAlarmPriority) == 165 &&
+              offsetof(ChannelAnalogue, ErrorAlarmDelay) == 166);
 static_assert(offsetof(ChannelAnalogue, MaximumUnits) == 168 && offsetof(ChannelAnalogue, MinimumUnits) == 172);
 static_assert(offsetof(ChannelAnalogue, HighWarningLimit) == 176 && offsetof(ChannelAnalogue, LowWarningLimit) == 180);
 static_assert(offsetof(ChannelAnalogue, HighAlarmDelay) == 184 && offsetof(ChannelAnalogue, LowAlarmDelay) == 186);
@@ -94,6 +95,14 @@ static_assert(offsetof(ChannelDigital, tag2) == 138 && offsetof(ChannelDigital, 
 static_assert(offsetof(ChannelDigital, tag3) == 158 && offsetof(ChannelDigital, ErrorAlarmPriority) == 186);
 static_assert(offsetof(ChannelDigital, ErrorAlarmDelay) == 188 && offsetof(ChannelDigital, AlarmDelay) == 190);
 static_assert(offsetof(ChannelDigital, Digital) == 192);
+static_assert(offsetof(ChannelAnalogue, tag1) == 0 && offsetof(ChannelAnalogue, desc1) == 8);
+static_assert(offsetof(ChannelAnalogue, unused25) == 25 && offsetof(ChannelAnalogue, unused30) == 30);
+static_assert(offsetof(ChannelAnalogue, unused204) == 204);
+static_assert(offsetof(ChannelDigital, tag1) == 0 && offsetof(ChannelDigital, desc1) == 8);
+static_assert(offsetof(ChannelDigital, Type) == 24 && offsetof(ChannelDigital, unused25) == 25);
+static_assert(offsetof(ChannelDigital, flags) == 28 && offsetof(ChannelDigital, unused30) == 30);
+static_assert(offsetof(ChannelDigital, unused129) == 129 && offsetof(ChannelDigital, unused161) == 161);
+static_assert(offsetof(ChannelDigital, unused187) == 187);
 
 enum : int {
   CHAN_TYPE_OFFSET = 24,
@@ -179,8 +188,21 @@ inline void chan_SetFlagBit(ChannelRecord *r, int bit, bool on) {
   b = static_cast<uint8_t>(on ? (b | mask) : (b & ~mask));
 }
 
+// The flag bits on the two flag bytes themselves (record + 28).
+inline int chan_TestFlagBit(const uint8_t *flags, int bit) { return (flags[bit / 8] & (0x80 >> (bit % 8))) != 0; }
+inline void chan_SetFlagBit(uint8_t *flags, int bit) {
+  flags[bit / 8] = static_cast<uint8_t>(flags[bit / 8] | (0x80 >> (bit % 8)));
+}
+inline void chan_ClearFlagBit(uint8_t *flags, int bit) {
+  flags[bit / 8] = static_cast<uint8_t>(flags[bit / 8] & ~(0x80 >> (bit % 8)));
+}
+
 enum : int {
+  CHAN_TYPE_AI = 0,
+  CHAN_TYPE_DI = 1,
+  CHAN_TYPE_AO = 2,
   CHAN_TYPE_DO = 3,
+  CHAN_TYPE_CI = 4,
   // Digital layout texts.
   CHAN_HIGH_STATE_TEXT_OFFSET = 32,
   CHAN_ALARM_TEXT_OFFSET = 97,

@@ -10,6 +10,7 @@
 #include "framework/eventlog/sts_report.h"
 #include "framework/registry/prod_platform.h"
 #include "framework/registry/reg_settings.h"
+#include "framework/server/srv_requests.h"
 #include "platform/os_env.h"
 #include "platform/os_error.h"
 #include "platform/os_eventlog.h"
@@ -19,24 +20,12 @@ namespace {
 
 enum : uint32_t { kUserMax = 32 };
 
-bool IsLocal(const char *server) {
-  if (!server || !*server) return true;
-  while (*server == '\\') ++server;
-  return !*server || os_IsLocalHost(server);
-}
-
 // The server's root folder of named folders ("TSQ_" with nothing after it),
 // which ends in a backslash.
 std::string ServerRootFolder(const char *server) {
-  if (IsLocal(server)) {
-    const char *local = cfg_ResolveName("TSQ_");
-    return local ? local : "";
-  }
-  char value[CFG_FOLDER_MAX];
-  uint32_t n = os_GetEnvironmentVariable("TSQ_", value, sizeof value);
-  if (n >= 2 && n < sizeof value) return value;
-  while (*server == '\\') ++server;
-  return std::string("\\\\") + server + "\\" + prod_GetProductName() + "\\";
+  while (server && *server == '\\') ++server;
+  const char *folder = srv_ResolveServerFolder(server, "TSQ_");
+  return folder ? folder : "";
 }
 
 // Every report one line: line ends inside the text would split it.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "framework/registry/reg_settings.h"
+#include "framework/server/srv_hosts.h"
 #include "platform/os_env.h"
 #include "platform/os_registry.h"
 
@@ -16,24 +17,12 @@ enum : uint32_t { kHostMax = 259, kSwitchTextMax = 9 };
 
 bool IsRimfold(void) { return strcasecmp(prod_GetProductName(), "Rimfold") == 0; }
 
-// A host name, not a URL, is what the remote registry can be asked for.
-bool IsPlainHostName(const char *host) { return strstr(host, "://") == nullptr; }
-
 // Reads one value of the configuration host's server key. False when the host
-// cannot be reached or the value is missing; *tooLong when a text did not fit.
+// cannot be reached or the value is missing.
 bool ReadSwitch(const char *path, const char *name, uint32_t *type, void *data, uint32_t *size) {
   char host[kHostMax + 1];
   cfg_ConfigHost(path, host, sizeof host);
-  OsHKey root = OS_HKEY_LOCAL_MACHINE, remote = nullptr;
-  if (strcmp(host, ".") != 0 && !os_IsLocalHost(host) && IsPlainHostName(host)) {
-    char unc[kHostMax + 3] = "\\\\";
-    strcat(unc, host);
-    if (os_RegConnectRegistry(unc, OS_HKEY_LOCAL_MACHINE, &remote) != 0) return false;
-    root = remote;
-  }
-  int32_t rc = reg_AccessValue(root, kServerKey, OS_KEY_QUERY_VALUE, name, type, data, size);
-  if (remote && remote != OS_HKEY_LOCAL_MACHINE) os_RegCloseKey(remote);
-  return rc == 0;
+  return cfg_ReadHostValue(host, name, type, data, size) == 0;
 }
 
 // The text of a switch: 1 read, 0 missing (or unreachable), -1 another value
@@ -54,6 +43,21 @@ int ReadSwitchText(const char *path, const char *name, char *out) {
 }
 
 }  // namespace
+
+int32_t cfg_ReadHostValue(const char *host, const char *name, uint32_t *type, void *data, uint32_t *size) {
+  OsHKey root = OS_HKEY_LOCAL_MACHINE, remote = nullptr;
+  // Only a plain host name's registry can be reached; other hosts use this computer's.
+  if (!srv_IsLocalHost(host) && srv_ClassifyServer(host) == SRV_KIND_PIPE) {
+    char unc[kHostMax + 3] = "\\\\";
+    strncat(unc, host, kHostMax);
+    int32_t rc = os_RegConnectRegistry(unc, OS_HKEY_LOCAL_MACHINE, &remote);
+    if (rc != 0) return rc;
+    root = remote;
+  }
+  int32_t rc = reg_AccessValue(root, kServerKey, OS_KEY_QUERY_VALUE, name, type, data, size);
+  if (remote && remote != OS_HKEY_LOCAL_MACHINE) os_RegCloseKey(remote);
+  return rc;
+}
 
 void cfg_ConfigHost(const char *path, char *out, uint32_t size) {
   if (!out || size == 0) return;

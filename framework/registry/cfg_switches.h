@@ -12,5 +12,10 @@ int cfg_ReadXmlEnabled(const char *path);          // "ReadXML": 1 or 0
 int cfg_WriteXmlMode(const char *path);            // "WriteXML": CFG_WRITE_*
 uint32_t cfg_ExcelCompatibleXsd(const char *path);  // "ExcelCompatibleXSD", or 1
 
+// Reads one value of HKLM SOFTWARE\Quenford\Tessarine of a host: a plain host
+// name that is not this computer through its remote registry, every other
+// host (this computer, URLs) from this computer's. 0 or a Windows error code.
+int32_t cfg_ReadHostValue(const char *host, const char *valueName, uint32_t *type, void *data, uint32_t *size);
+
 // The host of a path as above: "." for this computer. `out` holds at least 260 bytes.
 void cfg_ConfigHost(const char *path, char *out, uint32_t size);

@@ -47,7 +47,8 @@ uint8_t *shm_AreaDescriptions(void *dataArea) {
 
 uint8_t *shm_AreaRecords(void *confArea) { return shm_Payload(confArea); }
 
-uint32_t shm_EventRowSize(uint16_t channelCount) { return channelCount / 8u; }
+// Rows round up: a count that is no multiple of 8 still has a bit for every channel.
+uint32_t shm_EventRowSize(uint16_t channelCount) { return (channelCount + 7u) / 8u; }
 
 uint8_t *shm_EventRow(void *eventArea, uint16_t channelCount, int row) {
   if (!eventArea || row < 0) return nullptr;

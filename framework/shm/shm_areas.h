@@ -59,7 +59,7 @@ float *shm_AreaValues(void *dataArea);
 uint8_t *shm_AreaDescriptions(void *dataArea);
 // The configuration area's ChannelRecord table (segment + 128).
 uint8_t *shm_AreaRecords(void *confArea);
-// Event area: rows of N/8 bytes, one bit per channel (channel 1 in bit 0 of
-// the first byte); row 0 is the device's, row k logger k's.
+// Event area: rows of (N + 7) / 8 bytes, one bit per channel (channel 1 in the
+// top bit 0x80 of the first byte); row 0 is the device's, row k logger k's.
 uint32_t shm_EventRowSize(uint16_t channelCount);
 uint8_t *shm_EventRow(void *eventArea, uint16_t channelCount, int row);

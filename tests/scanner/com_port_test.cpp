@@ -19,6 +19,7 @@
 #include "platform/os_registry.h"
 #include "platform/os_serial.h"
 #include "scanner/com_port.h"
+#include "tests/scanner/comm_stats_world.h"
 #include "tests/support/test_root.h"
 #include "tools/pumpsim/psim.h"
 
@@ -40,6 +41,7 @@ uint32_t ConfigWord(const DeviceRecord *r, int offset) {
 
 class ComPortTest : public ::testing::Test {
  protected:
+  void SetUp() override { ASSERT_TRUE(stats.ok) << stats.why; }
   void Start(PsimConfig c = PsimConfig{}) {
     c.port = "COM3";
     std::string why;
@@ -67,6 +69,7 @@ class ComPortTest : public ::testing::Test {
     if (reply) *reply = buf;
     return rc;
   }
+  CommStatsWorld stats;
   PumpSim *sim = nullptr;
   DeviceRecord record = {};
 };

@@ -8,6 +8,7 @@
 #include "framework/status/sts_stats.h"
 #include "platform/os_handle.h"
 #include "scanner/com_port.h"
+#include "tests/scanner/comm_stats_world.h"
 #include "tools/pumpsim/psim.h"
 
 namespace {
@@ -31,6 +32,7 @@ struct Line {
     com_ClosePort();
     psim_Stop(sim);
   }
+  CommStatsWorld stats;
   PumpSim *sim = nullptr;
   DeviceRecord record = {};
 };
@@ -52,6 +54,7 @@ TEST(PumpTimingTest, BytesSevenHundredMsApartKeepAReplyAlive) {
 TEST(PumpTimingTest, BytesNineHundredMsApartTimeOut) {
   Line line(900);
   ASSERT_NE(line.sim, nullptr);
+  ASSERT_TRUE(line.stats.ok) << line.stats.why;
   ASSERT_EQ(com_OpenPort(&line.record), 0);
   uint32_t timeouts = sts_GetCommCounter(0, STS_SLOT_RX_TIMEOUTS);
   char buf[32];

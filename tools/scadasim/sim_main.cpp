@@ -1,4 +1,5 @@
 // scadasim: plays the SCADA server for one or more pump scanners.
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -7,11 +8,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <filesystem>
 #include <string>
 
+#include "framework/alarms/alm_alarms.h"
 #include "framework/notify/ntf_notify.h"
 #include "platform/os_handle.h"
+#include "tools/scadasim/sim_demo.h"
+#include "tools/scadasim/sim_requests.h"
 #include "tools/scadasim/sim_world.h"
 
 namespace {
@@ -30,17 +35,30 @@ void Usage(FILE *f) {
           "Tnwell_SC for instance 1, posts codes to the scanner and shows what it\n"
           "publishes. Every object it made is removed when it ends.\n"
           "\n"
+          "The device has eight analogue and eight digital inputs on pumps 1 and 2, with\n"
+          "warning and alarm limits, events and a change deadband on some; the server's\n"
+          "alarm and derived-value processors and one logger take what the scanner sends.\n"
+          "Alarm messages are printed field by field, derived notices and logger codes as\n"
+          "they arrive; on a terminal a live table of every channel (tag, value, units,\n"
+          "state) is redrawn after each pass (else it is printed at the start and the end).\n"
+          "\n"
           "commands:\n"
-          "  demo [--seconds N] [--scanner PATH]\n"
+          "  demo [--seconds N] [--scanner PATH] [--plain]\n"
           "        runs the scanner for N seconds (default 5) with a scan request every\n"
           "        half second, one reconfigure and one initialise-values request, then\n"
           "        stops it; exits with the scanner's exit status. Without $PLATFORM_ROOT\n"
-          "        it works in a temporary platform root of its own.\n"
-          "  run [--scanner PATH]\n"
+          "        it works in a temporary platform root of its own. --plain prints lines\n"
+          "        only, also on a terminal.\n"
+          "  run [--scanner PATH] [--plain]\n"
           "        the same without a time limit: scans every second until Ctrl-C.\n"
           "  post PID CODE\n"
           "        posts one notification code (31 stop, 300 scan, 302 reconfigure,\n"
           "        303 reset counters, 304 initialise values) to a process.\n"
+          "  logger --out FILE\n"
+          "        plays a logger process: appends every code it receives to FILE, one a\n"
+          "        line, until code 31 or a signal (the server starts these itself).\n");
+  sim_RequestsUsage(f);
+  fprintf(f,
           "  --help\n"
           "        this text.\n");
 }
@@ -54,39 +72,105 @@ std::string StampText(const TimeStamp &t) {
   return buf;
 }
 
-void Show(const DeviceRecord *r, const char *what) {
+std::string DeviceLine(const DeviceRecord *r, const char *what) {
   std::string status = sim_StatusText(std::string(r->StatusName, strnlen(r->StatusName, sizeof r->StatusName)));
-  printf("%-12s running=%u ready=%u busy=%u pass=%dms next=%s status=\"%s\"\n", what, r->Running, r->Ready, r->Busy,
-         r->PassDuration, StampText(r->NextScanDue).c_str(), status.c_str());
-  fflush(stdout);
+  char line[256];
+  snprintf(line, sizeof line, "%-12s running=%u ready=%u busy=%u pass=%dms next=%s status=\"%s\"", what, r->Running,
+           r->Ready, r->Busy, r->PassDuration, StampText(r->NextScanDue).c_str(), status.c_str());
+  return line;
 }
 
-int Serve(double seconds, const std::string &scanner) {
-  SimWorldSpec spec;
+// What the server received: printed as it comes (plain), or the last lines
+// below the live table (terminal).
+class Console {
+ public:
+  Console(bool live, const SimWorldSpec &spec) : live_(live), spec_(spec) {}
+
+  void Line(const std::string &text) {
+    if (!live_) {
+      printf("%s\n", text.c_str());
+      fflush(stdout);
+      return;
+    }
+    recent_.push_back(text);
+    while (recent_.size() > kRecent) recent_.pop_front();
+  }
+
+  // Alarm messages, derived notices and logger codes that arrived since the last call.
+  void Collect() {
+    for (const AlarmMessage &m : sim_TakeAlarms()) Line(sim_DescribeAlarm(m));
+    for (const std::string &d : sim_TakeDerived()) Line("derived " + d);
+    for (size_t k = 0; k < spec_.loggers.size(); ++k) {
+      std::vector<int32_t> codes = sim_LoggerCodes(static_cast<int>(k));
+      if (seen_.size() <= k) seen_.resize(k + 1, 0);
+      for (size_t i = seen_[k]; i < codes.size(); ++i)
+        Line("logger " + spec_.loggers[k] + " " + sim_DescribeLoggerCode(codes[i]));
+      seen_[k] = codes.size();
+    }
+  }
+
+  void Pass(const DeviceRecord *r, const char *what, bool table) {
+    Collect();
+    if (!live_) {
+      Line(DeviceLine(r, what));
+      if (table) demo_PrintTable(stdout, spec_);
+      fflush(stdout);
+      return;
+    }
+    printf("\033[H\033[J%s\n\n", DeviceLine(r, what).c_str());
+    demo_PrintTable(stdout, spec_);
+    printf("\n");
+    for (const std::string &l : recent_) printf("%s\n", l.c_str());
+    fflush(stdout);
+  }
+
+ private:
+  static const size_t kRecent = 14;
+  bool live_;
+  const SimWorldSpec &spec_;
+  std::deque<std::string> recent_;
+  std::vector<size_t> seen_;
+};
+
+int Fail(const char *text) {
+  fprintf(stderr, "scadasim: %s (error %d)\n", text, errno);
+  sim_DestroyWorld();
+  return 1;
+}
+
+int Serve(double seconds, const std::string &scanner, bool live) {
+  SimWorldSpec spec = demo_WorldSpec();
   std::string why;
   if (sim_CreateWorld(spec, &why) != 0) {
     fprintf(stderr, "scadasim: %s\n", why.c_str());
     return 1;
   }
-  // The pump line first: the scanner opens its port while it starts.
-  uint32_t linePid = 0;
-  OsHandle line = sim_StartPumpSim(0, {"--baud", std::to_string(spec.devices[0].baudRate)}, &linePid);
-  if (!line) {
-    fprintf(stderr, "scadasim: cannot start pumpsim (error %d)\n", errno);
+  if (sim_OpenServerSlots(&why) != 0) {
+    fprintf(stderr, "scadasim: %s\n", why.c_str());
     sim_DestroyWorld();
     return 1;
   }
-  printf("scadasim: started pumpsim on %s, process %u\n", sim_PumpSimPort(0).c_str(), linePid);
+  demo_Subscribe(spec);
+  uint32_t loggerPid = 0;
+  if (sim_StartLogger(0, &loggerPid) != 0) return Fail("cannot start the logger process");
+  Console console(live, spec);
+  console.Line("scadasim: started logger " + spec.loggers[0] + ", process " + std::to_string(loggerPid));
+  // The pump line first: the scanner opens its port while it starts. Now and
+  // then a digital input of pump 2 answers with its error status 7.
+  uint32_t linePid = 0;
+  OsHandle line = sim_StartPumpSim(
+      0, {"--baud", std::to_string(spec.devices[0].baudRate), "--fault", "2:DIG_INPUT1=error:7@15"}, &linePid);
+  if (!line) return Fail("cannot start pumpsim");
+  console.Line("scadasim: started pumpsim on " + sim_PumpSimPort(0) + ", process " + std::to_string(linePid));
   uint32_t pid = 0;
   OsHandle proc = sim_StartScanner(0, scanner, &pid);
   if (!proc) {
-    fprintf(stderr, "scadasim: cannot start the scanner (error %d)\n", errno);
     sim_StopPumpSim(line, linePid, 5000);
-    sim_DestroyWorld();
-    return 1;
+    return Fail("cannot start the scanner");
   }
   DeviceRecord *r = sim_Device(0);
-  printf("scadasim: started Tnwell_SC instance %u, process %u\n", r->Instance, pid);
+  console.Line("scadasim: started Tnwell_SC instance " + std::to_string(r->Instance) + ", process " +
+               std::to_string(pid));
   if (!sim_WaitRunning(0, proc, 10000)) {
     int64_t code = sim_WaitExit(proc, 1000);
     fprintf(stderr, "scadasim: the scanner did not come up (exit %lld)\n", static_cast<long long>(code));
@@ -94,8 +178,10 @@ int Serve(double seconds, const std::string &scanner) {
     sim_DestroyWorld();
     return 1;
   }
-  Show(r, "up");
-  sim_Watch(spec.devices[0].codes[IO_DI], 1);
+  console.Pass(r, "up", false);
+  // The last type of a pass is the analogue one: its notice ends the pass.
+  const std::string watched = spec.devices[0].codes[IO_AI];
+  sim_Watch(watched, 1);
   double elapsed = 0;
   int passes = 0;
   const double step = seconds > 0 ? 0.5 : 1.0;
@@ -104,25 +190,27 @@ int Serve(double seconds, const std::string &scanner) {
       fprintf(stderr, "scadasim: cannot post to the scanner (error %d)\n", errno);
       break;
     }
-    bool changed = sim_WaitForChange(spec.devices[0].codes[IO_DI], 1, 2000);
+    bool changed = sim_WaitForChange(watched, 1, 5000);
     ++passes;
-    Show(r, changed ? "scan" : "scan (no notice)");
+    // Without a terminal the table goes out after the first and the last pass only.
+    bool last = seconds > 0 && elapsed + step >= seconds;
+    console.Pass(r, changed ? "scan" : "scan (no notice)", passes == 1 || last || g_interrupted);
     if (seconds > 0 && passes == 4) {
       sim_Post(pid, NTF_RECONFIGURE);
-      os_Sleep(200);
-      Show(r, "reconfigured");
+      sim_WaitForChange(watched, 1, 5000);
+      console.Pass(r, "reconfigured", false);
     }
     if (seconds > 0 && passes == 6) {
       sim_Post(pid, NTF_INITIALISE_VALUES);
-      os_Sleep(200);
-      Show(r, "initialised");
+      sim_WaitForChange(watched, 1, 5000);
+      console.Pass(r, "initialised", false);
     }
     os_Sleep(static_cast<uint32_t>(step * 1000));
     elapsed += step;
   }
   sim_Post(pid, NTF_STOP);
   int64_t code = sim_WaitExit(proc, 10000);
-  Show(r, "stopped");
+  console.Pass(r, "stopped", false);
   if (code < 0) {
     fprintf(stderr, "scadasim: the scanner did not stop; killing it\n");
     os_TerminateProcess(proc, 1);
@@ -136,6 +224,32 @@ int Serve(double seconds, const std::string &scanner) {
   return static_cast<int>(code);
 }
 
+// The logger: every code as one line, written whole.
+int g_loggerOut = -1;
+volatile sig_atomic_t g_loggerStop;
+
+int OnLoggerCode(int32_t code) {
+  char line[24];
+  int n = snprintf(line, sizeof line, "%d\n", code);
+  if (g_loggerOut >= 0 && n > 0) {
+    [[maybe_unused]] ssize_t w = write(g_loggerOut, line, static_cast<size_t>(n));
+  }
+  if (code == NTF_STOP) g_loggerStop = 1;
+  return 0;
+}
+
+int RunLogger(const std::string &out) {
+  g_loggerOut = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (g_loggerOut < 0) return perror("scadasim logger"), 1;
+  errno = 0;
+  if (!ntf_Start(OnLoggerCode) && errno != 0)
+    return fprintf(stderr, "scadasim logger: no mailslot (error %d)\n", errno), 1;
+  while (!g_interrupted && !g_loggerStop) os_Sleep(20);
+  ntf_Stop();
+  close(g_loggerOut);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -144,6 +258,8 @@ int main(int argc, char **argv) {
     return argc < 2 ? 2 : 0;
   }
   std::string cmd = argv[1];
+  signal(SIGINT, OnInterrupt);
+  signal(SIGTERM, OnInterrupt);
   if (cmd == "post") {
     if (argc != 4) return Usage(stderr), 2;
     if (sim_Post(static_cast<uint32_t>(strtoul(argv[2], nullptr, 10)), static_cast<int32_t>(atoi(argv[3]))) != 0) {
@@ -152,16 +268,21 @@ int main(int argc, char **argv) {
     }
     return 0;
   }
+  if (cmd == "logger") {
+    if (argc != 4 || strcmp(argv[2], "--out") != 0) return Usage(stderr), 2;
+    return RunLogger(argv[3]);
+  }
+  if (cmd == "requests") return sim_RequestsCommand(argc - 2, argv + 2);
   if (cmd != "demo" && cmd != "run") return Usage(stderr), 2;
   double seconds = cmd == "demo" ? 5 : 0;
   std::string scanner;
+  bool plain = false;
   for (int i = 2; i < argc; ++i) {
     if (strcmp(argv[i], "--seconds") == 0 && i + 1 < argc && cmd == "demo") seconds = atof(argv[++i]);
     else if (strcmp(argv[i], "--scanner") == 0 && i + 1 < argc) scanner = argv[++i];
+    else if (strcmp(argv[i], "--plain") == 0) plain = true;
     else return Usage(stderr), 2;
   }
-  signal(SIGINT, OnInterrupt);
-  signal(SIGTERM, OnInterrupt);
   std::string tempRoot;
   const char *root = getenv("PLATFORM_ROOT");
   if (!root || !*root) {
@@ -172,7 +293,7 @@ int main(int argc, char **argv) {
     printf("scadasim: platform root %s\n", templ);
     fflush(stdout);
   }
-  int status = Serve(seconds, scanner);
+  int status = Serve(seconds, scanner, !plain && isatty(STDOUT_FILENO));
   if (!tempRoot.empty()) {
     std::error_code ec;
     std::filesystem::remove_all(tempRoot, ec);

@@ -12,6 +12,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "framework/config/cfg_device.h"
+#include "framework/config/cfg_history.h"
+#include "framework/config/cfg_path.h"
+#include "framework/config/chan_files.h"
 #include "framework/notify/ntf_notify.h"
 #include "framework/shm/shm_segment.h"
 #include "platform/os_env.h"
@@ -92,6 +96,22 @@ bool MakeAreas(const SimDeviceSpec &d, std::string *why) {
   return true;
 }
 
+// The statistics area: analogue entries, records left to the scanner.
+bool MakeStatsAreas(const SimDeviceSpec &d, std::string *why) {
+  if (d.statsCode.size() != 2 || d.statsChannels == 0) return true;
+  std::string code = d.statsCode;
+  for (char &c : code) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  uint32_t n = d.statsChannels;
+  void *data = Make("dm_" + code, 20 + n * 8, why);
+  if (!data) return false;
+  ChannelAreaHeader *h = shm_AreaHeader(data);
+  memcpy(h->code, code.data(), 2);
+  h->entryWidth = 8;
+  h->count = static_cast<uint16_t>(n);
+  return Make("dm_" + code + "_conf", n * CHAN_RECORD_SIZE, why) &&
+         Make("dm_" + code + "_event", (n + 7) / 8 * (1 + static_cast<uint32_t>(g_world.spec.loggers.size())), why);
+}
+
 // A processor's data, configuration and event areas of digital outputs.
 bool MakeProcessorAreas(const SimProcessorAreas &p, std::string *why) {
   if (p.code.size() != 2 || p.channels == 0) return true;
@@ -128,6 +148,18 @@ bool WriteBytes(const std::string &path, const void *data, size_t n) {
   return static_cast<bool>(f);
 }
 
+// The device folder as the server names it (a Windows path).
+std::string ConfigDir(const SimDeviceSpec &d) { return cfg_JoinPath(g_world.spec.configFolder, d.folder.c_str()); }
+
+// The server writes configuration, it does not record changes to it.
+struct NoHistory {
+  NoHistory() { cfg_SetHistoryEnabled(0); }
+  ~NoHistory() { cfg_ForgetHistorySwitch(); }
+};
+
+// The device files and the channel files holding the configuration areas'
+// records, written by the system's own writers; the configuration folder gets
+// a "config" of its own (history off) for the writers' change signal.
 bool WriteConfigFolder(const SimDeviceSpec &d, std::string *why) {
   char root[4096];
   if (os_TranslatePath(g_world.spec.configFolder.c_str(), root, sizeof root) != 0)
@@ -138,21 +170,30 @@ bool WriteConfigFolder(const SimDeviceSpec &d, std::string *why) {
   std::filesystem::create_directories(dir, ec);
   if (ec) return Fail(why, "cannot create " + dir);
   if (!existed) g_world.folders.push_back(dir);
-  uint8_t config[1 + DEVICE_CONFIG_SIZE] = {};
-  config[0] = 1;  // AutoEnable
-  uint8_t *c = config + 1;
+  const uint8_t serverConfig[2] = {0, 0};
+  if (!std::filesystem::exists(std::string(root) + "/config", ec) &&
+      !WriteBytes(std::string(root) + "/config", serverConfig, sizeof serverConfig))
+    return Fail(why, std::string("cannot write ") + root + "/config");
+  uint8_t c[DEVICE_CONFIG_SIZE] = {};
   memcpy(c + 0, &d.scanRate, 4);
   memcpy(c + 4, &d.baudRate, 4);
   PutText(reinterpret_cast<char *>(c + 8), 6, d.comPort);
   c[16] = d.parity;
   memcpy(c + 20, &d.dataBits, 4);
-  if (!WriteBytes(dir + "/config", config, sizeof config)) return Fail(why, "cannot write " + dir + "/config");
-  uint8_t save[6] = {d.saveOutputs, d.saveByTag};
-  memcpy(save + 2, &d.saveRate, 4);
-  if (!WriteBytes(dir + "/saveconfig", save, sizeof save)) return Fail(why, "cannot write saveconfig");
-  for (int t = 0; t < IO_TYPE_COUNT; ++t)
-    if (!d.codes[t].empty() && !WriteBytes(dir + "/" + chan_KindShortName(t), "", 0))
-      return Fail(why, "cannot write channel file");
+  NoHistory quiet;
+  const uint8_t autoEnable = 1;
+  const int32_t saveRate = static_cast<int32_t>(d.saveRate);
+  std::string win = ConfigDir(d);
+  if (cfg_WriteDeviceConfig(nullptr, win.c_str(), c, sizeof c, nullptr, 0, nullptr, &autoEnable, &d.saveOutputs,
+                            &d.saveByTag, &saveRate) != 0)
+    return Fail(why, "cannot write the device files of " + win);
+  for (int t = 0; t < IO_TYPE_COUNT; ++t) {
+    if (d.codes[t].empty()) continue;
+    void *conf = sim_Area(d.codes[t], SHM_AREA_CONF);
+    const ChannelRecord *records = conf ? reinterpret_cast<const ChannelRecord *>(shm_AreaRecords(conf)) : nullptr;
+    if (!records || chan_RewriteChannels(nullptr, win.c_str(), t, records, 0, d.channels[t], nullptr, 0, nullptr) != 0)
+      return Fail(why, std::string("cannot write channel file ") + chan_KindShortName(t));
+  }
   return true;
 }
 
@@ -219,7 +260,7 @@ int sim_CreateWorld(const SimWorldSpec &spec, std::string *why) {
   for (const SimProcessorAreas &p : spec.processorAreas)
     if (!MakeProcessorAreas(p, why)) return sim_DestroyWorld(), -1;
   for (const SimDeviceSpec &d : spec.devices) {
-    if (!MakeAreas(d, why)) return sim_DestroyWorld(), -1;
+    if (!MakeAreas(d, why) || !MakeStatsAreas(d, why)) return sim_DestroyWorld(), -1;
     if (d.writeConfigFiles && !WriteConfigFolder(d, why)) return sim_DestroyWorld(), -1;
   }
   os_SetEnvironmentVariable("TSQ_CURRENT_CONFIG", spec.configFolder.c_str());
@@ -227,6 +268,7 @@ int sim_CreateWorld(const SimWorldSpec &spec, std::string *why) {
 }
 
 void sim_DestroyWorld(void) {
+  sim_StopServer();
   for (auto it = g_world.segments.rbegin(); it != g_world.segments.rend(); ++it) shm_DestroySegment(it->c_str());
   std::error_code ec;
   for (const std::string &f : g_world.folders) std::filesystem::remove_all(f, ec);
@@ -356,6 +398,27 @@ int64_t sim_WaitExit(OsHandle process, uint32_t ms) {
 }
 
 int sim_Post(uint32_t pid, int32_t code) { return ntf_Post(pid, code); }
+
+int sim_ChangeChannel(int index, int type, int channel, const std::function<void(ChannelRecord *)> &edit,
+                      uint32_t pid) {
+  if (!sim_Device(index) || type < 0 || type >= IO_TYPE_COUNT || channel < 0 || !edit) return errno = EINVAL, -1;
+  const SimDeviceSpec &d = g_world.spec.devices[static_cast<size_t>(index)];
+  std::string win = ConfigDir(d);
+  ChannelRecord r;
+  if (chan_ReadChannels(win.c_str(), type, &r, channel, 1, nullptr, 0, nullptr) != 0) return -1;
+  edit(&r);
+  std::string file = cfg_JoinPath(win, chan_KindShortName(type));
+  TimeStamp before{}, after{};
+  cfg_FileStamp(file, &before);
+  NoHistory quiet;
+  // The scanner sees a change by the file's write time: it must move on.
+  for (int tries = 0; tries < 100; ++tries) {
+    if (chan_WriteChannels(nullptr, win.c_str(), type, &r, channel, 1, nullptr, 0, nullptr) != 0) return -1;
+    if (cfg_FileStamp(file, &after) == 0 && (after.seconds != before.seconds || after.ms != before.ms)) break;
+    os_Sleep(2);
+  }
+  return pid ? sim_Post(pid, NTF_RECONFIGURE) : 0;
+}
 
 bool sim_Watch(const std::string &code, int slot) {
   if (!ntf_IsStarted()) ntf_Start(OnCode);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/alarms/alm_alarms.h"
 #include "framework/config/chan_record.h"
 #include "framework/shm/shm_areas.h"
 #include "framework/shm/shm_tables.h"
@@ -28,6 +29,7 @@ struct SimDeviceSpec {
   std::function<void(int, int, ChannelRecord *)> channelSetup;
   bool descriptionBlocks = false;     // data areas with room for description blocks
   std::string statsCode;              // "" = no statistics channels
+  uint16_t statsChannels = 0;         // channels of the statistics area (10 a row); 0 = no area
   uint32_t scanRate = 1000;
   uint32_t baudRate = 9600;
   std::string comPort;                // "" = "COM%d:" by instance
@@ -98,6 +100,13 @@ int64_t sim_WaitExit(OsHandle process, uint32_t ms);
 
 int sim_Post(uint32_t pid, int32_t code);
 
+// Changes channel `channel` (from 0) of I/O type `type` of device `index` in
+// its channel file: the record is read, shaped by `edit` and written back by
+// the system's channel writer (the file gets a new write time); then the
+// reconfigure code (302) goes to `pid` unless it is 0. 0, or -1.
+int sim_ChangeChannel(int index, int type, int channel, const std::function<void(ChannelRecord *)> &edit,
+                      uint32_t pid);
+
 // Claims waiter slot `slot` (1-10) of a data area for this process.
 bool sim_Watch(const std::string &code, int slot);
 // Waits as that waiter for code 32: true when a change arrived within ms
@@ -105,3 +114,44 @@ bool sim_Watch(const std::string &code, int slot);
 bool sim_WaitForChange(const std::string &code, int slot, uint32_t ms);
 // Code 32 notices this process has received so far.
 uint64_t sim_ChangeNotices(void);
+
+// ---- The server's side of alarms, events and derived values (sim_server.cpp).
+
+// Creates the server's "xalarms" and "derived" mailslots and drains them on a
+// thread of this process, keeping what arrives in order. 0, or -1 with *why.
+int sim_OpenServerSlots(std::string *why);
+// Closes them and stops every logger process (sim_DestroyWorld does this too).
+void sim_StopServer(void);
+// What arrived so far, taken out of the store.
+std::vector<AlarmMessage> sim_TakeAlarms(void);
+std::vector<std::string> sim_TakeDerived(void);
+// Waits until at least n alarm messages (derived notices) are held.
+bool sim_WaitAlarms(size_t n, uint32_t ms);
+bool sim_WaitDerived(size_t n, uint32_t ms);
+// A message field by field, in one line.
+std::string sim_DescribeAlarm(const AlarmMessage &m);
+// A logger code: "200001 (events +1)", "200000 with bit 31 (events +0, significant change)".
+std::string sim_DescribeLoggerCode(int32_t code);
+
+// Logger k (from 0) of the loggers table played by a `scadasim logger` child
+// that records every code it receives; its process id goes into the record.
+// 0, or -1.
+int sim_StartLogger(int index, uint32_t *pid);
+// The codes logger k received so far, in order.
+std::vector<int32_t> sim_LoggerCodes(int index);
+bool sim_WaitLoggerCodes(int index, size_t n, uint32_t ms);
+
+// Sets or clears a channel's (from 1) bit in a row of the code's event area:
+// row 0 is the device's own, row k logger k's.
+bool sim_Subscribe(const std::string &code, int row, int channel, bool on = true);
+
+// One channel as the data area and configuration area show it.
+struct SimChannel {
+  std::string tag, units;
+  uint32_t status = 0;
+  float value = 0;
+  bool analogue = false;
+};
+std::vector<SimChannel> sim_ReadChannels(const std::string &code);
+// The state flags of a status word in short letters ("BAD ALM HI EV ...").
+std::string sim_StatusFlagsText(uint32_t status);

@@ -1,0 +1,285 @@
+#include <strings.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "framework/notify/ntf_notify.h"
+#include "framework/registry/prod_platform.h"
+#include "framework/server/srv_chunked.h"
+#include "framework/server/srv_client.h"
+#include "framework/shm/shm_segment.h"
+#include "framework/trace/dbg_trace.h"
+#include "framework/xml/xml_error.h"
+#include "platform/os_debug.h"
+#include "platform/os_error.h"
+#include "platform/os_io.h"
+#include "platform/os_mailslot.h"
+#include "platform/os_pipe.h"
+
+namespace {
+
+std::once_flag g_lockOnce;
+OsCriticalSection g_tableLock;
+std::atomic<ServerConnection *> g_table{nullptr};
+int g_count;  // set before g_table
+
+enum : uint32_t { kReplySlotMax = 65536 };
+
+OsCriticalSection *TableLock() {
+  std::call_once(g_lockOnce, [] { os_InitializeCriticalSection(&g_tableLock); });
+  return &g_tableLock;
+}
+
+void Letters(const void *request, uint32_t length, char out[2]) {
+  const char *r = static_cast<const char *>(request);
+  out[0] = r && length > 0 && r[0] ? r[0] : ' ';
+  out[1] = r && length > 1 && r[0] && r[1] ? r[1] : ' ';
+}
+
+// One trace line; `format` takes the key, then the number unless noNumber, then the letters.
+void Trace(const char *format, const char *key, int number, const void *request, uint32_t length,
+           bool noNumber = false) {
+  char l[2];
+  Letters(request, length, l);
+  char line[SRV_SERVER_MAX + 64];
+  if (noNumber)
+    snprintf(line, sizeof line, format, key, l[0], l[1]);
+  else
+    snprintf(line, sizeof line, format, key, number, l[0], l[1]);
+  dbg_Write(line);
+}
+
+// The Windows 9x path: the request goes to the server's mailslot with this
+// thread's process and thread ids, the reply comes chunked on a slot of our own.
+int MailslotTransact(ServerConnection *e, const void *request, uint32_t length, void *reply, uint32_t *replyLength) {
+  uint32_t ids[2] = {os_GetCurrentProcessId(), os_GetCurrentThreadId()};
+  char name[32];
+  snprintf(name, sizeof name, "%X\\%X", ids[0], ids[1]);
+  OsHandle slot = os_CreateMailslot(ntf_MailslotPath(name), kReplySlotMax, OS_MAILSLOT_WAIT_FOREVER,
+                                    shm_OpenSecurityAttributes());
+  if (!slot) return 0;
+  std::vector<char> msg(length + sizeof ids);
+  if (length) memcpy(msg.data(), request, length);
+  memcpy(msg.data() + length, ids, sizeof ids);
+  uint32_t written = 0;
+  if (os_WriteFile(static_cast<OsHandle>(e->handle), msg.data(), static_cast<uint32_t>(msg.size()), &written) != 0 ||
+      written != msg.size()) {
+    uint32_t err = written != msg.size() && os_GetLastError() == 0 ? OS_ERROR_WRITE_FAULT : os_GetLastError();
+    os_CloseHandle(slot);
+    return os_Fail(err), 0;
+  }
+  return srv_ReadMailslotReply(slot, reply, *replyLength, replyLength);
+}
+
+}  // namespace
+
+int srv_InitConnectionTable(int count) {
+  OsCriticalSection *lock = TableLock();
+  os_EnterCriticalSection(lock);
+  if (!g_table.load() && count > 0) {
+    auto *table = static_cast<ServerConnection *>(calloc(static_cast<size_t>(count), sizeof(ServerConnection)));
+    if (table) {
+      // Each entry's lock is made once: a thread may be waiting on it while
+      // the entry is closed and opened again.
+      for (int i = 0; i < count; ++i) os_InitializeCriticalSection(&table[i].lock);
+      g_count = count;
+      g_table.store(table);
+    }
+  }
+  int ok = g_table ? 1 : 0;
+  os_LeaveCriticalSection(lock);
+  return ok;
+}
+
+ServerConnection *srv_ConnectionTable(int *count) {
+  if (!g_table.load() && !srv_InitConnectionTable(SRV_TABLE_SIZE)) return nullptr;
+  if (count) *count = g_count;
+  return g_table.load();
+}
+
+OsCriticalSection *srv_ConnectionTableLock(void) { return TableLock(); }
+
+const char *srv_ServerKey(const char *server) { return srv_IsLocalHost(server) ? "." : server; }
+
+ServerConnection *srv_LockConnection(const char *server) {
+  const char *key = srv_ServerKey(server);
+  if (strlen(key) > SRV_SERVER_MAX) return os_Fail(OS_ERROR_INVALID_PARAMETER), nullptr;
+  if (srv_ClassifyServer(key) != SRV_KIND_PIPE) return os_Fail(OS_ERROR_NOT_SUPPORTED), nullptr;
+  int count = 0;
+  ServerConnection *table = srv_ConnectionTable(&count);
+  if (!table) return os_Fail(OS_ERROR_NOT_ENOUGH_MEMORY), nullptr;
+  ServerConnection *e = nullptr;
+  os_EnterCriticalSection(TableLock());
+  for (int i = 0; i < count && !e; ++i)
+    if (table[i].kind != 0 && strcasecmp(table[i].server, key) == 0) e = &table[i];
+  for (int i = 0; i < count && !e; ++i) {
+    if (!table[i].server[0]) {
+      snprintf(table[i].server, sizeof table[i].server, "%s", key);
+      e = &table[i];
+    } else if (strcasecmp(table[i].server, key) == 0) {
+      e = &table[i];
+    }
+  }
+  os_LeaveCriticalSection(TableLock());
+  if (!e) return os_Fail(OS_ERROR_TOO_MANY_OPEN_FILES), nullptr;
+  // Entries keep their names, so the entry found stays this server's.
+  os_EnterCriticalSection(&e->lock);
+  if (e->kind == 0 && !srv_OpenPipe(e)) {
+    uint32_t err = os_GetLastError();
+    os_LeaveCriticalSection(&e->lock);
+    return os_Fail(err), nullptr;
+  }
+  return e;
+}
+
+void srv_UnlockConnection(ServerConnection *entry) {
+  if (entry) os_LeaveCriticalSection(&entry->lock);
+}
+
+int srv_Connect(const char *server) {
+  ServerConnection *e = srv_LockConnection(server);
+  if (!e) return 0;
+  srv_UnlockConnection(e);
+  return 1;
+}
+
+void srv_CloseAllConnections(void) {
+  ServerConnection *table = g_table.load();
+  if (!table) return;
+  os_EnterCriticalSection(TableLock());
+  for (int i = 0; i < g_count; ++i) {
+    ServerConnection *e = &table[i];
+    if (!e->server[0] || e->kind == 0) continue;
+    os_EnterCriticalSection(&e->lock);
+    if (e->kind == SRV_KIND_PIPE) srv_ClosePipe(e);
+    e->kind = 0;
+    os_LeaveCriticalSection(&e->lock);
+  }
+  os_LeaveCriticalSection(TableLock());
+}
+
+int srv_OpenPipe(ServerConnection *e) {
+  char line[SRV_SERVER_MAX + 40];
+  snprintf(line, sizeof line, ">>%s Opening pipe connection\r\n", e->server);
+  os_OutputDebugString(line);
+  e->kind = 0;
+  e->handle = nullptr;
+  e->viaMailslot = 0;
+  OsHandle h = nullptr;
+  if (srv_IsLocalHost(e->server) && prod_GetOsPlatformId() == 1) {
+    h = os_CreateFile(ntf_MailslotPath(SRV_REQUEST_SLOT), OS_GENERIC_WRITE, OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE,
+                      OS_OPEN_EXISTING, 0);
+    if (!h) return 0;
+    e->viaMailslot = 1;
+  } else {
+    char path[SRV_SERVER_MAX + 32];
+    snprintf(path, sizeof path, "\\\\%s\\pipe\\" SRV_PIPE_NAME, e->server);
+    h = os_CreateFile(path, OS_GENERIC_READ | OS_GENERIC_WRITE, 0, OS_OPEN_EXISTING, 0);
+    if (!h) return 0;
+    uint32_t mode = OS_PIPE_READMODE_MESSAGE;
+    if (os_SetNamedPipeHandleState(h, &mode) != 0) {
+      uint32_t err = os_GetLastError();
+      os_CloseHandle(h);
+      return os_Fail(err), 0;
+    }
+  }
+  e->handle = h;
+  e->kind = SRV_KIND_PIPE;
+  return 1;
+}
+
+int srv_PipeTransact(ServerConnection *e, const void *request, uint32_t length, void *reply, uint32_t *replyLength) {
+  if (!e || e->kind != SRV_KIND_PIPE || !e->handle) return os_Fail(OS_ERROR_INVALID_HANDLE), 0;
+  if (e->viaMailslot) return MailslotTransact(e, request, length, reply, replyLength);
+  uint32_t got = 0;
+  int rc = os_TransactNamedPipe(static_cast<OsHandle>(e->handle), request, length, reply, *replyLength, &got);
+  *replyLength = got;
+  return rc == 0 ? 1 : 0;
+}
+
+void srv_ClosePipe(ServerConnection *e) {
+  if (e->handle) os_CloseHandle(static_cast<OsHandle>(e->handle));
+  e->handle = nullptr;
+  e->viaMailslot = 0;
+  e->kind = 0;
+}
+
+int srv_Exchange(ServerConnection *e, const void *request, uint32_t length, void *reply, uint32_t *replyLength) {
+  if (!e || e->kind == 0) return os_Fail(OS_ERROR_INVALID_HANDLE), 0;
+  if (e->kind != SRV_KIND_PIPE) return os_Fail(OS_ERROR_NOT_SUPPORTED), 0;
+  if (srv_PipeTransact(e, request, length, reply, replyLength)) return 1;
+  uint32_t err = os_GetLastError();
+  srv_ClosePipe(e);
+  os_Fail(err);
+  return 0;
+}
+
+int srv_ExchangeFailed(const char *key, const void *request, uint32_t length) {
+  int err = static_cast<int>(os_GetLastError());
+  errno = err;
+  Trace("<<%s Error %d to %c%c\r\n", key, err, request, length);
+  return -1;
+}
+
+int srv_ParseReply(const char *key, const void *request, uint32_t length, const char *reply, uint32_t replyLength) {
+  if (replyLength == 0 || !reply || reply[0] == '\0') {
+    os_Fail(SRV_EMPTY_REPLY);
+    Trace("<<%s No Result to %c%c\r\n", key, 0, request, length, true);
+    return -1;
+  }
+  int result = atoi(reply);
+  if (result == -1) {
+    const char *comma = strchr(reply, ',');
+    int code = comma ? atoi(comma + 1) : 0;
+    if (code == OS_ERROR_XML_PARSE_ERROR) {
+      const char *text = strchr(comma + 1, ',');
+      xml_SetErrorConfigName("");
+      xml_SetErrorSection("");
+      xml_ClearError();
+      xml_SetError(XML_E_PARSE, text ? text + 1 : "");
+    }
+    os_Fail(static_cast<uint32_t>(code));
+    Trace("<<%s Call Error %d to %c%c\r\n", key, code, request, length);
+    return -1;
+  }
+  os_SetLastError(OS_ERROR_SUCCESS);
+  Trace("<<%s Result %d to %c%c\r\n", key, result, request, length);
+  return result;
+}
+
+int srv_Transact(const char *server, const void *request, uint32_t length, char *reply, uint32_t *replyLength) {
+  if (!reply || !replyLength || *replyLength == 0 || (!request && length)) {
+    if (replyLength) *replyLength = 0;
+    errno = EINVAL;
+    return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  }
+  uint32_t capacity = *replyLength;
+  *replyLength = 0;
+  reply[0] = '\0';
+  if (!server || !*server) server = ".";
+  const char *key = srv_ServerKey(server);
+  ServerConnection *e = srv_LockConnection(key);
+  if (!e) {
+    errno = static_cast<int>(os_GetLastError());
+    return -1;
+  }
+  uint32_t got = capacity - 1;  // room for the terminator
+  int ok = srv_Exchange(e, request, length, reply, &got);
+  uint32_t err = os_GetLastError();
+  srv_UnlockConnection(e);
+  os_SetLastError(err);
+  if (!ok) return srv_ExchangeFailed(key, request, length);
+  reply[got] = '\0';
+  *replyLength = got;
+  return srv_ParseReply(key, request, length, reply, got);
+}
+
+int srv_Request(const char *server, const char *request, char *reply, uint32_t *replyLength) {
+  if (!request) return errno = EINVAL, os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  return srv_Transact(server, request, static_cast<uint32_t>(strlen(request) + 1), reply, replyLength);
+}
