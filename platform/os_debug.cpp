@@ -12,25 +12,10 @@
 
 namespace {
 
-int WriteConsole(OsObject *o, const void *buf, uint32_t n, uint32_t *written) {
-  const char *p = static_cast<const char *>(buf);
-  uint32_t done = 0;
-  while (done < n) {
-    ssize_t w = write(o->fd, p + done, n - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w < 0) {
-      *written = done;
-      return os_FailErrno(errno), -1;
-    }
-    done += static_cast<uint32_t>(w);
-  }
-  *written = done;
-  return 0;
-}
 
 void CloseConsole(OsObject *o) { close(o->fd); }
 
-const OsKind g_consoleKind = {"console", nullptr, WriteConsole, nullptr, nullptr, CloseConsole};
+const OsKind g_consoleKind = {"console", nullptr, os_WriteDescriptor, nullptr, nullptr, CloseConsole};
 
 }  // namespace
 

@@ -26,7 +26,9 @@ int ReadPlain(OsObject *o, void *buf, uint32_t n, uint32_t *got) {
   return 0;
 }
 
-int WritePlain(OsObject *o, const void *buf, uint32_t n, uint32_t *written) {
+}  // namespace
+
+int os_WriteDescriptor(OsObject *o, const void *buf, uint32_t n, uint32_t *written) {
   const char *p = static_cast<const char *>(buf);
   uint32_t done = 0;
   while (done < n) {
@@ -41,6 +43,8 @@ int WritePlain(OsObject *o, const void *buf, uint32_t n, uint32_t *written) {
   *written = done;
   return 0;
 }
+
+namespace {
 
 void ClosePlain(OsObject *o) { close(o->fd); }
 
@@ -102,7 +106,7 @@ const Opener kOpeners[] = {
 
 }  // namespace
 
-const OsKind g_osFileKind = {"file", ReadPlain, WritePlain, nullptr, nullptr, ClosePlain};
+const OsKind g_osFileKind = {"file", ReadPlain, os_WriteDescriptor, nullptr, nullptr, ClosePlain};
 
 OsHandle os_CreateFile(const char *path, uint32_t access, uint32_t share, uint32_t disposition, uint32_t flags) {
   if (path && strcasecmp(path, "CONOUT$") == 0) return os_OpenConsoleOutput();

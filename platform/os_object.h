@@ -43,6 +43,10 @@ uint64_t os_MonotonicMs(void);
 int os_PollTimeout(uint64_t deadline);  // -1 for no deadline, else >= 0
 uint64_t os_Deadline(uint32_t ms);      // UINT64_MAX for OS_INFINITE
 
+// Writes all n bytes to the object's descriptor (retrying short writes):
+// the write operation of every kind that is a plain descriptor.
+int os_WriteDescriptor(OsObject *o, const void *buf, uint32_t n, uint32_t *written);
+
 // Kinds that os_CreateFile opens by path.
 extern const OsKind g_osFileKind;
 // Openers take the translated path and os_CreateFile's other arguments.

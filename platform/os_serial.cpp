@@ -74,28 +74,13 @@ int ReadSerial(OsObject *o, void *buf, uint32_t n, uint32_t *got) {
   return 0;
 }
 
-int WriteSerial(OsObject *o, const void *buf, uint32_t n, uint32_t *written) {
-  const char *p = static_cast<const char *>(buf);
-  uint32_t done = 0;
-  while (done < n) {
-    ssize_t w = write(o->fd, p + done, n - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w < 0) {
-      *written = done;
-      return os_FailErrno(errno), -1;
-    }
-    done += static_cast<uint32_t>(w);
-  }
-  *written = done;
-  return 0;
-}
 
 void CloseSerial(OsObject *o) {
   close(o->fd);
   delete static_cast<SerialState *>(o->state);
 }
 
-const OsKind g_osSerialKind = {"serial", ReadSerial, WriteSerial, nullptr, nullptr, CloseSerial};
+const OsKind g_osSerialKind = {"serial", ReadSerial, os_WriteDescriptor, nullptr, nullptr, CloseSerial};
 
 // The serial object of a handle; a handle of another kind or a port that is
 // no tty fails with OS_ERROR_INVALID_FUNCTION, as for a device without the call.

@@ -213,10 +213,13 @@ void sts_FreeCommStats(void) {
   Release();
 }
 
-void sts_AddCommCounter(int row, uint32_t amount, int slot) {
-  Guard g;
+namespace {
+
+// Adds to a row (and, for a unit, to the line's row 0). False when there is
+// nowhere to count.
+bool Count(int row, uint32_t amount, int slot) {
   // A row the area does not provide has nowhere to go.
-  if (!g_stats.enabled || row < 0 || row >= g_stats.rows || slot < 1 || slot > STS_ROW_SLOTS) return;
+  if (!g_stats.enabled || row < 0 || row >= g_stats.rows || slot < 1 || slot > STS_ROW_SLOTS) return false;
   uint32_t *c = g_stats.counters + row * STS_ROW_SLOTS;
   c[0] = 1;
   c[slot - 1] += amount;
@@ -225,10 +228,22 @@ void sts_AddCommCounter(int row, uint32_t amount, int slot) {
     g_stats.counters[0] = 1;
     g_stats.counters[slot - 1] += amount;
   }
-  sts_PublishCommStats();
+  return true;
 }
 
-void sts_AddReceiveBytes(int row, uint32_t amount) { sts_AddCommCounter(row, amount, STS_SLOT_RX_BYTES); }
+}  // namespace
+
+void sts_AddCommCounter(int row, uint32_t amount, int slot) {
+  Guard g;
+  if (Count(row, amount, slot)) sts_PublishCommStats();
+}
+
+// Bytes arrive one at a time; they are published with the count that ends
+// the reply (packet, time-out or error), not once per byte on the hot path.
+void sts_AddReceiveBytes(int row, uint32_t amount) {
+  Guard g;
+  Count(row, amount, STS_SLOT_RX_BYTES);
+}
 void sts_AddReceivePackets(int row, uint32_t amount) { sts_AddCommCounter(row, amount, STS_SLOT_RX_PACKETS); }
 void sts_AddReceiveTimeouts(int row, uint32_t amount) { sts_AddCommCounter(row, amount, STS_SLOT_RX_TIMEOUTS); }
 void sts_AddReceiveCommErrors(int row, uint32_t amount) { sts_AddCommCounter(row, amount, STS_SLOT_RX_COMM_ERRORS); }

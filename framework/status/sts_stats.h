@@ -42,6 +42,7 @@ void sts_PublishCommStats(void);
 // Counts `amount` into a row's slot (and into row 0 for other rows) and
 // publishes. Nothing happens before set-up or for a row the area lacks.
 void sts_AddCommCounter(int row, uint32_t amount, int slot);
+// Counts without publishing: the next count that publishes carries it.
 void sts_AddReceiveBytes(int row, uint32_t amount);
 void sts_AddReceivePackets(int row, uint32_t amount);
 void sts_AddReceiveTimeouts(int row, uint32_t amount);
