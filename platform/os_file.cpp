@@ -78,18 +78,31 @@ int CopyPlain(const char *from, const char *to, bool failIfExists) {
   return 0;
 }
 
+// A named pipe or socket in a folder is no file a Windows path could open; an
+// open of one would wait for the other end (for ever, if none comes).
+bool IsChannel(const struct stat &st) { return S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode); }
+
 }  // namespace
 
 int os_Open(const char *path, int flags, int mode) {
   Translated t(path);
   if (!t.ok) return -1;
-  int fd = open(t.path, flags | O_CLOEXEC, mode);
-  return fd >= 0 ? fd : Fail();
+  int fd = open(t.path, flags | O_CLOEXEC | O_NONBLOCK, mode);
+  if (fd < 0) return errno == ENXIO ? (os_Fail(OS_ERROR_ACCESS_DENIED), -1) : Fail();
+  struct stat st;
+  if (fstat(fd, &st) == 0 && IsChannel(st)) {
+    close(fd);
+    return os_Fail(OS_ERROR_ACCESS_DENIED), -1;
+  }
+  if (!(flags & O_NONBLOCK)) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
 }
 
 FILE *os_FOpen(const char *path, const char *mode) {
   Translated t(path);
   if (!t.ok || !mode) return nullptr;
+  struct stat st;
+  if (stat(t.path, &st) == 0 && IsChannel(st)) return os_Fail(OS_ERROR_ACCESS_DENIED), nullptr;
   std::string m = std::string(mode) + "e";  // close on exec, as Windows handles are not inherited
   FILE *f = fopen(t.path, m.c_str());
   if (!f) os_FailErrno(errno);

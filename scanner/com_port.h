@@ -39,8 +39,9 @@ int com_FlushInput(void);
 void pump_SendCommand(int pump, const char *text);
 // Reads one reply up to the terminator (always the carriage return) or
 // `limit` bytes into buffer (limit + 1 bytes, NUL-terminated).
-// 0 complete reply, -1 line error or over-long reply, -2 time-out: 40 polls of
-// 20 ms without a byte (a byte starts the count again).
+// 0 complete reply, -1 line error, over-long reply or a reply that does not
+// begin with three digits (noise; counted as a receive communication error),
+// -2 time-out: 40 polls of 20 ms without a byte (a byte starts the count again).
 int pump_ReadReply(int pump, char *buffer, char terminator, int limit);
 // The decimal number in the first three characters (0 when none).
 int pump_ReplyStatus(const char *reply);

@@ -27,6 +27,14 @@ void IdleWait(OsHandle port, uint32_t deadline) {
   if (os_WaitCommInput(port, static_cast<uint32_t>(left)) < 0) os_Sleep(static_cast<uint32_t>(left));
 }
 
+// A reply begins with the pump's three-digit status; anything else is noise
+// on the line, not a reply whose status happens to read as 0.
+bool HasStatus(const char *reply) {
+  for (int i = 0; i < 3; ++i)
+    if (reply[i] < '0' || reply[i] > '9') return false;
+  return true;
+}
+
 void Trace(const char *format, int pump, const char *text) {
   char line[400];
   snprintf(line, sizeof line, format, pump, text);
@@ -93,6 +101,12 @@ int pump_ReadReply(int pump, char *buffer, char terminator, int limit) {
     anchor = os_GetTickCount();
   }
   buffer[stored] = '\0';
+  if (stored > 0 && buffer[stored - 1] == terminator && !HasStatus(buffer)) {
+    Trace("Rx error from %d : \r\n", pump, "");
+    sts_AddReceiveCommErrors(0, 1);
+    com_FlushInput();
+    return -1;
+  }
   if (stored > 0 && buffer[stored - 1] == terminator) {
     Trace("Rx from Pump %d : %s\r\n", pump, buffer);
     sts_AddReceivePackets(0, 1);

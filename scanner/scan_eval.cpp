@@ -45,9 +45,18 @@ bool EvaluateAnalogue(Channel &c) {
   if (!(c.w & CST_BAD) && !std::isfinite(v)) c.w |= CST_BAD;
   bool bad = c.w & CST_BAD;
   if (!bad) {
-    if ((f & CHAN_AW_SCALING_ENABLE) && c.t != IO_AO) v = tm_CheckedAdd(tm_CheckedMultiply(v, a.Gain), a.Offset);
-    if (c.t == IO_AI && (f & CHAN_AW_REFERENCE_ENABLE)) v = tm_CheckedSubtract(v, b.zeroOffsets[c.i]);
-    b.workValues[c.i] = v;
+    float scaled = v;
+    if ((f & CHAN_AW_SCALING_ENABLE) && c.t != IO_AO) scaled = tm_CheckedAdd(tm_CheckedMultiply(v, a.Gain), a.Offset);
+    if (c.t == IO_AI && (f & CHAN_AW_REFERENCE_ENABLE)) scaled = tm_CheckedSubtract(scaled, b.zeroOffsets[c.i]);
+    // A gain, offset or saved zero offset that is no number (a corrupt file)
+    // makes no reading: the channel is bad, as for a reading that is none.
+    if (std::isfinite(scaled)) {
+      v = scaled;
+      b.workValues[c.i] = v;
+    } else {
+      c.w |= CST_BAD;
+      bad = true;
+    }
   }
   c.v = v;
 

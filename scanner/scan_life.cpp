@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -407,15 +408,25 @@ void scan_MainLoop(void) {
   }
 }
 
+namespace {
+
+// A save period may exceed the 24.8 days that 32-bit milliseconds hold.
+void AddMs(TimeStamp *stamp, int64_t ms) {
+  for (; ms > INT32_MAX; ms -= INT32_MAX) tm_AddMs(stamp, INT32_MAX);
+  tm_AddMs(stamp, static_cast<int32_t>(ms));
+}
+
+}  // namespace
+
 bool scan_SaveStep(const TimeStamp *now, TimeStamp *nextSave, uint32_t saveRate) {
   int64_t rate = saveRate;
-  int64_t d = tm_DiffMs(now, nextSave);
+  int64_t d = tm_DiffMicros(now, nextSave) / 1000;
   if (d >= -rate && d <= 0) return false;
   if (d < -rate || d > 2 * rate) {
     *nextSave = *now;
-    tm_AddMs(nextSave, static_cast<int32_t>(rate));
+    AddMs(nextSave, rate);
   } else {
-    while (tm_CompareStamps(nextSave, now) <= 0) tm_AddMs(nextSave, static_cast<int32_t>(rate));
+    while (tm_CompareStamps(nextSave, now) <= 0) AddMs(nextSave, rate);
   }
   return true;
 }

@@ -273,7 +273,12 @@ int srv_Transact(const char *server, const void *request, uint32_t length, char 
   uint32_t err = os_GetLastError();
   srv_UnlockConnection(e);
   os_SetLastError(err);
-  if (!ok) return srv_ExchangeFailed(key, request, length);
+  if (!ok) {
+    // A reply that did not fit leaves its first part in the buffer: the
+    // caller gets an empty reply, as the length says.
+    reply[0] = '\0';
+    return srv_ExchangeFailed(key, request, length);
+  }
   reply[got] = '\0';
   *replyLength = got;
   return srv_ParseReply(key, request, length, reply, got);

@@ -6,14 +6,7 @@
 #include <cstring>
 
 #include "record/record.h"
-
-#define FUZZ_CHECK(cond)                                                         \
-  do {                                                                           \
-    if (!(cond)) {                                                               \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      abort();                                                                   \
-    }                                                                            \
-  } while (0)
+#include "tests/fuzz/fuzz_check.h"
 
 namespace fuzz {
 

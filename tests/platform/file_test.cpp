@@ -44,6 +44,30 @@ TEST_F(FileTest, MoveNeverReplaces) {
   EXPECT_EQ(os_GetLastError(), OS_ERROR_FILE_NOT_FOUND);
 }
 
+// A named pipe where a file should be is refused at once: an open of one
+// would wait for a writer that never comes.
+TEST_F(FileTest, ANamedPipeIsNoFileToOpen) {
+  ASSERT_EQ(mkfifo(L("config").c_str(), 0644), 0);
+  for (int flags : {O_RDONLY, O_WRONLY, O_RDWR}) {
+    errno = 0;
+    EXPECT_EQ(os_Open(W("config").c_str(), flags, 0), -1) << flags;
+    EXPECT_EQ(os_GetLastError(), OS_ERROR_ACCESS_DENIED) << flags;
+  }
+  EXPECT_EQ(os_FOpen(W("config").c_str(), "rb"), nullptr);
+  EXPECT_EQ(os_GetLastError(), OS_ERROR_ACCESS_DENIED);
+  // A plain file still opens as asked, and reads wait as usual.
+  ASSERT_TRUE(tnwtest::WriteFile(L("plain"), "abc"));
+  int fd = os_Open(W("plain").c_str(), O_RDONLY, 0);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
+  char buf[4] = {};
+  EXPECT_EQ(read(fd, buf, 3), 3);
+  close(fd);
+  FILE *f = os_FOpen(W("plain").c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  fclose(f);
+}
+
 TEST_F(FileTest, ReadOnlyFilesAreNotDeleted) {
   ASSERT_TRUE(tnwtest::WriteFile(L("ro.txt"), "keep"));
   ASSERT_EQ(chmod(L("ro.txt").c_str(), 0444), 0);

@@ -8,10 +8,15 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
+// Targets that need a set-up of their own define it; libFuzzer calls it first.
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) __attribute__((weak));
 
 namespace {
 
 TEST(RecordFuzzReplay, EveryCorpusFileRuns) {
+  if (LLVMFuzzerInitialize) {
+    ASSERT_EQ(LLVMFuzzerInitialize(nullptr, nullptr), 0);
+  }
   std::vector<std::filesystem::path> files;
   for (const auto &e : std::filesystem::directory_iterator(FUZZ_CORPUS_DIR)) {
     if (e.is_regular_file()) files.push_back(e.path());

@@ -5,10 +5,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "framework/registry/reg_settings.h"
 #include "framework/status/sts_stats.h"
@@ -193,6 +195,33 @@ TEST_F(ComPortTest, TwentyBytesWithoutCarriageReturnAreACrcError) {
   EXPECT_EQ(Exchange(1, "RP1PRV_ALL", &reply, PUMP_PRV_ALL_REPLY_LIMIT), -1);
   EXPECT_EQ(reply.size(), 140u);
   EXPECT_EQ(sts_GetCommCounter(0, STS_SLOT_RX_CRC_ERRORS), crc + 2);
+}
+
+TEST_F(ComPortTest, AReplyWithoutAThreeDigitStatusIsLineNoise) {
+  PsimConfig c;
+  c.seed = 11;
+  c.faults.push_back(PsimFault{1, "CYL1_POS", PSIM_FAULT_GARBAGE, 0, 100});
+  c.keepExchanges = true;
+  Start(c);
+  PutConfig(&record, "COM3:", 9600, 0, 8);
+  ASSERT_EQ(com_OpenPort(&record), 0);
+  uint32_t errors = sts_GetCommCounter(0, STS_SLOT_RX_COMM_ERRORS), packets = sts_GetCommCounter(0, STS_SLOT_RX_PACKETS);
+  for (int i = 0; i < 20; ++i) {
+    std::string reply;
+    EXPECT_EQ(Exchange(1, "RP1CYL1_POS", &reply), -1) << i;
+    std::vector<PsimExchange> sent = psim_TakeExchanges(sim);
+    ASSERT_EQ(sent.size(), 1u);
+    ASSERT_EQ(sent[0].reply.back(), '\r');
+    EXPECT_FALSE(isdigit(static_cast<unsigned char>(sent[0].reply[0])) &&
+                 isdigit(static_cast<unsigned char>(sent[0].reply[1])) &&
+                 isdigit(static_cast<unsigned char>(sent[0].reply[2])))
+        << "this seed's noise never looks like a status";
+  }
+  EXPECT_EQ(sts_GetCommCounter(0, STS_SLOT_RX_COMM_ERRORS), errors + 20);
+  EXPECT_EQ(sts_GetCommCounter(0, STS_SLOT_RX_PACKETS), packets);
+  std::string reply;
+  EXPECT_EQ(Exchange(1, "RP1CYL2_POS", &reply), 0);
+  EXPECT_EQ(reply.substr(0, 4), "000,");
 }
 
 TEST_F(ComPortTest, StatusAndFieldsOfReplies) {

@@ -129,6 +129,33 @@ TEST(PumpInputs, APumpErrorMarksTheChannelAndLeavesItsNumber) {
   EXPECT_EQ(sim_StatusText("TNWELL1"), "Tarnwell Error #012");
 }
 
+// Noise ending in a carriage return is no reply with status 0: it used to
+// publish its "value" as a good one.
+TEST(PumpInputs, NoiseOnTheLineIsACommsErrorAndNeverAValue) {
+  Line line({PsimFault{2, "PRV_ALL", PSIM_FAULT_GARBAGE, 0, 100}});
+  ScanWorld w;
+  ASSERT_TRUE(w.Build({At(2, 9), At(1, 22)}, {At(1, 1)}));
+  ASSERT_TRUE(w.Initialise());
+  ScanTypeBuffers &ai = g_scan.type[IO_AI], &di = g_scan.type[IO_DI];
+  errno = 0;
+  EXPECT_EQ(pump_ReadDigitalInputs(g_scan.config, g_scan.limit[IO_DI], di.table, di.workStatus, nullptr), -1);
+  EXPECT_EQ(errno, OS_ERROR_READ_FAULT);
+  EXPECT_EQ(sim_StatusText("TNWELL1"), "Comms Error");
+  ai.workValues[0] = -7.0f;
+  EXPECT_EQ(pump_ReadAnalogInputs(g_scan.config, g_scan.limit[IO_AI], ai.table, ai.workStatus, ai.workValues), 0);
+  EXPECT_TRUE(Bad(ai.workStatus[0]));
+  EXPECT_EQ(ai.workValues[0], -7.0f) << "nothing taken from the noise";
+  EXPECT_EQ(scan_ScanDevice(0), -1);
+
+  // On a single analogue query: the channel is bad, the pass goes on.
+  psim_SetFaults(line.sim, {PsimFault{1, "CONTR_VER", PSIM_FAULT_GARBAGE, 0, 100}});
+  ASSERT_EQ(scan_ScanDevice(0), 0);
+  EXPECT_FALSE(Bad(ScanWorld::Words("A1")[0]));
+  EXPECT_TRUE(Bad(ScanWorld::Words("A1")[1]));
+  EXPECT_FALSE(Bad(ScanWorld::Words("D1")[0]));
+  EXPECT_EQ(sim_StatusText("TNWELL1"), "Comms Error");
+}
+
 TEST(PumpInputs, AnalogueTimeOutsNeverFailThePass) {
   Line line({PsimFault{3, "CYL2_POS", PSIM_FAULT_SILENCE, 0, 100}});
   ScanWorld w;

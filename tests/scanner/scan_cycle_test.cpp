@@ -193,6 +193,13 @@ TEST(ScanCycle, AnalogueEvaluation) {
          r->a.Gain = 2, r->a.Offset = 1;
        },
        {{10, false, 0, CST_BAD, {}, 18}}},
+      {"a gain that makes no number",  // a corrupt channel file: bad, never an infinity shown as good
+       [](ChannelRecord *r) {
+         On(r, {CHAN_AF_SCALING_ENABLE, CHAN_AF_ERROR_ALARM_ENABLE});
+         r->a.Gain = std::numeric_limits<float>::infinity(), r->a.ErrorAlarmPriority = 9;
+       },
+       {{10, true, CST_BAD | CST_ALARM | kAtOnce, CST_ALARM_HIGH, {{0, 9, 0, true, false}}},
+        {-10, false, CST_BAD, 0, {}}}},
       {"events and the change deadband",
        [](ChannelRecord *r) {
          On(r, {CHAN_AF_EVENT_ENABLE, CHAN_AF_SIG_CHANGE_ENABLE});

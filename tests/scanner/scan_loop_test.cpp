@@ -313,6 +313,29 @@ TEST(SaveStepTest, SaveTimeRule) {
     EXPECT_EQ(scan_SaveStep(&now, &next, 1000), c.save) << c.nextFromNow;
     EXPECT_EQ(tm_DiffMs(&next, &now), c.expectNextFromNow) << c.nextFromNow;
   }
+  // A period beyond 24.8 days (2^31 ms) works like any other: the save time
+  // it sets lies one period ahead, and the next look waits. It used to wrap
+  // into the past and save on every turn of the loop, which then never waited.
+  const uint32_t longRate = 3000000000u;
+  TimeStamp next = now;
+  tm_AddMs(&next, -1);
+  EXPECT_TRUE(scan_SaveStep(&now, &next, longRate)) << "just passed: save";
+  EXPECT_EQ(tm_DiffMicros(&next, &now) / 1000, static_cast<int64_t>(longRate) - 1);
+  EXPECT_FALSE(scan_SaveStep(&now, &next, longRate)) << "a period ahead: wait";
+  TimeStamp later = now;
+  tm_AddMs(&later, 2000000000);
+  tm_AddMs(&later, 1000000000);  // just past the save time
+  EXPECT_TRUE(scan_SaveStep(&later, &next, longRate));
+  EXPECT_EQ(tm_DiffMicros(&next, &now) / 1000, 2 * static_cast<int64_t>(longRate) - 1);
+  EXPECT_FALSE(scan_SaveStep(&later, &next, longRate));
+  const uint32_t longest = 0xFFFFFFFFu;
+  next = now;
+  tm_AddMs(&next, 2000000000);
+  tm_AddMs(&next, 2000000000);
+  tm_AddMs(&next, 294967296);  // more than a period ahead (the clock was set back)
+  EXPECT_TRUE(scan_SaveStep(&now, &next, longest));
+  EXPECT_EQ(tm_DiffMicros(&next, &now) / 1000, static_cast<int64_t>(longest));
+  EXPECT_FALSE(scan_SaveStep(&now, &next, longest));
 }
 
 TEST(CommandLineTest, ProgramNameAndArguments) {

@@ -129,6 +129,33 @@ TEST(PumpSimReplies, ValuesMoveLikeARunningPump) {
   EXPECT_NE(psim_Reply(1, "SETPOINT_ALL", 1), psim_Reply(2, "SETPOINT_ALL", 1));
 }
 
+TEST(PumpSimReplies, ASurgeRaisesTheDeliveringPressures) {
+  const std::vector<PsimSurge> surges = {PsimSurge{1, 10, 20, 100}};
+  EXPECT_EQ(psim_SurgeBar(surges, 1, 9.9), 0);
+  EXPECT_NEAR(psim_SurgeBar(surges, 1, 10.5), 50, 1e-9);  // ramping up
+  EXPECT_EQ(psim_SurgeBar(surges, 1, 15), 100);
+  EXPECT_NEAR(psim_SurgeBar(surges, 1, 19.75), 25, 1e-9);  // and down
+  EXPECT_EQ(psim_SurgeBar(surges, 1, 20), 0);
+  EXPECT_EQ(psim_SurgeBar(surges, 2, 15), 0) << "another unit";
+  auto field = [](const std::string &reply, int n) {
+    size_t at = 3;
+    for (int i = 0; i <= n; ++i) at = reply.find(',', at) + 1;
+    return atof(reply.c_str() + at);
+  };
+  for (double t = 0.5; t < 18; t += 1.3) {
+    std::string calm = psim_Reply(1, "PRV_ALL", t), high = psim_Reply(1, "PRV_ALL", t, 100);
+    double c1 = field(calm, 0), c2 = field(calm, 1), h1 = field(high, 0), h2 = field(high, 1);
+    // The delivering cylinder is the one near the set pressure (160 for unit 1).
+    EXPECT_NEAR(c1 > 100 ? h1 - c1 : h2 - c2, 100, 0.002) << t;
+    EXPECT_NEAR(c1 > 100 ? h2 - c2 : h1 - c1, 0, 0.002) << t;
+    EXPECT_NEAR(field(high, 2) - field(calm, 2), 100, 0.002) << "output pressure at " << t;
+    EXPECT_EQ(high.substr(high.find(',', high.find(',', high.find(',', 4) + 1) + 1)),
+              calm.substr(calm.find(',', calm.find(',', calm.find(',', 4) + 1) + 1)))
+        << "rates and volumes stay";
+  }
+  EXPECT_EQ(psim_Reply(1, "SETPOINT_ALL", 3, 100), psim_Reply(1, "SETPOINT_ALL", 3));
+}
+
 TEST(PumpSimOptions, FaultsUnitsAndFiles) {
   struct Case {
     const char *text;
@@ -163,8 +190,43 @@ TEST(PumpSimOptions, FaultsUnitsAndFiles) {
     EXPECT_EQ(f.arg, c.arg) << c.text;
     EXPECT_EQ(f.percent, c.percent) << c.text;
   }
+  // Time windows, and surges of the outlet pressure.
+  struct Window {
+    const char *text;
+    int ok;
+    double from, to;
+  } windows[] = {{"2=absent/30-40", 0, 30, 40}, {"*:STATUS=error:5@50/2.5-", 0, 2.5, 0}, {"short/0-0.5", 0, 0, 0.5},
+                 {"short/9-3", -1, 0, 0},       {"short/x-3", -1, 0, 0},                {"short/5", -1, 0, 0}};
+  for (const Window &c : windows) {
+    PsimFault f;
+    std::string why;
+    EXPECT_EQ(psim_ParseFault(c.text, &f, &why), c.ok) << c.text;
+    if (c.ok != 0) continue;
+    EXPECT_EQ(f.from, c.from) << c.text;
+    EXPECT_EQ(f.to, c.to) << c.text;
+  }
+  PsimFault windowed;
+  std::string reason;
+  ASSERT_EQ(psim_ParseFault("*:STATUS=error:5@50/2.5-", &windowed, &reason), 0);
+  EXPECT_EQ(windowed.kind, PSIM_FAULT_ERROR);
+  EXPECT_EQ(windowed.arg, 5u);
+  EXPECT_EQ(windowed.percent, 50u);
+  PsimSurge g;
+  ASSERT_EQ(psim_ParseSurge("1/10-20:150", &g, &reason), 0) << reason;
+  EXPECT_EQ(g.unit, 1);
+  EXPECT_EQ(g.from, 10);
+  EXPECT_EQ(g.to, 20);
+  EXPECT_EQ(g.bar, 150);
+  ASSERT_EQ(psim_ParseSurge("3/1-2", &g, &reason), 0);
+  EXPECT_EQ(g.bar, 100);
+  for (const char *bad : {"0/1-2", "1/2-1", "1/5-", "1", "1/1-2:0", "1/1-2:x"})
+    EXPECT_EQ(psim_ParseSurge(bad, &g, &reason), -1) << bad;
+
   PsimConfig config;
   std::string why;
+  EXPECT_EQ(psim_SetOption(&config, "surge", "2/5-9", &why), 0);
+  ASSERT_EQ(config.surges.size(), 1u);
+  EXPECT_EQ(config.surges[0].unit, 2);
   EXPECT_EQ(psim_SetOption(&config, "units", "1,3-4", &why), 0);
   EXPECT_EQ(config.units, 0x0D);
   EXPECT_EQ(psim_SetOption(&config, "units", "0-2", &why), -1);
@@ -241,6 +303,46 @@ TEST_F(PumpSimTest, FaultsPerUnitAndPerCommand) {
   // Faults change while serving.
   psim_SetFaults(sim, {});
   EXPECT_EQ(far->Ask("RP2STATUS"), "000,1\r");
+}
+
+TEST_F(PumpSimTest, KeepsEveryExchangeWithTheFaultThatStruck) {
+  PsimConfig c;
+  c.port = "COM5";
+  c.units = 0x07;
+  c.keepExchanges = true;
+  c.faults = {PsimFault{3, "", PSIM_FAULT_ABSENT, 0, 100}, PsimFault{2, "STATUS", PSIM_FAULT_ERROR, 12, 100},
+              PsimFault{2, "CYL1_POS", PSIM_FAULT_SILENCE, 0, 100},
+              PsimFault{1, "STATUS", PSIM_FAULT_SPACED, 5, 100}, PsimFault{1, "", PSIM_FAULT_GARBAGE, 0, 100, 0, 0.6}};
+  Start(c);
+  std::string junk = far->Ask("RP1CYL2_POS");  // the garbage of the first 0.6 s
+  os_Sleep(700);
+  far->Ask("RP1STATUS");
+  far->Ask("RP2STATUS");
+  far->Ask("RP2CYL1_POS", 150);
+  far->Ask("RP3STATUS", 150);
+  far->Ask("RP9X", 150);
+  std::vector<PsimExchange> e = psim_TakeExchanges(sim);
+  ASSERT_EQ(e.size(), 6u);
+  EXPECT_EQ(e[0].mnemonic, "CYL2_POS");
+  EXPECT_EQ(e[0].fault, PSIM_FAULT_GARBAGE);
+  EXPECT_EQ(e[0].reply, junk);
+  EXPECT_LT(e[0].seconds, 0.6);
+  EXPECT_EQ(e[1].reply, "000,1\r") << "the garbage window is over";
+  EXPECT_EQ(e[1].fault, -1);
+  EXPECT_EQ(e[1].spacedMs, 5u);
+  EXPECT_EQ(e[2].unit, 2);
+  EXPECT_EQ(e[2].fault, PSIM_FAULT_ERROR);
+  EXPECT_EQ(e[2].faultArg, 12u);
+  EXPECT_EQ(e[2].reply, "012\r");
+  EXPECT_FALSE(e[3].answered);
+  EXPECT_EQ(e[3].fault, PSIM_FAULT_SILENCE);
+  EXPECT_FALSE(e[4].answered);
+  EXPECT_EQ(e[4].fault, PSIM_FAULT_ABSENT);
+  EXPECT_EQ(e[5].command, "RP9X");
+  EXPECT_EQ(e[5].unit, 0);
+  EXPECT_FALSE(e[5].answered);
+  EXPECT_TRUE(psim_TakeExchanges(sim).empty());
+  EXPECT_GT(psim_Seconds(sim), 0.7);
 }
 
 TEST_F(PumpSimTest, ChanceOfAFault) {

@@ -30,6 +30,7 @@ struct PumpSim {
   std::condition_variable changed;
   std::vector<std::string> commands;
   std::vector<PsimFault> faults;
+  std::vector<PsimExchange> exchanges;
   std::ofstream log;
   std::mt19937 random;
   uint64_t started = 0;
@@ -77,27 +78,43 @@ struct Plan {
   uint32_t spacedMs = 0;
 };
 
-bool Matches(const PsimFault &f, int unit, const std::string &mnemonic) {
-  return (f.unit == 0 || f.unit == unit) && (f.command.empty() || f.command == mnemonic);
+bool Matches(const PsimFault &f, int unit, const std::string &mnemonic, double t) {
+  return (f.unit == 0 || f.unit == unit) && (f.command.empty() || f.command == mnemonic) && t >= f.from &&
+         (f.to <= 0 || t < f.to);
+}
+
+void Keep(PumpSim *sim, PsimExchange &&e) {
+  if (!sim->config.keepExchanges) return;
+  std::lock_guard<std::mutex> g(sim->lock);
+  sim->exchanges.push_back(std::move(e));
 }
 
 // What the unit sends back to one command, faults applied.
 Plan PlanReply(PumpSim *sim, const std::string &line) {
   Plan plan;
-  if (line.size() < 3 || line[0] != 'R' || line[1] != 'P') return plan;
+  PsimExchange ex;
+  ex.command = line;
+  double t = static_cast<double>(NowUs() - sim->started) / 1e6;
+  ex.seconds = t;
+  if (line.size() < 3 || line[0] != 'R' || line[1] != 'P') return Keep(sim, std::move(ex)), plan;
   size_t i = 2;
   int unit = 0;
   while (i < line.size() && i < 5 && line[i] >= '0' && line[i] <= '9') unit = unit * 10 + (line[i++] - '0');
-  if (i == 2 || unit < 1 || unit > 8 || !(sim->config.units & (1u << (unit - 1)))) return plan;
+  if (i == 2 || unit < 1 || unit > 8 || !(sim->config.units & (1u << (unit - 1)))) return Keep(sim, std::move(ex)), plan;
   std::string mnemonic = line.substr(i);
-  double t = static_cast<double>(NowUs() - sim->started) / 1e6;
-  std::string reply = psim_Reply(unit, mnemonic, t);
+  ex.unit = unit;
+  ex.mnemonic = mnemonic;
+  std::string reply = psim_Reply(unit, mnemonic, t, psim_SurgeBar(sim->config.surges, unit, t));
   const PsimFault *content = nullptr, *spacing = nullptr;
   {
     std::lock_guard<std::mutex> g(sim->lock);
     for (const PsimFault &f : sim->faults) {
-      if (!Matches(f, unit, mnemonic)) continue;
-      if (f.kind == PSIM_FAULT_ABSENT) return plan;
+      if (!Matches(f, unit, mnemonic, t)) continue;
+      if (f.kind == PSIM_FAULT_ABSENT) {
+        ex.fault = PSIM_FAULT_ABSENT;
+        if (sim->config.keepExchanges) sim->exchanges.push_back(std::move(ex));
+        return plan;
+      }
       bool strikes = f.percent >= 100 || (sim->random() % 100) < f.percent;
       if (!strikes) continue;
       if (f.kind == PSIM_FAULT_SPACED) {
@@ -107,8 +124,12 @@ Plan PlanReply(PumpSim *sim, const std::string &line) {
       }
     }
     if (content) {
+      ex.fault = content->kind;
+      ex.faultArg = content->arg;
       switch (content->kind) {
-        case PSIM_FAULT_SILENCE: return plan;
+        case PSIM_FAULT_SILENCE:
+          if (sim->config.keepExchanges) sim->exchanges.push_back(std::move(ex));
+          return plan;
         case PSIM_FAULT_GARBAGE: {
           reply.clear();
           size_t n = 6 + sim->random() % 7;
@@ -141,6 +162,10 @@ Plan PlanReply(PumpSim *sim, const std::string &line) {
   }
   plan.answer = true;
   plan.bytes = reply;
+  ex.answered = true;
+  ex.reply = reply;
+  ex.spacedMs = plan.spacedMs;
+  Keep(sim, std::move(ex));
   return plan;
 }
 
@@ -305,6 +330,15 @@ void psim_SetFaults(PumpSim *sim, const std::vector<PsimFault> &faults) {
   std::lock_guard<std::mutex> g(sim->lock);
   sim->faults = faults;
 }
+
+std::vector<PsimExchange> psim_TakeExchanges(PumpSim *sim) {
+  std::lock_guard<std::mutex> g(sim->lock);
+  std::vector<PsimExchange> out;
+  out.swap(sim->exchanges);
+  return out;
+}
+
+double psim_Seconds(const PumpSim *sim) { return static_cast<double>(NowUs() - sim->started) / 1e6; }
 
 std::string psim_LinkPath(const PumpSim *sim) { return sim->link; }
 std::string psim_DevicePath(const PumpSim *sim) { return sim->device; }

@@ -21,6 +21,29 @@ bool Number(const std::string &text, uint32_t max, uint32_t *out) {
   return true;
 }
 
+// Seconds as "12" or "12.5".
+bool Seconds(const std::string &text, double *out) {
+  if (text.empty() || text.size() > 12) return false;
+  bool dot = false, digit = false;
+  for (char c : text) {
+    if (c == '.' && !dot) dot = true;
+    else if (isdigit(static_cast<unsigned char>(c))) digit = true;
+    else return false;
+  }
+  if (!digit) return false;
+  *out = strtod(text.c_str(), nullptr);
+  return true;
+}
+
+// "FROM-TO" (TO empty: for ever) into from and to.
+bool Window(const std::string &text, double *from, double *to) {
+  size_t dash = text.find('-');
+  if (dash == std::string::npos || !Seconds(text.substr(0, dash), from)) return false;
+  std::string end = text.substr(dash + 1);
+  if (end.empty()) return *to = 0, true;
+  return Seconds(end, to) && *to > *from;
+}
+
 bool Fail(std::string *why, const std::string &text) {
   if (why) *why = text;
   return false;
@@ -55,6 +78,11 @@ bool Units(const std::string &text, uint8_t *out, std::string *why) {
 int psim_ParseFault(const std::string &text, PsimFault *fault, std::string *why) {
   PsimFault f;
   std::string rest = text;
+  size_t slash = rest.rfind('/');
+  if (slash != std::string::npos) {
+    if (!Window(rest.substr(slash + 1), &f.from, &f.to)) return Fail(why, "bad time window in fault \"" + text + "\""), -1;
+    rest = rest.substr(0, slash);
+  }
   size_t at = rest.rfind('@');
   if (at != std::string::npos) {
     if (!Number(rest.substr(at + 1), 100, &f.percent) || f.percent == 0)
@@ -98,6 +126,25 @@ int psim_ParseFault(const std::string &text, PsimFault *fault, std::string *why)
   return Fail(why, "unknown fault kind \"" + kind + "\""), -1;
 }
 
+int psim_ParseSurge(const std::string &text, PsimSurge *surge, std::string *why) {
+  PsimSurge s;
+  std::string rest = text;
+  size_t colon = rest.find(':');
+  if (colon != std::string::npos) {
+    if (!Seconds(rest.substr(colon + 1), &s.bar) || s.bar <= 0) return Fail(why, "bad pressure in surge \"" + text + "\""), -1;
+    rest = rest.substr(0, colon);
+  }
+  size_t slash = rest.find('/');
+  uint32_t unit = 0;
+  if (slash == std::string::npos || !Number(rest.substr(0, slash), 8, &unit) || unit < 1)
+    return Fail(why, "bad unit in surge \"" + text + "\""), -1;
+  if (!Window(rest.substr(slash + 1), &s.from, &s.to) || s.to == 0)
+    return Fail(why, "bad time window in surge \"" + text + "\""), -1;
+  s.unit = static_cast<int>(unit);
+  *surge = s;
+  return 0;
+}
+
 int psim_SetOption(PsimConfig *config, const std::string &key, const std::string &value, std::string *why) {
   uint32_t n = 0;
   if (key == "port") {
@@ -115,6 +162,10 @@ int psim_SetOption(PsimConfig *config, const std::string &key, const std::string
     PsimFault f;
     if (psim_ParseFault(value, &f, why) != 0) return -1;
     config->faults.push_back(f);
+  } else if (key == "surge") {
+    PsimSurge g;
+    if (psim_ParseSurge(value, &g, why) != 0) return -1;
+    config->surges.push_back(g);
   } else if (key == "seed") {
     if (!Number(value, 0xFFFFFFFFu, &n)) return Fail(why, "bad seed \"" + value + "\""), -1;
     config->seed = n;

@@ -31,7 +31,7 @@ double Triangle(double phase) {
   return phase < 0.5 ? 2 * phase : 2 * (1 - phase);
 }
 
-UnitState StateOf(int unit, double t) {
+UnitState StateOf(int unit, double t, double surgeBar = 0) {
   UnitState s;
   double period = 8.0 + unit;  // seconds a full stroke and refill take
   s.setRate = 5.0 + unit;      // ml/min
@@ -44,7 +44,7 @@ UnitState StateOf(int unit, double t) {
     y.delivering = phase - std::floor(phase) < 0.5;
     double ripple = std::sin(2 * kPi * t / 3.0 + c);
     y.rate = y.delivering ? s.setRate * (1 + 0.02 * ripple) : 0.0;
-    y.press = y.delivering ? s.setPress + 3 * ripple : 20 + 2 * ripple;
+    y.press = y.delivering ? s.setPress + 3 * ripple + surgeBar : 20 + 2 * ripple;
     y.volume = kCylinderMl * y.position / 100.0;
     y.absVolume = s.setRate * t / 120.0;
   }
@@ -137,10 +137,21 @@ void Append(std::string &out, double v) {
 
 }  // namespace
 
-std::string psim_Reply(int unit, const std::string &mnemonic, double t) {
+double psim_SurgeBar(const std::vector<PsimSurge> &surges, int unit, double t) {
+  double bar = 0;
+  for (const PsimSurge &g : surges) {
+    if (g.unit != unit || t < g.from || t >= g.to) continue;
+    // Up over the first second of the window, down over its last.
+    double share = std::fmin(1.0, std::fmin(t - g.from, g.to - t));
+    bar += g.bar * share;
+  }
+  return bar;
+}
+
+std::string psim_Reply(int unit, const std::string &mnemonic, double t, double surgeBar) {
   std::string out = "000";
   if (mnemonic == "PRV_ALL") {
-    UnitState s = StateOf(unit, t);
+    UnitState s = StateOf(unit, t, surgeBar);
     for (double v : {s.cyl[0].press, s.cyl[1].press, s.outPress, s.cyl[0].rate, s.cyl[1].rate, s.outRate,
                      s.cyl[0].volume, s.cyl[1].volume, s.cumVolume})
       Append(out, v);

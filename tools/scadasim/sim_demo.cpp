@@ -1,5 +1,6 @@
 #include "tools/scadasim/sim_demo.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "framework/config/chan_text.h"
@@ -34,6 +35,13 @@ void Pressure(ChannelRecord *r) {
   r->a.SigChangeValue = 5;
 }
 
+// The outlet: a high alarm well above the working pressure, held down to 240.
+void Outlet(ChannelRecord *r) {
+  Flag(r, CHAN_AF_HIGH_ALARM_ENABLE);
+  Flag(r, CHAN_AF_HIGH_ALARM_DEADBAND_ENABLE);
+  r->a.HighAlarmLimit = kDemoOutletLimit, r->a.HighAlarmDeadband = kDemoOutletLimit - 10, r->a.HighAlarmPriority = 5;
+}
+
 void Microlitres(ChannelRecord *r) {
   Flag(r, CHAN_AF_SCALING_ENABLE);
   r->a.Gain = 1000, r->a.Offset = 0;
@@ -64,7 +72,7 @@ void ErrorAlarm(ChannelRecord *r) {
 
 const DemoChannel kAnalogue[] = {
     {"P1.CYL1.POS", 1, 18, "%", Position},       {"P1.CYL1.PRESS", 1, 1, "bar", Pressure},
-    {"P1.OP.RATE", 1, 6, "ml/min", nullptr},     {"P1.CUM.VOL", 1, 9, "ul", Microlitres},
+    {"P1.OP.PRESS", 1, 3, "bar", Outlet},        {"P1.CUM.VOL", 1, 9, "ul", Microlitres},
     {"P2.CYL2.POS", 2, 19, "%", DelayedHigh},    {"P2.SET.RATE", 2, 10, "ml/min", nullptr},
     {"P2.AUX.AD1", 2, 41, "V", nullptr},         {"P2.CONTR.VER", 2, 22, "", nullptr},
 };
@@ -88,6 +96,18 @@ void Shape(int type, int index, ChannelRecord *r) {
 }
 
 }  // namespace
+
+std::vector<DemoEvent> demo_Schedule(void) {
+  char surge[64], unplug[64];
+  snprintf(surge, sizeof surge, "1/%g-%g:%g", kDemoSurgeFrom, kDemoSurgeTo, kDemoSurgeBar);
+  snprintf(unplug, sizeof unplug, "2=absent/%g-%g", kDemoUnplugFrom, kDemoUnplugTo);
+  return {
+      {kDemoSurgeFrom, "--surge", surge, "unit 1's outlet is blocked: its pressure climbs past the P1.OP.PRESS limit"},
+      {kDemoSurgeTo, "", "", "unit 1's outlet is clear again: the pressure falls back"},
+      {kDemoUnplugFrom, "--fault", unplug, "unit 2 is unplugged"},
+      {kDemoUnplugTo, "", "", "unit 2 is plugged back in"},
+  };
+}
 
 SimWorldSpec demo_WorldSpec(void) {
   SimWorldSpec w;

@@ -6,6 +6,22 @@
 
 #include "tools/scadasim/sim_world.h"
 
+// The demo's road: seconds into pumpsim's run. Unit 1's outlet pressure
+// (about 160 bar) surges past the high alarm limit of P1.OP.PRESS, then
+// falls back; later unit 2 is unplugged for a while.
+const double kDemoSurgeFrom = 12, kDemoSurgeTo = 20, kDemoSurgeBar = 150;
+const double kDemoUnplugFrom = 26, kDemoUnplugTo = 32;
+const float kDemoOutletLimit = 250;
+const double kDemoSeconds = 40;
+
+// One step of the road: when it happens, the pumpsim option that makes it
+// ("" for the end of one) and what the console says.
+struct DemoEvent {
+  double at;
+  std::string option, value, text;
+};
+std::vector<DemoEvent> demo_Schedule(void);
+
 // One pump device with analogue and digital inputs on pumps 1 and 2, alarm
 // limits, events and a significant-change deadband on some of them, an
 // enabled "ALARM" and "DERIVED" processor, a "SYSER" status channel and one

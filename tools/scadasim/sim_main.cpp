@@ -44,11 +44,15 @@ void Usage(FILE *f) {
           "\n"
           "commands:\n"
           "  demo [--seconds N] [--scanner PATH] [--plain]\n"
-          "        runs the scanner for N seconds (default 5) with a scan request every\n"
+          "        runs the scanner for N seconds (default 40) with a scan request every\n"
           "        half second, one reconfigure and one initialise-values request, then\n"
-          "        stops it; exits with the scanner's exit status. Without $PLATFORM_ROOT\n"
-          "        it works in a temporary platform root of its own. --plain prints lines\n"
-          "        only, also on a terminal.\n"
+          "        stops it; exits with the scanner's exit status. On the way pumpsim\n"
+          "        blocks unit 1's outlet from 12 s to 20 s (its pressure passes the high\n"
+          "        alarm limit of P1.OP.PRESS, 250 bar, and falls back) and unplugs unit 2\n"
+          "        from 26 s to 32 s (the passes fail and the device is initialised again\n"
+          "        until it answers). Without $PLATFORM_ROOT it works in a temporary\n"
+          "        platform root of its own. --plain prints lines only, also on a\n"
+          "        terminal, with the table at every step of the road.\n"
           "  run [--scanner PATH] [--plain]\n"
           "        the same without a time limit: scans every second until Ctrl-C.\n"
           "  post PID CODE\n"
@@ -96,9 +100,13 @@ class Console {
     while (recent_.size() > kRecent) recent_.pop_front();
   }
 
-  // Alarm messages, derived notices and logger codes that arrived since the last call.
+  // Alarm messages, derived notices and logger codes that arrived since the
+  // last call; the alarm messages are also kept for the road's summary.
   void Collect() {
-    for (const AlarmMessage &m : sim_TakeAlarms()) Line(sim_DescribeAlarm(m));
+    for (const AlarmMessage &m : sim_TakeAlarms()) {
+      Line(sim_DescribeAlarm(m));
+      alarms_.push_back(m);
+    }
     for (const std::string &d : sim_TakeDerived()) Line("derived " + d);
     for (size_t k = 0; k < spec_.loggers.size(); ++k) {
       std::vector<int32_t> codes = sim_LoggerCodes(static_cast<int>(k));
@@ -107,6 +115,12 @@ class Console {
         Line("logger " + spec_.loggers[k] + " " + sim_DescribeLoggerCode(codes[i]));
       seen_[k] = codes.size();
     }
+  }
+
+  std::vector<AlarmMessage> TakeAlarms() {
+    std::vector<AlarmMessage> out;
+    out.swap(alarms_);
+    return out;
   }
 
   void Pass(const DeviceRecord *r, const char *what, bool table) {
@@ -130,6 +144,16 @@ class Console {
   const SimWorldSpec &spec_;
   std::deque<std::string> recent_;
   std::vector<size_t> seen_;
+  std::vector<AlarmMessage> alarms_;
+};
+
+double Seconds(uint32_t since) { return static_cast<double>(os_GetTickCount() - since) / 1000; }
+
+// What the road showed, for the last lines of the demo.
+struct Road {
+  double raised = -1, cleared = -1;       // the outlet's high alarm
+  std::string unplugged;                  // the status while unit 2 was away
+  double unpluggedAt = -1, backAt = -1;   // bad channels seen, and good again after
 };
 
 int Fail(const char *text) {
@@ -138,7 +162,7 @@ int Fail(const char *text) {
   return 1;
 }
 
-int Serve(double seconds, const std::string &scanner, bool live) {
+int Serve(double seconds, const std::string &scanner, bool live, bool road) {
   SimWorldSpec spec = demo_WorldSpec();
   std::string why;
   if (sim_CreateWorld(spec, &why) != 0) {
@@ -156,12 +180,22 @@ int Serve(double seconds, const std::string &scanner, bool live) {
   Console console(live, spec);
   console.Line("scadasim: started logger " + spec.loggers[0] + ", process " + std::to_string(loggerPid));
   // The pump line first: the scanner opens its port while it starts. Now and
-  // then a digital input of pump 2 answers with its error status 7.
+  // then a digital input of pump 2 answers with its error status 7; on the
+  // road pumpsim also blocks unit 1's outlet and unplugs unit 2 for a while.
+  std::vector<std::string> args = {"--baud", std::to_string(spec.devices[0].baudRate), "--fault", "2:DIG_INPUT1=error:7@15"};
+  std::vector<DemoEvent> schedule = road ? demo_Schedule() : std::vector<DemoEvent>{};
+  for (const DemoEvent &e : schedule)
+    if (!e.option.empty()) args.insert(args.end(), {e.option, e.value});
   uint32_t linePid = 0;
-  OsHandle line = sim_StartPumpSim(
-      0, {"--baud", std::to_string(spec.devices[0].baudRate), "--fault", "2:DIG_INPUT1=error:7@15"}, &linePid);
+  OsHandle line = sim_StartPumpSim(0, args, &linePid);
   if (!line) return Fail("cannot start pumpsim");
+  const uint32_t lineStart = os_GetTickCount();
   console.Line("scadasim: started pumpsim on " + sim_PumpSimPort(0) + ", process " + std::to_string(linePid));
+  for (const DemoEvent &e : schedule) {
+    char at[32];
+    snprintf(at, sizeof at, "%.0f s", e.at);
+    console.Line("scadasim: at " + std::string(at) + ": " + e.text);
+  }
   uint32_t pid = 0;
   OsHandle proc = sim_StartScanner(0, scanner, &pid);
   if (!proc) {
@@ -182,19 +216,48 @@ int Serve(double seconds, const std::string &scanner, bool live) {
   // The last type of a pass is the analogue one: its notice ends the pass.
   const std::string watched = spec.devices[0].codes[IO_AI];
   sim_Watch(watched, 1);
-  double elapsed = 0;
+  const std::string statusName(r->StatusName, strnlen(r->StatusName, sizeof r->StatusName));
   int passes = 0;
+  size_t next = 0;
+  Road seen;
+  std::string lastStatus;
+  const uint32_t start = os_GetTickCount();
   const double step = seconds > 0 ? 0.5 : 1.0;
-  while (!g_interrupted && (seconds <= 0 || elapsed < seconds)) {
+  while (!g_interrupted && (seconds <= 0 || Seconds(start) < seconds)) {
+    uint32_t passStart = os_GetTickCount();
     if (sim_Post(pid, NTF_SCAN) != 0) {
       fprintf(stderr, "scadasim: cannot post to the scanner (error %d)\n", errno);
       break;
     }
     bool changed = sim_WaitForChange(watched, 1, 5000);
     ++passes;
-    // Without a terminal the table goes out after the first and the last pass only.
-    bool last = seconds > 0 && elapsed + step >= seconds;
-    console.Pass(r, changed ? "scan" : "scan (no notice)", passes == 1 || last || g_interrupted);
+    // A step of the road that came due is told, with the table as it stands.
+    bool milestone = false;
+    while (next < schedule.size() && Seconds(lineStart) >= schedule[next].at) {
+      console.Line("scadasim: now: " + schedule[next++].text);
+      milestone = true;
+    }
+    std::string status = sim_StatusText(statusName);
+    bool statusChanged = status != lastStatus;
+    lastStatus = status;
+    std::vector<SimChannel> ai = sim_ReadChannels(watched);
+    bool anyBad = false;
+    for (const SimChannel &c : ai) anyBad = anyBad || (c.status & CST_BAD);
+    double t = Seconds(lineStart);
+    if (road && t >= kDemoUnplugFrom && t < kDemoUnplugTo + 5 && anyBad && seen.unpluggedAt < 0) {
+      seen.unpluggedAt = t;
+      seen.unplugged = status;
+    }
+    if (seen.unpluggedAt >= 0 && seen.backAt < 0 && !anyBad && status.empty()) seen.backAt = t;
+    // Without a terminal the table goes out after the first and the last pass,
+    // and whenever the road or the status moves on.
+    bool last = seconds > 0 && Seconds(start) + step >= seconds;
+    console.Pass(r, changed ? "scan" : "scan (no notice)", passes == 1 || last || g_interrupted || milestone || statusChanged);
+    for (const AlarmMessage &m : console.TakeAlarms()) {
+      if (memcmp(m.code, watched.data(), 2) != 0 || (m.channel & 0x7FFF) != 3) continue;
+      if ((m.flags & ALM_KIND_MASK) == 0 && seen.raised < 0) seen.raised = t;
+      if ((m.flags & ALM_KIND_MASK) == 1 && seen.raised >= 0 && seen.cleared < 0) seen.cleared = t;
+    }
     if (seconds > 0 && passes == 4) {
       sim_Post(pid, NTF_RECONFIGURE);
       sim_WaitForChange(watched, 1, 5000);
@@ -205,8 +268,8 @@ int Serve(double seconds, const std::string &scanner, bool live) {
       sim_WaitForChange(watched, 1, 5000);
       console.Pass(r, "initialised", false);
     }
-    os_Sleep(static_cast<uint32_t>(step * 1000));
-    elapsed += step;
+    uint32_t spent = os_GetTickCount() - passStart, wanted = static_cast<uint32_t>(step * 1000);
+    if (spent < wanted) os_Sleep(wanted - spent);
   }
   sim_Post(pid, NTF_STOP);
   int64_t code = sim_WaitExit(proc, 10000);
@@ -215,6 +278,25 @@ int Serve(double seconds, const std::string &scanner, bool live) {
     fprintf(stderr, "scadasim: the scanner did not stop; killing it\n");
     os_TerminateProcess(proc, 1);
     code = 1;
+  }
+  if (road) {
+    char text[512];
+    if (seen.raised >= 0)
+      snprintf(text, sizeof text, "scadasim: road: P1.OP.PRESS alarm raised at %.1f s, %s", seen.raised,
+               seen.cleared >= 0 ? ("returned to normal at " + std::to_string(static_cast<int>(seen.cleared)) + " s").c_str()
+                                 : "not returned to normal");
+    else
+      snprintf(text, sizeof text, "scadasim: road: no P1.OP.PRESS alarm (the run ended before %.0f s)", kDemoSurgeFrom);
+    printf("%s\n", text);
+    if (seen.unpluggedAt >= 0)
+      snprintf(text, sizeof text, "scadasim: road: unit 2 unplugged: channels bad at %.1f s (status \"%s\"), %s",
+               seen.unpluggedAt, seen.unplugged.c_str(),
+               seen.backAt >= 0 ? ("read again at " + std::to_string(static_cast<int>(seen.backAt)) + " s").c_str()
+                                : "not read again");
+    else
+      snprintf(text, sizeof text, "scadasim: road: unit 2 was not seen unplugged (the run ended before %.0f s)",
+               kDemoUnplugFrom);
+    printf("%s\n", text);
   }
   printf("scadasim: scanner exited with status %lld after %d scan requests\n", static_cast<long long>(code), passes);
   os_CloseHandle(proc);
@@ -274,7 +356,7 @@ int main(int argc, char **argv) {
   }
   if (cmd == "requests") return sim_RequestsCommand(argc - 2, argv + 2);
   if (cmd != "demo" && cmd != "run") return Usage(stderr), 2;
-  double seconds = cmd == "demo" ? 5 : 0;
+  double seconds = cmd == "demo" ? kDemoSeconds : 0;
   std::string scanner;
   bool plain = false;
   for (int i = 2; i < argc; ++i) {
@@ -293,7 +375,7 @@ int main(int argc, char **argv) {
     printf("scadasim: platform root %s\n", templ);
     fflush(stdout);
   }
-  int status = Serve(seconds, scanner, !plain && isatty(STDOUT_FILENO));
+  int status = Serve(seconds, scanner, !plain && isatty(STDOUT_FILENO), cmd == "demo");
   if (!tempRoot.empty()) {
     std::error_code ec;
     std::filesystem::remove_all(tempRoot, ec);

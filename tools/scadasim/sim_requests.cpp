@@ -33,6 +33,7 @@ enum : uint32_t { kPollMs = 100, kAckWaitMs = 2000, kMessageMax = 65536 };
 struct Connection {
   OsHandle handle = nullptr;
   std::thread thread;
+  std::atomic<bool> done{false};  // the client has gone: the thread has ended or is ending
 };
 
 }  // namespace
@@ -240,7 +241,8 @@ void Delay(SimRequestServer *s) {
   while (!s->stop && os_GetTickCount() - start < s->delayMs.load()) os_Sleep(10);
 }
 
-void Serve(SimRequestServer *s, OsHandle conn) {
+void Serve(SimRequestServer *s, Connection *c) {
+  OsHandle conn = c->handle;
   std::vector<char> buf(kMessageMax);
   while (!s->stop) {
     uint32_t got = 0;
@@ -254,6 +256,23 @@ void Serve(SimRequestServer *s, OsHandle conn) {
   }
   // Hanging up: the client sees the pipe broken.
   shutdown(os_HandleFd(conn), SHUT_RDWR);
+  c->done = true;
+}
+
+// Connections whose clients have gone are joined and closed, so that a
+// server that outlives many clients keeps neither their descriptors nor
+// their threads. Holds s->lock.
+void Reap(SimRequestServer *s) {
+  for (auto it = s->connections.begin(); it != s->connections.end();) {
+    Connection *c = it->get();
+    if (!c->done) {
+      ++it;
+      continue;
+    }
+    if (c->thread.joinable()) c->thread.join();
+    os_CloseHandle(c->handle);
+    it = s->connections.erase(it);
+  }
 }
 
 void AcceptLoop(SimRequestServer *s) {
@@ -261,9 +280,10 @@ void AcceptLoop(SimRequestServer *s) {
     OsHandle conn = os_AcceptPipeClient(s->listener, kPollMs);
     if (!conn) continue;
     std::lock_guard<std::mutex> g(s->lock);
+    Reap(s);
     auto c = std::make_unique<Connection>();
     c->handle = conn;
-    c->thread = std::thread(Serve, s, conn);
+    c->thread = std::thread(Serve, s, c.get());
     s->connections.push_back(std::move(c));
   }
 }

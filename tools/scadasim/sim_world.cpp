@@ -267,7 +267,27 @@ int sim_CreateWorld(const SimWorldSpec &spec, std::string *why) {
   return 0;
 }
 
-void sim_DestroyWorld(void) {
+namespace {
+
+void StopScanners() {
+  if (!g_world.devices) return;
+  const uint32_t self = static_cast<uint32_t>(getpid());
+  std::vector<DeviceRecord *> told;
+  for (size_t i = 0; i < g_world.spec.devices.size(); ++i) {
+    DeviceRecord *r = &g_world.devices[i];
+    // A scanner that died without a word has no mailslot to take the code.
+    if (r->Running == 1 && r->ProcessId != 0 && r->ProcessId != self && sim_Post(r->ProcessId, NTF_STOP) == 0)
+      told.push_back(r);
+  }
+  uint32_t start = os_GetTickCount();
+  for (DeviceRecord *r : told)
+    while (r->Running == 1 && os_GetTickCount() - start < 10000) os_Sleep(5);
+}
+
+}  // namespace
+
+void sim_DestroyWorld(bool stopScanners) {
+  if (stopScanners) StopScanners();
   sim_StopServer();
   for (auto it = g_world.segments.rbegin(); it != g_world.segments.rend(); ++it) shm_DestroySegment(it->c_str());
   std::error_code ec;

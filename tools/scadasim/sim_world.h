@@ -69,8 +69,12 @@ struct SimWorldSpec {
 
 // Makes the world. 0, or -1 with a message in *why.
 int sim_CreateWorld(const SimWorldSpec &spec, std::string *why);
-// Removes every segment, mutex and folder the world made.
-void sim_DestroyWorld(void);
+// Removes every segment, mutex and folder the world made. A server that shuts
+// down stops its scanners first: every device whose record shows a scanner
+// running in another process is sent the stop code, and the removal waits
+// (10 s at most) until each has marked its record stopped. Without
+// `stopScanners` the world vanishes under them, as when the server dies.
+void sim_DestroyWorld(bool stopScanners = true);
 
 DeviceRecord *sim_Device(int index);
 void *sim_Area(const std::string &code, ShmAreaKind kind);

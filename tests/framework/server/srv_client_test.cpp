@@ -161,8 +161,35 @@ TEST_F(ServerClient, RepliesAndWhatEachReturns) {
   std::string reply;
   EXPECT_EQ(Ask(".", "AA", 3, &reply), -1);
   EXPECT_EQ(errno, OS_ERROR_MORE_DATA) << "5 bytes do not fit 2 and a terminator";
+  EXPECT_EQ(reply, "");
+  char small[3] = {'x', 'x', 'x'};
+  uint32_t length = sizeof small;
+  EXPECT_EQ(srv_Request(".", "AA", small, &length), -1);
+  EXPECT_EQ(length, 0u);
+  EXPECT_EQ(small[0], '\0') << "the part of the reply that came is not left in the buffer";
   EXPECT_EQ(Ask(".", "AA", 6, &reply), 17);
   EXPECT_EQ(reply, std::string("17,x", 5));
+}
+
+// Every failed exchange ends its connection; the server stand-in that serves
+// many such clients keeps no descriptor or thread of theirs.
+TEST_F(ServerClient, TheServerStandInForgetsTheClientsThatHaveGone) {
+  SimRequestSpec spec;
+  spec.answer = [](const std::string &, std::string *reply) {
+    *reply = std::string(40, '9');
+    return true;
+  };
+  Serve(spec);
+  auto descriptors = [] {
+    size_t n = 0;
+    for (const auto &e : std::filesystem::directory_iterator("/proc/self/fd")) n += e.path().filename() != ".";
+    return n;
+  };
+  ASSERT_EQ(Ask(".", "AA", 8), -1);
+  size_t before = descriptors();
+  for (int i = 0; i < 300; ++i) ASSERT_EQ(Ask(".", "AA", 8), -1) << i;
+  EXPECT_EQ(errno, OS_ERROR_MORE_DATA);
+  EXPECT_LE(descriptors(), before + 3) << "one descriptor kept a client";
 }
 
 TEST_F(ServerClient, LocalNamesShareOneConnection) {

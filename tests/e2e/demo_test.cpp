@@ -1,0 +1,74 @@
+// The README's demo as a person runs it: `scadasim demo --plain` in under a
+// minute shows the channel table, an alarm on the outlet pressure raised and
+// returned to normal, and a unit unplugged and read again.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_root.h"
+
+namespace {
+
+std::vector<std::string> Lines(const std::string &text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
+
+// The first line at or after `from` that matches, or lines.size().
+size_t Find(const std::vector<std::string> &lines, const std::regex &re, size_t from = 0) {
+  for (size_t i = from; i < lines.size(); ++i)
+    if (std::regex_search(lines[i], re)) return i;
+  return lines.size();
+}
+
+}  // namespace
+
+TEST(Demo, ShowsTheMainRoadInUnderAMinute) {
+  std::string out = tnwtest::MakeTempDir("demo") + "/demo.txt";
+  std::string cmd = tnwtest::BinPath("scadasim") + " demo --plain > '" + out + "' 2>&1";
+  auto start = std::chrono::steady_clock::now();
+  int rc = std::system(cmd.c_str());
+  double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::string text = tnwtest::ReadFile(out);
+  ASSERT_EQ(rc, 0) << text;
+  EXPECT_LT(took, 60.0);
+  std::vector<std::string> lines = Lines(text);
+  const size_t end = lines.size();
+
+  // The table, with every channel.
+  size_t table = Find(lines, std::regex("^  TAG +VALUE +UNITS +STATE$"));
+  ASSERT_LT(table, end) << text;
+  for (const char *tag : {"P1.CYL1.POS", "P1.OP.PRESS", "P2.CYL2.POS", "P1.STATUS", "P2.DIG.IN1"})
+    EXPECT_LT(Find(lines, std::regex(std::string("^  ") + tag + " "), table), end) << tag;
+
+  // The outlet's pressure goes over its limit: the alarm and the table show
+  // it; then it returns to normal.
+  size_t raised = Find(lines, std::regex("^alarm raised +code=A1 channel=3 .*priority=5 analogue high value=[0-9.]+"));
+  ASSERT_LT(raised, end) << text;
+  size_t high = Find(lines, std::regex("^  P1\\.OP\\.PRESS +(2[5-9][0-9]|3[0-9][0-9])\\.[0-9]+ +bar +ALARM-HI"));
+  EXPECT_LT(high, end) << "the table never showed the high pressure";
+  size_t returned = Find(lines, std::regex("^alarm returned +code=A1 channel=3 "), raised);
+  EXPECT_LT(returned, end) << "the alarm never returned to normal";
+  EXPECT_LT(Find(lines, std::regex("^scadasim: road: P1\\.OP\\.PRESS alarm raised at [0-9.]+ s, returned to normal")),
+            end);
+
+  // Unit 2 unplugged: the passes time out, every channel goes bad and the
+  // device is initialised again until the unit answers.
+  size_t unplugged = Find(lines, std::regex("^scadasim: now: unit 2 is unplugged"));
+  ASSERT_LT(unplugged, end);
+  EXPECT_LT(Find(lines, std::regex("status=\"(Timeout Error|CAN'T (SCAN|INITIALISE) DEVICE -1460)\""), unplugged), end);
+  EXPECT_LT(Find(lines, std::regex("^  P2\\.CYL2\\.POS .* BAD"), unplugged), end);
+  size_t back = Find(lines, std::regex("^scadasim: now: unit 2 is plugged back in"), unplugged);
+  ASSERT_LT(back, end);
+  EXPECT_LT(Find(lines, std::regex("^scan +running=1 ready=1 busy=0 .*status=\"(Tarnwell Error #007)?\"$"), back), end)
+      << "no pass after the unit came back";
+  EXPECT_LT(Find(lines, std::regex("^scadasim: road: unit 2 unplugged: channels bad at .*, read again at")), end);
+  EXPECT_LT(Find(lines, std::regex("^scadasim: scanner exited with status 0 after [0-9]+ scan requests$")), end);
+}
