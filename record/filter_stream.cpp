@@ -40,7 +40,11 @@ ssize_t FsRead(void *cookie, char *buf, size_t size) {
       done += (size_t)w;
     }
     if (n < want) {
-      if (stream_Error(fs->fp)) return -1;
+      if (stream_Error(fs->fp)) {
+        // Output made from the bytes before the error goes out first; the error shows on the next read.
+        r = filter_Read(fs->filter, buf, size);
+        return r != 0 ? r : -1;
+      }
       if (filter_End(fs->filter) == -1) return -1;
       fs->ended = true;
     }

@@ -55,8 +55,9 @@ ssize_t CookieWrite(void *c, const char *data, size_t len) {
     ssize_t n = s->writefn(s->cookie, data + done, piece);
     if (n <= 0) {
       if (errno == 0) errno = EIO;
-      // glibc marks the stream in error on a short count and retries only the rest.
-      return done > 0 ? (ssize_t)done : -1;
+      // glibc takes a short count as an error, but a negative one as huge (an unbuffered block
+      // write would then report success): give the count written, 0 when none.
+      return (ssize_t)done;
     }
     done += std::min<size_t>((size_t)n, piece);
   }

@@ -252,6 +252,8 @@ int typed_mem_FormatText(const char *mtype, char **out, const char *fmt, ...) {
 }
 
 int typed_mem_FormatTextV(const char *mtype, char **out, const char *fmt, va_list args) {
+  // The plain buffer may reach the caller, so this is a use that rules out switching accounting on.
+  g_used.store(true, std::memory_order_relaxed);
   char *plain = nullptr;
   int len = stream_FormatAllocated(&plain, fmt, args);
   if (len < 0) {

@@ -156,17 +156,24 @@ struct Memory {
   std::string data;
   size_t pos = 0;
   bool closed = false;
+  size_t fail_at = SIZE_MAX;  // reads at this position fail with EIO
+  bool full = false;          // writes write nothing
 };
 
 ssize_t MemRead(void *c, char *buf, size_t size) {
   Memory *m = (Memory *)c;
-  size_t n = std::min(size, m->data.size() - m->pos);
+  if (m->pos >= m->fail_at) {
+    errno = EIO;
+    return -1;
+  }
+  size_t n = std::min({size, m->data.size() - m->pos, m->fail_at - m->pos});
   memcpy(buf, m->data.data() + m->pos, n);
   m->pos += n;
   return (ssize_t)n;
 }
 
 ssize_t MemWrite(void *c, const char *data, size_t len) {
+  if (((Memory *)c)->full) return 0;
   ((Memory *)c)->data.append(data, len);
   return (ssize_t)len;
 }
@@ -215,6 +222,51 @@ TEST(RecordFilterStream, ReadThroughADecoderKeepingBoth) {
   errno = 0;
   EXPECT_EQ(filter_OpenStream(nullptr, nullptr, 0, "a"), nullptr);
   EXPECT_EQ(errno, EINVAL);
+}
+
+TEST(RecordFilterStream, UnderlyingReadErrors) {
+  struct Case {
+    std::string data;
+    size_t fail_at;
+    std::string delivered;  // what a read gets before the error shows
+  } cases[] = {{"YWJj", 0, ""}, {"YWJjZGVm", 4, "abc"}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.fail_at);
+    Memory m;
+    m.data = c.data;
+    m.fail_at = c.fail_at;
+    FILE *under = stream_Open(&m, MemRead, nullptr, nullptr, MemClose);
+    FILE *fs = filter_OpenStream(under, base64_DecoderCreate(nullptr, 1), 0, "r");
+    ASSERT_NE(fs, nullptr);
+    char buf[100];
+    errno = 0;
+    size_t n = stream_Read(buf, 1, sizeof(buf), fs);
+    EXPECT_EQ(std::string(buf, n), c.delivered) << "output made before the error is delivered";
+    EXPECT_TRUE(stream_Error(fs));
+    EXPECT_EQ(errno, EIO);
+    EXPECT_FALSE(stream_Eof(fs)) << "an error is not the end";
+    EXPECT_EQ(stream_Close(fs), 0);
+    EXPECT_TRUE(m.closed);
+  }
+}
+
+TEST(RecordFilterStream, ShortUnderlyingWriteIsAnError) {
+  Memory m;
+  m.full = true;
+  FILE *under = stream_Open(&m, nullptr, MemWrite, nullptr, MemClose);
+  stream_SetBuffer(under, nullptr);  // the failure shows at once, not at the underlying flush
+  FILE *fs = filter_OpenStream(under, base64_EncoderCreate(nullptr), FILTER_KEEP_STREAM, "w");
+  ASSERT_NE(fs, nullptr);
+  ASSERT_EQ(stream_Write("abcdef", 1, 6, fs), 6u);
+  EXPECT_EQ(stream_Flush(fs), EOF);
+  EXPECT_TRUE(stream_Error(fs));
+  EXPECT_TRUE(m.data.empty());
+  m.full = false;
+  EXPECT_EQ(stream_PutS("gh", fs), 1);
+  EXPECT_EQ(stream_Close(fs), 0);
+  EXPECT_EQ(m.data, "Z2g=") << "later writes go through once the underlying stream takes them";
+  EXPECT_FALSE(m.closed);
+  EXPECT_EQ(stream_Close(under), 0);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@ namespace {
 // A type whose copy and init fail on demand, to make composites fail half way.
 bool g_fail_copy = false;
 bool g_fail_init = false;
+int g_copies_left = -1;  // >= 0: copies that succeed before every further one fails
 
 int FailingInit(const RecordType *t, void *v) {
   if (g_fail_init) {
@@ -23,7 +24,9 @@ int FailingInit(const RecordType *t, void *v) {
 }
 
 int FailingCopy(const RecordType *t, const void *from, void *to) {
-  if (g_fail_copy) {
+  if (g_copies_left > 0) {
+    g_copies_left--;
+  } else if (g_copies_left == 0 || g_fail_copy) {
     errno = ENOMEM;
     return -1;
   }
@@ -58,6 +61,7 @@ class RecordComposite : public ::testing::Test {
   void TearDown() override {
     g_fail_copy = false;
     g_fail_init = false;
+    g_copies_left = -1;
   }
 };
 
@@ -108,17 +112,52 @@ TEST_F(RecordComposite, ArrayCopyFailingHalfWayRollsBack) {
   FailingList.release(&FailingList, &src);
 }
 
-// Fixed-array copies fail part way through an element's own structure.
+// Fixed-array copies fail part way through an element's own structure: the
+// first element is copied whole, the second fails at its field C.
 TEST_F(RecordComposite, FixedArrayCopyFailingReleasesCopiedElements) {
   const RecordType pair = structs_MakeFixedArrayType(&FourType, sizeof(Four), "four", 2);
   Four src[2];
   ASSERT_EQ(pair.init(&pair, src), 0);
-  ASSERT_EQ(structs_FieldFromText(&pair, "1.A", "x", src, nullptr, 0), 0);
+  ASSERT_EQ(structs_FieldFromText(&pair, "0.A", "x", src, nullptr, 0), 0);
+  ASSERT_EQ(structs_FieldFromText(&pair, "1.A", "y", src, nullptr, 0), 0);
   Four dst[2];
-  g_fail_copy = true;
+  memset(dst, 0x5a, sizeof(dst));
+  g_copies_left = 1;
+  errno = 0;
   EXPECT_EQ(pair.copy(&pair, src, dst), -1);
-  g_fail_copy = false;
+  EXPECT_EQ(errno, ENOMEM);
+  EXPECT_EQ(g_copies_left, 0) << "the failure came at the second element";
+  EXPECT_TRUE(AllZero(dst, sizeof(dst))) << "the copied first element was released (leak check), the second cleared";
+  g_copies_left = -1;
   pair.release(&pair, src);
+}
+
+TEST_F(RecordComposite, FixedArrayEncoding) {
+  const RecordType nine = structs_MakeFixedArrayType(&UInt16Type, sizeof(uint16_t), "n", 9);
+  const RecordType three = structs_MakeFixedArrayType(&UInt16Type, sizeof(uint16_t), "n", 3);
+  uint16_t v[9] = {};
+  EXPECT_EQ(Encode(&nine, v), (std::vector<uint8_t>{0, 0}));
+  v[8] = 0x0102;
+  EXPECT_EQ(Encode(&nine, v), (std::vector<uint8_t>{0x00, 0x01, 0x01, 0x02}));
+  uint16_t t[3] = {0x0a0b, 0, 0x0c0d};
+  std::vector<uint8_t> code = Encode(&three, t);
+  EXPECT_EQ(code, (std::vector<uint8_t>{0x05, 0x0a, 0x0b, 0x0c, 0x0d}));
+  uint16_t back[3] = {9, 9, 9};
+  char ebuf[64] = "";
+  EXPECT_EQ(three.decode(&three, code.data(), code.size(), back, ebuf, sizeof(ebuf)), 5);
+  EXPECT_EQ(memcmp(back, t, sizeof(t)), 0) << "the clear bit restores the default";
+
+  struct Cut {
+    size_t length;
+    const char *msg;
+  } cuts[] = {{0, "encoded array is truncated"}, {1, "encoded data is truncated"}, {4, "encoded data is truncated"}};
+  for (const Cut &c : cuts) {
+    SCOPED_TRACE(c.length);
+    errno = 0;
+    EXPECT_EQ(three.decode(&three, code.data(), c.length, back, ebuf, sizeof(ebuf)), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_STREQ(ebuf, c.msg);
+  }
 }
 
 struct Nine {

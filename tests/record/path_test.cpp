@@ -345,8 +345,14 @@ TEST_F(RecordPath, PreparePath) {
 
 // ---- unions and pointers
 
+// A member whose values cannot be made: switching to it must fail cleanly.
+const RecordType NoInitType = {(uint32_t)sizeof(uint32_t), "uint", STRUCTS_CLASS_PRIMITIVE, structs_InitUnsupported,
+                               structs_CopyBytes, structs_EqualBytes, structs_IntToText, structs_IntFromText,
+                               structs_EncodeReversedBytes, structs_DecodeReversedBytes, structs_ReleaseNothing,
+                               {{.u = 6}, {.u = 0}, {.u = 0}}};
+
 const RecordField kMembers[] = {{"Num", &UInt32Type, 0, 0}, {"Name", &TextType, 0, 0}, {"Pt", &XYType, 0, 0},
-                                STRUCTS_FIELD_END};
+                                {"NoInit", &NoInitType, 0, 0}, STRUCTS_FIELD_END};
 const RecordType ChoiceType = {(uint32_t)sizeof(StructsUnion), "union", STRUCTS_CLASS_UNION, structs_InitUnsupported,
                                structs_CopyUnsupported, structs_EqualUnsupported, structs_ToTextUnsupported,
                                structs_FromTextUnsupported, structs_EncodeUnsupported, structs_DecodeUnsupported,
@@ -415,6 +421,15 @@ TEST_F(RecordUnion, FailedSwitchKeepsTheOldValue) {
   EXPECT_EQ(Set("U.Pt.Z", "1"), -1) << "a bad rest of path fails before any switch";
   EXPECT_EQ(Get("U.Name"), "keep me");
   EXPECT_EQ(Set("U.Pt.X", "99999999999"), -1);
+  EXPECT_EQ(Get("U.Name"), "keep me");
+  // The new member's init fails: its block is freed (leak check) and nothing changes.
+  void *v = &h;
+  errno = 0;
+  EXPECT_EQ(structs_LocateField(&HolderType, "U.NoInit", &v, 1), nullptr);
+  EXPECT_EQ(errno, ENOSYS);
+  EXPECT_EQ(v, (void *)&h);
+  EXPECT_EQ(Set("U.NoInit", "5"), -1);
+  EXPECT_EQ(h.u.field_name, kMembers[1].name);
   EXPECT_EQ(Get("U.Name"), "keep me");
 }
 

@@ -20,6 +20,7 @@ struct Mem {
   std::string data;
   size_t pos = 0;
   std::vector<size_t> writes;
+  std::vector<size_t> read_sizes;  // the size asked for by each read call
   int reads = 0;
   int seeks = 0;
   int closes = 0;
@@ -31,6 +32,7 @@ struct Mem {
 ssize_t MemRead(void *c, char *buf, size_t size) {
   Mem *m = (Mem *)c;
   m->reads++;
+  m->read_sizes.push_back(size);
   size_t n = std::min(size, m->data.size() - std::min(m->pos, m->data.size()));
   memcpy(buf, m->data.data() + m->pos, n);
   m->pos += n;
@@ -106,6 +108,55 @@ TEST(RecordStream, WritesReachTheCallbackInPiecesOf512) {
   }
 }
 
+TEST(RecordStream, EachRefillAsksForTheBufferSize) {
+  std::string data(5000, '\0');
+  for (size_t i = 0; i < data.size(); i++) data[i] = (char)(i * 13 + 1);
+  static char big[4096];
+  struct Case {
+    int mode;      // 0 default buffer, 1 unbuffered, 2 a caller's 4096-byte buffer
+    size_t first;  // bytes in the first block read; the rest follow in one more
+    size_t asked;  // what every call of the read function asks for
+  } cases[] = {{0, 2000, 512}, {0, 512, 512}, {0, 10, 512}, {1, 2000, 1}, {2, 100, 4096}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::to_string(c.mode) + " " + std::to_string(c.first));
+    Mem m;
+    m.data = data;
+    FILE *fp = OpenMem(&m, true, false, false);
+    if (c.mode == 1) stream_SetBuffer(fp, nullptr);
+    if (c.mode == 2) {
+      ASSERT_EQ(stream_SetVBuf(fp, big, _IOFBF, sizeof(big)), 0);
+    }
+    std::string got(data.size() + 10, '\0');
+    ASSERT_EQ(stream_Read(got.data(), 1, c.first, fp), c.first);
+    ASSERT_EQ(stream_Read(got.data() + c.first, 1, got.size() - c.first, fp), data.size() - c.first);
+    got.resize(data.size());
+    EXPECT_EQ(got, data);
+    EXPECT_TRUE(stream_Eof(fp));
+    ASSERT_FALSE(m.read_sizes.empty());
+    for (size_t n : m.read_sizes) ASSERT_EQ(n, c.asked) << "large reads are not handed to the callback whole";
+    stream_Close(fp);
+  }
+}
+
+TEST(RecordStream, PurgeDropsBufferedData) {
+  Mem w;
+  FILE *fp = OpenMem(&w);
+  ASSERT_EQ(stream_PutS("lost", fp), 1);
+  EXPECT_EQ(stream_Purge(fp), 0);
+  ASSERT_EQ(stream_PutS("kept", fp), 1);
+  ASSERT_EQ(stream_Flush(fp), 0);
+  EXPECT_EQ(w.data, "kept") << "pending output is discarded, not written";
+  stream_Close(fp);
+
+  Mem r;
+  r.data = std::string(512, 'a') + "b";
+  fp = OpenMem(&r, true, false, false);
+  EXPECT_EQ(stream_GetC(fp), 'a');
+  EXPECT_EQ(stream_Purge(fp), 0);
+  EXPECT_EQ(stream_GetC(fp), 'b') << "the rest of the read-ahead is gone";
+  stream_Close(fp);
+}
+
 TEST(RecordStream, LineBufferingWritesAtEachNewline) {
   Mem m;
   FILE *fp = OpenMem(&m);
@@ -140,6 +191,9 @@ TEST(RecordStream, ShortAndFailedWrites) {
   FILE *un = OpenMem(&u);
   stream_SetBuffer(un, nullptr);
   EXPECT_EQ(stream_Printf(un, "%s", "lost"), 0) << "formatted output that fell short gives 0";
+  stream_ClearError(un);
+  EXPECT_EQ(stream_Write("abc", 1, 3, un), 0u) << "a block write to an unbuffered stream reports the failure";
+  EXPECT_TRUE(stream_Error(un));
   stream_Close(un);
 }
 

@@ -103,6 +103,26 @@ TEST(RecordTypedMemOn, LibraryBlocksCarryTheirNames) {
   TextType.release(&TextType, &str);
 }
 
+TEST(RecordTypedMemOn, NullNameIsThePlainAllocator) {
+  char *p = (char *)typed_mem_Resize(nullptr, nullptr, 10);
+  ASSERT_NE(p, nullptr);
+  p = (char *)typed_mem_Resize(nullptr, p, 4000);
+  ASSERT_NE(p, nullptr);
+  EXPECT_TRUE(Stats().empty()) << "untracked";
+  char name[TYPED_MEM_NAME_MAX];
+  errno = 0;
+  EXPECT_EQ(typed_mem_GetTypeName(p, name), nullptr);
+  EXPECT_EQ(errno, ENOENT);
+  typed_mem_Release(nullptr, p);
+  // A block from the platform allocator itself goes back the same way, without a diagnostic.
+  typed_mem_Release(nullptr, malloc(16));
+  char *text = nullptr;
+  ASSERT_EQ(typed_mem_FormatText(nullptr, &text, "%05d", 42), 5);
+  EXPECT_STREQ(text, "00042");
+  EXPECT_TRUE(Stats().empty());
+  typed_mem_Release(nullptr, text);
+}
+
 TEST(RecordTypedMemOn, ThreadsShareTheAccounting) {
   auto work = [] {
     for (int i = 0; i < 2000; i++) {

@@ -1,5 +1,6 @@
 // Typed memory with accounting off: the plain allocator behind names.
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <cerrno>
 #include <climits>
@@ -92,6 +93,24 @@ TEST(RecordTypedMem, FormattedTextsOfAnyLength) {
   EXPECT_EQ(typed_mem_FormatText("fmt", &out, "%s%s%d", "B", ".", 12), 4);
   EXPECT_STREQ(out, "B.12");
   typed_mem_Release("fmt", out);
+}
+
+// With accounting off the formatting buffer itself is handed out, so its size shows the growth rule.
+TEST(RecordTypedMem, FormattingBufferStartsAt1000AndDoubles) {
+  struct Case {
+    size_t chars;
+    size_t buffer;
+  } cases[] = {{0, 1000}, {999, 1000}, {1000, 2000}, {1999, 2000}, {2000, 4000}, {8000, 15000}, {14999, 15000}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.chars);
+    std::string want(c.chars, 'w');
+    char *out = nullptr;
+    ASSERT_EQ(typed_mem_FormatText("fmt", &out, "%s", want.c_str()), (int)c.chars);
+    size_t usable = malloc_usable_size(out);
+    EXPECT_GE(usable, c.buffer);
+    EXPECT_LT(usable, c.buffer + 64);
+    typed_mem_Release("fmt", out);
+  }
 }
 
 }  // namespace
