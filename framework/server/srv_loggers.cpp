@@ -63,7 +63,8 @@ const char *srv_LoggerKeyName(const char *name, int number) {
 int srv_DisableActiveLoggers(const char *server) {
   Forget();
   int count = srv_CountLoggers(server);
-  // No logger at all leaves nothing to disable; the processor command goes on.
+  // No logger: nothing to disable. Failing would refuse every C and T command
+  // on a server without loggers, with no error to tell why.
   if (count == 0) return 0;
   if (count < 1 || count > SRV_LOGGERS_MAX) {
     if (count > SRV_LOGGERS_MAX) os_Fail(OS_ERROR_INVALID_DATA);

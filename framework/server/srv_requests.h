@@ -12,7 +12,7 @@
 
 enum : int {
   SRV_LIST_REPLY = 32768,     // reply capacity of list requests
-  SRV_RESULT_REPLY = 512,     // a result, or "-1,<code>,<XML error text>"
+  SRV_RESULT_REPLY = 1024,    // a result, or "-1,<code>,<XML error text>"
   SRV_LOGGER_NAME_MAX = 24,
   SRV_LOGGERS_MAX = 2000,
   SRV_ENTRY_TEXT_MAX = 254,
@@ -93,3 +93,9 @@ const char *srv_LoggerKeyName(const char *name, int number);
 // REPLAY_OPTIONS, ...) in a buffer of the calling thread; NULL with errno
 // when the local folder cannot be resolved.
 const char *srv_ResolveServerFolder(const char *server, const char *name);
+
+// Four operations of the module that do nothing but return a fixed value.
+int srv_ReservedZeroA(void);   // 0
+int srv_ReservedZeroB(void);   // 0
+int srv_ReservedTwelve(void);  // 12
+int srv_ReservedFail(void);    // -1

@@ -80,3 +80,7 @@ int tbl_ParseLoggerTypeLine(char **fields, int count, LoggerTypeRecord *record);
 // 1 valid; 0 with "invalid channel prefix" or "invalid number of channels"
 // reported on the field at fieldOffset / fieldLength.
 int tbl_CheckChannelSpec(const char *prefix, int count, int fieldOffset, int fieldLength);
+
+// Two operations of the module that do nothing and return 1.
+int tbl_ReservedOneA(void);
+int tbl_ReservedOneB(void);

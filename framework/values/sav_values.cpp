@@ -130,21 +130,25 @@ int sav_ReadValues(const char *folder, int kind, int byTag, void *values, const 
   if (!Paths(folder, kind, &bin, &tag)) return -1;
   int fdBin = os_Open(bin.c_str(), O_RDONLY | O_CLOEXEC, 0);
   if (fdBin < 0) return -1;
+  // One record a channel: records past the channel count are not read.
+  size_t wanted = static_cast<size_t>(count) < kMaxRecords ? static_cast<size_t>(count) : kMaxRecords;
   std::vector<uint8_t> binData, tagData;
-  if (!ReadAll(fdBin, kMaxRecords * sizeof(SavedValueRecord), &binData)) return Fail(fdBin, -1);
+  if (!ReadAll(fdBin, wanted * sizeof(SavedValueRecord), &binData)) return Fail(fdBin, -1);
   close(fdBin);
   bool haveTags = false;
   if (byTag) {
     int fdTag = os_Open(tag.c_str(), O_RDONLY | O_CLOEXEC, 0);
     if (fdTag >= 0) {
-      haveTags = ReadAll(fdTag, kMaxRecords * SAV_TAG_FILE_TAG, &tagData);
+      haveTags = ReadAll(fdTag, wanted * SAV_TAG_FILE_TAG, &tagData);
       int e = errno;
       close(fdTag);
       if (!haveTags) return errno = e, -1;
     }
   }
   size_t records = binData.size() / sizeof(SavedValueRecord);
-  size_t tagRecords = tagData.size() / SAV_TAG_FILE_TAG;
+  // A ".tag" file that ends before the records read is a failed read, found
+  // before any value is touched.
+  if (haveTags && tagData.size() / SAV_TAG_FILE_TAG < records) return os_Fail(OS_ERROR_HANDLE_EOF), -1;
   // Everything is read: only now are the values touched.
   for (int32_t i = 0; i < count; ++i) PutWord(values, i, 0);
   std::vector<std::string> tags(static_cast<size_t>(count));
@@ -155,19 +159,18 @@ int sav_ReadValues(const char *folder, int kind, int byTag, void *values, const 
     uint32_t saved;
     memcpy(&saved, r.value, 4);
     if (!byTag) {
-      if (j < static_cast<size_t>(count)) Store(values, table, static_cast<int32_t>(j), saved);
+      Store(values, table, static_cast<int32_t>(j), saved);
       continue;
     }
     const char *field = r.tag;
     size_t width = SAV_BIN_TAG;
-    if (haveTags && j < tagRecords) {
+    if (haveTags) {
       field = reinterpret_cast<const char *>(tagData.data() + j * SAV_TAG_FILE_TAG);
       width = SAV_TAG_FILE_TAG;
     }
     if (strnlen(field, width) == 0) continue;
     int32_t target = -1;
-    if (j < static_cast<size_t>(count) && Enabled(&table[j]) && TagMatches(field, width, tags[j].c_str()))
-      target = static_cast<int32_t>(j);
+    if (Enabled(&table[j]) && TagMatches(field, width, tags[j].c_str())) target = static_cast<int32_t>(j);
     for (int32_t i = 0; i < count && target < 0; ++i)
       if (Enabled(&table[i]) && TagMatches(field, width, tags[static_cast<size_t>(i)].c_str())) target = i;
     if (target >= 0) Store(values, table, target, saved);

@@ -25,11 +25,13 @@ static_assert(offsetof(SavedValueRecord, value) == 12);
 // files from their start; a longer old file keeps its tail. 0, or -1 with
 // errno (no saved-values folder, a short write).
 int sav_WriteValues(const char *folder, int kind, const void *values, const ChannelRecord *table, int32_t count);
-// Restores the count value words from the ".bin" file: by channel position,
-// or by tag (the ".tag" file's when there is one). Words without a saved
-// value become 0; a digital channel takes only bit 0. The file is read whole
-// before anything is stored, so a failed read leaves the values as they were.
-// 0, or -1 with errno (no folder, no ".bin" file, a read error).
+// Restores the count value words from the first count records of the ".bin"
+// file: by channel position, or by tag (the ".tag" file's when there is one).
+// Words without a saved value become 0; a digital channel takes only bit 0. A
+// ".bin" file shorter than the count restores what it holds. The files are
+// read before anything is stored, so a failed read leaves the values as they
+// were. 0, or -1 with errno (no folder, no ".bin" file, a read error, a ".tag"
+// file with fewer records than those read from ".bin": OS_ERROR_HANDLE_EOF).
 int sav_ReadValues(const char *folder, int kind, int byTag, void *values, const ChannelRecord *table, int32_t count);
 // Rewrites only the value words that differ between old and new values when
 // the ".bin" file holds every channel, else writes both files whole.

@@ -355,3 +355,27 @@ TEST_F(ServerClient, AServerThatIsDownIsAnsweredByTheTables) {
   EXPECT_EQ(srv_CountProcessors("."), 7);
   os_SetEnvironmentVariable("TSQ_CURRENT_CONFIG", nullptr);
 }
+
+// A server that is reached but refuses ("-1,<code>") is answered by the
+// tables as well; one that answers 0 is not.
+TEST_F(ServerClient, AServerThatRefusesIsAnsweredByTheTables) {
+  std::string config = tnwtest::Root() + "/drives/c/REFCFG";
+  std::filesystem::create_directories(config);
+  ASSERT_TRUE(tnwtest::WriteFile(config + "/DATPROC.TXT", "* p\nSYSER,,D-SE:64,run\nTNWLL,,A-TA:128\n"));
+  ASSERT_TRUE(tnwtest::WriteFile(config + "/LOGCAP.TXT", "filelog\ndblog\nnetlog\n"));
+  os_SetEnvironmentVariable("TSQ_CURRENT_CONFIG", "C:\\REFCFG");
+  SimRequestSpec spec;
+  spec.answer = [](const std::string &line, std::string *reply) {
+    *reply = line == "IP,empty" ? std::string("0", 2) : std::string("-1,5", 5);
+    return true;
+  };
+  SimRequestServer *s = Serve(spec);
+  EXPECT_EQ(srv_CountProcessors("."), 2);
+  EXPECT_EQ(srv_CountLoggers("."), 3);
+  ProcessorRecord r[4];
+  ASSERT_EQ(srv_GetProcessors(".", "2", r, 4), 1);
+  EXPECT_STREQ(r[0].Name, "TNWLL");
+  EXPECT_EQ(srv_GetProcessors(".", "empty", r, 4), 0);
+  EXPECT_EQ(sim_ServedRequests(s), (std::vector<std::string>{"QP,", "QL", "IP,2", "IP,empty"}));
+  os_SetEnvironmentVariable("TSQ_CURRENT_CONFIG", nullptr);
+}

@@ -11,6 +11,7 @@
 
 #include "framework/server/srv_client.h"
 #include "framework/server/srv_requests.h"
+#include "framework/xml/xml_error.h"
 #include "platform/os_env.h"
 #include "platform/os_error.h"
 #include "platform/os_registry.h"
@@ -187,6 +188,9 @@ TEST_F(Requests, TableEntriesFromReplies) {
     else if (line == "IP,short") *reply = "2,A,B,AB:1,1,A;C,D";
     else if (line == "IP,lying") *reply = "3,A,B,AB:1,1,A";
     else if (line == "NL,9") *reply = "1," + std::string(30, 'N');
+    else if (line == "IP,cases") *reply = "3,P1,,AB:1,1,a;P2,,AB:1,1,A;P3,,AB:1,1,d";
+    else if (line.find("fail") != std::string::npos || line == "NL,7") *reply = std::string("-1,5", 5);
+    else if (line.find("empty") != std::string::npos || line == "NL,8") *reply = "";
     else return false;
     return true;
   };
@@ -220,6 +224,11 @@ TEST_F(Requests, TableEntriesFromReplies) {
   ProcessorRecord r[4];
   EXPECT_EQ(srv_GetProcessors(".", "short", r, 4), -1);
   EXPECT_EQ(srv_GetProcessors(".", "lying", r, 4), -1) << "fewer records than announced";
+  // Only a capital A is analogue.
+  ASSERT_EQ(srv_GetProcessors(".", "cases", r, 4), 3);
+  EXPECT_EQ(r[0].Type, 3) << "a";
+  EXPECT_EQ(r[1].Type, 2) << "A";
+  EXPECT_EQ(r[2].Type, 3) << "d";
 
   char name[64];
   EXPECT_EQ(srv_GetLoggerName(".", 3, name, sizeof name), 1);
@@ -231,6 +240,51 @@ TEST_F(Requests, TableEntriesFromReplies) {
   char small[5];
   EXPECT_EQ(srv_GetLoggerName(".", 1, small, sizeof small), 1);
   EXPECT_STREQ(small, "DATA") << "and never more than the caller's buffer";
+
+  // A refusal passes the server's code on; an empty reply is error 8001.
+  struct Failure {
+    const char *what;
+    std::function<int()> send;
+    int error;
+  } failures[] = {
+      {"TP -1,5", [&] { return srv_GetProcessorTable(".", "fail", tp, 4); }, 5},
+      {"TP empty", [&] { return srv_GetProcessorTable(".", "empty", tp, 4); }, SRV_EMPTY_REPLY},
+      {"TL -1,5", [&] { return srv_GetLoggerTable(".", "fail", tl, 2); }, 5},
+      {"TL empty", [&] { return srv_GetLoggerTable(".", "empty", tl, 2); }, SRV_EMPTY_REPLY},
+      {"NL -1,5", [&] { return srv_GetLoggerName(".", 7, name, sizeof name); }, 5},
+      {"NL empty", [&] { return srv_GetLoggerName(".", 8, name, sizeof name); }, SRV_EMPTY_REPLY},
+  };
+  for (const Failure &f : failures) {
+    strcpy(name, "stale");
+    errno = 0;
+    EXPECT_EQ(f.send(), -1) << f.what;
+    EXPECT_EQ(errno, f.error) << f.what;
+    EXPECT_EQ(static_cast<int>(os_GetLastError()), f.error) << f.what;
+    if (f.what[0] == 'N') {
+      EXPECT_STREQ(name, "") << f.what;
+    }
+  }
+}
+
+// The longest "-1,1465,<text>" a server sends: the XML layer's combined text
+// of a 256-character configuration name and section and a 255-character text.
+TEST_F(Requests, TheLongestXmlErrorReplyReachesTheCaller) {
+  const std::string text = std::string(256, 'C') + " " + std::string(256, 'S') + " - " + std::string(255, 'T');
+  spec.processors[1].xmlError = text;
+  spec.answer = [&](const std::string &line, std::string *reply) {
+    if (line != "DP,TNWLL") return false;
+    *reply = "-1,1465," + text + std::string(1, '\0');
+    return true;
+  };
+  Start();
+  for (int pass = 0; pass < 2; ++pass) {
+    xml_ClearError();
+    errno = 0;
+    EXPECT_EQ(pass == 0 ? srv_ControlProcessor(".", "TNWLL", 'c') : srv_DisableProcessor(".", "TNWLL"), -1);
+    EXPECT_EQ(errno, OS_ERROR_XML_PARSE_ERROR) << pass;
+    EXPECT_EQ(std::string(xml_GetErrorText()), " - " + text.substr(0, XML_TEXT_MAX - 1)) << pass;
+  }
+  EXPECT_EQ(Sent(), (std::vector<std::string>{"CP,TNWLL,C", "DP,TNWLL"}));
 }
 
 TEST_F(Requests, TheLoggerDialogueAroundProcessorCommands) {
@@ -268,6 +322,16 @@ TEST_F(Requests, TheLoggerDialogueAroundProcessorCommands) {
   EXPECT_EQ(srv_ControlProcessor(".", "TNWLL", 'c'), 0);
   EXPECT_EQ(since(at), (std::vector<std::string>{"QL", "TL,*,3", "CP,TNWLL,C"}));
   EXPECT_EQ(srv_ReenableLoggers("."), 0) << "nothing is remembered";
+
+  // No asker installed: the answer is No.
+  srv_SetAsker(nullptr);
+  g_answer = 1;
+  int asked = g_asked;
+  at = Sent().size();
+  EXPECT_EQ(srv_ControlProcessor(".", "TNWLL", 'T'), 0);
+  EXPECT_EQ(since(at), (std::vector<std::string>{"QL", "TL,*,3", "CP,TNWLL,T"}));
+  EXPECT_EQ(g_asked, asked);
+  EXPECT_TRUE(sim_ServedLoggerActive(server, "DATALOG"));
 }
 
 TEST_F(Requests, AFailedDisableEnablesTheLoggersDoneSoFar) {
@@ -312,6 +376,14 @@ TEST_F(Requests, NoLoggersLeaveNothingToDisable) {
   EXPECT_EQ(srv_ControlProcessor(".", "TNWLL", 'C'), 0);
   EXPECT_EQ(Sent(), (std::vector<std::string>{"QL", "CP,TNWLL,C"}));
   EXPECT_EQ(g_asked, 0);
+}
+
+TEST(RequestModule, OperationsWithoutArguments) {
+  const struct {
+    int (*op)(void);
+    int result;
+  } kOps[] = {{srv_ReservedZeroA, 0}, {srv_ReservedZeroB, 0}, {srv_ReservedTwelve, 12}, {srv_ReservedFail, -1}};
+  for (const auto &o : kOps) EXPECT_EQ(o.op(), o.result);
 }
 
 TEST(RequestSettings, HostSwitchesAndKeyNames) {

@@ -151,6 +151,12 @@ TEST_F(TableTest, ProcessorLinesIntoRecords) {
   EXPECT_EQ(r.Type, 6);
   r = One("CUSTA,,D-CA:4,");
   EXPECT_EQ(r.Type, 2);
+  r = One("CUSTA,,..CA:4");
+  EXPECT_EQ(r.Type, 2) << "CUSTA is analogue even without a type letter";
+  // The longest names that fit: 8 and 24 characters.
+  r = One("eightchr,abcdefghijklmnopqrstuvwx,A-AB:1");
+  EXPECT_STREQ(r.Name, "EIGHTCHR");
+  EXPECT_STREQ(r.PrintName, "ABCDEFGHIJKLMNOPQRSTUVWX");
   r = One("PLAIN,,..AB:7");
   EXPECT_EQ(r.Type, 3);
   EXPECT_EQ(std::string(r.Prefix, 2), "AB");
@@ -180,6 +186,7 @@ TEST_F(TableTest, ProcessorLineErrorsPointAtTheField) {
        "P1,>0123456789012345678901234<,A-AB:1\nError : 1\n"},
       {"P1,,X-AB:10\n",
        "Can't Parse C:\\CFG\\DATPROC.TXT\nLine 1 : **** channel type must be A or D ****\nP1,,>X-AB:10<\nError : 1\n"},
+      {"CUSTA,,X-CA:4\n", "channel type must be A or D"},
       {"P1,,A-1B:10,run\n",
        "Can't Parse C:\\CFG\\DATPROC.TXT\nLine 1 : **** invalid channel prefix ****\nP1,,>A-1B:10<,run\nError : 1\n"},
       {"P1,,A-AB:0\n",
@@ -259,4 +266,8 @@ TEST_F(TableTest, EachThreadReadsItsOwnTable) {
   ASSERT_EQ(tbl_NextLine(), 1);
   EXPECT_STREQ(tbl_GetLine(), "A2");
   EXPECT_EQ(tbl_GetLineNumber(), 2);
+}
+
+TEST(TableModule, OperationsWithoutArgumentsReturnOne) {
+  for (int (*op)(void) : {tbl_ReservedOneA, tbl_ReservedOneB}) EXPECT_EQ(op(), 1);
 }

@@ -133,11 +133,34 @@ TEST_F(SavedValues, ALongerOldFileKeepsItsTail) {
   ASSERT_EQ(sav_WriteValues("PUMPS1", IO_AO, v3.data(), three.data(), 3), 0);
   EXPECT_EQ(tnwtest::ReadFile(File("ao", ".bin")).size(), 80u);
   EXPECT_EQ(tnwtest::ReadFile(File("ao", ".tag")).size(), 75u);
-  // The tail's records still match by tag.
+  // One record is read a channel: the stale tail ("T5" was last saved by the
+  // five-channel table) is never restored.
   auto again = Table(IO_AO, {{"T5"}, {"T1"}});
-  std::vector<float> out(2, 0);
+  std::vector<float> out(2, 9);
   ASSERT_EQ(sav_ReadValues("PUMPS1", IO_AO, 1, out.data(), again.data(), 2), 0);
-  EXPECT_EQ(out, (std::vector<float>{5, 10}));
+  EXPECT_EQ(out, (std::vector<float>{0, 10}));
+}
+
+TEST_F(SavedValues, ATagFileShorterThanTheRecordsReadFails) {
+  auto three = Table(IO_AO, {{"T1"}, {"T2"}, {"T3"}});
+  std::vector<float> v = {1, 2, 3};
+  ASSERT_EQ(sav_WriteValues("PUMPS1", IO_AO, v.data(), three.data(), 3), 0);
+  std::string tag = tnwtest::ReadFile(File("ao", ".tag"));
+  // Two whole tags and part of the third.
+  ASSERT_TRUE(tnwtest::WriteFile(File("ao", ".tag"), tag.substr(0, 40)));
+  std::vector<float> out(3, 9);
+  errno = 0;
+  EXPECT_EQ(sav_ReadValues("PUMPS1", IO_AO, 1, out.data(), three.data(), 3), -1);
+  EXPECT_EQ(errno, static_cast<int>(OS_ERROR_HANDLE_EOF));
+  EXPECT_EQ(out, (std::vector<float>{9, 9, 9})) << "nothing is touched before the failure";
+  // Enough tags for the records read, or no tags needed: restored.
+  auto two = Table(IO_AO, {{"T2"}, {"T1"}});
+  ASSERT_EQ(sav_ReadValues("PUMPS1", IO_AO, 1, out.data(), two.data(), 2), 0);
+  EXPECT_EQ(out[0], 2);
+  EXPECT_EQ(out[1], 1);
+  out.assign(3, 9);
+  ASSERT_EQ(sav_ReadValues("PUMPS1", IO_AO, 0, out.data(), three.data(), 3), 0);
+  EXPECT_EQ(out, v);
 }
 
 TEST_F(SavedValues, ShortAndMissingFiles) {
