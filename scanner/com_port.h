@@ -41,7 +41,8 @@ void pump_SendCommand(int pump, const char *text);
 // `limit` bytes into buffer (limit + 1 bytes, NUL-terminated).
 // 0 complete reply, -1 line error, over-long reply or a reply that does not
 // begin with three digits (noise; counted as a receive communication error),
-// -2 time-out: 40 polls of 20 ms without a byte (a byte starts the count again).
+// -2 time-out: 40 idle polls of 20 ms (800 ms of silence; a byte restarts the
+// count at 1, so 780 ms after any byte).
 int pump_ReadReply(int pump, char *buffer, char terminator, int limit);
 // The decimal number in the first three characters (0 when none).
 int pump_ReplyStatus(const char *reply);
@@ -54,3 +55,8 @@ int pump_FieldToInt(const char *text, int n);
 // Waits for input with a blind 20 ms sleep instead of a blocking wait on the
 // port: for the benchmark that shows what the blocking wait saves.
 void com_UseBlindSleep(bool on);
+// Called with true on entering and false on leaving pump_SendCommand and
+// pump_ReadReply (NULL: none, the default): for the benchmark that tells the
+// line's CPU time from the evaluation's.
+typedef void (*ComIoObserver)(bool entering);
+void com_SetIoObserver(ComIoObserver observer);

@@ -175,13 +175,17 @@ int pump_ReadDigitalInputs(uint8_t *, int count, ChannelRecord *table, uint32_t 
 
 int pump_ReadAnalogInputs(uint8_t *, int count, ChannelRecord *table, uint32_t *status, float *values) {
   if (g_aiEnd == 0) return 0;
-  // Without a digital handler in the pass (no DI area) the bulk values are polled here.
+  // Without a digital handler in the pass (no DI area) the bulk values are
+  // polled here, and the status of the pass is this handler's alone: a failed
+  // bulk phase shows as it does after the digital handler's.
+  bool clean = true;
   if (!g_bulkFresh) {
     g_passError = 0;
     BulkPhase();
+  } else {
+    clean = g_passError == 0;
   }
   g_bulkFresh = false;
-  bool clean = g_passError == 0;
   for (int i = 0; i < g_aiEnd && i < count; ++i) {
     const ChannelRecord *r = &table[i];
     if (!TakesPart(r, false)) continue;

@@ -14,6 +14,17 @@ namespace {
 enum : uint32_t { kIdlePolls = 40, kPollMs = 20 };
 
 bool g_blindSleep;
+ComIoObserver g_observer;
+
+// Brackets one command or reply for the observer.
+struct IoSpan {
+  IoSpan() {
+    if (g_observer) g_observer(true);
+  }
+  ~IoSpan() {
+    if (g_observer) g_observer(false);
+  }
+};
 
 // Waits for the next byte until `deadline` (a tick count): on the port, so a
 // byte that arrives ends the wait at once; or, for comparison, a blind sleep.
@@ -44,8 +55,10 @@ void Trace(const char *format, int pump, const char *text) {
 }  // namespace
 
 void com_UseBlindSleep(bool on) { g_blindSleep = on; }
+void com_SetIoObserver(ComIoObserver observer) { g_observer = observer; }
 
 void pump_SendCommand(int pump, const char *text) {
+  IoSpan span;
   char out[258];
   size_t n = strnlen(text, sizeof out - 2);
   memcpy(out, text, n);
@@ -62,21 +75,24 @@ void pump_SendCommand(int pump, const char *text) {
 }
 
 int pump_ReadReply(int pump, char *buffer, char terminator, int limit) {
+  IoSpan span;
   OsHandle port = com_PortHandle();
   int stored = 0;
-  uint32_t idle = 0;
-  // Idle polls fall on a 20 ms grid from the last byte, so a slow wake-up
-  // never stretches the time-out.
-  uint32_t anchor = os_GetTickCount(), anchorIdle = 0;
+  // Each idle poll waits its 20 ms and then looks at the queue; the 40th
+  // finding it empty gives up: 800 ms of silence before the first byte, 780 ms
+  // after one (a byte counts as poll 1). The polls fall on a 20 ms grid from
+  // the last byte, so a slow wake-up never stretches the time-out.
+  uint32_t idle = 0, anchorIdle = 0, anchor = os_GetTickCount();
   while (stored < limit && (stored == 0 || buffer[stored - 1] != terminator)) {
     int waiting = com_BytesWaiting(port);
     if (waiting == 0) {
-      if (++idle >= kIdlePolls) {
+      if (idle >= kIdlePolls) {
         buffer[stored] = '\0';
         Trace("Rx timeout Pump %d\r\n", pump, "");
         sts_AddReceiveTimeouts(0, 1);
         return -2;
       }
+      ++idle;
       IdleWait(port, anchor + (idle - anchorIdle) * kPollMs);
       continue;
     }
@@ -102,9 +118,9 @@ int pump_ReadReply(int pump, char *buffer, char terminator, int limit) {
   }
   buffer[stored] = '\0';
   if (stored > 0 && buffer[stored - 1] == terminator && !HasStatus(buffer)) {
+    com_FlushInput();  // first, so the count below publishes the bytes dropped
     Trace("Rx error from %d : \r\n", pump, "");
     sts_AddReceiveCommErrors(0, 1);
-    com_FlushInput();
     return -1;
   }
   if (stored > 0 && buffer[stored - 1] == terminator) {

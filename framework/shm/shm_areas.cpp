@@ -1,10 +1,12 @@
 #include "framework/shm/shm_areas.h"
 
-#include <cctype>
 #include <cstdio>
 
 #include "framework/shm/shm_segment.h"
 #include "framework/shm/shm_tables.h"
+
+// Segment names never follow the process locale.
+static char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 static void *OpenArea(const char *code, const char *suffix, ShmAreaKind kind) {
   if (!code || !code[0] || !code[1]) return nullptr;
@@ -13,8 +15,7 @@ static void *OpenArea(const char *code, const char *suffix, ShmAreaKind kind) {
   if (index >= 0)
     if (void *cached = shm_DirectoryArea(index, kind)) return cached;
   char name[SHM_NAME_MAX + 1];
-  snprintf(name, sizeof name, "dm_%c%c%s", toupper(static_cast<unsigned char>(code[0])),
-           toupper(static_cast<unsigned char>(code[1])), suffix);
+  snprintf(name, sizeof name, "dm_%c%c%s", Upper(code[0]), Upper(code[1]), suffix);
   void *seg = shm_OpenSegment(name);
   if (seg && index >= 0) shm_SetDirectoryArea(index, kind, seg);
   return seg;

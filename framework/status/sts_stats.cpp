@@ -1,6 +1,5 @@
 #include "framework/status/sts_stats.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -63,6 +62,9 @@ struct Guard {
   ~Guard() { os_LeaveCriticalSection(Lock()); }
 };
 
+// Names never follow the process locale.
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
 void Release(void) {
   free(g_stats.counters);
   g_stats.counters = nullptr;
@@ -104,7 +106,7 @@ bool AnalogueChanged(const float *published, int n) {
 void sts_BuildCommStatsChannels(const char *deviceName, int instance, int row, ChannelRecord records[STS_ROW_SLOTS]) {
   char device[kDeviceNameMax + 1] = {};
   for (int i = 0; deviceName && i < kDeviceNameMax && deviceName[i]; ++i)
-    device[i] = static_cast<char>(toupper(static_cast<unsigned char>(deviceName[i])));
+    device[i] = Upper(deviceName[i]);
   memset(records, 0, sizeof(ChannelRecord) * STS_ROW_SLOTS);
   for (int s = 0; s < STS_ROW_SLOTS; ++s) {
     ChannelRecord *r = &records[s];
@@ -134,7 +136,7 @@ int sts_InitCommStats(const DeviceRecord *record, const char *code) {
   Release();
   if (!record || !code || !code[0] || !code[1]) return -1;
   g_stats.first = true;
-  for (int i = 0; i < 2; ++i) g_stats.code[i] = static_cast<char>(toupper(static_cast<unsigned char>(code[i])));
+  for (int i = 0; i < 2; ++i) g_stats.code[i] = Upper(code[i]);
   g_stats.code[2] = '\0';
   char name[sizeof record->Name + 1] = {};
   memcpy(name, record->Name, sizeof record->Name);
@@ -238,8 +240,7 @@ void sts_AddCommCounter(int row, uint32_t amount, int slot) {
   if (Count(row, amount, slot)) sts_PublishCommStats();
 }
 
-// Bytes arrive one at a time; they are published with the count that ends
-// the reply (packet, time-out or error), not once per byte on the hot path.
+// Counted only: published with the count that ends the reply, not once a byte.
 void sts_AddReceiveBytes(int row, uint32_t amount) {
   Guard g;
   Count(row, amount, STS_SLOT_RX_BYTES);

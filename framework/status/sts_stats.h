@@ -42,7 +42,10 @@ void sts_PublishCommStats(void);
 // Counts `amount` into a row's slot (and into row 0 for other rows) and
 // publishes. Nothing happens before set-up or for a row the area lacks.
 void sts_AddCommCounter(int row, uint32_t amount, int slot);
-// Counts without publishing: the next count that publishes carries it.
+// The slot's wrappers of sts_AddCommCounter: each counts and publishes,
+// except sts_AddReceiveBytes, which only counts: a reply is read byte by byte,
+// and publishing each byte would lock the areas and notify their waiters once
+// a byte; the count that ends the reply (packet, time-out, error) carries it.
 void sts_AddReceiveBytes(int row, uint32_t amount);
 void sts_AddReceivePackets(int row, uint32_t amount);
 void sts_AddReceiveTimeouts(int row, uint32_t amount);

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "framework/config/chan_record.h"
+#include "framework/config/chan_text.h"
 #include "framework/shm/shm_areas.h"
 #include "framework/shm/shm_segment.h"
 #include "framework/shm/shm_tables.h"
@@ -17,6 +18,8 @@
 namespace {
 
 enum : size_t { kLongText = 80, kShortText = 30, kShortName = 24, kSearchName = 47 };
+// Entries of kinds 4 and 5 are named after a logger of the loggers table.
+bool NamedByLogger(int kind) { return kind == 4 || kind == 5; }
 
 // The own entry: one of the two forms.
 ShortDriverStatusEntry *g_short;
@@ -47,10 +50,33 @@ void Store(const char *text) {
   shm_Unlock(seg);
 }
 
-// Finds the SYSER channel whose full tag is the name; restores a standing
-// message from its record. Runs under the table lock.
-void Link(const char *name, char *message, size_t room) {
+// The name a SYSER channel carries for a logger's entry: the logger's display
+// name (its type decides the form), without the form's blank padding. False
+// when the loggers table has no such logger.
+bool LoggerChannelName(const char *name, char (&out)[kSearchName + 1]) {
+  int32_t k = shm_FindLoggerIndex(name);
+  if (k <= 0) return false;
+  const LoggerRecord *l = reinterpret_cast<const LoggerRecord *>(shm_LoggerTable()->first) + (k - 1);
+  // The record's leading text is the logger's type, as a processor record's is its name.
+  char type[sizeof l->reserved0 + 1] = {}, own[sizeof l->Name + 1] = {};
+  memcpy(type, l->reserved0, sizeof l->reserved0);
+  memcpy(own, l->Name, sizeof l->Name);
+  snprintf(out, sizeof out, "%s", chan_ShortenName(type, own));
+  for (size_t n = strlen(out); n > 0 && out[n - 1] == ' ';) out[--n] = '\0';
+  return true;
+}
+
+// Finds the SYSER channel whose full tag is the name (a logger's entry: its
+// channel name); restores a standing message from its record. Runs under the
+// table lock.
+void Link(int kind, const char *name, char *message, size_t room) {
   g_link = SyserLink{};
+  char wanted[kSearchName + 1];
+  if (NamedByLogger(kind)) {
+    if (!LoggerChannelName(name, wanted)) return;
+  } else {
+    snprintf(wanted, sizeof wanted, "%s", name);
+  }
   const DataProcessorRecord *p = shm_FindProcessor("SYSER");
   if (!p || !p->Code[0] || !p->Code[1]) return;
   char code[3] = {p->Code[0], p->Code[1], 0};
@@ -63,8 +89,6 @@ void Link(const char *name, char *message, size_t room) {
   int64_t count = h->count;
   if (count > records) count = records;
   if (count > words) count = words;
-  char wanted[kSearchName + 1];
-  snprintf(wanted, sizeof wanted, "%s", name);
   ChannelRecord *table = reinterpret_cast<ChannelRecord *>(shm_AreaRecords(conf));
   for (int64_t i = 0; i < count; ++i) {
     char tag[16];
@@ -109,7 +133,7 @@ void sts_RegisterDriverStatus(int kind, const char *name) {
       snprintf(g_long->name, sizeof g_long->name, "%s", name);
       g_long->message[0] = '\0';
     }
-    if (g_long) Link(name, g_long->message, sizeof g_long->message - 1);
+    if (g_long) Link(kind, name, g_long->message, sizeof g_long->message - 1);
   } else {
     char cut[kShortName + 1];
     snprintf(cut, sizeof cut, "%s", name);
@@ -125,7 +149,7 @@ void sts_RegisterDriverStatus(int kind, const char *name) {
       snprintf(g_short->name, sizeof g_short->name, "%s", cut);
       g_short->message[0] = '\0';
     }
-    if (g_short) Link(cut, g_short->message, kShortText);
+    if (g_short) Link(kind, cut, g_short->message, kShortText);
   }
   shm_Unlock(t->segment);
   errno = saved;

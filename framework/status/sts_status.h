@@ -5,6 +5,9 @@
 
 enum : int { STS_KIND_DRIVER = 2 };
 
+// Claims the entry of (kind, name) and links its SYSER channel. Kinds 4 and 5
+// name a logger: the channel carries the logger's display name, and a name the
+// loggers table lacks gets no channel. Nothing happens without "dm_errors".
 void sts_RegisterDriverStatus(int kind, const char *name);
 // printf-style; keeps the caller's errno.
 void sts_SetDriverStatus(const char *format, ...) __attribute__((format(printf, 1, 2)));

@@ -1,6 +1,5 @@
 // The process's trace object, the counter settings' parse rule and the
 // counter events.
-#include <cctype>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -12,6 +11,11 @@ namespace {
 // Guards the object pointer: a write on one thread must not meet its deletion.
 std::mutex g_objectLock;
 DebugTrace *g_trace;
+
+// ASCII only: the setting's meaning never follows the process locale.
+bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 void CounterEvent(int) {
   std::lock_guard<std::mutex> g(g_objectLock);
@@ -63,15 +67,15 @@ bool dbg_ParseCounter(const char *text, DebugCounter *out) {
   if (!text) return false;
   size_t n = strlen(text), letters = 0;
   if (n > 7) return false;
-  while (letters < n && letters < 3 && isalpha(static_cast<unsigned char>(text[letters]))) ++letters;
+  while (letters < n && letters < 3 && IsLetter(text[letters])) ++letters;
   if (letters < 1 || letters > 2 || letters == n) return false;
   uint32_t value = 0;
   for (size_t i = letters; i < n; ++i) {
-    if (!isdigit(static_cast<unsigned char>(text[i]))) return false;
+    if (!IsDigit(text[i])) return false;
     value = value * 10 + static_cast<uint32_t>(text[i] - '0');
   }
   if (value < 1 || value > 10000) return false;
-  for (size_t i = 0; i < letters; ++i) out->code[i] = static_cast<char>(toupper(static_cast<unsigned char>(text[i])));
+  for (size_t i = 0; i < letters; ++i) out->code[i] = Upper(text[i]);
   out->limit = value;
   return true;
 }

@@ -219,6 +219,68 @@ TEST_F(SyserTest, NamesWithoutAChannelAreNotLinked) {
   for (int ch = 1; ch <= 4; ++ch) EXPECT_FALSE(Word(ch) & CST_VALUE);
 }
 
+TEST_F(SyserTest, WithoutTheErrorsSegmentEveryCallDoesNothing) {
+  Build();
+  ASSERT_EQ(shm_DestroySegment("dm_errors"), 0);
+  shm_ForgetTables();
+  Notices(conf);
+  Notices(data);
+  errno = 4321;
+  sts_RegisterDriverStatus(STS_KIND_DRIVER, "TNWELL1");
+  EXPECT_EQ(errno, 4321);
+  EXPECT_EQ(sts_SyserChannel(), 0) << "no entry, no mirror";
+  sts_SetDriverStatus("Comms Error");
+  EXPECT_EQ(errno, 4321);
+  EXPECT_EQ(sts_CurrentStatus(), std::string(""));
+  sts_ClearDriverStatus();
+  EXPECT_EQ(errno, 4321);
+  EXPECT_FALSE(Word(2) & CST_VALUE);
+  EXPECT_EQ(Field(2, 32), Padded(""));
+  EXPECT_EQ(Notices(conf), 0);
+  EXPECT_EQ(Notices(data), 0);
+}
+
+// Kinds 4 and 5 name a logger: its channel carries the logger's display name.
+TEST(SyserLoggerNames, LoggerEntriesSearchByTheLoggersDisplayName) {
+  struct Teardown {
+    ~Teardown() { sim_DestroyWorld(); }
+  } teardown;
+  SimWorldSpec w;
+  w.errorEntries = 8;
+  w.loggers = {"events", "R_NS_STATIONNAME_TAG"};
+  SimProcessorSpec p;
+  p.name = "SYSER";
+  p.code = "se";
+  w.processors.push_back(p);
+  w.processorAreas.push_back(SimProcessorAreas{"se", 4, {"EVENTS", "NS_STATIONNAME", "NOLOGGER", "R_NS_STATIONNAM"}});
+  std::string why;
+  ASSERT_EQ(sim_CreateWorld(w, &why), 0) << why;
+  ASSERT_EQ(shm_AttachLoggers(), 0);
+  // The second logger is a resubscriber: its record's leading text is its type.
+  LoggerRecord *resub = reinterpret_cast<LoggerRecord *>(shm_LoggerTable()->first) + 1;
+  memcpy(resub->reserved0, "resub", 5);
+  struct Case {
+    int kind;
+    const char *name;
+    int channel;
+  } cases[] = {
+      {4, "EVENTS", 1},                // a logger with a short name: the name itself
+      {5, "r_ns_stationname_tag", 2},  // the resubscriber's shortened form
+      {4, "NOLOGGER", 0},              // no such logger: no channel, though a tag matches
+      {2, "NOLOGGER", 3},              // a driver's name is searched as it is
+      {2, "R_NS_STATIONNAME_TAG", 0},
+  };
+  for (const Case &c : cases) {
+    sts_RegisterDriverStatus(c.kind, c.name);
+    EXPECT_EQ(sts_SyserChannel(), c.channel) << c.kind << " " << c.name;
+  }
+  // The entry itself keeps the name it was registered with.
+  sts_RegisterDriverStatus(5, "R_NS_STATIONNAME_TAG");
+  sts_SetDriverStatus("Logger stopped");
+  EXPECT_EQ(sim_StatusText("r_ns_stationname_tag"), "Logger stopped");
+  EXPECT_TRUE(shm_AreaStatusWords(sim_Area("SE", SHM_AREA_DATA))[1] & CST_VALUE);
+}
+
 namespace {
 std::atomic<int> g_outputNotices{0};
 int CountOutputs(int32_t code) {

@@ -117,6 +117,8 @@ TEST_F(TraceTest, CounterSettingsParseRules) {
       {"R5X", false, "", 0},      {"RX", false, "", 0},        {"5", false, "", 0},
       {"RX00500", true, "RX", 500}, {"RX005000", false, "", 0}, {"", false, "", 0},
       {"R-5", false, "", 0},      {"R 5", false, "", 0},
+      // Letters and digits are ASCII ones whatever the process locale says.
+      {"\xC9X5", false, "", 0},  {"R\xB2", false, "", 0},
   };
   for (const Case &c : cases) {
     DebugCounter d = {{'Z', 'Z', 0}, 99};

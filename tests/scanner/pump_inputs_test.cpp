@@ -177,6 +177,23 @@ TEST(PumpInputs, WithoutDigitalInputsTheAnalogueHandlerPollsTheBulkValues) {
   EXPECT_EQ(line.Take(), (Commands{"RP4PRV_ALL", "RP4SETPOINT_ALL"}));
   EXPECT_FALSE(Bad(ScanWorld::Words("A1")[0]));
   EXPECT_FLOAT_EQ(ScanWorld::Values("A1")[1], 1.0f);  // CYL2 MODE
+
+  // A failed bulk phase shows in the status as after the digital handler's.
+  struct Case {
+    PsimFaultKind fault;
+    const char *status;
+  } cases[] = {{PSIM_FAULT_SILENCE, "Timeout Error"}, {PSIM_FAULT_GARBAGE, "Comms Error"}};
+  for (const Case &c : cases) {
+    psim_SetFaults(line.sim, {PsimFault{4, "PRV_ALL", c.fault, 0, 100}});
+    ASSERT_EQ(scan_ScanDevice(0), 0) << c.status;  // analogue failures fail no pass
+    EXPECT_TRUE(Bad(ScanWorld::Words("A1")[0])) << c.status;
+    EXPECT_FALSE(Bad(ScanWorld::Words("A1")[1])) << c.status;
+    EXPECT_EQ(sim_StatusText("TNWELL1"), c.status);
+    psim_SetFaults(line.sim, {});
+    ASSERT_EQ(scan_ScanDevice(0), 0);
+    EXPECT_FALSE(Bad(ScanWorld::Words("A1")[0])) << c.status;
+    EXPECT_EQ(sim_StatusText("TNWELL1"), "") << c.status;
+  }
 }
 
 TEST(PumpInputs, OutputAndCounterHandlersRefuse) {

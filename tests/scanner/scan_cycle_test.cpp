@@ -2,7 +2,9 @@
 // readings: published words and values, alarm messages and logger codes.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -24,8 +26,10 @@ struct Reading {
 };
 Reading g_reading;
 int g_result = 0;
+uint32_t g_delayMs = 0;  // what the handler's line traffic takes
 
 int Feed(uint8_t *, int count, ChannelRecord *, uint32_t *status, float *values) {
+  if (g_delayMs) os_Sleep(g_delayMs);
   for (int i = 0; i < count; ++i) {
     status[i] = g_reading.bad ? status[i] | CST_BAD : status[i] & ~CST_BAD;
     if (values) values[i] = g_reading.value;
@@ -42,6 +46,7 @@ class FedHandlers {
       ReadHandlerTable[t] = Feed;
     }
     g_result = 0;
+    g_delayMs = 0;
     g_reading = Reading{};
   }
   ~FedHandlers() {
@@ -299,4 +304,78 @@ TEST(ScanCycle, AnIdleDeviceSendsNothing) {
   ASSERT_TRUE(sim_WaitLoggerCodes(0, 2, 5000));
   EXPECT_EQ(sim_LoggerCodes(0), (std::vector<int32_t>{200001, static_cast<int32_t>(200000 | 0x80000000u)}));
   EXPECT_TRUE(sim_TakeDerived().empty());
+}
+
+TEST(ScanCycle, WithoutAnAlarmProcessorNothingIsSent) {
+  FedHandlers fed;
+  ScanWorld w;
+  auto shape = [](ChannelRecord *r) {
+    On(r, {CHAN_AF_HIGH_ALARM_ENABLE, CHAN_AF_ERROR_ALARM_ENABLE});
+    r->a.HighAlarmLimit = 10;
+  };
+  ASSERT_TRUE(w.Build({ChannelSpec{1, 1, shape}}, {}, [](SimWorldSpec &s) { s.processors.clear(); }));
+  scan_MarkAllBad(0);
+  for (float v : {20.0f, 5.0f, kNaN, 20.0f}) {
+    g_reading.value = v;
+    ASSERT_EQ(scan_ScanDevice(0), 0);
+    EXPECT_EQ((ScanWorld::Words("A1")[0] & CST_ALARM) != 0, v != 5.0f) << v;  // the state is kept all the same
+  }
+  EXPECT_TRUE(Sent().empty());
+}
+
+TEST(ScanCycle, PassDurationsAndMarkingAllBad) {
+  FedHandlers fed;
+  ScanWorld w;
+  ASSERT_TRUE(w.Build({ChannelSpec{1, 1, nullptr}, ChannelSpec{1, 2, nullptr}}, {ChannelSpec{1, 1, nullptr}},
+                      [](SimWorldSpec &s) { s.devices[0].descriptionBlocks = true; }));
+  void *areas[] = {sim_Area("A1", SHM_AREA_DATA), sim_Area("D1", SHM_AREA_DATA)};
+  const int counts[] = {2, 1};
+  for (void *a : areas) ASSERT_NE(shm_AreaDescriptions(a), nullptr);
+
+  // A pass: each type's duration in its area header, their sum in the device record.
+  for (void *a : areas) shm_AreaHeader(a)->duration = -1;
+  g_scan.record->PassDuration = -1;
+  g_delayMs = 30;
+  ASSERT_EQ(scan_ScanDevice(0), 0);
+  int32_t total = 0;
+  for (void *a : areas) {
+    int32_t d = shm_AreaHeader(a)->duration;
+    EXPECT_GE(d, 30);
+    EXPECT_LT(d, 5000);
+    total += d;
+  }
+  EXPECT_EQ(g_scan.record->PassDuration, total);
+
+  // Marking all bad: alarm bits cleared, bad set, the rest kept; 13 in each
+  // description block's first word, the block's rest untouched; no duration.
+  const uint32_t kept = CST_VALUE | CST_EVENT | CST_SERVER_0100 | CST_ALARM_HIGH;
+  for (int k = 0; k < 2; ++k) {
+    uint32_t *words = shm_AreaStatusWords(areas[k]);
+    uint8_t *blocks = shm_AreaDescriptions(areas[k]);
+    for (int i = 0; i < counts[k]; ++i) {
+      words[i] = kept | CST_ALARM | CST_RAISED_AT_ONCE | CST_ALARM_ANNOUNCED;
+      memset(blocks + i * CHAN_DESCRIPTION_BLOCK, 0x5A, CHAN_DESCRIPTION_BLOCK);
+    }
+  }
+  errno = 0;
+  EXPECT_EQ(scan_MarkAllBad(1234), 0);
+  EXPECT_EQ(errno, 1234);
+  EXPECT_EQ(g_scan.record->PassDuration, 0);
+  for (int k = 0; k < 2; ++k) {
+    SCOPED_TRACE(k == 0 ? "analogue" : "digital");
+    const ChannelAreaHeader *h = shm_AreaHeader(areas[k]);
+    EXPECT_EQ(h->duration, 0);
+    EXPECT_EQ(h->error, 1234);
+    const uint32_t *words = shm_AreaStatusWords(areas[k]);
+    const uint8_t *blocks = shm_AreaDescriptions(areas[k]);
+    for (int i = 0; i < counts[k]; ++i) {
+      EXPECT_EQ(words[i], kept | CST_BAD) << std::hex << words[i];
+      EXPECT_EQ(g_scan.type[k == 0 ? IO_AI : IO_DI].workStatus[i], words[i]);
+      uint16_t first;
+      memcpy(&first, blocks + i * CHAN_DESCRIPTION_BLOCK, 2);
+      EXPECT_EQ(first, 13);
+      EXPECT_EQ(blocks[i * CHAN_DESCRIPTION_BLOCK + 2], 0x5A);
+      EXPECT_EQ(blocks[(i + 1) * CHAN_DESCRIPTION_BLOCK - 1], 0x5A);
+    }
+  }
 }

@@ -153,6 +153,32 @@ TEST_F(CommStats, AClientResetsARowThroughItsResetChannel) {
   EXPECT_EQ(Value(8), 42.0f);
 }
 
+TEST_F(CommStats, EachCountIsPublishedButSingleBytesWaitForTheNextOne) {
+  Build();
+  ASSERT_EQ(sts_InitCommStats(sim_Device(0), "S1"), 0);
+  struct Case {
+    void (*add)(int, uint32_t);
+    int slot;
+  } cases[] = {
+      {sts_AddReceivePackets, STS_SLOT_RX_PACKETS},       {sts_AddReceiveTimeouts, STS_SLOT_RX_TIMEOUTS},
+      {sts_AddReceiveCommErrors, STS_SLOT_RX_COMM_ERRORS}, {sts_AddReceiveCrcErrors, STS_SLOT_RX_CRC_ERRORS},
+      {sts_AddTransmitBytes, STS_SLOT_TX_BYTES},          {sts_AddTransmitPackets, STS_SLOT_TX_PACKETS},
+      {sts_AddTransmitErrors, STS_SLOT_TX_ERRORS},
+  };
+  for (const Case &c : cases) {
+    c.add(1, 3);
+    EXPECT_EQ(Value(10 + c.slot), 3.0f) << c.slot;
+    EXPECT_EQ(Value(c.slot), 3.0f) << c.slot;
+  }
+  // Received bytes are counted at once and go out with the next count.
+  sts_AddReceiveBytes(1, 4);
+  EXPECT_EQ(sts_GetCommCounter(1, STS_SLOT_RX_BYTES), 4u);
+  EXPECT_EQ(Value(10 + STS_SLOT_RX_BYTES), 0.0f);
+  sts_AddReceivePackets(1, 1);
+  EXPECT_EQ(Value(10 + STS_SLOT_RX_BYTES), 4.0f);
+  EXPECT_EQ(Value(STS_SLOT_RX_BYTES), 4.0f);
+}
+
 TEST_F(CommStats, StoppingClearsTheStatus) {
   Build();
   ASSERT_EQ(sts_InitCommStats(sim_Device(0), "S1"), 0);
