@@ -69,11 +69,17 @@ void LoadZeroOffsets(int t) {
 bool IsAnalogue(int t) { return t == IO_AI || t == IO_AO || t == IO_CI; }
 bool IsOutput(int t) { return t == IO_AO || t == IO_DO; }
 
-size_t BlockShare(int t) {
+// The program's copy of an output type holds every channel of its area, as
+// the saved-values file does: the save writes what the load restored.
+size_t CopyCount(int t, size_t n, size_t areaCount) { return IsOutput(t) ? areaCount : n; }
+
+// Bytes of the buffer block for a type of n worked channels.
+size_t BlockShare(int t, size_t n, size_t areaCount) {
+  size_t copy = CopyCount(t, n, areaCount);
   switch (t) {
-    case IO_AI: case IO_CI: return 16;
-    case IO_AO: return 12;
-    default: return 4;
+    case IO_AI: case IO_CI: return 16 * n;
+    case IO_AO: return 8 * copy + 4 * n;
+    default: return 4 * copy;
   }
 }
 
@@ -81,9 +87,10 @@ size_t BlockShare(int t) {
 void LayOut(int t, uint8_t **cursor) {
   ScanTypeBuffers &b = g_scan.type[t];
   size_t n = g_scan.limit[t], areaCount = b.header->count;
+  size_t copy = CopyCount(t, n, areaCount);
   uint32_t *block = reinterpret_cast<uint32_t *>(*cursor);
   uint32_t *area = shm_AreaStatusWords(b.area);
-  *cursor += n * 4;
+  *cursor += copy * 4;
   if (IsOutput(t)) {
     b.workStatus = area;
     b.otherStatus = block;
@@ -93,7 +100,7 @@ void LayOut(int t, uint8_t **cursor) {
   }
   if (IsAnalogue(t)) {
     float *values = reinterpret_cast<float *>(*cursor);
-    *cursor += n * 4;
+    *cursor += copy * 4;
     if (t == IO_AO) {
       b.workValues = reinterpret_cast<float *>(area + areaCount);
       b.otherValues = values;
@@ -187,7 +194,7 @@ int scan_LoadConfiguration(void) {
     b.header = shm_AreaHeader(area);
     uint16_t n = b.header->count;
     if (n < g_scan.limit[t]) g_scan.limit[t] = n;
-    size += BlockShare(t) * g_scan.limit[t];
+    size += BlockShare(t, g_scan.limit[t], n);
     b.descriptions = shm_AreaDescriptions(area);
   }
   pump_LoadPathDescs(rec);
@@ -219,6 +226,12 @@ int scan_LoadConfiguration(void) {
     if (IsOutput(t) && g_scan.saveOutputs)
       sav_ReadValues(scan_Folder(), t, g_scan.saveByTag, t == IO_AO ? static_cast<void *>(b.workValues) : b.workStatus,
                      b.table, b.header->count);
+    if (IsOutput(t)) {
+      // Channels the scan does not work keep what the area holds when saved.
+      size_t count = b.header->count;
+      memcpy(b.otherStatus, b.workStatus, count * 4);
+      if (b.otherValues) memcpy(b.otherValues, b.workValues, count * 4);
+    }
   }
   uint32_t n = sizeof g_scan.computerName;
   os_GetComputerName(g_scan.computerName, &n);
@@ -342,7 +355,7 @@ void scan_SaveOutputValues(void) {
     if (!g_scan.record || !g_scan.record->IoCodes[t][0] || !b.area || !b.changed) continue;
     b.changed = false;
     const void *copy = t == IO_AO ? static_cast<const void *>(b.otherValues) : b.otherStatus;
-    sav_WriteValues(scan_Folder(), t, copy, b.table, g_scan.limit[t]);
+    sav_WriteValues(scan_Folder(), t, copy, b.table, b.header ? b.header->count : 0);
   }
 }
 
@@ -441,7 +454,9 @@ bool scan_SaveStep(const TimeStamp *now, TimeStamp *nextSave, uint32_t saveRate)
         fn(static_cast<uint32_t>(getpid()), 1);
     }
   }
+  // Without the mailslot no code, not even the stop, could reach the loop.
   ntf_Start(scan_OnSignal);
+  if (!ntf_IsStarted()) exit(0);
   char driver[260];
   uint16_t instance = 0;
   if (!scan_ParseCommandLine(argc, argv, driver, sizeof driver, &instance)) {

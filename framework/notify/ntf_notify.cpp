@@ -196,18 +196,23 @@ int ntf_HoldDelivery(int hold) {
 
 void ntf_CloseGateUnlocked(void) { g_ntf.gateOpen = false; }
 
-int ntf_Wait(uint32_t ms) {
+namespace {
+
+// Waits until a delivery beyond `mark` (or, without one, beyond those made
+// before the call), a further wait handle or the time-out. The gate opens
+// under the lock, so a code held back while the caller examined its flags is
+// delivered now and ends the wait.
+int WaitBeyond(const uint64_t *mark, uint32_t ms) {
   uint32_t timeout = ms == 0 ? OS_INFINITE : ms;
   OsHandle list[NTF_MAX_WAIT_HANDLES];
   int count;
   {
     std::lock_guard<std::recursive_mutex> g(g_ntf.lock);
     if (g_ntf.started) {
-      if (!g_ntf.gateOpen) {
-        g_ntf.seen = g_ntf.delivered;
-        g_ntf.gateOpen = true;
-        g_ntf.gateChanged.notify_all();
-      }
+      g_ntf.seen = mark ? *mark : g_ntf.delivered;
+      if (g_ntf.message) os_ResetEvent(g_ntf.message);
+      g_ntf.gateOpen = true;
+      g_ntf.gateChanged.notify_all();
     } else if (g_ntf.waitCount == 0) {
       // Nothing can wake us: only the sleep, never a hang.
       if (ms != 0) os_Sleep(ms);
@@ -238,6 +243,19 @@ int ntf_Wait(uint32_t ms) {
   if (g_ntf.message) os_ResetEvent(g_ntf.message);
   return 0;
 }
+
+}  // namespace
+
+// Deliveries made before the call do not end the wait: a caller that examines
+// flags first closes the gate, so none can fall between its look and the wait.
+int ntf_Wait(uint32_t ms) { return WaitBeyond(nullptr, ms); }
+
+uint64_t ntf_DeliveryMark(void) {
+  std::lock_guard<std::recursive_mutex> g(g_ntf.lock);
+  return g_ntf.delivered;
+}
+
+int ntf_WaitAfter(uint64_t mark, uint32_t ms) { return WaitBeyond(&mark, ms); }
 
 int ntf_WaitTicks(uint32_t ticks) { return ntf_Wait(ticks * 10); }
 

@@ -30,7 +30,13 @@ void ntf_Stop(void);
 bool ntf_IsStarted(void);
 
 // Waits for the next notification or a further wait handle; 0 ms = no time-out.
+// Codes delivered before the call do not end it; codes held at the closed
+// gate are delivered as the wait opens it, and do.
 int ntf_Wait(uint32_t ms);
+// For a caller that arms a wake-up (a waiter flag) before it waits: the mark
+// taken while arming, then a wait that also ends for any delivery since it.
+uint64_t ntf_DeliveryMark(void);
+int ntf_WaitAfter(uint64_t mark, uint32_t ms);
 int ntf_WaitTicks(uint32_t ticks);  // ticks of 10 ms
 
 // 1 closes the delivery gate, 0 opens it. -1 when not started.

@@ -5,6 +5,7 @@
 
 #include "platform/os_error.h"
 #include "platform/os_handle.h"
+#include "platform/os_mapping.h"
 
 namespace {
 
@@ -16,6 +17,7 @@ bool g_disabledHere;
 
 const char kSdkPath[] = "c:\\WINDOWS\\EmbCtlSDK.dll";
 const char kEwfKey[] = "SOFTWARE\\EWF";
+const char kCommitMutex[] = "Global\\ewf_commit.mut";
 
 // Runs a filter manager command and waits for it. True when it ran and succeeded.
 bool RunEwfmgr(const char *commandLine) {
@@ -53,18 +55,36 @@ int ewf_CommitAndDisable(void) {
   if (!ewf_LoadSdk()) return 1;
   std::lock_guard<std::mutex> g(g_lock);
   if (g_examined) return 1;
+  // Look, commit and mark as one step across processes: two first writers of
+  // a boot must not both run the command.
+  OsHandle machine = os_CreateMutex(kCommitMutex, false, nullptr);
+  if (!machine) return 0;
+  uint32_t w = os_WaitMutex(machine, OS_INFINITE);
+  if (w != OS_WAIT_OBJECT_0 && w != OS_WAIT_ABANDONED_0) {
+    uint32_t e = os_GetLastError();
+    os_CloseHandle(machine);
+    os_SetLastError(e);
+    return 0;
+  }
+  bool ok = true;
   OsHKey key = nullptr;
   if (os_RegOpenKeyEx(OS_HKEY_LOCAL_MACHINE, kEwfKey, 0, OS_KEY_QUERY_VALUE, &key) == 0) {
     os_RegCloseKey(key);  // this boot's filter was committed already
-  } else {
+  } else if (RunEwfmgr("ewfmgr c: -commitanddisable -live")) {
     // The mark goes in only once the command worked, so a failed commit is retried.
-    if (!RunEwfmgr("ewfmgr c: -commitanddisable -live")) return 0;
     uint32_t disposition = 0;
     if (os_RegCreateKeyEx(OS_HKEY_LOCAL_MACHINE, kEwfKey, OS_REG_OPTION_VOLATILE, OS_KEY_ALL_ACCESS, nullptr, &key,
                           &disposition) == 0)
       os_RegCloseKey(key);
     g_disabledHere = true;
+  } else {
+    ok = false;
   }
+  uint32_t e = os_GetLastError();
+  os_ReleaseMutex(machine);
+  os_CloseHandle(machine);
+  os_SetLastError(e);
+  if (!ok) return 0;
   g_examined = true;
   return 1;
 }

@@ -1,5 +1,7 @@
 #include "framework/registry/prod_platform.h"
 
+#include <strings.h>
+
 #include "platform/os_env.h"
 
 uint32_t prod_GetOsMajorVersion(void) {
@@ -10,4 +12,10 @@ uint32_t prod_GetOsMajorVersion(void) {
 uint32_t prod_GetOsPlatformId(void) {
   static const uint32_t id = os_IsWindows9x() ? 1 : 2;
   return id;
+}
+
+bool prod_IsRemoteSession(void) {
+  char name[64];
+  uint32_t n = os_GetEnvironmentVariable("SESSIONNAME", name, sizeof name);
+  return n >= 4 && n < sizeof name && strncasecmp(name, "RDP-", 4) == 0;
 }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "framework/registry/ewf_guard.h"
+#include "framework/registry/prod_platform.h"
 #include "framework/shm/shm_segment.h"
 #include "platform/os_env.h"
 #include "platform/os_error.h"
@@ -133,7 +134,9 @@ int32_t reg_AccessValue(OsHKey root, const char *keyPath, uint32_t access, const
     if (!specific) return ReadRaw(root, keyPath, access, valueName, type, data, size);
     uint32_t wantSize = size ? *size : 0;
     int32_t rc = ReadRaw(root, product.c_str(), access, valueName, type, data, size);
-    if (rc != 0 && access == OS_KEY_QUERY_VALUE && strcmp(product.c_str(), keyPath) != 0) {
+    // Only a missing key or value falls back; any other failure is the answer.
+    bool missing = rc == OS_ERROR_FILE_NOT_FOUND || rc == OS_ERROR_PATH_NOT_FOUND;
+    if (missing && access == OS_KEY_QUERY_VALUE && strcmp(product.c_str(), keyPath) != 0) {
       if (size) *size = wantSize;
       rc = ReadRaw(root, keyPath, access, valueName, type, data, size);
     }
@@ -260,6 +263,18 @@ static int MakeFolderPath(const char *path) {
   return os_MakeFolders(linux);
 }
 
+// The per-user local application-data folder: LOCALAPPDATA as Windows sets
+// it, else the profile's default place. False when neither can be formed.
+static bool LocalAppData(char *out, size_t size) {
+  uint32_t n = os_GetEnvironmentVariable("LOCALAPPDATA", out, static_cast<uint32_t>(size));
+  if (n > 0 && n < size) return true;
+  char user[257];
+  uint32_t userSize = sizeof user;
+  if (os_GetUserName(user, &userSize) != 0) return false;
+  int m = snprintf(out, size, "C:\\Users\\%s\\AppData\\Local", user);
+  return m > 0 && static_cast<size_t>(m) < size;
+}
+
 const char *cfg_GetFolder(const char *name) {
   const char *resolved = cfg_ResolveName(name);
   if (!resolved) return nullptr;
@@ -270,14 +285,20 @@ const char *cfg_GetFolder(const char *name) {
   snprintf(folder, sizeof folder, "%s", resolved);
   MakeFolderPath(folder);
   if (fs_CheckAccess(folder, FS_GENERIC_WRITE)) return folder;
-  // No remote-desktop sessions here, so no "\\tsclient" fall-back: the user's own folder.
-  char user[257];
-  uint32_t size = sizeof user;
-  if (os_GetUserName(user, &size) != 0) return folder;
+  // A remote-desktop user's exports go to the client's own drive.
+  static const char kClientTemp[] = "\\\\tsclient\\c\\Temp";
+  if (exported && prod_IsRemoteSession() && fs_CheckAccess(kClientTemp, FS_GENERIC_WRITE)) {
+    snprintf(folder, sizeof folder, "%s", kClientTemp);
+    return folder;
+  }
   char local[CFG_FOLDER_MAX];
-  int n = snprintf(local, sizeof local, "C:\\Users\\%s\\AppData\\Local\\Quenford\\%s\\%s", user, prod_GetProductName(),
-                   name);
-  if (n <= 0 || static_cast<size_t>(n) >= sizeof local || MakeFolderPath(local) != 0) return folder;
-  snprintf(folder, sizeof folder, "%s", local);
+  if (!LocalAppData(local, sizeof local)) return folder;
+  std::string path = local;
+  for (const char *level : {"Quenford", prod_GetProductName(), name}) {
+    path += "\\";
+    path += level;
+    if (path.size() >= sizeof folder || MakeFolderPath(path.c_str()) != 0) return folder;
+  }
+  snprintf(folder, sizeof folder, "%s", path.c_str());
   return folder;
 }

@@ -203,7 +203,9 @@ void *shm_OpenSegment(const char *name) {
       memcpy(&h, head, sizeof h);
       os_UnmapViewOfFile(head);
       // The header comes from another process: never map past the real size.
-      if (h.magic == SHM_MAGIC && SHM_HEADER_SIZE + static_cast<uint64_t>(h.dataSize) <= real) {
+      // Every segment is locked through its lock block: it must lie inside.
+      bool fits = h.dataSize >= SHM_LOCK_BLOCK_SIZE && SHM_HEADER_SIZE + static_cast<uint64_t>(h.dataSize) <= real;
+      if (h.magic == SHM_MAGIC && fits) {
         size = SHM_HEADER_SIZE + static_cast<size_t>(h.dataSize);
         seg = static_cast<uint8_t *>(os_MapViewOfFile(m, size));
       }
@@ -225,6 +227,7 @@ void *shm_OpenSegment(const char *name) {
 
 static void *CreateMapped(const char *name, uint32_t dataSize, OsHandle mutex) {
   if (NameTooLong(name)) return errno = 0, nullptr;
+  if (dataSize < SHM_LOCK_BLOCK_SIZE) return errno = OS_ERROR_INVALID_PARAMETER, nullptr;
   const OsSecurityAttributes *sa = shm_OpenSecurityAttributes();
   if (!sa) return nullptr;
   size_t size = SHM_HEADER_SIZE + static_cast<size_t>(dataSize);
@@ -392,9 +395,11 @@ static int WaitOnSlot(void *seg, int n, bool onlyWhenPending, uint32_t ms) {
     Put16(w.word2(), static_cast<uint16_t>(pend - 1));
     return shm_Unlock(seg) == 0 ? 1 : -1;
   }
+  // A notice posted between the unlock and the wait must still end it.
+  uint64_t mark = ntf_DeliveryMark();
   Put16(w.word1(), 1);
   shm_Unlock(seg);
-  ntf_Wait(ms);
+  ntf_WaitAfter(mark, ms);
   if (shm_Lock(seg) != 0) return -1;
   Put16(w.word1(), 0);
   return shm_Unlock(seg);

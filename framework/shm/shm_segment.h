@@ -16,6 +16,7 @@ enum : uint32_t {
   SHM_NAME_OFFSET = 76,
   SHM_NAME_MAX = 31,           // characters, without terminator
   SHM_PAYLOAD_OFFSET = 128,    // header + lock block
+  SHM_LOCK_BLOCK_SIZE = 20,    // the least data size of any segment
   SHM_NT_TABLE_ROOM = 544,     // lock block + waiter area (140) + registrations (384)
   SHM_9X_TABLE_ROOM = 356,     // lock block + waiter area (80) + registrations (256)
   SHM_CODE_DATA_CHANGED = 32,
@@ -48,7 +49,7 @@ struct SegmentLockBlock {
   int32_t waiterOffset;        // 120: from the segment start
   int32_t registrationOffset;  // 124: from the segment start
 };
-static_assert(sizeof(SegmentLockBlock) == 20);
+static_assert(sizeof(SegmentLockBlock) == SHM_LOCK_BLOCK_SIZE);
 static_assert(SHM_HEADER_SIZE + offsetof(SegmentLockBlock, owner) == 110);
 static_assert(SHM_HEADER_SIZE + offsetof(SegmentLockBlock, dataLength) == 112);
 static_assert(SHM_HEADER_SIZE + offsetof(SegmentLockBlock, registrationOffset) == 124);
@@ -62,10 +63,12 @@ int32_t shm_DataLength(void *seg);
 
 // Opens a segment the server created. NULL on failure with errno: 0 when the
 // name has 32 characters or more or no such segment exists; 13 when its header
-// is bad (wrong magic, or a data size beyond the mapping's real size).
+// is bad (wrong magic, or a data size beyond the mapping's real size or too
+// small for the lock block).
 void *shm_OpenSegment(const char *name);
 // Creates a segment of SHM_HEADER_SIZE + dataSize zero bytes with its header.
-// NULL on failure (errno 183 when it exists).
+// NULL on failure (errno 183 when it exists, 87 when dataSize has no room for
+// the lock block).
 void *shm_CreateSegment(const char *name, uint32_t dataSize);
 // Creates (or returns the existing) segment with its mutex, lock block and
 // waiter and registration tables, for a payload of payloadLength bytes.

@@ -89,7 +89,14 @@ TEST_F(ScannerProcess, StartsServesCodesAndStops) {
   EXPECT_TRUE(Until([&] { return r->Busy == 0 && r->NextScanDue.seconds != before.seconds; }, 10000));
   ASSERT_EQ(sim_Post(pid, NTF_INITIALISE_VALUES), 0);
   EXPECT_TRUE(sim_WaitForChange("D1", 1, 10000));
-  ASSERT_EQ(sim_Post(pid, NTF_RESET_COUNTERS), 0);  // no counters: nothing to do, no failure
+  // No counter area: a reset does nothing, neither a pass nor a failure. The
+  // scan behind it shows it was served, and gives the only change notice.
+  ASSERT_EQ(sim_Post(pid, NTF_RESET_COUNTERS), 0);
+  ASSERT_EQ(sim_Post(pid, NTF_SCAN), 0);
+  EXPECT_TRUE(sim_WaitForChange("D1", 1, 10000));
+  EXPECT_FALSE(sim_WaitForChange("D1", 1, 1500)) << "the reset ran a pass";
+  EXPECT_EQ(r->Busy, 0);
+  EXPECT_EQ(sim_StatusText("TNWELL1"), "");
   ASSERT_EQ(sim_Post(pid, NTF_STOP), 0);
   EXPECT_EQ(sim_WaitExit(proc, 10000), 0);
   EXPECT_EQ(r->Running, 0);
@@ -120,6 +127,23 @@ TEST_F(ScannerProcess, CommandLinesWithoutAnInstanceExitQuietly) {
     EXPECT_EQ(shm_ErrorTable()->longEntries[0].name[0], 0) << "a status entry was claimed";
   }
   std::filesystem::remove_all(dir);
+}
+
+TEST_F(ScannerProcess, NoNotificationMailslotExitsQuietly) {
+  // The mailslot folder is a file: the scanner cannot make its mailslot, so
+  // no code could reach it. It ends at once, before anything is written.
+  Build(SimWorldSpec{});
+  std::string slots = std::string(getenv("PLATFORM_ROOT")) + "/kernel/mailslot";
+  std::error_code ec;
+  std::filesystem::rename(slots, slots + ".away", ec);  // absent is fine too
+  ASSERT_TRUE(tnwtest::WriteFile(slots, ""));
+  proc = sim_StartScanner(0, "", &pid);
+  ASSERT_NE(proc, nullptr);
+  int64_t code = sim_WaitExit(proc, 10000);
+  std::filesystem::remove(slots);
+  std::filesystem::rename(slots + ".away", slots, ec);
+  EXPECT_EQ(code, 0) << "the scanner ran on without its mailslot";
+  EXPECT_TRUE(Untouched(sim_Device(0)));
 }
 
 TEST_F(ScannerProcess, FolderAndConfigurationFailures) {

@@ -101,6 +101,31 @@ TEST_F(NotifyTest, CodesWaitWhileTheGateIsClosed) {
   EXPECT_NE(g_threads[0], std::this_thread::get_id());
 }
 
+TEST_F(NotifyTest, OnlyDeliveriesFromTheWaitOnEndIt) {
+  ntf_Start(Record);
+  // Delivered with the gate open before the wait: the wait still lasts.
+  ASSERT_EQ(ntf_Post(self, 300), 0);
+  uint32_t start = os_GetTickCount();
+  EXPECT_EQ(ntf_Wait(1000), 0);
+  EXPECT_GE(os_GetTickCount() - start, 900u) << "an earlier delivery ended the wait";
+  // One posted during the wait ends it.
+  std::thread later([&] {
+    os_Sleep(200);
+    EXPECT_EQ(poster.Post(self, {302}), 0);
+  });
+  start = os_GetTickCount();
+  EXPECT_EQ(ntf_Wait(20000), 0);
+  EXPECT_LT(os_GetTickCount() - start, 10000u);
+  later.join();
+  EXPECT_TRUE(WaitForCount(2, 5000));
+  // A waiter that armed itself before the delivery is woken by it.
+  uint64_t mark = ntf_DeliveryMark();
+  ASSERT_EQ(ntf_Post(self, 303), 0);
+  start = os_GetTickCount();
+  EXPECT_EQ(ntf_WaitAfter(mark, 20000), 0);
+  EXPECT_LT(os_GetTickCount() - start, 10000u) << "a delivery after the mark was lost";
+}
+
 TEST_F(NotifyTest, WaitListHoldsTenHandles) {
   ntf_Start(Record);
   std::vector<OsHandle> events;

@@ -99,6 +99,14 @@ TEST_F(SettingsTest, ProductKeysReplaceTheServerWord) {
   size = sizeof buf;
   ASSERT_EQ(reg_AccessValue(OS_HKEY_LOCAL_MACHINE, path, OS_KEY_QUERY_VALUE, "Mode", &type, buf, &size), 0);
   EXPECT_STREQ(buf, "one");
+  // Only a missing key or value falls back: a product value too long for the
+  // buffer is the answer (234), not the server key's shorter one.
+  SetText(OS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Quenford\\Rimfold", "Long", "a value longer than eight");
+  SetText(OS_HKEY_LOCAL_MACHINE, path, "Long", "short");
+  char small[8] = {};
+  size = sizeof small;
+  EXPECT_EQ(reg_AccessValue(OS_HKEY_LOCAL_MACHINE, path, OS_KEY_QUERY_VALUE, "Long", &type, small, &size), 234);
+  EXPECT_NE(std::string(small, strnlen(small, sizeof small)), "short");
   ASSERT_EQ(reg_DeleteValue(OS_HKEY_LOCAL_MACHINE, path, "Mode"), 0);
   EXPECT_EQ(GetText(OS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Quenford\\Rimfold", "Mode"), "<no value>");
   EXPECT_EQ(reg_KeyExists("Rimfold"), 1);
@@ -193,9 +201,11 @@ class GuardTest : public SettingsTest {
     DeleteKeyTree(OS_HKEY_LOCAL_MACHINE, "SOFTWARE\\EWF");
     dir = tnwtest::MakeTempDir("ewf");
     log = dir + "/calls.log";
-    // The filter manager stand-in logs its arguments; it fails while "fail" exists.
+    // The filter manager stand-in logs its arguments; it fails while "fail"
+    // exists and takes its time while "slow" does.
     tnwtest::WriteFile(dir + "/ewfmgr",
-                       "#!/bin/sh\necho \"$*\" >> " + log + "\n[ -e " + dir + "/fail ] && exit 1\nexit 0\n");
+                       "#!/bin/sh\necho \"$*\" >> " + log + "\n[ -e " + dir + "/slow ] && sleep 0.5\n[ -e " + dir +
+                           "/fail ] && exit 1\nexit 0\n");
     chmod((dir + "/ewfmgr").c_str(), 0755);
     oldPath = getenv("PATH") ? getenv("PATH") : "";
     setenv("PATH", (dir + ":" + oldPath).c_str(), 1);
@@ -270,6 +280,36 @@ TEST_F(GuardTest, ProtectedTargetCommitsOncePerBoot) {
   EXPECT_EQ(Count(tnwtest::ReadFile(log), "-commitanddisable"), "2");
 }
 
+TEST_F(GuardTest, TwoFirstWritersOfABootCommitOnce) {
+  InstallSdk();
+  tnwtest::WriteFile(dir + "/slow", "");
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  pid_t writers[2];
+  for (pid_t &w : writers) {
+    w = fork();
+    ASSERT_GE(w, 0);
+    if (w == 0) {
+      char c;
+      if (read(go[0], &c, 1) != 1) _exit(3);
+      ewf_ReleaseSdk();
+      prod_ForgetNames();
+      _exit(GuardedWrite("racer").empty() ? 0 : 1);
+    }
+  }
+  ASSERT_EQ(write(go[1], "xy", 2), 2);  // both start at once
+  for (pid_t w : writers) {
+    int st = 0;
+    waitpid(w, &st, 0);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+  }
+  close(go[0]);
+  close(go[1]);
+  std::string calls = tnwtest::ReadFile(log);
+  EXPECT_EQ(Count(calls, "-commitanddisable"), "1") << calls;
+  EXPECT_EQ(GetText(OS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Quenford\\Plant", "V"), "racer");
+}
+
 TEST_F(GuardTest, AFailedCommitIsRetried) {
   InstallSdk();
   tnwtest::WriteFile(dir + "/fail", "");
@@ -283,4 +323,52 @@ TEST_F(GuardTest, AFailedCommitIsRetried) {
   EXPECT_EQ(r, "");
   EXPECT_EQ(Count(tnwtest::ReadFile(log), "-commitanddisable"), "2");
   EXPECT_EQ(GetText(OS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Quenford\\Plant", "V"), "kept");
+}
+
+TEST_F(SettingsTest, FoldersThatCannotBeWrittenFallBack) {
+  // The access check asks for the real user. A child that is "nobody" for the
+  // check but keeps root's effective rights (to make the fall-back folders)
+  // finds the product's folders read-only, as a user without rights would.
+  std::string root = os_Root();
+  struct stat rootStat;
+  ASSERT_EQ(stat(root.c_str(), &rootStat), 0);
+  ASSERT_EQ(chmod(root.c_str(), 0755), 0);
+  std::filesystem::create_directories(root + "/hosts/tsclient/shares/c/Temp");
+  ASSERT_EQ(chmod((root + "/hosts/tsclient/shares/c/Temp").c_str(), 0777), 0);
+  const std::string perUser = "C:\\Users\\root\\AppData\\Local\\Quenford\\Tessarine\\";
+  struct Case { const char *name; const char *session; const char *localAppData; std::string expect; } cases[] = {
+      {"TSQ_EXPORTED_DATA", nullptr, nullptr, perUser + "TSQ_EXPORTED_DATA"},
+      {"TSQ_EXPORTED_DATA", "RDP-Tcp#0", nullptr, "\\\\tsclient\\c\\Temp"},
+      {"EXPORTED_IMAGES", "Console", nullptr, perUser + "EXPORTED_IMAGES"},
+      {"TSQ_REPLAY_OPTIONS", "RDP-Tcp#0", nullptr, perUser + "TSQ_REPLAY_OPTIONS"},  // not an export folder
+      {"TSQ_EXPORTED_DATA", nullptr, "E:\\Profiles\\op\\Local",
+       "E:\\Profiles\\op\\Local\\Quenford\\Tessarine\\TSQ_EXPORTED_DATA"},
+  };
+  for (const Case &c : cases) {
+    std::string r = InChild([&] {
+      if (c.session) setenv("SESSIONNAME", c.session, 1);
+      if (c.localAppData) setenv("LOCALAPPDATA", c.localAppData, 1);
+      if (setresuid(65534, 0, 0) != 0) return std::string("skip: cannot change the real user");
+      const char *got = cfg_GetFolder(c.name);
+      if (!got) return std::string("no folder");
+      if (got != c.expect) return std::string("got ") + got;
+      char linux[4096];
+      if (os_TranslatePath(got, linux, sizeof linux) != 0 || !std::filesystem::is_directory(linux))
+        return std::string("not a folder: ") + got;
+      return std::string();
+    });
+    if (r.rfind("skip:", 0) == 0) GTEST_SKIP() << r;
+    EXPECT_EQ(r, "") << c.name << " " << (c.session ? c.session : "-");
+  }
+  // A folder the user may write to is the answer itself.
+  char linux[4096];
+  ASSERT_EQ(os_TranslatePath("C:\\TESSARINE\\EXPORTED_DATA", linux, sizeof linux), 0);
+  ASSERT_EQ(chmod(linux, 0777), 0);
+  EXPECT_EQ(InChild([] {
+              if (setresuid(65534, 0, 0) != 0) return std::string("cannot change the real user");
+              const char *got = cfg_GetFolder("TSQ_EXPORTED_DATA");
+              return got && std::string(got) == "C:\\TESSARINE\\EXPORTED_DATA" ? std::string() : "got " + std::string(got ? got : "NULL");
+            }),
+            "");
+  chmod(root.c_str(), rootStat.st_mode & 07777);
 }

@@ -71,23 +71,41 @@ TEST(SegmentTest, NamesAndMissingSegments) {
 }
 
 TEST(SegmentTest, BadHeadersAreRefused) {
-  // A header whose data size runs past the real mapping, and one without magic.
-  for (int variant = 0; variant < 2; ++variant) {
-    std::string name = variant ? "bad_magic" : "bad_size";
-    OsHandle m = os_CreateFileMapping(shm_KernelName(name.c_str()), 200, nullptr);
+  struct Case { const char *name; uint16_t magic; uint32_t dataSize; } cases[] = {
+      {"bad_size", SHM_MAGIC, 0x7FFFFFF0},  // runs past the real mapping
+      {"bad_magic", 0x1234, 92},
+      {"bad_small", SHM_MAGIC, 19},         // the lock block would lie outside
+      {"bad_empty", SHM_MAGIC, 0},
+  };
+  for (const Case &c : cases) {
+    OsHandle m = os_CreateFileMapping(shm_KernelName(c.name), 200, nullptr);
     ASSERT_NE(m, nullptr);
     uint8_t *p = static_cast<uint8_t *>(os_MapViewOfFile(m, 200));
     ASSERT_NE(p, nullptr);
     SegmentHeader *h = reinterpret_cast<SegmentHeader *>(p);
-    h->magic = static_cast<uint16_t>(variant ? 0x1234 : static_cast<int>(SHM_MAGIC));
-    h->dataSize = variant ? 92 : 0x7FFFFFF0;
+    h->magic = c.magic;
+    h->dataSize = c.dataSize;
     os_UnmapViewOfFile(p);
     errno = 0;
-    EXPECT_EQ(shm_OpenSegment(name.c_str()), nullptr) << name;
-    EXPECT_EQ(errno, 13) << name;
+    EXPECT_EQ(shm_OpenSegment(c.name), nullptr) << c.name;
+    EXPECT_EQ(errno, 13) << c.name;
     os_CloseHandle(m);
-    os_DeleteFileMapping(shm_KernelName(name.c_str()));
+    os_DeleteFileMapping(shm_KernelName(c.name));
   }
+  // The smallest segment that holds its lock block opens.
+  OsHandle m = os_CreateFileMapping(shm_KernelName("just_lock"), 128, nullptr);
+  ASSERT_NE(m, nullptr);
+  uint8_t *p = static_cast<uint8_t *>(os_MapViewOfFile(m, 128));
+  ASSERT_NE(p, nullptr);
+  reinterpret_cast<SegmentHeader *>(p)->magic = SHM_MAGIC;
+  reinterpret_cast<SegmentHeader *>(p)->dataSize = 20;
+  os_UnmapViewOfFile(p);
+  EXPECT_NE(shm_OpenSegment("just_lock"), nullptr);
+  os_CloseHandle(m);
+  shm_DestroySegment("just_lock");
+  errno = 0;
+  EXPECT_EQ(shm_CreateSegment("too_small", 19), nullptr);
+  EXPECT_EQ(errno, 87);
   errno = 55;
   EXPECT_EQ(shm_Lock(nullptr), -1);
   EXPECT_EQ(errno, 0);

@@ -66,6 +66,38 @@ TEST_F(TablesTest, StatisticsCodesNeedRoomBehindTheRecords) {
   EXPECT_EQ(shm_DeviceStatsCode(0), nullptr);
 }
 
+TEST_F(TablesTest, StatisticsCodesNeedRoomBesideTheCount) {
+  // The codes lie behind the 4-byte count and the records: n x 790 bytes of
+  // payload are not enough, 4 + n x 790 are.
+  Build(TwoDevices());
+  SegmentLockBlock *lb = shm_LockBlock(shm_OpenSegment("dm_device"));
+  const int32_t n = 2, records = n * 790;
+  struct Case { int32_t length; bool codes; } cases[] = {
+      {records, false}, {records + 3, false}, {records + 4, true}, {records + 40, true},
+  };
+  for (const Case &c : cases) {
+    lb->dataLength = c.length;
+    shm_ForgetTables();
+    ASSERT_EQ(shm_AttachDevices(), 0) << c.length;
+    EXPECT_EQ(shm_DeviceTable()->count, n) << c.length;
+    EXPECT_EQ(shm_DeviceStatsCode(1) != nullptr, c.codes) << c.length;
+    // Known as the device's statistics code (its area is missing), or not at all.
+    EXPECT_EQ(shm_GetCodeOwnerPid("S1"), c.codes ? -1 : 0) << c.length;
+  }
+}
+
+TEST_F(TablesTest, AStaleSegmentTooSmallForTheWorldIsRefused) {
+  // Left by a world of an earlier, killed run: far too small for two records.
+  ASSERT_NE(shm_CreateSegmentWithWaiters("dm_device", 10), nullptr);
+  std::string why;
+  EXPECT_EQ(sim_CreateWorld(TwoDevices(), &why), -1);
+  EXPECT_NE(why.find("dm_device"), std::string::npos) << why;
+  EXPECT_EQ(shm_LockBlock(shm_OpenSegment("dm_device"))->dataLength, 10);
+  shm_DestroySegment("dm_device");
+  Build(TwoDevices());
+  EXPECT_EQ(shm_FindDeviceRecord("Tnwell", 2), sim_Device(1));
+}
+
 TEST_F(TablesTest, ACountBeyondThePayloadIsBounded) {
   Build(TwoDevices());
   // The server claims more records than its payload holds.

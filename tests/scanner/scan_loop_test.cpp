@@ -4,8 +4,10 @@
 #include <unistd.h>
 #include <utime.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -17,7 +19,10 @@
 #include <vector>
 
 #include "framework/notify/ntf_notify.h"
+#include "framework/registry/reg_settings.h"
+#include "framework/values/sav_values.h"
 #include "platform/os_handle.h"
+#include "platform/os_path.h"
 #include "scanner/com_port.h"
 #include "scanner/pump_handlers.h"
 #include "scanner/scan_life.h"
@@ -34,6 +39,7 @@ std::vector<std::string> g_events;
 bool g_block = false;      // DI reads wait for a release
 bool g_inPass = false;
 std::atomic<uint64_t> g_scanCodes{0};
+std::atomic<bool> g_refuse{false};  // handlers fail, as a unit that is gone
 
 void Event(const std::string &e) {
   std::lock_guard<std::mutex> g(g_lock);
@@ -43,7 +49,10 @@ void Event(const std::string &e) {
 
 int RecInit(uint8_t *, int, ChannelRecord *table) {
   Event("init:" + std::to_string(table ? chan_TypeByte(table) : -1));
-  return 0;
+  if (!g_refuse) return 0;
+  // The server's scan codes keep coming while the unit is tried.
+  ntf_Post(static_cast<uint32_t>(getpid()), NTF_SCAN);
+  return -1;
 }
 
 int RecRead(uint8_t *, int, ChannelRecord *table, uint32_t *, float *) {
@@ -56,7 +65,7 @@ int RecRead(uint8_t *, int, ChannelRecord *table, uint32_t *, float *) {
     g_cv.wait(g, [] { return !g_block; });
     g_inPass = false;
   }
-  return 0;
+  return g_refuse ? -1 : 0;
 }
 
 int Counting(int32_t code) {
@@ -105,20 +114,31 @@ class LoopTest : public ::testing::Test {
       g_block = false;
     }
     g_scanCodes = 0;
+    g_refuse = false;
     ntf_Start(Counting);
     ASSERT_EQ(scan_LoadConfiguration(), 0);
     scan_InitialiseDevice(0);
     ASSERT_EQ(Events(), (std::vector<std::string>{"init:0", "init:1", "read:1", "read:0"}));
     Clear();
-    loop = std::thread([] { scan_MainLoop(); });
+    loopEnded = false;
+    loop = std::thread([this] {
+      scan_MainLoop();
+      loopEnded = true;
+    });
   }
 
   void TearDown() override {
     Release();
+    g_refuse = false;
     if (loop.joinable()) {
       g_scan.run = 0;
       ntf_Post(static_cast<uint32_t>(getpid()), NTF_STOP);
-      loop.join();
+      if (!JoinLoop(10000)) {
+        // A loop that never ends cannot be joined: end the program, failed.
+        fprintf(stderr, "the main loop did not end after the stop\n");
+        fflush(nullptr);
+        std::_Exit(1);
+      }
     }
     ntf_Stop();
     for (int t : {IO_AI, IO_DI}) {
@@ -170,11 +190,24 @@ class LoopTest : public ::testing::Test {
     return false;
   }
   static void Post(int32_t code) { ASSERT_EQ(ntf_Post(static_cast<uint32_t>(getpid()), code), 0); }
+  // Joins the loop once it has ended; false when it has not within ms.
+  bool JoinLoop(uint32_t ms) {
+    uint32_t start = os_GetTickCount();
+    while (!loopEnded && os_GetTickCount() - start < ms) os_Sleep(2);
+    if (!loopEnded) return false;
+    loop.join();
+    return true;
+  }
+  static size_t CountEvents(const std::string &e) {
+    std::lock_guard<std::mutex> g(g_lock);
+    return static_cast<size_t>(std::count(g_events.begin(), g_events.end(), e));
+  }
 
   std::filesystem::path oldCwd;
   std::unique_ptr<tnwtest::Poster> poster;
   PumpSim *line = nullptr;
   std::thread loop;
+  std::atomic<bool> loopEnded{false};
   PumpInitHandler savedInit[IO_TYPE_COUNT];
   PumpReadHandler savedRead[IO_TYPE_COUNT];
 };
@@ -205,7 +238,7 @@ TEST_F(LoopTest, StopDuringAPassEndsTheLoopAfterIt) {
   Post(NTF_SCAN);
   Post(NTF_STOP);
   Release();
-  loop.join();
+  ASSERT_TRUE(JoinLoop(10000)) << "the loop did not end after the pass";
   // The pass itself goes on only while the run flag holds: AI is not read.
   EXPECT_EQ(Events(), (std::vector<std::string>{"read:1"}));
   EXPECT_EQ(g_scan.pendingScans.load(), 2);  // left unserved
@@ -289,10 +322,82 @@ TEST_F(LoopTest, NotificationStressLosesNothing) {
   ASSERT_EQ(poster->Post(self, {31}), 0);
   uint32_t start = os_GetTickCount();
   while (g_scan.run.load() && os_GetTickCount() - start < 10000) os_Sleep(2);
+  EXPECT_LT(os_GetTickCount() - start, 10000u) << "the stop was not served";
   Release();
-  loop.join();
-  EXPECT_LT(os_GetTickCount() - start, 10000u);
+  ASSERT_TRUE(JoinLoop(10000)) << "the loop did not end after the stop";
   EXPECT_EQ(g_scan.pendingScans.load(), 2);
+}
+
+TEST_F(LoopTest, InitialisationRetriesKeepTheirPaceUnderScanTraffic) {
+  // A failed pass sends the loop back to initialising, which fails on and on.
+  g_refuse = true;
+  Post(NTF_SCAN);
+  ASSERT_TRUE(WaitEvents(2));  // the failed pass, then the first attempt
+  // A scan code arrives during every attempt: it must not cut the second
+  // between attempts short.
+  size_t before = CountEvents("init:0");
+  os_Sleep(3000);
+  size_t attempts = CountEvents("init:0") - before;
+  EXPECT_GE(attempts, 2u);
+  EXPECT_LE(attempts, 5u) << "retries did not wait a second";
+  EXPECT_EQ(g_scan.record->Busy, 1);
+  // A unit that answers again ends the retries.
+  g_refuse = false;
+  uint32_t back = os_GetTickCount();
+  while (g_scan.record->Busy != 0 && os_GetTickCount() - back < 10000) os_Sleep(5);
+  EXPECT_EQ(g_scan.record->Busy, 0);
+}
+
+TEST(SaveOutputsTest, SaveWritesEveryChannelThatTheLoadRestored) {
+  // AO and DO areas whose init handlers refuse: the scan works none of their
+  // channels, yet the outputs restored at load must survive a save.
+  SimWorldSpec w;
+  SimDeviceSpec &d = w.devices[0];
+  d.codes[IO_AO] = "O1";
+  d.channels[IO_AO] = 4;
+  d.codes[IO_DO] = "Q1";
+  d.channels[IO_DO] = 3;
+  d.saveOutputs = 1;
+  d.saveRate = 60000;
+  std::string why;
+  ASSERT_EQ(sim_CreateWorld(w, &why), 0) << why;
+  std::filesystem::path oldCwd = std::filesystem::current_path();
+  std::filesystem::current_path(sim_DeviceFolder(0));
+  ResetScanState();
+  g_scan.record = sim_Device(0);
+  const ChannelRecord *aoTable = reinterpret_cast<const ChannelRecord *>(shm_AreaRecords(sim_Area("O1", SHM_AREA_CONF)));
+  const ChannelRecord *doTable = reinterpret_cast<const ChannelRecord *>(shm_AreaRecords(sim_Area("Q1", SHM_AREA_CONF)));
+  const float ao[4] = {1.5f, -2.0f, 300.25f, 7.0f};
+  const uint32_t dos[3] = {1, 0, 1};
+  std::string saved = cfg_GetFolder("TSQ_SAVED_VALUES");
+  char linux[4096];
+  ASSERT_EQ(os_TranslatePath(saved.c_str(), linux, sizeof linux), 0);
+  std::filesystem::create_directories(linux);
+  ASSERT_EQ(sav_WriteValues("TNWELL1", IO_AO, ao, aoTable, 4), 0);
+  ASSERT_EQ(sav_WriteValues("TNWELL1", IO_DO, dos, doTable, 3), 0);
+
+  ASSERT_EQ(scan_LoadConfiguration(), 0);
+  EXPECT_EQ(g_scan.limit[IO_AO], 0);
+  const float *aoArea = reinterpret_cast<const float *>(shm_AreaStatusWords(sim_Area("O1", SHM_AREA_DATA)) + 4);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(aoArea[i], ao[i]) << "restored AO " << i;
+
+  // Saved afresh: both files hold every channel with what was restored.
+  for (const char *f : {"TNWELL1_ao.bin", "TNWELL1_ao.tag", "TNWELL1_do.bin", "TNWELL1_do.tag"})
+    std::filesystem::remove(std::string(linux) + "/" + f);
+  g_scan.type[IO_AO].changed = g_scan.type[IO_DO].changed = true;
+  scan_SaveOutputValues();
+  EXPECT_EQ(std::filesystem::file_size(std::string(linux) + "/TNWELL1_ao.bin"), 4u * 16);
+  EXPECT_EQ(std::filesystem::file_size(std::string(linux) + "/TNWELL1_do.bin"), 3u * 16);
+  float aoBack[4] = {};
+  uint32_t doBack[3] = {};
+  ASSERT_EQ(sav_ReadValues("TNWELL1", IO_AO, 0, aoBack, aoTable, 4), 0);
+  ASSERT_EQ(sav_ReadValues("TNWELL1", IO_DO, 0, doBack, doTable, 3), 0);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(aoBack[i], ao[i]) << "saved AO " << i;
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(doBack[i] & 1u, dos[i]) << "saved DO " << i;
+
+  std::filesystem::current_path(oldCwd);
+  ResetScanState();
+  sim_DestroyWorld();
 }
 
 TEST(SaveStepTest, SaveTimeRule) {

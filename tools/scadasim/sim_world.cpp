@@ -51,6 +51,15 @@ void *Make(const std::string &name, uint32_t payload, std::string *why) {
     Fail(why, "cannot create segment " + name);
     return nullptr;
   }
+  // An existing segment comes back as it is: one left by an earlier world
+  // may be too small for this one's records.
+  if (shm_LockBlock(seg)->dataLength != static_cast<int32_t>(payload) ||
+      shm_DataLength(seg) != static_cast<int32_t>(payload)) {
+    errno = OS_ERROR_ALREADY_EXISTS;
+    Fail(why, "segment " + name + " exists with a payload of " + std::to_string(shm_DataLength(seg)) + " bytes, not " +
+                  std::to_string(payload) + " (left by an earlier world? remove it from the platform root)");
+    return nullptr;
+  }
   g_world.segments.push_back(name);
   return seg;
 }
