@@ -25,8 +25,10 @@ void ext_LibraryName(const char *driverName, char *out, uint32_t size);
 // processor type 2, "custd_ex.dll" otherwise, only for a valid line whose run
 // field is not "run"). NULL when none loads, which is no error.
 OsModuleHandle ext_LoadExtension(const char *directory);
-// The first two steps alone, by a driver (or device) name.
+// The first two steps alone, by a driver name.
 OsModuleHandle ext_LoadExtensionByName(const char *driverName);
+// A library file by the system's search, then in the binaries folder.
+OsModuleHandle ext_LoadLibraryFile(const char *file);
 void ext_FreeExtension(OsModuleHandle module);
 
 // The entry points, with the arguments the hosts pass.
@@ -139,7 +141,8 @@ int ext_HasDoXml(const char *directory);
 // then the binaries folder): 0, or -1 with its text as the XML error, reported
 // through the error reporter, and error 1465. No library or entry point: 0.
 int ext_ValidateChanWithConfig(void *a1, void *a2, void *a3, void *a4, void *a5, void *a6, void *a7);
-// Ex_Get_Config_Port of a device's library (first two search steps): the
+// Ex_Get_Config_Port of the library "%1.5s_ex.dll" of the device's own name
+// (no family reduction; system search, then the binaries folder): the
 // port text (at most 19 characters) in `port`; "" without it. 0, or -1 when no
 // library or entry point was found.
 int ext_GetConfigPort(const char *deviceName, char *port, uint32_t size);

@@ -89,12 +89,16 @@ void ext_LibraryName(const char *driverName, char *out, uint32_t size) {
   snprintf(out, size, "%.5s_ex.dll", name);
 }
 
-OsModuleHandle ext_LoadExtensionByName(const char *driverName) {
-  char file[EXT_NAME_MAX];
-  ext_LibraryName(driverName, file, sizeof file);
+OsModuleHandle ext_LoadLibraryFile(const char *file) {
   OsModuleHandle module = os_LoadLibrary(file);
   if (!module) module = LoadFromBin(file);
   return module;
+}
+
+OsModuleHandle ext_LoadExtensionByName(const char *driverName) {
+  char file[EXT_NAME_MAX];
+  ext_LibraryName(driverName, file, sizeof file);
+  return ext_LoadLibraryFile(file);
 }
 
 OsModuleHandle ext_LoadExtension(const char *directory) {

@@ -63,7 +63,9 @@ int ext_ValidateChanWithConfig(void *a1, void *a2, void *a3, void *a4, void *a5,
 int ext_GetConfigPort(const char *deviceName, char *port, uint32_t size) {
   if (!port || size == 0) return -1;
   port[0] = '\0';
-  OsModuleHandle module = ext_LoadExtensionByName(deviceName);
+  char file[EXT_NAME_MAX];
+  snprintf(file, sizeof file, "%.5s_ex.dll", deviceName ? deviceName : "");
+  OsModuleHandle module = ext_LoadLibraryFile(file);
   if (!module) return -1;
   auto *get = reinterpret_cast<ExGetConfigPortFn *>(os_GetProcAddress(module, "Ex_Get_Config_Port"));
   if (get) {

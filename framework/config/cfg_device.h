@@ -33,7 +33,9 @@ int cfg_WriteDeviceConfigRecord(const char *user, const char *directory, const v
                                 const void *extra, uint32_t extraSize, const char *extraFile);
 int cfg_WriteDeviceConfigHere(const void *record, uint32_t size);
 
-// "config.xml" alone, then its schema when a record is given.
+// "config.xml" alone, then its schema when a record is given. Switches not
+// given keep the file's; a switch the file lacks gets the binary files' value
+// (off, 0 without them), as the reader needs all four.
 int cfg_WriteConfigXml(const char *user, const char *directory, const void *record, uint32_t size, const void *extra,
                        uint32_t extraSize, const uint8_t *autoEnable, const uint8_t *saveOutputs,
                        const uint8_t *saveByTag, const int32_t *saveRate);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/binding/ext_binding.h"
+#include "framework/config/cfg_bound.h"
 #include "framework/config/cfg_device.h"
 #include "framework/config/cfg_history.h"
 #include "framework/config/cfg_load.h"
@@ -56,7 +57,7 @@ std::vector<uint8_t> Padded(const void *data, uint32_t size, const RecordType *t
 void WriteHistory(const ExtEntryPoints *eps, const char *user, const std::string &dir, const OldValues &old,
                   const void *record, uint32_t size, const void *extra, uint32_t extraSize, const uint8_t *autoEnable,
                   const uint8_t *saveOutputs, const uint8_t *saveByTag, const int32_t *saveRate) {
-  if (!cfg_OpenHistoryIn(dir.c_str(), 0)) return;
+  if (!cfg_OpenHistoryIn(dir.c_str(), 0, ext_DoesXml(eps))) return;
   if (autoEnable && (old.autoEnable != 0) != (*autoEnable != 0))
     cfg_WriteHistoryLine(user, 0, "AutoEnable", OnOff(old.autoEnable), OnOff(*autoEnable));
   if (saveOutputs) {
@@ -127,10 +128,11 @@ int cfg_WriteDeviceConfig(const char *user, const char *directory, const void *r
   if (cfg_HistoryEnabled()) {
     old.record.assign(record ? size : 0, 0);
     if (extraGiven) old.extra.assign(extraSize, 0);
-    int read = cfg_LoadConfigFiles(dir.c_str(), record ? old.record.data() : nullptr, record ? size : 0,
-                                   extraGiven ? old.extra.data() : nullptr, extraGiven ? extraSize : 0, extraFile,
-                                   autoEnable ? &old.autoEnable : nullptr, saveOutputs ? &old.saveOutputs : nullptr,
-                                   saveOutputs ? &old.saveByTag : nullptr, saveOutputs ? &old.saveRate : nullptr);
+    int read = cfg_LoadConfigFilesBound(&eps, dir, record ? old.record.data() : nullptr, record ? size : 0,
+                                        extraGiven ? old.extra.data() : nullptr, extraGiven ? extraSize : 0, extraFile,
+                                        autoEnable ? &old.autoEnable : nullptr,
+                                        saveOutputs ? &old.saveOutputs : nullptr,
+                                        saveOutputs ? &old.saveByTag : nullptr, saveOutputs ? &old.saveRate : nullptr);
     if (read != 0 && errno == OS_ERROR_XML_PARSE_ERROR) rc = -1;
     old.have = read == 0;
   }
@@ -142,8 +144,8 @@ int cfg_WriteDeviceConfig(const char *user, const char *directory, const void *r
   uint32_t e = rc != 0 ? static_cast<uint32_t>(errno) : 0;
   if (rc == 0) {
     if (xml && mode >= CFG_WRITE_BOTH &&
-        cfg_WriteConfigXml(user, dir.c_str(), record, size, extra, extraSize, autoEnable, saveOutputs, saveByTag,
-                           saveRate) != 0) {
+        cfg_WriteConfigXmlBound(&eps, dir, record, size, extra, extraSize, autoEnable, saveOutputs, saveByTag,
+                                saveRate) != 0) {
       rc = -1;
       e = static_cast<uint32_t>(errno);
     }

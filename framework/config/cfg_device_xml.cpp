@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "framework/binding/ext_binding.h"
+#include "framework/config/cfg_bound.h"
 #include "framework/config/cfg_device.h"
 #include "framework/config/cfg_path.h"
 #include "framework/config/cfg_xml.h"
@@ -68,20 +69,26 @@ XmlNode *OpenRoot(XmlDocument *doc, const std::string &file, const std::string &
   return configs ? root : nullptr;
 }
 
-// Marks every element of the sequence as optional.
-void Optional(XmlDocument *doc, XmlNode *sequence) {
-  for (XmlNode *c = xml_FirstChild(sequence); c; c = xml_NextSibling(c)) cfg_Attr(doc, c, "minOccurs", "0");
+// The switches as the binary files hold them (off and 0 where they do not).
+ConfigSwitches StoredSwitches(const std::string &dir) {
+  int e = errno;
+  ConfigSwitches sw{};
+  uint8_t autoEnable = 0, raw[CFG_SAVECONFIG_SIZE] = {};
+  if (cfg_ReadFileAt(cfg_JoinPath(dir, "config"), 0, &autoEnable, 1) == 0) sw.AutoEnable = autoEnable ? 1 : 0;
+  if (cfg_ReadFileAt(cfg_JoinPath(dir, "saveconfig"), 0, raw, sizeof raw) == 0) {
+    sw.SaveOutputs = raw[0] ? 1 : 0;
+    sw.SaveByTag = raw[1] ? 1 : 0;
+    memcpy(&sw.SaveRate, raw + CFG_SAVERATE_OFFSET, 4);
+  }
+  errno = e;
+  return sw;
 }
 
 }  // namespace
 
-int cfg_WriteConfigXml(const char *user, const char *directory, const void *record, uint32_t size, const void *extra,
-                       uint32_t extraSize, const uint8_t *autoEnable, const uint8_t *saveOutputs,
-                       const uint8_t *saveByTag, const int32_t *saveRate) {
-  std::string dir = cfg_AbsoluteDir(directory);
-  OsModuleHandle module = ext_LoadExtension(dir.c_str());
-  ExtEntryPoints eps;
-  ext_BindEntryPoints(module, &eps);
+int cfg_WriteConfigXmlBound(const ExtEntryPoints *eps, const std::string &dir, const void *record, uint32_t size,
+                            const void *extra, uint32_t extraSize, const uint8_t *autoEnable,
+                            const uint8_t *saveOutputs, const uint8_t *saveByTag, const int32_t *saveRate) {
   std::string driver = cfg_DriverOf(dir);
   XmlDocument *doc = xml_CreateDocument();
   xml_SetErrorConfigName(cfg_LastComponent(dir).c_str());
@@ -94,38 +101,36 @@ int cfg_WriteConfigXml(const char *user, const char *directory, const void *reco
   if (config && autoEnable) PutSwitch(doc, config, 0, sw);
   if (config && saveOutputs)
     for (int i = 1; i < 4; ++i) PutSwitch(doc, config, i, sw);
-  const RecordType *type = record ? ext_ConfigType(&eps, record, size) : nullptr;
+  // The reader needs every switch: one the file lacks gets its stored value.
+  if (config) {
+    ConfigSwitches stored = StoredSwitches(dir);
+    for (int i = 0; i < 4; ++i)
+      if (!cfg_FindChild(config, kSwitchNames[i])) PutSwitch(doc, config, i, stored);
+  }
+  const RecordType *type = record ? ext_ConfigType(eps, record, size) : nullptr;
   if (config && type) {
     std::vector<uint8_t> copy(type->size > size ? type->size : size, 0);
     memcpy(copy.data(), record, size);
-    ext_UndecorateConfig(&eps, copy.data(), size);
+    ext_UndecorateConfig(eps, copy.data(), size);
     cfg_PutFields(doc, config, type, copy.data(), true);
   }
-  const RecordType *extraType = extra ? ext_ConfigExtraType(&eps, record, size, extra, extraSize) : nullptr;
+  const RecordType *extraType = extra ? ext_ConfigExtraType(eps, record, size, extra, extraSize) : nullptr;
   if (config && extraType) {
     std::vector<uint8_t> copy(extraType->size > extraSize ? extraType->size : extraSize, 0);
     memcpy(copy.data(), extra, extraSize);
-    ext_UndecorateConfigExtra(&eps, record, size, copy.data(), extraSize);
+    ext_UndecorateConfigExtra(eps, record, size, copy.data(), extraSize);
     cfg_PutFields(doc, config, extraType, copy.data(), true);
   }
   xml_IndentTree(doc, root, 0);
   xml_Save(doc, cfg_JoinPath(dir, "config.xml").c_str());
   xml_ReleaseDocument(doc);
-  int rc = xml_GetError() < 0 ? cfg_FailXml() : 0;
-  uint32_t e = rc ? static_cast<uint32_t>(errno) : 0;
-  ext_FreeExtension(module);
-  if (rc == 0 && record) return xsd_WriteConfigSchema(user, dir.c_str(), record, size, extra, extraSize);
-  if (rc != 0) os_Fail(e);
-  return rc;
+  if (xml_GetError() < 0) return cfg_FailXml();
+  return record ? xsd_WriteConfigSchemaBound(eps, dir, record, size, extra, extraSize) : 0;
 }
 
-int xsd_WriteConfigSchema(const char *, const char *directory, const void *record, uint32_t size, const void *extra,
-                          uint32_t extraSize) {
-  std::string dir = cfg_AbsoluteDir(directory);
+int xsd_WriteConfigSchemaBound(const ExtEntryPoints *eps, const std::string &dir, const void *record, uint32_t size,
+                               const void *extra, uint32_t extraSize) {
   if (cfg_WriteXmlMode(dir.c_str()) == CFG_WRITE_BIN) return 0;
-  OsModuleHandle module = ext_LoadExtension(dir.c_str());
-  ExtEntryPoints eps;
-  ext_BindEntryPoints(module, &eps);
   std::string driver = cfg_DriverOf(dir), prefix = cfg_DriverPrefix(driver);
   XmlDocument *doc = xml_CreateDocument();
   xml_SetErrorConfigName(cfg_LastComponent(dir).c_str());
@@ -141,17 +146,40 @@ int xsd_WriteConfigSchema(const char *, const char *directory, const void *recor
   XmlNode *config = xml_CreateAndAddElement(doc, "xs:element", outer);
   cfg_Attr(doc, config, "name", "Config");
   XmlNode *inner = xml_CreateAndAddElement(doc, "xs:sequence", xml_CreateAndAddElement(doc, "xs:complexType", config));
-  // A write may give some switches or none: each is optional.
   xsd_AddSimpleTypes(doc, inner, &cfg_ConfigSwitchesType, 0, 0);
-  Optional(doc, inner);
-  const RecordType *type = ext_ConfigType(&eps, record, size);
+  const RecordType *type = ext_ConfigType(eps, record, size);
   if (type) xsd_AddSimpleTypes(doc, inner, type, 0, 0);
-  const RecordType *extraType = ext_ConfigExtraType(&eps, record, size, extra, extraSize);
+  const RecordType *extraType = ext_ConfigExtraType(eps, record, size, extra, extraSize);
   if (extraType) xsd_AddSimpleTypes(doc, inner, extraType, 0, 0);
   xml_IndentTree(doc, schema, 0);
   if (!folder.empty()) xml_Save(doc, cfg_JoinPath(folder, (prefix + ".xsd").c_str()).c_str());
   xml_ReleaseDocument(doc);
-  int rc = xml_GetError() < 0 ? cfg_FailXml() : 0;
+  return xml_GetError() < 0 ? cfg_FailXml() : 0;
+}
+
+int cfg_WriteConfigXml(const char *, const char *directory, const void *record, uint32_t size, const void *extra,
+                       uint32_t extraSize, const uint8_t *autoEnable, const uint8_t *saveOutputs,
+                       const uint8_t *saveByTag, const int32_t *saveRate) {
+  std::string dir = cfg_AbsoluteDir(directory);
+  OsModuleHandle module = ext_LoadExtension(dir.c_str());
+  ExtEntryPoints eps;
+  ext_BindEntryPoints(module, &eps);
+  int rc = cfg_WriteConfigXmlBound(&eps, dir, record, size, extra, extraSize, autoEnable, saveOutputs, saveByTag,
+                                   saveRate);
+  uint32_t e = rc ? static_cast<uint32_t>(errno) : 0;
+  ext_FreeExtension(module);
+  if (rc != 0) os_Fail(e);
+  return rc;
+}
+
+int xsd_WriteConfigSchema(const char *, const char *directory, const void *record, uint32_t size, const void *extra,
+                          uint32_t extraSize) {
+  std::string dir = cfg_AbsoluteDir(directory);
+  if (cfg_WriteXmlMode(dir.c_str()) == CFG_WRITE_BIN) return 0;
+  OsModuleHandle module = ext_LoadExtension(dir.c_str());
+  ExtEntryPoints eps;
+  ext_BindEntryPoints(module, &eps);
+  int rc = xsd_WriteConfigSchemaBound(&eps, dir, record, size, extra, extraSize);
   uint32_t e = rc ? static_cast<uint32_t>(errno) : 0;
   ext_FreeExtension(module);
   if (rc != 0) os_Fail(e);

@@ -24,8 +24,8 @@ int g_fd = -1;
 std::string g_prefix;
 
 // A channel file of a kind other than `own` in the directory.
-bool OtherChannelFile(const std::string &dir, int own) {
-  bool xml = cfg_ReadXmlEnabled(dir.c_str()) && ext_HasDoXml(dir.c_str());
+bool OtherChannelFile(const std::string &dir, int own, int doesXml) {
+  bool xml = cfg_ReadXmlEnabled(dir.c_str()) && (doesXml >= 0 ? doesXml != 0 : ext_HasDoXml(dir.c_str()) != 0);
   for (int k = 0; k <= 5; ++k) {
     if (k == own) continue;
     std::string name = chan_KindShortName(k);
@@ -56,7 +56,7 @@ int cfg_HistoryEnabled(void) {
 void cfg_SetHistoryEnabled(int flag) { g_enabled = flag ? 1 : 0; }
 void cfg_ForgetHistorySwitch(void) { g_enabled = -1; }
 
-int cfg_OpenHistoryIn(const char *directory, int kindPlusOne) {
+int cfg_OpenHistoryIn(const char *directory, int kindPlusOne, int doesXml) {
   if (g_fd >= 0) return 1;
   int e = errno;
   std::string dir = cfg_AbsoluteDir(directory);
@@ -69,7 +69,7 @@ int cfg_OpenHistoryIn(const char *directory, int kindPlusOne) {
     g_prefix = cfg_LastComponent(dir);
     if (kindPlusOne > 0 && g_prefix.find('_') != std::string::npos) {
       int kind = kindPlusOne - 1;
-      if (OtherChannelFile(dir, kind)) {
+      if (OtherChannelFile(dir, kind, doesXml)) {
         std::string upper = chan_KindShortName(kind);
         for (char &c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
         g_prefix += "." + upper + ".Channels";

@@ -18,8 +18,9 @@ void cfg_ForgetHistorySwitch(void);
 // Opens the history of the working folder's configuration; kindPlusOne is the
 // channel kind + 1, or 0 for device settings. 1 when open, 0 when it cannot be.
 int cfg_OpenHistory(int kindPlusOne);
-// The same for the configuration that holds `directory`.
-int cfg_OpenHistoryIn(const char *directory, int kindPlusOne);
+// The same for the configuration that holds `directory`; doesXml tells
+// whether its extension library supports XML (-1: ask it).
+int cfg_OpenHistoryIn(const char *directory, int kindPlusOne, int doesXml = -1);
 // One line "date\ttime\tuser\tprefix.[channel.]field old -> new"; `channel`
 // 0 for device settings; user NULL or "" is the process's user.
 void cfg_WriteHistoryLine(const char *user, int channel, const char *field, const char *oldText, const char *newText);

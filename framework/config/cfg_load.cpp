@@ -1,5 +1,8 @@
 #include "framework/config/cfg_load.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -7,6 +10,7 @@
 #include <vector>
 
 #include "framework/binding/ext_binding.h"
+#include "framework/config/cfg_bound.h"
 #include "framework/config/cfg_device.h"
 #include "framework/config/cfg_load_private.h"
 #include "framework/config/cfg_path.h"
@@ -15,12 +19,30 @@
 #include "framework/shm/shm_segment.h"
 #include "framework/shm/shm_tables.h"
 #include "platform/os_error.h"
+#include "platform/os_file.h"
 
 namespace {
 
+// AutoEnable is byte 0 of "config", which is created when missing; a file
+// without that byte (as one just created) holds no switch: off.
+int ReadAutoEnable(const std::string &path, uint8_t *out) {
+  int fd = os_Open(path.c_str(), O_RDONLY | O_CREAT, 0666);
+  if (fd < 0) return -1;
+  uint8_t b = 0;
+  ssize_t r;
+  do {
+    r = pread(fd, &b, 1, 0);
+  } while (r < 0 && errno == EINTR);
+  int e = errno;
+  close(fd);
+  if (r < 0) return os_FailErrno(e), -1;
+  *out = r == 1 ? b : 0;
+  return 0;
+}
+
 int LoadBinary(const ExtEntryPoints *eps, const std::string &folder, const char *extraFile, const CfgLoadRequest &r) {
   std::string config = cfg_JoinPath(folder, "config");
-  if (r.autoEnable && cfg_ReadFileAt(config, 0, r.autoEnable, 1) != 0) return -1;
+  if (r.autoEnable && ReadAutoEnable(config, r.autoEnable) != 0) return -1;
   if (r.saveOutputs || r.saveByTag || r.saveRate) {
     uint8_t raw[CFG_SAVECONFIG_SIZE];
     if (cfg_ReadFileAt(cfg_JoinPath(folder, "saveconfig"), 0, raw, sizeof raw) != 0) return -1;
@@ -42,6 +64,15 @@ int LoadBinary(const ExtEntryPoints *eps, const std::string &folder, const char 
 
 }  // namespace
 
+int cfg_LoadConfigFilesBound(const ExtEntryPoints *eps, const std::string &dir, void *config, uint32_t configSize,
+                             void *extra, uint32_t extraSize, const char *extraFile, uint8_t *autoEnable,
+                             uint8_t *saveOutputs, uint8_t *saveByTag, uint32_t *saveRate) {
+  CfgLoadRequest req{config, configSize, extra, extraSize, autoEnable, saveOutputs, saveByTag, saveRate};
+  if (ext_DoesXml(eps) && cfg_ReadXmlEnabled(dir.c_str()) && cfg_FileExists(cfg_JoinPath(dir, "config.xml")))
+    return cfg_LoadConfigXml(eps, dir, req);
+  return LoadBinary(eps, dir, extraFile, req);
+}
+
 int cfg_LoadConfigFiles(const char *folder, void *config, uint32_t configSize, void *extra, uint32_t extraSize,
                         const char *extraFile, uint8_t *autoEnable, uint8_t *saveOutputs, uint8_t *saveByTag,
                         uint32_t *saveRate) {
@@ -49,12 +80,8 @@ int cfg_LoadConfigFiles(const char *folder, void *config, uint32_t configSize, v
   OsModuleHandle module = ext_LoadExtension(dir.c_str());
   ExtEntryPoints eps;
   ext_BindEntryPoints(module, &eps);
-  CfgLoadRequest req{config, configSize, extra, extraSize, autoEnable, saveOutputs, saveByTag, saveRate};
-  int rc;
-  if (ext_DoesXml(&eps) && cfg_ReadXmlEnabled(dir.c_str()) && cfg_FileExists(cfg_JoinPath(dir, "config.xml")))
-    rc = cfg_LoadConfigXml(&eps, dir, req);
-  else
-    rc = LoadBinary(&eps, dir, extraFile, req);
+  int rc = cfg_LoadConfigFilesBound(&eps, dir, config, configSize, extra, extraSize, extraFile, autoEnable,
+                                    saveOutputs, saveByTag, saveRate);
   uint32_t e = rc != 0 ? static_cast<uint32_t>(errno) : 0;
   ext_FreeExtension(module);
   if (rc != 0) os_Fail(e);

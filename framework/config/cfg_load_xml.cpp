@@ -13,7 +13,7 @@
 
 namespace {
 
-// A requested setting must be there; others are not looked at.
+// Every setting must be there, whether the caller asked for it or not.
 bool ReadSwitch(XmlNode *config, const char *name, ConfigSwitches *sw) {
   bool found = false;
   if (!cfg_ReadField(config, &cfg_ConfigSwitchesType, name, sw, nullptr, "<%s> %s", &found)) return false;
@@ -74,10 +74,8 @@ bool ReadDocument(const ExtEntryPoints *eps, XmlDocument *doc, const std::string
   XmlNode *config = cfg_FindChild(root, "Config");
   if (!config) return xml_GetError() >= 0 && (xml_SetError(-1, "<Config> tag not found"), false);
   ConfigSwitches sw{};
-  if (r.autoEnable && !ReadSwitch(config, "AutoEnable", &sw)) return false;
-  if (r.saveOutputs && !ReadSwitch(config, "SaveOutputs", &sw)) return false;
-  if (r.saveByTag && !ReadSwitch(config, "SaveByTag", &sw)) return false;
-  if (r.saveRate && !ReadSwitch(config, "SaveRate", &sw)) return false;
+  for (const char *setting : {"AutoEnable", "SaveOutputs", "SaveByTag", "SaveRate"})
+    if (!ReadSwitch(config, setting, &sw)) return false;
   if (r.config && r.configSize && !ReadRecord(eps, config, r)) return false;
   if (r.extra && r.extraSize && !ReadExtra(eps, config, r)) return false;
   if (r.autoEnable) *r.autoEnable = sw.AutoEnable ? 1 : 0;

@@ -34,7 +34,8 @@ int chan_RewriteChannels(const char *user, const char *directory, int kind, cons
                          int count, const void *extra, uint32_t extraSize, const char *extraFile);
 int chan_WriteChannelsHere(int kind, const ChannelRecord *records, int first, int count);
 
-// The XML copy alone, then the schema when more than one channel was written.
+// The XML copy alone, then the schema when more than one channel was written
+// or the file gained channels (so the schema always admits its file).
 int chan_WriteChannelsXml(const char *user, const char *directory, int kind, const ChannelRecord *records, int first,
                           int count, const void *extra, uint32_t extraSize, int update);
 // The kind's schema for files of up to `count` channels.

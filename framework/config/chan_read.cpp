@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "framework/binding/ext_binding.h"
+#include "framework/config/cfg_bound.h"
 #include "framework/config/cfg_path.h"
 #include "framework/config/cfg_xml.h"
 #include "framework/config/chan_files.h"
@@ -160,6 +161,14 @@ int ReadXml(const ExtEntryPoints *eps, const std::string &dir, const std::string
 
 }  // namespace
 
+int chan_ReadChannelsBound(const ExtEntryPoints *eps, const std::string &dir, int kind, ChannelRecord *records,
+                           int first, int count, void *extra, uint32_t extraSize, const char *extraFile) {
+  std::string xml = cfg_JoinPath(dir, (std::string(chan_KindShortName(kind)) + ".xml").c_str());
+  if (ext_DoesXml(eps) && cfg_ReadXmlEnabled(dir.c_str()) && cfg_FileExists(xml))
+    return ReadXml(eps, dir, xml, kind, records, first, count, extra, extraSize);
+  return ReadBinary(dir, kind, records, first, count, extra, extraSize, extraFile);
+}
+
 int chan_ReadChannels(const char *directory, int kind, ChannelRecord *records, int first, int count, void *extra,
                       uint32_t extraSize, const char *extraFile) {
   if (!ValidKind(kind) || first < 0 || count < 0 || (count > 0 && !records))
@@ -168,12 +177,7 @@ int chan_ReadChannels(const char *directory, int kind, ChannelRecord *records, i
   OsModuleHandle module = ext_LoadExtension(dir.c_str());
   ExtEntryPoints eps;
   ext_BindEntryPoints(module, &eps);
-  std::string xml = cfg_JoinPath(dir, (std::string(chan_KindShortName(kind)) + ".xml").c_str());
-  int rc;
-  if (ext_DoesXml(&eps) && cfg_ReadXmlEnabled(dir.c_str()) && cfg_FileExists(xml))
-    rc = ReadXml(&eps, dir, xml, kind, records, first, count, extra, extraSize);
-  else
-    rc = ReadBinary(dir, kind, records, first, count, extra, extraSize, extraFile);
+  int rc = chan_ReadChannelsBound(&eps, dir, kind, records, first, count, extra, extraSize, extraFile);
   uint32_t e = rc != 0 ? static_cast<uint32_t>(errno) : 0;
   ext_FreeExtension(module);
   if (rc != 0) os_Fail(e);

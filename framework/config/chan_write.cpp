@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/binding/ext_binding.h"
+#include "framework/config/cfg_bound.h"
 #include "framework/config/cfg_device.h"
 #include "framework/config/cfg_history.h"
 #include "framework/config/cfg_path.h"
@@ -90,7 +91,7 @@ void WriteHistory(const ExtEntryPoints *eps, const char *user, const std::string
   bool extras = extra && !old.extra.empty() && ext_ChannelHasExtra(eps);
   bool changed = memcmp(old.records.data(), records, static_cast<size_t>(count) * CHAN_RECORD_SIZE) != 0 ||
                  (extras && memcmp(old.extra.data(), extra, extraSize) != 0);
-  if (!changed || !cfg_OpenHistoryIn(dir.c_str(), kind + 1)) return;
+  if (!changed || !cfg_OpenHistoryIn(dir.c_str(), kind + 1, ext_DoesXml(eps))) return;
   const uint8_t *oldAt = old.extra.data(), *newAt = static_cast<const uint8_t *>(extra);
   uint32_t oldLeft = extras ? static_cast<uint32_t>(old.extra.size()) : 0, newLeft = extras ? extraSize : 0;
   for (int i = 0; i < count; ++i) {
@@ -144,8 +145,8 @@ int chan_WriteChannelFile(const char *user, const char *directory, int kind, con
   if (records && count > 0 && cfg_HistoryEnabled()) {
     old.records.assign(static_cast<size_t>(count), ChannelRecord{});
     if (extraGiven) old.extra.assign(extraSize, 0);
-    int read = chan_ReadChannels(dir.c_str(), kind, old.records.data(), first, count,
-                                 extraGiven ? old.extra.data() : nullptr, extraGiven ? extraSize : 0, extraFile);
+    int read = chan_ReadChannelsBound(&eps, dir, kind, old.records.data(), first, count,
+                                      extraGiven ? old.extra.data() : nullptr, extraGiven ? extraSize : 0, extraFile);
     if (read != 0 && errno == OS_ERROR_XML_PARSE_ERROR) rc = -1;
     old.have = read == 0;
   }
@@ -156,7 +157,7 @@ int chan_WriteChannelFile(const char *user, const char *directory, int kind, con
   uint32_t e = rc ? static_cast<uint32_t>(errno) : 0;
   if (rc == 0) {
     if (xml && records &&
-        chan_WriteChannelsXml(user, dir.c_str(), kind, records, first, count, extra, extraSize, update) != 0) {
+        chan_WriteChannelsXmlBound(&eps, dir, kind, records, first, count, extra, extraSize, update) != 0) {
       rc = -1;
       e = static_cast<uint32_t>(errno);
     }

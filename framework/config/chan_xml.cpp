@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "framework/binding/ext_binding.h"
+#include "framework/config/cfg_bound.h"
 #include "framework/config/cfg_path.h"
 #include "framework/config/cfg_xml.h"
 #include "framework/config/chan_files.h"
@@ -74,23 +75,19 @@ XmlNode *OpenRoot(XmlDocument *doc, const std::string &file, const std::string &
 
 }  // namespace
 
-int chan_WriteChannelsXml(const char *user, const char *directory, int kind, const ChannelRecord *records, int first,
-                          int count, const void *extra, uint32_t extraSize, int update) {
-  if (kind < 0 || kind > 5 || first < 0 || count < 0 || (count > 0 && !records))
-    return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
-  std::string dir = cfg_AbsoluteDir(directory);
-  OsModuleHandle module = ext_LoadExtension(dir.c_str());
-  ExtEntryPoints eps;
-  ext_BindEntryPoints(module, &eps);
+int chan_WriteChannelsXmlBound(const ExtEntryPoints *eps, const std::string &dir, int kind,
+                               const ChannelRecord *records, int first, int count, const void *extra,
+                               uint32_t extraSize, int update) {
   std::string file = cfg_JoinPath(dir, (std::string(chan_KindShortName(kind)) + ".xml").c_str());
   XmlDocument *doc = xml_CreateDocument();
   xml_SetErrorConfigName(cfg_LastComponent(dir).c_str());
   xml_SetErrorSection("");
   bool loaded = false;
   XmlNode *root = OpenRoot(doc, file, cfg_DriverOf(dir), kind, update != 0, &loaded);
+  int before = loaded ? CountChannels(root) : 0;
   const uint8_t *ex = static_cast<const uint8_t *>(extra);
   uint32_t remaining = extraSize;
-  bool extras = extra && extraSize && ext_ChannelHasExtra(&eps);
+  bool extras = extra && extraSize && ext_ChannelHasExtra(eps);
   for (int i = 0; i < count && root && xml_GetError() >= 0; ++i) {
     int c = first + i;
     ChannelRecord copy = records[i];
@@ -98,8 +95,8 @@ int chan_WriteChannelsXml(const char *user, const char *directory, int kind, con
     char text[XML_TEXT_MAX];
     snprintf(text, sizeof text, "%s Channel #%d", chan_KindDisplayName(k), c + 1);
     xml_SetErrorSection(text);
-    ext_UndecorateChannelHw(&eps, k, c, &copy);
-    const RecordType *layout = chan_LayoutType(k, ext_ChannelHwType(&eps, k, c, &copy));
+    ext_UndecorateChannelHw(eps, k, c, &copy);
+    const RecordType *layout = chan_LayoutType(k, ext_ChannelHwType(eps, k, c, &copy));
     snprintf(text, sizeof text, "%d", c + 1);
     XmlNode *channel = loaded ? xml_FindByAttribute(root, "Channel", "id", text) : nullptr;
     bool replace = channel != nullptr;
@@ -113,13 +110,13 @@ int chan_WriteChannelsXml(const char *user, const char *directory, int kind, con
     }
     cfg_PutFields(doc, channel, layout, &copy, replace);
     if (extras) {
-      const RecordType *type = ext_ChannelExtraType(&eps, k, c, &records[i]);
-      uint32_t size = ext_ChannelExtraSize(&eps, k, c, &records[i], ex);
+      const RecordType *type = ext_ChannelExtraType(eps, k, c, &records[i]);
+      uint32_t size = ext_ChannelExtraSize(eps, k, c, &records[i], ex);
       uint32_t have = std::min(size, remaining);
       // The caller's block is exported through a copy of its own size.
       std::vector<uint8_t> scratch(std::max<size_t>(size, type ? type->size : 0), 0);
       if (have) memcpy(scratch.data(), ex, have);
-      ext_UndecorateChannelExtra(&eps, k, c, &records[i], scratch.data(), size);
+      ext_UndecorateChannelExtra(eps, k, c, &records[i], scratch.data(), size);
       if (type) cfg_PutFields(doc, channel, type, scratch.data(), replace);
       ex += have;
       remaining -= have;
@@ -129,11 +126,25 @@ int chan_WriteChannelsXml(const char *user, const char *directory, int kind, con
   xml_IndentTree(doc, root, 0);
   xml_Save(doc, file.c_str());
   xml_ReleaseDocument(doc);
-  int rc = xml_GetError() < 0 ? cfg_FailXml() : 0;
+  if (xml_GetError() < 0) return cfg_FailXml();
+  // The schema admits every channel the file now holds: it is written anew
+  // when more than one channel was written or when the file gained channels.
+  if (count > 1 || (loaded && channels > before))
+    return xsd_WriteChannelSchemaBound(eps, dir, kind, records, std::max(channels, count));
+  return 0;
+}
+
+int chan_WriteChannelsXml(const char *, const char *directory, int kind, const ChannelRecord *records, int first,
+                          int count, const void *extra, uint32_t extraSize, int update) {
+  if (kind < 0 || kind > 5 || first < 0 || count < 0 || (count > 0 && !records))
+    return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  std::string dir = cfg_AbsoluteDir(directory);
+  OsModuleHandle module = ext_LoadExtension(dir.c_str());
+  ExtEntryPoints eps;
+  ext_BindEntryPoints(module, &eps);
+  int rc = chan_WriteChannelsXmlBound(&eps, dir, kind, records, first, count, extra, extraSize, update);
   uint32_t e = rc ? static_cast<uint32_t>(errno) : 0;
   ext_FreeExtension(module);
-  if (rc != 0) return os_Fail(e), -1;
-  // The schema admits every channel the file now holds.
-  if (count > 1) return xsd_WriteChannelSchema(user, dir.c_str(), kind, records, std::max(channels, count));
-  return 0;
+  if (rc != 0) os_Fail(e);
+  return rc;
 }

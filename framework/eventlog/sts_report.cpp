@@ -19,6 +19,7 @@
 namespace {
 
 enum : uint32_t { kUserMax = 32 };
+enum : int { kLockWaitMs = 1000, kLockPollMs = 5 };
 
 // The server's root folder of named folders ("TSQ_" with nothing after it),
 // which ends in a backslash.
@@ -47,10 +48,16 @@ int ReportToLogFile(const char *server, const char *text) {
   std::string path = ServerRootFolder(server) + prod_GetProductName() + ".log";
   int fd = os_Open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return -1;
-  // No sharing: one report is written at a time.
-  if (os_LockRange(fd, 0, UINT64_MAX >> 1, true, true) != 0) {
-    close(fd);
-    return -1;
+  // No sharing: one report is written at a time. A file held longer than a
+  // report takes cannot be opened, and the report is dropped.
+  int waited = 0;
+  while (os_LockRange(fd, 0, UINT64_MAX >> 1, true, false) != 0) {
+    if (os_GetLastError() != OS_ERROR_LOCK_VIOLATION || waited >= kLockWaitMs) {
+      close(fd);
+      return -1;
+    }
+    usleep(kLockPollMs * 1000);
+    waited += kLockPollMs;
   }
   time_t now = time(nullptr);
   struct tm t;

@@ -93,18 +93,25 @@ bool SetDeclaration(XmlDocument *doc, const std::string &data) {
 XmlDocument *xml_CreateDocument(void) {
   xml_Silence();
   xml_ResetForDocument();
-  XmlDocument *doc = new (std::nothrow) XmlDocument{nullptr, false};
+  XmlDocument *doc = new (std::nothrow) XmlDocument{nullptr, false, {}};
   if (doc) doc->dom = xmlNewDoc(reinterpret_cast<const xmlChar *>("1.0"));
   if (!doc || !doc->dom) {
     delete doc;
     xml_Fail(XML_E_OUTOFMEMORY, "CoCreateInstance of MSXML6 failed 0x%x", static_cast<unsigned>(XML_E_OUTOFMEMORY));
     return nullptr;
   }
+  doc->dom->_private = doc;
   return doc;
+}
+
+void xml_FreeViews(XmlDocument *doc) {
+  for (xmlAttrPtr a : doc->views) xmlFreeProp(a);
+  doc->views.clear();
 }
 
 void xml_ReleaseDocument(XmlDocument *doc) {
   if (!doc) return;
+  xml_FreeViews(doc);
   xmlFreeDoc(doc->dom);
   delete doc;
 }

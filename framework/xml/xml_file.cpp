@@ -137,8 +137,10 @@ int xml_Load(XmlDocument *doc, const char *fileName) {
   }
   xmlFreeParserCtxt(ctxt);
   DropIndentation(reinterpret_cast<xmlNodePtr>(parsed));
+  xml_FreeViews(doc);
   xmlFreeDoc(doc->dom);
   doc->dom = parsed;
+  parsed->_private = doc;
   doc->declared = HasDeclaration(text);
   return 0;
 }

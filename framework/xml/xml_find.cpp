@@ -15,45 +15,70 @@ XmlNode *P(xmlNodePtr n) { return reinterpret_cast<XmlNode *>(n); }
 void SilentXPath(void *, xmlErrorPtr) {}
 
 bool NameStart(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80; }
-bool NameChar(unsigned char c) { return NameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == ':'; }
+bool NCNameChar(unsigned char c) { return NameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
+bool Digit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool Blank(unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // A name test matched against the name as written, whatever the namespace.
 std::string NameTest(const std::string &name) { return "*[name()='" + name + "']"; }
 
-// Rewrites every name step at the top level of a path ("Configs/Config",
-// "Channel[@id='1']") into a test of the written name; functions, axes, "@",
-// ".", "*" and predicates stay as they are.
+// Rewrites every name test of an expression (steps at any depth, inside
+// predicates, after axes and "@") into a test of the written name. A name is
+// a name test unless it follows an operand (then it is an operator name) or
+// is followed by "(" (a function or node type) or "::" (an axis).
 std::string Translate(const std::string &path) {
   std::string out;
-  int depth = 0;
-  char quote = 0;
-  bool stepStart = true;
+  const size_t n = path.size();
+  auto at = [&](size_t k) { return k < n ? static_cast<unsigned char>(path[k]) : 0; };
+  bool operand = false;  // the previous token ends an operand
   size_t i = 0;
-  while (i < path.size()) {
-    unsigned char c = static_cast<unsigned char>(path[i]);
-    if (quote) {
-      if (c == quote) quote = 0;
+  while (i < n) {
+    unsigned char c = at(i);
+    size_t j = i + 1;
+    if (Blank(c)) {
       out += path[i++];
       continue;
     }
-    if (depth == 0 && stepStart && NameStart(c)) {
-      size_t j = i;
-      while (j < path.size() && NameChar(static_cast<unsigned char>(path[j]))) ++j;
+    if (c == '\'' || c == '"') {
+      size_t end = path.find(static_cast<char>(c), i + 1);
+      j = end == std::string::npos ? n : end + 1;
+      operand = true;
+    } else if (Digit(c) || (c == '.' && Digit(at(i + 1)))) {
+      while (Digit(at(j)) || at(j) == '.') ++j;
+      operand = true;
+    } else if (c == '$') {
+      while (NCNameChar(at(j)) || at(j) == ':') ++j;
+      operand = true;
+    } else if (NameStart(c)) {
+      while (NCNameChar(at(j))) ++j;
+      if (at(j) == ':' && at(j + 1) == '*') {
+        j += 2;
+      } else if (at(j) == ':' && NameStart(at(j + 1))) {
+        for (++j; NCNameChar(at(j));) ++j;
+      }
       std::string name = path.substr(i, j - i);
       size_t k = j;
-      while (k < path.size() && path[k] == ' ') ++k;
-      bool function = k < path.size() && path[k] == '(';
-      bool axis = name.find("::") != std::string::npos || (j < path.size() && path[j] == ':');
-      out += function || axis || !xml_ValidName(name) ? name : NameTest(name);
+      while (Blank(at(k))) ++k;
+      bool special = operand || at(k) == '(' || (at(k) == ':' && at(k + 1) == ':');
+      bool test = !special && name.back() != '*' && xml_ValidName(name);
+      out += test ? NameTest(name) : name;
+      operand = !special;
       i = j;
-      stepStart = false;
       continue;
+    } else if (c == ':' && at(i + 1) == ':') {
+      j = i + 2;
+      operand = false;
+    } else if (c == '.') {
+      if (at(j) == '.') ++j;
+      operand = true;
+    } else if (c == '*') {
+      // A wildcard after an operator, else a multiplication.
+      operand = !operand;
+    } else {
+      operand = c == ')' || c == ']';
     }
-    if (c == '\'' || c == '"') quote = static_cast<char>(c);
-    if (c == '[') ++depth;
-    if (c == ']' && depth > 0) --depth;
-    stepStart = depth == 0 && (c == '/' || c == '|' || (stepStart && c == ' '));
-    out += path[i++];
+    out.append(path, i, j - i);
+    i = j;
   }
   return out;
 }
@@ -96,6 +121,29 @@ bool Select(xmlNodePtr node, const std::string &expr, xmlNodePtr *found) {
   xmlXPathFreeObject(r);
   xmlXPathFreeContext(ctx);
   return ok;
+}
+
+// A namespace declaration seen as the attribute it is written as: a
+// detached, read-only attribute node that the document frees.
+XmlNode *NamespaceView(xmlNodePtr e, const std::string &name) {
+  XmlDocument *owner = e->doc ? static_cast<XmlDocument *>(e->doc->_private) : nullptr;
+  const char *prefix = name.size() > 6 && name.compare(0, 6, "xmlns:") == 0 ? name.c_str() + 6 : nullptr;
+  if (!owner || (!prefix && name != "xmlns")) return nullptr;
+  xmlNsPtr ns = e->nsDef;
+  while (ns && !(prefix ? ns->prefix && strcmp(reinterpret_cast<const char *>(ns->prefix), prefix) == 0 : !ns->prefix))
+    ns = ns->next;
+  if (!ns) return nullptr;
+  xmlAttrPtr view = nullptr;
+  for (xmlAttrPtr a : owner->views)
+    if (a->parent == e && xml_NodeName(reinterpret_cast<xmlNodePtr>(a)) == name) view = a;
+  if (!view) {
+    view = xmlNewDocProp(e->doc, reinterpret_cast<const xmlChar *>(name.c_str()), nullptr);
+    if (!view) return nullptr;
+    owner->views.push_back(view);
+    view->parent = e;  // never linked among the element's attributes
+  }
+  xmlNodeSetContent(reinterpret_cast<xmlNodePtr>(view), ns->href);
+  return reinterpret_cast<XmlNode *>(view);
 }
 
 }  // namespace
@@ -146,7 +194,11 @@ int xml_RemoveChild(XmlNode *parent, XmlNode *child) {
     return -1;
   }
   if (c->type == XML_ATTRIBUTE_NODE) {
-    xmlRemoveProp(reinterpret_cast<xmlAttrPtr>(c));
+    // A namespace declaration's view is not among the attributes: read-only.
+    if (xmlRemoveProp(reinterpret_cast<xmlAttrPtr>(c)) != 0) {
+      xml_Fail(XML_E_INVALIDARG, "xml_RemoveChild() failed 0x%x", static_cast<unsigned>(XML_E_INVALIDARG));
+      return -1;
+    }
   } else {
     xmlUnlinkNode(c);
     xmlFreeNode(c);
@@ -165,6 +217,7 @@ XmlNode *xml_getAttribute(XmlNode *element, const char *name, int flag) {
   }
   for (xmlAttrPtr a = e->properties; a; a = a->next)
     if (xml_NodeName(reinterpret_cast<xmlNodePtr>(a)) == n) return reinterpret_cast<XmlNode *>(a);
+  if (n.rfind("xmlns", 0) == 0) return NamespaceView(e, n);
   return nullptr;
 }
 

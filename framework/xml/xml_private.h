@@ -3,13 +3,20 @@
 #include <libxml/tree.h>
 
 #include <string>
+#include <vector>
 
 #include "framework/xml/xml_doc.h"
 
 struct XmlDocument {
-  xmlDocPtr dom;
+  xmlDocPtr dom;  // its _private points back here
   bool declared;  // an "xml" declaration is written when saved
+  // Attribute views of namespace declarations (libxml2 keeps those apart from
+  // attributes); owned here and freed before the tree.
+  std::vector<xmlAttrPtr> views;
 };
+
+// Frees the document's attribute views.
+void xml_FreeViews(XmlDocument *doc);
 
 // True while the sticky error is negative.
 bool xml_Pending(void);

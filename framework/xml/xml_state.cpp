@@ -48,8 +48,7 @@ void xml_SetErrorConfigName(const char *text) { snprintf(g_configName, sizeof g_
 void xml_SetErrorSection(const char *text) { snprintf(g_section, sizeof g_section, "%s", text ? text : ""); }
 
 const char *xml_GetErrorText(void) {
-  snprintf(g_joined, sizeof g_joined, "%s%s%s - %s", g_configName, g_configName[0] && g_section[0] ? " " : "",
-           g_section, g_text);
+  snprintf(g_joined, sizeof g_joined, "%s%s - %s", g_configName, g_section, g_text);
   return g_joined;
 }
 

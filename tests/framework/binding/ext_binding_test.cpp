@@ -290,4 +290,13 @@ TEST_F(BindingTest, ConfigPortComesFromTheDevicesLibrary) {
   EXPECT_EQ(ext_GetConfigPort("barex", port, sizeof port), -1);
   EXPECT_STREQ(port, "");
   EXPECT_EQ(ext_GetConfigPort("nolib", port, sizeof port), -1);
+  // The device's own name: a numbered family member is not reduced.
+  Put(bin, "dudi");
+  fs::copy_file(std::string(EXT_TESTLIB_DIR) + "/fullx_ex.so", bin + "/dudi1_ex.so");
+  EXPECT_EQ(ext_GetConfigPort("DUDI12", port, sizeof port), 0);
+  EXPECT_STREQ(port, "COM6:");
+  EXPECT_EQ(Log().find("dudi"), std::string::npos) << Log();
+  fs::remove(bin + "/dudi1_ex.so");
+  EXPECT_EQ(ext_GetConfigPort("DUDI12", port, sizeof port), -1);
+  EXPECT_EQ(Log().find("dudi"), std::string::npos) << Log();
 }

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,6 +56,10 @@ std::string Change(const std::string &line) {
 void Age(const std::string &path) {
   struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+}
+int64_t MTimeNs(const std::string &path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec : 0;
 }
 time_t MTime(const std::string &path) {
   struct stat st;
@@ -164,9 +170,28 @@ TEST_F(DeviceFiles, XmlFilesValidateAndReadBack) {
 TEST_F(DeviceFiles, SwitchesAddedLaterKeepTheFileValid) {
   Folders dev = cfgtest::DeviceFolder(config, "xmltn_2");
   DeviceConfig c = Config(9600);
+  ASSERT_TRUE(cfgtest::Write(dev.linux + "/saveconfig", std::string("\1\0\x10\x27\0\0", 6)));
   ASSERT_EQ(cfg_WriteDeviceConfigRecord(nullptr, dev.win.c_str(), &c, sizeof c, nullptr, 0, nullptr), 0);
   const std::string schema = config.linux + "/SCHEMA/xmltn.xsd", file = dev.linux + "/config.xml";
   EXPECT_EQ(cfgtest::XmllintOutput(schema, file), "0: " + file + " validates\n");
+  // The reader needs every switch: a new file holds the stored ones.
+  EXPECT_NE(cfgtest::Read(file).find("<AutoEnable>Off</AutoEnable>\n\t\t<SaveOutputs>On</SaveOutputs>\n\t\t"
+                                     "<SaveByTag>Off</SaveByTag>\n\t\t<SaveRate>10000</SaveRate>\n\t\t<ScanRate>"),
+            std::string::npos)
+      << cfgtest::Read(file);
+  {
+    cfgtest::Cwd here(dev.linux);
+    DeviceConfig back;
+    ASSERT_EQ(cfg_LoadDeviceConfig(&back, sizeof back), 0) << xml_GetErrorText();
+    EXPECT_EQ(back.BaudRate, 9600u);
+  }
+  // With history kept, the stored values read before the write come from the XML file.
+  cfg_SetHistoryEnabled(1);
+  c.BaudRate = 4800;
+  ASSERT_EQ(cfg_WriteDeviceConfigRecord("tester", dev.win.c_str(), &c, sizeof c, nullptr, 0, nullptr), 0)
+      << xml_GetErrorText();
+  EXPECT_EQ(Change(Lines(History()).at(0)), "xmltn_2.BaudRate 9600 -> 4800");
+  cfg_SetHistoryEnabled(0);
   uint8_t outputs = 1;
   int32_t rate = 1000;
   ASSERT_EQ(cfg_WriteDeviceConfig(nullptr, dev.win.c_str(), nullptr, 0, nullptr, 0, nullptr, nullptr, &outputs,
@@ -185,11 +210,88 @@ TEST_F(DeviceFiles, XmlOnlyWritesNoBinaryFilesButStillSignals) {
   cfgtest::XmlSwitches("ON", "XML");
   Folders dev = cfgtest::DeviceFolder(config, "xmltn_3");
   Age(config.linux + "/config");
-  ASSERT_EQ(WriteAll(dev, Config(9600), 1, 0, 0, 0), 0);
+  DeviceConfig c = Config(38400);
+  ASSERT_EQ(WriteAll(dev, c, 1, 0, 1, 250), 0);
   EXPECT_FALSE(std::filesystem::exists(dev.linux + "/config"));
   EXPECT_FALSE(std::filesystem::exists(dev.linux + "/saveconfig"));
-  EXPECT_TRUE(std::filesystem::exists(dev.linux + "/config.xml"));
-  EXPECT_GT(MTime(config.linux + "/config"), 1000000000);
+  const std::string schema = config.linux + "/SCHEMA/xmltn.xsd", file = dev.linux + "/config.xml";
+  EXPECT_EQ(cfgtest::XmllintOutput(schema, file), "0: " + file + " validates\n");
+  // Signalled after every file was written.
+  EXPECT_GE(MTimeNs(config.linux + "/config"), MTimeNs(file));
+  EXPECT_GE(MTimeNs(config.linux + "/config"), MTimeNs(schema));
+  DeviceConfig back;
+  uint8_t ae = 9, so = 9, bt = 9;
+  uint32_t r = 0;
+  ASSERT_EQ(cfg_LoadConfigFiles(dev.win.c_str(), &back, sizeof back, nullptr, 0, nullptr, &ae, &so, &bt, &r), 0)
+      << xml_GetErrorText();
+  EXPECT_EQ(memcmp(&back, &c, sizeof c), 0);
+  EXPECT_EQ(ae, 1);
+  EXPECT_EQ(so, 0);
+  EXPECT_EQ(bt, 1);
+  EXPECT_EQ(r, 250u);
+}
+
+TEST_F(DeviceFiles, AutoEnableOfAFolderWithoutConfigIsOff) {
+  Folders dev = cfgtest::DeviceFolder(config, "plain_4");
+  uint8_t ae = 9;
+  ASSERT_EQ(cfg_LoadConfigFiles(dev.win.c_str(), nullptr, 0, nullptr, 0, nullptr, &ae, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(ae, 0);
+  EXPECT_EQ(cfgtest::Read(dev.linux + "/config"), "") << "created, nothing written";
+  DeviceConfig c;
+  EXPECT_EQ(cfg_LoadConfigFiles(dev.win.c_str(), &c, sizeof c, nullptr, 0, nullptr, &ae, nullptr, nullptr, nullptr),
+            -1);
+  EXPECT_EQ(errno, static_cast<int>(OS_ERROR_HANDLE_EOF)) << "no record in it";
+  // A first switch on gives its history line.
+  Folders fresh = cfgtest::DeviceFolder(config, "plain_5");
+  cfg_SetHistoryEnabled(1);
+  uint8_t on = 1;
+  ASSERT_EQ(cfg_WriteDeviceConfig("tester", fresh.win.c_str(), nullptr, 0, nullptr, 0, nullptr, &on, nullptr, nullptr,
+                                  nullptr),
+            0);
+  EXPECT_EQ(Change(Lines(History()).at(0)), "plain_5.AutoEnable OFF -> ON");
+  EXPECT_EQ(cfgtest::Read(fresh.linux + "/config"), "\1");
+}
+
+TEST_F(DeviceFiles, EachOperationLoadsTheLibraryOnce) {
+  Folders dev = cfgtest::DeviceFolder(config, "xmltn_6");
+  const std::string log = config.linux + "/load.log";
+  DeviceConfig c = Config(9600);
+  ChannelRecord r[3];
+  memset(r, 0, sizeof r);
+  for (ChannelRecord &one : r) one.raw[24] = CHAN_TYPE_DI;
+  uint8_t on = 1;
+  int32_t rate = 100;
+  const char *d = dev.win.c_str();
+  ASSERT_EQ(WriteAll(dev, c, 1, 1, 1, rate), 0);
+  ASSERT_EQ(chan_WriteChannels("u", d, CHAN_TYPE_DI, r, 0, 3, nullptr, 0, nullptr), 0);
+  // Changes, so that the writers read the stored values and keep history.
+  cfg_SetHistoryEnabled(1);
+  c.BaudRate = 1200;
+  chan_SetFlagBit(&r[1], CHAN_DF_ENABLE, true);
+  const struct {
+    const char *what;
+    std::function<int()> run;
+  } kOps[] = {
+      {"device write",
+       [&] { return cfg_WriteDeviceConfig("u", d, &c, sizeof c, nullptr, 0, nullptr, &on, &on, &on, &rate); }},
+      {"device XML", [&] { return cfg_WriteConfigXml("u", d, &c, sizeof c, nullptr, 0, &on, &on, &on, &rate); }},
+      {"device schema", [&] { return xsd_WriteConfigSchema("u", d, &c, sizeof c, nullptr, 0); }},
+      {"device read",
+       [&] { return cfg_LoadConfigFiles(d, &c, sizeof c, nullptr, 0, nullptr, &on, nullptr, nullptr, nullptr); }},
+      {"channel write", [&] { return chan_WriteChannels("u", d, CHAN_TYPE_DI, r, 0, 3, nullptr, 0, nullptr); }},
+      {"channel XML", [&] { return chan_WriteChannelsXml("u", d, CHAN_TYPE_DI, r, 0, 3, nullptr, 0, 1); }},
+      {"channel schema", [&] { return xsd_WriteChannelSchema("u", d, CHAN_TYPE_DI, r, 3); }},
+      {"channel read", [&] { return chan_ReadChannels(d, CHAN_TYPE_DI, r, 0, 3, nullptr, 0, nullptr); }},
+  };
+  setenv("CFG_TEST_LOG", log.c_str(), 1);
+  for (const auto &op : kOps) {
+    std::filesystem::remove(log);
+    EXPECT_EQ(op.run(), 0) << op.what << ": " << xml_GetErrorText();
+    EXPECT_EQ(cfgtest::Read(log), "load xmltn\nunload xmltn\n") << op.what;
+  }
+  unsetenv("CFG_TEST_LOG");
+  EXPECT_NE(History().find("xmltn_6.BaudRate 9600 -> 1200"), std::string::npos) << History();
+  EXPECT_NE(History().find("xmltn_6.Channels.2.Enable Off -> On"), std::string::npos) << History();
 }
 
 TEST_F(DeviceFiles, TheCurrentConfigFolderNeverGetsXml) {

@@ -127,12 +127,17 @@ TEST_F(Loading, XmlFailuresCarryTheXmlLayersText) {
     bool settings;
   } cases[] = {
       {"a broken file", "<Configs>", "", false},
-      {"another root", "<Other/>", "xmltn Dev/Proc Config - Root Element <Configs> not found", false},
-      {"no Config", "<Configs/>", "xmltn Dev/Proc Config - <Config> tag not found", false},
+      {"another root", "<Other/>", "xmltnDev/Proc Config - Root Element <Configs> not found", false},
+      {"no Config", "<Configs/>", "xmltnDev/Proc Config - <Config> tag not found", false},
       {"a bad value", with("<Parity>Even</Parity>", "<Parity>even</Parity>"),
-       "xmltn Dev/Proc Config - <Parity> invalid value \"even\"", false},
-      {"a missing setting", with("<SaveRate>5000</SaveRate>", ""), "xmltn Dev/Proc Config - <SaveRate> tag not found",
+       "xmltnDev/Proc Config - <Parity> invalid value \"even\"", false},
+      {"a missing setting", with("<SaveRate>5000</SaveRate>", ""), "xmltnDev/Proc Config - <SaveRate> tag not found",
        true},
+      // Every setting is read, whatever the caller asked for.
+      {"a missing setting, record read", with("<SaveRate>5000</SaveRate>", ""),
+       "xmltnDev/Proc Config - <SaveRate> tag not found", false},
+      {"a missing switch, settings read", with("<AutoEnable>On</AutoEnable>", ""),
+       "xmltnDev/Proc Config - <AutoEnable> tag not found", true},
   };
   cfgtest::Cwd here(dev.linux);
   for (const Case &c : cases) {
@@ -145,13 +150,12 @@ TEST_F(Loading, XmlFailuresCarryTheXmlLayersText) {
     EXPECT_EQ(errno, static_cast<int>(OS_ERROR_XML_PARSE_ERROR)) << c.what;
     EXPECT_EQ(os_GetLastError(), OS_ERROR_XML_PARSE_ERROR) << c.what;
     if (c.error.empty())
-      EXPECT_EQ(std::string(xml_GetErrorText()).rfind("xmltn Dev/Proc Config - Xml Load Failed (" + dev.linux, 0), 0u)
+      EXPECT_EQ(std::string(xml_GetErrorText()).rfind("xmltnDev/Proc Config - Xml Load Failed (" + dev.linux, 0), 0u)
           << xml_GetErrorText();
     else
       EXPECT_EQ(xml_GetErrorText(), c.error) << c.what;
   }
-  // The device record alone does not need the settings.
-  ASSERT_TRUE(cfgtest::Write(dev.linux + "/config.xml", with("<SaveRate>5000</SaveRate>", "")));
+  ASSERT_TRUE(cfgtest::Write(dev.linux + "/config.xml", good));
   DeviceConfig rec;
   EXPECT_EQ(cfg_LoadDeviceConfig(&rec, sizeof rec), 0) << xml_GetErrorText();
   EXPECT_EQ(rec.ScanRate, 2u);
@@ -248,5 +252,5 @@ TEST_F(Reload, AnXmlChannelFileFailsWithTheXmlText) {
   EXPECT_EQ(cfg_ReloadChannelTable(IO_AI, header), -1);
   EXPECT_EQ(errno, static_cast<int>(OS_ERROR_XML_PARSE_ERROR));
   EXPECT_EQ(os_GetLastError(), OS_ERROR_XML_PARSE_ERROR);
-  EXPECT_STREQ(xml_GetErrorText(), "xmltn_1 ai Channel #1 - <Tag> Required");
+  EXPECT_STREQ(xml_GetErrorText(), "xmltn_1ai Channel #1 - <Tag> Required");
 }

@@ -183,11 +183,21 @@ TEST_F(ChannelXml, APartialUpdateKeepsTheOtherChannelsAndItsSchemaStillAdmitsThe
 
 TEST_F(ChannelXml, AnUpdateCreatesChannelsNotYetInTheFileInTheirPlace) {
   std::vector<ChannelRecord> ai = Table(7, Analogue);
+  const std::string valid = "0: " + dev.linux + "/ai.xml validates\n";
   ASSERT_EQ(chan_WriteChannels(nullptr, dev.win.c_str(), CHAN_TYPE_AI, ai.data(), 0, 3, nullptr, 0, nullptr), 0);
+  EXPECT_EQ(Valid("ai"), valid);
+  // One channel more than the schema was written for: the schema follows.
   ASSERT_EQ(chan_WriteChannels(nullptr, dev.win.c_str(), CHAN_TYPE_AI, &ai[6], 6, 1, nullptr, 0, nullptr), 0);
+  EXPECT_EQ(Ids(Xml("ai")), "1 2 3 7 ");
+  EXPECT_EQ(Valid("ai"), valid);
   ASSERT_EQ(chan_WriteChannels(nullptr, dev.win.c_str(), CHAN_TYPE_AI, &ai[3], 3, 3, nullptr, 0, nullptr), 0);
   EXPECT_EQ(Ids(Xml("ai")), "1 2 3 4 5 6 7 ");
-  EXPECT_EQ(Valid("ai"), "0: " + dev.linux + "/ai.xml validates\n");
+  EXPECT_EQ(Valid("ai"), valid);
+  // A one-channel change of a channel the file holds leaves the schema alone.
+  std::filesystem::remove(Schema("ai"));
+  ai[2].a.Gain = 7.0f;
+  ASSERT_EQ(chan_WriteChannels(nullptr, dev.win.c_str(), CHAN_TYPE_AI, &ai[2], 2, 1, nullptr, 0, nullptr), 0);
+  EXPECT_FALSE(std::filesystem::exists(Schema("ai")));
   std::vector<ChannelRecord> back(7);
   ASSERT_EQ(ReadXmlOnly(CHAN_TYPE_AI, back.data(), 0, 7), 0) << xml_GetErrorText();
   for (int i = 0; i < 7; ++i) EXPECT_EQ(memcmp(&back[i], &ai[i], 216), 0) << i;
@@ -224,16 +234,26 @@ TEST_F(ChannelXml, XmlOnlyWritesNoBinaryFileAndSignalsAfterTheXmlFiles) {
   const std::string server = config.linux + "/config";
   struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, server.c_str(), old, 0), 0);
-  std::vector<ChannelRecord> ai = Table(3, Analogue);
+  std::vector<ChannelRecord> ai = Table(3, Analogue), di = Table(4, Digital);
   ASSERT_EQ(chan_RewriteChannels(nullptr, dev.win.c_str(), CHAN_TYPE_AI, ai.data(), 0, 3, nullptr, 0, nullptr), 0);
   EXPECT_FALSE(std::filesystem::exists(dev.linux + "/ai"));
   EXPECT_GE(MTimeNs(server), MTimeNs(dev.linux + "/ai.xml"));
   EXPECT_GE(MTimeNs(server), MTimeNs(Schema("ai")));
+  ASSERT_EQ(chan_RewriteChannels(nullptr, dev.win.c_str(), CHAN_TYPE_DI, di.data(), 0, 4, nullptr, 0, nullptr), 0);
+  EXPECT_EQ(Valid("ai"), "0: " + dev.linux + "/ai.xml validates\n");
+  EXPECT_EQ(Valid("di"), "0: " + dev.linux + "/di.xml validates\n");
+  std::vector<ChannelRecord> back(4);
+  ASSERT_EQ(chan_ReadChannels(dev.win.c_str(), CHAN_TYPE_AI, back.data(), 0, 3, nullptr, 0, nullptr), 0)
+      << xml_GetErrorText();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(memcmp(&back[i], &ai[i], 216), 0) << "AI " << i;
+  ASSERT_EQ(chan_ReadChannels(dev.win.c_str(), CHAN_TYPE_DI, back.data(), 0, 4, nullptr, 0, nullptr), 0)
+      << xml_GetErrorText();
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(memcmp(&back[i], &di[i], 216), 0) << "DI " << i;
   cfgtest::XmlSwitches("ON", "BIN");
-  ASSERT_EQ(chan_RewriteChannels(nullptr, dev.win.c_str(), CHAN_TYPE_DI, Table(2, Digital).data(), 0, 2, nullptr, 0,
+  ASSERT_EQ(chan_RewriteChannels(nullptr, dev.win.c_str(), CHAN_TYPE_AO, Table(2, Analogue).data(), 0, 2, nullptr, 0,
                                  nullptr), 0);
-  EXPECT_TRUE(std::filesystem::exists(dev.linux + "/di"));
-  EXPECT_FALSE(std::filesystem::exists(dev.linux + "/di.xml"));
+  EXPECT_TRUE(std::filesystem::exists(dev.linux + "/ao"));
+  EXPECT_FALSE(std::filesystem::exists(dev.linux + "/ao.xml"));
 }
 
 TEST_F(ChannelXml, ReadFailuresCarryTheXmlText) {
@@ -250,16 +270,16 @@ TEST_F(ChannelXml, ReadFailuresCarryTheXmlText) {
       {"scaling without gain",
        "<Channel id=\"1\">" + on + "<EventEnable>Off</EventEnable>" + rest +
            "<ScalingEnable>On</ScalingEnable><Offset>0</Offset></Channel>",
-       "xmltn_1 ai Channel #1 - <Gain> Required"},
+       "xmltn_1ai Channel #1 - <Gain> Required"},
       {"event limits reversed",
        "<Channel id=\"1\">" + on + "<EventEnable>On</EventEnable><LowEventLimit>10</LowEventLimit>"
            "<HighEventLimit>5</HighEventLimit></Channel>",
-       "xmltn_1 ai Channel #1 - LowEventLimiit > HighEventLimit"},
+       "xmltn_1ai Channel #1 - LowEventLimiit > HighEventLimit"},
       {"flag word", "<Channel id=\"1\"><Enable>yes</Enable></Channel>",
-       "xmltn_1 ai Channel #1 -  <Enable> invalid value \"yes\""},
+       "xmltn_1ai Channel #1 -  <Enable> invalid value \"yes\""},
       {"unknown type reads as DO", "<Channel id=\"1\"><Enable>On</Enable><Type>XY</Type></Channel>",
-       "xmltn_1 do Channel #1 -  <Type> invalid value \"XY\""},
-      {"no required tag", "<Channel id=\"1\"><Enable>On</Enable></Channel>", "xmltn_1 ai Channel #1 - <Tag> Required"},
+       "xmltn_1do Channel #1 -  <Type> invalid value \"XY\""},
+      {"no required tag", "<Channel id=\"1\"><Enable>On</Enable></Channel>", "xmltn_1ai Channel #1 - <Tag> Required"},
   };
   for (const Case &c : cases) {
     ChannelRecord r[1];
@@ -272,7 +292,7 @@ TEST_F(ChannelXml, ReadFailuresCarryTheXmlText) {
   // The failure reached the event log.
   char log[4096];
   ASSERT_EQ(os_EventLogPath(".", log, sizeof log), 0);
-  EXPECT_NE(cfgtest::Read(log).find("xmltn_1 ai Channel #1 - <Tag> Required"), std::string::npos);
+  EXPECT_NE(cfgtest::Read(log).find("xmltn_1ai Channel #1 - <Tag> Required"), std::string::npos);
 }
 
 TEST_F(ChannelXml, LenientReads) {
@@ -301,6 +321,36 @@ TEST_F(ChannelXml, TheExtensionsValidationRefusesAChannel) {
   std::filesystem::remove(checked.linux + "/di");
   ChannelRecord back[2];
   EXPECT_EQ(chan_ReadChannels(checked.win.c_str(), CHAN_TYPE_DI, back, 0, 2, nullptr, 0, nullptr), -1);
-  EXPECT_STREQ(xml_GetErrorText(), "xmlck_1 di Channel #2 - <Pump> must name a pump");
+  EXPECT_STREQ(xml_GetErrorText(), "xmlck_1di Channel #2 - <Pump> must name a pump");
   EXPECT_EQ(memcmp(&back[0], &r[0], 216), 0) << "the first channel was read";
+}
+
+TEST_F(ChannelXml, AnalogueFilesOfBothLayoutsValidateAgainstAChoiceOfLayouts) {
+  Folders mixed = cfgtest::DeviceFolder(config, "mixtn_1");
+  std::vector<ChannelRecord> r = {Analogue(0), Digital(1), Analogue(2), Digital(3)};
+  ASSERT_EQ(chan_RewriteChannels(nullptr, mixed.win.c_str(), CHAN_TYPE_AI, r.data(), 0, 4, nullptr, 0, nullptr), 0);
+  const std::string schema = config.linux + "/SCHEMA/mixtn_ai.xsd", file = mixed.linux + "/ai.xml";
+  std::string xsd = cfgtest::Read(schema);
+  EXPECT_NE(xsd.find("<xs:group name=\"Channel_a\">"), std::string::npos) << xsd;
+  EXPECT_NE(xsd.find("<xs:group name=\"Channel_d\">"), std::string::npos) << xsd;
+  std::string flat;
+  for (char ch : xsd)
+    if (ch != '\n' && ch != '\t') flat += ch;
+  EXPECT_NE(flat.find("<xs:choice><xs:group ref=\"mixtn_ai:Channel_a\"/><xs:group ref=\"mixtn_ai:Channel_d\"/>"
+                      "</xs:choice>"),
+            std::string::npos)
+      << xsd;
+  EXPECT_EQ(cfgtest::XmllintOutput(schema, file), "0: " + file + " validates\n");
+  std::filesystem::remove(mixed.linux + "/ai");
+  std::vector<ChannelRecord> back(4);
+  ASSERT_EQ(chan_ReadChannels(mixed.win.c_str(), CHAN_TYPE_AI, back.data(), 0, 4, nullptr, 0, nullptr), 0)
+      << xml_GetErrorText();
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(memcmp(&back[i], &r[i], 216), 0) << i;
+  // Each channel holds one layout's fields: a sequence of both groups would
+  // refuse every channel.
+  for (const char *tag : {"xs:choice>", "/xs:choice>"})
+    xsd.replace(xsd.find(std::string("<") + tag), strlen(tag) + 1,
+                std::string("<") + (tag[0] == '/' ? "/xs:sequence>" : "xs:sequence>"));
+  ASSERT_TRUE(cfgtest::Write(schema, xsd));
+  EXPECT_NE(cfgtest::Xmllint(schema, file), 0);
 }

@@ -2,8 +2,11 @@
 // device record and a channel hardware block with names that are XML names.
 // Analogue inputs and outputs export value index + 180 and import it back.
 // The "checked" variant also refuses enabled channels without a pump; the
-// "extras" variant adds extra blocks to the channels and the device.
+// "extras" variant adds extra blocks to the channels and the device; the
+// "mixed" one keeps both layouts in analogue input files. Each copy logs its
+// loading and unloading to the file CFG_TEST_LOG names.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "extension/ex_types.h"
@@ -32,6 +35,17 @@ const RecordField kHwFields[] = {
     STRUCTS_FIELD_END,
 };
 const RecordType kHwType = structs_MakeStructureType(EX_CHANNEL_HW_SIZE, kHwFields);
+
+void Log(const char *what) {
+  const char *file = getenv("CFG_TEST_LOG");
+  if (!file) return;
+  if (FILE *f = fopen(file, "a")) {
+    fprintf(f, "%s %s\n", what, TESTLIB_MARKER);
+    fclose(f);
+  }
+}
+__attribute__((constructor)) void Loaded() { Log("load"); }
+__attribute__((destructor)) void Unloaded() { Log("unload"); }
 
 enum : uint32_t { kRecordSize = 216, kTypeOffset = 24, kAnalogueValueOffset = 192 };
 
@@ -64,6 +78,10 @@ TL_EXPORT void Ex_Decorate_Channel_Hw(int32_t, int32_t, ExtBlock *block) {
   memcpy(&v, static_cast<uint8_t *>(block->data) + kAnalogueValueOffset, sizeof v);
   if (v > EX_ANALOGUE_VALUE_BASE) AddToValue(block, -static_cast<int32_t>(EX_ANALOGUE_VALUE_BASE));
 }
+
+#ifdef TESTLIB_MIXED
+TL_EXPORT int32_t Ex_Get_Mixed_Channel_Type(void) { return 1; }
+#endif
 
 #ifdef TESTLIB_CHECKED
 TL_EXPORT int32_t Ex_Validate_Chan(const char *, const void *record, char *error, int32_t size) {

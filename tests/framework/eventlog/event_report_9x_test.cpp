@@ -1,17 +1,22 @@
 // Reports on the Windows 9x family go to the product's log file. The platform
 // query is asked once per process: this program plays 9x from its start.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "framework/eventlog/sts_report.h"
 #include "framework/registry/prod_platform.h"
 #include "framework/registry/reg_settings.h"
+#include "platform/os_file.h"
 #include "tests/support/test_root.h"
 
 namespace {
@@ -55,4 +60,30 @@ TEST(EventReport9x, TheServerFolderCanBeNamed) {
   unsetenv("TSQ_");
   std::string log = tnwtest::ReadFile(tnwtest::Root() + "/drives/c/LOGS/Tessarine.log");
   EXPECT_NE(log.find(" named\r\n"), std::string::npos) << log;
+}
+
+TEST(EventReport9x, AHeldLogFileDelaysTheReportAWhileThenDropsIt) {
+  unsetenv("TSQ_");
+  std::filesystem::create_directories(tnwtest::Root() + "/drives/c/TESSARINE");
+  int fd = os_Open("C:\\TESSARINE\\Tessarine.log", O_RDWR | O_CREAT, 0666);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(os_LockRange(fd, 0, 1, true, false), 0);
+  const size_t before = LogLines().size();
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(sts_ReportErrorEvent(".", STS_EVENT_ERROR, "held"), -1);
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GE(ms, 900);
+  EXPECT_LT(ms, 5000) << "a held file never hangs the reporter";
+  EXPECT_EQ(LogLines().size(), before);
+  // Released while the report waits: nothing is lost.
+  std::thread release([fd] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    os_UnlockRange(fd, 0, 1);
+  });
+  EXPECT_EQ(sts_ReportErrorEvent(".", STS_EVENT_ERROR, "late"), 0);
+  release.join();
+  close(fd);
+  std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), before + 1);
+  EXPECT_NE(lines.back().find(" late\r"), std::string::npos) << lines.back();
 }

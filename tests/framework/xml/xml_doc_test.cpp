@@ -151,7 +151,7 @@ TEST_F(XmlDocTest, AFailedFindIsStickyUntilCleared) {
   EXPECT_LT(xml_GetError(), 0);
   xml_SetErrorConfigName("tnwll");
   xml_SetErrorSection("Dev/Proc Config");
-  const std::string message = "tnwll Dev/Proc Config - xml_FindByName('Config[@id=') failed 0x80004005";
+  const std::string message = "tnwllDev/Proc Config - xml_FindByName('Config[@id=') failed 0x80004005";
   EXPECT_EQ(xml_GetErrorText(), message);
   // Every later call is a no-op that keeps the first message.
   EXPECT_EQ(xml_CreateElement(doc, "Config"), nullptr);
@@ -327,6 +327,82 @@ TEST_F(XmlDocTest, ReadingAttributesNamesAndChildren) {
   EXPECT_EQ(xml_FindByName(second, "A"), nullptr);
   EXPECT_EQ(xml_RemoveChild(root, xml_FindByName(second, "B")), -1);
   EXPECT_STREQ(xml_GetErrorText(), " - xml_RemoveChild() failed 0x80070057");
+}
+
+TEST_F(XmlDocTest, EveryNameOfAPathMatchesInADefaultNamespace) {
+  const std::string file =
+      "<Channels xmlns=\"urn:x\" xmlns:p=\"urn:p\">"
+      "<Channel id=\"1\"><Tag>a</Tag><p:Extra>e</p:Extra><div>d</div><text>t</text></Channel>"
+      "<Channel id=\"2\"><Tag>x</Tag><Units>u</Units></Channel></Channels>";
+  ASSERT_TRUE(tnwtest::WriteFile(tnwtest::Root() + "/drives/c/XML/ns.xml", file));
+  ASSERT_EQ(xml_Load(doc, "C:\\XML\\ns.xml"), 0) << xml_GetErrorText();
+  XmlNode *root = xml_GetRootElement(doc);
+  XmlNode *tag2 = xml_FindByName(root, "Channel[@id='2']/Tag");
+  ASSERT_NE(tag2, nullptr);
+  const struct {
+    XmlNode *from;
+    const char *path, *text;
+  } kCases[] = {
+      {root, "Channel[Tag='x']/Units", "u"},
+      {root, "Channel[Tag = 'x' and @id = '2']/Tag", "x"},
+      {root, "Channel[not(Units)]/Tag", "a"},
+      {root, "descendant::Channel[Units]/Tag", "x"},
+      {root, "//Tag[. = 'x']", "x"},
+      {root, "Channel[position() = last()]/Tag", "x"},
+      {root, "Channel[9] | Channel[2]/Units", "u"},
+      {root, "Channel/p:Extra", "e"},
+      {root, "Channel[1]/*[2]", "e"},
+      {root, "Channel[@id = 3 - 1]/Tag", "x"},
+      {root, "Channel[@id * 2 = 4]/Tag", "x"},
+      {root, "Channel[@id mod 2 = 0]/Tag", "x"},
+      {root, "Channel/div", "d"},
+      {root, "Channel[div and Tag]/text", "t"},
+      {root, "Channel[Tag = 'and']", "<null>"},
+      {tag2, "ancestor::Channels/Channel[1]/Tag", "a"},
+      {tag2, "../Units", "u"},
+      {tag2, "following-sibling::Units", "u"},
+      {tag2, "parent::Channel/attribute::id", "2"},
+  };
+  for (const auto &c : kCases) {
+    EXPECT_EQ(Text(xml_FindByName(c.from, c.path)), c.text) << c.path;
+    EXPECT_EQ(xml_GetError(), 0) << c.path << ": " << xml_GetErrorText();
+    xml_ClearError();
+  }
+}
+
+TEST_F(XmlDocTest, NamespaceDeclarationsReadAsAttributes) {
+  XmlNode *root = xml_CreateAndAddElement(doc, "Channels", xml_DocumentNode(doc));
+  ASSERT_EQ(xml_CreateAndAddAttributeNode(doc, "xmlns", "urn:one", root), 0);
+  ASSERT_EQ(xml_CreateAndAddAttributeNode(doc, "xmlns:xsi", "http://www.w3.org/2001/XMLSchema-instance", root), 0);
+  ASSERT_EQ(xml_CreateAndAddAttributeNode(doc, "id", "7", root), 0);
+  XmlNode *ns = xml_getAttribute(root, "xmlns", 1);
+  ASSERT_NE(ns, nullptr);
+  EXPECT_EQ(Text(ns), "urn:one");
+  char *name = xml_getName(xml_getAttribute(root, "xmlns:xsi", 1));
+  EXPECT_STREQ(name, "xmlns:xsi");
+  xml_FreeText(name);
+  EXPECT_EQ(Text(xml_getAttribute(root, "xmlns:xsi", 1)), "http://www.w3.org/2001/XMLSchema-instance");
+  EXPECT_EQ(xml_getAttribute(root, "xmlns:p", 1), nullptr);
+  EXPECT_EQ(xml_getAttribute(root, "xmlnsx", 1), nullptr);
+  EXPECT_EQ(xml_getAttribute(root, "xmlns", 0), nullptr);
+  // The same view, following a changed declaration.
+  ASSERT_EQ(xml_CreateAndAddAttributeNode(doc, "xmlns", "urn:two", root), 0);
+  EXPECT_EQ(xml_getAttribute(root, "xmlns", 1), ns);
+  EXPECT_EQ(Text(ns), "urn:two");
+  // Read-only: the declaration stays.
+  EXPECT_EQ(xml_RemoveChild(root, ns), -1);
+  xml_ClearError();
+  xml_ReleaseNode(ns);
+  EXPECT_EQ(xml_RemoveChild(root, xml_getAttribute(root, "id", 1)), 0);
+  ASSERT_EQ(xml_Save(doc, "C:\\XML\\nsattr.xml"), 0) << xml_GetErrorText();
+  EXPECT_EQ(File("nsattr.xml"),
+            "<Channels xmlns=\"urn:two\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"/>\n");
+  // Loaded documents too; a reload frees the views of the tree it replaces.
+  Reload("C:\\XML\\nsattr.xml");
+  EXPECT_EQ(Text(xml_getAttribute(xml_GetRootElement(doc), "xmlns", 1)), "urn:two");
+  ASSERT_EQ(xml_Load(doc, "C:\\XML\\nsattr.xml"), 0);
+  EXPECT_EQ(Text(xml_getAttribute(xml_GetRootElement(doc), "xmlns:xsi", 1)),
+            "http://www.w3.org/2001/XMLSchema-instance");
 }
 
 TEST_F(XmlDocTest, LoadFailures) {
