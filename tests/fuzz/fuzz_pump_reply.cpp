@@ -21,26 +21,12 @@
 #include "scanner/com_port.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/fuzz_world.h"
+#include "tests/support/reply_fields.h"
 
 namespace {
 
 int g_master = -1, g_slave = -1;
 
-// Field n from `start` by the rule: past n commas, one comma skipped, up to
-// the next comma or the end, at most 19 characters; false when there is none.
-bool FieldText(const std::string &text, int n, size_t start, std::string *out) {
-  if (start > text.size()) return false;
-  size_t p = start;
-  for (int commas = 0; commas < n; ++p) {
-    if (p >= text.size()) return false;
-    if (text[p] == ',') ++commas;
-  }
-  if (p < text.size() && text[p] == ',') ++p;
-  size_t end = p;
-  while (end < text.size() && text[end] != ',' && end - p < 19) ++end;
-  *out = text.substr(p, end - p);
-  return true;
-}
 
 bool SameFloat(float a, float b) { return (std::isnan(a) && std::isnan(b)) || memcmp(&a, &b, sizeof a) == 0; }
 
@@ -49,13 +35,15 @@ void CheckFields(const char *text) {
   for (int start : {0, 3, 4, 7}) {
     for (int n = 0; n < 12; ++n) {
       std::string f;
-      float want = FieldText(t, n, static_cast<size_t>(start), &f) ? static_cast<float>(strtod(f.c_str(), nullptr)) : 0.0f;
+      float want = tnwtest::ReplyFieldText(t, n, static_cast<size_t>(start), &f)
+                       ? static_cast<float>(strtod(f.c_str(), nullptr))
+                       : 0.0f;
       FUZZ_CHECK(SameFloat(pump_FieldToFloat(text, n, start), want));
     }
   }
   for (int n = 0; n < 12; ++n) {
     std::string f;
-    long want = FieldText(t, n, 0, &f) ? strtol(f.c_str(), nullptr, 10) : 0;
+    long want = tnwtest::ReplyFieldText(t, n, 0, &f) ? strtol(f.c_str(), nullptr, 10) : 0;
     FUZZ_CHECK(pump_FieldToInt(text, n) == static_cast<int>(want));
   }
 }

@@ -9,6 +9,7 @@
 
 #include "framework/config/chan_text.h"
 #include "scanner/pump_names.h"
+#include "tests/support/reply_fields.h"
 
 namespace soak {
 
@@ -114,21 +115,6 @@ bool IsDigital(const std::string &m) {
   return false;
 }
 
-// The scanner's field rule: from `start`, past n commas, one comma skipped,
-// up to the next comma or the end, at most 19 characters.
-bool FieldText(const std::string &text, int n, size_t start, std::string *out) {
-  if (start > text.size()) return false;
-  size_t p = start;
-  for (int commas = 0; commas < n; ++p) {
-    if (p >= text.size()) return false;
-    if (text[p] == ',') ++commas;
-  }
-  if (p < text.size() && text[p] == ',') ++p;
-  size_t end = p;
-  while (end < text.size() && text[end] != ',' && end - p < 19) ++end;
-  *out = text.substr(p, end - p);
-  return true;
-}
 
 bool Near(float a, float b) { return std::fabs(a - b) <= 1e-5f * std::fmax(1.0f, std::fabs(b)); }
 
@@ -334,7 +320,7 @@ void AllowedTexts(const PassOutcome &o, std::set<std::string> *texts) {
 
 bool ReplyValue(const Source &s, const std::string &reply, float *value) {
   std::string text;
-  if (!FieldText(reply, s.field < 0 ? 0 : s.field, s.field < 0 ? 3 : 4, &text)) return false;
+  if (!tnwtest::ReplyFieldText(reply, s.field < 0 ? 0 : s.field, s.field < 0 ? 3 : 4, &text)) return false;
   if (IsDigital(s.mnemonic)) {
     *value = strtol(text.c_str(), nullptr, 10) != 0 ? 1.0f : 0.0f;
     return true;

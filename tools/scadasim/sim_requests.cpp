@@ -34,6 +34,9 @@ struct Connection {
   OsHandle handle = nullptr;
   std::thread thread;
   std::atomic<bool> done{false};  // the client has gone: the thread has ended or is ending
+  // Held here rather than on the thread's stack, so the buffer stays reachable
+  // from the server for a leak check that stops the world while a request is read.
+  std::vector<char> buffer = std::vector<char>(kMessageMax);
 };
 
 }  // namespace
@@ -243,7 +246,7 @@ void Delay(SimRequestServer *s) {
 
 void Serve(SimRequestServer *s, Connection *c) {
   OsHandle conn = c->handle;
-  std::vector<char> buf(kMessageMax);
+  std::vector<char> &buf = c->buffer;
   while (!s->stop) {
     uint32_t got = 0;
     if (os_ReadFile(conn, buf.data(), kMessageMax, &got) != 0) break;
