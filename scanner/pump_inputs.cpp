@@ -83,6 +83,20 @@ const char *SingleValue(const char *reply) { return strlen(reply) >= 3 ? reply +
 void Good(uint32_t *word) { *word &= ~CST_BAD; }
 void Bad(uint32_t *word) { *word |= CST_BAD; }
 
+// One single query for a channel: a line error or an error status marks it
+// bad and is noted for the pass; true, with the reply, when it is good.
+bool SingleQuery(uint32_t pump, const char *mnemonic, uint32_t *status, char *reply) {
+  int rc = Exchange(static_cast<int>(pump), mnemonic, reply, PUMP_SINGLE_REPLY_LIMIT);
+  int error = rc < 0 ? rc : pump_ReplyStatus(reply);
+  if (error != 0) {
+    Bad(status);
+    Note(error);
+    return false;
+  }
+  Good(status);
+  return true;
+}
+
 // One analogue value from a bulk reply: field `field` from character 4.
 void FromBulk(const char *reply, int result, int field, uint32_t *word, float *value) {
   if (result != 0) return Bad(word);
@@ -153,17 +167,8 @@ int pump_ReadDigitalInputs(uint8_t *, int count, ChannelRecord *table, uint32_t 
       continue;
     }
     char reply[PUMP_SINGLE_REPLY_LIMIT + 1];
-    int rc = Exchange(static_cast<int>(pump), DigitalValueNames[value], reply, PUMP_SINGLE_REPLY_LIMIT);
-    if (rc < 0) {
-      Bad(&status[i]);
-      Note(rc);
-    } else if (int st = pump_ReplyStatus(reply)) {
-      Bad(&status[i]);
-      Note(st);
-    } else {
-      Good(&status[i]);
+    if (SingleQuery(pump, DigitalValueNames[value], &status[i], reply))
       status[i] = (status[i] & ~CST_VALUE) | (pump_FieldToInt(SingleValue(reply), 0) != 0 ? CST_VALUE : 0u);
-    }
   }
   if (g_passError < 0) {
     SetStatusBy(g_passError);
@@ -197,17 +202,7 @@ int pump_ReadAnalogInputs(uint8_t *, int count, ChannelRecord *table, uint32_t *
     const PumpBulkState &b = g_bulk[pump];
     if (index >= PUMP_FIRST_ANALOG_QUERY && index < PUMP_ANALOG_NAMES) {
       char reply[PUMP_SINGLE_REPLY_LIMIT + 1];
-      int rc = Exchange(static_cast<int>(pump), AnalogValueNames[index], reply, PUMP_SINGLE_REPLY_LIMIT);
-      if (rc < 0) {
-        Bad(&status[i]);
-        Note(rc);
-      } else if (int st = pump_ReplyStatus(reply)) {
-        Bad(&status[i]);
-        Note(st);
-      } else {
-        Good(&status[i]);
-        values[i] = pump_FieldToFloat(reply, 0, 3);
-      }
+      if (SingleQuery(pump, AnalogValueNames[index], &status[i], reply)) values[i] = pump_FieldToFloat(reply, 0, 3);
     } else if (index >= 1 && index <= PUMP_PRV_ALL_FIELDS) {
       FromBulk(b.prvAll, b.prvResult, static_cast<int>(index - 1), &status[i], &values[i]);
     } else if (index >= 10 && index < 10 + PUMP_SETPOINT_ALL_FIELDS) {
