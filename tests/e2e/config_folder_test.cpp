@@ -20,6 +20,9 @@
 #include "platform/os_registry.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_world.h"
+#include "tests/support/proc_stats.h"
+
+using tnwtest::Until;
 
 namespace {
 
@@ -67,15 +70,6 @@ class ConfigFolder : public ::testing::Test {
     SetSwitch("ReadXML", "OFF");
     SetSwitch("WriteXML", "BIN");
     unsetenv("TSQ_BIN");
-  }
-  template <typename F>
-  static bool Until(F cond, uint32_t ms) {
-    uint32_t start = os_GetTickCount();
-    while (os_GetTickCount() - start < ms) {
-      if (cond()) return true;
-      os_Sleep(5);
-    }
-    return cond();
   }
   ChannelRecord *Table(const char *code) {
     return reinterpret_cast<ChannelRecord *>(shm_AreaRecords(sim_Area(code, SHM_AREA_CONF)));

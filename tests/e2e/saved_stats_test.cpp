@@ -15,18 +15,12 @@
 #include "platform/os_handle.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_world.h"
+#include "tests/support/proc_stats.h"
+
+using tnwtest::Until;
 
 namespace {
 
-template <typename F>
-bool Until(F cond, uint32_t ms) {
-  uint32_t start = os_GetTickCount();
-  while (os_GetTickCount() - start < ms) {
-    if (cond()) return true;
-    os_Sleep(5);
-  }
-  return cond();
-}
 
 void Bind(ChannelRecord *r, int t, uint32_t pump, uint32_t value) {
   int at = t == IO_DI ? CHAN_DIGITAL_HW_OFFSET : CHAN_ANALOGUE_HW_OFFSET;

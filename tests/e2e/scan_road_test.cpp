@@ -11,18 +11,12 @@
 #include "framework/notify/ntf_notify.h"
 #include "platform/os_handle.h"
 #include "tools/scadasim/sim_world.h"
+#include "tests/support/proc_stats.h"
+
+using tnwtest::Until;
 
 namespace {
 
-template <typename F>
-bool Until(F cond, uint32_t ms) {
-  uint32_t start = os_GetTickCount();
-  while (os_GetTickCount() - start < ms) {
-    if (cond()) return true;
-    os_Sleep(5);
-  }
-  return cond();
-}
 
 struct Hw {
   uint32_t pump, value;

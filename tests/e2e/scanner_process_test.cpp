@@ -15,6 +15,9 @@
 #include "platform/os_io.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_world.h"
+#include "tests/support/proc_stats.h"
+
+using tnwtest::Until;
 
 namespace {
 
@@ -41,15 +44,6 @@ class ScannerProcess : public ::testing::Test {
     argv.push_back(nullptr);
     proc = os_CreateProcessArgv(argv.data(), &pid);
     return proc;
-  }
-  template <typename F>
-  static bool Until(F cond, uint32_t ms) {
-    uint32_t start = os_GetTickCount();
-    while (os_GetTickCount() - start < ms) {
-      if (cond()) return true;
-      os_Sleep(5);
-    }
-    return cond();
   }
   // The pump line of device 0, on the port its configuration names.
   void StartLine(const std::vector<std::string> &args = {}) {

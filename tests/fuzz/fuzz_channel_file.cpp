@@ -57,13 +57,7 @@ void Xml(const uint8_t *data, size_t size) {
   errno = 0;
   int rc = chan_ReadChannels(in.win.c_str(), kind, r.data(), first, count, nullptr, 0, nullptr);
   if (rc != 0) {
-    FUZZ_CHECK(rc == -1);
-    FUZZ_CHECK(errno == OS_ERROR_XML_PARSE_ERROR);
-    FUZZ_CHECK(xml_GetError() < 0);
-    // "<folder> <section> - <text>": the failure always says what it was.
-    std::string why = xml_GetErrorText();
-    size_t dash = why.find(" - ");
-    FUZZ_CHECK(dash != std::string::npos && dash + 3 < why.size());
+    fuzz::CheckXmlFailure(rc);
     return;
   }
   // What was read writes and reads back the same way.
@@ -72,11 +66,7 @@ void Xml(const uint8_t *data, size_t size) {
   std::string written = fuzz::ReadFile(out.linux + name + ".xml");
   FUZZ_CHECK(chan_ReadChannels(out.win.c_str(), kind, again.data(), first, count, nullptr, 0, nullptr) == 0);
   FUZZ_CHECK(chan_RewriteChannels(nullptr, out.win.c_str(), kind, again.data(), first, count, nullptr, 0, nullptr) == 0);
-  if (written != fuzz::ReadFile(out.linux + name + ".xml")) {
-    fprintf(stderr, "first writing:\n%s\nsecond writing:\n%s\n", written.c_str(),
-            fuzz::ReadFile(out.linux + name + ".xml").c_str());
-    FUZZ_CHECK(false);
-  }
+  fuzz::CheckSameWriting(written, out.linux + name + ".xml");
 }
 
 }  // namespace

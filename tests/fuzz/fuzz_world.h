@@ -14,9 +14,11 @@
 #include <string>
 
 #include "framework/config/cfg_history.h"
+#include "framework/xml/xml_error.h"
 #include "platform/os_env.h"
 #include "platform/os_path.h"
 #include "platform/os_registry.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace fuzz {
 
@@ -100,6 +102,26 @@ inline void UseXmlLibrary() {
     return keep != nullptr;
   }();
   (void)done;
+}
+
+// A reader's XML failure: the error number, the layer's sticky error, and a
+// text "<folder> <section> - <text>" that always says what it was.
+inline void CheckXmlFailure(int rc) {
+  FUZZ_CHECK(rc == -1);
+  FUZZ_CHECK(errno == OS_ERROR_XML_PARSE_ERROR);
+  FUZZ_CHECK(xml_GetError() < 0);
+  std::string why = xml_GetErrorText();
+  size_t dash = why.find(" - ");
+  FUZZ_CHECK(dash != std::string::npos && dash + 3 < why.size());
+}
+
+// What was read, written and read again writes the file it wrote first.
+inline void CheckSameWriting(const std::string &first, const std::string &path) {
+  std::string second = ReadFile(path);
+  if (first != second) {
+    fprintf(stderr, "first writing:\n%s\nsecond writing:\n%s\n", first.c_str(), second.c_str());
+    FUZZ_CHECK(false);
+  }
 }
 #endif
 

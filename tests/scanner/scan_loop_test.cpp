@@ -27,9 +27,12 @@
 #include "scanner/pump_handlers.h"
 #include "scanner/scan_life.h"
 #include "scanner/scan_state.h"
+#include "tests/scanner/scan_fixture.h"
 #include "tests/support/poster.h"
 #include "tools/pumpsim/psim.h"
 #include "tools/scadasim/sim_world.h"
+
+using scantest::ResetScanState;
 
 namespace {
 
@@ -73,21 +76,6 @@ int Counting(int32_t code) {
   return scan_OnSignal(code);
 }
 
-void ResetScanState() {
-  g_scan.run = 1;
-  g_scan.pendingScans = 0;
-  g_scan.reconfigure = g_scan.initialiseValues = g_scan.resetCounters = 0;
-  g_scan.record = nullptr;
-  memset(g_scan.config, 0, sizeof g_scan.config);
-  g_scan.saveOutputs = g_scan.saveByTag = 0;
-  g_scan.saveRate = 0;
-  g_scan.nextSave = TimeStamp{};
-  const uint16_t limits[IO_TYPE_COUNT] = {128, 256, 0, 0, 0};
-  memcpy(g_scan.limit, limits, sizeof limits);
-  for (ScanTypeBuffers &b : g_scan.type) b = ScanTypeBuffers{};
-  free(g_scan.block);
-  g_scan.block = nullptr;
-}
 
 class LoopTest : public ::testing::Test {
  protected:

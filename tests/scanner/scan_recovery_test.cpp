@@ -10,21 +10,15 @@
 #include "framework/shm/shm_segment.h"
 #include "tests/scanner/scan_fixture.h"
 #include "tools/pumpsim/psim.h"
+#include "tests/support/proc_stats.h"
 
 using scantest::ChannelSpec;
 using scantest::ScanWorld;
 
+using tnwtest::Until;
+
 namespace {
 
-template <typename F>
-bool Until(F cond, uint32_t ms) {
-  uint32_t start = os_GetTickCount();
-  while (os_GetTickCount() - start < ms) {
-    if (cond()) return true;
-    os_Sleep(5);
-  }
-  return cond();
-}
 
 }  // namespace
 
