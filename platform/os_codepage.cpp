@@ -100,3 +100,17 @@ size_t os_Utf8ToCp1252(const char *in, char *out, size_t size) {
   if (size > 0) out[at < size ? at : size - 1] = '\0';
   return at;
 }
+
+namespace {
+int FoldAscii(unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
+}  // namespace
+
+int os_CompareNoCaseN(const char *a, const char *b, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    int x = FoldAscii(static_cast<unsigned char>(a[i])), y = FoldAscii(static_cast<unsigned char>(b[i]));
+    if (x != y || x == 0) return x - y;
+  }
+  return 0;
+}
+
+int os_CompareNoCase(const char *a, const char *b) { return os_CompareNoCaseN(a, b, SIZE_MAX); }

@@ -30,3 +30,9 @@ size_t os_Utf8ToCp1252(const char *in, char *out, size_t size);
 // Decodes one UTF-8 character at `s` (at most `n` bytes). Returns its length
 // (1 for a malformed byte, with *ch = U+FFFD) or 0 when n is 0.
 size_t os_Utf8Decode(const char *s, size_t n, uint32_t *ch);
+
+// Compares texts ignoring the case of the ASCII letters, as _stricmp does in
+// the "C" locale: <0, 0 or >0, whatever locale the process has set. The N form
+// compares at most n bytes.
+int os_CompareNoCase(const char *a, const char *b);
+int os_CompareNoCaseN(const char *a, const char *b, size_t n);

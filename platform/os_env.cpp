@@ -41,19 +41,22 @@ bool ValidName(const char *name) { return name && *name && !strchr(name, '='); }
 void os_LockEnvironment(void) { g_envLock.lock(); }
 void os_UnlockEnvironment(void) { g_envLock.unlock(); }
 
-uint32_t os_GetEnvironmentVariable(const char *name, char *buf, uint32_t size) {
-  if (!ValidName(name)) return os_Fail(OS_ERROR_ENVVAR_NOT_FOUND), 0;
-  std::string value;
-  {
-    std::lock_guard<std::mutex> guard(g_envLock);
-    const char *v = getenv(name);
-    if (!v) {
-      std::vector<std::string> names = Spellings(name);
-      if (!names.empty()) v = getenv(names[0].c_str());
-    }
-    if (!v) return os_Fail(OS_ERROR_ENVVAR_NOT_FOUND), 0;
-    value = v;
+bool os_GetEnvironmentText(const char *name, std::string *value) {
+  if (!ValidName(name) || !value) return false;
+  std::lock_guard<std::mutex> guard(g_envLock);
+  const char *v = getenv(name);
+  if (!v) {
+    std::vector<std::string> names = Spellings(name);
+    if (!names.empty()) v = getenv(names[0].c_str());
   }
+  if (!v) return false;
+  *value = v;
+  return true;
+}
+
+uint32_t os_GetEnvironmentVariable(const char *name, char *buf, uint32_t size) {
+  std::string value;
+  if (!os_GetEnvironmentText(name, &value)) return os_Fail(OS_ERROR_ENVVAR_NOT_FOUND), 0;
   uint32_t len = static_cast<uint32_t>(value.size());
   if (!buf || size < len + 1) return len + 1;
   memcpy(buf, value.c_str(), len + 1);

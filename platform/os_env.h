@@ -1,11 +1,15 @@
 // Environment, names of this computer and user, dynamic loading, platform queries.
 #pragma once
 #include <cstdint>
+#include <string>
 
 // Environment variables; names match case-insensitively (as on Windows).
 // Returns the length of the value, or the size needed (with terminator) when
 // `size` is too small, or 0 with OS_ERROR_ENVVAR_NOT_FOUND.
 uint32_t os_GetEnvironmentVariable(const char *name, char *buf, uint32_t size);
+// The whole value, whatever its length. False when the variable is not set
+// (last error and errno stay as they are).
+bool os_GetEnvironmentText(const char *name, std::string *value);
 // value NULL removes the variable. 0 or -1.
 int os_SetEnvironmentVariable(const char *name, const char *value);
 

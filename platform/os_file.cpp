@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "platform/os_error.h"
+#include "platform/os_io.h"
+#include "platform/os_object.h"
 #include "platform/os_path.h"
 
 namespace {
@@ -84,20 +86,6 @@ bool IsChannel(const struct stat &st) { return S_ISFIFO(st.st_mode) || S_ISSOCK(
 
 }  // namespace
 
-int os_Open(const char *path, int flags, int mode) {
-  Translated t(path);
-  if (!t.ok) return -1;
-  int fd = open(t.path, flags | O_CLOEXEC | O_NONBLOCK, mode);
-  if (fd < 0) return errno == ENXIO ? (os_Fail(OS_ERROR_ACCESS_DENIED), -1) : Fail();
-  struct stat st;
-  if (fstat(fd, &st) == 0 && IsChannel(st)) {
-    close(fd);
-    return os_Fail(OS_ERROR_ACCESS_DENIED), -1;
-  }
-  if (!(flags & O_NONBLOCK)) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  return fd;
-}
-
 FILE *os_FOpen(const char *path, const char *mode) {
   Translated t(path);
   if (!t.ok || !mode) return nullptr;
@@ -109,16 +97,36 @@ FILE *os_FOpen(const char *path, const char *mode) {
   return f;
 }
 
-int os_Stat(const char *path, struct stat *st) {
+int os_GetFileInfo(const char *path, OsFileInfo *info) {
   Translated t(path);
   if (!t.ok) return -1;
-  return stat(t.path, st) == 0 ? 0 : Fail();
+  if (!info) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  struct stat st;
+  if (stat(t.path, &st) != 0) return Fail();
+  uint32_t attributes = S_ISDIR(st.st_mode) ? OS_FILE_ATTRIBUTE_DIRECTORY
+                        : S_ISREG(st.st_mode) ? 0u
+                                              : OS_FILE_ATTRIBUTE_DEVICE;
+  if (ReadOnly(st)) attributes |= OS_FILE_ATTRIBUTE_READONLY;
+  info->attributes = attributes ? attributes : OS_FILE_ATTRIBUTE_NORMAL;
+  info->size = static_cast<uint64_t>(st.st_size);
+  info->writeSeconds = static_cast<int64_t>(st.st_mtim.tv_sec);
+  info->writeNanoseconds = static_cast<uint32_t>(st.st_mtim.tv_nsec);
+  return 0;
 }
 
-int os_Access(const char *path, int amode) {
+uint32_t os_GetFileAttributes(const char *path) {
+  OsFileInfo info;
+  return os_GetFileInfo(path, &info) == 0 ? info.attributes : OS_INVALID_FILE_ATTRIBUTES;
+}
+
+int os_CheckAccess(const char *path, uint32_t access) {
   Translated t(path);
   if (!t.ok) return -1;
-  return access(t.path, amode) == 0 ? 0 : Fail();
+  int mode = 0;
+  if (access & (OS_GENERIC_READ | OS_GENERIC_ALL)) mode |= R_OK;
+  if (access & (OS_GENERIC_WRITE | OS_GENERIC_ALL)) mode |= W_OK;
+  if (access & (OS_GENERIC_EXECUTE | OS_GENERIC_ALL)) mode |= X_OK;
+  return ::access(t.path, mode == 0 ? F_OK : mode) == 0 ? 0 : Fail();
 }
 
 int os_MakeDirectory(const char *path) {
@@ -220,7 +228,17 @@ int os_ListDirectory(const char *path, OsDirEntryFn fn, void *ctx) {
   return 0;
 }
 
-static int Lock(int fd, short type, uint64_t offset, uint64_t length, bool wait) {
+namespace {
+
+// The descriptor of a plain file's handle, or -1 (OS_ERROR_INVALID_HANDLE).
+int FileFd(OsHandle file) {
+  OsObject *o = os_CheckHandle(file, &g_osFileKind);
+  return o ? o->fd : -1;
+}
+
+int Lock(OsHandle file, short type, uint64_t offset, uint64_t length, bool wait) {
+  int fd = FileFd(file);
+  if (fd < 0) return -1;
   if (offset > static_cast<uint64_t>(INT64_MAX)) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
   struct flock fl;
   memset(&fl, 0, sizeof fl);
@@ -237,12 +255,48 @@ static int Lock(int fd, short type, uint64_t offset, uint64_t length, bool wait)
   }
 }
 
-int os_LockRange(int fd, uint64_t offset, uint64_t length, bool exclusive, bool wait) {
-  if (length == 0) return 0;  // an empty range conflicts with nothing
-  return Lock(fd, exclusive ? F_WRLCK : F_RDLCK, offset, length, wait);
+}  // namespace
+
+int os_LockFile(OsHandle file, uint64_t offset, uint64_t length, bool exclusive, bool wait) {
+  if (length == 0) return FileFd(file) < 0 ? -1 : 0;  // an empty range conflicts with nothing
+  return Lock(file, exclusive ? F_WRLCK : F_RDLCK, offset, length, wait);
 }
 
-int os_UnlockRange(int fd, uint64_t offset, uint64_t length) {
-  if (length == 0) return 0;
-  return Lock(fd, F_UNLCK, offset, length, false);
+int os_UnlockFile(OsHandle file, uint64_t offset, uint64_t length) {
+  if (length == 0) return FileFd(file) < 0 ? -1 : 0;
+  return Lock(file, F_UNLCK, offset, length, false);
+}
+
+int os_SetFilePointer(OsHandle file, int64_t distance, uint32_t method, uint64_t *position) {
+  int fd = FileFd(file);
+  if (fd < 0) return -1;
+  int whence = method == OS_FILE_BEGIN ? SEEK_SET : method == OS_FILE_CURRENT ? SEEK_CUR : method == OS_FILE_END ? SEEK_END : -1;
+  if (whence < 0) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  off_t at = lseek(fd, static_cast<off_t>(distance), whence);
+  if (at < 0) return errno == EINVAL ? (os_Fail(OS_ERROR_NEGATIVE_SEEK), -1) : Fail();
+  if (position) *position = static_cast<uint64_t>(at);
+  return 0;
+}
+
+int os_GetFileSize(OsHandle file, uint64_t *size) {
+  int fd = FileFd(file);
+  if (fd < 0) return -1;
+  if (!size) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  struct stat st;
+  if (fstat(fd, &st) != 0) return Fail();
+  *size = static_cast<uint64_t>(st.st_size);
+  return 0;
+}
+
+int os_SetEndOfFile(OsHandle file) {
+  int fd = FileFd(file);
+  if (fd < 0) return -1;
+  off_t at = lseek(fd, 0, SEEK_CUR);
+  if (at < 0) return Fail();
+  for (;;) {
+    if (ftruncate(fd, at) == 0) return 0;
+    if (errno == EINTR) continue;
+    // A handle opened for reading only may not change the file.
+    return errno == EBADF || errno == EINVAL ? (os_Fail(OS_ERROR_ACCESS_DENIED), -1) : Fail();
+  }
 }

@@ -1,22 +1,75 @@
-// File-system calls on Windows path texts.
+// Files and folders by Windows path.
 //
 // Each call translates its path (os_TranslatePath) and then behaves as the
 // Windows call the system relies on:
 //   - a move never replaces an existing file;
 //   - deleting a read-only file fails with OS_ERROR_ACCESS_DENIED;
-//   - byte-range locks are open-file-description locks, so closing another
-//     descriptor of the same file keeps them;
 //   - directory listings come sorted by name; file times are UTC.
+//
+// Files are handles (OsHandle), opened with os_CreateFile (os_io.h), read and
+// written with os_ReadFile / os_WriteFile, closed with os_CloseHandle:
+//   - access: OS_GENERIC_READ and/or OS_GENERIC_WRITE; OS_FILE_APPEND_DATA
+//     without OS_GENERIC_WRITE sends every write to the end of the file in
+//     one step, also when other processes append to it;
+//   - share modes are accepted, not enforced: every opener may read and write;
+//   - creation: OS_CREATE_NEW (an existing file: OS_ERROR_FILE_EXISTS),
+//     OS_CREATE_ALWAYS (truncates), OS_OPEN_EXISTING, OS_OPEN_ALWAYS,
+//     OS_TRUNCATE_EXISTING; a missing file OS_ERROR_FILE_NOT_FOUND, a missing
+//     folder on creation OS_ERROR_PATH_NOT_FOUND;
+//   - OS_FILE_FLAG_WRITE_THROUGH: each write returns once its data is on the
+//     disk (O_DSYNC);
+//   - a folder, a named pipe or a socket is no file (OS_ERROR_ACCESS_DENIED):
+//     the open of a pipe would wait for its other end;
+//   - the file pointer starts at 0 and moves with each read and write;
+//     positions and sizes are 64-bit; a read at the end gets 0 bytes;
+//   - byte-range locks belong to the handle (open-file-description locks):
+//     closing another handle of the same file keeps them, closing this one
+//     ends them; a range of length 0 conflicts with nothing.
 // Failures return -1 (or NULL) with the Windows code in last error and errno.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <sys/stat.h>
 
-int os_Open(const char *path, int flags, int mode);  // open(2): a descriptor or -1
+#include "platform/os_handle.h"
+
+// Moves the file pointer: distance from the start, the current position or
+// the end (OS_FILE_BEGIN, ...). *position (may be NULL) gets the new place.
+// A place before the start: OS_ERROR_NEGATIVE_SEEK.
+enum : uint32_t { OS_FILE_BEGIN = 0, OS_FILE_CURRENT = 1, OS_FILE_END = 2 };
+int os_SetFilePointer(OsHandle file, int64_t distance, uint32_t method, uint64_t *position);
+int os_GetFileSize(OsHandle file, uint64_t *size);
+// Cuts or extends the file to the file pointer.
+int os_SetEndOfFile(OsHandle file);
+// exclusive: no other handle may lock any byte of the range, else others may
+// share it; wait: block until granted, else fail at once
+// (OS_ERROR_LOCK_VIOLATION).
+int os_LockFile(OsHandle file, uint64_t offset, uint64_t length, bool exclusive, bool wait);
+int os_UnlockFile(OsHandle file, uint64_t offset, uint64_t length);
+
+// What a path names. A name that is neither file nor folder (a device, a pipe)
+// is OS_FILE_ATTRIBUTE_DEVICE.
+enum : uint32_t {
+  OS_FILE_ATTRIBUTE_READONLY = 0x01,
+  OS_FILE_ATTRIBUTE_DIRECTORY = 0x10,
+  OS_FILE_ATTRIBUTE_DEVICE = 0x40,
+  OS_FILE_ATTRIBUTE_NORMAL = 0x80,
+  OS_INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu,
+};
+struct OsFileInfo {
+  uint32_t attributes;
+  uint64_t size;
+  int64_t writeSeconds;  // last write, seconds since 1970 (UTC)
+  uint32_t writeNanoseconds;
+};
+int os_GetFileInfo(const char *path, OsFileInfo *info);
+// OS_INVALID_FILE_ATTRIBUTES (with the error) when there is nothing.
+uint32_t os_GetFileAttributes(const char *path);
+// Whether the process may use the path as `access` asks (OS_GENERIC_READ,
+// _WRITE, _EXECUTE, _ALL; 0: whether it is there). 0 or -1.
+int os_CheckAccess(const char *path, uint32_t access);
+
 FILE *os_FOpen(const char *path, const char *mode);  // fopen(3)
-int os_Stat(const char *path, struct stat *st);
-int os_Access(const char *path, int amode);          // access(2): 0 or -1
 int os_MakeDirectory(const char *path);              // one level; exists -> -1 (183)
 int os_RemoveDirectory(const char *path);
 int os_DeleteFile(const char *path);                 // read-only -> -1 (5)
@@ -31,8 +84,3 @@ int os_GetCurrentDirectory(char *out, size_t size);
 // returned. -1 when the folder cannot be read.
 typedef int (*OsDirEntryFn)(const char *name, bool isDir, void *ctx);
 int os_ListDirectory(const char *path, OsDirEntryFn fn, void *ctx);
-
-// Byte-range locks on a descriptor (open-file-description locks).
-// exclusive: write lock, else read lock; wait: block until granted.
-int os_LockRange(int fd, uint64_t offset, uint64_t length, bool exclusive, bool wait);
-int os_UnlockRange(int fd, uint64_t offset, uint64_t length);

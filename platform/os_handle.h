@@ -65,6 +65,10 @@ OsHandle os_CreateProcessArgv(const char *const *argv, uint32_t *processId);
 int os_GetExitCodeProcess(OsHandle h, uint32_t *code);  // OS_STILL_ACTIVE while running
 int os_TerminateProcess(OsHandle h, uint32_t code);
 uint32_t os_GetCurrentProcessId(void);
+// Closes the C runtime's descriptor 0, as a program ending on Windows lets go
+// of its standard input: a parent writing to it sees the pipe closed at once,
+// not only when the process is gone. 0 or -1.
+int os_CloseStandardInput(void);
 
 // Priority classes.
 enum : uint32_t {

@@ -48,38 +48,49 @@ namespace {
 
 void ClosePlain(OsObject *o) { close(o->fd); }
 
-OsHandle OpenPlain(const char *path, uint32_t access, uint32_t disposition) {
+// A named pipe or socket in a folder is no file a Windows path could open; an
+// open of one would wait for the other end (for ever, if none comes), so
+// every open is non-blocking until the kind of file is known.
+int OpenNoWait(const char *path, int flags) { return open(path, flags | O_NONBLOCK, 0666); }
+
+OsHandle OpenPlain(const char *path, uint32_t access, uint32_t disposition, uint32_t flagsAndAttributes) {
   int flags = O_CLOEXEC;
-  bool rd = access & OS_GENERIC_READ, wr = access & OS_GENERIC_WRITE;
+  bool rd = access & OS_GENERIC_READ, wr = access & (OS_GENERIC_WRITE | OS_FILE_APPEND_DATA);
   flags |= rd && wr ? O_RDWR : wr ? O_WRONLY : O_RDONLY;
+  if ((access & OS_FILE_APPEND_DATA) && !(access & OS_GENERIC_WRITE)) flags |= O_APPEND;
+  if (flagsAndAttributes & OS_FILE_FLAG_WRITE_THROUGH) flags |= O_DSYNC;
   bool existed = false;
   int fd;
   switch (disposition) {
-    case OS_CREATE_NEW: fd = open(path, flags | O_CREAT | O_EXCL, 0666); break;
-    case OS_OPEN_EXISTING: fd = open(path, flags); break;
+    case OS_CREATE_NEW: fd = OpenNoWait(path, flags | O_CREAT | O_EXCL); break;
+    case OS_OPEN_EXISTING: fd = OpenNoWait(path, flags); break;
     case OS_TRUNCATE_EXISTING:
       if (!wr) return os_Fail(OS_ERROR_INVALID_PARAMETER), nullptr;
-      fd = open(path, flags | O_TRUNC);
+      fd = OpenNoWait(path, flags | O_TRUNC);
       break;
     case OS_CREATE_ALWAYS:
     case OS_OPEN_ALWAYS:
       // Windows reports whether the file was there before.
-      fd = open(path, flags | O_CREAT | O_EXCL, 0666);
+      fd = OpenNoWait(path, flags | O_CREAT | O_EXCL);
       if (fd < 0 && errno == EEXIST) {
         existed = true;
-        fd = open(path, flags | (disposition == OS_CREATE_ALWAYS ? O_TRUNC : 0));
+        fd = OpenNoWait(path, flags | (disposition == OS_CREATE_ALWAYS ? O_TRUNC : 0));
       }
       break;
     default: return os_Fail(OS_ERROR_INVALID_PARAMETER), nullptr;
   }
   if (fd < 0) {
     if (errno == EEXIST) return os_Fail(OS_ERROR_FILE_EXISTS), nullptr;
+    if (errno == ENXIO) return os_Fail(OS_ERROR_ACCESS_DENIED), nullptr;  // a pipe without a reader
     if (errno == ENOENT && disposition != OS_OPEN_EXISTING && disposition != OS_TRUNCATE_EXISTING)
       return os_Fail(OS_ERROR_PATH_NOT_FOUND), nullptr;
     return os_FailErrno(errno), nullptr;
   }
   struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) return close(fd), os_Fail(OS_ERROR_ACCESS_DENIED), nullptr;
+  if (fstat(fd, &st) != 0) return os_FailErrno(errno), close(fd), nullptr;
+  if (!S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode) && !S_ISBLK(st.st_mode))
+    return close(fd), os_Fail(OS_ERROR_ACCESS_DENIED), nullptr;
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   OsHandle h = os_NewHandle(&g_osFileKind, fd, nullptr);
   if (!h) return close(fd), nullptr;
   os_SetLastError(existed ? OS_ERROR_ALREADY_EXISTS : OS_ERROR_SUCCESS);
@@ -89,7 +100,7 @@ OsHandle OpenPlain(const char *path, uint32_t access, uint32_t disposition) {
 // Under ROOT/hosts/ lie the pipes of every host and the shares' files.
 OsHandle OpenUnderHosts(const char *path, uint32_t access, uint32_t share, uint32_t disposition, uint32_t flags) {
   if (os_IsPipePath(path)) return os_OpenPipeClient(path, access, share, disposition, flags);
-  return OpenPlain(path, access, disposition);
+  return OpenPlain(path, access, disposition, flags);
 }
 
 // Kinds that are opened by path, found by where the path leads under the root.
@@ -119,7 +130,7 @@ OsHandle os_CreateFile(const char *path, uint32_t access, uint32_t share, uint32
       if (strncmp(lpath + rootLen, op.prefix, strlen(op.prefix)) == 0) return op.open(lpath, access, share, disposition, flags);
   }
   // Sharing is not enforced on files: every opener may read and write.
-  return OpenPlain(lpath, access, disposition);
+  return OpenPlain(lpath, access, disposition, flags);
 }
 
 int os_ReadFile(OsHandle h, void *buf, uint32_t n, uint32_t *got) {

@@ -6,8 +6,13 @@
 #include "platform/os_handle.h"
 
 enum : uint32_t {
+  // access rights
   OS_GENERIC_READ = 0x80000000u,
   OS_GENERIC_WRITE = 0x40000000u,
+  OS_GENERIC_EXECUTE = 0x20000000u,
+  OS_GENERIC_ALL = 0x10000000u,
+  OS_FILE_APPEND_DATA = 0x0004u,  // files: every write goes to the end
+  // share modes
   OS_FILE_SHARE_READ = 1,
   OS_FILE_SHARE_WRITE = 2,
   // dispositions
@@ -16,13 +21,16 @@ enum : uint32_t {
   OS_OPEN_EXISTING = 3,
   OS_OPEN_ALWAYS = 4,
   OS_TRUNCATE_EXISTING = 5,
+  // flags
+  OS_FILE_FLAG_WRITE_THROUGH = 0x80000000u,  // files: a write returns once it is on the disk
 };
 
 // Opens a file or device by Windows path. NULL on failure (last error set;
 // a missing mailslot or file gives OS_ERROR_FILE_NOT_FOUND). On success the
 // last error is OS_ERROR_ALREADY_EXISTS when OS_CREATE_ALWAYS or
 // OS_OPEN_ALWAYS found the file there, else 0. Share modes are accepted, not
-// enforced; a folder cannot be opened (OS_ERROR_ACCESS_DENIED).
+// enforced; a folder cannot be opened (OS_ERROR_ACCESS_DENIED). What a file
+// handle does besides reading and writing is in os_file.h.
 OsHandle os_CreateFile(const char *path, uint32_t access, uint32_t share, uint32_t disposition,
                        uint32_t flags);
 

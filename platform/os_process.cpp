@@ -282,3 +282,5 @@ int os_TerminateProcess(OsHandle h, uint32_t code) {
 }
 
 uint32_t os_GetCurrentProcessId(void) { return static_cast<uint32_t>(getpid()); }
+
+int os_CloseStandardInput(void) { return close(STDIN_FILENO) == 0 ? 0 : (os_FailErrno(errno), -1); }

@@ -1,7 +1,5 @@
 #include "scanner/scan_life.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -363,7 +361,7 @@ void scan_SaveOutputValues(void) {
   scan_MarkAllBad(code);
   com_ClosePort();
   if (g_scan.record) g_scan.record->Running = 0;
-  close(0);
+  os_CloseStandardInput();
   ntf_Stop();
   fw_Free(g_scan.block);
   g_scan.block = nullptr;
@@ -451,7 +449,7 @@ bool scan_SaveStep(const TimeStamp *now, TimeStamp *nextSave, uint32_t saveRate)
     if (OsModuleHandle k = os_LoadLibrary("KERNEL32.DLL")) {
       typedef uint32_t (*RegisterServiceProcessFn)(uint32_t, uint32_t);
       if (auto fn = reinterpret_cast<RegisterServiceProcessFn>(os_GetProcAddress(k, "RegisterServiceProcess")))
-        fn(static_cast<uint32_t>(getpid()), 1);
+        fn(os_GetCurrentProcessId(), 1);
     }
   }
   // Without the mailslot no code, not even the stop, could reach the loop.
@@ -492,7 +490,7 @@ bool scan_SaveStep(const TimeStamp *now, TimeStamp *nextSave, uint32_t saveRate)
   }
   InitStatistics();
   rec->Running = 1;
-  rec->ProcessId = static_cast<uint32_t>(getpid());
+  rec->ProcessId = os_GetCurrentProcessId();
   sts_RegisterDriverStatus(STS_KIND_DRIVER, statusName);
   tm_SetTimeZone();
   if (scan_LoadConfiguration() != 0) scan_Shutdown(errno);

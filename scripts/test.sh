@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds both configurations and runs every test in each
-# (the soak's short form among them), then builds the fuzz targets and runs
-# each for a bounded time.
+# Sets up the machine, checks that nothing above the platform layer reaches
+# past it, builds both configurations and runs every test in each (the soak's
+# short form among them), compiles the release build with clang too, then
+# builds the fuzz targets and runs each for a bounded time.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc 2>/dev/null || echo 4)
 "$top/scripts/setup.sh"
+"$top/scripts/check-seam.sh"
 "$top/scripts/build.sh" release
 "$top/scripts/build.sh" asan
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
@@ -13,6 +15,8 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 status=0
 (cd "$top/build" && ctest -j "$jobs" --output-on-failure "$@") || status=1
 (cd "$top/build-asan" && ctest -j "$jobs" --output-on-failure "$@") || status=1
+# Both compilers stay warning-free (-Werror) at -O3: clang compiles the release build too.
+"$top/scripts/build.sh" clang-release || status=1
 # Each fuzz target runs for FUZZ_SECONDS (default 15), several at once.
 fuzz_seconds=${FUZZ_SECONDS:-15}
 fuzz_jobs=$(( jobs / 2 > 0 ? jobs / 2 : 1 ))

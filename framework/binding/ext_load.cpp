@@ -1,5 +1,4 @@
 // Finding the extension library of a driver.
-#include <strings.h>
 
 #include <cctype>
 #include <cstdio>
@@ -9,6 +8,7 @@
 #include "framework/binding/ext_binding.h"
 #include "framework/registry/reg_settings.h"
 #include "framework/tables/tbl_text.h"
+#include "platform/os_codepage.h"
 
 namespace {
 
@@ -56,7 +56,7 @@ OsModuleHandle LoadByProcessor(const std::string &configFolder, const char *driv
   int offsets[kDatprocFields];
   int n;
   while ((n = tbl_ReadFields(fields, offsets, kDatprocFields)) > 0) {
-    if (strncasecmp(fields[0], driverName, 5) != 0) continue;
+    if (os_CompareNoCaseN(fields[0], driverName, 5) != 0) continue;
     ProcessorRecord record;
     if (tbl_ParseProcessorLine(table.c_str(), &record, fields, offsets, n, &record) == 1 && !record.Run)
       module = LoadFromBin(record.Type == 2 ? "custa_ex.dll" : "custd_ex.dll");
@@ -82,9 +82,9 @@ void ext_LibraryName(const char *driverName, char *out, uint32_t size) {
   if (!out || size == 0) return;
   const char *name = driverName ? driverName : "";
   // Every unit of a numbered family shares one library.
-  if (strncasecmp(name, "dudi", 4) == 0 && IsDecimal(name + 4))
+  if (os_CompareNoCaseN(name, "dudi", 4) == 0 && IsDecimal(name + 4))
     name = "dudi";
-  else if (strncasecmp(name, "vantx", 5) == 0 && IsDecimal(name + 5))
+  else if (os_CompareNoCaseN(name, "vantx", 5) == 0 && IsDecimal(name + 5))
     name = "vantx";
   snprintf(out, size, "%.5s_ex.dll", name);
 }

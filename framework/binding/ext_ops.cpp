@@ -1,5 +1,4 @@
 // The binding's own operations: each loads the library, uses it and frees it.
-#include <strings.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -8,6 +7,7 @@
 #include "framework/binding/ext_binding.h"
 #include "framework/eventlog/sts_report.h"
 #include "framework/xml/xml_error.h"
+#include "platform/os_codepage.h"
 #include "platform/os_error.h"
 #include "platform/os_file.h"
 
@@ -22,7 +22,7 @@ bool g_doXmlKnown;
 
 int ext_HasDoXml(const char *directory) {
   const char *dir = directory ? directory : "";
-  if (g_doXmlKnown && strcasecmp(g_doXmlDir, dir) == 0) return g_doXml;
+  if (g_doXmlKnown && os_CompareNoCase(g_doXmlDir, dir) == 0) return g_doXml;
   OsModuleHandle module = ext_LoadExtension(dir);
   int has = module && os_GetProcAddress(module, "Ex_DoXml") ? 1 : 0;
   ext_FreeExtension(module);

@@ -1,5 +1,4 @@
 // Writing the device files and recording what changed.
-#include <strings.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -15,6 +14,7 @@
 #include "framework/config/cfg_path.h"
 #include "framework/config/cfg_xml.h"
 #include "framework/registry/cfg_switches.h"
+#include "platform/os_codepage.h"
 #include "platform/os_error.h"
 #include "record/record.h"
 
@@ -41,7 +41,7 @@ void CompareFields(const char *user, const RecordType *type, const void *oldValu
     if (!ft || offset + ft->size > size) continue;
     char *before = structs_FieldToText(type, names.names[i], oldValue, TYPED_MEM_TEMP);
     char *after = structs_FieldToText(type, names.names[i], newValue, TYPED_MEM_TEMP);
-    if (before && after && strcasecmp(before, after) != 0) cfg_WriteHistoryLine(user, 0, names.names[i], before, after);
+    if (before && after && os_CompareNoCase(before, after) != 0) cfg_WriteHistoryLine(user, 0, names.names[i], before, after);
     if (before) typed_mem_Release(TYPED_MEM_TEMP, before);
     if (after) typed_mem_Release(TYPED_MEM_TEMP, after);
   }
@@ -189,5 +189,5 @@ int cfg_IsNotCurrentConfig(const char *path) {
   size_t n = sizeof kTail - 1;
   if (p.size() <= n) return 1;
   char sep = p[p.size() - n - 1];
-  return (sep == '\\' || sep == '/') && strcasecmp(p.c_str() + p.size() - n, kTail) == 0 ? 0 : 1;
+  return (sep == '\\' || sep == '/') && os_CompareNoCase(p.c_str() + p.size() - n, kTail) == 0 ? 0 : 1;
 }

@@ -1,8 +1,5 @@
 #include "framework/config/cfg_history.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -15,12 +12,13 @@
 #include "framework/shm/shm_tables.h"
 #include "framework/time/tm_time.h"
 #include "platform/os_env.h"
-#include "platform/os_file.h"
+#include "platform/os_error.h"
+#include "platform/os_io.h"
 
 namespace {
 
 int g_enabled = -1;  // not worked out yet
-int g_fd = -1;
+OsHandle g_file = nullptr;
 std::string g_prefix;
 
 // A channel file of a kind other than `own` in the directory.
@@ -57,7 +55,7 @@ void cfg_SetHistoryEnabled(int flag) { g_enabled = flag ? 1 : 0; }
 void cfg_ForgetHistorySwitch(void) { g_enabled = -1; }
 
 int cfg_OpenHistoryIn(const char *directory, int kindPlusOne, int doesXml) {
-  if (g_fd >= 0) return 1;
+  if (g_file) return 1;
   int e = errno;
   std::string dir = cfg_AbsoluteDir(directory);
   std::string file;
@@ -78,15 +76,17 @@ int cfg_OpenHistoryIn(const char *directory, int kindPlusOne, int doesXml) {
       }
     }
   }
-  g_fd = os_Open(file.c_str(), O_RDWR | O_CREAT | O_APPEND, 0666);
+  // Appends only: lines of several writers never overwrite each other.
+  g_file = os_CreateFile(file.c_str(), OS_GENERIC_READ | OS_FILE_APPEND_DATA, OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE,
+                         OS_OPEN_ALWAYS, 0);
   errno = e;
-  return g_fd >= 0 ? 1 : 0;
+  return g_file ? 1 : 0;
 }
 
 int cfg_OpenHistory(int kindPlusOne) { return cfg_OpenHistoryIn(".", kindPlusOne); }
 
 void cfg_WriteHistoryLine(const char *user, int channel, const char *field, const char *oldText, const char *newText) {
-  if (g_fd < 0) return;
+  if (!g_file) return;
   std::string who = user ? user : "";
   if (who.empty()) {
     char name[257] = "";
@@ -102,19 +102,16 @@ void cfg_WriteHistoryLine(const char *user, int channel, const char *field, cons
   if (channel) line += std::to_string(channel) + ".";
   line += std::string(field ? field : "") + " " + (oldText ? oldText : "") + " -> " + (newText ? newText : "") + "\r\n";
   if (line.size() > CFG_HISTORY_LINE_MAX) return;
+  // A history line is no part of the change: its failure leaves no error behind.
   int e = errno;
-  size_t done = 0;
-  while (done < line.size()) {
-    ssize_t w = write(g_fd, line.data() + done, line.size() - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) break;
-    done += static_cast<size_t>(w);
-  }
+  uint32_t last = os_GetLastError(), written = 0;
+  os_WriteFile(g_file, line.data(), static_cast<uint32_t>(line.size()), &written);
+  os_SetLastError(last);
   errno = e;
 }
 
 void cfg_CloseHistory(void) {
-  if (g_fd >= 0) close(g_fd);
-  g_fd = -1;
+  if (g_file) os_CloseHandle(g_file);
+  g_file = nullptr;
   g_prefix.clear();
 }

@@ -1,8 +1,5 @@
 #include "framework/config/cfg_load.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -19,24 +16,23 @@
 #include "framework/shm/shm_segment.h"
 #include "framework/shm/shm_tables.h"
 #include "platform/os_error.h"
-#include "platform/os_file.h"
+#include "platform/os_io.h"
 
 namespace {
 
 // AutoEnable is byte 0 of "config", which is created when missing; a file
 // without that byte (as one just created) holds no switch: off.
 int ReadAutoEnable(const std::string &path, uint8_t *out) {
-  int fd = os_Open(path.c_str(), O_RDONLY | O_CREAT, 0666);
-  if (fd < 0) return -1;
+  OsHandle file = os_CreateFile(path.c_str(), OS_GENERIC_READ, OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE,
+                                OS_OPEN_ALWAYS, 0);
+  if (!file) return -1;
   uint8_t b = 0;
-  ssize_t r;
-  do {
-    r = pread(fd, &b, 1, 0);
-  } while (r < 0 && errno == EINTR);
-  int e = errno;
-  close(fd);
-  if (r < 0) return os_FailErrno(e), -1;
-  *out = r == 1 ? b : 0;
+  uint32_t got = 0;
+  int rc = os_ReadFile(file, &b, 1, &got);
+  uint32_t code = os_GetLastError();
+  os_CloseHandle(file);
+  if (rc != 0) return os_Fail(code), -1;
+  *out = got == 1 ? b : 0;
   return 0;
 }
 

@@ -1,10 +1,5 @@
 #include "framework/config/cfg_path.h"
 
-#include <fcntl.h>
-#include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <ctime>
 
@@ -12,8 +7,10 @@
 #include "framework/eventlog/sts_report.h"
 #include "framework/registry/reg_settings.h"
 #include "framework/xml/xml_error.h"
+#include "platform/os_codepage.h"
 #include "platform/os_error.h"
 #include "platform/os_file.h"
+#include "platform/os_io.h"
 #include "platform/os_path.h"
 
 namespace {
@@ -75,68 +72,64 @@ bool cfg_IsCurrentConfigFolder(const std::string &dir) {
   const char *current = cfg_GetFolder("TSQ_CURRENT_CONFIG");
   if (!current) return false;
   std::string a = Linux(cfg_AbsoluteDir(current)), b = Linux(cfg_AbsoluteDir(dir.c_str()));
-  return !a.empty() && strcasecmp(a.c_str(), b.c_str()) == 0;
+  return !a.empty() && os_CompareNoCase(a.c_str(), b.c_str()) == 0;
 }
 
 bool cfg_FileExists(const std::string &path) {
-  struct stat st;
   int e = errno;
-  bool there = os_Stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  uint32_t attributes = os_GetFileAttributes(path.c_str());
+  bool there = attributes != OS_INVALID_FILE_ATTRIBUTES &&
+               !(attributes & (OS_FILE_ATTRIBUTE_DIRECTORY | OS_FILE_ATTRIBUTE_DEVICE));
   errno = e;
   return there;
 }
 
 int cfg_FileStamp(const std::string &path, TimeStamp *stamp) {
-  struct stat st;
-  if (os_Stat(path.c_str(), &st) != 0) return -1;
+  OsFileInfo info;
+  if (os_GetFileInfo(path.c_str(), &info) != 0) return -1;
   struct tm local;
-  time_t t = st.st_mtim.tv_sec;
+  time_t t = static_cast<time_t>(info.writeSeconds);
   localtime_r(&t, &local);
   TmCalendar cal{static_cast<uint16_t>(local.tm_year + 1900), static_cast<uint16_t>(local.tm_mon + 1),
                  static_cast<uint16_t>(local.tm_wday), static_cast<uint16_t>(local.tm_mday),
                  static_cast<uint16_t>(local.tm_hour), static_cast<uint16_t>(local.tm_min),
-                 static_cast<uint16_t>(local.tm_sec), static_cast<uint16_t>(st.st_mtim.tv_nsec / 1000000)};
+                 static_cast<uint16_t>(local.tm_sec), static_cast<uint16_t>(info.writeNanoseconds / 1000000)};
   tm_FromSystemTime(&cal, stamp);
   return 0;
 }
 
 int cfg_ReadFileAt(const std::string &path, uint64_t offset, void *buf, size_t n) {
-  int fd = os_Open(path.c_str(), O_RDONLY, 0);
-  if (fd < 0) return -1;
+  OsHandle file = os_CreateFile(path.c_str(), OS_GENERIC_READ, OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE,
+                                OS_OPEN_EXISTING, 0);
+  if (!file) return -1;
   size_t got = 0;
-  while (got < n) {
-    ssize_t r = pread(fd, static_cast<uint8_t *>(buf) + got, n - got, static_cast<off_t>(offset + got));
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) {
-      int e = errno;
-      close(fd);
-      os_FailErrno(e);
-      return -1;
-    }
-    if (r == 0) break;
-    got += static_cast<size_t>(r);
+  bool ok = os_SetFilePointer(file, static_cast<int64_t>(offset), OS_FILE_BEGIN, nullptr) == 0;
+  while (ok && got < n) {
+    uint32_t chunk = n - got > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(n - got), r = 0;
+    ok = os_ReadFile(file, static_cast<uint8_t *>(buf) + got, chunk, &r) == 0;
+    if (!ok || r == 0) break;
+    got += r;
   }
-  close(fd);
+  uint32_t code = os_GetLastError();
+  os_CloseHandle(file);
+  if (!ok) return os_Fail(code), -1;
   if (got < n) return os_Fail(OS_ERROR_HANDLE_EOF), -1;
   return 0;
 }
 
 int cfg_WriteFileAt(const std::string &path, uint64_t offset, const void *buf, size_t n) {
-  int fd = os_Open(path.c_str(), O_RDWR | O_CREAT, 0666);
-  if (fd < 0) return -1;
-  size_t done = 0;
-  while (done < n) {
-    ssize_t w = pwrite(fd, static_cast<const uint8_t *>(buf) + done, n - done, static_cast<off_t>(offset + done));
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) {
-      int e = w < 0 ? errno : ENOSPC;
-      close(fd);
-      os_FailErrno(e);
-      return -1;
-    }
-    done += static_cast<size_t>(w);
+  OsHandle file = os_CreateFile(path.c_str(), OS_GENERIC_READ | OS_GENERIC_WRITE,
+                                OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE, OS_OPEN_ALWAYS, 0);
+  if (!file) return -1;
+  bool ok = os_SetFilePointer(file, static_cast<int64_t>(offset), OS_FILE_BEGIN, nullptr) == 0;
+  for (size_t done = 0; ok && done < n;) {
+    uint32_t chunk = n - done > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(n - done), w = 0;
+    ok = os_WriteFile(file, static_cast<const uint8_t *>(buf) + done, chunk, &w) == 0;
+    done += w;
   }
-  if (close(fd) != 0) return os_FailErrno(errno), -1;
+  uint32_t code = os_GetLastError();
+  os_CloseHandle(file);
+  if (!ok) return os_Fail(code), -1;
   return 0;
 }
 

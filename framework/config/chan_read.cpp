@@ -1,6 +1,5 @@
 // Reading channel records: the XML copy where the driver supports it and the
 // host reads XML, else the binary file.
-#include <strings.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -18,6 +17,7 @@
 #include "framework/shm/shm_areas.h"
 #include "framework/shm/shm_tables.h"
 #include "framework/xml/xml_error.h"
+#include "platform/os_codepage.h"
 #include "platform/os_error.h"
 
 namespace {

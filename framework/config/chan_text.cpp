@@ -1,12 +1,11 @@
 #include "framework/config/chan_text.h"
 
-#include <strings.h>
-
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
 
 #include "framework/registry/reg_settings.h"
+#include "platform/os_codepage.h"
 #include "platform/os_registry.h"
 
 namespace {
@@ -89,7 +88,7 @@ const char *chan_KindDisplayName(int kind) { return kind >= 0 && kind < 7 ? kKin
 const char *chan_ShortenName(const char *processor, const char *name) {
   const char *n = name ? name : "";
   if (strlen(n) <= 15) return snprintf(g_short, sizeof g_short, "%s", n), g_short;
-  if (!processor || strncasecmp(processor, "resub", 5) != 0) {
+  if (!processor || os_CompareNoCaseN(processor, "resub", 5) != 0) {
     snprintf(g_short, sizeof g_short, "%.47s", n);
     return g_short;
   }

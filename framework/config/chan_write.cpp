@@ -1,5 +1,4 @@
 // Writing channel records: binary file, XML copy, change history, signal.
-#include <strings.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,6 +17,7 @@
 #include "framework/registry/cfg_switches.h"
 #include "framework/shm/shm_areas.h"
 #include "framework/shm/shm_tables.h"
+#include "platform/os_codepage.h"
 #include "platform/os_error.h"
 #include "record/record.h"
 
@@ -31,7 +31,7 @@ std::string Text(const RecordType *type, const char *name, const void *value) {
 }
 
 void Line(const char *user, int channel, const char *name, const std::string &before, const std::string &after) {
-  if (strcasecmp(before.c_str(), after.c_str()) != 0)
+  if (os_CompareNoCase(before.c_str(), after.c_str()) != 0)
     cfg_WriteHistoryLine(user, channel, name, before.c_str(), after.c_str());
 }
 

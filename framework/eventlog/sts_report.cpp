@@ -1,6 +1,3 @@
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +12,7 @@
 #include "platform/os_error.h"
 #include "platform/os_eventlog.h"
 #include "platform/os_file.h"
+#include "platform/os_io.h"
 
 namespace {
 
@@ -46,17 +44,17 @@ std::string OneLine(const char *text) {
 
 int ReportToLogFile(const char *server, const char *text) {
   std::string path = ServerRootFolder(server) + prod_GetProductName() + ".log";
-  int fd = os_Open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return -1;
+  OsHandle file = os_CreateFile(path.c_str(), OS_GENERIC_READ | OS_GENERIC_WRITE, 0, OS_OPEN_ALWAYS, 0);
+  if (!file) return -1;
   // No sharing: one report is written at a time. A file held longer than a
   // report takes cannot be opened, and the report is dropped.
   int waited = 0;
-  while (os_LockRange(fd, 0, UINT64_MAX >> 1, true, false) != 0) {
+  while (os_LockFile(file, 0, UINT64_MAX >> 1, true, false) != 0) {
     if (os_GetLastError() != OS_ERROR_LOCK_VIOLATION || waited >= kLockWaitMs) {
-      close(fd);
+      os_CloseHandle(file);
       return -1;
     }
-    usleep(kLockPollMs * 1000);
+    os_Sleep(kLockPollMs);
     waited += kLockPollMs;
   }
   time_t now = time(nullptr);
@@ -67,10 +65,12 @@ int ReportToLogFile(const char *server, const char *text) {
            t.tm_mday, t.tm_year % 100);
   std::string line = stamp + OneLine(text) + "\r\n";
   int rc = -1;
-  if (lseek(fd, 0, SEEK_END) >= 0 && write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size()))
+  uint32_t written = 0;
+  if (os_SetFilePointer(file, 0, OS_FILE_END, nullptr) == 0 &&
+      os_WriteFile(file, line.data(), static_cast<uint32_t>(line.size()), &written) == 0)
     rc = 0;
-  os_UnlockRange(fd, 0, UINT64_MAX >> 1);
-  close(fd);
+  os_UnlockFile(file, 0, UINT64_MAX >> 1);
+  os_CloseHandle(file);
   return rc;
 }
 

@@ -1,7 +1,5 @@
 #include "framework/notify/ntf_notify.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -103,7 +101,7 @@ NtfCallback ntf_Start(NtfCallback callback) {
   }
   const OsSecurityAttributes *sa = shm_OpenSecurityAttributes();
   if (!sa) return nullptr;
-  g_ntf.mailslot = os_CreateMailslot(ntf_MailslotPath(ntf_SlotName(static_cast<uint32_t>(getpid()))), 4,
+  g_ntf.mailslot = os_CreateMailslot(ntf_MailslotPath(ntf_SlotName(os_GetCurrentProcessId())), 4,
                                      OS_MAILSLOT_WAIT_FOREVER, sa);
   if (!g_ntf.mailslot) {
     errno = static_cast<int>(os_GetLastError());
@@ -153,7 +151,7 @@ void ntf_Stop(void) {
     listenerId = g_ntf.listenerThreadId;
   }
   // Wake the listener with one message and let it end before its handles go.
-  if (OsHandle self = ntf_OpenMailslot(ntf_SlotName(static_cast<uint32_t>(getpid())))) {
+  if (OsHandle self = ntf_OpenMailslot(ntf_SlotName(os_GetCurrentProcessId()))) {
     int32_t zero = 0;
     ntf_WriteExact(self, &zero, sizeof zero);
     os_CloseHandle(self);
@@ -260,7 +258,7 @@ int ntf_WaitAfter(uint64_t mark, uint32_t ms) { return WaitBeyond(&mark, ms); }
 int ntf_WaitTicks(uint32_t ticks) { return ntf_Wait(ticks * 10); }
 
 int ntf_Post(uint32_t pid, int32_t code) {
-  if (pid == static_cast<uint32_t>(getpid())) {
+  if (pid == os_GetCurrentProcessId()) {
     ntf_Deliver(code);
     return 0;
   }

@@ -1,12 +1,11 @@
 #include "framework/registry/cfg_switches.h"
 
-#include <strings.h>
-
 #include <cstdio>
 #include <cstring>
 
 #include "framework/registry/reg_settings.h"
 #include "framework/server/srv_hosts.h"
+#include "platform/os_codepage.h"
 #include "platform/os_env.h"
 #include "platform/os_registry.h"
 
@@ -15,7 +14,7 @@ namespace {
 const char kServerKey[] = "SOFTWARE\\Quenford\\Tessarine";
 enum : uint32_t { kHostMax = 259, kSwitchTextMax = 9 };
 
-bool IsRimfold(void) { return strcasecmp(prod_GetProductName(), "Rimfold") == 0; }
+bool IsRimfold(void) { return os_CompareNoCase(prod_GetProductName(), "Rimfold") == 0; }
 
 // Reads one value of the configuration host's server key. False when the host
 // cannot be reached or the value is missing.
@@ -48,8 +47,8 @@ int32_t cfg_ReadHostValue(const char *host, const char *name, uint32_t *type, vo
   OsHKey root = OS_HKEY_LOCAL_MACHINE, remote = nullptr;
   // Only a plain host name's registry can be reached; other hosts use this computer's.
   if (!srv_IsLocalHost(host) && srv_ClassifyServer(host) == SRV_KIND_PIPE) {
-    char unc[kHostMax + 3] = "\\\\";
-    strncat(unc, host, kHostMax);
+    char unc[kHostMax + 3];
+    snprintf(unc, sizeof unc, "\\\\%.*s", static_cast<int>(kHostMax), host);
     int32_t rc = os_RegConnectRegistry(unc, OS_HKEY_LOCAL_MACHINE, &remote);
     if (rc != 0) return rc;
     root = remote;
@@ -77,8 +76,8 @@ int cfg_ReadXmlEnabled(const char *path) {
   int def = IsRimfold() ? 1 : 0;
   char text[kSwitchTextMax + 1];
   if (ReadSwitchText(path, "ReadXML", text) != 1) return def;
-  if (strcasecmp(text, "ON") == 0) return 1;
-  if (strcasecmp(text, "OFF") == 0) return 0;
+  if (os_CompareNoCase(text, "ON") == 0) return 1;
+  if (os_CompareNoCase(text, "OFF") == 0) return 0;
   return def;
 }
 
@@ -87,8 +86,8 @@ int cfg_WriteXmlMode(const char *path) {
   int got = ReadSwitchText(path, "WriteXML", text);
   if (got == 0) return IsRimfold() ? CFG_WRITE_XML : CFG_WRITE_BIN;
   if (got < 0) return CFG_WRITE_BIN;
-  if (strcasecmp(text, "BOTH") == 0) return CFG_WRITE_BOTH;
-  if (strcasecmp(text, "XML") == 0) return CFG_WRITE_XML;
+  if (os_CompareNoCase(text, "BOTH") == 0) return CFG_WRITE_BOTH;
+  if (os_CompareNoCase(text, "XML") == 0) return CFG_WRITE_XML;
   return CFG_WRITE_BIN;
 }
 

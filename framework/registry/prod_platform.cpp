@@ -1,7 +1,6 @@
 #include "framework/registry/prod_platform.h"
 
-#include <strings.h>
-
+#include "platform/os_codepage.h"
 #include "platform/os_env.h"
 
 uint32_t prod_GetOsMajorVersion(void) {
@@ -17,5 +16,5 @@ uint32_t prod_GetOsPlatformId(void) {
 bool prod_IsRemoteSession(void) {
   char name[64];
   uint32_t n = os_GetEnvironmentVariable("SESSIONNAME", name, sizeof name);
-  return n >= 4 && n < sizeof name && strncasecmp(name, "RDP-", 4) == 0;
+  return n >= 4 && n < sizeof name && os_CompareNoCaseN(name, "RDP-", 4) == 0;
 }

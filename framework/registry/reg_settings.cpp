@@ -1,8 +1,5 @@
 #include "framework/registry/reg_settings.h"
 
-#include <strings.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -13,8 +10,10 @@
 #include "framework/registry/ewf_guard.h"
 #include "framework/registry/prod_platform.h"
 #include "framework/shm/shm_segment.h"
+#include "platform/os_codepage.h"
 #include "platform/os_env.h"
 #include "platform/os_error.h"
+#include "platform/os_file.h"
 #include "platform/os_path.h"
 
 namespace {
@@ -71,7 +70,7 @@ bool ReadText(OsHKey root, const char *keyPath, const char *valueName, char *out
 // false when the path does not end with it.
 bool ProductKey(const char *keyPath, std::string &out) {
   size_t n = strlen(keyPath), w = sizeof kProductWord - 1;
-  if (n < w || strcasecmp(keyPath + n - w, kProductWord) != 0) return false;
+  if (n < w || os_CompareNoCase(keyPath + n - w, kProductWord) != 0) return false;
   out.assign(keyPath, n - w);
   out += prod_GetProductName();
   return true;
@@ -120,7 +119,7 @@ const char *prod_GetReplicationProductName(void) {
       !ReadText(OS_HKEY_LOCAL_MACHINE, kQuenfordServer, "ReplicationProductName", g_replicationName,
                 sizeof g_replicationName))
     snprintf(g_replicationName, sizeof g_replicationName, "%s",
-             strcasecmp(product.c_str(), "Rimfold") == 0 ? "Ledger Lane" : "Field to Base");
+             os_CompareNoCase(product.c_str(), "Rimfold") == 0 ? "Ledger Lane" : "Field to Base");
   g_haveReplication = true;
   return g_replicationName;
 }
@@ -193,13 +192,13 @@ const char *cfg_ProductRoot(void) {
 
 const char *cfg_ResolveName(const char *name) {
   static thread_local char result[CFG_FOLDER_MAX];
-  if (!name || strlen(name) + 7 > 256) return errno = 22, nullptr;
-  std::string var = strncasecmp(name, "RE2_", 4) == 0 ? std::string("TSQ_") + (name + 4) : std::string(name);
+  if (!name || strlen(name) + 7 > 256) return errno = EINVAL, nullptr;
+  std::string var = os_CompareNoCaseN(name, "RE2_", 4) == 0 ? std::string("TSQ_") + (name + 4) : std::string(name);
   char value[CFG_FOLDER_MAX];
   uint32_t n = os_GetEnvironmentVariable(var.c_str(), value, sizeof value);
   if (n == 0 || n >= sizeof value) {
     if (n >= sizeof value) return errno = OS_ERROR_FILENAME_EXCED_RANGE, nullptr;
-    const char *bare = strncasecmp(var.c_str(), "TSQ_", 4) == 0 ? var.c_str() + 4 : var.c_str();
+    const char *bare = os_CompareNoCaseN(var.c_str(), "TSQ_", 4) == 0 ? var.c_str() + 4 : var.c_str();
     std::string def = Upper(std::string(cfg_ProductRoot()) + "\\" + bare);
     if (def.size() >= sizeof result) return errno = OS_ERROR_FILENAME_EXCED_RANGE, nullptr;
     snprintf(result, sizeof result, "%s", def.c_str());
@@ -221,7 +220,7 @@ const char *cfg_ResolveName(const char *name) {
       if (hiveEnd != std::string::npos) {
         std::string h = inner.substr(1, hiveEnd - 1);
         for (const auto &e : hives)
-          if (strcasecmp(e.name, h.c_str()) == 0) hive = e.key;
+          if (os_CompareNoCase(e.name, h.c_str()) == 0) hive = e.key;
       }
       int32_t rc = OS_ERROR_BAD_PATHNAME;
       if (hive && valueStart > hiveEnd) {
@@ -246,15 +245,7 @@ const char *cfg_ResolveName(const char *name) {
   return result;
 }
 
-int fs_CheckAccess(const char *path, uint32_t accessMask) {
-  int mode = 0;
-  if (accessMask & (FS_GENERIC_READ | FS_GENERIC_ALL)) mode |= R_OK;
-  if (accessMask & (FS_GENERIC_WRITE | FS_GENERIC_ALL)) mode |= W_OK;
-  if (accessMask & (FS_GENERIC_EXECUTE | FS_GENERIC_ALL)) mode |= X_OK;
-  char linux[4096];
-  if (os_TranslatePath(path, linux, sizeof linux) != 0) return 0;
-  return access(linux, mode == 0 ? F_OK : mode) == 0;
-}
+int fs_CheckAccess(const char *path, uint32_t accessMask) { return os_CheckAccess(path, accessMask) == 0; }
 
 // Creates a Windows-form folder with every missing level. 0 or -1.
 static int MakeFolderPath(const char *path) {
@@ -278,16 +269,16 @@ static bool LocalAppData(char *out, size_t size) {
 const char *cfg_GetFolder(const char *name) {
   const char *resolved = cfg_ResolveName(name);
   if (!resolved) return nullptr;
-  const char *bare = strncasecmp(name, "TSQ_", 4) == 0 || strncasecmp(name, "RE2_", 4) == 0 ? name + 4 : name;
-  bool exported = strcasecmp(bare, "EXPORTED_DATA") == 0 || strcasecmp(bare, "EXPORTED_IMAGES") == 0;
-  if (!exported && strcasecmp(bare, "REPLAY_OPTIONS") != 0) return resolved;
+  const char *bare = os_CompareNoCaseN(name, "TSQ_", 4) == 0 || os_CompareNoCaseN(name, "RE2_", 4) == 0 ? name + 4 : name;
+  bool exported = os_CompareNoCase(bare, "EXPORTED_DATA") == 0 || os_CompareNoCase(bare, "EXPORTED_IMAGES") == 0;
+  if (!exported && os_CompareNoCase(bare, "REPLAY_OPTIONS") != 0) return resolved;
   static thread_local char folder[CFG_FOLDER_MAX];
   snprintf(folder, sizeof folder, "%s", resolved);
   MakeFolderPath(folder);
-  if (fs_CheckAccess(folder, FS_GENERIC_WRITE)) return folder;
+  if (fs_CheckAccess(folder, OS_GENERIC_WRITE)) return folder;
   // A remote-desktop user's exports go to the client's own drive.
   static const char kClientTemp[] = "\\\\tsclient\\c\\Temp";
-  if (exported && prod_IsRemoteSession() && fs_CheckAccess(kClientTemp, FS_GENERIC_WRITE)) {
+  if (exported && prod_IsRemoteSession() && fs_CheckAccess(kClientTemp, OS_GENERIC_WRITE)) {
     snprintf(folder, sizeof folder, "%s", kClientTemp);
     return folder;
   }

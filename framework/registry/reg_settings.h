@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/os_io.h"
 #include "platform/os_registry.h"
 
 enum : int { PROD_NAME_MAX = 31, CFG_FOLDER_MAX = 260 };
@@ -41,12 +42,5 @@ const char *cfg_ResolveName(const char *name);
 // cfg_ResolveName, and for the replay and export folders a writable place.
 const char *cfg_GetFolder(const char *name);
 // Nonzero when the process may access `path` as `accessMask` asks
-// (generic read, write, execute or all).
+// (OS_GENERIC_READ, _WRITE, _EXECUTE or _ALL of platform/os_io.h).
 int fs_CheckAccess(const char *path, uint32_t accessMask);
-
-enum : uint32_t {
-  FS_GENERIC_READ = 0x80000000u,
-  FS_GENERIC_WRITE = 0x40000000u,
-  FS_GENERIC_EXECUTE = 0x20000000u,
-  FS_GENERIC_ALL = 0x10000000u,
-};

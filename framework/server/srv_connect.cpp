@@ -1,5 +1,3 @@
-#include <strings.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +13,7 @@
 #include "framework/shm/shm_segment.h"
 #include "framework/trace/dbg_trace.h"
 #include "framework/xml/xml_error.h"
+#include "platform/os_codepage.h"
 #include "platform/os_debug.h"
 #include "platform/os_error.h"
 #include "platform/os_io.h"
@@ -116,12 +115,12 @@ ServerConnection *srv_LockConnection(const char *server) {
   ServerConnection *e = nullptr;
   os_EnterCriticalSection(TableLock());
   for (int i = 0; i < count && !e; ++i)
-    if (table[i].kind != 0 && strcasecmp(table[i].server, key) == 0) e = &table[i];
+    if (table[i].kind != 0 && os_CompareNoCase(table[i].server, key) == 0) e = &table[i];
   for (int i = 0; i < count && !e; ++i) {
     if (!table[i].server[0]) {
       snprintf(table[i].server, sizeof table[i].server, "%s", key);
       e = &table[i];
-    } else if (strcasecmp(table[i].server, key) == 0) {
+    } else if (os_CompareNoCase(table[i].server, key) == 0) {
       e = &table[i];
     }
   }
@@ -255,7 +254,6 @@ int srv_ParseReply(const char *key, const void *request, uint32_t length, const 
 int srv_Transact(const char *server, const void *request, uint32_t length, char *reply, uint32_t *replyLength) {
   if (!reply || !replyLength || *replyLength == 0 || (!request && length)) {
     if (replyLength) *replyLength = 0;
-    errno = EINVAL;
     return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
   }
   uint32_t capacity = *replyLength;
@@ -285,6 +283,6 @@ int srv_Transact(const char *server, const void *request, uint32_t length, char 
 }
 
 int srv_Request(const char *server, const char *request, char *reply, uint32_t *replyLength) {
-  if (!request) return errno = EINVAL, os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  if (!request) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
   return srv_Transact(server, request, static_cast<uint32_t>(strlen(request) + 1), reply, replyLength);
 }

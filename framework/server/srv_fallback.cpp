@@ -1,5 +1,4 @@
 // When a server cannot be asked, its configuration folder's text tables answer.
-#include <strings.h>
 
 #include <cctype>
 #include <cerrno>
@@ -9,6 +8,7 @@
 
 #include "framework/server/srv_private.h"
 #include "framework/server/srv_requests.h"
+#include "platform/os_codepage.h"
 #include "platform/os_error.h"
 
 namespace {
@@ -27,7 +27,7 @@ const char *PrintName(char **fields, int count) { return count >= 2 && fields[1]
 
 bool Matches(char **fields, int count, const char *selector) {
   size_t n = strnlen(selector, 5);
-  return strcasecmp(PrintName(fields, count), selector) == 0 || strncasecmp(fields[0], selector, n) == 0;
+  return os_CompareNoCase(PrintName(fields, count), selector) == 0 || os_CompareNoCaseN(fields[0], selector, n) == 0;
 }
 
 int FirstLines(const char *path, int n, ProcessorRecord *records, int capacity) {

@@ -1,6 +1,5 @@
 // The named folders of a server: local, a remote computer's shares, or the
 // folders beside an in-process provider's path.
-#include <strings.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -10,6 +9,7 @@
 #include "framework/registry/reg_settings.h"
 #include "framework/server/srv_hosts.h"
 #include "framework/server/srv_requests.h"
+#include "platform/os_codepage.h"
 #include "platform/os_env.h"
 #include "platform/os_error.h"
 #include "platform/os_file.h"
@@ -29,24 +29,24 @@ const char *Local(const char *name) {
   return f ? Keep(f) : nullptr;
 }
 
-const char *Bare(const char *name) { return strncasecmp(name, "TSQ_", 4) == 0 ? name + 4 : name; }
+const char *Bare(const char *name) { return os_CompareNoCaseN(name, "TSQ_", 4) == 0 ? name + 4 : name; }
 
 bool IsWritableKind(const char *bare) {
-  return strcasecmp(bare, "REPLAY_OPTIONS") == 0 || strcasecmp(bare, "EXPORTED_DATA") == 0 ||
-         strcasecmp(bare, "EXPORTED_IMAGES") == 0;
+  return os_CompareNoCase(bare, "REPLAY_OPTIONS") == 0 || os_CompareNoCase(bare, "EXPORTED_DATA") == 0 ||
+         os_CompareNoCase(bare, "EXPORTED_IMAGES") == 0;
 }
 
 // Servers whose requests the in-process provider answers: connection strings,
 // drive and UNC paths, "file" URLs.
 bool IsProviderServer(const char *server) {
-  if (strncasecmp(server, "PROVIDER=", 9) == 0 || (server[0] && server[1] == ':') || server[0] == '\\') return true;
+  if (os_CompareNoCaseN(server, "PROVIDER=", 9) == 0 || (server[0] && server[1] == ':') || server[0] == '\\') return true;
   SrvUrlComponents url;
   return srv_CrackUrl(server, 0, 0, &url) && url.scheme == SRV_SCHEME_FILE;
 }
 
 // The path of a provider server: a "file" URL's path, else the text itself.
 std::string ProviderPath(const char *server) {
-  if (strncasecmp(server, "file://", 7) != 0) return server;
+  if (os_CompareNoCaseN(server, "file://", 7) != 0) return server;
   std::string rest = server + 7;
   if (rest.size() > 2 && rest[0] == '/' && rest[2] == ':') return rest.substr(1);  // file:///C:/...
   if (!rest.empty() && rest[0] != '/') return "\\\\" + rest;                         // file://host/share
@@ -94,7 +94,7 @@ const char *Remote(const char *server, const char *name) {
                                   : "\\\\" + host + "\\" + prod_GetProductName() + "\\" + bare;
   if (!IsWritableKind(bare)) return Keep(path);
   MakeBelowShare(path);
-  if (fs_CheckAccess(path.c_str(), FS_GENERIC_WRITE)) return Keep(path);
+  if (fs_CheckAccess(path.c_str(), OS_GENERIC_WRITE)) return Keep(path);
   return Local(name);
 }
 
@@ -104,8 +104,8 @@ const char *srv_ResolveServerFolder(const char *server, const char *name) {
   if (!name || !*name) return errno = EINVAL, nullptr;
   if (!server || !*server) return Local(name);
   if (IsProviderServer(server)) {
-    if (strcasecmp(name, "TSQ_LOGGED_DATA") == 0) return Keep(server);
-    if (strcasecmp(name, "TSQ_CURRENT_CONFIG") == 0 || strncasecmp(server, "PROVIDER=", 9) == 0) return Local(name);
+    if (os_CompareNoCase(name, "TSQ_LOGGED_DATA") == 0) return Keep(server);
+    if (os_CompareNoCase(name, "TSQ_CURRENT_CONFIG") == 0 || os_CompareNoCaseN(server, "PROVIDER=", 9) == 0) return Local(name);
     return Beside(server, name);
   }
   if (!srv_IsLocalHost(server)) return Remote(server, name);

@@ -1,11 +1,10 @@
 #include "framework/server/srv_hosts.h"
 
-#include <strings.h>
-
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 
+#include "platform/os_codepage.h"
 #include "platform/os_env.h"
 #include "platform/os_error.h"
 
@@ -33,7 +32,7 @@ bool IsLocalName(const char *name) { return !name || !*name || os_IsLocalHost(na
 
 // Strings the in-process provider serves are never this computer's pipe.
 bool IsProviderForm(const char *s) {
-  return strncasecmp(s, "PROVIDER=", 9) == 0 || (s[0] && s[1] == ':') || s[0] == '\\';
+  return os_CompareNoCaseN(s, "PROVIDER=", 9) == 0 || (s[0] && s[1] == ':') || s[0] == '\\';
 }
 
 }  // namespace
@@ -56,7 +55,7 @@ int srv_CrackUrl(const char *url, uint32_t length, uint32_t, SrvUrlComponents *o
   memcpy(out->schemeText, copy, i);
   out->schemeText[i] = '\0';
   for (const SchemeName &s : kSchemes)
-    if (strcasecmp(s.name, out->schemeText) == 0) out->scheme = s.number, out->port = s.port;
+    if (os_CompareNoCase(s.name, out->schemeText) == 0) out->scheme = s.number, out->port = s.port;
   const char *p = copy + i + 1;
 
   if (p[0] == '/' && p[1] == '/') {

@@ -1,5 +1,4 @@
 // The logger dialogue around processor commands, and the host settings it reads.
-#include <strings.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -8,6 +7,7 @@
 
 #include "framework/registry/cfg_switches.h"
 #include "framework/server/srv_requests.h"
+#include "platform/os_codepage.h"
 #include "platform/os_error.h"
 #include "platform/os_registry.h"
 
@@ -51,7 +51,7 @@ int srv_FromDesktopEnabled(const char *host, const char *name) {
 
 int srv_ReconfigureLoggersEnabled(const char *host) {
   char text[256];
-  return HostText(host, "ReconfigureLoggers", text, sizeof text) && strncasecmp(text, "ON", 2) == 0 ? 1 : 0;
+  return HostText(host, "ReconfigureLoggers", text, sizeof text) && os_CompareNoCaseN(text, "ON", 2) == 0 ? 1 : 0;
 }
 
 const char *srv_LoggerKeyName(const char *name, int number) {

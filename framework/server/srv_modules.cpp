@@ -1,8 +1,5 @@
 #include "framework/server/srv_modules.h"
 
-#include <strings.h>
-#include <sys/stat.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -14,6 +11,7 @@
 #include "framework/registry/reg_settings.h"
 #include "framework/server/srv_client.h"
 #include "framework/server/srv_requests.h"
+#include "platform/os_codepage.h"
 #include "platform/os_env.h"
 #include "platform/os_error.h"
 #include "platform/os_file.h"
@@ -26,7 +24,7 @@ thread_local char t_found[SRV_URL_PART_MAX + 2];
 std::string Reduced(const char *name) {
   for (const char *family : {"dudi", "vantx"}) {
     size_t n = strlen(family);
-    if (strncasecmp(name, family, n) != 0 || !name[n]) continue;
+    if (os_CompareNoCaseN(name, family, n) != 0 || !name[n]) continue;
     bool digits = true;
     for (const char *p = name + n; *p; ++p) digits = digits && isdigit(static_cast<unsigned char>(*p));
     if (digits) return family;
@@ -35,8 +33,9 @@ std::string Reduced(const char *name) {
 }
 
 bool IsFile(const std::string &path) {
-  struct stat st;
-  return os_Stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  uint32_t attributes = os_GetFileAttributes(path.c_str());
+  return attributes != OS_INVALID_FILE_ATTRIBUTES &&
+         !(attributes & (OS_FILE_ATTRIBUTE_DIRECTORY | OS_FILE_ATTRIBUTE_DEVICE));
 }
 
 std::string Join(const std::string &dir, const std::string &file) {
@@ -56,8 +55,9 @@ std::vector<std::string> SearchFolders(const char *server) {
     dirs.push_back(s.substr(0, s.rfind('/')));
   }
   dirs.push_back(".");
-  const char *path = getenv("PATH");
-  for (std::string list = path ? path : ""; !list.empty();) {
+  std::string list;
+  os_GetEnvironmentText("PATH", &list);
+  while (!list.empty()) {
     size_t colon = list.find(':');
     if (colon) dirs.push_back(list.substr(0, colon));
     list = colon == std::string::npos ? "" : list.substr(colon + 1);

@@ -1,7 +1,5 @@
 #include "framework/server/srv_requests.h"
 
-#include <strings.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
@@ -13,6 +11,7 @@
 #include "framework/server/srv_client.h"
 #include "framework/server/srv_private.h"
 #include "framework/xml/xml_error.h"
+#include "platform/os_codepage.h"
 #include "platform/os_env.h"
 #include "platform/os_error.h"
 
@@ -99,7 +98,7 @@ void FromReply(char **f, ProcessorRecord *r) {
   r->Run = static_cast<uint8_t>(atoi(f[3]));
   // Case counts: only a capital 'A' is analogue.
   char letter = f[4][0];
-  if (!letter || strncasecmp(r->Name, "modb", 4) == 0)
+  if (!letter || os_CompareNoCaseN(r->Name, "modb", 4) == 0)
     r->Type = 6;
   else
     r->Type = letter == 'A' ? 2 : 3;

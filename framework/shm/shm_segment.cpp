@@ -1,7 +1,5 @@
 #include "framework/shm/shm_segment.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -13,6 +11,7 @@
 #include "framework/notify/ntf_notify.h"
 #include "platform/os_env.h"
 #include "platform/os_error.h"
+#include "platform/os_handle.h"
 #include "platform/os_mapping.h"
 
 namespace {
@@ -51,7 +50,7 @@ void AddEntry(const char *name, uint8_t *seg, size_t size, OsHandle mapping, OsH
   g_list.push_back(e);
 }
 
-uint16_t OwnId16() { return static_cast<uint16_t>(getpid() & 0xFFFF); }
+uint16_t OwnId16() { return static_cast<uint16_t>(os_GetCurrentProcessId() & 0xFFFF); }
 
 bool NameTooLong(const char *name) { return !name || strlen(name) > SHM_NAME_MAX; }
 
@@ -131,12 +130,12 @@ Slot Registration(const Tables &t, int i) { return Slot{t.regs + i * (t.regsWide
 bool IsOwn(const Slot &s, uint32_t pid) { return s.wide ? s.pid() == pid : s.pid() == (pid & 0xFFFF); }
 
 int Notify(void *seg, int slot, bool spareOwn) {
-  if (slot < 0 || slot > SHM_WAITER_SLOTS) return errno = 67, -1;
+  if (slot < 0 || slot > SHM_WAITER_SLOTS) return errno = OS_ERROR_BAD_NET_NAME, -1;
   if (shm_Lock(seg) != 0) return -1;
   uint8_t *s = static_cast<uint8_t *>(seg);
   Tables t;
   if (GetTables(s, t)) {
-    uint32_t own = static_cast<uint32_t>(getpid());
+    uint32_t own = os_GetCurrentProcessId();
     int first = slot == 0 ? 0 : slot - 1;
     int last = slot == 0 ? t.waiterCount : std::min(slot, t.waiterCount);
     for (int i = first; i < last; ++i) {
@@ -213,7 +212,7 @@ void *shm_OpenSegment(const char *name) {
   }
   if (!seg) {
     os_CloseHandle(m);
-    return errno = 13, nullptr;
+    return errno = OS_ERROR_INVALID_DATA, nullptr;
   }
   std::lock_guard<std::mutex> g(g_listLock);
   if (SegEntry *e = FindByName(name)) {  // another thread was quicker
@@ -357,13 +356,13 @@ int shm_AddPending(void *seg) {
 }
 
 int64_t shm_ClaimWaiter(void *seg, int n) {
-  if (n < 0 || n > SHM_WAITER_SLOTS) return errno = 67, -1;
+  if (n < 0 || n > SHM_WAITER_SLOTS) return errno = OS_ERROR_BAD_NET_NAME, -1;
   if (shm_Lock(seg) != 0) return -1;
   Tables t;
   int64_t former = 0;
   if (!GetTables(static_cast<uint8_t *>(seg), t)) {
     shm_Unlock(seg);
-    return errno = 13, -1;
+    return errno = OS_ERROR_INVALID_DATA, -1;
   }
   if (n == 0) {
     for (int i = 0; i < t.waiterCount; ++i) memset(Waiter(t, i).at, 0, t.waitersWide ? 8 : 6);
@@ -371,22 +370,22 @@ int64_t shm_ClaimWaiter(void *seg, int n) {
     Slot w = Waiter(t, n - 1);
     former = w.pid();
     memset(w.at, 0, t.waitersWide ? 8 : 6);
-    w.setPid(static_cast<uint32_t>(getpid()));
+    w.setPid(os_GetCurrentProcessId());
   } else {
     shm_Unlock(seg);
-    return errno = 67, -1;
+    return errno = OS_ERROR_BAD_NET_NAME, -1;
   }
   shm_Unlock(seg);
   return former;
 }
 
 static int WaitOnSlot(void *seg, int n, bool onlyWhenPending, uint32_t ms) {
-  if (n < 1 || n > SHM_WAITER_SLOTS) return errno = 67, -1;
+  if (n < 1 || n > SHM_WAITER_SLOTS) return errno = OS_ERROR_BAD_NET_NAME, -1;
   if (shm_Lock(seg) != 0) return -1;
   Tables t;
   if (!GetTables(static_cast<uint8_t *>(seg), t) || n > t.waiterCount) {
     shm_Unlock(seg);
-    return errno = 67, -1;
+    return errno = OS_ERROR_BAD_NET_NAME, -1;
   }
   if (onlyWhenPending && shm_LockBlock(seg)->pending == 0) return shm_Unlock(seg);
   Slot w = Waiter(t, n - 1);
@@ -414,9 +413,9 @@ int shm_Register(void *seg, uint16_t code) {
   Tables t;
   if (!GetTables(static_cast<uint8_t *>(seg), t)) {
     shm_Unlock(seg);
-    return errno = 13, -1;
+    return errno = OS_ERROR_INVALID_DATA, -1;
   }
-  uint32_t own = static_cast<uint32_t>(getpid());
+  uint32_t own = os_GetCurrentProcessId();
   int slot = -1;
   for (int i = 0; i < t.regCount && slot < 0; ++i)
     if (Registration(t, i).pid() != 0 && IsOwn(Registration(t, i), own)) slot = i;
@@ -439,7 +438,7 @@ int shm_Unregister(void *seg) {
   if (shm_Lock(seg) != 0) return -1;
   Tables t;
   if (GetTables(static_cast<uint8_t *>(seg), t)) {
-    uint32_t own = static_cast<uint32_t>(getpid());
+    uint32_t own = os_GetCurrentProcessId();
     for (int i = 0; i < t.regCount; ++i) {
       Slot r = Registration(t, i);
       if (r.pid() != 0 && IsOwn(r, own)) memset(r.at, 0, t.regsWide ? 8 : 4);
@@ -461,7 +460,7 @@ static bool PayloadRange(void *seg, uint32_t offset, uint32_t length) {
 
 int shm_ReadPayload(void *seg, uint32_t offset, void *buf, uint32_t length) {
   if (!HasMagic(seg)) return errno = 0, -1;
-  if (!PayloadRange(seg, offset, length)) return errno = 67, -1;
+  if (!PayloadRange(seg, offset, length)) return errno = OS_ERROR_BAD_NET_NAME, -1;
   if (shm_Lock(seg) != 0) return -1;
   memcpy(buf, shm_Payload(seg) + offset, length);
   return shm_Unlock(seg);
@@ -469,7 +468,7 @@ int shm_ReadPayload(void *seg, uint32_t offset, void *buf, uint32_t length) {
 
 int shm_WritePayload(void *seg, uint32_t offset, const void *buf, uint32_t length) {
   if (!HasMagic(seg)) return errno = 0, -1;
-  if (!PayloadRange(seg, offset, length)) return errno = 67, -1;
+  if (!PayloadRange(seg, offset, length)) return errno = OS_ERROR_BAD_NET_NAME, -1;
   if (shm_Lock(seg) != 0) return -1;
   memcpy(shm_Payload(seg) + offset, buf, length);
   return shm_Unlock(seg);

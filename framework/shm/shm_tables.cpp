@@ -1,7 +1,5 @@
 #include "framework/shm/shm_tables.h"
 
-#include <strings.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -10,6 +8,7 @@
 #include <mutex>
 
 #include "framework/shm/shm_segment.h"
+#include "platform/os_codepage.h"
 
 namespace {
 
@@ -44,7 +43,7 @@ bool AttachTable(const char *name, size_t recordSize, ShmTable &t) {
 }
 
 bool CodeMatches(const char *a, const char *b) {
-  return a[0] != 0 && strncasecmp(a, b, 2) == 0;
+  return a[0] != 0 && os_CompareNoCaseN(a, b, 2) == 0;
 }
 
 DeviceRecord *Device(int32_t i) { return reinterpret_cast<DeviceRecord *>(g_devices.first) + i; }
@@ -152,7 +151,7 @@ DeviceRecord *shm_FindDeviceRecord(const char *programName, uint16_t instance) {
   if (!programName || shm_AttachDevices() != 0) return nullptr;
   for (int32_t i = 0; i < g_devices.count; ++i) {
     DeviceRecord *r = Device(i);
-    if (strncasecmp(r->Name, programName, 5) == 0 && r->Instance == instance) return r;
+    if (os_CompareNoCaseN(r->Name, programName, 5) == 0 && r->Instance == instance) return r;
   }
   return nullptr;
 }
@@ -169,8 +168,8 @@ DataProcessorRecord *shm_FindProcessor(const char *name) {
     char own[10];
     memcpy(own, p->Name, sizeof p->Name);
     own[9] = '\0';
-    if (strcasecmp(own, key) == 0) return p;
-    if (!partial && strncasecmp(own, key, 5) == 0) partial = p;
+    if (os_CompareNoCase(own, key) == 0) return p;
+    if (!partial && os_CompareNoCaseN(own, key, 5) == 0) partial = p;
   }
   return partial;
 }
@@ -180,7 +179,7 @@ int32_t shm_FindLoggerIndex(const char *name) {
   if (!name || shm_AttachLoggers() != 0) return 0;
   for (int32_t i = 0; i < g_loggers.count; ++i) {
     const LoggerRecord *l = reinterpret_cast<const LoggerRecord *>(g_loggers.first) + i;
-    if (strncasecmp(l->Name, name, sizeof l->Name) == 0 && strlen(name) <= sizeof l->Name) return i + 1;
+    if (os_CompareNoCaseN(l->Name, name, sizeof l->Name) == 0 && strlen(name) <= sizeof l->Name) return i + 1;
   }
   return 0;
 }
@@ -222,7 +221,7 @@ int shm_GetCodeClass(const char *code) {
   if (!OpenEntryData(i, code)) return -1;
   if (i < g_processors.count) {
     const DataProcessorRecord *p = Processor(i);
-    return strncasecmp(p->Name, "modb", 4) == 0 ? 1 : p->Kind + 1;
+    return os_CompareNoCaseN(p->Name, "modb", 4) == 0 ? 1 : p->Kind + 1;
   }
   return (i - g_processors.count) % 6 == 5 ? 1 : 0;
 }

@@ -1,7 +1,5 @@
 #include "framework/status/sts_status.h"
 
-#include <strings.h>
-
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -14,6 +12,7 @@
 #include "framework/shm/shm_tables.h"
 #include "framework/shm/shm_writers.h"
 #include "framework/time/tm_time.h"
+#include "platform/os_codepage.h"
 
 namespace {
 
@@ -93,7 +92,7 @@ void Link(int kind, const char *name, char *message, size_t room) {
   for (int64_t i = 0; i < count; ++i) {
     char tag[16];
     chan_JoinTag(&table[i], tag);
-    if (strcasecmp(tag, wanted) != 0) continue;
+    if (os_CompareNoCase(tag, wanted) != 0) continue;
     g_link = SyserLink{{code[0], code[1], 0}, static_cast<int>(i + 1), data, conf, &table[i]};
     if (shm_AreaStatusWords(data)[i] & CST_VALUE) {
       // Only the record's text field holds the message: no more is read.
@@ -124,7 +123,7 @@ void sts_RegisterDriverStatus(int kind, const char *name) {
     DriverStatusEntry *freeEntry = nullptr;
     for (int32_t i = 0; i < t->count && !g_long; ++i) {
       DriverStatusEntry *e = &t->longEntries[i];
-      if (e->kind == kind && strncasecmp(e->name, name, sizeof e->name) == 0) g_long = e;
+      if (e->kind == kind && os_CompareNoCaseN(e->name, name, sizeof e->name) == 0) g_long = e;
       else if (!freeEntry && e->name[0] == '\0') freeEntry = e;
     }
     if (!g_long && freeEntry) {
@@ -140,7 +139,7 @@ void sts_RegisterDriverStatus(int kind, const char *name) {
     ShortDriverStatusEntry *freeEntry = nullptr;
     for (int32_t i = 0; i < t->count && !g_short; ++i) {
       ShortDriverStatusEntry *e = &t->shortEntries[i];
-      if (e->kind == kind && strncasecmp(e->name, cut, sizeof e->name) == 0) g_short = e;
+      if (e->kind == kind && os_CompareNoCaseN(e->name, cut, sizeof e->name) == 0) g_short = e;
       else if (e->name[0] == '\0') freeEntry = e;  // the last free one is claimed
     }
     if (!g_short && freeEntry) {
@@ -166,7 +165,7 @@ void sts_SetDriverStatus(const char *format, ...) {
   va_end(ap);
   // Compared as it will be stored, so a long text set again is no change.
   text[MessageRoom()] = '\0';
-  if (strcasecmp(text, msg) != 0) {
+  if (os_CompareNoCase(text, msg) != 0) {
     if (text[0] == '\0') {
       sts_ClearDriverStatus();
     } else {

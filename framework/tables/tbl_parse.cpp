@@ -1,9 +1,8 @@
-#include <strings.h>
-
 #include <cctype>
 #include <cstring>
 
 #include "framework/tables/tbl_private.h"
+#include "platform/os_codepage.h"
 
 namespace {
 
@@ -77,9 +76,9 @@ int tbl_ParseProcessorLine(const char *fileName, ProcessorRecord *record, char *
     memcpy(record->PrintName, record->Name, sizeof record->Name);
   }
   for (const ProcessorRecord *p = first; p && p < record; ++p) {
-    if (strncasecmp(p->Name, record->Name, sizeof p->Name) == 0)
+    if (os_CompareNoCaseN(p->Name, record->Name, sizeof p->Name) == 0)
       return Invalid(fileName, "duplicate processor name", fields, offsets, 0);
-    if (strncasecmp(p->PrintName, record->PrintName, sizeof p->PrintName) == 0)
+    if (os_CompareNoCaseN(p->PrintName, record->PrintName, sizeof p->PrintName) == 0)
       return Invalid(fileName, "duplicate processor print name", fields, offsets, printField);
   }
   bool alarm = strcmp(record->Name, "ALARM") == 0;
@@ -89,7 +88,7 @@ int tbl_ParseProcessorLine(const char *fileName, ProcessorRecord *record, char *
     size_t len = strlen(spec);
     if (spec[1] == '-') {
       char letter = static_cast<char>(toupper(static_cast<unsigned char>(spec[0])));
-      if (strncasecmp(record->Name, "MODB", 4) == 0)
+      if (os_CompareNoCaseN(record->Name, "MODB", 4) == 0)
         record->Type = 6;
       else if (letter == 'A')
         record->Type = 2;
@@ -112,7 +111,7 @@ int tbl_ParseProcessorLine(const char *fileName, ProcessorRecord *record, char *
     record->Count = static_cast<uint16_t>(channels);
   }
   if (custa) record->Type = 2;
-  if (count >= 4 && fields[3][0] && strcasecmp(fields[3], "run") == 0) {
+  if (count >= 4 && fields[3][0] && os_CompareNoCase(fields[3], "run") == 0) {
     record->Run = 1;
     if (alarm) {
       long entries = count >= 3 && fields[2][0] ? Decimal(fields[2]) : 256;

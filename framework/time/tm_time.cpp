@@ -1,7 +1,5 @@
 #include "framework/time/tm_time.h"
 
-#include <sys/time.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -38,9 +36,9 @@ int64_t FloorDiv(int64_t a, int64_t b) {
 }  // namespace
 
 void tm_LocalCalendar(TmCalendar *cal) {
-  struct timeval tv;
-  gettimeofday(&tv, nullptr);
-  time_t secs = tv.tv_sec;
+  struct timespec ts;
+  timespec_get(&ts, TIME_UTC);
+  time_t secs = ts.tv_sec;
   struct tm lt;
   localtime_r(&secs, &lt);
   cal->year = static_cast<uint16_t>(lt.tm_year + 1900);
@@ -50,7 +48,7 @@ void tm_LocalCalendar(TmCalendar *cal) {
   cal->hour = static_cast<uint16_t>(lt.tm_hour);
   cal->minute = static_cast<uint16_t>(lt.tm_min);
   cal->second = static_cast<uint16_t>(lt.tm_sec);
-  cal->ms = static_cast<uint16_t>(tv.tv_usec / 1000);
+  cal->ms = static_cast<uint16_t>(ts.tv_nsec / 1000000);
 }
 
 TimeStamp *tm_Now(TimeStamp *stamp) {
@@ -160,9 +158,8 @@ std::vector<int32_t> LocalOffsets(time_t from) {
 
 void tm_SetTimeZone(void) {
   // The system zone as the C library knows it: names and the bias in minutes west.
-  const char *given = getenv("TZ");
-  std::string systemZone = given ? given : "";
-  bool hadZone = given != nullptr;
+  std::string systemZone;
+  bool hadZone = os_GetEnvironmentText("TZ", &systemZone);
   tzset();
   struct tm now;
   time_t t = time(nullptr);

@@ -1,7 +1,5 @@
 #include "framework/trace/dbg_trace.h"
 
-#include <strings.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +8,7 @@
 #include "framework/registry/ewf_guard.h"
 #include "framework/registry/reg_settings.h"
 #include "framework/shm/shm_segment.h"
+#include "platform/os_codepage.h"
 #include "platform/os_debug.h"
 #include "platform/os_error.h"
 #include "platform/os_io.h"
@@ -76,7 +75,7 @@ void DebugTrace::ReloadLocked() {
   // the values, so a change made while they are read is seen at the next write.
   os_RegGetChangeCount(key_, &seenChanges_);
   char value[DBG_VALUE_MAX + 1];
-  bool on = ReadValue(debugName, value, sizeof value) && strncasecmp(value, "ON", 2) == 0;
+  bool on = ReadValue(debugName, value, sizeof value) && os_CompareNoCaseN(value, "ON", 2) == 0;
   if (on != on_) {
     on_ = on;
     if (on) {

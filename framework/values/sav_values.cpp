@@ -1,9 +1,5 @@
 #include "framework/values/sav_values.h"
 
-#include <fcntl.h>
-#include <strings.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,8 +9,10 @@
 #include "framework/config/chan_text.h"
 #include "framework/registry/reg_settings.h"
 #include "framework/shm/shm_tables.h"
+#include "platform/os_codepage.h"
 #include "platform/os_error.h"
 #include "platform/os_file.h"
+#include "platform/os_io.h"
 
 namespace {
 
@@ -31,41 +29,35 @@ bool Paths(const char *folder, int kind, std::string *bin, std::string *tag) {
   return true;
 }
 
-bool WriteAll(int fd, const std::vector<uint8_t> &data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t w = write(fd, data.data() + done, data.size() - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) {
-      if (w == 0) errno = EIO;
-      return false;
-    }
-    done += static_cast<size_t>(w);
-  }
-  return true;
+bool WriteAll(OsHandle file, const std::vector<uint8_t> &data) {
+  uint32_t written = 0;
+  return os_WriteFile(file, data.data(), static_cast<uint32_t>(data.size()), &written) == 0;
 }
 
-// Reads a whole file, at most `limit` bytes. False with errno on a read error.
-bool ReadAll(int fd, size_t limit, std::vector<uint8_t> *out) {
+// Reads a whole file, at most `limit` bytes. False (last error set) on a read error.
+bool ReadAll(OsHandle file, size_t limit, std::vector<uint8_t> *out) {
   out->assign(limit, 0);
   size_t got = 0;
   while (got < limit) {
-    ssize_t r = read(fd, out->data() + got, limit - got);
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) return false;
+    uint32_t r = 0;
+    if (os_ReadFile(file, out->data() + got, static_cast<uint32_t>(limit - got), &r) != 0) return false;
     if (r == 0) break;
-    got += static_cast<size_t>(r);
+    got += r;
   }
   out->resize(got);
   return true;
 }
 
-int Fail(int fdA, int fdB) {
-  int e = errno;
-  if (fdA >= 0) close(fdA);
-  if (fdB >= 0) close(fdB);
-  errno = e;
-  return -1;
+OsHandle Open(const std::string &path, uint32_t access, uint32_t disposition) {
+  return os_CreateFile(path.c_str(), access, OS_FILE_SHARE_READ, disposition, 0);
+}
+
+// Closes what is open and fails with the error that stopped the work.
+int Fail(OsHandle a, OsHandle b) {
+  uint32_t code = os_GetLastError();
+  if (a) os_CloseHandle(a);
+  if (b) os_CloseHandle(b);
+  return os_Fail(code), -1;
 }
 
 uint32_t Word(const void *values, int32_t i) {
@@ -84,8 +76,8 @@ bool Enabled(const ChannelRecord *r) { return chan_FlagBit(r, CHAN_FLAG_ENABLE);
 bool TagMatches(const char *field, size_t width, const char *tag) {
   size_t n = strnlen(field, width);
   if (n == 0) return false;
-  if (n < width) return strlen(tag) == n && strncasecmp(field, tag, n) == 0;
-  return strlen(tag) >= n && strncasecmp(field, tag, n) == 0;
+  if (n < width) return strlen(tag) == n && os_CompareNoCaseN(field, tag, n) == 0;
+  return strlen(tag) >= n && os_CompareNoCaseN(field, tag, n) == 0;
 }
 
 void Store(void *values, const ChannelRecord *table, int32_t i, uint32_t saved) {
@@ -114,13 +106,13 @@ int sav_WriteValues(const char *folder, int kind, const void *values, const Chan
     memcpy(tagData.data() + SAV_TAG_FILE_TAG * static_cast<size_t>(i), t, strnlen(t, SAV_TAG_FILE_TAG));
   }
   // Overwritten from the start, not truncated: a longer old file keeps its tail.
-  int fdBin = os_Open(bin.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (fdBin < 0) return -1;
-  int fdTag = os_Open(tag.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (fdTag < 0) return Fail(fdBin, -1);
-  if (!WriteAll(fdBin, binData) || !WriteAll(fdTag, tagData)) return Fail(fdBin, fdTag);
-  close(fdBin);
-  if (close(fdTag) != 0) return -1;
+  OsHandle binFile = Open(bin, OS_GENERIC_WRITE, OS_OPEN_ALWAYS);
+  if (!binFile) return -1;
+  OsHandle tagFile = Open(tag, OS_GENERIC_WRITE, OS_OPEN_ALWAYS);
+  if (!tagFile) return Fail(binFile, nullptr);
+  if (!WriteAll(binFile, binData) || !WriteAll(tagFile, tagData)) return Fail(binFile, tagFile);
+  os_CloseHandle(binFile);
+  os_CloseHandle(tagFile);
   return 0;
 }
 
@@ -128,21 +120,19 @@ int sav_ReadValues(const char *folder, int kind, int byTag, void *values, const 
   if (count < 0 || (count > 0 && (!values || !table))) return errno = EINVAL, -1;
   std::string bin, tag;
   if (!Paths(folder, kind, &bin, &tag)) return -1;
-  int fdBin = os_Open(bin.c_str(), O_RDONLY | O_CLOEXEC, 0);
-  if (fdBin < 0) return -1;
+  OsHandle binFile = Open(bin, OS_GENERIC_READ, OS_OPEN_EXISTING);
+  if (!binFile) return -1;
   // One record a channel: records past the channel count are not read.
   size_t wanted = static_cast<size_t>(count) < kMaxRecords ? static_cast<size_t>(count) : kMaxRecords;
   std::vector<uint8_t> binData, tagData;
-  if (!ReadAll(fdBin, wanted * sizeof(SavedValueRecord), &binData)) return Fail(fdBin, -1);
-  close(fdBin);
+  if (!ReadAll(binFile, wanted * sizeof(SavedValueRecord), &binData)) return Fail(binFile, nullptr);
+  os_CloseHandle(binFile);
   bool haveTags = false;
   if (byTag) {
-    int fdTag = os_Open(tag.c_str(), O_RDONLY | O_CLOEXEC, 0);
-    if (fdTag >= 0) {
-      haveTags = ReadAll(fdTag, wanted * SAV_TAG_FILE_TAG, &tagData);
-      int e = errno;
-      close(fdTag);
-      if (!haveTags) return errno = e, -1;
+    if (OsHandle tagFile = Open(tag, OS_GENERIC_READ, OS_OPEN_EXISTING)) {
+      haveTags = ReadAll(tagFile, wanted * SAV_TAG_FILE_TAG, &tagData);
+      if (!haveTags) return Fail(tagFile, nullptr);
+      os_CloseHandle(tagFile);
     }
   }
   size_t records = binData.size() / sizeof(SavedValueRecord);
@@ -183,21 +173,21 @@ int sav_UpdateValues(const char *folder, int kind, const void *oldValues, const 
   if (count < 0 || (count > 0 && (!oldValues || !newValues || !table))) return errno = EINVAL, -1;
   std::string bin, tag;
   if (!Paths(folder, kind, &bin, &tag)) return -1;
-  int fd = os_Open(bin.c_str(), O_WRONLY | O_CLOEXEC, 0);
-  struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0 ||
-      static_cast<uint64_t>(st.st_size) < sizeof(SavedValueRecord) * static_cast<uint64_t>(count)) {
-    if (fd >= 0) close(fd);
+  OsHandle file = Open(bin, OS_GENERIC_WRITE, OS_OPEN_EXISTING);
+  uint64_t size = 0;
+  if (!file || os_GetFileSize(file, &size) != 0 || size < sizeof(SavedValueRecord) * static_cast<uint64_t>(count)) {
+    if (file) os_CloseHandle(file);
     return sav_WriteValues(folder, kind, newValues, table, count);
   }
   for (int32_t i = 0; i < count; ++i) {
     uint32_t w = Word(newValues, i);
     if (w == Word(oldValues, i)) continue;
-    off_t at = static_cast<off_t>(sizeof(SavedValueRecord) * static_cast<size_t>(i) + offsetof(SavedValueRecord, value));
-    if (pwrite(fd, &w, 4, at) != 4) {
-      if (errno == 0) errno = EIO;
-      return Fail(fd, -1);
-    }
+    uint64_t at = sizeof(SavedValueRecord) * static_cast<uint64_t>(i) + offsetof(SavedValueRecord, value);
+    uint32_t written = 0;
+    if (os_SetFilePointer(file, static_cast<int64_t>(at), OS_FILE_BEGIN, nullptr) != 0 ||
+        os_WriteFile(file, &w, 4, &written) != 0)
+      return Fail(file, nullptr);
   }
-  return close(fd) == 0 ? 0 : -1;
+  os_CloseHandle(file);
+  return 0;
 }

@@ -1,9 +1,6 @@
 // Loading and saving documents.
-#include <fcntl.h>
 #include <libxml/parser.h>
 #include <libxml/xmlsave.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -12,6 +9,7 @@
 #include "framework/xml/xml_private.h"
 #include "platform/os_error.h"
 #include "platform/os_file.h"
+#include "platform/os_io.h"
 
 namespace {
 
@@ -34,14 +32,13 @@ void DropIndentation(xmlNodePtr node) {
   }
 }
 
-bool ReadWhole(int fd, std::string &out) {
+bool ReadWhole(OsHandle file, std::string &out) {
   char buf[65536];
   for (;;) {
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
+    uint32_t n = 0;
+    if (os_ReadFile(file, buf, sizeof buf, &n) != 0) return false;
     if (n == 0) return true;
-    out.append(buf, static_cast<size_t>(n));
+    out.append(buf, n);
   }
 }
 
@@ -98,21 +95,21 @@ int xml_Load(XmlDocument *doc, const char *fileName) {
     xml_Fail(-1, "VariantFromChar('%s') failed", xml_Shown(fileName));
     return 1;
   }
-  struct stat st;
-  if (os_Stat(fileName, &st) != 0 && (errno == OS_ERROR_FILE_NOT_FOUND || errno == OS_ERROR_PATH_NOT_FOUND)) {
+  if (os_GetFileAttributes(fileName) == OS_INVALID_FILE_ATTRIBUTES &&
+      (errno == OS_ERROR_FILE_NOT_FOUND || errno == OS_ERROR_PATH_NOT_FOUND)) {
     xml_Fail(XML_HRESULT_FROM_WIN32(OS_ERROR_FILE_NOT_FOUND), "Xml Load Failed (%s), File Not Found", fileName);
     return 1;
   }
   std::string text;
-  int fd = os_Open(fileName, O_RDONLY | O_CLOEXEC, 0);
-  if (fd < 0 || !ReadWhole(fd, text)) {
-    uint32_t code = fd < 0 ? static_cast<uint32_t>(errno) : os_ErrorFromErrno(errno);
-    if (fd >= 0) close(fd);
+  OsHandle file = os_CreateFile(fileName, OS_GENERIC_READ, OS_FILE_SHARE_READ, OS_OPEN_EXISTING, 0);
+  if (!file || !ReadWhole(file, text)) {
+    uint32_t code = os_GetLastError();
+    if (file) os_CloseHandle(file);
     int32_t hr = XML_HRESULT_FROM_WIN32(code);
     xml_Fail(hr, "Xml Load Failed (%s) %s 0x%8x", fileName, ReadReason(code), static_cast<unsigned>(hr));
     return -1;
   }
-  close(fd);
+  os_CloseHandle(file);
   xml_Silence();
   xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
   xmlDocPtr parsed = nullptr;
@@ -164,26 +161,18 @@ int xml_Save(XmlDocument *doc, const char *fileName) {
     xml_Fail(XML_E_FAIL, "Save XML File (%s) failed, Error 0x%x", fileName, static_cast<unsigned>(XML_E_FAIL));
     return XML_E_FAIL;
   }
-  int fd = os_Open(fileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    uint32_t code = static_cast<uint32_t>(errno);
+  OsHandle file = os_CreateFile(fileName, OS_GENERIC_WRITE, 0, OS_CREATE_ALWAYS, 0);
+  if (!file) {
+    uint32_t code = os_GetLastError();
+    // A missing folder is reported as a missing file.
+    if (code == OS_ERROR_PATH_NOT_FOUND) code = OS_ERROR_FILE_NOT_FOUND;
     xmlBufferFree(buf);
     return SaveFailed(fileName, code);
   }
-  const char *data = reinterpret_cast<const char *>(xmlBufferContent(buf));
-  size_t left = static_cast<size_t>(xmlBufferLength(buf));
+  uint32_t length = static_cast<uint32_t>(xmlBufferLength(buf)), written = 0;
   uint32_t code = 0;
-  while (left > 0) {
-    ssize_t n = write(fd, data, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      code = n < 0 ? os_ErrorFromErrno(errno) : OS_ERROR_DISK_FULL;
-      break;
-    }
-    data += n;
-    left -= static_cast<size_t>(n);
-  }
-  if (close(fd) != 0 && code == 0) code = os_ErrorFromErrno(errno);
+  if (os_WriteFile(file, xmlBufferContent(buf), length, &written) != 0) code = os_GetLastError();
+  os_CloseHandle(file);
   xmlBufferFree(buf);
   return code ? SaveFailed(fileName, code) : 0;
 }

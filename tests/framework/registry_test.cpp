@@ -156,8 +156,8 @@ TEST_F(SettingsTest, ExportFoldersAreCreatedWhenMissing) {
   char linux[4096];
   ASSERT_EQ(os_TranslatePath(folder, linux, sizeof linux), 0);
   EXPECT_TRUE(std::filesystem::is_directory(linux));
-  EXPECT_NE(fs_CheckAccess(folder, FS_GENERIC_WRITE), 0);
-  EXPECT_EQ(fs_CheckAccess("C:\\does\\not\\exist", FS_GENERIC_READ), 0);
+  EXPECT_NE(fs_CheckAccess(folder, OS_GENERIC_WRITE), 0);
+  EXPECT_EQ(fs_CheckAccess("C:\\does\\not\\exist", OS_GENERIC_READ), 0);
 }
 
 namespace {

@@ -12,6 +12,7 @@
 #include "platform/os_error.h"
 #include "platform/os_file.h"
 #include "platform/os_handle.h"
+#include "platform/os_io.h"
 #include "platform/os_path.h"
 #include "tests/support/test_root.h"
 
@@ -48,21 +49,25 @@ TEST_F(FileTest, MoveNeverReplaces) {
 // would wait for a writer that never comes.
 TEST_F(FileTest, ANamedPipeIsNoFileToOpen) {
   ASSERT_EQ(mkfifo(L("config").c_str(), 0644), 0);
-  for (int flags : {O_RDONLY, O_WRONLY, O_RDWR}) {
-    errno = 0;
-    EXPECT_EQ(os_Open(W("config").c_str(), flags, 0), -1) << flags;
-    EXPECT_EQ(os_GetLastError(), OS_ERROR_ACCESS_DENIED) << flags;
+  for (uint32_t access : {uint32_t{OS_GENERIC_READ}, uint32_t{OS_GENERIC_WRITE}, uint32_t{OS_GENERIC_READ | OS_GENERIC_WRITE}, uint32_t{OS_FILE_APPEND_DATA}}) {
+    for (uint32_t disposition : {uint32_t{OS_OPEN_EXISTING}, uint32_t{OS_OPEN_ALWAYS}}) {
+      errno = 0;
+      EXPECT_EQ(os_CreateFile(W("config").c_str(), access, 0, disposition, 0), nullptr) << access;
+      EXPECT_EQ(os_GetLastError(), OS_ERROR_ACCESS_DENIED) << access;
+    }
   }
   EXPECT_EQ(os_FOpen(W("config").c_str(), "rb"), nullptr);
   EXPECT_EQ(os_GetLastError(), OS_ERROR_ACCESS_DENIED);
   // A plain file still opens as asked, and reads wait as usual.
   ASSERT_TRUE(tnwtest::WriteFile(L("plain"), "abc"));
-  int fd = os_Open(W("plain").c_str(), O_RDONLY, 0);
-  ASSERT_GE(fd, 0);
-  EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
+  OsHandle h = os_CreateFile(W("plain").c_str(), OS_GENERIC_READ, 0, OS_OPEN_EXISTING, 0);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(fcntl(os_HandleFd(h), F_GETFL) & O_NONBLOCK, 0);
   char buf[4] = {};
-  EXPECT_EQ(read(fd, buf, 3), 3);
-  close(fd);
+  uint32_t got = 0;
+  EXPECT_EQ(os_ReadFile(h, buf, 3, &got), 0);
+  EXPECT_EQ(got, 3u);
+  os_CloseHandle(h);
   FILE *f = os_FOpen(W("plain").c_str(), "rb");
   ASSERT_NE(f, nullptr);
   fclose(f);
@@ -82,34 +87,161 @@ TEST_F(FileTest, ReadOnlyFilesAreNotDeleted) {
   EXPECT_EQ(os_GetLastError(), OS_ERROR_ACCESS_DENIED);
 }
 
+OsHandle OpenRw(const std::string &path, uint32_t access = OS_GENERIC_READ | OS_GENERIC_WRITE) {
+  return os_CreateFile(path.c_str(), access, OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE, OS_OPEN_EXISTING, 0);
+}
+
 TEST_F(FileTest, RangeLocksBelongToTheOpenFile) {
   ASSERT_TRUE(tnwtest::WriteFile(L("lock.dat"), std::string(100, 'x')));
-  int holder = os_Open(W("lock.dat").c_str(), O_RDWR, 0);
-  ASSERT_GE(holder, 0);
-  ASSERT_EQ(os_LockRange(holder, 10, 20, true, false), 0);
-  // Closing another descriptor of the file keeps the lock (unlike POSIX locks).
-  int other = os_Open(W("lock.dat").c_str(), O_RDONLY, 0);
-  ASSERT_GE(other, 0);
-  close(other);
+  OsHandle holder = OpenRw(W("lock.dat"));
+  ASSERT_NE(holder, nullptr);
+  ASSERT_EQ(os_LockFile(holder, 10, 20, true, false), 0);
+  // Closing another handle of the file keeps the lock (unlike POSIX locks).
+  OsHandle other = OpenRw(W("lock.dat"), OS_GENERIC_READ);
+  ASSERT_NE(other, nullptr);
+  os_CloseHandle(other);
 
-  int rival = os_Open(W("lock.dat").c_str(), O_RDWR, 0);
-  ASSERT_GE(rival, 0);
-  EXPECT_EQ(os_LockRange(rival, 15, 1, false, false), -1);
+  OsHandle rival = OpenRw(W("lock.dat"));
+  ASSERT_NE(rival, nullptr);
+  EXPECT_EQ(os_LockFile(rival, 15, 1, false, false), -1);
   EXPECT_EQ(os_GetLastError(), OS_ERROR_LOCK_VIOLATION);
-  EXPECT_EQ(os_LockRange(rival, 30, 10, true, false), 0) << "next to it is free";
-  EXPECT_EQ(os_UnlockRange(rival, 30, 10), 0);
+  EXPECT_EQ(os_LockFile(rival, 30, 10, true, false), 0) << "next to it is free";
+  EXPECT_EQ(os_UnlockFile(rival, 30, 10), 0);
+  EXPECT_EQ(os_LockFile(rival, 15, 0, true, false), 0) << "an empty range conflicts with nothing";
 
   std::atomic<bool> granted{false};
-  std::thread waiter([&] { granted = os_LockRange(rival, 0, UINT64_MAX, true, true) == 0; });
+  std::thread waiter([&] { granted = os_LockFile(rival, 0, UINT64_MAX, true, true) == 0; });
   os_Sleep(100);
   EXPECT_FALSE(granted.load());
-  ASSERT_EQ(os_UnlockRange(holder, 10, 20), 0);
+  ASSERT_EQ(os_UnlockFile(holder, 10, 20), 0);
   waiter.join();
   EXPECT_TRUE(granted.load()) << "a waiting lock is granted once the range is free";
-  EXPECT_EQ(os_LockRange(holder, 50, 1, false, false), -1);
-  close(rival);
-  EXPECT_EQ(os_LockRange(holder, 50, 1, false, false), 0) << "closing the rival's file ends its lock";
-  close(holder);
+  EXPECT_EQ(os_LockFile(holder, 50, 1, false, false), -1);
+  os_CloseHandle(rival);
+  EXPECT_EQ(os_LockFile(holder, 50, 1, false, false), 0) << "closing the rival's file ends its lock";
+  os_CloseHandle(holder);
+  EXPECT_EQ(os_LockFile(holder, 0, 1, true, false), -1) << "a closed handle";
+  EXPECT_EQ(os_GetLastError(), OS_ERROR_INVALID_HANDLE);
+}
+
+// Positions past 4 GiB, the size, cutting and growing the file at the pointer.
+TEST_F(FileTest, PositionsAndSizesAre64Bit) {
+  OsHandle h = os_CreateFile(W("big.dat").c_str(), OS_GENERIC_READ | OS_GENERIC_WRITE, 0, OS_CREATE_NEW, 0);
+  ASSERT_NE(h, nullptr);
+  const uint64_t far = (uint64_t{1} << 32) + 10;
+  uint64_t at = 0, size = 1;
+  ASSERT_EQ(os_GetFileSize(h, &size), 0);
+  EXPECT_EQ(size, 0u);
+  ASSERT_EQ(os_SetFilePointer(h, static_cast<int64_t>(far), OS_FILE_BEGIN, &at), 0);
+  EXPECT_EQ(at, far);
+  uint32_t n = 0;
+  ASSERT_EQ(os_WriteFile(h, "tail", 4, &n), 0);
+  ASSERT_EQ(os_GetFileSize(h, &size), 0);
+  EXPECT_EQ(size, far + 4) << "a write past the end extends the file";
+  ASSERT_EQ(os_SetFilePointer(h, -2, OS_FILE_CURRENT, &at), 0);
+  EXPECT_EQ(at, far + 2);
+  char buf[8] = {};
+  ASSERT_EQ(os_ReadFile(h, buf, sizeof buf, &n), 0);
+  EXPECT_EQ(std::string(buf, n), "il");
+  ASSERT_EQ(os_SetFilePointer(h, -1, OS_FILE_END, &at), 0);
+  EXPECT_EQ(at, far + 3);
+  EXPECT_EQ(os_SetFilePointer(h, -1, OS_FILE_BEGIN, &at), -1);
+  EXPECT_EQ(os_GetLastError(), OS_ERROR_NEGATIVE_SEEK);
+  EXPECT_EQ(os_SetFilePointer(h, 0, 7, &at), -1);
+  EXPECT_EQ(os_GetLastError(), OS_ERROR_INVALID_PARAMETER);
+
+  // The end of the file moves to the pointer, down and up.
+  ASSERT_EQ(os_SetFilePointer(h, 3, OS_FILE_BEGIN, nullptr), 0);
+  ASSERT_EQ(os_SetEndOfFile(h), 0);
+  ASSERT_EQ(os_GetFileSize(h, &size), 0);
+  EXPECT_EQ(size, 3u);
+  ASSERT_EQ(os_SetFilePointer(h, 8, OS_FILE_BEGIN, nullptr), 0);
+  ASSERT_EQ(os_SetEndOfFile(h), 0);
+  EXPECT_EQ(tnwtest::ReadFile(L("big.dat")), std::string(8, '\0'));
+  os_CloseHandle(h);
+
+  OsHandle ro = OpenRw(W("big.dat"), OS_GENERIC_READ);
+  ASSERT_NE(ro, nullptr);
+  EXPECT_EQ(os_SetEndOfFile(ro), -1) << "a read-only handle changes nothing";
+  EXPECT_EQ(os_GetLastError(), OS_ERROR_ACCESS_DENIED);
+  os_CloseHandle(ro);
+  EXPECT_EQ(os_GetFileSize(ro, &size), -1);
+  EXPECT_EQ(os_GetLastError(), OS_ERROR_INVALID_HANDLE);
+  // File calls on a handle of another kind are refused.
+  OsHandle event = os_CreateEvent(true, false);
+  EXPECT_EQ(os_SetFilePointer(event, 0, OS_FILE_BEGIN, nullptr), -1);
+  EXPECT_EQ(os_GetLastError(), OS_ERROR_INVALID_HANDLE);
+  os_CloseHandle(event);
+}
+
+// Appending handles write at the end whatever the pointer and whatever other
+// handles wrote; write-through opens the file for synchronous data writes.
+TEST_F(FileTest, AppendAndWriteThrough) {
+  ASSERT_TRUE(tnwtest::WriteFile(L("log.txt"), "a"));
+  OsHandle first = OpenRw(W("log.txt"), OS_GENERIC_READ | OS_FILE_APPEND_DATA);
+  OsHandle second = OpenRw(W("log.txt"), OS_FILE_APPEND_DATA);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  uint32_t n = 0;
+  ASSERT_EQ(os_WriteFile(first, "b", 1, &n), 0);
+  ASSERT_EQ(os_WriteFile(second, "c", 1, &n), 0);
+  ASSERT_EQ(os_SetFilePointer(first, 0, OS_FILE_BEGIN, nullptr), 0);
+  ASSERT_EQ(os_WriteFile(first, "d", 1, &n), 0);
+  EXPECT_EQ(tnwtest::ReadFile(L("log.txt")), "abcd");
+  char buf[8] = {};
+  ASSERT_EQ(os_SetFilePointer(first, 0, OS_FILE_BEGIN, nullptr), 0);
+  ASSERT_EQ(os_ReadFile(first, buf, sizeof buf, &n), 0) << "the appending handle also reads";
+  EXPECT_EQ(std::string(buf, n), "abcd");
+  os_CloseHandle(first);
+  os_CloseHandle(second);
+
+  // A plain writing handle writes at its pointer.
+  OsHandle plain = OpenRw(W("log.txt"), OS_GENERIC_WRITE | OS_FILE_APPEND_DATA);
+  ASSERT_NE(plain, nullptr);
+  ASSERT_EQ(os_WriteFile(plain, "X", 1, &n), 0);
+  EXPECT_EQ(tnwtest::ReadFile(L("log.txt")), "Xbcd");
+  EXPECT_EQ(fcntl(os_HandleFd(plain), F_GETFL) & O_DSYNC, 0);
+  os_CloseHandle(plain);
+
+  OsHandle through = os_CreateFile(W("log.txt").c_str(), OS_GENERIC_WRITE, 0, OS_OPEN_EXISTING,
+                                   OS_FILE_FLAG_WRITE_THROUGH);
+  ASSERT_NE(through, nullptr);
+  EXPECT_EQ(fcntl(os_HandleFd(through), F_GETFL) & O_DSYNC, O_DSYNC);
+  os_CloseHandle(through);
+}
+
+TEST_F(FileTest, WhatAPathNames) {
+  ASSERT_TRUE(tnwtest::WriteFile(L("file"), "12345"));
+  ASSERT_TRUE(tnwtest::WriteFile(L("ro"), ""));
+  ASSERT_EQ(chmod(L("ro").c_str(), 0444), 0);
+  ASSERT_EQ(os_MakeDirectory(W("dir").c_str()), 0);
+  ASSERT_EQ(mkfifo(L("pipe").c_str(), 0644), 0);
+  struct timespec times[2] = {{0, UTIME_OMIT}, {1234567890, 250000000}};
+  ASSERT_EQ(utimensat(AT_FDCWD, L("file").c_str(), times, 0), 0);
+  const struct {
+    const char *name;
+    uint32_t attributes;
+  } cases[] = {
+      {"FILE", OS_FILE_ATTRIBUTE_NORMAL},
+      {"ro", OS_FILE_ATTRIBUTE_READONLY},
+      {"dir", OS_FILE_ATTRIBUTE_DIRECTORY},
+      {"pipe", OS_FILE_ATTRIBUTE_DEVICE},
+  };
+  for (const auto &c : cases) EXPECT_EQ(os_GetFileAttributes(W(c.name).c_str()), c.attributes) << c.name;
+  OsFileInfo info;
+  ASSERT_EQ(os_GetFileInfo(W("file").c_str(), &info), 0);
+  EXPECT_EQ(info.size, 5u);
+  EXPECT_EQ(info.writeSeconds, 1234567890);
+  EXPECT_EQ(info.writeNanoseconds, 250000000u);
+  for (const char *missing : {"none", "none\\deeper"}) {
+    EXPECT_EQ(os_GetFileAttributes(W(missing).c_str()), OS_INVALID_FILE_ATTRIBUTES) << missing;
+    EXPECT_EQ(errno, static_cast<int>(OS_ERROR_FILE_NOT_FOUND)) << missing;
+  }
+  EXPECT_EQ(os_CheckAccess(W("file").c_str(), 0), 0);
+  EXPECT_EQ(os_CheckAccess(W("none").c_str(), OS_GENERIC_READ), -1);
+  EXPECT_EQ(os_GetLastError(), OS_ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(os_CheckAccess(W("file").c_str(), OS_GENERIC_EXECUTE), -1) << "mode 0644 has no execute bit";
+  EXPECT_EQ(os_GetLastError(), OS_ERROR_ACCESS_DENIED);
 }
 
 TEST_F(FileTest, ListingsAreSortedByName) {
@@ -164,10 +296,11 @@ TEST_F(FileTest, FoldersAndWindowsPaths) {
   fputs("hi", f);
   fclose(f);
   EXPECT_EQ(tnwtest::ReadFile(L("sub/x.txt")), "hi");
-  struct stat st;
-  ASSERT_EQ(os_Stat(W("sub\\X.TXT").c_str(), &st), 0);
-  EXPECT_EQ(st.st_size, 2);
-  EXPECT_EQ(os_Access(W("sub\\x.txt").c_str(), R_OK), 0);
+  OsFileInfo info;
+  ASSERT_EQ(os_GetFileInfo(W("sub\\X.TXT").c_str(), &info), 0);
+  EXPECT_EQ(info.size, 2u);
+  EXPECT_EQ(info.attributes, OS_FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(os_CheckAccess(W("sub\\x.txt").c_str(), OS_GENERIC_READ), 0);
   EXPECT_EQ(os_RemoveDirectory(W("sub").c_str()), -1);
   EXPECT_EQ(os_GetLastError(), OS_ERROR_DIR_NOT_EMPTY);
 

@@ -17,6 +17,7 @@
 #include "framework/registry/prod_platform.h"
 #include "framework/registry/reg_settings.h"
 #include "platform/os_file.h"
+#include "platform/os_io.h"
 #include "tests/support/test_root.h"
 
 namespace {
@@ -65,9 +66,10 @@ TEST(EventReport9x, TheServerFolderCanBeNamed) {
 TEST(EventReport9x, AHeldLogFileDelaysTheReportAWhileThenDropsIt) {
   unsetenv("TSQ_");
   std::filesystem::create_directories(tnwtest::Root() + "/drives/c/TESSARINE");
-  int fd = os_Open("C:\\TESSARINE\\Tessarine.log", O_RDWR | O_CREAT, 0666);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(os_LockRange(fd, 0, 1, true, false), 0);
+  OsHandle file = os_CreateFile("C:\\TESSARINE\\Tessarine.log", OS_GENERIC_READ | OS_GENERIC_WRITE, 0,
+                                OS_OPEN_ALWAYS, 0);
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(os_LockFile(file, 0, 1, true, false), 0);
   const size_t before = LogLines().size();
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(sts_ReportErrorEvent(".", STS_EVENT_ERROR, "held"), -1);
@@ -76,13 +78,13 @@ TEST(EventReport9x, AHeldLogFileDelaysTheReportAWhileThenDropsIt) {
   EXPECT_LT(ms, 5000) << "a held file never hangs the reporter";
   EXPECT_EQ(LogLines().size(), before);
   // Released while the report waits: nothing is lost.
-  std::thread release([fd] {
+  std::thread release([file] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    os_UnlockRange(fd, 0, 1);
+    os_UnlockFile(file, 0, 1);
   });
   EXPECT_EQ(sts_ReportErrorEvent(".", STS_EVENT_ERROR, "late"), 0);
   release.join();
-  close(fd);
+  os_CloseHandle(file);
   std::vector<std::string> lines = LogLines();
   ASSERT_EQ(lines.size(), before + 1);
   EXPECT_NE(lines.back().find(" late\r"), std::string::npos) << lines.back();
