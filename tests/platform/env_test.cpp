@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -56,6 +57,30 @@ TEST(EnvironmentTest, NamesIgnoreCase) {
   os_SetEnvironmentVariable("TNW_EMPTY", nullptr);
   EXPECT_EQ(os_SetEnvironmentVariable("A=B", "x"), -1);
   EXPECT_EQ(os_GetLastError(), OS_ERROR_INVALID_PARAMETER);
+}
+
+// The whole value of any length, and an unset variable that leaves the
+// error numbers alone (callers look it up where a failure is no error).
+TEST(EnvironmentTest, WholeValues) {
+  std::string longValue(5000, 'v');
+  ASSERT_EQ(os_SetEnvironmentVariable("Tnw_Long", longValue.c_str()), 0);
+  std::string got;
+  ASSERT_TRUE(os_GetEnvironmentText("TNW_LONG", &got));
+  EXPECT_EQ(got, longValue);
+  ASSERT_EQ(os_SetEnvironmentVariable("TNW_LONG", ""), 0);
+  got = "old";
+  ASSERT_TRUE(os_GetEnvironmentText("tnw_long", &got)) << "set, but empty";
+  EXPECT_EQ(got, "");
+  ASSERT_EQ(os_SetEnvironmentVariable("TNW_LONG", nullptr), 0);
+  errno = 77;
+  os_SetLastError(78);
+  got = "kept";
+  EXPECT_FALSE(os_GetEnvironmentText("TNW_LONG", &got));
+  EXPECT_EQ(got, "kept");
+  EXPECT_EQ(errno, 77);
+  EXPECT_EQ(os_GetLastError(), 78u);
+  EXPECT_FALSE(os_GetEnvironmentText("A=B", &got));
+  EXPECT_FALSE(os_GetEnvironmentText("PATH", nullptr));
 }
 
 TEST(EnvironmentTest, ComputerAndUserNames) {
