@@ -270,7 +270,10 @@ int os_UnlockFile(OsHandle file, uint64_t offset, uint64_t length) {
 int os_SetFilePointer(OsHandle file, int64_t distance, uint32_t method, uint64_t *position) {
   int fd = FileFd(file);
   if (fd < 0) return -1;
-  int whence = method == OS_FILE_BEGIN ? SEEK_SET : method == OS_FILE_CURRENT ? SEEK_CUR : method == OS_FILE_END ? SEEK_END : -1;
+  int whence = method == OS_FILE_BEGIN     ? SEEK_SET
+               : method == OS_FILE_CURRENT ? SEEK_CUR
+               : method == OS_FILE_END     ? SEEK_END
+                                           : -1;
   if (whence < 0) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
   off_t at = lseek(fd, static_cast<off_t>(distance), whence);
   if (at < 0) return errno == EINVAL ? (os_Fail(OS_ERROR_NEGATIVE_SEEK), -1) : Fail();

@@ -41,7 +41,8 @@ void CompareFields(const char *user, const RecordType *type, const void *oldValu
     if (!ft || offset + ft->size > size) continue;
     char *before = structs_FieldToText(type, names.names[i], oldValue, TYPED_MEM_TEMP);
     char *after = structs_FieldToText(type, names.names[i], newValue, TYPED_MEM_TEMP);
-    if (before && after && os_CompareNoCase(before, after) != 0) cfg_WriteHistoryLine(user, 0, names.names[i], before, after);
+    if (before && after && os_CompareNoCase(before, after) != 0)
+      cfg_WriteHistoryLine(user, 0, names.names[i], before, after);
     if (before) typed_mem_Release(TYPED_MEM_TEMP, before);
     if (after) typed_mem_Release(TYPED_MEM_TEMP, after);
   }

@@ -146,7 +146,8 @@ std::string cfg_SchemaFolder(const std::string &dir) {
     return "";
   }
   std::string folder = cfg_JoinPath(parent, "SCHEMA");
-  if (os_GetFileAttributes(folder.c_str()) == OS_INVALID_FILE_ATTRIBUTES && os_MakeDirectory(folder.c_str()) != 0 && errno != OS_ERROR_ALREADY_EXISTS) {
+  if (os_GetFileAttributes(folder.c_str()) == OS_INVALID_FILE_ATTRIBUTES && os_MakeDirectory(folder.c_str()) != 0 &&
+      errno != OS_ERROR_ALREADY_EXISTS) {
     char text[XML_TEXT_MAX];
     snprintf(text, sizeof text, "Cannot create folder (%s) error %d", folder.c_str(), errno);
     xml_SetError(-1, text);

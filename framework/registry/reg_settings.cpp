@@ -269,7 +269,8 @@ static bool LocalAppData(char *out, size_t size) {
 const char *cfg_GetFolder(const char *name) {
   const char *resolved = cfg_ResolveName(name);
   if (!resolved) return nullptr;
-  const char *bare = os_CompareNoCaseN(name, "TSQ_", 4) == 0 || os_CompareNoCaseN(name, "RE2_", 4) == 0 ? name + 4 : name;
+  const char *bare =
+      os_CompareNoCaseN(name, "TSQ_", 4) == 0 || os_CompareNoCaseN(name, "RE2_", 4) == 0 ? name + 4 : name;
   bool exported = os_CompareNoCase(bare, "EXPORTED_DATA") == 0 || os_CompareNoCase(bare, "EXPORTED_IMAGES") == 0;
   if (!exported && os_CompareNoCase(bare, "REPLAY_OPTIONS") != 0) return resolved;
   static thread_local char folder[CFG_FOLDER_MAX];

@@ -39,7 +39,8 @@ bool IsWritableKind(const char *bare) {
 // Servers whose requests the in-process provider answers: connection strings,
 // drive and UNC paths, "file" URLs.
 bool IsProviderServer(const char *server) {
-  if (os_CompareNoCaseN(server, "PROVIDER=", 9) == 0 || (server[0] && server[1] == ':') || server[0] == '\\') return true;
+  if (os_CompareNoCaseN(server, "PROVIDER=", 9) == 0 || (server[0] && server[1] == ':') || server[0] == '\\')
+    return true;
   SrvUrlComponents url;
   return srv_CrackUrl(server, 0, 0, &url) && url.scheme == SRV_SCHEME_FILE;
 }
@@ -105,7 +106,8 @@ const char *srv_ResolveServerFolder(const char *server, const char *name) {
   if (!server || !*server) return Local(name);
   if (IsProviderServer(server)) {
     if (os_CompareNoCase(name, "TSQ_LOGGED_DATA") == 0) return Keep(server);
-    if (os_CompareNoCase(name, "TSQ_CURRENT_CONFIG") == 0 || os_CompareNoCaseN(server, "PROVIDER=", 9) == 0) return Local(name);
+    if (os_CompareNoCase(name, "TSQ_CURRENT_CONFIG") == 0 || os_CompareNoCaseN(server, "PROVIDER=", 9) == 0)
+      return Local(name);
     return Beside(server, name);
   }
   if (!srv_IsLocalHost(server)) return Remote(server, name);

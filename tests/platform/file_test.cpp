@@ -49,7 +49,9 @@ TEST_F(FileTest, MoveNeverReplaces) {
 // would wait for a writer that never comes.
 TEST_F(FileTest, ANamedPipeIsNoFileToOpen) {
   ASSERT_EQ(mkfifo(L("config").c_str(), 0644), 0);
-  for (uint32_t access : {uint32_t{OS_GENERIC_READ}, uint32_t{OS_GENERIC_WRITE}, uint32_t{OS_GENERIC_READ | OS_GENERIC_WRITE}, uint32_t{OS_FILE_APPEND_DATA}}) {
+  const uint32_t accesses[] = {OS_GENERIC_READ, OS_GENERIC_WRITE, OS_GENERIC_READ | OS_GENERIC_WRITE,
+                               OS_FILE_APPEND_DATA};
+  for (uint32_t access : accesses) {
     for (uint32_t disposition : {uint32_t{OS_OPEN_EXISTING}, uint32_t{OS_OPEN_ALWAYS}}) {
       errno = 0;
       EXPECT_EQ(os_CreateFile(W("config").c_str(), access, 0, disposition, 0), nullptr) << access;

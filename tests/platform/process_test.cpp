@@ -126,6 +126,36 @@ bool RealtimeAllowed(void) {
   return tnwtest::Join(probe) == 1;
 }
 
+// A process that lets go of its standard input is seen to do so by the
+// writer on the other end of the pipe while it still runs.
+TEST(ProcessTest, ClosingStandardInputEndsThePipeAtOnce) {
+  int in[2];
+  ASSERT_EQ(pipe(in), 0);
+  tnwtest::Gate closed, done;
+  pid_t child = tnwtest::Spawn([&] {
+    close(in[1]);
+    if (dup2(in[0], 0) != 0) return 10;
+    close(in[0]);
+    if (os_CloseStandardInput() != 0) return 11;
+    int again = os_CloseStandardInput();  // nothing left to close
+    uint32_t code = os_GetLastError();
+    closed.Post();
+    done.Await();
+    return again == -1 && code == OS_ERROR_INVALID_HANDLE ? 0 : 12;
+  });
+  ASSERT_GT(child, 0);
+  close(in[0]);
+  ASSERT_TRUE(closed.Await());
+  signal(SIGPIPE, SIG_IGN);
+  errno = 0;
+  EXPECT_EQ(write(in[1], "x", 1), -1) << "the child is alive, its standard input gone";
+  EXPECT_EQ(errno, EPIPE);
+  signal(SIGPIPE, SIG_DFL);
+  close(in[1]);
+  done.Post();
+  EXPECT_EQ(tnwtest::Join(child), 0);
+}
+
 TEST(PriorityTest, RealTimeGoesAsFarAsAllowed) {
   bool allowed = RealtimeAllowed();
   pid_t child = tnwtest::Spawn([allowed] {
