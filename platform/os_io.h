@@ -44,5 +44,6 @@ int os_ReadFile(OsHandle h, void *buf, uint32_t n, uint32_t *got);
 // 0 on success (with *written set), -1 on failure.
 int os_WriteFile(OsHandle h, const void *buf, uint32_t n, uint32_t *written);
 
-// The descriptor behind a handle, or -1 when it has none.
+// The descriptor behind a handle, or -1 when it has none: for the platform's
+// own tests and the Linux programs in tools/, never above the platform.
 int os_HandleFd(OsHandle h);
