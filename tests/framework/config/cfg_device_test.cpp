@@ -258,12 +258,12 @@ TEST_F(DeviceFiles, EachOperationLoadsTheLibraryOnce) {
   DeviceConfig c = Config(9600);
   ChannelRecord r[3];
   memset(r, 0, sizeof r);
-  for (ChannelRecord &one : r) one.raw[24] = CHAN_TYPE_DI;
+  for (ChannelRecord &one : r) one.raw[24] = IO_DI;
   uint8_t on = 1;
   int32_t rate = 100;
   const char *d = dev.win.c_str();
   ASSERT_EQ(WriteAll(dev, c, 1, 1, 1, rate), 0);
-  ASSERT_EQ(chan_WriteChannels("u", d, CHAN_TYPE_DI, r, 0, 3, nullptr, 0, nullptr), 0);
+  ASSERT_EQ(chan_WriteChannels("u", d, IO_DI, r, 0, 3, nullptr, 0, nullptr), 0);
   // Changes, so that the writers read the stored values and keep history.
   cfg_SetHistoryEnabled(1);
   c.BaudRate = 1200;
@@ -278,10 +278,10 @@ TEST_F(DeviceFiles, EachOperationLoadsTheLibraryOnce) {
       {"device schema", [&] { return xsd_WriteConfigSchema("u", d, &c, sizeof c, nullptr, 0); }},
       {"device read",
        [&] { return cfg_LoadConfigFiles(d, &c, sizeof c, nullptr, 0, nullptr, &on, nullptr, nullptr, nullptr); }},
-      {"channel write", [&] { return chan_WriteChannels("u", d, CHAN_TYPE_DI, r, 0, 3, nullptr, 0, nullptr); }},
-      {"channel XML", [&] { return chan_WriteChannelsXml("u", d, CHAN_TYPE_DI, r, 0, 3, nullptr, 0, 1); }},
-      {"channel schema", [&] { return xsd_WriteChannelSchema("u", d, CHAN_TYPE_DI, r, 3); }},
-      {"channel read", [&] { return chan_ReadChannels(d, CHAN_TYPE_DI, r, 0, 3, nullptr, 0, nullptr); }},
+      {"channel write", [&] { return chan_WriteChannels("u", d, IO_DI, r, 0, 3, nullptr, 0, nullptr); }},
+      {"channel XML", [&] { return chan_WriteChannelsXml("u", d, IO_DI, r, 0, 3, nullptr, 0, 1); }},
+      {"channel schema", [&] { return xsd_WriteChannelSchema("u", d, IO_DI, r, 3); }},
+      {"channel read", [&] { return chan_ReadChannels(d, IO_DI, r, 0, 3, nullptr, 0, nullptr); }},
   };
   setenv("CFG_TEST_LOG", log.c_str(), 1);
   for (const auto &op : kOps) {
