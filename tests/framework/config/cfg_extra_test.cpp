@@ -115,8 +115,11 @@ TEST_F(Extras, TheDeviceBlockGoesToItsOffsetAndIntoTheXml) {
     char back[16];
     memset(back, 0x55, sizeof back);
     DeviceConfig rec;
-    ASSERT_EQ(cfg_LoadConfigFiles(dev.win.c_str(), &rec, sizeof rec, back, sizeof back, "siteinfo", nullptr, nullptr,
-                                  nullptr, nullptr),
+    ASSERT_EQ(cfg_LoadConfigFiles(dev.win.c_str(), {.config = &rec,
+                                                          .configSize = sizeof rec,
+                                                          .extra = back,
+                                                          .extraSize = sizeof back,
+                                                          .extraFile = "siteinfo"}),
               0)
         << read << ": " << xml_GetErrorText();
     EXPECT_EQ(memcmp(back, site, sizeof site), 0) << read;
