@@ -13,6 +13,7 @@
 #include "framework/shm/shm_areas.h"
 #include "framework/shm/shm_segment.h"
 #include "framework/shm/shm_writers.h"
+#include "platform/os_io.h"
 #include "tools/scadasim/sim_world.h"
 
 namespace {
@@ -81,13 +82,24 @@ class WriterTest : public ::testing::Test {
     return reinterpret_cast<ChannelRecord *>(shm_AreaRecords(sim_Area(code, SHM_AREA_CONF))) + (channel - 1);
   }
   static uint32_t *Words(const std::string &code) { return shm_AreaStatusWords(sim_Area(code, SHM_AREA_DATA)); }
+  // Every alarm message sent so far: a marker written to the same mailslot
+  // now comes after all of them, so once it is in, nothing is still on its way.
   static std::vector<AlarmMessage> Messages(size_t n) {
-    if (n) {
-      EXPECT_TRUE(sim_WaitAlarms(n, 5000));
-    } else {
-      os_Sleep(100);
+    const uint16_t marker = 0xBEEF;
+    AlarmMessage mark;
+    memset(&mark, 0, sizeof mark);
+    mark.channel = marker;
+    OsHandle slot = ntf_OpenMailslot("xalarms");
+    EXPECT_NE(slot, nullptr);
+    uint32_t written = 0;
+    if (slot) {
+      EXPECT_EQ(os_WriteFile(slot, &mark, sizeof mark, &written), 0);
+      os_CloseHandle(slot);
     }
+    EXPECT_TRUE(sim_WaitAlarms(n + 1, 5000));
     std::vector<AlarmMessage> m = sim_TakeAlarms();
+    EXPECT_TRUE(!m.empty() && m.back().channel == marker) << "the marker came last";
+    if (!m.empty() && m.back().channel == marker) m.pop_back();
     EXPECT_EQ(m.size(), n);
     return m;
   }

@@ -13,6 +13,7 @@
 #include "platform/os_file.h"
 #include "platform/os_handle.h"
 #include "platform/os_path.h"
+#include "tests/support/proc_stats.h"
 #include "tests/support/test_root.h"
 
 namespace {
@@ -100,8 +101,12 @@ TEST_F(FileTest, RangeLocksBelongToTheOpenFile) {
   EXPECT_EQ(os_UnlockRange(rival, 30, 10), 0);
 
   std::atomic<bool> granted{false};
-  std::thread waiter([&] { granted = os_LockRange(rival, 0, UINT64_MAX, true, true) == 0; });
-  os_Sleep(100);
+  std::atomic<uint32_t> waiterId{0};
+  std::thread waiter([&] {
+    waiterId = os_GetCurrentThreadId();
+    granted = os_LockRange(rival, 0, UINT64_MAX, true, true) == 0;
+  });
+  EXPECT_TRUE(tnwtest::Until([&] { return waiterId != 0 && tnwtest::ThreadAsleep(waiterId); }, 5000));
   EXPECT_FALSE(granted.load());
   ASSERT_EQ(os_UnlockRange(holder, 10, 20), 0);
   waiter.join();

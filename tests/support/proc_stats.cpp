@@ -30,7 +30,7 @@ std::string Slurp(const std::string &path) {
 
 bool ThreadAsleep(uint32_t tid) {
   // The state follows the command name, which is in parentheses and may hold any character.
-  std::string stat = Slurp("/proc/self/task/" + std::to_string(tid) + "/stat");
+  std::string stat = Slurp("/proc/" + std::to_string(tid) + "/stat");
   size_t close = stat.rfind(')');
   if (close == std::string::npos || close + 2 >= stat.size()) return false;
   char state = stat[close + 2];
