@@ -145,7 +145,7 @@ void scan_EvaluateChannel(int t, int i, bool force) {
   c.force = force;
   c.value = 0.0f;
   // The area's word is the other word of an input and the working word of an output.
-  if (chan_IsOutputType(t)) b.otherStatus[i] = (b.otherStatus[i] & ~kShared) | (b.workStatus[i] & kShared);
+  if (io_IsOutput(t)) b.otherStatus[i] = (b.otherStatus[i] & ~kShared) | (b.workStatus[i] & kShared);
   else b.workStatus[i] = (b.workStatus[i] & ~kShared) | (b.otherStatus[i] & kShared);
   c.word = b.workStatus[i];
   c.before = b.otherStatus[i];

@@ -68,7 +68,7 @@ void LoadZeroOffsets(int t) {
 
 // The program's copy of an output type holds every channel of its area, as
 // the saved-values file does: the save writes what the load restored.
-size_t CopyCount(int t, size_t n, size_t areaCount) { return chan_IsOutputType(t) ? areaCount : n; }
+size_t CopyCount(int t, size_t n, size_t areaCount) { return io_IsOutput(t) ? areaCount : n; }
 
 // Bytes of the buffer block for a type of n worked channels.
 size_t BlockShare(int t, size_t n, size_t areaCount) {
@@ -88,14 +88,14 @@ void LayOut(int t, uint8_t **cursor) {
   uint32_t *block = reinterpret_cast<uint32_t *>(*cursor);
   uint32_t *area = shm_AreaStatusWords(b.area);
   *cursor += copy * 4;
-  if (chan_IsOutputType(t)) {
+  if (io_IsOutput(t)) {
     b.workStatus = area;
     b.otherStatus = block;
   } else {
     b.workStatus = block;
     b.otherStatus = area;
   }
-  if (chan_IsAnalogueType(t)) {
+  if (io_IsAnalogue(t)) {
     float *values = reinterpret_cast<float *>(*cursor);
     *cursor += copy * 4;
     if (t == IO_AO) {
@@ -118,7 +118,7 @@ void LayOut(int t, uint8_t **cursor) {
 // The area must hold its header and the status words (and values) of its own count.
 bool AreaFits(void *area, int t) {
   const ChannelAreaHeader *h = shm_AreaHeader(area);
-  int64_t need = 20 + static_cast<int64_t>(h->count) * (chan_IsAnalogueType(t) ? 8 : 4);
+  int64_t need = 20 + static_cast<int64_t>(h->count) * (io_IsAnalogue(t) ? 8 : 4);
   return shm_DataLength(area) >= need;
 }
 
@@ -220,10 +220,10 @@ int scan_LoadConfiguration(void) {
     }
     LayOut(t, &cursor);
     if (b.zeroOffsets) LoadZeroOffsets(t);
-    if (chan_IsOutputType(t) && g_scan.saveOutputs)
+    if (io_IsOutput(t) && g_scan.saveOutputs)
       sav_ReadValues(scan_Folder(), t, g_scan.saveByTag, t == IO_AO ? static_cast<void *>(b.workValues) : b.workStatus,
                      b.table, b.header->count);
-    if (chan_IsOutputType(t)) {
+    if (io_IsOutput(t)) {
       // Channels the scan does not work keep what the area holds when saved.
       size_t count = b.header->count;
       memcpy(b.otherStatus, b.workStatus, count * 4);

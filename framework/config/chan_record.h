@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "framework/shm/io_types.h"
+
 // The analogue layout (Type even: AI, AO, CI). Offsets are those of the file.
 struct ChannelAnalogue {
   char tag1[8];               // 0: tag characters 1-8
@@ -103,12 +105,6 @@ static_assert(offsetof(ChannelDigital, Type) == 24 && offsetof(ChannelDigital, u
 static_assert(offsetof(ChannelDigital, flags) == 28 && offsetof(ChannelDigital, unused30) == 30);
 static_assert(offsetof(ChannelDigital, unused129) == 129 && offsetof(ChannelDigital, unused161) == 161);
 static_assert(offsetof(ChannelDigital, unused187) == 187);
-
-// The I/O types: a record's Type byte, and the index of a device's data
-// areas (the order of its I/O codes). Analogue types are even.
-enum IoType : int { IO_AI = 0, IO_DI = 1, IO_AO = 2, IO_DO = 3, IO_CI = 4, IO_TYPE_COUNT = 5 };
-inline bool chan_IsOutputType(int t) { return t == IO_AO || t == IO_DO; }
-inline bool chan_IsAnalogueType(int t) { return t == IO_AI || t == IO_AO || t == IO_CI; }
 
 enum : int {
   CHAN_TYPE_OFFSET = 24,

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "framework/config/chan_record.h"
+#include "framework/shm/io_types.h"
 #include "framework/time/tm_time.h"
 
 enum : int { DEVICE_CONFIG_SIZE = 704 };

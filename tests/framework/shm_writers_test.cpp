@@ -12,7 +12,7 @@
 #include "framework/notify/ntf_notify.h"
 #include "framework/shm/shm_areas.h"
 #include "framework/shm/shm_segment.h"
-#include "framework/shm/shm_writers.h"
+#include "framework/writers/shm_writers.h"
 #include "platform/os_io.h"
 #include "tools/scadasim/sim_world.h"
 

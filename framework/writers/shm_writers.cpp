@@ -1,4 +1,4 @@
-#include "framework/shm/shm_writers.h"
+#include "framework/writers/shm_writers.h"
 
 #include <cerrno>
 #include <cstring>
@@ -9,7 +9,7 @@
 #include "framework/shm/shm_areas.h"
 #include "framework/shm/shm_segment.h"
 #include "framework/shm/shm_tables.h"
-#include "framework/shm/shm_write_eval.h"
+#include "framework/writers/shm_write_eval.h"
 #include "platform/os_error.h"
 
 namespace {

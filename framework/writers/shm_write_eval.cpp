@@ -1,4 +1,4 @@
-#include "framework/shm/shm_write_eval.h"
+#include "framework/writers/shm_write_eval.h"
 
 #include <cmath>
 
