@@ -97,8 +97,8 @@ void EvaluateWarnings(Channel &c, bool bad) {
                         n.computer, n.user, bad ? nullptr : &c.value);
 }
 
-// A bad channel of an enabled channel with the error alarm on is in alarm
-// (low side); a good one by its limits.
+// A bad reading is in alarm (low side) when the channel is enabled and its
+// error alarm on; a good one by the limits.
 AlmLevel AnalogueAlarmLevel(const Channel &c, bool bad) {
   if (bad) return (c.flags & CHAN_AW_ERROR_ALARM_ENABLE) && c.enabled ? ALM_LEVEL_LOW : ALM_LEVEL_NONE;
   return alm_AlarmLevel(c.record->a, c.flags, c.value, c.before);

@@ -209,6 +209,36 @@ TEST_F(WriterTest, ActingForTheAreaEvaluatesAnalogueOutputs) {
   for (const uint8_t *p = tail; p < end; ++p) ASSERT_EQ(*p, 0) << "byte " << (p - tail) << " behind the values";
 }
 
+TEST_F(WriterTest, AWrittenOutputsWarningIsRaisedAgainOnASideChangeAndReturnedAtItsEnd) {
+  ChannelRecord *r = Record("M2", 2);
+  for (int bit : {CHAN_AF_HIGH_ALARM_ENABLE, CHAN_AF_HIGH_WARNING_ENABLE, CHAN_AF_LOW_ALARM_ENABLE,
+                  CHAN_AF_LOW_WARNING_ENABLE})
+    chan_SetFlagBit(r, bit, true);
+  r->a.HighAlarmLimit = 100, r->a.HighWarningLimit = 80, r->a.HighAlarmPriority = 6;
+  r->a.LowAlarmLimit = 0, r->a.LowWarningLimit = 20, r->a.LowAlarmPriority = 4;
+  uint32_t *w = Words("M2");
+  const struct {
+    float value;
+    uint32_t warning;  // CST_WARNING | CST_WARNING_HIGH bits after the write
+    uint32_t flags;    // of the one message: limit, high side, return
+  } steps[] = {
+      {85, CST_WARNING | CST_WARNING_HIGH, ALM_FLAG_LIMIT | ALM_FLAG_HIGH},
+      {15, CST_WARNING, ALM_FLAG_LIMIT},  // the other side: raised, not returned first
+      {50, 0, ALM_FLAG_LIMIT | ALM_FLAG_RETURN},
+  };
+  for (const auto &s : steps) {
+    SCOPED_TRACE(s.value);
+    ASSERT_EQ(shm_WriteAnalog("M2", 2, 2, &s.value), 0);
+    EXPECT_EQ(w[1] & (CST_WARNING | CST_WARNING_HIGH), s.warning);
+    EXPECT_EQ(w[1] & CST_ALARM, 0u);
+    std::vector<AlarmMessage> m = Messages(1);
+    if (!m.empty()) {
+      EXPECT_EQ(m[0].channel & 0x7FFF, 2);
+      EXPECT_EQ(m[0].flags & (ALM_FLAG_LIMIT | ALM_FLAG_HIGH | ALM_FLAG_RETURN), s.flags);
+    }
+  }
+}
+
 TEST_F(WriterTest, OtherClassesStoreTheValueAndTellTheOwner) {
   chan_SetFlagBit(Record("C1", 1), CHAN_DF_ALARM_ENABLE, true);
   chan_SetFlagBit(Record("C1", 1), CHAN_DF_ALARM_STATE, true);
