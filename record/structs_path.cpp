@@ -64,110 +64,163 @@ const RecordField *structs_FindMember(const RecordType *utype, const char *name,
   return nullptr;
 }
 
+namespace {
+
+// Where one component of a path leads: a field to go on into with the rest of
+// the path, or (done) the answer itself. A null type is a failure, errno set.
+struct Hop {
+  const RecordType *type;
+  void *value;
+  const char *rest;
+  size_t restLen;
+  bool done;
+};
+
+Hop Failed(int e) {
+  errno = e;
+  return {nullptr, nullptr, nullptr, 0, true};
+}
+Hop Answer(const RecordType *type, void *value) { return {type, value, nullptr, 0, true}; }
+
+// Through pointers to the value they point at; a null pointer has no fields.
+const RecordType *FollowPointers(const RecordType *type, void **value) {
+  while (type->tclass == STRUCTS_CLASS_POINTER) {
+    void *target;
+    memcpy(&target, *value, sizeof(target));
+    if (target == nullptr) return Fail(ENOENT);
+    *value = target;
+    type = (const RecordType *)type->args[0].p;
+  }
+  return type;
+}
+
+// The first component: up to the first dot, and what follows the dot.
+struct Component {
+  size_t len;
+  const char *rest;
+  size_t restLen;
+};
+
+Component FirstComponent(const char *path, size_t len) {
+  const char *dot = (const char *)memchr(path, '.', len);
+  if (dot == nullptr) return {len, path + len, 0};
+  size_t n = (size_t)(dot - path);
+  return {n, dot + 1, len - n - 1};
+}
+
+// "length", or an element by its decimal index.
+Hop IntoArray(const RecordType *type, void *value, const char *path, size_t len, const Component &c) {
+  bool fixed = type->tclass == STRUCTS_CLASS_FIXEDARRAY;
+  StructsArray *arr = (StructsArray *)value;
+  if (PathIs(path, len, "length")) {
+    // A fixed array's count is read from its descriptor (low word first), never written.
+    return Answer(&structs_ArrayLengthType, fixed ? (void *)&type->args[2].u : (void *)&arr->length);
+  }
+  uint64_t index;
+  if (!ParseIndex(path, c.len, &index)) return Failed(ENOENT);
+  uint64_t count = fixed ? type->args[2].u : arr->length;
+  if (index >= count) return Failed(EDOM);
+  const RecordType *etype = (const RecordType *)type->args[0].p;
+  return {etype, (char *)(fixed ? value : arr->elems) + index * etype->size, c.rest, c.restLen, false};
+}
+
+// A field by its whole name, which may itself hold dots.
+Hop IntoStructure(const RecordType *type, void *value, const char *path, size_t len) {
+  const RecordField *f = (const RecordField *)type->args[0].p;
+  for (; f->name != nullptr; f++) {
+    size_t n = strlen(f->name);
+    if (n <= len && memcmp(path, f->name, n) == 0 && (n == len || path[n] == '.')) break;
+  }
+  if (f->name == nullptr) return Failed(ENOENT);
+  size_t n = strlen(f->name);
+  return {f->type, (char *)value + f->offset, n == len ? path + len : path + n + 1, n == len ? 0 : len - n - 1, false};
+}
+
+// Makes member m the union's new value, initialised, with the rest of the
+// path located inside it; the switch is committed now, or left in pending
+// for the caller to commit once its whole operation succeeds.
+Hop SwitchUnionMember(const RecordType *type, StructsUnion *un, const RecordField *cur, const RecordField *m,
+                      const Component &c, StructsPending *pending) {
+  const char *umem = type->args[1].s;
+  void *nv = typed_mem_AllocZeroed(umem, 1, m->type->size);
+  if (nv == nullptr) return Answer(nullptr, nullptr);
+  if (m->type->init(m->type, nv) == -1) {
+    typed_mem_Release(umem, nv);
+    return Answer(nullptr, nullptr);
+  }
+  void *inner = nv;
+  const RecordType *t = m->type;
+  if (c.restLen > 0) {
+    // Further switches happen inside the new value, which nobody else sees yet.
+    t = structs_Locate(m->type, c.rest, c.restLen, &inner, true, nullptr);
+    if (t == nullptr) {
+      int e = errno;
+      m->type->release(m->type, nv);
+      typed_mem_Release(umem, nv);
+      errno = e;
+      return Answer(nullptr, nullptr);
+    }
+  }
+  StructsPending p = {true, type, un, cur, m, nv};
+  if (pending != nullptr)
+    *pending = p;
+  else
+    structs_CommitPending(&p);
+  return Answer(t, inner);
+}
+
+// "field_name", the current member, or (when allowed) another member that
+// the union switches to.
+Hop IntoUnion(const RecordType *type, void *value, const char *path, size_t len, const Component &c, bool set_union,
+              StructsPending *pending) {
+  StructsUnion *un = (StructsUnion *)value;
+  if (PathIs(path, len, "field_name")) return Answer(&structs_UnionFieldNameType, &un->field_name);
+  const RecordField *cur =
+      un->field_name != nullptr ? structs_FindMember(type, un->field_name, strlen(un->field_name)) : nullptr;
+  if (cur == nullptr) return Failed(EINVAL);
+  if (strlen(cur->name) == c.len && memcmp(cur->name, path, c.len) == 0)
+    return {cur->type, un->un, c.rest, c.restLen, false};
+  if (!set_union) return Failed(ENOENT);
+  const RecordField *m = structs_FindMember(type, path, c.len);
+  if (m == nullptr) return Failed(ENOENT);
+  return SwitchUnionMember(type, un, cur, m, c, pending);
+}
+
+}  // namespace
+
 const RecordType *structs_Locate(const RecordType *type, const char *path, size_t len, void **valuep,
                                  bool set_union, StructsPending *pending) {
   if (path == nullptr || len == 0) return type;
   void *value = *valuep;
-  while (type->tclass == STRUCTS_CLASS_POINTER) {
-    void *target;
-    memcpy(&target, value, sizeof(target));
-    if (target == nullptr) return Fail(ENOENT);
-    value = target;
-    type = (const RecordType *)type->args[0].p;
-  }
-  const char *dot = (const char *)memchr(path, '.', len);
-  size_t clen = dot != nullptr ? (size_t)(dot - path) : len;
-  const char *rest = dot != nullptr ? dot + 1 : path + len;
-  size_t rlen = dot != nullptr ? len - clen - 1 : 0;
-  const RecordType *ftype = nullptr;
-  void *fvalue = nullptr;
+  type = FollowPointers(type, &value);
+  if (type == nullptr) return nullptr;
+  Component c = FirstComponent(path, len);
+  Hop h;
   switch (type->tclass) {
     case STRUCTS_CLASS_PRIMITIVE:
       return Fail(ENOENT);
     case STRUCTS_CLASS_ARRAY:
-    case STRUCTS_CLASS_FIXEDARRAY: {
-      bool fixed = type->tclass == STRUCTS_CLASS_FIXEDARRAY;
-      StructsArray *arr = (StructsArray *)value;
-      if (PathIs(path, len, "length")) {
-        // A fixed array's count is read from its descriptor (low word first), never written.
-        *valuep = fixed ? (void *)&type->args[2].u : (void *)&arr->length;
-        return &structs_ArrayLengthType;
-      }
-      uint64_t index;
-      if (!ParseIndex(path, clen, &index)) return Fail(ENOENT);
-      uint64_t count = fixed ? type->args[2].u : arr->length;
-      if (index >= count) return Fail(EDOM);
-      ftype = (const RecordType *)type->args[0].p;
-      fvalue = (char *)(fixed ? value : arr->elems) + index * ftype->size;
+    case STRUCTS_CLASS_FIXEDARRAY:
+      h = IntoArray(type, value, path, len, c);
       break;
-    }
-    case STRUCTS_CLASS_STRUCTURE: {
-      const RecordField *f = (const RecordField *)type->args[0].p;
-      for (; f->name != nullptr; f++) {
-        size_t n = strlen(f->name);
-        if (n <= len && memcmp(path, f->name, n) == 0 && (n == len || path[n] == '.')) break;
-      }
-      if (f->name == nullptr) return Fail(ENOENT);
-      size_t n = strlen(f->name);
-      rest = n == len ? path + len : path + n + 1;
-      rlen = n == len ? 0 : len - n - 1;
-      ftype = f->type;
-      fvalue = (char *)value + f->offset;
+    case STRUCTS_CLASS_STRUCTURE:
+      h = IntoStructure(type, value, path, len);
       break;
-    }
-    case STRUCTS_CLASS_UNION: {
-      StructsUnion *un = (StructsUnion *)value;
-      if (PathIs(path, len, "field_name")) {
-        *valuep = &un->field_name;
-        return &structs_UnionFieldNameType;
-      }
-      const RecordField *cur =
-          un->field_name != nullptr ? structs_FindMember(type, un->field_name, strlen(un->field_name)) : nullptr;
-      if (cur == nullptr) return Fail(EINVAL);
-      if (strlen(cur->name) == clen && memcmp(cur->name, path, clen) == 0) {
-        ftype = cur->type;
-        fvalue = un->un;
-        break;
-      }
-      if (!set_union) return Fail(ENOENT);
-      const RecordField *m = structs_FindMember(type, path, clen);
-      if (m == nullptr) return Fail(ENOENT);
-      const char *umem = type->args[1].s;
-      void *nv = typed_mem_AllocZeroed(umem, 1, m->type->size);
-      if (nv == nullptr) return nullptr;
-      if (m->type->init(m->type, nv) == -1) {
-        typed_mem_Release(umem, nv);
-        return nullptr;
-      }
-      void *inner = nv;
-      const RecordType *t = m->type;
-      if (rlen > 0) {
-        // Further switches happen inside the new value, which nobody else sees yet.
-        t = structs_Locate(m->type, rest, rlen, &inner, true, nullptr);
-        if (t == nullptr) {
-          int e = errno;
-          m->type->release(m->type, nv);
-          typed_mem_Release(umem, nv);
-          errno = e;
-          return nullptr;
-        }
-      }
-      StructsPending p = {true, type, un, cur, m, nv};
-      if (pending != nullptr)
-        *pending = p;
-      else
-        structs_CommitPending(&p);
-      *valuep = inner;
-      return t;
-    }
+    case STRUCTS_CLASS_UNION:
+      h = IntoUnion(type, value, path, len, c, set_union, pending);
+      break;
     default:
-      REC_ASSERT(0);
+      rec_AssertFail("known type class", __FILE__, __LINE__);
   }
-  void *inner = fvalue;
-  const RecordType *t = structs_Locate(ftype, rest, rlen, &inner, set_union, pending);
-  if (t == nullptr) return nullptr;
+  if (h.type == nullptr) return nullptr;
+  void *inner = h.value;
+  if (!h.done) {
+    const RecordType *t = structs_Locate(h.type, h.rest, h.restLen, &inner, set_union, pending);
+    if (t == nullptr) return nullptr;
+    h.type = t;
+  }
   *valuep = inner;
-  return t;
+  return h.type;
 }
 
 void structs_CommitPending(StructsPending *p) {

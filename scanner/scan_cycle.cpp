@@ -11,8 +11,6 @@
 
 namespace {
 
-bool IsOutput(int t) { return t == IO_AO || t == IO_DO; }
-
 void UnlockKeepingErrno(void *area) {
   int e = errno;
   shm_Unlock(area);
@@ -32,14 +30,14 @@ int scan_ScanDevice(int force) {
     TimeStamp start;
     tm_Now(&start);
     // Outputs are read under the lock; inputs take it after the line traffic.
-    if (IsOutput(t)) shm_Lock(b.area);
+    if (io_IsOutput(t)) shm_Lock(b.area);
     int rc = ReadHandlerTable[t](g_scan.record->Config, g_scan.limit[t], b.table, b.workStatus, b.workValues);
     if (rc == -1 || rc == 2) {
-      if (IsOutput(t)) UnlockKeepingErrno(b.area);
+      if (io_IsOutput(t)) UnlockKeepingErrno(b.area);
       if (rc == -1) return -1;
       continue;
     }
-    if (!IsOutput(t)) shm_Lock(b.area);
+    if (!io_IsOutput(t)) shm_Lock(b.area);
     alm_BeginScanEvents(b.header);
     int n = g_scan.limit[t];
     for (int i = 0; i < n; ++i) scan_EvaluateChannel(t, i, force != 0);
@@ -78,7 +76,7 @@ int scan_MarkAllBad(int reason) {
         memcpy(b.descriptions + static_cast<size_t>(i) * CHAN_DESCRIPTION_BLOCK, &bad, sizeof bad);
       }
     }
-    uint32_t *program = IsOutput(t) ? b.otherStatus : b.workStatus;
+    uint32_t *program = io_IsOutput(t) ? b.otherStatus : b.workStatus;
     if (program && program != words) memcpy(program, words, sizeof(uint32_t) * static_cast<size_t>(n));
     alm_EndScanEvents();
     shm_NotifyChange(b.area, 0);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "framework/alarms/alm_alarms.h"
+#include "framework/alarms/alm_word.h"
 #include "framework/shm/shm_areas.h"
 #include "framework/time/tm_time.h"
 #include "scanner/scan_state.h"
@@ -12,190 +13,124 @@ namespace {
 
 // Bits the server owns: carried from the published word into each evaluation.
 const uint32_t kShared = CST_RAISED_AT_ONCE | CST_ALARM_ANNOUNCED | CST_SERVER_0100 | CST_SERVER_1000;
-const uint32_t kWarnBoth = CST_WARNING | CST_WARNING_HIGH;
-const uint32_t kAlarmHigh = CST_ALARM | CST_ALARM_HIGH;
 
-// The parameters of the state alarm that the new word raises.
-struct AlarmParams {
-  int delay, priority, driveCommon;
-};
-
+// One channel under evaluation.
 struct Channel {
-  int t, i;
-  const ChannelRecord *r;
-  uint16_t f;       // flag word
+  int type, index;
+  const ChannelRecord *record;
+  uint16_t flags;
   bool enabled, analogue, force;
-  uint32_t w, o;    // new word, other word
-  float v;          // analogue value (after scaling)
+  uint32_t word;    // the new word
+  uint32_t before;  // the word of the last evaluation: what a change is measured against
+  float value;      // analogue: the reading after scaling
 };
 
-const char *Computer() { return g_scan.computerName; }
-const char *User() { return g_scan.userName; }
+AlmNames Names() { return {g_scan.computerName, g_scan.userName}; }
 
-bool IsOutput(int t) { return t == IO_AO || t == IO_DO; }
-
-uint32_t TakeAnnounced(uint32_t w, uint32_t o) { return (w & ~CST_ALARM_ANNOUNCED) | (o & CST_ALARM_ANNOUNCED); }
-
-// Returns false when the channel is done before the alarm and event steps.
-bool EvaluateAnalogue(Channel &c) {
-  const ChannelAnalogue &a = c.r->a;
-  ScanTypeBuffers &b = g_scan.type[c.t];
-  const uint16_t f = c.f;
-  float v = b.workValues[c.i];
-  if (!(c.w & CST_BAD) && !std::isfinite(v)) c.w |= CST_BAD;
-  bool bad = c.w & CST_BAD;
+// The reading: bad when it is no number; scaled (not outputs) and less the
+// saved zero offset (AI). Returns whether the channel is bad.
+bool TakeReading(Channel &c) {
+  const ChannelAnalogue &a = c.record->a;
+  ScanTypeBuffers &b = g_scan.type[c.type];
+  float v = b.workValues[c.index];
+  if (!(c.word & CST_BAD) && !std::isfinite(v)) c.word |= CST_BAD;
+  bool bad = c.word & CST_BAD;
   if (!bad) {
     float scaled = v;
-    if ((f & CHAN_AW_SCALING_ENABLE) && c.t != IO_AO) scaled = tm_CheckedAdd(tm_CheckedMultiply(v, a.Gain), a.Offset);
-    if (c.t == IO_AI && (f & CHAN_AW_REFERENCE_ENABLE)) scaled = tm_CheckedSubtract(scaled, b.zeroOffsets[c.i]);
+    if ((c.flags & CHAN_AW_SCALING_ENABLE) && c.type != IO_AO)
+      scaled = tm_CheckedAdd(tm_CheckedMultiply(v, a.Gain), a.Offset);
+    if (c.type == IO_AI && (c.flags & CHAN_AW_REFERENCE_ENABLE)) scaled = tm_CheckedSubtract(scaled, b.zeroOffsets[c.index]);
     // A gain, offset or saved zero offset that is no number (a corrupt file)
     // makes no reading: the channel is bad, as for a reading that is none.
     if (std::isfinite(scaled)) {
       v = scaled;
-      b.workValues[c.i] = v;
+      b.workValues[c.index] = v;
     } else {
-      c.w |= CST_BAD;
+      c.word |= CST_BAD;
       bad = true;
     }
   }
-  c.v = v;
+  c.value = v;
+  return bad;
+}
 
-  // Change deadband against the value of the last crossing.
-  uint32_t &previous = b.previous[c.i];
-  if ((f & CHAN_AW_SIG_CHANGE_ENABLE) && !bad && previous != ALM_NO_VALUE) {
+// The change deadband, against the value of the last crossing (the first
+// good reading sets it).
+void MoveChangeDeadband(Channel &c, bool bad) {
+  uint32_t &previous = g_scan.type[c.type].previous[c.index];
+  if ((c.flags & CHAN_AW_SIG_CHANGE_ENABLE) && !bad && previous != ALM_NO_VALUE) {
     float p;
     memcpy(&p, &previous, sizeof p);
-    if (std::fabs(tm_CheckedSubtract(p, v)) >= std::fabs(a.SigChangeValue)) {
-      c.w |= CST_VALUE;
-      alm_SigChangeEvent(c.i);
-      memcpy(&previous, &v, sizeof previous);
+    if (std::fabs(tm_CheckedSubtract(p, c.value)) >= std::fabs(c.record->a.SigChangeValue)) {
+      c.word |= CST_VALUE;
+      alm_SigChangeEvent(c.index);
+      memcpy(&previous, &c.value, sizeof previous);
     } else {
-      c.w &= ~CST_VALUE;
+      c.word &= ~CST_VALUE;
     }
   } else {
-    c.w &= ~CST_VALUE;
-    if (!bad && previous == ALM_NO_VALUE) memcpy(&previous, &v, sizeof previous);
+    c.word &= ~CST_VALUE;
+    if (!bad && previous == ALM_NO_VALUE) memcpy(&previous, &c.value, sizeof previous);
   }
+}
 
+// Bad before and now, or good before and now with the same value.
+bool AnalogueUnchanged(const Channel &c, bool bad) {
+  bool badBefore = c.before & CST_BAD;
+  return (badBefore && bad) || (!badBefore && !bad && c.value == g_scan.type[c.type].otherValues[c.index]);
+}
+
+// A bad channel loses its warning; the limit alarm is returned and raised
+// again on any change of warning while a pair is enabled.
+void EvaluateWarnings(Channel &c, bool bad) {
+  const ChannelAnalogue &a = c.record->a;
+  const uint16_t f = c.flags;
+  if (bad) c.word &= ~CST_WARNING;
+  else c.word = alm_PutWarning(c.word, alm_WarningLevel(a, f, c.value, c.before));
+  bool paired = ((f & CHAN_AW_HIGH_ALARM_ENABLE) && (f & CHAN_AW_HIGH_WARNING_ENABLE)) ||
+                ((f & CHAN_AW_LOW_ALARM_ENABLE) && (f & CHAN_AW_LOW_WARNING_ENABLE));
+  if (!c.force && !(paired && alm_WarningsDiffer(c.word, c.before))) return;
+  AlmNames n = Names();
+  if (c.before & CST_WARNING) alm_ClearLimitAlarm(c.index, c.before, n.computer, n.user, &c.value);
+  if (c.word & CST_WARNING)
+    alm_RaiseLimitAlarm(c.index, c.word, (c.word & CST_WARNING_HIGH) ? a.HighAlarmPriority : a.LowAlarmPriority,
+                        n.computer, n.user, bad ? nullptr : &c.value);
+}
+
+// A bad reading is in alarm (low side) when the channel is enabled and its
+// error alarm on; a good one by the limits.
+AlmLevel AnalogueAlarmLevel(const Channel &c, bool bad) {
+  if (bad) return (c.flags & CHAN_AW_ERROR_ALARM_ENABLE) && c.enabled ? ALM_LEVEL_LOW : ALM_LEVEL_NONE;
+  return alm_AlarmLevel(c.record->a, c.flags, c.value, c.before);
+}
+
+// Returns false when the channel is done before the alarm messages and event counts.
+bool EvaluateAnalogue(Channel &c) {
+  bool bad = TakeReading(c);
+  MoveChangeDeadband(c, bad);
   // An unchanged channel keeps its states and sends nothing.
-  bool otherBad = c.o & CST_BAD;
-  if (!c.force && ((otherBad && bad) || (!otherBad && !bad && v == b.otherValues[c.i]))) return false;
-
-  // Warnings.
-  bool highPair = (f & CHAN_AW_HIGH_ALARM_ENABLE) && (f & CHAN_AW_HIGH_WARNING_ENABLE);
-  bool lowPair = (f & CHAN_AW_LOW_ALARM_ENABLE) && (f & CHAN_AW_LOW_WARNING_ENABLE);
-  if (bad) {
-    c.w &= ~CST_WARNING;
-  } else {
-    b.changed = true;
-    bool high = false, low = false;
-    if (highPair)
-      high = v >= a.HighWarningLimit ||
-             ((f & CHAN_AW_HIGH_ALARM_DEADBAND_ENABLE) && (c.o & kWarnBoth) == kWarnBoth &&
-              v >= tm_CheckedSubtract(a.HighWarningLimit, tm_CheckedSubtract(a.HighAlarmLimit, a.HighAlarmDeadband)));
-    if (!high && lowPair)
-      low = v <= a.LowWarningLimit ||
-            ((f & CHAN_AW_LOW_ALARM_DEADBAND_ENABLE) && (c.o & kWarnBoth) == CST_WARNING &&
-             v <= tm_CheckedAdd(a.LowWarningLimit, tm_CheckedSubtract(a.LowAlarmDeadband, a.LowAlarmLimit)));
-    if (high) c.w |= kWarnBoth;
-    else if (low) c.w = (c.w | CST_WARNING) & ~CST_WARNING_HIGH;
-    else c.w &= ~kWarnBoth;
-  }
-  uint32_t changedWarn = c.w ^ c.o;
-  if (c.force || ((highPair || lowPair) && ((changedWarn & CST_WARNING) ||
-                                            ((c.w & c.o & CST_WARNING) && (changedWarn & CST_WARNING_HIGH))))) {
-    if (c.o & CST_WARNING) alm_ClearLimitAlarm(c.i, c.o, Computer(), User(), &v);
-    if (c.w & CST_WARNING)
-      alm_RaiseLimitAlarm(c.i, c.w, (c.w & CST_WARNING_HIGH) ? a.HighAlarmPriority : a.LowAlarmPriority, Computer(),
-                          User(), bad ? nullptr : &v);
-  }
-
-  // Alarms: the deadbands are absolute levels.
-  bool on = true;
-  if (bad) {
-    if ((f & CHAN_AW_ERROR_ALARM_ENABLE) && c.enabled) c.w = (c.w | CST_ALARM) & ~CST_ALARM_HIGH;
-    else on = false;
-  } else if ((f & CHAN_AW_HIGH_ALARM_ENABLE) &&
-             (v >= a.HighAlarmLimit ||
-              ((c.o & kAlarmHigh) == kAlarmHigh && (f & CHAN_AW_HIGH_ALARM_DEADBAND_ENABLE) && v >= a.HighAlarmDeadband))) {
-    c.w |= kAlarmHigh;
-  } else if ((f & CHAN_AW_LOW_ALARM_ENABLE) &&
-             (v <= a.LowAlarmLimit ||
-              ((c.o & kAlarmHigh) == CST_ALARM && (f & CHAN_AW_LOW_ALARM_DEADBAND_ENABLE) && v <= a.LowAlarmDeadband))) {
-    c.w = (c.w | CST_ALARM) & ~CST_ALARM_HIGH;
-  } else {
-    on = false;
-  }
-  c.w = on ? TakeAnnounced(c.w, c.o) : c.w & ~(CST_ALARM | CST_ALARM_ANNOUNCED);
-
-  // Events.
-  if ((f & CHAN_AW_EVENT_ENABLE) && !bad) {
-    if (v >= a.HighEventLimit) c.w |= CST_EVENT | CST_EVENT_HIGH;
-    else if (v <= a.LowEventLimit) c.w = (c.w | CST_EVENT) & ~CST_EVENT_HIGH;
-    else c.w &= ~CST_EVENT;
-  } else {
-    c.w &= ~CST_EVENT;
-  }
+  if (!c.force && AnalogueUnchanged(c, bad)) return false;
+  if (!bad) g_scan.type[c.type].changed = true;
+  EvaluateWarnings(c, bad);
+  c.word = alm_PutAlarm(c.word, c.before, AnalogueAlarmLevel(c, bad));
+  c.word = alm_PutEvent(c.word, bad ? ALM_LEVEL_NONE : alm_EventLevel(c.record->a, c.flags, c.value));
   return true;
 }
 
 bool EvaluateDigital(Channel &c) {
-  const uint16_t f = c.f;
-  bool bad = c.w & CST_BAD, otherBad = c.o & CST_BAD;
-  if (!c.force && ((!bad && !otherBad && ((c.w ^ c.o) & CST_VALUE) == 0) || (bad && otherBad))) {
-    c.w = c.o;
+  const uint16_t f = c.flags;
+  bool bad = c.word & CST_BAD, badBefore = c.before & CST_BAD;
+  if (!c.force && ((!bad && !badBefore && ((c.word ^ c.before) & CST_VALUE) == 0) || (bad && badBefore))) {
+    c.word = c.before;
     return false;
   }
-  if (!bad) g_scan.type[c.t].changed = true;
-  uint32_t bit = c.w & CST_VALUE;
-  uint32_t alarmState = (f & CHAN_DW_ALARM_STATE) ? 1u : 0u, eventState = (f & CHAN_DW_EVENT_STATE) ? 1u : 0u;
-  if ((f & CHAN_DW_ALARM_ENABLE) && !bad && bit == alarmState)
-    c.w = TakeAnnounced(((c.w | CST_ALARM) & ~CST_ALARM_HIGH) | (bit ? CST_ALARM_HIGH : 0u), c.o);
-  else if (bad && (f & CHAN_DW_ERROR_ALARM_ENABLE) && c.enabled)
-    c.w = TakeAnnounced((c.w | CST_ALARM) & ~CST_ALARM_HIGH, c.o);
-  else
-    c.w &= ~(CST_ALARM | CST_ALARM_ANNOUNCED);
-  if ((f & CHAN_DW_EVENT_ENABLE) && !bad && bit == eventState)
-    c.w = ((c.w | CST_EVENT) & ~CST_EVENT_HIGH) | (bit ? CST_EVENT_HIGH : 0u);
-  else
-    c.w &= ~CST_EVENT;
+  if (!bad) g_scan.type[c.type].changed = true;
+  uint32_t bit = c.word & CST_VALUE;
+  AlmLevel alarm = alm_DigitalLevel((f & CHAN_DW_ALARM_ENABLE) && !bad, f & CHAN_DW_ALARM_STATE, bit);
+  if (bad && (f & CHAN_DW_ERROR_ALARM_ENABLE) && c.enabled) alarm = ALM_LEVEL_LOW;
+  c.word = alm_PutAlarm(c.word, c.before, alarm);
+  c.word = alm_PutEvent(c.word, alm_DigitalLevel((f & CHAN_DW_EVENT_ENABLE) && !bad, f & CHAN_DW_EVENT_STATE, bit));
   return true;
-}
-
-AlarmParams ParamsOf(const Channel &c) {
-  const uint16_t f = c.f;
-  if (c.analogue) {
-    const ChannelAnalogue &a = c.r->a;
-    if (c.w & CST_BAD) return {a.ErrorAlarmDelay, a.ErrorAlarmPriority, (f & CHAN_AW_ERROR_ALARM_DRIVE_COMMON) != 0};
-    if (c.w & CST_ALARM_HIGH) return {a.HighAlarmDelay, a.HighAlarmPriority, (f & CHAN_AW_HIGH_ALARM_DRIVE_COMMON) != 0};
-    return {a.LowAlarmDelay, a.LowAlarmPriority, (f & CHAN_AW_LOW_ALARM_DRIVE_COMMON) != 0};
-  }
-  const ChannelDigital &d = c.r->d;
-  if (c.w & CST_BAD) return {d.ErrorAlarmDelay, d.ErrorAlarmPriority, (f & CHAN_DW_ERROR_ALARM_DRIVE_COMMON) != 0};
-  return {d.AlarmDelay, d.AlarmPriority, (f & CHAN_DW_ALARM_DRIVE_COMMON) != 0};
-}
-
-void AlarmMessages(Channel &c) {
-  uint32_t d = c.w ^ c.o;
-  if (!((d & CST_ALARM) || ((c.w & c.o & CST_ALARM) && (d & (CST_ALARM_HIGH | CST_BAD))))) return;
-  const float *value = c.analogue ? &c.v : nullptr;
-  if (c.o & CST_ALARM) alm_ClearStateAlarm(c.i, c.o, Computer(), User(), value);
-  if (!(c.w & CST_ALARM)) return;
-  AlarmParams p = ParamsOf(c);
-  if (p.delay == 0) c.w |= CST_ALARM_ANNOUNCED;
-  else c.w &= ~CST_ALARM_ANNOUNCED;
-  alm_RaiseStateAlarm(c.i, c.w, p.driveCommon, p.priority, p.delay, Computer(), User(),
-                      (c.w & CST_BAD) ? nullptr : value);
-  if (p.delay == 0) c.w |= CST_RAISED_AT_ONCE;
-}
-
-void EventCounts(const Channel &c) {
-  bool enabled = c.analogue ? (c.f & CHAN_AW_EVENT_ENABLE) : (c.f & CHAN_DW_EVENT_ENABLE);
-  if (!c.force && !enabled) return;
-  uint32_t d = c.w ^ c.o;
-  if (!((d & CST_EVENT) || ((c.w & c.o & CST_EVENT) && (d & CST_EVENT_HIGH)))) return;
-  if (c.o & CST_EVENT) alm_EventOff(c.i);
-  if (c.w & CST_EVENT) alm_EventOn(c.i);
 }
 
 }  // namespace
@@ -203,33 +138,34 @@ void EventCounts(const Channel &c) {
 void scan_EvaluateChannel(int t, int i, bool force) {
   ScanTypeBuffers &b = g_scan.type[t];
   Channel c;
-  c.t = t;
-  c.i = i;
-  c.r = &b.table[i];
-  c.f = chan_FlagWord(c.r);
+  c.type = t;
+  c.index = i;
+  c.record = &b.table[i];
+  c.flags = chan_FlagWord(c.record);
   c.force = force;
-  c.v = 0.0f;
+  c.value = 0.0f;
   // The area's word is the other word of an input and the working word of an output.
-  if (IsOutput(t)) b.otherStatus[i] = (b.otherStatus[i] & ~kShared) | (b.workStatus[i] & kShared);
+  if (io_IsOutput(t)) b.otherStatus[i] = (b.otherStatus[i] & ~kShared) | (b.workStatus[i] & kShared);
   else b.workStatus[i] = (b.workStatus[i] & ~kShared) | (b.otherStatus[i] & kShared);
-  c.w = b.workStatus[i];
-  c.o = b.otherStatus[i];
+  c.word = b.workStatus[i];
+  c.before = b.otherStatus[i];
   // The layout follows the area's kind, so an analogue channel always has its value arrays.
   c.analogue = b.workValues != nullptr;
-  c.enabled = c.f & CHAN_AW_ENABLE;  // the same bit in both layouts
+  c.enabled = c.flags & CHAN_AW_ENABLE;  // the same bit in both layouts
   if (!c.enabled) {
-    c.w |= CST_BAD;
+    c.word |= CST_BAD;
     if (!force) {
-      b.workStatus[i] = c.w;
+      b.workStatus[i] = c.word;
       return;
     }
   }
-  if (c.analogue) c.w |= CST_ANALOGUE;
-  else c.w &= ~CST_ANALOGUE;
-  bool go = c.analogue ? EvaluateAnalogue(c) : EvaluateDigital(c);
-  if (go) {
-    AlarmMessages(c);
-    EventCounts(c);
+  if (c.analogue) c.word |= CST_ANALOGUE;
+  else c.word &= ~CST_ANALOGUE;
+  if (c.analogue ? EvaluateAnalogue(c) : EvaluateDigital(c)) {
+    c.word = alm_SendStateAlarms(c.index, c.record, c.flags, c.analogue, c.word, c.before, Names(),
+                                 c.analogue ? &c.value : nullptr);
+    bool counted = c.analogue ? (c.flags & CHAN_AW_EVENT_ENABLE) : (c.flags & CHAN_DW_EVENT_ENABLE);
+    alm_CountEventChange(c.index, c.word, c.before, c.force || counted);
   }
-  b.workStatus[i] = c.w;
+  b.workStatus[i] = c.word;
 }

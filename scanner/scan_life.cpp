@@ -59,17 +59,14 @@ void LoadZeroOffsets(int t) {
   for (int i = 0; i < n; ++i) {
     const ChannelRecord *r = &b.table[i];
     uint8_t type = chan_TypeByte(r);
-    if (!chan_FlagBit(r, CHAN_FLAG_ENABLE) || (type != 0 && type != 4) || !chan_FlagBit(r, CHAN_FLAG_REFERENCE_ENABLE))
+    if (!chan_FlagBit(r, CHAN_FLAG_ENABLE) || (type != IO_AI && type != IO_CI) || !chan_FlagBit(r, CHAN_FLAG_REFERENCE_ENABLE))
       b.zeroOffsets[i] = 0.0f;
   }
 }
 
-bool IsAnalogue(int t) { return t == IO_AI || t == IO_AO || t == IO_CI; }
-bool IsOutput(int t) { return t == IO_AO || t == IO_DO; }
-
 // The program's copy of an output type holds every channel of its area, as
 // the saved-values file does: the save writes what the load restored.
-size_t CopyCount(int t, size_t n, size_t areaCount) { return IsOutput(t) ? areaCount : n; }
+size_t CopyCount(int t, size_t n, size_t areaCount) { return io_IsOutput(t) ? areaCount : n; }
 
 // Bytes of the buffer block for a type of n worked channels.
 size_t BlockShare(int t, size_t n, size_t areaCount) {
@@ -89,14 +86,14 @@ void LayOut(int t, uint8_t **cursor) {
   uint32_t *block = reinterpret_cast<uint32_t *>(*cursor);
   uint32_t *area = shm_AreaStatusWords(b.area);
   *cursor += copy * 4;
-  if (IsOutput(t)) {
+  if (io_IsOutput(t)) {
     b.workStatus = area;
     b.otherStatus = block;
   } else {
     b.workStatus = block;
     b.otherStatus = area;
   }
-  if (IsAnalogue(t)) {
+  if (io_IsAnalogue(t)) {
     float *values = reinterpret_cast<float *>(*cursor);
     *cursor += copy * 4;
     if (t == IO_AO) {
@@ -119,7 +116,7 @@ void LayOut(int t, uint8_t **cursor) {
 // The area must hold its header and the status words (and values) of its own count.
 bool AreaFits(void *area, int t) {
   const ChannelAreaHeader *h = shm_AreaHeader(area);
-  int64_t need = 20 + static_cast<int64_t>(h->count) * (IsAnalogue(t) ? 8 : 4);
+  int64_t need = 20 + static_cast<int64_t>(h->count) * (io_IsAnalogue(t) ? 8 : 4);
   return shm_DataLength(area) >= need;
 }
 
@@ -221,10 +218,10 @@ int scan_LoadConfiguration(void) {
     }
     LayOut(t, &cursor);
     if (b.zeroOffsets) LoadZeroOffsets(t);
-    if (IsOutput(t) && g_scan.saveOutputs)
+    if (io_IsOutput(t) && g_scan.saveOutputs)
       sav_ReadValues(scan_Folder(), t, g_scan.saveByTag, t == IO_AO ? static_cast<void *>(b.workValues) : b.workStatus,
                      b.table, b.header->count);
-    if (IsOutput(t)) {
+    if (io_IsOutput(t)) {
       // Channels the scan does not work keep what the area holds when saved.
       size_t count = b.header->count;
       memcpy(b.otherStatus, b.workStatus, count * 4);

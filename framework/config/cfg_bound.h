@@ -7,6 +7,7 @@
 #include <string>
 
 #include "framework/binding/ext_binding.h"
+#include "framework/config/cfg_load.h"
 #include "framework/config/chan_record.h"
 
 int chan_ReadChannelsBound(const ExtEntryPoints *eps, const std::string &dir, int kind, ChannelRecord *records,
@@ -16,9 +17,7 @@ int chan_WriteChannelsXmlBound(const ExtEntryPoints *eps, const std::string &dir
                                uint32_t extraSize, int update);
 int xsd_WriteChannelSchemaBound(const ExtEntryPoints *eps, const std::string &dir, int kind,
                                 const ChannelRecord *records, int count);
-int cfg_LoadConfigFilesBound(const ExtEntryPoints *eps, const std::string &dir, void *config, uint32_t configSize,
-                             void *extra, uint32_t extraSize, const char *extraFile, uint8_t *autoEnable,
-                             uint8_t *saveOutputs, uint8_t *saveByTag, uint32_t *saveRate);
+int cfg_LoadConfigFilesBound(const ExtEntryPoints *eps, const std::string &dir, const CfgLoadRequest &req);
 int cfg_WriteConfigXmlBound(const ExtEntryPoints *eps, const std::string &dir, const void *record, uint32_t size,
                             const void *extra, uint32_t extraSize, const uint8_t *autoEnable,
                             const uint8_t *saveOutputs, const uint8_t *saveByTag, const int32_t *saveRate);

@@ -129,11 +129,23 @@ int cfg_WriteDeviceConfig(const char *user, const char *directory, const void *r
   if (cfg_HistoryEnabled()) {
     old.record.assign(record ? size : 0, 0);
     if (extraGiven) old.extra.assign(extraSize, 0);
-    int read = cfg_LoadConfigFilesBound(&eps, dir, record ? old.record.data() : nullptr, record ? size : 0,
-                                        extraGiven ? old.extra.data() : nullptr, extraGiven ? extraSize : 0, extraFile,
-                                        autoEnable ? &old.autoEnable : nullptr,
-                                        saveOutputs ? &old.saveOutputs : nullptr,
-                                        saveOutputs ? &old.saveByTag : nullptr, saveOutputs ? &old.saveRate : nullptr);
+    CfgLoadRequest req;
+    req.extraFile = extraFile;
+    if (record) {
+      req.config = old.record.data();
+      req.configSize = size;
+    }
+    if (extraGiven) {
+      req.extra = old.extra.data();
+      req.extraSize = extraSize;
+    }
+    if (autoEnable) req.autoEnable = &old.autoEnable;
+    if (saveOutputs) {
+      req.saveOutputs = &old.saveOutputs;
+      req.saveByTag = &old.saveByTag;
+      req.saveRate = &old.saveRate;
+    }
+    int read = cfg_LoadConfigFilesBound(&eps, dir, req);
     if (read != 0 && errno == OS_ERROR_XML_PARSE_ERROR) rc = -1;
     old.have = read == 0;
   }

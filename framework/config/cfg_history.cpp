@@ -42,8 +42,7 @@ int cfg_HistoryEnabled(void) {
   std::string folder = cfg_IsCurrentConfigFolder(dir) ? dir : cfg_ParentDir(dir);
   uint8_t flag = 0;
   g_enabled = !folder.empty() &&
-                      cfg_LoadConfigFiles(folder.c_str(), &flag, 1, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
-                                          nullptr) == 0 &&
+                      cfg_LoadConfigFiles(folder.c_str(), {.config = &flag, .configSize = 1}) == 0 &&
                       flag != 0
                   ? 1
                   : 0;

@@ -36,7 +36,7 @@ int ReadAutoEnable(const std::string &path, uint8_t *out) {
   return 0;
 }
 
-int LoadBinary(const ExtEntryPoints *eps, const std::string &folder, const char *extraFile, const CfgLoadRequest &r) {
+int LoadBinary(const ExtEntryPoints *eps, const std::string &folder, const CfgLoadRequest &r) {
   std::string config = cfg_JoinPath(folder, "config");
   if (r.autoEnable && ReadAutoEnable(config, r.autoEnable) != 0) return -1;
   if (r.saveOutputs || r.saveByTag || r.saveRate) {
@@ -47,11 +47,11 @@ int LoadBinary(const ExtEntryPoints *eps, const std::string &folder, const char 
     if (r.saveRate) memcpy(r.saveRate, raw + CFG_SAVERATE_OFFSET, 4);
   }
   if (r.config && r.configSize && cfg_ReadFileAt(config, CFG_RECORD_OFFSET, r.config, r.configSize) != 0) return -1;
-  if (r.extra && r.extraSize && extraFile && *extraFile) {
+  if (r.extra && r.extraSize && r.extraFile && *r.extraFile) {
     memset(r.extra, 0, r.extraSize);
     uint32_t at = ext_ConfigExtraFileOffset(eps, r.extra, r.extraSize);
     // A missing file, or one that stops short, leaves the block zeroed beyond it.
-    if (cfg_ReadFileAt(cfg_JoinPath(folder, extraFile), at, r.extra, r.extraSize) != 0 &&
+    if (cfg_ReadFileAt(cfg_JoinPath(folder, r.extraFile), at, r.extra, r.extraSize) != 0 &&
         errno != OS_ERROR_FILE_NOT_FOUND && errno != OS_ERROR_HANDLE_EOF)
       return -1;
   }
@@ -60,24 +60,18 @@ int LoadBinary(const ExtEntryPoints *eps, const std::string &folder, const char 
 
 }  // namespace
 
-int cfg_LoadConfigFilesBound(const ExtEntryPoints *eps, const std::string &dir, void *config, uint32_t configSize,
-                             void *extra, uint32_t extraSize, const char *extraFile, uint8_t *autoEnable,
-                             uint8_t *saveOutputs, uint8_t *saveByTag, uint32_t *saveRate) {
-  CfgLoadRequest req{config, configSize, extra, extraSize, autoEnable, saveOutputs, saveByTag, saveRate};
+int cfg_LoadConfigFilesBound(const ExtEntryPoints *eps, const std::string &dir, const CfgLoadRequest &req) {
   if (ext_DoesXml(eps) && cfg_ReadXmlEnabled(dir.c_str()) && cfg_FileExists(cfg_JoinPath(dir, "config.xml")))
     return cfg_LoadConfigXml(eps, dir, req);
-  return LoadBinary(eps, dir, extraFile, req);
+  return LoadBinary(eps, dir, req);
 }
 
-int cfg_LoadConfigFiles(const char *folder, void *config, uint32_t configSize, void *extra, uint32_t extraSize,
-                        const char *extraFile, uint8_t *autoEnable, uint8_t *saveOutputs, uint8_t *saveByTag,
-                        uint32_t *saveRate) {
+int cfg_LoadConfigFiles(const char *folder, const CfgLoadRequest &req) {
   std::string dir = cfg_AbsoluteDir(folder);
   OsModuleHandle module = ext_LoadExtension(dir.c_str());
   ExtEntryPoints eps;
   ext_BindEntryPoints(module, &eps);
-  int rc = cfg_LoadConfigFilesBound(&eps, dir, config, configSize, extra, extraSize, extraFile, autoEnable,
-                                    saveOutputs, saveByTag, saveRate);
+  int rc = cfg_LoadConfigFilesBound(&eps, dir, req);
   uint32_t e = rc != 0 ? static_cast<uint32_t>(errno) : 0;
   ext_FreeExtension(module);
   if (rc != 0) os_Fail(e);
@@ -85,13 +79,13 @@ int cfg_LoadConfigFiles(const char *folder, void *config, uint32_t configSize, v
 }
 
 int cfg_LoadDeviceConfig(void *buffer, uint32_t size) {
-  return cfg_LoadConfigFiles(".", buffer, size, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr);
+  return cfg_LoadConfigFiles(".", {.config = buffer, .configSize = size});
 }
 
 int sav_LoadSettings(uint8_t *saveOutputs, uint8_t *saveByTag, uint32_t *saveRate) {
   uint8_t outputs = 0, byTag = 0;
   uint32_t rate = 0;
-  if (cfg_LoadConfigFiles(".", nullptr, 0, nullptr, 0, nullptr, nullptr, &outputs, &byTag, &rate) != 0) return -1;
+  if (cfg_LoadConfigFiles(".", {.saveOutputs = &outputs, .saveByTag = &byTag, .saveRate = &rate}) != 0) return -1;
   if (saveOutputs) *saveOutputs = outputs;
   if (saveByTag) *saveByTag = byTag;
   if (saveRate) *saveRate = rate;

@@ -11,11 +11,22 @@
 int cfg_LoadDeviceConfig(void *buffer, uint32_t size);
 // The saved-values settings of the working folder.
 int sav_LoadSettings(uint8_t *saveOutputs, uint8_t *saveByTag, uint32_t *saveRate);
-// The general loader; every output is optional (NULL). 0 / -1 with errno and
-// the last error (1465 for an XML failure, reported with the XML text).
-int cfg_LoadConfigFiles(const char *folder, void *config, uint32_t configSize, void *extra, uint32_t extraSize,
-                        const char *extraFile, uint8_t *autoEnable, uint8_t *saveOutputs, uint8_t *saveByTag,
-                        uint32_t *saveRate);
+// What the general loader reads; every output is optional (NULL: not read).
+struct CfgLoadRequest {
+  void *config = nullptr;          // the device record, configSize bytes
+  uint32_t configSize = 0;
+  void *extra = nullptr;           // the extension's extra block, extraSize bytes
+  uint32_t extraSize = 0;
+  const char *extraFile = nullptr;  // where the binary form keeps the extra block
+  uint8_t *autoEnable = nullptr;
+  uint8_t *saveOutputs = nullptr;
+  uint8_t *saveByTag = nullptr;
+  uint32_t *saveRate = nullptr;
+};
+
+// The general loader. 0 / -1 with errno and the last error (1465 for an XML
+// failure, reported with the XML text).
+int cfg_LoadConfigFiles(const char *folder, const CfgLoadRequest &req);
 
 // Reloads the type's channel records into its configuration area when the
 // channel file of the working folder has a new write time: 0 unchanged,

@@ -43,11 +43,11 @@ int ReadBinary(const std::string &dir, int kind, ChannelRecord *records, int fir
 
 int KindOfTypeText(const char *text, int fileKind) {
   if (!text) return fileKind;
-  if (strcmp(text, "AI") == 0) return CHAN_TYPE_AI;
-  if (strcmp(text, "AO") == 0) return CHAN_TYPE_AO;
-  if (strcmp(text, "CI") == 0) return CHAN_TYPE_CI;
-  if (strcmp(text, "DI") == 0) return CHAN_TYPE_DI;
-  return CHAN_TYPE_DO;
+  if (strcmp(text, "AI") == 0) return IO_AI;
+  if (strcmp(text, "AO") == 0) return IO_AO;
+  if (strcmp(text, "CI") == 0) return IO_CI;
+  if (strcmp(text, "DI") == 0) return IO_DI;
+  return IO_DO;
 }
 
 // The extra blocks of the channels, back to back in the caller's block.

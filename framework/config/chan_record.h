@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "framework/shm/io_types.h"
+
 // The analogue layout (Type even: AI, AO, CI). Offsets are those of the file.
 struct ChannelAnalogue {
   char tag1[8];               // 0: tag characters 1-8
@@ -145,32 +147,37 @@ enum : int {
   CHAN_FLAG_REFERENCE_ENABLE = CHAN_AF_REFERENCE_ENABLE,
 };
 
-// The same flags as one little-endian word of bytes 28-29, as the scan cycle
-// tests them: bit n above is mask 1 << (7 - n) for n < 8, 1 << (23 - n) above.
+// A flag bit's mask in its byte, and in the little-endian word of bytes 28-29
+// as the status rules test the flags.
+constexpr uint8_t chan_FlagByteMask(int bit) { return static_cast<uint8_t>(0x80 >> (bit % 8)); }
+constexpr uint16_t chan_FlagWordMask(int bit) {
+  return static_cast<uint16_t>(chan_FlagByteMask(bit) << (8 * (bit / 8)));
+}
+
 enum : uint16_t {
-  CHAN_AW_ENABLE = 0x0001,
-  CHAN_AW_EVENT_ENABLE = 0x0002,
-  CHAN_AW_HIGH_ALARM_ENABLE = 0x0004,
-  CHAN_AW_HIGH_ALARM_DEADBAND_ENABLE = 0x0008,
-  CHAN_AW_HIGH_ALARM_DRIVE_COMMON = 0x0010,
-  CHAN_AW_LOW_ALARM_ENABLE = 0x0020,
-  CHAN_AW_LOW_ALARM_DEADBAND_ENABLE = 0x0040,
-  CHAN_AW_LOW_ALARM_DRIVE_COMMON = 0x0080,
-  CHAN_AW_SIG_CHANGE_ENABLE = 0x0100,
-  CHAN_AW_REFERENCE_ENABLE = 0x0200,
-  CHAN_AW_SCALING_ENABLE = 0x0400,
-  CHAN_AW_HIGH_WARNING_ENABLE = 0x0800,
-  CHAN_AW_LOW_WARNING_ENABLE = 0x1000,
-  CHAN_AW_ERROR_ALARM_ENABLE = 0x2000,
-  CHAN_AW_ERROR_ALARM_DRIVE_COMMON = 0x4000,
-  CHAN_DW_ENABLE = 0x0001,
-  CHAN_DW_ALARM_DRIVE_COMMON = 0x0002,
-  CHAN_DW_EVENT_ENABLE = 0x0004,
-  CHAN_DW_ALARM_ENABLE = 0x0008,
-  CHAN_DW_EVENT_STATE = 0x0010,
-  CHAN_DW_ALARM_STATE = 0x0020,
-  CHAN_DW_ERROR_ALARM_ENABLE = 0x0040,
-  CHAN_DW_ERROR_ALARM_DRIVE_COMMON = 0x0080,
+  CHAN_AW_ENABLE = chan_FlagWordMask(CHAN_AF_ENABLE),
+  CHAN_AW_EVENT_ENABLE = chan_FlagWordMask(CHAN_AF_EVENT_ENABLE),
+  CHAN_AW_HIGH_ALARM_ENABLE = chan_FlagWordMask(CHAN_AF_HIGH_ALARM_ENABLE),
+  CHAN_AW_HIGH_ALARM_DEADBAND_ENABLE = chan_FlagWordMask(CHAN_AF_HIGH_ALARM_DEADBAND_ENABLE),
+  CHAN_AW_HIGH_ALARM_DRIVE_COMMON = chan_FlagWordMask(CHAN_AF_HIGH_ALARM_DRIVE_COMMON),
+  CHAN_AW_LOW_ALARM_ENABLE = chan_FlagWordMask(CHAN_AF_LOW_ALARM_ENABLE),
+  CHAN_AW_LOW_ALARM_DEADBAND_ENABLE = chan_FlagWordMask(CHAN_AF_LOW_ALARM_DEADBAND_ENABLE),
+  CHAN_AW_LOW_ALARM_DRIVE_COMMON = chan_FlagWordMask(CHAN_AF_LOW_ALARM_DRIVE_COMMON),
+  CHAN_AW_SIG_CHANGE_ENABLE = chan_FlagWordMask(CHAN_AF_SIG_CHANGE_ENABLE),
+  CHAN_AW_REFERENCE_ENABLE = chan_FlagWordMask(CHAN_AF_REFERENCE_ENABLE),
+  CHAN_AW_SCALING_ENABLE = chan_FlagWordMask(CHAN_AF_SCALING_ENABLE),
+  CHAN_AW_HIGH_WARNING_ENABLE = chan_FlagWordMask(CHAN_AF_HIGH_WARNING_ENABLE),
+  CHAN_AW_LOW_WARNING_ENABLE = chan_FlagWordMask(CHAN_AF_LOW_WARNING_ENABLE),
+  CHAN_AW_ERROR_ALARM_ENABLE = chan_FlagWordMask(CHAN_AF_ERROR_ALARM_ENABLE),
+  CHAN_AW_ERROR_ALARM_DRIVE_COMMON = chan_FlagWordMask(CHAN_AF_ERROR_ALARM_DRIVE_COMMON),
+  CHAN_DW_ENABLE = chan_FlagWordMask(CHAN_DF_ENABLE),
+  CHAN_DW_ALARM_DRIVE_COMMON = chan_FlagWordMask(CHAN_DF_ALARM_DRIVE_COMMON),
+  CHAN_DW_EVENT_ENABLE = chan_FlagWordMask(CHAN_DF_EVENT_ENABLE),
+  CHAN_DW_ALARM_ENABLE = chan_FlagWordMask(CHAN_DF_ALARM_ENABLE),
+  CHAN_DW_EVENT_STATE = chan_FlagWordMask(CHAN_DF_EVENT_STATE),
+  CHAN_DW_ALARM_STATE = chan_FlagWordMask(CHAN_DF_ALARM_STATE),
+  CHAN_DW_ERROR_ALARM_ENABLE = chan_FlagWordMask(CHAN_DF_ERROR_ALARM_ENABLE),
+  CHAN_DW_ERROR_ALARM_DRIVE_COMMON = chan_FlagWordMask(CHAN_DF_ERROR_ALARM_DRIVE_COMMON),
 };
 
 inline uint16_t chan_FlagWord(const ChannelRecord *r) {
@@ -179,30 +186,19 @@ inline uint16_t chan_FlagWord(const ChannelRecord *r) {
 inline bool chan_IsDigital(const ChannelRecord *r) { return (r->raw[CHAN_TYPE_OFFSET] & 1) != 0; }
 
 inline uint8_t chan_TypeByte(const ChannelRecord *r) { return r->raw[CHAN_TYPE_OFFSET]; }
-inline bool chan_FlagBit(const ChannelRecord *r, int bit) {
-  return (r->raw[CHAN_FLAGS_OFFSET + bit / 8] & (0x80 >> (bit % 8))) != 0;
-}
-inline void chan_SetFlagBit(ChannelRecord *r, int bit, bool on) {
-  uint8_t mask = static_cast<uint8_t>(0x80 >> (bit % 8));
-  uint8_t &b = r->raw[CHAN_FLAGS_OFFSET + bit / 8];
-  b = static_cast<uint8_t>(on ? (b | mask) : (b & ~mask));
-}
 
-// The flag bits on the two flag bytes themselves (record + 28).
-inline int chan_TestFlagBit(const uint8_t *flags, int bit) { return (flags[bit / 8] & (0x80 >> (bit % 8))) != 0; }
-inline void chan_SetFlagBit(uint8_t *flags, int bit) {
-  flags[bit / 8] = static_cast<uint8_t>(flags[bit / 8] | (0x80 >> (bit % 8)));
+// The flag bits on the two flag bytes themselves (record + 28), and on a record.
+inline bool chan_FlagBitAt(const uint8_t *flags, int bit) { return (flags[bit / 8] & chan_FlagByteMask(bit)) != 0; }
+inline void chan_PutFlagBitAt(uint8_t *flags, int bit, bool on) {
+  uint8_t &b = flags[bit / 8];
+  b = static_cast<uint8_t>(on ? (b | chan_FlagByteMask(bit)) : (b & ~chan_FlagByteMask(bit)));
 }
-inline void chan_ClearFlagBit(uint8_t *flags, int bit) {
-  flags[bit / 8] = static_cast<uint8_t>(flags[bit / 8] & ~(0x80 >> (bit % 8)));
+inline bool chan_FlagBit(const ChannelRecord *r, int bit) { return chan_FlagBitAt(r->raw + CHAN_FLAGS_OFFSET, bit); }
+inline void chan_SetFlagBit(ChannelRecord *r, int bit, bool on) {
+  chan_PutFlagBitAt(r->raw + CHAN_FLAGS_OFFSET, bit, on);
 }
 
 enum : int {
-  CHAN_TYPE_AI = 0,
-  CHAN_TYPE_DI = 1,
-  CHAN_TYPE_AO = 2,
-  CHAN_TYPE_DO = 3,
-  CHAN_TYPE_CI = 4,
   // Digital layout texts.
   CHAN_HIGH_STATE_TEXT_OFFSET = 32,
   CHAN_ALARM_TEXT_OFFSET = 97,

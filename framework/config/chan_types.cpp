@@ -27,31 +27,25 @@ const char *Word(const RecordType *t, int on) {
 }
 
 int BitInit(const RecordType *t, void *value) {
-  chan_ClearFlagBit(FlagBytes(t, value), BitOf(t));
+  chan_PutFlagBitAt(FlagBytes(t, value), BitOf(t), false);
   return 0;
 }
 int BitCopy(const RecordType *t, const void *from, void *to) {
-  if (chan_TestFlagBit(FlagBytes(t, from), BitOf(t)))
-    chan_SetFlagBit(FlagBytes(t, to), BitOf(t));
-  else
-    chan_ClearFlagBit(FlagBytes(t, to), BitOf(t));
+  chan_PutFlagBitAt(FlagBytes(t, to), BitOf(t), chan_FlagBitAt(FlagBytes(t, from), BitOf(t)));
   return 0;
 }
 int BitEqual(const RecordType *t, const void *a, const void *b) {
-  return chan_TestFlagBit(FlagBytes(t, a), BitOf(t)) == chan_TestFlagBit(FlagBytes(t, b), BitOf(t));
+  return chan_FlagBitAt(FlagBytes(t, a), BitOf(t)) == chan_FlagBitAt(FlagBytes(t, b), BitOf(t));
 }
 char *BitToText(const RecordType *t, const char *mtype, const void *value) {
-  const char *w = Word(t, chan_TestFlagBit(FlagBytes(t, value), BitOf(t)));
+  const char *w = Word(t, chan_FlagBitAt(FlagBytes(t, value), BitOf(t)));
   return typed_mem_DupText(mtype, w ? w : "INVALID");
 }
 int BitFromText(const RecordType *t, const char *text, void *value, char *ebuf, size_t emax) {
   for (int on = 0; on < 2; ++on) {
     const char *w = Word(t, on);
     if (w && text && strcmp(w, text) == 0) {
-      if (on)
-        chan_SetFlagBit(FlagBytes(t, value), BitOf(t));
-      else
-        chan_ClearFlagBit(FlagBytes(t, value), BitOf(t));
+      chan_PutFlagBitAt(FlagBytes(t, value), BitOf(t), on != 0);
       return 0;
     }
   }
@@ -91,8 +85,8 @@ const RecordType kText32Type = {CHAN_TEXT_SIZE, "fixedstring", STRUCTS_CLASS_PRI
                                 structs_EncodeUnsupported, structs_DecodeUnsupported, structs_ReleaseNothing,
                                 {{.u = 0}, {.u = 0}, {.u = 0}}};
 
-const RecordIdEntry kTypeNames[] = {{"AI", CHAN_TYPE_AI, 0}, {"DI", CHAN_TYPE_DI, 0}, {"AO", CHAN_TYPE_AO, 0},
-                                    {"DO", CHAN_TYPE_DO, 0}, {"CI", CHAN_TYPE_CI, 0}, {nullptr, 0, 0}};
+const RecordIdEntry kTypeNames[] = {{"AI", IO_AI, 0}, {"DI", IO_DI, 0}, {"AO", IO_AO, 0},
+                                    {"DO", IO_DO, 0}, {"CI", IO_CI, 0}, {nullptr, 0, 0}};
 
 constexpr RecordField Flag(const char *name, const RecordType &type) {
   return RecordField{name, &type, 1, static_cast<uint16_t>(CHAN_FLAGS_OFFSET + type.args[0].u)};

@@ -27,7 +27,7 @@ int xsd_WriteChannelSchemaBound(const ExtEntryPoints *eps, const std::string &di
   xml_SetErrorSection("Creating Schema");
   std::string folder = cfg_SchemaFolder(dir);
   XmlNode *schema = folder.empty() ? nullptr : cfg_NewSchemaDocument(doc, prefix, cfg_KindNamespace(driver, kind));
-  int last = kind == CHAN_TYPE_AI && ext_MixedChannelType(eps) ? CHAN_TYPE_DI : kind;
+  int last = kind == IO_AI && ext_MixedChannelType(eps) ? IO_DI : kind;
   for (int k = kind; k <= last; ++k) {
     XmlNode *group = xml_CreateAndAddElement(doc, "xs:group", schema);
     char name[32];

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "framework/registry/reg_settings.h"
-#include "framework/server/srv_hosts.h"
+#include "framework/registry/srv_hosts.h"
 #include "platform/os_codepage.h"
 #include "platform/os_env.h"
 #include "platform/os_registry.h"

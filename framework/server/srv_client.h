@@ -9,7 +9,7 @@
 #pragma once
 #include <cstdint>
 
-#include "framework/server/srv_hosts.h"
+#include "framework/registry/srv_hosts.h"
 #include "platform/os_handle.h"
 
 enum : int {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "framework/registry/reg_settings.h"
-#include "framework/server/srv_hosts.h"
+#include "framework/registry/srv_hosts.h"
 #include "framework/server/srv_requests.h"
 #include "platform/os_codepage.h"
 #include "platform/os_env.h"

@@ -6,9 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "framework/shm/io_types.h"
 #include "framework/time/tm_time.h"
-
-enum IoType : int { IO_AI = 0, IO_DI = 1, IO_AO = 2, IO_DO = 3, IO_CI = 4, IO_TYPE_COUNT = 5 };
 
 enum : int { DEVICE_CONFIG_SIZE = 704 };
 

@@ -9,7 +9,7 @@
 #include "framework/config/chan_text.h"
 #include "framework/shm/shm_areas.h"
 #include "framework/shm/shm_segment.h"
-#include "framework/shm/shm_writers.h"
+#include "framework/writers/shm_writers.h"
 #include "framework/time/tm_time.h"
 #include "platform/os_handle.h"
 

@@ -10,7 +10,7 @@
 #include "framework/shm/shm_areas.h"
 #include "framework/shm/shm_segment.h"
 #include "framework/shm/shm_tables.h"
-#include "framework/shm/shm_writers.h"
+#include "framework/writers/shm_writers.h"
 #include "framework/time/tm_time.h"
 #include "platform/os_codepage.h"
 

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <mutex>
 
-#include "framework/eventlog/sts_report.h"
 #include "framework/xml/xml_private.h"
+#include "framework/xml/xml_wide.h"
 #include "platform/os_codepage.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "framework/config/chan_text.h"
 #include "framework/notify/ntf_notify.h"
-#include "framework/shm/shm_writers.h"
+#include "framework/writers/shm_writers.h"
 #include "framework/values/sav_values.h"
 #include "platform/os_env.h"
 #include "platform/os_handle.h"

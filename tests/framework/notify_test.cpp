@@ -15,6 +15,7 @@
 #include "platform/os_handle.h"
 #include "platform/os_path.h"
 #include "tests/support/poster.h"
+#include "tests/support/proc_stats.h"
 
 namespace {
 
@@ -109,8 +110,9 @@ TEST_F(NotifyTest, OnlyDeliveriesFromTheWaitOnEndIt) {
   EXPECT_EQ(ntf_Wait(1000), 0);
   EXPECT_GE(os_GetTickCount() - start, 900u) << "an earlier delivery ended the wait";
   // One posted during the wait ends it.
+  const uint32_t waiter = os_GetCurrentThreadId();
   std::thread later([&] {
-    os_Sleep(200);
+    EXPECT_TRUE(tnwtest::Until([&] { return tnwtest::ThreadAsleep(waiter); }, 5000));
     EXPECT_EQ(poster.Post(self, {302}), 0);
   });
   start = os_GetTickCount();

@@ -15,6 +15,7 @@
 #include "platform/os_handle.h"
 #include "platform/os_mapping.h"
 #include "platform/os_path.h"
+#include "tests/support/proc_stats.h"
 
 namespace {
 
@@ -261,11 +262,13 @@ TEST_F(NoticeTest, WaiterConsumesPendingChangesAndWakesOnNotice) {
   ntf_Stop();
   int go[2];
   ASSERT_EQ(pipe(go), 0);
+  const pid_t parent = getpid();
   pid_t child = fork();
   if (child == 0) {
     char c;
     if (read(go[0], &c, 1) != 1) _exit(2);
-    usleep(200 * 1000);
+    // The notice comes while the parent is asleep in its wait.
+    if (!tnwtest::Until([&] { return tnwtest::ThreadAsleep(static_cast<uint32_t>(parent)); }, 5000)) _exit(3);
     _exit(shm_NotifyChange(seg, 0) == 0 ? 0 : 1);
   }
   ntf_Start(CountChanges);

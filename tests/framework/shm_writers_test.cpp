@@ -12,7 +12,8 @@
 #include "framework/notify/ntf_notify.h"
 #include "framework/shm/shm_areas.h"
 #include "framework/shm/shm_segment.h"
-#include "framework/shm/shm_writers.h"
+#include "framework/writers/shm_writers.h"
+#include "platform/os_io.h"
 #include "tools/scadasim/sim_world.h"
 
 namespace {
@@ -81,13 +82,24 @@ class WriterTest : public ::testing::Test {
     return reinterpret_cast<ChannelRecord *>(shm_AreaRecords(sim_Area(code, SHM_AREA_CONF))) + (channel - 1);
   }
   static uint32_t *Words(const std::string &code) { return shm_AreaStatusWords(sim_Area(code, SHM_AREA_DATA)); }
+  // Every alarm message sent so far: a marker written to the same mailslot
+  // now comes after all of them, so once it is in, nothing is still on its way.
   static std::vector<AlarmMessage> Messages(size_t n) {
-    if (n) {
-      EXPECT_TRUE(sim_WaitAlarms(n, 5000));
-    } else {
-      os_Sleep(100);
+    const uint16_t marker = 0xBEEF;
+    AlarmMessage mark;
+    memset(&mark, 0, sizeof mark);
+    mark.channel = marker;
+    OsHandle slot = ntf_OpenMailslot("xalarms");
+    EXPECT_NE(slot, nullptr);
+    uint32_t written = 0;
+    if (slot) {
+      EXPECT_EQ(os_WriteFile(slot, &mark, sizeof mark, &written), 0);
+      os_CloseHandle(slot);
     }
+    EXPECT_TRUE(sim_WaitAlarms(n + 1, 5000));
     std::vector<AlarmMessage> m = sim_TakeAlarms();
+    EXPECT_TRUE(!m.empty() && m.back().channel == marker) << "the marker came last";
+    if (!m.empty() && m.back().channel == marker) m.pop_back();
     EXPECT_EQ(m.size(), n);
     return m;
   }
@@ -195,6 +207,36 @@ TEST_F(WriterTest, ActingForTheAreaEvaluatesAnalogueOutputs) {
   const uint8_t *tail = reinterpret_cast<uint8_t *>(shm_AreaValues(m3) + 4);
   const uint8_t *end = shm_Payload(m3) + shm_DataLength(m3);
   for (const uint8_t *p = tail; p < end; ++p) ASSERT_EQ(*p, 0) << "byte " << (p - tail) << " behind the values";
+}
+
+TEST_F(WriterTest, AWrittenOutputsWarningIsRaisedAgainOnASideChangeAndReturnedAtItsEnd) {
+  ChannelRecord *r = Record("M2", 2);
+  for (int bit : {CHAN_AF_HIGH_ALARM_ENABLE, CHAN_AF_HIGH_WARNING_ENABLE, CHAN_AF_LOW_ALARM_ENABLE,
+                  CHAN_AF_LOW_WARNING_ENABLE})
+    chan_SetFlagBit(r, bit, true);
+  r->a.HighAlarmLimit = 100, r->a.HighWarningLimit = 80, r->a.HighAlarmPriority = 6;
+  r->a.LowAlarmLimit = 0, r->a.LowWarningLimit = 20, r->a.LowAlarmPriority = 4;
+  uint32_t *w = Words("M2");
+  const struct {
+    float value;
+    uint32_t warning;  // CST_WARNING | CST_WARNING_HIGH bits after the write
+    uint32_t flags;    // of the one message: limit, high side, return
+  } steps[] = {
+      {85, CST_WARNING | CST_WARNING_HIGH, ALM_FLAG_LIMIT | ALM_FLAG_HIGH},
+      {15, CST_WARNING, ALM_FLAG_LIMIT},  // the other side: raised, not returned first
+      {50, 0, ALM_FLAG_LIMIT | ALM_FLAG_RETURN},
+  };
+  for (const auto &s : steps) {
+    SCOPED_TRACE(s.value);
+    ASSERT_EQ(shm_WriteAnalog("M2", 2, 2, &s.value), 0);
+    EXPECT_EQ(w[1] & (CST_WARNING | CST_WARNING_HIGH), s.warning);
+    EXPECT_EQ(w[1] & CST_ALARM, 0u);
+    std::vector<AlarmMessage> m = Messages(1);
+    if (!m.empty()) {
+      EXPECT_EQ(m[0].channel & 0x7FFF, 2);
+      EXPECT_EQ(m[0].flags & (ALM_FLAG_LIMIT | ALM_FLAG_HIGH | ALM_FLAG_RETURN), s.flags);
+    }
+  }
 }
 
 TEST_F(WriterTest, OtherClassesStoreTheValueAndTellTheOwner) {

@@ -30,7 +30,7 @@ void Binary(const uint8_t *data, size_t size) {
   std::vector<ChannelRecord> r(static_cast<size_t>(count) + 1);
   memset(r.data(), 0x77, r.size() * sizeof r[0]);
   errno = 0;
-  int rc = chan_ReadChannels(dev.win.c_str(), CHAN_TYPE_DI, r.data(), first, count, nullptr, 0, nullptr);
+  int rc = chan_ReadChannels(dev.win.c_str(), IO_DI, r.data(), first, count, nullptr, 0, nullptr);
   size_t need = 8 + static_cast<size_t>(first + count) * sizeof(ChannelRecord);
   if (n >= need || count == 0) {
     FUZZ_CHECK(rc == 0);
@@ -46,7 +46,7 @@ void Binary(const uint8_t *data, size_t size) {
 void Xml(const uint8_t *data, size_t size) {
   fuzz::UseXmlLibrary();
   static const fuzz::Folder in = fuzz::DeviceFolder("xmltn_1"), out = fuzz::DeviceFolder("xmltn_2");
-  int kind = size > 0 && (data[0] & 1) ? CHAN_TYPE_DI : CHAN_TYPE_AI;
+  int kind = size > 0 && (data[0] & 1) ? IO_DI : IO_AI;
   int first = size > 0 ? (data[0] >> 1) % 3 : 0, count = size > 1 ? 1 + data[1] % 4 : 1;
   const uint8_t *text = data + (size > 2 ? 2 : size);
   size_t n = size > 2 ? size - 2 : 0;

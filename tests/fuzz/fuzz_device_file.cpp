@@ -35,9 +35,18 @@ void Binary(const uint8_t *data, size_t size) {
   uint32_t rate = 0x5a5a5a5a;
   bool wantRecord = asks & 1, wantAuto = asks & 2, wantSettings = asks & 4;
   errno = 0;
-  int rc = cfg_LoadConfigFiles(dev.win.c_str(), wantRecord ? record : nullptr, wantRecord ? kRecord : 0, nullptr, 0,
-                               nullptr, wantAuto ? &autoEnable : nullptr, wantSettings ? &saveOutputs : nullptr,
-                               wantSettings ? &byTag : nullptr, wantSettings ? &rate : nullptr);
+  CfgLoadRequest req;
+  if (wantRecord) {
+    req.config = record;
+    req.configSize = kRecord;
+  }
+  if (wantAuto) req.autoEnable = &autoEnable;
+  if (wantSettings) {
+    req.saveOutputs = &saveOutputs;
+    req.saveByTag = &byTag;
+    req.saveRate = &rate;
+  }
+  int rc = cfg_LoadConfigFiles(dev.win.c_str(), req);
   // An empty "config" (as one just made) reads as AutoEnable off.
   bool fits = (!wantSettings || saveSize >= CFG_SAVECONFIG_SIZE) && (!wantRecord || split >= 1 + kRecord);
   if (!fits) {
@@ -63,8 +72,12 @@ struct Loaded {
 
 int Load(const fuzz::Folder &dev, Loaded *l) {
   memset(l, 0x5a, sizeof *l);
-  return cfg_LoadConfigFiles(dev.win.c_str(), l->record, kRecord, nullptr, 0, nullptr, &l->autoEnable, &l->saveOutputs,
-                             &l->byTag, &l->rate);
+  return cfg_LoadConfigFiles(dev.win.c_str(), {.config = l->record,
+                                              .configSize = kRecord,
+                                              .autoEnable = &l->autoEnable,
+                                              .saveOutputs = &l->saveOutputs,
+                                              .saveByTag = &l->byTag,
+                                              .saveRate = &l->rate});
 }
 
 int Write(const fuzz::Folder &dev, const Loaded &l) {

@@ -14,6 +14,7 @@
 #include "platform/os_handle.h"
 #include "platform/os_io.h"
 #include "platform/os_path.h"
+#include "tests/support/proc_stats.h"
 #include "tests/support/test_root.h"
 
 namespace {
@@ -112,8 +113,12 @@ TEST_F(FileTest, RangeLocksBelongToTheOpenFile) {
   EXPECT_EQ(os_LockFile(rival, 15, 0, true, false), 0) << "an empty range conflicts with nothing";
 
   std::atomic<bool> granted{false};
-  std::thread waiter([&] { granted = os_LockFile(rival, 0, UINT64_MAX, true, true) == 0; });
-  os_Sleep(100);
+  std::atomic<uint32_t> waiterId{0};
+  std::thread waiter([&] {
+    waiterId = os_GetCurrentThreadId();
+    granted = os_LockFile(rival, 0, UINT64_MAX, true, true) == 0;
+  });
+  EXPECT_TRUE(tnwtest::Until([&] { return waiterId != 0 && tnwtest::ThreadAsleep(waiterId); }, 5000));
   EXPECT_FALSE(granted.load());
   ASSERT_EQ(os_UnlockFile(holder, 10, 20), 0);
   waiter.join();

@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "platform/os_error.h"
 #include "platform/os_handle.h"
 #include "platform/os_mapping.h"
+#include "tests/support/proc_stats.h"
 
 namespace {
 
@@ -39,14 +44,29 @@ TEST(EventTest, AutoResetReleasesExactlyOneWaiter) {
   EXPECT_EQ(os_WaitForSingleObject(e, 0), OS_WAIT_TIMEOUT);
 
   std::atomic<int> wins{0}, timeouts{0};
+  std::mutex idsLock;
+  std::vector<uint32_t> ids;
   std::vector<std::thread> waiters;
   for (int i = 0; i < 6; ++i)
     waiters.emplace_back([&] {
-      uint32_t r = os_WaitForSingleObject(e, 800);
+      {
+        std::lock_guard<std::mutex> g(idsLock);
+        ids.push_back(os_GetCurrentThreadId());
+      }
+      uint32_t r = os_WaitForSingleObject(e, 1000);
       if (r == OS_WAIT_OBJECT_0) ++wins;
       if (r == OS_WAIT_TIMEOUT) ++timeouts;
     });
-  os_Sleep(200);
+  // One set once all six are asleep in their waits.
+  EXPECT_TRUE(tnwtest::Until(
+      [&] {
+        std::lock_guard<std::mutex> g(idsLock);
+        if (ids.size() < 6) return false;
+        for (uint32_t id : ids)
+          if (!tnwtest::ThreadAsleep(id)) return false;
+        return true;
+      },
+      5000));
   os_SetEvent(e);
   for (std::thread &t : waiters) t.join();
   EXPECT_EQ(wins.load(), 1);
@@ -62,8 +82,10 @@ TEST(EventTest, WaitOnSeveralReturnsTheFirstSignalled) {
   EXPECT_EQ(os_WaitForMultipleObjects(3, list, 0), OS_WAIT_OBJECT_0 + 1);
   EXPECT_EQ(os_WaitForMultipleObjects(3, list, 0), OS_WAIT_OBJECT_0 + 2) << "b was consumed";
   os_ResetEvent(c);
+  // The set comes while this thread is asleep in the wait.
+  const uint32_t self = os_GetCurrentThreadId();
   std::thread setter([&] {
-    os_Sleep(100);
+    EXPECT_TRUE(tnwtest::Until([&] { return tnwtest::ThreadAsleep(self); }, 5000));
     os_SetEvent(a);
   });
   EXPECT_EQ(os_WaitForMultipleObjects(3, list, 5000), OS_WAIT_OBJECT_0);
@@ -103,6 +125,18 @@ TEST(EventTest, BadWaitsFail) {
   EXPECT_EQ(os_SetEvent(nullptr), -1);
 }
 
+// A thread that reports, once its wait has returned, what it returned.
+struct DetachedArgs {
+  OsHandle go;
+  std::promise<uint32_t> waited;
+};
+
+uint32_t DetachedBody(void *p) {
+  std::unique_ptr<DetachedArgs> a(static_cast<DetachedArgs *>(p));
+  a->waited.set_value(os_WaitForSingleObject(a->go, OS_INFINITE));
+  return 0;
+}
+
 struct ThreadArgs {
   OsHandle go;
   uint32_t seenId;
@@ -137,16 +171,19 @@ TEST(ThreadTest, HandleIsSignalledWhenTheThreadReturns) {
   os_CloseHandle(t);
   os_CloseHandle(args.go);
 
-  // Closing the handle of a running thread leaves the thread running.
+  // Closing the handle of a running thread leaves the thread running: it
+  // still sees the event set after the close. The event is closed only once
+  // the thread's wait on it has returned.
   OsHandle go = os_CreateEvent(true, false);
-  ThreadArgs detached{go, 0};
-  OsHandle t2 = os_CreateThread(ThreadBody, &detached, nullptr);
+  auto *detached = new DetachedArgs{go, {}};
+  std::future<uint32_t> waited = detached->waited.get_future();
+  OsHandle t2 = os_CreateThread(DetachedBody, detached, nullptr);
+  if (t2 == nullptr) delete detached;
   ASSERT_NE(t2, nullptr);
   EXPECT_EQ(os_CloseHandle(t2), 0);
   os_SetEvent(go);
-  for (int i = 0; i < 500 && detached.seenId == 0; ++i) os_Sleep(10);
-  EXPECT_NE(detached.seenId, 0u);
-  os_Sleep(50);
+  ASSERT_EQ(waited.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(waited.get(), OS_WAIT_OBJECT_0);
   os_CloseHandle(go);
 }
 

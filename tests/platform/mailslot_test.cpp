@@ -13,6 +13,7 @@
 #include "platform/os_io.h"
 #include "platform/os_mailslot.h"
 #include "tests/platform/child_process.h"
+#include "tests/support/proc_stats.h"
 #include "tests/support/test_root.h"
 
 namespace {
@@ -208,11 +209,14 @@ TEST_F(MailslotTest, WritersWaitForRoomButNotForEver) {
   // A writer blocked on a full queue goes on as soon as the reader takes one.
   os_SetMailslotWriteTimeoutForTests(5000);
   std::atomic<int> rc{-2};
+  std::atomic<uint32_t> writerId{0};
   std::thread writer([&] {
+    writerId = os_GetCurrentThreadId();
     uint32_t v = 7777;
     rc = Post(w, &v, sizeof v);
   });
-  os_Sleep(100);
+  EXPECT_TRUE(tnwtest::Until([&] { return writerId != 0 && tnwtest::ThreadAsleep(writerId); }, 5000))
+      << "the writer never blocked";
   std::vector<uint32_t> got;
   for (int i = 0; i <= queued; ++i) {
     uint32_t v = 0, n = 0;
@@ -255,11 +259,13 @@ TEST_F(MailslotTest, InfoCountsWithoutLosingOrder) {
 
   // A reader already waiting sees a message that a count took off the socket.
   std::string late;
+  std::atomic<uint32_t> readerId{0};
   std::thread reader([&] {
+    readerId = os_GetCurrentThreadId();
     uint32_t n = 0;
     if (os_ReadFile(r, buf, sizeof buf, &n) == 0) late.assign(buf, n);
   });
-  os_Sleep(50);
+  EXPECT_TRUE(tnwtest::Until([&] { return readerId != 0 && tnwtest::ThreadAsleep(readerId); }, 5000));
   ASSERT_EQ(Post(w, "dddd", 4), 0);
   os_GetMailslotInfo(r, &next, &count);
   reader.join();

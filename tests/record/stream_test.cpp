@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "record/record.h"
+#include "tests/support/proc_stats.h"
 #include "tests/support/test_root.h"
 
 namespace {
@@ -359,12 +361,14 @@ TEST(RecordStream, OwnerLockWithTryLock) {
   stream_Unlock(fp);
   stream_Unlock(fp);
   std::atomic<bool> got{false};
+  std::atomic<pid_t> waiterId{0};
   std::thread waiter([&] {
+    waiterId = gettid();
     stream_Lock(fp);
     got = true;
     stream_Unlock(fp);
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(tnwtest::Until([&] { return waiterId != 0 && tnwtest::ThreadAsleep(static_cast<uint32_t>(waiterId.load())); }, 5000));
   EXPECT_FALSE(got) << "still held once";
   stream_Unlock(fp);
   waiter.join();
@@ -476,7 +480,8 @@ TEST(RecordStreamFd, ResetTcpPeerIsEndOfFileAndAWriteError) {
   ASSERT_EQ(setsockopt(s, SOL_SOCKET, SO_LINGER, &lg, sizeof(lg)), 0);
   close(s);  // sends a reset
   close(lsock);
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  pollfd arrived = {c, POLLIN, 0};
+  ASSERT_EQ(poll(&arrived, 1, 5000), 1) << "the reset never came";
   FILE *fp = OpenFd(c);
   EXPECT_EQ(stream_GetC(fp), EOF);
   EXPECT_TRUE(stream_Eof(fp)) << "a reset connection reads as end of file";

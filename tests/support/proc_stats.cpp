@@ -28,6 +28,15 @@ std::string Slurp(const std::string &path) {
 
 }  // namespace
 
+bool ThreadAsleep(uint32_t tid) {
+  // The state follows the command name, which is in parentheses and may hold any character.
+  std::string stat = Slurp("/proc/" + std::to_string(tid) + "/stat");
+  size_t close = stat.rfind(')');
+  if (close == std::string::npos || close + 2 >= stat.size()) return false;
+  char state = stat[close + 2];
+  return state == 'S' || state == 'D';
+}
+
 ProcStats ReadProcStats(pid_t pid) {
   ProcStats p;
   std::string dir = "/proc/" + std::to_string(pid);

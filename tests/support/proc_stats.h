@@ -23,6 +23,11 @@ long TicksPerSecond();
 // The targets of the process's open descriptors, one a line (for messages).
 std::string DescribeFds(pid_t pid);
 
+// Whether thread tid (of any process) is asleep in the kernel (a wait, a
+// lock, a read): how a test knows a thread has reached the blocking call it
+// means to exercise.
+bool ThreadAsleep(uint32_t tid);
+
 // Polls cond every 5 ms until it holds or ms have passed; its last result.
 template <typename F>
 bool Until(F cond, uint32_t ms);

@@ -115,7 +115,12 @@ TEST_F(DeviceFiles, BinaryFilesHoldTheSwitchesAndTheRecord) {
   DeviceConfig back;
   uint8_t ae = 9, so = 9, bt = 9;
   uint32_t r = 0;
-  ASSERT_EQ(cfg_LoadConfigFiles(dev.win.c_str(), &back, sizeof back, nullptr, 0, nullptr, &ae, &so, &bt, &r), 0);
+  ASSERT_EQ(cfg_LoadConfigFiles(dev.win.c_str(), {.config = &back,
+                                                .configSize = sizeof back,
+                                                .autoEnable = &ae,
+                                                .saveOutputs = &so,
+                                                .saveByTag = &bt,
+                                                .saveRate = &r}), 0);
   EXPECT_EQ(memcmp(&back, &c, sizeof c), 0);
   EXPECT_EQ(ae, 0);
   EXPECT_EQ(so, 1);
@@ -160,7 +165,12 @@ TEST_F(DeviceFiles, XmlFilesValidateAndReadBack) {
   DeviceConfig back;
   uint8_t ae = 0, so = 0, bt = 0;
   uint32_t r = 0;
-  ASSERT_EQ(cfg_LoadConfigFiles(dev.win.c_str(), &back, sizeof back, nullptr, 0, nullptr, &ae, &so, &bt, &r), 0)
+  ASSERT_EQ(cfg_LoadConfigFiles(dev.win.c_str(), {.config = &back,
+                                                .configSize = sizeof back,
+                                                .autoEnable = &ae,
+                                                .saveOutputs = &so,
+                                                .saveByTag = &bt,
+                                                .saveRate = &r}), 0)
       << xml_GetErrorText();
   EXPECT_EQ(memcmp(&back, &c, sizeof c), 0);
   EXPECT_EQ(ae + so + bt, 3);
@@ -222,7 +232,12 @@ TEST_F(DeviceFiles, XmlOnlyWritesNoBinaryFilesButStillSignals) {
   DeviceConfig back;
   uint8_t ae = 9, so = 9, bt = 9;
   uint32_t r = 0;
-  ASSERT_EQ(cfg_LoadConfigFiles(dev.win.c_str(), &back, sizeof back, nullptr, 0, nullptr, &ae, &so, &bt, &r), 0)
+  ASSERT_EQ(cfg_LoadConfigFiles(dev.win.c_str(), {.config = &back,
+                                                .configSize = sizeof back,
+                                                .autoEnable = &ae,
+                                                .saveOutputs = &so,
+                                                .saveByTag = &bt,
+                                                .saveRate = &r}), 0)
       << xml_GetErrorText();
   EXPECT_EQ(memcmp(&back, &c, sizeof c), 0);
   EXPECT_EQ(ae, 1);
@@ -234,12 +249,11 @@ TEST_F(DeviceFiles, XmlOnlyWritesNoBinaryFilesButStillSignals) {
 TEST_F(DeviceFiles, AutoEnableOfAFolderWithoutConfigIsOff) {
   Folders dev = cfgtest::DeviceFolder(config, "plain_4");
   uint8_t ae = 9;
-  ASSERT_EQ(cfg_LoadConfigFiles(dev.win.c_str(), nullptr, 0, nullptr, 0, nullptr, &ae, nullptr, nullptr, nullptr), 0);
+  ASSERT_EQ(cfg_LoadConfigFiles(dev.win.c_str(), {.autoEnable = &ae}), 0);
   EXPECT_EQ(ae, 0);
   EXPECT_EQ(cfgtest::Read(dev.linux + "/config"), "") << "created, nothing written";
   DeviceConfig c;
-  EXPECT_EQ(cfg_LoadConfigFiles(dev.win.c_str(), &c, sizeof c, nullptr, 0, nullptr, &ae, nullptr, nullptr, nullptr),
-            -1);
+  EXPECT_EQ(cfg_LoadConfigFiles(dev.win.c_str(), {.config = &c, .configSize = sizeof c, .autoEnable = &ae}), -1);
   EXPECT_EQ(errno, static_cast<int>(OS_ERROR_HANDLE_EOF)) << "no record in it";
   // A first switch on gives its history line.
   Folders fresh = cfgtest::DeviceFolder(config, "plain_5");
@@ -258,12 +272,12 @@ TEST_F(DeviceFiles, EachOperationLoadsTheLibraryOnce) {
   DeviceConfig c = Config(9600);
   ChannelRecord r[3];
   memset(r, 0, sizeof r);
-  for (ChannelRecord &one : r) one.raw[24] = CHAN_TYPE_DI;
+  for (ChannelRecord &one : r) one.raw[24] = IO_DI;
   uint8_t on = 1;
   int32_t rate = 100;
   const char *d = dev.win.c_str();
   ASSERT_EQ(WriteAll(dev, c, 1, 1, 1, rate), 0);
-  ASSERT_EQ(chan_WriteChannels("u", d, CHAN_TYPE_DI, r, 0, 3, nullptr, 0, nullptr), 0);
+  ASSERT_EQ(chan_WriteChannels("u", d, IO_DI, r, 0, 3, nullptr, 0, nullptr), 0);
   // Changes, so that the writers read the stored values and keep history.
   cfg_SetHistoryEnabled(1);
   c.BaudRate = 1200;
@@ -277,11 +291,11 @@ TEST_F(DeviceFiles, EachOperationLoadsTheLibraryOnce) {
       {"device XML", [&] { return cfg_WriteConfigXml("u", d, &c, sizeof c, nullptr, 0, &on, &on, &on, &rate); }},
       {"device schema", [&] { return xsd_WriteConfigSchema("u", d, &c, sizeof c, nullptr, 0); }},
       {"device read",
-       [&] { return cfg_LoadConfigFiles(d, &c, sizeof c, nullptr, 0, nullptr, &on, nullptr, nullptr, nullptr); }},
-      {"channel write", [&] { return chan_WriteChannels("u", d, CHAN_TYPE_DI, r, 0, 3, nullptr, 0, nullptr); }},
-      {"channel XML", [&] { return chan_WriteChannelsXml("u", d, CHAN_TYPE_DI, r, 0, 3, nullptr, 0, 1); }},
-      {"channel schema", [&] { return xsd_WriteChannelSchema("u", d, CHAN_TYPE_DI, r, 3); }},
-      {"channel read", [&] { return chan_ReadChannels(d, CHAN_TYPE_DI, r, 0, 3, nullptr, 0, nullptr); }},
+       [&] { return cfg_LoadConfigFiles(d, {.config = &c, .configSize = sizeof c, .autoEnable = &on}); }},
+      {"channel write", [&] { return chan_WriteChannels("u", d, IO_DI, r, 0, 3, nullptr, 0, nullptr); }},
+      {"channel XML", [&] { return chan_WriteChannelsXml("u", d, IO_DI, r, 0, 3, nullptr, 0, 1); }},
+      {"channel schema", [&] { return xsd_WriteChannelSchema("u", d, IO_DI, r, 3); }},
+      {"channel read", [&] { return chan_ReadChannels(d, IO_DI, r, 0, 3, nullptr, 0, nullptr); }},
   };
   setenv("CFG_TEST_LOG", log.c_str(), 1);
   for (const auto &op : kOps) {

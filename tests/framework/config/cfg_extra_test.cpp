@@ -30,7 +30,7 @@ static_assert(sizeof(ChannelExtra) == 12);
 ChannelRecord Disabled(int i) {
   ChannelRecord r;
   memset(&r, 0, sizeof r);
-  r.raw[24] = CHAN_TYPE_AI;
+  r.raw[24] = IO_AI;
   chan_SetTag(&r, ("X" + std::to_string(i)).c_str());
   return r;
 }
@@ -57,7 +57,7 @@ class Extras : public ::testing::Test {
 TEST_F(Extras, ChannelBlocksTravelWithTheirChannels) {
   std::vector<ChannelRecord> t = {Disabled(0), Disabled(1), Disabled(2)};
   ChannelExtra extra[3] = {{10, "alpha"}, {20, "beta"}, {30, "gamma"}};
-  ASSERT_EQ(chan_RewriteChannels(nullptr, dev.win.c_str(), CHAN_TYPE_AI, t.data(), 0, 3, extra, sizeof extra, "aiext"),
+  ASSERT_EQ(chan_RewriteChannels(nullptr, dev.win.c_str(), IO_AI, t.data(), 0, 3, extra, sizeof extra, "aiext"),
             0);
   EXPECT_EQ(cfgtest::Read(dev.linux + "/aiext"), std::string(reinterpret_cast<char *>(extra), sizeof extra));
   std::string xml = cfgtest::Read(dev.linux + "/ai.xml");
@@ -71,7 +71,7 @@ TEST_F(Extras, ChannelBlocksTravelWithTheirChannels) {
   ChannelRecord back[3];
   ChannelExtra blocks[3];
   memset(blocks, 0x55, sizeof blocks);
-  ASSERT_EQ(chan_ReadChannels(dev.win.c_str(), CHAN_TYPE_AI, back, 0, 3, blocks, sizeof blocks, "aiext"), 0)
+  ASSERT_EQ(chan_ReadChannels(dev.win.c_str(), IO_AI, back, 0, 3, blocks, sizeof blocks, "aiext"), 0)
       << xml_GetErrorText();
   EXPECT_EQ(memcmp(back, t.data(), sizeof back), 0);
   EXPECT_EQ(memcmp(blocks, extra, sizeof extra), 0);
@@ -83,12 +83,12 @@ TEST_F(Extras, HistoryReadsOldBlocksOfTheSizeItIsGiven) {
   ChannelExtra first{7, "before"};
   memcpy(block.data(), &first, sizeof first);
   ChannelRecord r = Disabled(0);
-  ASSERT_EQ(chan_RewriteChannels("tester", dev.win.c_str(), CHAN_TYPE_AI, &r, 0, 1, block.data(),
+  ASSERT_EQ(chan_RewriteChannels("tester", dev.win.c_str(), IO_AI, &r, 0, 1, block.data(),
                                  static_cast<uint32_t>(block.size()), "aiext"),
             0);
   cfg_SetHistoryEnabled(1);
   memcpy(block.data() + 4, "after", 6);
-  ASSERT_EQ(chan_WriteChannels("tester", dev.win.c_str(), CHAN_TYPE_AI, &r, 0, 1, block.data(),
+  ASSERT_EQ(chan_WriteChannels("tester", dev.win.c_str(), IO_AI, &r, 0, 1, block.data(),
                                static_cast<uint32_t>(block.size()), "aiext"),
             0);
   std::string history = cfgtest::Read(config.linux + "/recent_history.txt");
@@ -115,8 +115,11 @@ TEST_F(Extras, TheDeviceBlockGoesToItsOffsetAndIntoTheXml) {
     char back[16];
     memset(back, 0x55, sizeof back);
     DeviceConfig rec;
-    ASSERT_EQ(cfg_LoadConfigFiles(dev.win.c_str(), &rec, sizeof rec, back, sizeof back, "siteinfo", nullptr, nullptr,
-                                  nullptr, nullptr),
+    ASSERT_EQ(cfg_LoadConfigFiles(dev.win.c_str(), {.config = &rec,
+                                                          .configSize = sizeof rec,
+                                                          .extra = back,
+                                                          .extraSize = sizeof back,
+                                                          .extraFile = "siteinfo"}),
               0)
         << read << ": " << xml_GetErrorText();
     EXPECT_EQ(memcmp(back, site, sizeof site), 0) << read;

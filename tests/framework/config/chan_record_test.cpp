@@ -89,9 +89,9 @@ TEST(ChannelLayout, FlagBitsLandOnTheirBytes) {
       {"AlarmDriveCommon", 28, 0x02, CHAN_DW_ALARM_DRIVE_COMMON},
       {"Enable", 28, 0x01, CHAN_DW_ENABLE},
   };
-  for (int layoutType : {CHAN_TYPE_AI, CHAN_TYPE_DI}) {
+  for (int layoutType : {IO_AI, IO_DI}) {
     const RecordType *layout = chan_LayoutType(layoutType, nullptr);
-    bool d = layoutType == CHAN_TYPE_DI;
+    bool d = layoutType == IO_DI;
     for (const Case &c : d ? std::vector<Case>(std::begin(digital), std::end(digital))
                            : std::vector<Case>(std::begin(analogue), std::end(analogue))) {
       ChannelRecord r = Zero();
@@ -107,7 +107,7 @@ TEST(ChannelLayout, FlagBitsLandOnTheirBytes) {
 }
 
 TEST(ChannelLayout, AnalogueFieldsLandOnTheirBytes) {
-  const RecordType *layout = chan_LayoutType(CHAN_TYPE_AI, nullptr);
+  const RecordType *layout = chan_LayoutType(IO_AI, nullptr);
   struct Case {
     const char *name, *text;
     std::string bytes;
@@ -151,7 +151,7 @@ TEST(ChannelLayout, AnalogueFieldsLandOnTheirBytes) {
 }
 
 TEST(ChannelLayout, DigitalFieldsLandOnTheirBytes) {
-  const RecordType *layout = chan_LayoutType(CHAN_TYPE_DI, nullptr);
+  const RecordType *layout = chan_LayoutType(IO_DI, nullptr);
   struct Case {
     const char *name, *text;
     std::string bytes;
@@ -188,12 +188,12 @@ TEST(ChannelLayout, FieldOrderOfBothLayouts) {
                                  "ErrorAlarmPriority", "ErrorAlarmDelay", "EventEnable", "EventState", "LowStateText",
                                  "HighStateText", "AlarmEnable", "AlarmState", "AlarmDriveCommon", "AlarmPriority",
                                  "AlarmDelay", "AlarmText", "Digital"};
-  for (int t : {CHAN_TYPE_AI, CHAN_TYPE_DO}) {
+  for (int t : {IO_AI, IO_DO}) {
     ChannelRecord r = Zero();
     char **names = nullptr;
     int n = structs_ListFieldNames(chan_LayoutType(t, nullptr), &r, &names, TYPED_MEM_TEMP);
     std::vector<std::string> got(names, names + (n > 0 ? n : 0)), want;
-    if (t == CHAN_TYPE_AI)
+    if (t == IO_AI)
       want.assign(std::begin(analogue), std::end(analogue));
     else
       want.assign(std::begin(digital), std::end(digital));
@@ -204,14 +204,14 @@ TEST(ChannelLayout, FieldOrderOfBothLayouts) {
 }
 
 TEST(ChannelLayout, TextFormsAndTheirRefusals) {
-  const RecordType *a = chan_LayoutType(CHAN_TYPE_AI, nullptr);
+  const RecordType *a = chan_LayoutType(IO_AI, nullptr);
   ChannelRecord r = Zero();
   char ebuf[256] = "";
   // Flag words are exact.
   EXPECT_EQ(structs_FieldFromText(a, "Enable", "on", &r, ebuf, sizeof ebuf), -1);
   EXPECT_EQ(errno, EINVAL);
   EXPECT_STREQ(ebuf, "invalid value \"on\"");
-  EXPECT_EQ(structs_FieldFromText(chan_LayoutType(CHAN_TYPE_DI, nullptr), "AlarmState", "On", &r, ebuf, sizeof ebuf), -1);
+  EXPECT_EQ(structs_FieldFromText(chan_LayoutType(IO_DI, nullptr), "AlarmState", "On", &r, ebuf, sizeof ebuf), -1);
   EXPECT_EQ(Changed(r), "");
   EXPECT_EQ(structs_FieldFromText(a, "Type", "ai", &r, ebuf, sizeof ebuf), -1);
   // A full 32-character text has no terminator and prints whole; a longer one is cut.
@@ -235,14 +235,14 @@ TEST(ChannelLayout, HardwareFieldTakesTheExtensionTypeWhenItFits) {
   static const RecordType hw = structs_MakeStructureType(8, fields);
   static const RecordType tooBig = structs_MakeFixedDataType(17);
   ChannelRecord r = Zero();
-  const RecordType *a = chan_LayoutType(CHAN_TYPE_AI, &hw);
+  const RecordType *a = chan_LayoutType(IO_AI, &hw);
   SetByName(a, &r, "Analogue.Value", "18");
   EXPECT_EQ(Changed(r), Bytes({{192, 18}}));
-  const RecordType *d = chan_LayoutType(CHAN_TYPE_DI, &hw);
+  const RecordType *d = chan_LayoutType(IO_DI, &hw);
   SetByName(d, &r, "Digital.Pump", "3");
   EXPECT_EQ(r.raw[192], 3);
   // A block type larger than the record's block is not trusted with it.
-  a = chan_LayoutType(CHAN_TYPE_AI, &tooBig);
+  a = chan_LayoutType(IO_AI, &tooBig);
   void *at = &r;
   EXPECT_EQ(structs_LocateField(a, "Analogue", &at, 0), ext_DefaultChannelHwType(0));
 }

@@ -29,7 +29,7 @@ void Word(ChannelRecord *r, int at, uint32_t v) { memcpy(r->raw + at, &v, 4); }
 ChannelRecord Analogue(int i) {
   ChannelRecord r;
   memset(&r, 0, sizeof r);
-  r.raw[24] = CHAN_TYPE_AI;
+  r.raw[24] = IO_AI;
   for (int bit : {CHAN_AF_ENABLE, CHAN_AF_SCALING_ENABLE, CHAN_AF_EVENT_ENABLE, CHAN_AF_HIGH_ALARM_ENABLE,
                   CHAN_AF_HIGH_WARNING_ENABLE, CHAN_AF_LOW_ALARM_DEADBAND_ENABLE})
     chan_SetFlagBit(&r, bit, true);
@@ -51,7 +51,7 @@ ChannelRecord Analogue(int i) {
 ChannelRecord Digital(int i) {
   ChannelRecord r;
   memset(&r, 0, sizeof r);
-  r.raw[24] = CHAN_TYPE_DI;
+  r.raw[24] = IO_DI;
   for (int bit : {CHAN_DF_ENABLE, CHAN_DF_ALARM_ENABLE, CHAN_DF_ALARM_STATE}) chan_SetFlagBit(&r, bit, true);
   chan_SetTag(&r, ("P2.DI" + std::to_string(i)).c_str());
   chan_PutText32(&r, 32, "ON");
@@ -109,7 +109,7 @@ class ChannelXml : public ::testing::Test {
   int ReadText(const std::string &xml, ChannelRecord *r, int count, const char *kind = "ai") {
     cfgtest::Write(dev.linux + "/" + kind + ".xml",
                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Channels xmlns=\"urn:x\">" + xml + "</Channels>\n");
-    return chan_ReadChannels(dev.win.c_str(), strcmp(kind, "ai") == 0 ? CHAN_TYPE_AI : CHAN_TYPE_DI, r, 0, count,
+    return chan_ReadChannels(dev.win.c_str(), strcmp(kind, "ai") == 0 ? IO_AI : IO_DI, r, 0, count,
                              nullptr, 0, nullptr);
   }
   Folders config, dev;
@@ -119,8 +119,8 @@ class ChannelXml : public ::testing::Test {
 
 TEST_F(ChannelXml, WrittenFilesValidateAndReadBackToTheSameRecords) {
   std::vector<ChannelRecord> ai = Table(4, Analogue), di = Table(5, Digital);
-  ASSERT_EQ(chan_RewriteChannels("tester", dev.win.c_str(), CHAN_TYPE_AI, ai.data(), 0, 4, nullptr, 0, nullptr), 0);
-  ASSERT_EQ(chan_RewriteChannels("tester", dev.win.c_str(), CHAN_TYPE_DI, di.data(), 0, 5, nullptr, 0, nullptr), 0);
+  ASSERT_EQ(chan_RewriteChannels("tester", dev.win.c_str(), IO_AI, ai.data(), 0, 4, nullptr, 0, nullptr), 0);
+  ASSERT_EQ(chan_RewriteChannels("tester", dev.win.c_str(), IO_DI, di.data(), 0, 5, nullptr, 0, nullptr), 0);
   EXPECT_EQ(Valid("ai"), "0: " + dev.linux + "/ai.xml validates\n");
   EXPECT_EQ(Valid("di"), "0: " + dev.linux + "/di.xml validates\n");
   std::string xml = Xml("ai");
@@ -137,16 +137,16 @@ TEST_F(ChannelXml, WrittenFilesValidateAndReadBackToTheSameRecords) {
   EXPECT_NE(Xml("di").find("<Digital.Value>STATUS</Digital.Value>"), std::string::npos);
 
   std::vector<ChannelRecord> back(4);
-  ASSERT_EQ(ReadXmlOnly(CHAN_TYPE_AI, back.data(), 0, 4), 0) << xml_GetErrorText();
+  ASSERT_EQ(ReadXmlOnly(IO_AI, back.data(), 0, 4), 0) << xml_GetErrorText();
   for (int i = 0; i < 4; ++i) EXPECT_EQ(memcmp(&back[i], &ai[i], 216), 0) << "AI " << i;
   back.resize(5);
-  ASSERT_EQ(ReadXmlOnly(CHAN_TYPE_DI, back.data(), 0, 5), 0) << xml_GetErrorText();
+  ASSERT_EQ(ReadXmlOnly(IO_DI, back.data(), 0, 5), 0) << xml_GetErrorText();
   for (int i = 0; i < 5; ++i) EXPECT_EQ(memcmp(&back[i], &di[i], 216), 0) << "DI " << i;
 }
 
 TEST_F(ChannelXml, TheSchemaRefusesWhatItShould) {
   std::vector<ChannelRecord> ai = Table(3, Analogue);
-  ASSERT_EQ(chan_RewriteChannels(nullptr, dev.win.c_str(), CHAN_TYPE_AI, ai.data(), 0, 3, nullptr, 0, nullptr), 0);
+  ASSERT_EQ(chan_RewriteChannels(nullptr, dev.win.c_str(), IO_AI, ai.data(), 0, 3, nullptr, 0, nullptr), 0);
   std::string good = Xml("ai");
   struct Case {
     const char *what, *from;
@@ -170,36 +170,36 @@ TEST_F(ChannelXml, TheSchemaRefusesWhatItShould) {
 
 TEST_F(ChannelXml, APartialUpdateKeepsTheOtherChannelsAndItsSchemaStillAdmitsThem) {
   std::vector<ChannelRecord> ai = Table(10, Analogue);
-  ASSERT_EQ(chan_RewriteChannels(nullptr, dev.win.c_str(), CHAN_TYPE_AI, ai.data(), 0, 10, nullptr, 0, nullptr), 0);
+  ASSERT_EQ(chan_RewriteChannels(nullptr, dev.win.c_str(), IO_AI, ai.data(), 0, 10, nullptr, 0, nullptr), 0);
   ai[4].a.Gain = 42.0f;
   chan_SetTag(&ai[5], "RENAMED");
-  ASSERT_EQ(chan_WriteChannels(nullptr, dev.win.c_str(), CHAN_TYPE_AI, &ai[4], 4, 2, nullptr, 0, nullptr), 0);
+  ASSERT_EQ(chan_WriteChannels(nullptr, dev.win.c_str(), IO_AI, &ai[4], 4, 2, nullptr, 0, nullptr), 0);
   EXPECT_EQ(Ids(Xml("ai")), "1 2 3 4 5 6 7 8 9 10 ");
   EXPECT_EQ(Valid("ai"), "0: " + dev.linux + "/ai.xml validates\n");
   std::vector<ChannelRecord> back(10);
-  ASSERT_EQ(ReadXmlOnly(CHAN_TYPE_AI, back.data(), 0, 10), 0) << xml_GetErrorText();
+  ASSERT_EQ(ReadXmlOnly(IO_AI, back.data(), 0, 10), 0) << xml_GetErrorText();
   for (int i = 0; i < 10; ++i) EXPECT_EQ(memcmp(&back[i], &ai[i], 216), 0) << i;
 }
 
 TEST_F(ChannelXml, AnUpdateCreatesChannelsNotYetInTheFileInTheirPlace) {
   std::vector<ChannelRecord> ai = Table(7, Analogue);
   const std::string valid = "0: " + dev.linux + "/ai.xml validates\n";
-  ASSERT_EQ(chan_WriteChannels(nullptr, dev.win.c_str(), CHAN_TYPE_AI, ai.data(), 0, 3, nullptr, 0, nullptr), 0);
+  ASSERT_EQ(chan_WriteChannels(nullptr, dev.win.c_str(), IO_AI, ai.data(), 0, 3, nullptr, 0, nullptr), 0);
   EXPECT_EQ(Valid("ai"), valid);
   // One channel more than the schema was written for: the schema follows.
-  ASSERT_EQ(chan_WriteChannels(nullptr, dev.win.c_str(), CHAN_TYPE_AI, &ai[6], 6, 1, nullptr, 0, nullptr), 0);
+  ASSERT_EQ(chan_WriteChannels(nullptr, dev.win.c_str(), IO_AI, &ai[6], 6, 1, nullptr, 0, nullptr), 0);
   EXPECT_EQ(Ids(Xml("ai")), "1 2 3 7 ");
   EXPECT_EQ(Valid("ai"), valid);
-  ASSERT_EQ(chan_WriteChannels(nullptr, dev.win.c_str(), CHAN_TYPE_AI, &ai[3], 3, 3, nullptr, 0, nullptr), 0);
+  ASSERT_EQ(chan_WriteChannels(nullptr, dev.win.c_str(), IO_AI, &ai[3], 3, 3, nullptr, 0, nullptr), 0);
   EXPECT_EQ(Ids(Xml("ai")), "1 2 3 4 5 6 7 ");
   EXPECT_EQ(Valid("ai"), valid);
   // A one-channel change of a channel the file holds leaves the schema alone.
   std::filesystem::remove(Schema("ai"));
   ai[2].a.Gain = 7.0f;
-  ASSERT_EQ(chan_WriteChannels(nullptr, dev.win.c_str(), CHAN_TYPE_AI, &ai[2], 2, 1, nullptr, 0, nullptr), 0);
+  ASSERT_EQ(chan_WriteChannels(nullptr, dev.win.c_str(), IO_AI, &ai[2], 2, 1, nullptr, 0, nullptr), 0);
   EXPECT_FALSE(std::filesystem::exists(Schema("ai")));
   std::vector<ChannelRecord> back(7);
-  ASSERT_EQ(ReadXmlOnly(CHAN_TYPE_AI, back.data(), 0, 7), 0) << xml_GetErrorText();
+  ASSERT_EQ(ReadXmlOnly(IO_AI, back.data(), 0, 7), 0) << xml_GetErrorText();
   for (int i = 0; i < 7; ++i) EXPECT_EQ(memcmp(&back[i], &ai[i], 216), 0) << i;
 }
 
@@ -207,21 +207,21 @@ TEST_F(ChannelXml, AFileThatDoesNotLoadIsNeverReplaced) {
   const std::string broken = "<Channels><Channel id=\"1\">";
   cfgtest::Write(dev.linux + "/ai.xml", broken);
   ChannelRecord r = Analogue(0);
-  EXPECT_EQ(chan_WriteChannels(nullptr, dev.win.c_str(), CHAN_TYPE_AI, &r, 3, 1, nullptr, 0, nullptr), -1);
+  EXPECT_EQ(chan_WriteChannels(nullptr, dev.win.c_str(), IO_AI, &r, 3, 1, nullptr, 0, nullptr), -1);
   EXPECT_EQ(errno, static_cast<int>(OS_ERROR_XML_PARSE_ERROR));
   EXPECT_EQ(os_GetLastError(), OS_ERROR_XML_PARSE_ERROR);
   EXPECT_EQ(Xml("ai"), broken);
   EXPECT_NE(std::string(xml_GetErrorText()).find("Xml Load Failed ("), std::string::npos) << xml_GetErrorText();
   // A fresh write (no update) builds the file anew.
-  EXPECT_EQ(chan_RewriteChannels(nullptr, dev.win.c_str(), CHAN_TYPE_AI, &r, 0, 1, nullptr, 0, nullptr), 0);
+  EXPECT_EQ(chan_RewriteChannels(nullptr, dev.win.c_str(), IO_AI, &r, 0, 1, nullptr, 0, nullptr), 0);
   EXPECT_EQ(Ids(Xml("ai")), "1 ");
 }
 
 TEST_F(ChannelXml, OnlyMultiChannelWritesWriteTheSchema) {
   std::vector<ChannelRecord> ai = Table(2, Analogue);
-  ASSERT_EQ(chan_RewriteChannels(nullptr, dev.win.c_str(), CHAN_TYPE_AI, ai.data(), 0, 1, nullptr, 0, nullptr), 0);
+  ASSERT_EQ(chan_RewriteChannels(nullptr, dev.win.c_str(), IO_AI, ai.data(), 0, 1, nullptr, 0, nullptr), 0);
   EXPECT_FALSE(std::filesystem::exists(Schema("ai")));
-  ASSERT_EQ(chan_RewriteChannels(nullptr, dev.win.c_str(), CHAN_TYPE_AI, ai.data(), 0, 2, nullptr, 0, nullptr), 0);
+  ASSERT_EQ(chan_RewriteChannels(nullptr, dev.win.c_str(), IO_AI, ai.data(), 0, 2, nullptr, 0, nullptr), 0);
   EXPECT_TRUE(std::filesystem::exists(Schema("ai")));
   std::string xsd = cfgtest::Read(Schema("ai"));
   EXPECT_NE(xsd.find("elementFormDefault=\"qualified\""), std::string::npos);
@@ -235,22 +235,22 @@ TEST_F(ChannelXml, XmlOnlyWritesNoBinaryFileAndSignalsAfterTheXmlFiles) {
   struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, server.c_str(), old, 0), 0);
   std::vector<ChannelRecord> ai = Table(3, Analogue), di = Table(4, Digital);
-  ASSERT_EQ(chan_RewriteChannels(nullptr, dev.win.c_str(), CHAN_TYPE_AI, ai.data(), 0, 3, nullptr, 0, nullptr), 0);
+  ASSERT_EQ(chan_RewriteChannels(nullptr, dev.win.c_str(), IO_AI, ai.data(), 0, 3, nullptr, 0, nullptr), 0);
   EXPECT_FALSE(std::filesystem::exists(dev.linux + "/ai"));
   EXPECT_GE(MTimeNs(server), MTimeNs(dev.linux + "/ai.xml"));
   EXPECT_GE(MTimeNs(server), MTimeNs(Schema("ai")));
-  ASSERT_EQ(chan_RewriteChannels(nullptr, dev.win.c_str(), CHAN_TYPE_DI, di.data(), 0, 4, nullptr, 0, nullptr), 0);
+  ASSERT_EQ(chan_RewriteChannels(nullptr, dev.win.c_str(), IO_DI, di.data(), 0, 4, nullptr, 0, nullptr), 0);
   EXPECT_EQ(Valid("ai"), "0: " + dev.linux + "/ai.xml validates\n");
   EXPECT_EQ(Valid("di"), "0: " + dev.linux + "/di.xml validates\n");
   std::vector<ChannelRecord> back(4);
-  ASSERT_EQ(chan_ReadChannels(dev.win.c_str(), CHAN_TYPE_AI, back.data(), 0, 3, nullptr, 0, nullptr), 0)
+  ASSERT_EQ(chan_ReadChannels(dev.win.c_str(), IO_AI, back.data(), 0, 3, nullptr, 0, nullptr), 0)
       << xml_GetErrorText();
   for (int i = 0; i < 3; ++i) EXPECT_EQ(memcmp(&back[i], &ai[i], 216), 0) << "AI " << i;
-  ASSERT_EQ(chan_ReadChannels(dev.win.c_str(), CHAN_TYPE_DI, back.data(), 0, 4, nullptr, 0, nullptr), 0)
+  ASSERT_EQ(chan_ReadChannels(dev.win.c_str(), IO_DI, back.data(), 0, 4, nullptr, 0, nullptr), 0)
       << xml_GetErrorText();
   for (int i = 0; i < 4; ++i) EXPECT_EQ(memcmp(&back[i], &di[i], 216), 0) << "DI " << i;
   cfgtest::XmlSwitches("ON", "BIN");
-  ASSERT_EQ(chan_RewriteChannels(nullptr, dev.win.c_str(), CHAN_TYPE_AO, Table(2, Analogue).data(), 0, 2, nullptr, 0,
+  ASSERT_EQ(chan_RewriteChannels(nullptr, dev.win.c_str(), IO_AO, Table(2, Analogue).data(), 0, 2, nullptr, 0,
                                  nullptr), 0);
   EXPECT_TRUE(std::filesystem::exists(dev.linux + "/ao"));
   EXPECT_FALSE(std::filesystem::exists(dev.linux + "/ao.xml"));
@@ -307,20 +307,20 @@ TEST_F(ChannelXml, LenientReads) {
   ChannelRecord zero;
   memset(&zero, 0, sizeof zero);
   EXPECT_EQ(memcmp(&r[1], &zero, 216), 0);
-  EXPECT_EQ(r[0].raw[24], CHAN_TYPE_AI) << "no Type element: the file's kind";
-  EXPECT_EQ(r[2].raw[24], CHAN_TYPE_AO);
+  EXPECT_EQ(r[0].raw[24], IO_AI) << "no Type element: the file's kind";
+  EXPECT_EQ(r[2].raw[24], IO_AO);
   ASSERT_EQ(ReadText("<Channel id=\"1\"><Enable>Off</Enable></Channel>", r, 1, "di"), 0) << xml_GetErrorText();
-  EXPECT_EQ(r[0].raw[24], CHAN_TYPE_DI);
+  EXPECT_EQ(r[0].raw[24], IO_DI);
 }
 
 TEST_F(ChannelXml, TheExtensionsValidationRefusesAChannel) {
   Folders checked = cfgtest::DeviceFolder(config, "xmlck_1");
   ChannelRecord r[2] = {Digital(0), Digital(1)};
   Word(&r[1], 192, 0);  // no pump
-  ASSERT_EQ(chan_RewriteChannels(nullptr, checked.win.c_str(), CHAN_TYPE_DI, r, 0, 2, nullptr, 0, nullptr), 0);
+  ASSERT_EQ(chan_RewriteChannels(nullptr, checked.win.c_str(), IO_DI, r, 0, 2, nullptr, 0, nullptr), 0);
   std::filesystem::remove(checked.linux + "/di");
   ChannelRecord back[2];
-  EXPECT_EQ(chan_ReadChannels(checked.win.c_str(), CHAN_TYPE_DI, back, 0, 2, nullptr, 0, nullptr), -1);
+  EXPECT_EQ(chan_ReadChannels(checked.win.c_str(), IO_DI, back, 0, 2, nullptr, 0, nullptr), -1);
   EXPECT_STREQ(xml_GetErrorText(), "xmlck_1di Channel #2 - <Pump> must name a pump");
   EXPECT_EQ(memcmp(&back[0], &r[0], 216), 0) << "the first channel was read";
 }
@@ -328,7 +328,7 @@ TEST_F(ChannelXml, TheExtensionsValidationRefusesAChannel) {
 TEST_F(ChannelXml, AnalogueFilesOfBothLayoutsValidateAgainstAChoiceOfLayouts) {
   Folders mixed = cfgtest::DeviceFolder(config, "mixtn_1");
   std::vector<ChannelRecord> r = {Analogue(0), Digital(1), Analogue(2), Digital(3)};
-  ASSERT_EQ(chan_RewriteChannels(nullptr, mixed.win.c_str(), CHAN_TYPE_AI, r.data(), 0, 4, nullptr, 0, nullptr), 0);
+  ASSERT_EQ(chan_RewriteChannels(nullptr, mixed.win.c_str(), IO_AI, r.data(), 0, 4, nullptr, 0, nullptr), 0);
   const std::string schema = config.linux + "/SCHEMA/mixtn_ai.xsd", file = mixed.linux + "/ai.xml";
   std::string xsd = cfgtest::Read(schema);
   EXPECT_NE(xsd.find("<xs:group name=\"Channel_a\">"), std::string::npos) << xsd;
@@ -343,7 +343,7 @@ TEST_F(ChannelXml, AnalogueFilesOfBothLayoutsValidateAgainstAChoiceOfLayouts) {
   EXPECT_EQ(cfgtest::XmllintOutput(schema, file), "0: " + file + " validates\n");
   std::filesystem::remove(mixed.linux + "/ai");
   std::vector<ChannelRecord> back(4);
-  ASSERT_EQ(chan_ReadChannels(mixed.win.c_str(), CHAN_TYPE_AI, back.data(), 0, 4, nullptr, 0, nullptr), 0)
+  ASSERT_EQ(chan_ReadChannels(mixed.win.c_str(), IO_AI, back.data(), 0, 4, nullptr, 0, nullptr), 0)
       << xml_GetErrorText();
   for (int i = 0; i < 4; ++i) EXPECT_EQ(memcmp(&back[i], &r[i], 216), 0) << i;
   // Each channel holds one layout's fields: a sequence of both groups would

@@ -18,6 +18,7 @@
 #include "framework/registry/reg_settings.h"
 #include "platform/os_file.h"
 #include "platform/os_io.h"
+#include "tests/support/proc_stats.h"
 #include "tests/support/test_root.h"
 
 namespace {
@@ -78,8 +79,9 @@ TEST(EventReport9x, AHeldLogFileDelaysTheReportAWhileThenDropsIt) {
   EXPECT_LT(ms, 5000) << "a held file never hangs the reporter";
   EXPECT_EQ(LogLines().size(), before);
   // Released while the report waits: nothing is lost.
-  std::thread release([file] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const uint32_t reporter = os_GetCurrentThreadId();
+  std::thread release([file, reporter] {
+    EXPECT_TRUE(tnwtest::Until([&] { return tnwtest::ThreadAsleep(reporter); }, 5000));
     os_UnlockFile(file, 0, 1);
   });
   EXPECT_EQ(sts_ReportErrorEvent(".", STS_EVENT_ERROR, "late"), 0);

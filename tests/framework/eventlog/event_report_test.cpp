@@ -8,6 +8,7 @@
 
 #include "framework/eventlog/sts_report.h"
 #include "framework/registry/reg_settings.h"
+#include "framework/xml/xml_wide.h"
 #include "platform/os_env.h"
 #include "platform/os_error.h"
 #include "platform/os_eventlog.h"

@@ -2,8 +2,10 @@
 // each returns, the shared local entry, trace lines, other hosts, and servers
 // that are slow, drop the connection, go down or come back.
 #include <gtest/gtest.h>
+#include <strings.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <map>
@@ -20,6 +22,7 @@
 #include "platform/os_env.h"
 #include "platform/os_error.h"
 #include "platform/os_registry.h"
+#include "tests/support/proc_stats.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_requests.h"
 
@@ -65,6 +68,21 @@ class ServerClient : public ::testing::Test {
     for (int i = 0; i < count; ++i)
       if (t[i].kind != 0) names.push_back(t[i].server);
     return names;
+  }
+  // Whether another thread holds the entry of server: its request is under way.
+  static bool HeldElsewhere(const char *server) {
+    OsCriticalSection *table = srv_ConnectionTableLock();
+    os_EnterCriticalSection(table);
+    int count = 0;
+    ServerConnection *t = srv_ConnectionTable(&count);
+    bool held = false;
+    for (int i = 0; i < count && !held; ++i) {
+      if (strcasecmp(t[i].server, server) != 0) continue;
+      if (os_TryEnterCriticalSection(&t[i].lock)) os_LeaveCriticalSection(&t[i].lock);
+      else held = true;
+    }
+    os_LeaveCriticalSection(table);
+    return held;
   }
   static void TraceOn() {
     std::string key = std::string("SOFTWARE\\Quenford\\") + prod_GetProductName();
@@ -271,15 +289,18 @@ TEST_F(ServerClient, ASlowServerHoldsOnlyItsOwnConnection) {
   Serve(slow);
   uint32_t slowSpent = 0;
   int slowResult = 0;
+  std::atomic<bool> slowDone{false};
   std::thread t([&] {
     uint32_t t0 = os_GetTickCount();
     slowResult = srv_CountProcessors("HOSTB");
     slowSpent = os_GetTickCount() - t0;
+    slowDone = true;
   });
-  os_Sleep(200);  // the slow request is on its way
+  EXPECT_TRUE(tnwtest::Until([] { return HeldElsewhere("HOSTB"); }, 10000)) << "the slow request never began";
   uint32_t t0 = os_GetTickCount();
   EXPECT_EQ(srv_CountProcessors("."), 1);
   uint32_t fastSpent = os_GetTickCount() - t0;
+  EXPECT_FALSE(slowDone) << "the slow request ended first: the two never ran at once";
   t.join();
   EXPECT_EQ(slowResult, 5);
   EXPECT_GE(slowSpent, 1500u);

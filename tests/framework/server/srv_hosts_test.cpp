@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "framework/server/srv_hosts.h"
+#include "framework/registry/srv_hosts.h"
 #include "platform/os_env.h"
 #include "platform/os_error.h"
 

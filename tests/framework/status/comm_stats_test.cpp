@@ -8,7 +8,7 @@
 
 #include "framework/config/chan_text.h"
 #include "framework/shm/shm_areas.h"
-#include "framework/shm/shm_writers.h"
+#include "framework/writers/shm_writers.h"
 #include "framework/status/sts_stats.h"
 #include "platform/os_env.h"
 #include "tests/support/test_root.h"

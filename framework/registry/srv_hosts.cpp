@@ -1,4 +1,4 @@
-#include "framework/server/srv_hosts.h"
+#include "framework/registry/srv_hosts.h"
 
 #include <cctype>
 #include <cstdio>

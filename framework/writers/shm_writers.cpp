@@ -1,4 +1,4 @@
-#include "framework/shm/shm_writers.h"
+#include "framework/writers/shm_writers.h"
 
 #include <cerrno>
 #include <cstring>
@@ -9,7 +9,7 @@
 #include "framework/shm/shm_areas.h"
 #include "framework/shm/shm_segment.h"
 #include "framework/shm/shm_tables.h"
-#include "framework/shm/shm_write_eval.h"
+#include "framework/writers/shm_write_eval.h"
 #include "platform/os_error.h"
 
 namespace {
@@ -76,7 +76,7 @@ int shm_WriteDigitalOutputs(int force, int lock, const char *code, int first, in
   Target t;
   if (!status || !Open(code, first, last, false, &t)) return -1;
   Begin(t, lock);
-  WriteNames names{computer, user};
+  AlmNames names{computer, user};
   for (int ch = first; ch <= last; ++ch) {
     int i = ch - 1;
     const ChannelRecord *r = &t.table[i];
@@ -118,7 +118,7 @@ int shm_WriteAnalogOutputs(int force, int lock, const char *code, int first, int
   Target t;
   if (!values || !Open(code, first, last, true, &t)) return -1;
   Begin(t, lock);
-  WriteNames names{computer, user};
+  AlmNames names{computer, user};
   // The processor's flag byte asks for the value in the description blocks, where the area has them.
   bool describe = t.descriptions && shm_GetCodeFlag(code) != 0;
   for (int ch = first; ch <= last; ++ch) {

@@ -1,9 +1,9 @@
+#include "framework/xml/xml_wide.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
-#include "framework/eventlog/sts_report.h"
-#include "framework/tables/tbl_text.h"
 #include "platform/os_codepage.h"
 
 namespace {
@@ -44,5 +44,3 @@ const char16_t *BstrFromChar2(const char *text) { return Convert(g_buffers[1], t
 uint32_t BstrCapacity(int which) {
   return which == 0 || which == 1 ? static_cast<uint32_t>(g_buffers[which].cap) : 0;
 }
-
-void sts_ReleaseTextTable(void) { tbl_Close(); }
