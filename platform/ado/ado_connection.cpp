@@ -1,0 +1,245 @@
+// Connections: the connection string, the file and statements run directly.
+#include <sqlite3.h>
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cstring>
+
+#include "platform/ado/ado.h"
+#include "platform/os_env.h"
+#include "platform/os_path.h"
+
+namespace ado {
+
+static std::string Trim(const std::string &s) {
+  size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t");
+  return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+}
+
+static bool Exists(const std::string &path, bool dir) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  return dir ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode);
+}
+
+// A server or catalog name that is one plain file-name component.
+static bool PlainName(const std::string &s) {
+  if (s.empty() || s.size() > 128 || s == "." || s == "..") return false;
+  for (unsigned char c : s)
+    if (!(isalnum(c) || c == '_' || c == '-' || c == '.' || c == ' ' || c == '$')) return false;
+  return true;
+}
+
+HRESULT ado_ParseConnStr(const std::string &cs, ConnInfo *out, std::string *why) {
+  *out = ConnInfo();
+  if (cs.size() > ADO_MAX_CONNSTR) { *why = "Connection string too long."; return ADO_E_INVALIDARG; }
+  std::string server, catalog, dataSource;
+  size_t i = 0;
+  while (i < cs.size()) {
+    size_t eq = cs.find('=', i);
+    if (eq == std::string::npos) {
+      if (!Trim(cs.substr(i)).empty()) { *why = "Format of the initialization string does not conform to the specification."; return ADO_E_INVALIDARG; }
+      break;
+    }
+    std::string key = Trim(cs.substr(i, eq - i));
+    size_t v = eq + 1;
+    while (v < cs.size() && cs[v] == ' ') ++v;
+    std::string value;
+    size_t next;
+    if (v < cs.size() && (cs[v] == '"' || cs[v] == '\'')) {
+      size_t close = cs.find(cs[v], v + 1);
+      if (close == std::string::npos) { *why = "Format of the initialization string does not conform to the specification."; return ADO_E_INVALIDARG; }
+      value = cs.substr(v + 1, close - v - 1);
+      next = cs.find(';', close);
+    } else {
+      next = cs.find(';', v);
+      value = Trim(cs.substr(v, next == std::string::npos ? std::string::npos : next - v));
+    }
+    const char *k = key.c_str();
+    if (strcasecmp(k, "Provider") == 0) out->provider = value;
+    else if (strcasecmp(k, "Data Source") == 0) dataSource = value;
+    else if (strcasecmp(k, "Server") == 0) server = value;
+    else if (strcasecmp(k, "Initial Catalog") == 0 || strcasecmp(k, "Database") == 0) catalog = value;
+    if (next == std::string::npos) break;
+    i = next + 1;
+  }
+  const std::string &prov = out->provider;
+  if (strncasecmp(prov.c_str(), "Microsoft.Jet.OLEDB.", 20) == 0 && prov.size() > 20) {
+    out->profile = PROFILE_JET;
+    out->dataSource = dataSource;
+    if (dataSource.empty()) { *why = "Could not find file ''."; return ADO_E_FAIL; }
+    char path[4096];
+    if (os_TranslatePath(dataSource.c_str(), path, sizeof path) != 0) {
+      *why = "Not a valid file name: '" + dataSource + "'.";
+      return ADO_E_FAIL;
+    }
+    out->path = path;
+    return ADO_S_OK;
+  }
+  if (strcasecmp(prov.c_str(), "SQLOLEDB") == 0 || strcasecmp(prov.c_str(), "SQLOLEDB.1") == 0) {
+    out->profile = PROFILE_SQLSERVER;
+    if (server.empty()) server = dataSource;
+    out->dataSource = server;
+    out->catalog = catalog.empty() ? "master" : catalog;
+    const char *host = os_ComputerName();
+    if (strcasecmp(server.c_str(), "(local)") == 0 || server == "." || strcasecmp(server.c_str(), "localhost") == 0 ||
+        server == "127.0.0.1" || (host && strcasecmp(server.c_str(), host) == 0))
+      server = ".";
+    if (!PlainName(server) && server != ".") {
+      *why = "[DBNETLIB][ConnectionOpen (Connect()).]SQL Server does not exist or access denied.";
+      return ADO_E_FAIL;
+    }
+    if (!PlainName(out->catalog)) {
+      *why = "Cannot open database \"" + out->catalog + "\" requested by the login. The login failed.";
+      return ADO_E_FAIL;
+    }
+    out->path = std::string(os_Root()) + "/hosts/" + server + "/sqlserver/" + out->catalog + ".db";
+    return ADO_S_OK;
+  }
+  *why = "Provider cannot be found. It may not be properly installed.";
+  return ADO_E_PROVIDER;
+}
+
+HRESULT ado_OpenFile(const std::string &path, bool create, int32_t timeoutSeconds, sqlite3 **db, std::string *why) {
+  *db = nullptr;
+  if (create && Exists(path, false)) { *why = "Database already exists."; return ADO_E_FAIL; }
+  if (!create && !Exists(path, false)) { *why = "Could not find file '" + path + "'."; return ADO_E_FAIL; }
+  sqlite3 *h = nullptr;
+  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX | (create ? SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE : 0);
+  int rc = sqlite3_open_v2(path.c_str(), &h, flags, nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_extended_result_codes(h, 1);
+    sqlite3_busy_timeout(h, timeoutSeconds > 0 ? timeoutSeconds * 1000 : 0);
+    rc = sqlite3_exec(h, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
+  }
+  if (rc != SQLITE_OK) {
+    HRESULT hr = ado_FromSqlite(rc, h ? sqlite3_errmsg(h) : "");
+    if ((rc & 0xff) == SQLITE_NOTADB) {
+      *why = "Unrecognized database format '" + path + "'.";
+      hr = ADO_E_FAIL;
+    } else {
+      *why = h ? sqlite3_errmsg(h) : "out of memory";
+    }
+    sqlite3_close_v2(h);
+    return hr;
+  }
+  *db = h;
+  return ADO_S_OK;
+}
+
+HRESULT ado_CreateFile(const std::string &path, std::string *why) {
+  sqlite3 *db = nullptr;
+  HRESULT hr = ado_OpenFile(path, true, 0, &db, why);
+  if (hr < 0) return hr;
+  // Write the header now: an empty file would not show what it is.
+  int rc = sqlite3_exec(db, "PRAGMA user_version=0; CREATE TABLE t(x); DROP TABLE t;", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) *why = sqlite3_errmsg(db);
+  sqlite3_close_v2(db);
+  return rc == SQLITE_OK ? ADO_S_OK : ado_FromSqlite(rc, why->c_str());
+}
+
+// ---- Connection -------------------------------------------------------------
+Connection::~Connection() { Close(); }
+
+HRESULT Connection::Fail(HRESULT hr, const std::string &description) {
+  err_.hr = hr;
+  err_.source = info_.profile == PROFILE_SQLSERVER ? "SQL Server" : info_.profile == PROFILE_JET ? "Jet" : "ADO";
+  err_.description = description;
+  return hr;
+}
+
+HRESULT Connection::FailSqlite(int rc) {
+  const char *msg = db_ ? sqlite3_errmsg(db_) : "";
+  return Fail(ado_FromSqlite(rc, msg), msg);
+}
+
+HRESULT Connection::Open(const std::string &connStr) {
+  if (db_) return Fail(ADO_E_CLOSED, "Operation is not allowed when the object is open.");
+  std::string why;
+  HRESULT hr = ado_ParseConnStr(connStr, &info_, &why);
+  if (hr < 0) return Fail(hr, why);
+  if (info_.profile == PROFILE_SQLSERVER) {
+    std::string folder = info_.path.substr(0, info_.path.rfind('/'));
+    if (!Exists(folder, true))
+      return Fail(ADO_E_FAIL, "[DBNETLIB][ConnectionOpen (Connect()).]SQL Server does not exist or access denied.");
+    if (!Exists(info_.path, false))
+      return Fail(ADO_E_FAIL, "Cannot open database \"" + info_.catalog + "\" requested by the login. The login failed.");
+  } else if (!Exists(info_.path, false)) {
+    return Fail(ADO_E_FAIL, "Could not find file '" + info_.dataSource + "'.");
+  }
+  hr = ado_OpenFile(info_.path, false, timeout_, &db_, &why);
+  if (hr < 0) {
+    if (why.rfind("Unrecognized", 0) == 0) why = "Unrecognized database format '" + info_.dataSource + "'.";
+    return Fail(hr, why);
+  }
+  return ADO_S_OK;
+}
+
+HRESULT Connection::Close() {
+  if (!db_) return ADO_S_OK;
+  sqlite3_close_v2(db_);  // statements still open finish the close
+  db_ = nullptr;
+  return ADO_S_OK;
+}
+
+void Connection::SetCommandTimeout(int32_t seconds) {
+  timeout_ = seconds;
+  if (db_) sqlite3_busy_timeout(db_, seconds > 0 ? seconds * 1000 : 0);
+}
+
+HRESULT Connection::Prepare(const std::string &sql, sqlite3_stmt **stmt) {
+  *stmt = nullptr;
+  int rc = sqlite3_prepare_v2(db_, sql.c_str(), (int)sql.size(), stmt, nullptr);
+  if (rc != SQLITE_OK) return FailSqlite(rc);
+  if (!*stmt) return Fail(ADO_E_SYNTAX, "Empty statement");
+  return ADO_S_OK;
+}
+
+HRESULT Connection::Execute(const std::string &text, int32_t *affected) {
+  if (affected) *affected = 0;
+  if (!db_) return Fail(ADO_E_CLOSED, "Operation is not allowed when the object is closed.");
+  Translation tr;
+  std::string why;
+  HRESULT hr = ado_Translate(info_.profile, text, &tr, &why);
+  if (hr < 0) return Fail(hr, why);
+  sqlite3_stmt *st = nullptr;
+  hr = Prepare(tr.sql, &st);
+  if (hr < 0) {
+    if (tr.isExec) return Fail(ADO_E_SYNTAX, "Could not find stored procedure.");
+    return hr;
+  }
+  int rc;
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+  }
+  if (rc != SQLITE_DONE) {
+    hr = FailSqlite(rc);
+    sqlite3_finalize(st);
+    return hr;
+  }
+  if (affected && !tr.isSelect) *affected = sqlite3_changes(db_);
+  sqlite3_finalize(st);
+  return ADO_S_OK;
+}
+
+HRESULT Connection::BeginTrans() {
+  if (!db_) return Fail(ADO_E_CLOSED, "Operation is not allowed when the object is closed.");
+  // Take the write lock now: a read turned into a write later would be
+  // refused at once under WAL when another writer went first.
+  int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  return rc == SQLITE_OK ? ADO_S_OK : FailSqlite(rc);
+}
+
+HRESULT Connection::CommitTrans() {
+  if (!db_) return Fail(ADO_E_CLOSED, "Operation is not allowed when the object is closed.");
+  int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  return rc == SQLITE_OK ? ADO_S_OK : FailSqlite(rc);
+}
+
+HRESULT Connection::RollbackTrans() {
+  if (!db_) return Fail(ADO_E_CLOSED, "Operation is not allowed when the object is closed.");
+  int rc = sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  return rc == SQLITE_OK ? ADO_S_OK : FailSqlite(rc);
+}
+
+}  // namespace ado
