@@ -347,4 +347,61 @@ class Command {
   Error err_;
 };
 
+// ---- Catalog and Table ---------------------------------------------------
+// Column types are the ADO type numbers (adInteger, adDate, adVarWChar, ...);
+// the size is the defined size in characters for text types.
+struct Column {
+  std::string name;
+  int32_t type = adInteger;
+  int32_t size = 0;
+  bool autoIncrement = false;
+  bool nullable = true;
+};
+
+class Table {
+ public:
+  std::string name;
+  std::vector<Column> columns;
+
+  // Adds a column; on a table of the file it is added there at once.
+  HRESULT AppendColumn(const std::string &column, int32_t type, int32_t size);
+  // Properties of a column of a table not yet appended: "AutoIncrement" and
+  // "Nullable" (a value that converts to BOOL). A table of the file cannot
+  // change its columns' properties here.
+  HRESULT SetColumnProperty(const std::string &column, const std::string &property, const Variant &value);
+  bool InCatalog() const { return conn_ != nullptr; }
+  const Error &LastError() const { return err_; }
+
+ private:
+  friend class Catalog;
+  HRESULT Fail(HRESULT hr, const std::string &description);
+  Connection *conn_ = nullptr;  // set once the table is in a file
+  Error err_;
+};
+
+class Catalog {
+ public:
+  // Makes a new database file (Jet only; an existing file is refused) and
+  // connects to it.
+  HRESULT Create(const std::string &connStr);
+  HRESULT SetActiveConnection(const std::string &connStr);
+  Connection *ActiveConnection() { return conn_.State() == adStateOpen ? &conn_ : nullptr; }
+  HRESULT TableCount(int32_t *count);
+  // The named table of the file (any case); ADO_E_NOFIELD when there is none.
+  HRESULT GetTable(const std::string &name, Table *out);
+  // Creates the table in the file; on success `t` is a table of the file.
+  HRESULT AppendTable(Table *t);
+  const Error &LastError() const { return err_; }
+
+ private:
+  HRESULT Fail(HRESULT hr, const std::string &description);
+  HRESULT FailFrom(const Connection &c);
+  Connection conn_;
+  Error err_;
+};
+
+// The column type text a Catalog writes for an ADO type (in the profile's
+// own dialect), or "" for a type it does not know.
+std::string ado_ColumnTypeText(Profile p, int32_t type, int32_t size);
+
 }  // namespace ado

@@ -318,21 +318,55 @@ static bool DoInsert(const Ctx &c, const std::string &in, const std::vector<Toke
   return true;
 }
 
-// Column types: (type word, takes a size, refusal bit, SQLite text).
+// Column types: (type word, takes a size, refusal bit, padded, SQLite text
+// when it differs from the word).
 struct TypeForm {
   const char *word;
   int sized;  // 0 none, 1 required, 2 optional
   uint32_t refuseBit;
   bool padded;
+  const char *sqlite;
 };
 static const TypeForm kTypes[] = {
-    {"datetime", 0, REFUSE_DATETIME, false}, {"date", 0, 0, false},
-    {"char", 1, 0, true},                    {"varchar", 1, REFUSE_VARCHAR, false},
-    {"text", 2, 0, false},                   {"int", 0, 0, false},
-    {"integer", 0, 0, false},                {"smallint", 0, 0, false},
-    {"real", 0, 0, false},                   {"float", 0, 0, false},
-    {"double", 0, 0, false},                 {"bit", 0, 0, false},
+    {"datetime", 0, REFUSE_DATETIME, false, nullptr}, {"date", 0, 0, false, nullptr},
+    {"char", 1, 0, true, nullptr},                    {"varchar", 1, REFUSE_VARCHAR, false, nullptr},
+    {"text", 2, 0, false, nullptr},                   {"int", 0, 0, false, nullptr},
+    {"integer", 0, 0, false, nullptr},                {"smallint", 0, 0, false, nullptr},
+    {"real", 0, 0, false, nullptr},                   {"float", 0, 0, false, nullptr},
+    {"double", 0, 0, false, nullptr},                 {"bit", 0, 0, false, nullptr},
+    {"counter", 0, 0, false, "integer PRIMARY KEY AUTOINCREMENT"},
 };
+
+// One "name type[(n)] [NULL | NOT NULL]" at t[*i], up to a ',' or `end`.
+static bool ColumnDef(const Ctx &c, const std::vector<Token> &t, size_t *pi, size_t end, std::string *col) {
+  size_t i = *pi;
+  const long maxChar = c.p == PROFILE_JET ? 255 : 8000;
+  if (!IsName(t, i) || i + 1 >= end || t[i + 1].kind != T_WORD) return Fail(c.why, "Syntax error in field definition");
+  const TypeForm *tf = nullptr;
+  for (const auto &f : kTypes)
+    if (strcasecmp(f.word, t[i + 1].text.c_str()) == 0) tf = &f;
+  if (!tf || (c.refuse & tf->refuseBit))
+    return Fail(c.why, "Syntax error in field definition: type '" + t[i + 1].text + "'");
+  *col = NameOut(t[i]) + " " + (tf->sqlite ? tf->sqlite : t[i + 1].text);
+  i += 2;
+  if (IsP(t, i, "(")) {
+    if (!tf->sized || i + 2 >= end || t[i + 1].kind != T_NUMBER || !IsP(t, i + 2, ")"))
+      return Fail(c.why, "Syntax error in field definition: size");
+    long size = strtol(t[i + 1].text.c_str(), nullptr, 10);
+    if (t[i + 1].text.size() > 6 || size < 1 || size > maxChar)
+      return Fail(c.why, "Size of field '" + t[i - 2].text + "' is too long.");
+    *col += "(" + t[i + 1].text + ")";
+    i += 3;
+  } else if (tf->sized == 1) {
+    return Fail(c.why, "Syntax error in field definition: size missing");
+  }
+  if (tf->padded) *col += " COLLATE RTRIM";
+  if (Is(t, i, "NOT") && Is(t, i + 1, "NULL")) { *col += " NOT NULL"; i += 2; }
+  else if (Is(t, i, "NULL")) { *col += " NULL"; ++i; }
+  if (i < end && !IsP(t, i, ",")) return Fail(c.why, "Syntax error in field definition");
+  *pi = i;
+  return true;
+}
 
 static bool DoCreateTable(const Ctx &c, const std::string &, const std::vector<Token> &t, Translation *tr) {
   size_t n = EndOf(t);
@@ -340,34 +374,12 @@ static bool DoCreateTable(const Ctx &c, const std::string &, const std::vector<T
   std::string out = "CREATE TABLE " + NameOut(t[2]) + " (";
   size_t i = 4, cols = 0;
   const size_t maxCols = c.p == PROFILE_JET ? 255 : 1024;
-  const long maxChar = c.p == PROFILE_JET ? 255 : 8000;
   while (i < n - 1) {
-    if (!IsName(t, i) || t[i + 1].kind != T_WORD) return Fail(c.why, "Syntax error in field definition");
-    const TypeForm *tf = nullptr;
-    for (const auto &f : kTypes)
-      if (strcasecmp(f.word, t[i + 1].text.c_str()) == 0) tf = &f;
-    if (!tf) return Fail(c.why, "Syntax error in field definition: type '" + t[i + 1].text + "'");
-    if (c.refuse & tf->refuseBit) return Fail(c.why, "Syntax error in field definition: type '" + t[i + 1].text + "'");
+    std::string col;
+    if (!ColumnDef(c, t, &i, n - 1, &col)) return false;
     if (++cols > maxCols) return Fail(c.why, "Too many fields defined.");
-    std::string col = (cols > 1 ? ", " : "") + NameOut(t[i]) + " " + t[i + 1].text;
-    i += 2;
-    if (IsP(t, i, "(")) {
-      if (!tf->sized || t[i + 1].kind != T_NUMBER || !IsP(t, i + 2, ")"))
-        return Fail(c.why, "Syntax error in field definition: size");
-      long size = strtol(t[i + 1].text.c_str(), nullptr, 10);
-      if (t[i + 1].text.size() > 6 || size < 1 || size > maxChar)
-        return Fail(c.why, "Size of field '" + t[i - 2].text + "' is too long.");
-      col += "(" + t[i + 1].text + ")";
-      i += 3;
-    } else if (tf->sized == 1) {
-      return Fail(c.why, "Syntax error in field definition: size missing");
-    }
-    if (tf->padded) col += " COLLATE RTRIM";
-    if (Is(t, i, "NOT") && Is(t, i + 1, "NULL")) { col += " NOT NULL"; i += 2; }
-    else if (Is(t, i, "NULL")) { col += " NULL"; ++i; }
+    out += (cols > 1 ? ", " : "") + col;
     if (IsP(t, i, ",")) ++i;
-    else if (i != n - 1) return Fail(c.why, "Syntax error in field definition");
-    out += col;
   }
   if (!cols) return Fail(c.why, "Syntax error in CREATE TABLE statement");
   tr->sql = out + ")";
@@ -409,9 +421,17 @@ static bool DoCreateIndex(const Ctx &c, const std::string &, const std::vector<T
 
 static bool DoAlterTable(const Ctx &c, const std::string &, const std::vector<Token> &t, Translation *tr) {
   size_t n = EndOf(t);
+  if (IsName(t, 2) && Is(t, 3, "ADD") && (Is(t, 4, "COLUMN") || (IsName(t, 4) && !Is(t, 4, "CONSTRAINT")))) {
+    size_t i = Is(t, 4, "COLUMN") ? 5 : 4;
+    std::string col;
+    if (!ColumnDef(c, t, &i, n, &col)) return false;
+    if (i != n) return Fail(c.why, "Syntax error in ALTER TABLE statement");
+    tr->sql = "ALTER TABLE " + NameOut(t[2]) + " ADD COLUMN " + col;
+    return true;
+  }
   if (!IsName(t, 2) || !Is(t, 3, "ADD") || !Is(t, 4, "CONSTRAINT") || !IsName(t, 5) || !Is(t, 6, "PRIMARY") ||
       !Is(t, 7, "KEY"))
-    return Fail(c.why, "Statement form not supported: ALTER TABLE other than ADD CONSTRAINT PRIMARY KEY");
+    return Fail(c.why, "Statement form not supported: ALTER TABLE other than ADD COLUMN or ADD CONSTRAINT PRIMARY KEY");
   std::string cols;
   if (!NameList(c, t, 8, n, &cols)) return false;
   tr->sql = "CREATE UNIQUE INDEX " + Quote(t[2].text + "." + t[5].text) + " ON " + NameOut(t[2]) + " " + cols;

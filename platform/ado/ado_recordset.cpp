@@ -38,7 +38,8 @@ static FieldInfo FieldFromDecl(const char *decl) {
   return f;
 }
 
-static Variant ColumnValue(sqlite3_stmt *st, int col, uint16_t vt) {
+static Variant ColumnValue(sqlite3_stmt *st, int col, const FieldInfo &f) {
+  const uint16_t vt = f.vt;
   int type = sqlite3_column_type(st, col);
   if (type == SQLITE_NULL) return var_Null();
   Variant v;
@@ -84,6 +85,8 @@ static Variant ColumnValue(sqlite3_stmt *st, int col, uint16_t vt) {
   int bytes = sqlite3_column_bytes16(st, col);
   v.vt = VT_BSTR;
   if (p) v.bstr.assign((const char16_t *)p, (size_t)bytes / 2);
+  // char(n) reads back padded, however the value was written.
+  if (f.fixed && f.size > 0 && v.bstr.size() < (size_t)f.size) v.bstr.resize((size_t)f.size, u' ');
   if (vt != VT_BSTR && vt != 0) {
     Variant c;
     if (var_ChangeType(&c, v, vt) >= 0) return c;
@@ -159,7 +162,7 @@ HRESULT Recordset::ReadFields(sqlite3_stmt *st, int first) {
 
 HRESULT Recordset::ReadRow(sqlite3_stmt *st, std::vector<Variant> *row) {
   row->resize(fields_.size());
-  for (size_t i = 0; i < fields_.size(); ++i) (*row)[i] = ColumnValue(st, (int)i + firstField_, fields_[i].vt);
+  for (size_t i = 0; i < fields_.size(); ++i) (*row)[i] = ColumnValue(st, (int)i + firstField_, fields_[i]);
   return ADO_S_OK;
 }
 
@@ -362,7 +365,7 @@ HRESULT Recordset::GetValue(int32_t index, Variant *out) {
   if (editMode_) { *out = pending_[(size_t)index]; return ADO_S_OK; }
   if (Current() < 0) return err_.hr;
   if (streaming_) {
-    *out = ColumnValue(stmt_, index + firstField_, fields_[(size_t)index].vt);
+    *out = ColumnValue(stmt_, index + firstField_, fields_[(size_t)index]);
     return ADO_S_OK;
   }
   *out = rows_[(size_t)pos_][(size_t)index];

@@ -436,6 +436,76 @@ TEST(AdoTranslate, MalformedInputIsRefusedWhole) {
   }
 }
 
+// ---- the catalog ------------------------------------------------------------------
+TEST(AdoCatalog, CreateTablesAndColumns) {
+  std::string dir = std::string(os_Root()) + "/drives/c/db";
+  ASSERT_EQ(os_MakeFolders(dir.c_str()), 0);
+  Catalog cat;
+  ASSERT_EQ(cat.Create(JetCs("cat.mdb")), ADO_S_OK) << cat.LastError().description;
+  Catalog again;
+  EXPECT_EQ(again.Create(JetCs("cat.mdb")), ADO_E_FAIL);
+  EXPECT_EQ(again.LastError().description, "Database already exists.");
+  EXPECT_EQ(again.Create("Provider=SQLOLEDB;Data Source=.;Initial Catalog=New"), (HRESULT)0x800A0CB3);
+  EXPECT_EQ(again.Create("Provider=Other"), ADO_E_PROVIDER);
+
+  int32_t n = -1;
+  ASSERT_EQ(cat.TableCount(&n), ADO_S_OK);
+  EXPECT_EQ(n, 0);
+  Table t;
+  t.name = "Loggers";
+  ASSERT_EQ(t.AppendColumn("IDLogger", adInteger, 0), ADO_S_OK);
+  ASSERT_EQ(t.AppendColumn("sLogName", adVarWChar, 50), ADO_S_OK);
+  ASSERT_EQ(t.AppendColumn("sCode", adWChar, 4), ADO_S_OK);
+  ASSERT_EQ(t.AppendColumn("dStartTime", adDate, 0), ADO_S_OK);
+  EXPECT_EQ(t.AppendColumn("sLogName", adVarWChar, 50), ADO_E_INVALIDARG);
+  ASSERT_EQ(t.SetColumnProperty("IDLogger", "AutoIncrement", var_Bool(true)), ADO_S_OK);
+  EXPECT_EQ(t.SetColumnProperty("IDLogger", "Colour", var_Bool(true)), ADO_E_NOFIELD);
+  EXPECT_EQ(t.SetColumnProperty("Nope", "AutoIncrement", var_Bool(true)), ADO_E_NOFIELD);
+
+  ado_SetRefusals(PROFILE_JET, REFUSE_ADDATE);
+  EXPECT_LT(cat.AppendTable(&t), 0);
+  EXPECT_FALSE(t.InCatalog());
+  ado_SetRefusals(PROFILE_JET, 0);
+  ASSERT_EQ(cat.AppendTable(&t), ADO_S_OK) << cat.LastError().description;
+  EXPECT_TRUE(t.InCatalog());
+  Table dup;
+  dup.name = "LOGGERS";
+  ASSERT_EQ(dup.AppendColumn("x", adInteger, 0), ADO_S_OK);
+  EXPECT_EQ(cat.AppendTable(&dup), ADO_E_FAIL);
+  EXPECT_NE(cat.LastError().description.find("already exists"), std::string::npos);
+
+  // Columns of a table of the file: typed, and the counter counts.
+  ASSERT_EQ(t.AppendColumn("fRate", adDouble, 0), ADO_S_OK);
+  EXPECT_EQ(t.SetColumnProperty("fRate", "Nullable", var_Bool(false)), (HRESULT)0x800A0CB3);
+  Table got;
+  EXPECT_EQ(cat.GetTable("Missing", &got), ADO_E_NOFIELD);
+  ASSERT_EQ(cat.GetTable("loggers", &got), ADO_S_OK);
+  EXPECT_EQ(got.name, "Loggers");
+  std::string shape;
+  for (const auto &c : got.columns)
+    shape += c.name + ":" + std::to_string(c.type) + ":" + std::to_string(c.size) + (c.autoIncrement ? "+" : "") + " ";
+  EXPECT_EQ(shape, "IDLogger:3:0+ sLogName:202:50 sCode:130:4 dStartTime:7:0 fRate:5:0 ");
+  Connection *conn = cat.ActiveConnection();
+  ASSERT_NE(conn, nullptr);
+  ASSERT_EQ(conn->Execute("INSERT INTO Loggers (sLogName, sCode) VALUES ('a', 'x')", nullptr), ADO_S_OK);
+  ASSERT_EQ(conn->Execute("INSERT INTO Loggers (sLogName, sCode) VALUES ('b', 'y')", nullptr), ADO_S_OK);
+  Recordset rs;
+  ASSERT_EQ(rs.Open("select IDLogger, sCode from Loggers where sLogName = 'b'", conn, adOpenStatic, adLockReadOnly, adCmdUnknown), ADO_S_OK);
+  Variant id, code;
+  ASSERT_EQ(rs.GetValue(0, &id), ADO_S_OK);
+  ASSERT_EQ(rs.GetValue(1, &code), ADO_S_OK);
+  EXPECT_EQ(id.lVal, 2);
+  EXPECT_EQ(var_ToUtf8(code), "y   ");  // char(4) reads back padded, also when a statement wrote it
+  ASSERT_EQ(cat.TableCount(&n), ADO_S_OK);
+  EXPECT_EQ(n, 1);
+
+  Table wide;
+  wide.name = "Wide";
+  for (int i = 0; i < 256; ++i) ASSERT_EQ(wide.AppendColumn("c" + std::to_string(i), adDouble, 0), ADO_S_OK);
+  EXPECT_EQ(cat.AppendTable(&wide), ADO_E_FAIL);
+  EXPECT_EQ(cat.LastError().description, "Too many fields defined.");
+}
+
 // ---- variants and dates -----------------------------------------------------------
 TEST(AdoVariant, DateTextRoundTrip) {
   struct { const char *in, *out; } cases[] = {
