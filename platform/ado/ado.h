@@ -299,7 +299,6 @@ class Recordset {
   std::vector<FieldInfo> fields_;
   std::vector<std::vector<Variant>> rows_;
   std::vector<int64_t> rowids_;
-  std::vector<Variant> streamRow_;
   int64_t pos_ = 0;                  // -1 BOF, rows_.size() EOF
   int editMode_ = 0;                 // 0 none, 1 editing, 2 adding
   std::vector<Variant> pending_;
@@ -342,6 +341,7 @@ class Command {
   Connection *conn_ = nullptr;
   std::string text_;
   std::vector<Parameter> params_;
+  std::vector<int> positions_;  // binding position of each parameter
   sqlite3_stmt *stmt_ = nullptr;
   bool isSelect_ = false;
   Error err_;
@@ -403,5 +403,16 @@ class Catalog {
 // The column type text a Catalog writes for an ADO type (in the profile's
 // own dialect), or "" for a type it does not know.
 std::string ado_ColumnTypeText(Profile p, int32_t type, int32_t size);
+
+// ---- Yardstick -----------------------------------------------------------
+// Hand-written SQLite loops, what the layer is measured against: `rows`
+// rows of `cols` doubles and one date text (from `row`) inserted with one
+// prepared statement, `perTransaction` rows a transaction; and a step loop
+// reading every column of a select (doubles as doubles, text as text).
+using BaselineRow = void (*)(int row, double *values, int cols, std::string *date);
+HRESULT ado_BaselineInsert(const std::string &path, const std::string &insertSql, int rows, int cols,
+                           int perTransaction, BaselineRow row, std::string *why);
+HRESULT ado_BaselineRead(const std::string &path, const std::string &selectSql, double *checksum, int64_t *rows,
+                         std::string *why);
 
 }  // namespace ado

@@ -38,6 +38,28 @@ static FieldInfo FieldFromDecl(const char *decl) {
   return f;
 }
 
+// Numbers and dates go straight into `out`; only text takes the general road.
+static Variant ColumnValue(sqlite3_stmt *st, int col, const FieldInfo &f);
+static void ColumnInto(sqlite3_stmt *st, int col, const FieldInfo &f, Variant *out) {
+  int type = sqlite3_column_type(st, col);
+  if (type == SQLITE_FLOAT && (f.vt == VT_R8 || f.vt == 0)) {
+    out->vt = VT_R8;
+    out->dblVal = sqlite3_column_double(st, col);
+  } else if (type == SQLITE_INTEGER && f.vt == VT_I4) {
+    int64_t x = sqlite3_column_int64(st, col);
+    if (x < INT32_MIN || x > INT32_MAX) { *out = ColumnValue(st, col, f); return; }
+    out->vt = VT_I4;
+    out->lVal = (int32_t)x;
+  } else if (type == SQLITE_NULL) {
+    out->vt = VT_NULL;
+  } else {
+    *out = ColumnValue(st, col, f);
+    return;
+  }
+  if (!out->bstr.empty()) out->bstr.clear();
+  if (!out->items.empty()) out->items.clear();
+}
+
 static Variant ColumnValue(sqlite3_stmt *st, int col, const FieldInfo &f) {
   const uint16_t vt = f.vt;
   int type = sqlite3_column_type(st, col);
@@ -138,7 +160,6 @@ HRESULT Recordset::Close() {
   fields_.clear();
   rows_.clear();
   rowids_.clear();
-  streamRow_.clear();
   pending_.clear();
   touched_.clear();
   editMode_ = 0;
@@ -216,7 +237,6 @@ HRESULT Recordset::Open(const std::string &source, Connection *conn, int32_t cur
       return hr;
     }
     atEof_ = rc == SQLITE_DONE;
-    if (!atEof_) ReadRow(st, &streamRow_);
     pos_ = 0;
     open_ = true;
     return ADO_S_OK;
@@ -267,7 +287,6 @@ HRESULT Recordset::MoveFirst() {
     int rc = sqlite3_step(stmt_);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) return FailSqlite(rc);
     atEof_ = rc == SQLITE_DONE;
-    if (!atEof_) ReadRow(stmt_, &streamRow_);
     pos_ = 0;
     return ADO_S_OK;
   }
@@ -283,7 +302,6 @@ HRESULT Recordset::MoveNext() {
     int rc = sqlite3_step(stmt_);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) return FailSqlite(rc);
     atEof_ = rc == SQLITE_DONE;
-    if (!atEof_) ReadRow(stmt_, &streamRow_);
     ++pos_;
     return ADO_S_OK;
   }
@@ -365,7 +383,7 @@ HRESULT Recordset::GetValue(int32_t index, Variant *out) {
   if (editMode_) { *out = pending_[(size_t)index]; return ADO_S_OK; }
   if (Current() < 0) return err_.hr;
   if (streaming_) {
-    *out = ColumnValue(stmt_, index + firstField_, fields_[(size_t)index]);
+    ColumnInto(stmt_, index + firstField_, fields_[(size_t)index], out);
     return ADO_S_OK;
   }
   *out = rows_[(size_t)pos_][(size_t)index];
@@ -529,6 +547,7 @@ void Command::SetActiveConnection(Connection *conn) {
   if (conn == conn_) return;
   if (stmt_) sqlite3_finalize(stmt_);
   stmt_ = nullptr;
+  positions_.clear();
   conn_ = conn;
 }
 
@@ -536,6 +555,7 @@ void Command::SetCommandText(const std::string &text) {
   if (text == text_) return;
   if (stmt_) sqlite3_finalize(stmt_);
   stmt_ = nullptr;
+  positions_.clear();
   text_ = text;
 }
 
@@ -560,6 +580,7 @@ HRESULT Command::AppendParameter(const std::string &name, int32_t type, int32_t 
     if (!name.empty() && strcasecmp(p.name.c_str(), name.c_str()) == 0)
       return Fail(ADO_E_INVALIDARG, "A parameter of that name exists.");
   params_.push_back(Parameter{name, type, direction, size, value});
+  positions_.clear();
   return ADO_S_OK;
 }
 
@@ -580,6 +601,7 @@ HRESULT Command::DeleteParameter(const std::string &name) {
   for (size_t i = 0; i < params_.size(); ++i)
     if (strcasecmp(params_[i].name.c_str(), name.c_str()) == 0) {
       params_.erase(params_.begin() + (long)i);
+      positions_.clear();
       return ADO_S_OK;
     }
   return Fail(ADO_E_NOFIELD, "Item cannot be found in the collection corresponding to the requested name or ordinal.");
@@ -600,24 +622,42 @@ HRESULT Command::Execute(int32_t *affected, Recordset *rs) {
   }
   sqlite3_reset(stmt_);
   sqlite3_clear_bindings(stmt_);
-  int count = sqlite3_bind_parameter_count(stmt_);
-  int nextPlain = 1;
-  for (const auto &p : params_) {
-    int pos = 0;
-    if (!p.name.empty()) {
-      pos = sqlite3_bind_parameter_index(stmt_, ("@" + p.name).c_str());
-      if (!pos) pos = sqlite3_bind_parameter_index(stmt_, (":" + p.name).c_str());
+  if (positions_.size() != params_.size()) {
+    // Where each parameter binds: by its name, else the next plain '?'.
+    positions_.clear();
+    int count = sqlite3_bind_parameter_count(stmt_);
+    int nextPlain = 1;
+    for (const auto &p : params_) {
+      int pos = 0;
+      if (!p.name.empty()) {
+        pos = sqlite3_bind_parameter_index(stmt_, ("@" + p.name).c_str());
+        if (!pos) pos = sqlite3_bind_parameter_index(stmt_, (":" + p.name).c_str());
+      }
+      if (!pos) {
+        while (nextPlain <= count && sqlite3_bind_parameter_name(stmt_, nextPlain)) ++nextPlain;
+        if (nextPlain > count) {
+          positions_.clear();
+          return Fail(ADO_E_INVALIDARG, "More parameters than markers in the command text.");
+        }
+        pos = nextPlain++;
+      }
+      positions_.push_back(pos);
     }
-    if (!pos) {
-      while (nextPlain <= count && sqlite3_bind_parameter_name(stmt_, nextPlain)) ++nextPlain;
-      if (nextPlain > count) return Fail(ADO_E_INVALIDARG, "More parameters than markers in the command text.");
-      pos = nextPlain++;
+  }
+  for (size_t k = 0; k < params_.size(); ++k) {
+    const Parameter &p = params_[k];
+    const int pos = positions_[k];
+    const uint16_t vt = ParamVt(p.type);
+    HRESULT hr;
+    if (p.value.vt == vt || p.value.vt == VT_NULL || p.value.vt == VT_EMPTY) {
+      hr = p.value.vt == VT_BSTR && p.size > 0 && p.value.bstr.size() > (size_t)p.size ? ADO_E_OVERFLOW
+                                                                                       : BindVariant(stmt_, pos, p.value);
+    } else {
+      Variant v;
+      hr = var_ChangeType(&v, p.value, vt);
+      if (hr >= 0 && v.vt == VT_BSTR && p.size > 0 && v.bstr.size() > (size_t)p.size) hr = ADO_E_OVERFLOW;
+      if (hr >= 0) hr = BindVariant(stmt_, pos, v);
     }
-    Variant v;
-    HRESULT hr = p.value.vt == VT_NULL || p.value.vt == VT_EMPTY ? (v = var_Null(), ADO_S_OK)
-                                                                  : var_ChangeType(&v, p.value, ParamVt(p.type));
-    if (hr >= 0 && v.vt == VT_BSTR && p.size > 0 && v.bstr.size() > (size_t)p.size) hr = ADO_E_OVERFLOW;
-    if (hr >= 0) hr = BindVariant(stmt_, pos, v);
     if (hr < 0) return Fail(hr, "Parameter '" + p.name + "' has a value of the wrong type or size.");
   }
   int rc = sqlite3_step(stmt_);
