@@ -404,6 +404,11 @@ class Catalog {
 // own dialect), or "" for a type it does not know.
 std::string ado_ColumnTypeText(Profile p, int32_t type, int32_t size);
 
+// Prepares an SQLite statement on a memory database that holds the table
+// T(a, b, c, k, s, DT, MS, TX, TP); for tests and fuzzing of the translator.
+// *single is false when text follows the first statement.
+HRESULT ado_PrepareInMemory(const std::string &sql, bool *single, std::string *why);
+
 // ---- Yardstick -----------------------------------------------------------
 // Hand-written SQLite loops, what the layer is measured against: `rows`
 // rows of `cols` doubles and one date text (from `row`) inserted with one

@@ -61,3 +61,32 @@ HRESULT ado_BaselineRead(const std::string &path, const std::string &selectSql, 
 }
 
 }  // namespace ado
+
+namespace ado {
+
+HRESULT ado_PrepareInMemory(const std::string &sql, bool *single, std::string *why) {
+  *single = true;
+  sqlite3 *db = nullptr;
+  if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+    sqlite3_close_v2(db);
+    *why = "out of memory";
+    return ADO_E_FAIL;
+  }
+  int rc = sqlite3_exec(db, "CREATE TABLE T (a int, b float, c char(8) COLLATE RTRIM, k integer, s varchar(10), "
+                            "DT datetime, MS integer, TX varchar(255), TP float)",
+                        nullptr, nullptr, nullptr);
+  sqlite3_stmt *st = nullptr;
+  const char *tail = nullptr;
+  if (rc == SQLITE_OK) rc = sqlite3_prepare_v2(db, sql.c_str(), (int)sql.size(), &st, &tail);
+  if (rc == SQLITE_OK && tail) {
+    while (*tail == ' ' || *tail == '\t' || *tail == '\n' || *tail == '\r') ++tail;
+    *single = *tail == '\0';
+  }
+  HRESULT hr = rc == SQLITE_OK ? ADO_S_OK : ado_FromSqlite(rc, sqlite3_errmsg(db));
+  if (rc != SQLITE_OK) *why = sqlite3_errmsg(db);
+  sqlite3_finalize(st);
+  sqlite3_close_v2(db);
+  return hr;
+}
+
+}  // namespace ado
