@@ -12,7 +12,8 @@
 // Open never creates a file: a missing server folder, catalog or file fails.
 // Only Catalog::Create makes a file, for the Jet profile only.
 // Every file runs in WAL mode, synchronous NORMAL, with the busy time-out the
-// command time-out gives (300 s unless set).
+// command time-out gives (300 s unless set). Past 16 MiB of log a commit
+// waits up to 2 s for the readers and truncates the log.
 //
 // Values: fields are typed from the declared column type (char/varchar/text
 // BSTR, smallint I2, int/integer I4, real R4, float/double R8, datetime/date
@@ -223,6 +224,9 @@ class Connection {
 // settings above. The raw handle is for tests and tools of this folder.
 HRESULT ado_OpenFile(const std::string &path, bool create, int32_t timeoutSeconds, sqlite3 **db,
                      std::string *why);
+// Closes a handle of ado_OpenFile; sets its busy time-out.
+void ado_CloseFile(sqlite3 *db);
+void ado_SetFileTimeout(sqlite3 *db, int32_t seconds);
 // Makes a new empty database file (its folder must exist); an existing file
 // is refused.
 HRESULT ado_CreateFile(const std::string &path, std::string *why);

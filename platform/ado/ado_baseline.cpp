@@ -28,7 +28,7 @@ HRESULT ado_BaselineInsert(const std::string &path, const std::string &insertSql
   }
   if (rc != SQLITE_OK) *why = sqlite3_errmsg(db);
   sqlite3_finalize(st);
-  sqlite3_close_v2(db);
+  ado_CloseFile(db);
   return rc == SQLITE_OK ? ADO_S_OK : ado_FromSqlite(rc, why->c_str());
 }
 
@@ -54,7 +54,7 @@ HRESULT ado_BaselineRead(const std::string &path, const std::string &selectSql, 
   }
   if (rc != SQLITE_OK) *why = sqlite3_errmsg(db);
   sqlite3_finalize(st);
-  sqlite3_close_v2(db);
+  ado_CloseFile(db);
   *checksum = sum;
   *rows = n;
   return rc == SQLITE_OK ? ADO_S_OK : ado_FromSqlite(rc, why->c_str());

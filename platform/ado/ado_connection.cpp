@@ -101,6 +101,52 @@ HRESULT ado_ParseConnStr(const std::string &cs, ConnInfo *out, std::string *why)
   return ADO_E_PROVIDER;
 }
 
+// What each file connection keeps beside its handle: its busy time-out, which
+// the log's bounding checkpoint borrows.
+struct FileCtx {
+  int timeoutMs;
+};
+
+// The log may grow past this many pages only while readers hold it.
+constexpr int kWalCheckpointPages = 1000;
+constexpr int kWalTruncatePages = 4096;  // 16 MiB of 4 KiB pages
+constexpr int kWalTruncateWaitMs = 2000;
+
+// After each commit: a passive checkpoint as SQLite's own, and past the limit
+// one that waits a bounded time for the readers and truncates the log, so
+// that a steady stream of short readers cannot make it grow for ever.
+static int WalHook(void *arg, sqlite3 *db, const char *name, int pages) {
+  if (pages < kWalCheckpointPages) return SQLITE_OK;
+  if (pages < kWalTruncatePages) {
+    sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    return SQLITE_OK;
+  }
+  const FileCtx *ctx = (const FileCtx *)arg;
+  int wait = ctx && ctx->timeoutMs < kWalTruncateWaitMs ? ctx->timeoutMs : kWalTruncateWaitMs;
+  sqlite3_busy_timeout(db, wait);
+  sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+  sqlite3_busy_timeout(db, ctx ? ctx->timeoutMs : 0);
+  return SQLITE_OK;
+}
+
+static FileCtx *CtxOf(sqlite3 *db) {
+  void *p = sqlite3_wal_hook(db, WalHook, nullptr);
+  sqlite3_wal_hook(db, WalHook, p);
+  return (FileCtx *)p;
+}
+
+void ado_SetFileTimeout(sqlite3 *db, int32_t seconds) {
+  int ms = seconds > 0 ? seconds * 1000 : 0;
+  if (FileCtx *ctx = CtxOf(db)) ctx->timeoutMs = ms;
+  sqlite3_busy_timeout(db, ms);
+}
+
+void ado_CloseFile(sqlite3 *db) {
+  if (!db) return;
+  delete (FileCtx *)sqlite3_wal_hook(db, nullptr, nullptr);
+  sqlite3_close_v2(db);  // statements still open finish the close
+}
+
 HRESULT ado_OpenFile(const std::string &path, bool create, int32_t timeoutSeconds, sqlite3 **db, std::string *why) {
   *db = nullptr;
   if (create && Exists(path, false)) { *why = "Database already exists."; return ADO_E_FAIL; }
@@ -110,7 +156,8 @@ HRESULT ado_OpenFile(const std::string &path, bool create, int32_t timeoutSecond
   int rc = sqlite3_open_v2(path.c_str(), &h, flags, nullptr);
   if (rc == SQLITE_OK) {
     sqlite3_extended_result_codes(h, 1);
-    sqlite3_busy_timeout(h, timeoutSeconds > 0 ? timeoutSeconds * 1000 : 0);
+    sqlite3_wal_hook(h, WalHook, new FileCtx{0});
+    ado_SetFileTimeout(h, timeoutSeconds);
     rc = sqlite3_exec(h, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
   }
   if (rc != SQLITE_OK) {
@@ -121,7 +168,7 @@ HRESULT ado_OpenFile(const std::string &path, bool create, int32_t timeoutSecond
     } else {
       *why = h ? sqlite3_errmsg(h) : "out of memory";
     }
-    sqlite3_close_v2(h);
+    ado_CloseFile(h);
     return hr;
   }
   *db = h;
@@ -135,7 +182,7 @@ HRESULT ado_CreateFile(const std::string &path, std::string *why) {
   // Write the header now: an empty file would not show what it is.
   int rc = sqlite3_exec(db, "PRAGMA user_version=0; CREATE TABLE t(x); DROP TABLE t;", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) *why = sqlite3_errmsg(db);
-  sqlite3_close_v2(db);
+  ado_CloseFile(db);
   return rc == SQLITE_OK ? ADO_S_OK : ado_FromSqlite(rc, why->c_str());
 }
 
@@ -178,14 +225,14 @@ HRESULT Connection::Open(const std::string &connStr) {
 
 HRESULT Connection::Close() {
   if (!db_) return ADO_S_OK;
-  sqlite3_close_v2(db_);  // statements still open finish the close
+  ado_CloseFile(db_);
   db_ = nullptr;
   return ADO_S_OK;
 }
 
 void Connection::SetCommandTimeout(int32_t seconds) {
   timeout_ = seconds;
-  if (db_) sqlite3_busy_timeout(db_, seconds > 0 ? seconds * 1000 : 0);
+  if (db_) ado_SetFileTimeout(db_, seconds);
 }
 
 HRESULT Connection::Prepare(const std::string &sql, sqlite3_stmt **stmt) {
