@@ -157,6 +157,7 @@ uint32_t ado_Refusals(Profile p);
 struct Translation {
   std::string sql;    // the SQLite statement
   std::string table;  // the one table of a plain single-table select, or ""
+  std::string columns;  // its column list (with `table` only)
   bool isSelect = false;
   bool isExec = false;  // "exec sp_x": sql selects the canned reply table
 };
@@ -248,8 +249,12 @@ class Recordset {
   Recordset &operator=(const Recordset &) = delete;
 
   // Opens a statement or (adCmdTable) a table. A forward-only read-only
-  // recordset reads rows as it moves; every other one reads all rows at open,
-  // so that it holds no read transaction while it changes rows.
+  // recordset reads rows as it moves. An updatable one (a table, or a select
+  // of one table, not read-only) keeps the keys of its rows from the open and
+  // reads a row when it comes to it (a row another connection deleted meanwhile
+  // has no current record, unless a new row took its key: SQLite hands the
+  // largest key out again); any other reads all rows at open. Either way it
+  // holds no read transaction while it changes rows.
   HRESULT Open(const std::string &source, Connection *conn, int32_t cursor, int32_t lock,
                int32_t options);
   HRESULT Close();
@@ -291,6 +296,8 @@ class Recordset {
   HRESULT Convert(int32_t index, const Variant &in, Variant *out);
   HRESULT BindValue(sqlite3_stmt *stmt, int pos, int32_t field, const Variant &v);
   HRESULT Current();
+  int64_t RowCount() const { return updatable_ ? (int64_t)rowids_.size() : (int64_t)rows_.size(); }
+  HRESULT CurrentRow(const std::vector<Variant> **row);
 
   Connection *conn_ = nullptr;
   bool open_ = false;
@@ -303,6 +310,10 @@ class Recordset {
   std::vector<FieldInfo> fields_;
   std::vector<std::vector<Variant>> rows_;
   std::vector<int64_t> rowids_;
+  std::string fetchSql_;             // one row by its key
+  sqlite3_stmt *fetch_ = nullptr;
+  std::vector<Variant> rowCache_;
+  int64_t cachedPos_ = -2;
   int64_t pos_ = 0;                  // -1 BOF, rows_.size() EOF
   int editMode_ = 0;                 // 0 none, 1 editing, 2 adding
   std::vector<Variant> pending_;

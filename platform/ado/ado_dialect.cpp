@@ -297,8 +297,10 @@ static bool DoSelect(const Ctx &c, const std::string &in, const std::vector<Toke
       plain = false;
   }
   if (plain && from && IsName(t, from + 1) &&
-      (from + 2 >= n || Is(t, from + 2, "WHERE") || Is(t, from + 2, "ORDER")))
+      (from + 2 >= n || Is(t, from + 2, "WHERE") || Is(t, from + 2, "ORDER"))) {
     tr->table = t[from + 1].text;
+    if (!Emit(c, in, t, i, from, &tr->columns)) return false;
+  }
   tr->sql = out;
   tr->isSelect = true;
   return true;

@@ -156,6 +156,11 @@ HRESULT Recordset::Close() {
   if (!open_) return Fail(ADO_E_CLOSED, kClosedText);
   if (stmt_) sqlite3_finalize(stmt_);
   stmt_ = nullptr;
+  if (fetch_) sqlite3_finalize(fetch_);
+  fetch_ = nullptr;
+  fetchSql_.clear();
+  rowCache_.clear();
+  cachedPos_ = -2;
   open_ = streaming_ = updatable_ = false;
   fields_.clear();
   rows_.clear();
@@ -199,6 +204,7 @@ HRESULT Recordset::Open(const std::string &source, Connection *conn, int32_t cur
       return Fail(ADO_E_NOTABLE, "The table '" + source + "' does not exist.");
     table_ = source;
     sql = "SELECT rowid, * FROM \"" + source + "\"";
+    fetchSql_ = sql + " WHERE rowid = ?";
   } else {
     Translation tr;
     std::string why;
@@ -212,8 +218,12 @@ HRESULT Recordset::Open(const std::string &source, Connection *conn, int32_t cur
     isExec = tr.isExec;
     table_ = tr.table;
     sql = tr.sql;
-    if (!table_.empty() && lock != adLockReadOnly) sql = "SELECT rowid, " + sql.substr(7);
-    else table_.clear();
+    if (!table_.empty() && lock != adLockReadOnly) {
+      sql = "SELECT rowid, " + sql.substr(7);
+      fetchSql_ = "SELECT rowid, " + tr.columns + " FROM \"" + table_ + "\" WHERE rowid = ?";
+    } else {
+      table_.clear();
+    }
   }
   updatable_ = !table_.empty();
   sqlite3_stmt *st = nullptr;
@@ -253,15 +263,19 @@ HRESULT Recordset::Attach(Connection *conn, sqlite3_stmt *st, int rc) {
   rowids_.clear();
   if (rc < 0) rc = sqlite3_step(st);
   while (rc == SQLITE_ROW) {
-    rows_.emplace_back();
-    ReadRow(st, &rows_.back());
-    if (updatable_) rowids_.push_back(sqlite3_column_int64(st, 0));
+    if (updatable_) {
+      rowids_.push_back(sqlite3_column_int64(st, 0));
+    } else {
+      rows_.emplace_back();
+      ReadRow(st, &rows_.back());
+    }
     rc = sqlite3_step(st);
   }
   if (rc != SQLITE_DONE) {
     HRESULT hr = FailSqlite(rc);
     sqlite3_reset(st);
     rows_.clear();
+    rowids_.clear();
     fields_.clear();
     return hr;
   }
@@ -274,7 +288,30 @@ HRESULT Recordset::Attach(Connection *conn, sqlite3_stmt *st, int rc) {
 HRESULT Recordset::Current() {
   if (!open_) return Fail(ADO_E_CLOSED, kClosedText);
   if (editMode_ == 2) return ADO_S_OK;
-  if (streaming_ ? atEof_ : (pos_ < 0 || pos_ >= (int64_t)rows_.size())) return Fail(ADO_E_NOCURRENT, kNoCurrentText);
+  if (streaming_ ? atEof_ : (pos_ < 0 || pos_ >= RowCount())) return Fail(ADO_E_NOCURRENT, kNoCurrentText);
+  return ADO_S_OK;
+}
+
+HRESULT Recordset::CurrentRow(const std::vector<Variant> **row) {
+  if (HRESULT hr = Current(); hr < 0) return hr;
+  if (!updatable_) {
+    *row = &rows_[(size_t)pos_];
+    return ADO_S_OK;
+  }
+  if (cachedPos_ != pos_) {
+    if (!fetch_) {
+      int rc = sqlite3_prepare_v2(conn_->Db(), fetchSql_.c_str(), (int)fetchSql_.size(), &fetch_, nullptr);
+      if (rc != SQLITE_OK) return FailSqlite(rc);
+    }
+    sqlite3_bind_int64(fetch_, 1, rowids_[(size_t)pos_]);
+    int rc = sqlite3_step(fetch_);
+    if (rc == SQLITE_ROW) ReadRow(fetch_, &rowCache_);
+    sqlite3_reset(fetch_);  // no read transaction stays behind
+    if (rc == SQLITE_DONE) return Fail(ADO_E_NOCURRENT, kNoCurrentText);  // deleted meanwhile
+    if (rc != SQLITE_ROW) return FailSqlite(rc);
+    cachedPos_ = pos_;
+  }
+  *row = &rowCache_;
   return ADO_S_OK;
 }
 
@@ -305,7 +342,7 @@ HRESULT Recordset::MoveNext() {
     ++pos_;
     return ADO_S_OK;
   }
-  if (pos_ >= (int64_t)rows_.size()) return Fail(ADO_E_NOCURRENT, kNoCurrentText);
+  if (pos_ >= RowCount()) return Fail(ADO_E_NOCURRENT, kNoCurrentText);
   ++pos_;
   return ADO_S_OK;
 }
@@ -314,7 +351,7 @@ HRESULT Recordset::MovePrevious() {
   if (!open_) return Fail(ADO_E_CLOSED, kClosedText);
   if (streaming_) return Fail(ADO_E_FAIL, "Rowset does not support fetching backward.");
   if (editMode_ && Update() < 0) return err_.hr;
-  if (pos_ < 0 || rows_.empty()) return Fail(ADO_E_NOCURRENT, kNoCurrentText);
+  if (pos_ < 0 || RowCount() == 0) return Fail(ADO_E_NOCURRENT, kNoCurrentText);
   --pos_;
   return ADO_S_OK;
 }
@@ -323,7 +360,7 @@ HRESULT Recordset::MoveLast() {
   if (!open_) return Fail(ADO_E_CLOSED, kClosedText);
   if (streaming_) return Fail(ADO_E_FAIL, "Rowset does not support fetching backward.");
   if (editMode_ && Update() < 0) return err_.hr;
-  pos_ = rows_.empty() ? 0 : (int64_t)rows_.size() - 1;
+  pos_ = RowCount() == 0 ? 0 : RowCount() - 1;
   return ADO_S_OK;
 }
 
@@ -337,26 +374,26 @@ HRESULT Recordset::Move(int32_t offset) {
   }
   if (editMode_ && Update() < 0) return err_.hr;
   int64_t p = pos_ + offset;
-  if (p < -1 || p > (int64_t)rows_.size()) return Fail(ADO_E_NOCURRENT, kNoCurrentText);
+  if (p < -1 || p > RowCount()) return Fail(ADO_E_NOCURRENT, kNoCurrentText);
   pos_ = p;
   return ADO_S_OK;
 }
 
 HRESULT Recordset::GetBOF(bool *bof) {
   if (!open_) return Fail(ADO_E_CLOSED, kClosedText);
-  *bof = streaming_ ? atEof_ && pos_ == 0 : (rows_.empty() || pos_ < 0);
+  *bof = streaming_ ? atEof_ && pos_ == 0 : (RowCount() == 0 || pos_ < 0);
   return ADO_S_OK;
 }
 
 HRESULT Recordset::GetEOF(bool *eof) {
   if (!open_) return Fail(ADO_E_CLOSED, kClosedText);
-  *eof = streaming_ ? atEof_ : (rows_.empty() || pos_ >= (int64_t)rows_.size());
+  *eof = streaming_ ? atEof_ : (RowCount() == 0 || pos_ >= RowCount());
   return ADO_S_OK;
 }
 
 HRESULT Recordset::GetRecordCount(int32_t *count) {
   if (!open_) return Fail(ADO_E_CLOSED, kClosedText);
-  *count = streaming_ ? -1 : (int32_t)rows_.size();
+  *count = streaming_ ? -1 : (int32_t)RowCount();
   return ADO_S_OK;
 }
 
@@ -386,7 +423,9 @@ HRESULT Recordset::GetValue(int32_t index, Variant *out) {
     ColumnInto(stmt_, index + firstField_, fields_[(size_t)index], out);
     return ADO_S_OK;
   }
-  *out = rows_[(size_t)pos_][(size_t)index];
+  const std::vector<Variant> *row = nullptr;
+  if (CurrentRow(&row) < 0) return err_.hr;
+  *out = (*row)[(size_t)index];
   return ADO_S_OK;
 }
 
@@ -424,8 +463,10 @@ HRESULT Recordset::PutValue(int32_t index, const Variant &v) {
   Variant c;
   if (HRESULT hr = Convert(index, v, &c); hr < 0) return hr;
   if (editMode_ == 0) {
+    const std::vector<Variant> *row = nullptr;
+    if (CurrentRow(&row) < 0) return err_.hr;
     editMode_ = 1;
-    pending_ = rows_[(size_t)pos_];
+    pending_ = *row;
     touched_.assign(fields_.size(), false);
   }
   pending_[(size_t)index] = std::move(c);
@@ -493,12 +534,12 @@ HRESULT Recordset::Update() {
   sqlite3_finalize(st);
   if (rc != SQLITE_DONE) return FailSqlite(rc);
   if (editMode_ == 2) {
-    rows_.push_back(pending_);
     rowids_.push_back(sqlite3_last_insert_rowid(conn_->Db()));
-    pos_ = (int64_t)rows_.size() - 1;
-  } else {
-    rows_[(size_t)pos_] = pending_;
+    pos_ = RowCount() - 1;
   }
+  // The next read of this row comes from the file: defaults and the
+  // counter's value included.
+  cachedPos_ = -2;
   editMode_ = 0;
   return ADO_S_OK;
 }
@@ -526,8 +567,8 @@ HRESULT Recordset::Delete() {
   sqlite3_finalize(st);
   if (rc != SQLITE_DONE) return FailSqlite(rc);
   // The row goes; the position now names the row after it.
-  rows_.erase(rows_.begin() + pos_);
   rowids_.erase(rowids_.begin() + pos_);
+  cachedPos_ = -2;
   return ADO_S_OK;
 }
 

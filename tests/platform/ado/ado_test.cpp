@@ -227,6 +227,37 @@ TEST(AdoRecordset, MovesChangesAndErrors) {
   EXPECT_EQ(check.PutValue(0, var_I4(1)), ADO_E_PERMISSION);
 }
 
+TEST(AdoRecordset, UpdatableRecordsetReadsEachRowWhenItComesToIt) {
+  Connection c, other;
+  NewJet(&c, "keys.mdb");
+  ASSERT_EQ(other.Open(JetCs("keys.mdb")), ADO_S_OK);
+  ASSERT_EQ(c.Execute("CREATE TABLE T (k int, s varchar(10))", nullptr), ADO_S_OK);
+  for (int i = 1; i <= 3; ++i)
+    ASSERT_EQ(c.Execute("INSERT INTO T (k, s) VALUES (" + std::to_string(i) + ", 'old')", nullptr), ADO_S_OK);
+  Recordset rs;
+  ASSERT_EQ(rs.Open("select s from T order by k", &c, adOpenStatic, adLockOptimistic, adCmdUnknown), ADO_S_OK);
+  // Another connection writes while the recordset is open: it holds no read
+  // transaction, so nothing waits, and it sees the rows as they are now.
+  ASSERT_EQ(other.Execute("UPDATE T SET s = 'new' WHERE k = 2", nullptr), ADO_S_OK);
+  ASSERT_EQ(other.Execute("INSERT INTO T (k, s) VALUES (4, 'late')", nullptr), ADO_S_OK);
+  ASSERT_EQ(other.Execute("DELETE FROM T WHERE k = 3", nullptr), ADO_S_OK);
+  int32_t n = 0;
+  ASSERT_EQ(rs.GetRecordCount(&n), ADO_S_OK);
+  EXPECT_EQ(n, 3);  // the rows of the open
+  Variant v;
+  ASSERT_EQ(rs.Move(1), ADO_S_OK);
+  ASSERT_EQ(rs.GetValue(0, &v), ADO_S_OK);
+  EXPECT_EQ(var_ToUtf8(v), "new");
+  ASSERT_EQ(rs.PutValue(0, var_Utf8("mine")), ADO_S_OK);
+  ASSERT_EQ(rs.Update(), ADO_S_OK);
+  ASSERT_EQ(rs.MoveNext(), ADO_S_OK);
+  EXPECT_EQ(rs.GetValue(0, &v), ADO_E_NOCURRENT);  // deleted meanwhile
+  Recordset check;
+  ASSERT_EQ(check.Open("select s from T where k = 2", &other, adOpenForwardOnly, adLockReadOnly, adCmdUnknown), ADO_S_OK);
+  ASSERT_EQ(check.GetValue(0, &v), ADO_S_OK);
+  EXPECT_EQ(var_ToUtf8(v), "mine");
+}
+
 TEST(AdoRecordset, CountAndJoinsAreReadOnly) {
   Connection c;
   NewJet(&c, "ro.mdb");
