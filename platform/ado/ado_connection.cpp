@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <vector>
 
 #include "platform/ado/ado.h"
 #include "platform/os_env.h"
@@ -31,38 +32,86 @@ static bool PlainName(const std::string &s) {
   return true;
 }
 
-HRESULT ado_ParseConnStr(const std::string &cs, ConnInfo *out, std::string *why) {
-  *out = ConnInfo();
-  if (cs.size() > ADO_MAX_CONNSTR) { *why = "Connection string too long."; return ADO_E_INVALIDARG; }
-  std::string server, catalog, dataSource;
+// One "key=value" of a connection string: the trimmed key and where the value
+// lies (quotes included) in the text.
+struct Pair {
+  std::string key, value;
+  size_t valueStart, valueEnd;
+};
+
+// Splits a connection string into its pairs; false for a malformed one.
+static bool SplitPairs(const std::string &cs, std::vector<Pair> *out) {
   size_t i = 0;
   while (i < cs.size()) {
     size_t eq = cs.find('=', i);
-    if (eq == std::string::npos) {
-      if (!Trim(cs.substr(i)).empty()) { *why = "Format of the initialization string does not conform to the specification."; return ADO_E_INVALIDARG; }
-      break;
-    }
-    std::string key = Trim(cs.substr(i, eq - i));
+    if (eq == std::string::npos) return Trim(cs.substr(i)).empty();
+    Pair p;
+    p.key = Trim(cs.substr(i, eq - i));
     size_t v = eq + 1;
     while (v < cs.size() && cs[v] == ' ') ++v;
-    std::string value;
     size_t next;
     if (v < cs.size() && (cs[v] == '"' || cs[v] == '\'')) {
       size_t close = cs.find(cs[v], v + 1);
-      if (close == std::string::npos) { *why = "Format of the initialization string does not conform to the specification."; return ADO_E_INVALIDARG; }
-      value = cs.substr(v + 1, close - v - 1);
+      if (close == std::string::npos) return false;
+      p.value = cs.substr(v + 1, close - v - 1);
+      p.valueStart = v;
       next = cs.find(';', close);
+      p.valueEnd = next == std::string::npos ? cs.size() : next;
+      // Only blanks may follow the closing quote.
+      if (!Trim(cs.substr(close + 1, p.valueEnd - close - 1)).empty()) return false;
     } else {
       next = cs.find(';', v);
-      value = Trim(cs.substr(v, next == std::string::npos ? std::string::npos : next - v));
+      p.value = Trim(cs.substr(v, next == std::string::npos ? std::string::npos : next - v));
+      p.valueStart = v;
+      p.valueEnd = next == std::string::npos ? cs.size() : next;
     }
-    const char *k = key.c_str();
-    if (strcasecmp(k, "Provider") == 0) out->provider = value;
-    else if (strcasecmp(k, "Data Source") == 0) dataSource = value;
-    else if (strcasecmp(k, "Server") == 0) server = value;
-    else if (strcasecmp(k, "Initial Catalog") == 0 || strcasecmp(k, "Database") == 0) catalog = value;
+    out->push_back(std::move(p));
     if (next == std::string::npos) break;
     i = next + 1;
+  }
+  return true;
+}
+
+static bool IsPasswordKey(const std::string &k) {
+  return strcasecmp(k.c_str(), "Password") == 0 || strcasecmp(k.c_str(), "Pwd") == 0 ||
+         strcasecmp(k.c_str(), "Jet OLEDB:Database Password") == 0;
+}
+
+std::string ado_MaskPassword(const std::string &cs) {
+  std::vector<Pair> pairs;
+  bool ok = SplitPairs(cs, &pairs);
+  std::string out;
+  size_t at = 0;
+  for (const Pair &p : pairs) {
+    if (!IsPasswordKey(p.key)) continue;
+    out.append(cs, at, p.valueStart - at);
+    out += "*****";
+    at = p.valueEnd;
+  }
+  if (!ok) {
+    // The malformed pair may hold a password: nothing after its '=' is shown.
+    size_t start = pairs.empty() ? 0 : pairs.back().valueEnd;
+    size_t eq = cs.find('=', start);
+    if (eq != std::string::npos && eq + 1 >= at) return out + cs.substr(at, eq + 1 - at) + "*****";
+  }
+  return out + cs.substr(at);
+}
+
+HRESULT ado_ParseConnStr(const std::string &cs, ConnInfo *out, std::string *why) {
+  *out = ConnInfo();
+  if (cs.size() > ADO_MAX_CONNSTR) { *why = "Connection string too long."; return ADO_E_INVALIDARG; }
+  std::vector<Pair> pairs;
+  if (!SplitPairs(cs, &pairs)) {
+    *why = "Format of the initialization string does not conform to the specification.";
+    return ADO_E_INVALIDARG;
+  }
+  std::string server, catalog, dataSource;
+  for (const Pair &p : pairs) {
+    const char *k = p.key.c_str();
+    if (strcasecmp(k, "Provider") == 0) out->provider = p.value;
+    else if (strcasecmp(k, "Data Source") == 0) dataSource = p.value;
+    else if (strcasecmp(k, "Server") == 0) server = p.value;
+    else if (strcasecmp(k, "Initial Catalog") == 0 || strcasecmp(k, "Database") == 0) catalog = p.value;
   }
   const std::string &prov = out->provider;
   if (strncasecmp(prov.c_str(), "Microsoft.Jet.OLEDB.", 20) == 0 && prov.size() > 20) {

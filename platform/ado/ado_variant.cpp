@@ -340,26 +340,4 @@ HRESULT ado_FromSqlite(int rc, const char *message) {
   }
 }
 
-std::string ado_MaskPassword(const std::string &cs) {
-  std::string out;
-  size_t i = 0;
-  while (i <= cs.size()) {
-    size_t semi = cs.find(';', i);
-    if (semi == std::string::npos) semi = cs.size();
-    std::string part = cs.substr(i, semi - i);
-    size_t eq = part.find('=');
-    if (eq != std::string::npos) {
-      std::string key = part.substr(0, eq);
-      size_t a = key.find_first_not_of(' '), b = key.find_last_not_of(' ');
-      key = a == std::string::npos ? "" : key.substr(a, b - a + 1);
-      if (strcasecmp(key.c_str(), "password") == 0 || strcasecmp(key.c_str(), "pwd") == 0)
-        part = part.substr(0, eq + 1) + "*****";
-    }
-    out += part;
-    if (semi < cs.size()) out += ';';
-    i = semi + 1;
-  }
-  return out;
-}
-
 }  // namespace ado

@@ -84,7 +84,11 @@ TEST(AdoConnection, OpenFailuresAndProviders) {
 TEST(AdoConnection, MaskPassword) {
   struct { const char *in, *out; } cases[] = {
       {"Provider=SQLOLEDB;User ID=sa;Password=secret;Data Source=.", "Provider=SQLOLEDB;User ID=sa;Password=*****;Data Source=."},
-      {"pwd=x;PWD = y", "pwd=*****;PWD =*****"},
+      {"pwd=x;PWD = y", "pwd=*****;PWD = *****"},
+      {"Password='x;y';Data Source=a", "Password=*****;Data Source=a"},
+      {"Provider=SQLOLEDB;Password=\"un;closed", "Provider=SQLOLEDB;Password=*****"},
+      {"Provider=SQLOLEDB;Pass=\"un;closed", "Provider=SQLOLEDB;Pass=*****"},
+      {"Jet OLEDB:Database Password=pw;Data Source=a", "Jet OLEDB:Database Password=*****;Data Source=a"},
       {"Provider=SQLOLEDB;Data Source=.", "Provider=SQLOLEDB;Data Source=."},
   };
   for (const auto &c : cases) EXPECT_EQ(ado_MaskPassword(c.in), c.out);
