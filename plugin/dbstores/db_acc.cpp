@@ -185,8 +185,7 @@ int32_t CLogITDbAcc::AddColumn(const char16_t *column, int32_t type, int32_t siz
 
 int32_t CLogITDbAcc::ExecuteSql(const char16_t *statement) {
   std::string sql = Narrow(statement);
-  dbg_Write(sql.c_str());
-  dbg_Write("\r\n");
+  dbacc_TraceLine(sql);
   Hold h(&lock_);
   if (!catalog_) { attached_ = 0; return 1; }
   if (!loggedIn_ || !attached_) return 1;
@@ -211,8 +210,7 @@ int32_t CLogITDbAcc::Login(int32_t, int32_t) {
 
 int32_t CLogITDbAcc::Attach(const char16_t *text, const char16_t *extra) {
   std::string head = Narrow(text);
-  dbg_Write(ado_MaskPassword(head).c_str());
-  dbg_Write("\r\n");
+  dbacc_TraceLine(ado_MaskPassword(head));
   Hold h(&lock_);
   if (!catalog_) { attached_ = 0; return 1; }
   connStr_ = head + Narrow(extra);

@@ -38,6 +38,13 @@ void dbacc_RecordFailure(char *errorText, const Error &e) {
   os_SetLastError(hr >= 0x80040200u && hr <= 0x8004FFFFu ? ((hr - 0x200u) & 0xFFFFu) : 0u);
 }
 
+void dbacc_TraceLine(const std::string &text) {
+  uint32_t saved = os_GetLastError();
+  dbg_Write(text.c_str());
+  dbg_Write("\r\n");
+  os_SetLastError(saved);
+}
+
 CLogITDbDataAcc::CLogITDbDataAcc() { os_InitializeCriticalSection(&lock_); }
 
 CLogITDbDataAcc::~CLogITDbDataAcc() {
@@ -82,8 +89,7 @@ int32_t CLogITDbDataAcc::OpenWith(const std::string &source, int32_t cursor, int
 
 int32_t CLogITDbDataAcc::OpenRecordset(const char16_t *text, int32_t cursor, int32_t lock, int32_t options) {
   std::string source = Narrow(text);
-  dbg_Write(source.c_str());
-  dbg_Write("\r\n");
+  dbacc_TraceLine(source);
   Hold h(&lock_);
   return OpenWith(source, cursor, lock, options, true, DBACC_E_OPEN, nullptr);
 }

@@ -8,6 +8,7 @@
 // "\nCOM Exeption: <source> \t : <description>\r\n" line.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "platform/ado/ado.h"
 #include "platform/os_handle.h"
@@ -46,6 +47,10 @@ constexpr int DBACC_ERROR_TEXT = 1000;
 // Records a failure of the database layer as described above into
 // `errorText` (DBACC_ERROR_TEXT bytes).
 void dbacc_RecordFailure(char *errorText, const ado::Error &e);
+
+// Writes a text and "\r\n" to the trace, leaving the thread's last error as
+// it was.
+void dbacc_TraceLine(const std::string &text);
 
 class CLogITDbDataAcc {
  public:

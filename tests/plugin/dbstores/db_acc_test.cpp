@@ -310,4 +310,115 @@ TEST_F(DataAcc, CatalogEdgeCases) {
   EXPECT_EQ(acc.CreateTable(u"C", u"x", adInteger, 0, 0), 1);
 }
 
+enum Stage { CREATED, ATTACHED, READY, SELECTED, RELEASED };
+
+struct CatalogCase {
+  const char *what;
+  Stage stage;
+  std::function<int32_t(CLogITDbAcc &)> run;
+  int32_t result;
+  const char *errorText;  // exact, or kKeep
+  uint32_t lastError;     // or kUnchanged
+  const char *trace;      // part of the new trace output, or "" for no failure line
+};
+
+TEST_F(DataAcc, CatalogEdgeCaseTable) {
+  std::string dir = std::string(os_Root()) + "/drives/c/acc";
+  ASSERT_EQ(os_MakeFolders(dir.c_str()), 0);
+  const std::string file = dir + "/table.mdb";
+  static Arrays cols = Columns({{"IDLogger", adInteger, 0}, {"sLogName", adVarWChar, 50}});
+  static Variant scalar = var_I4(1);
+  const std::u16string cs = W(CsFor("table.mdb"));
+  const CatalogCase cases[] = {
+      {"no columns", CREATED, [](CLogITDbAcc &a) { return a.CreateTables(u"A", 0, &cols.names, &cols.types, &cols.sizes, 0); },
+       (int32_t)DBACC_E_INVALIDARG, kKeep, kUnchanged, ""},
+      {"no table name", READY, [](CLogITDbAcc &a) { return a.CreateTables(u"", 2, &cols.names, &cols.types, &cols.sizes, 0); },
+       (int32_t)DBACC_E_INVALIDARG, kKeep, kUnchanged, ""},
+      {"no array", CREATED, [](CLogITDbAcc &a) { return a.CreateTables(u"A", 2, &cols.names, &scalar, &cols.sizes, 0); },
+       (int32_t)DBACC_E_INVALIDARG, kKeep, kUnchanged, ""},
+      {"too few entries", READY, [](CLogITDbAcc &a) { return a.CreateTables(u"A", 3, &cols.names, &cols.types, &cols.sizes, 0); },
+       (int32_t)DBACC_E_INVALIDARG, kKeep, kUnchanged, ""},
+      {"tables before Login", ATTACHED,
+       [](CLogITDbAcc &a) { return a.CreateTables(u"A", 2, &cols.names, &cols.types, &cols.sizes, 0); },
+       (int32_t)DBACC_E_NOTREADY, kKeep, kUnchanged, ""},
+      {"one table before Login", ATTACHED, [](CLogITDbAcc &a) { return a.CreateTable(u"A", u"x", adInteger, 0, 0); }, 0,
+       kKeep, kUnchanged, ""},
+      {"column before Login", ATTACHED, [](CLogITDbAcc &a) { return a.AddColumn(u"x", adInteger, 0); }, 1, kKeep,
+       kUnchanged, ""},
+      {"column without a table", READY, [](CLogITDbAcc &a) { return a.AddColumn(u"x", adInteger, 0); }, 1, kKeep,
+       kUnchanged, ""},
+      {"column of an unknown type", SELECTED, [](CLogITDbAcc &a) { return a.AddColumn(u"x", 999, 0); }, 1,
+       "Type is invalid.", 0, "COM Exeption: ADOX.Table \t : Type is invalid."},
+      {"count before Attach", CREATED, [](CLogITDbAcc &a) { int32_t n; return a.CountTables(&n); }, 1, kKeep, kUnchanged, ""},
+      {"statement before Attach", CREATED, [](CLogITDbAcc &a) { return a.ExecuteSql(u"DROP TABLE Loggers"); }, 1, kKeep,
+       kUnchanged, ""},
+      {"unavailable until Login", ATTACHED, [](CLogITDbAcc &a) { return a.IsUnavailable(); }, 1, kKeep, kUnchanged, ""},
+      {"available after Login", READY, [](CLogITDbAcc &a) { return a.IsUnavailable(); }, 0, kKeep, kUnchanged, ""},
+      {"bad connection string", CREATED, [](CLogITDbAcc &a) { return a.Attach(u"Provider=Nope;Password=hush", u""); }, 1,
+       "Provider cannot be found. It may not be properly installed.", 0, "COM Exeption: ADO \t : Provider cannot be found"},
+      {"find a missing table", READY, [](CLogITDbAcc &a) { return a.FindTable(u"Missing"); }, 1, kKeep, kUnchanged, ""},
+      {"find a table", READY, [](CLogITDbAcc &a) { return a.FindTable(u"loggers"); }, 0, kKeep, kUnchanged, ""},
+      {"select a missing table", READY, [](CLogITDbAcc &a) { return a.SelectTable(u"Missing"); }, 1,
+       "Item cannot be found in the collection corresponding to the requested name or ordinal.", 0,
+       "COM Exeption: ADOX.Catalog"},
+      {"unknown statement", READY, [](CLogITDbAcc &a) { return a.ExecuteSql(u"GRANT ALL ON Loggers"); }, 1,
+       "Invalid SQL statement; expected 'DELETE', 'INSERT', 'PROCEDURE', 'SELECT', or 'UPDATE'.", 0xC14,
+       "COM Exeption: Jet \t : Invalid SQL statement"},
+      {"statement on a missing table", READY, [](CLogITDbAcc &a) { return a.ExecuteSql(u"DELETE FROM Missing"); }, 1,
+       "no such table: Missing", 0xC37, "COM Exeption: Jet \t : no such table: Missing"},
+      {"table that exists", READY, [](CLogITDbAcc &a) { return a.CreateTable(u"Loggers", u"x", adInteger, 0, 0); },
+       (int32_t)DBACC_E_COUNT, "Table 'Loggers' already exists.", 0, "COM Exeption: ADOX.Catalog"},
+      {"property of a table in the file", SELECTED,
+       [](CLogITDbAcc &a) { return a.SetColumnProperty(u"sLogName", u"Nullable", var_Bool(false)); }, 1,
+       "Object or provider is not capable of performing requested operation.", 0, "COM Exeption: ADOX.Table"},
+      {"property without a table", READY,
+       [](CLogITDbAcc &a) { return a.SetColumnProperty(u"sLogName", u"Nullable", var_Bool(false)); }, 1, kKeep,
+       kUnchanged, ""},
+      {"database that exists", CREATED,
+       [](CLogITDbAcc &a) { return a.CreateDatabase(W(CsFor("table.mdb")).c_str(), u""); }, 1, "Database already exists.",
+       0, "COM Exeption: ADOX.Catalog"},
+      {"attach after release", RELEASED, [](CLogITDbAcc &a) { return a.Attach(W(CsFor("table.mdb")).c_str(), u""); }, 1,
+       kKeep, kUnchanged, ""},
+      {"table after release", RELEASED, [](CLogITDbAcc &a) { return a.CreateTable(u"B", u"x", adInteger, 0, 0); }, 1,
+       kKeep, kUnchanged, ""},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    unlink(file.c_str());
+    std::string why;
+    ASSERT_EQ(ado_CreateFile(file, &why), ADO_S_OK);
+    {
+      Connection conn;
+      ASSERT_EQ(conn.Open(CsFor("table.mdb")), ADO_S_OK);
+      ASSERT_EQ(conn.Execute("CREATE TABLE Loggers (IDLogger counter, sLogName varchar(50))", nullptr), ADO_S_OK);
+    }
+    CLogITDbAcc acc;
+    // A known earlier failure, to tell "unchanged" from "set".
+    ASSERT_EQ(acc.Attach(u"Provider=Earlier", u""), 1);
+    const std::string before = acc.GetComErrorText();
+    if (c.stage >= ATTACHED && c.stage != RELEASED) {
+      ASSERT_EQ(acc.Attach(cs.c_str(), u""), 0) << acc.GetComErrorText();
+    }
+    if (c.stage >= READY && c.stage != RELEASED) {
+      ASSERT_EQ(acc.Login(0, 0), 0);
+    }
+    if (c.stage == SELECTED) {
+      ASSERT_EQ(acc.SelectTable(u"Loggers"), 0);
+    }
+    if (c.stage == RELEASED) {
+      ASSERT_EQ(acc.ReleaseCatalog(), 0);
+    }
+    os_SetLastError(0x1234);
+    NewTrace();
+    EXPECT_EQ(c.run(acc), c.result);
+    if (c.errorText == kKeep) EXPECT_EQ(acc.GetComErrorText(), before);
+    else EXPECT_STREQ(acc.GetComErrorText(), c.errorText);
+    EXPECT_EQ(os_GetLastError(), c.lastError == kUnchanged ? 0x1234u : c.lastError);
+    std::string trace = NewTrace();
+    if (*c.trace) EXPECT_NE(trace.find(c.trace), std::string::npos) << trace;
+    else EXPECT_EQ(trace.find("COM Exeption"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("hush"), std::string::npos) << trace;
+  }
+}
+
 }  // namespace
