@@ -160,7 +160,15 @@ struct Translation {
   std::string columns;  // its column list (with `table` only)
   bool isSelect = false;
   bool isExec = false;  // "exec sp_x": sql selects the canned reply table
+  // Other Jet files the statement names ("T IN 'C:\x.mdb'"), each attached
+  // under ado_DatabaseAlias of its path while the statement runs.
+  std::vector<std::string> databases;
+  // SELECT * INTO: sql inserts into copyTo, which is first made with the
+  // columns of copyFrom (both as SQLite names).
+  std::string copyTo, copyFrom;
 };
+// The schema name a Jet file named in a statement is attached as.
+std::string ado_DatabaseAlias(const std::string &windowsPath);
 // Translates one statement of a profile. ADO_E_SYNTAX with a description for
 // a statement or a form the profile does not know or refuses; nothing is
 // passed on half-translated.
@@ -213,8 +221,14 @@ class Connection {
   HRESULT Fail(HRESULT hr, const std::string &description);
   HRESULT FailSqlite(int rc);
   HRESULT Prepare(const std::string &sql, sqlite3_stmt **stmt);
+  // Attaches (counted) the files a statement names; detaches them again.
+  HRESULT AttachDatabases(const std::vector<std::string> &paths);
+  void DetachDatabases(const std::vector<std::string> &paths);
+  // Makes table `to` with the columns of table `from` (SQLite names).
+  HRESULT CreateLike(const std::string &to, const std::string &from);
 
  private:
+  std::vector<std::pair<std::string, int>> attached_;  // alias, users
   sqlite3 *db_ = nullptr;
   ConnInfo info_;
   int32_t timeout_ = 300;
@@ -359,6 +373,9 @@ class Command {
   std::vector<int> positions_;  // binding position of each parameter
   sqlite3_stmt *stmt_ = nullptr;
   bool isSelect_ = false;
+  std::vector<std::string> databases_;  // attached while stmt_ lives
+  std::string copyTo_, copyFrom_;
+  void Release();
   Error err_;
 };
 

@@ -274,6 +274,7 @@ HRESULT Connection::Open(const std::string &connStr) {
 
 HRESULT Connection::Close() {
   if (!db_) return ADO_S_OK;
+  attached_.clear();
   ado_CloseFile(db_);
   db_ = nullptr;
   return ADO_S_OK;
@@ -292,6 +293,77 @@ HRESULT Connection::Prepare(const std::string &sql, sqlite3_stmt **stmt) {
   return ADO_S_OK;
 }
 
+HRESULT Connection::AttachDatabases(const std::vector<std::string> &paths) {
+  for (size_t i = 0; i < paths.size(); ++i) {
+    const std::string alias = ado_DatabaseAlias(paths[i]);
+    bool known = false;
+    for (auto &a : attached_)
+      if (a.first == alias) { ++a.second; known = true; }
+    if (known) continue;
+    char path[4096];
+    HRESULT hr = ADO_S_OK;
+    if (os_TranslatePath(paths[i].c_str(), path, sizeof path) != 0 || !Exists(path, false)) {
+      hr = Fail(ADO_E_FAIL, "Could not find file '" + paths[i] + "'.");
+    } else {
+      sqlite3_stmt *st = nullptr;
+      std::string sql = "ATTACH DATABASE ?1 AS \"" + alias + "\"";
+      hr = Prepare(sql, &st);
+      if (hr >= 0) {
+        sqlite3_bind_text(st, 1, path, -1, SQLITE_TRANSIENT);
+        int rc = sqlite3_step(st);
+        if (rc != SQLITE_DONE) hr = FailSqlite(rc);
+        sqlite3_finalize(st);
+      }
+    }
+    if (hr < 0) {
+      DetachDatabases(std::vector<std::string>(paths.begin(), paths.begin() + (long)i));
+      return hr;
+    }
+    attached_.push_back({alias, 1});
+  }
+  return ADO_S_OK;
+}
+
+void Connection::DetachDatabases(const std::vector<std::string> &paths) {
+  for (const auto &p : paths) {
+    const std::string alias = ado_DatabaseAlias(p);
+    for (size_t k = 0; k < attached_.size(); ++k) {
+      if (attached_[k].first != alias || --attached_[k].second > 0) continue;
+      if (db_) sqlite3_exec(db_, ("DETACH DATABASE \"" + alias + "\"").c_str(), nullptr, nullptr, nullptr);
+      attached_.erase(attached_.begin() + (long)k);
+      break;
+    }
+  }
+}
+
+HRESULT Connection::CreateLike(const std::string &to, const std::string &from) {
+  // from is NAME, "NAME" or "alias".NAME.
+  std::string schema = "main", name = from;
+  if (from.rfind("\"in_", 0) == 0) {
+    size_t dot = from.find("\".");
+    schema = from.substr(1, dot - 1);
+    name = from.substr(dot + 2);
+  }
+  if (name.size() >= 2 && name.front() == '"' && name.back() == '"') name = name.substr(1, name.size() - 2);
+  sqlite3_stmt *st = nullptr;
+  HRESULT hr = Prepare("SELECT sql FROM \"" + schema + "\".sqlite_master WHERE type = 'table' AND name = ?1 COLLATE NOCASE", &st);
+  if (hr < 0) return hr;
+  sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+  int rc = sqlite3_step(st);
+  std::string sql = rc == SQLITE_ROW && sqlite3_column_text(st, 0) ? (const char *)sqlite3_column_text(st, 0) : "";
+  sqlite3_finalize(st);
+  size_t paren = sql.find('(');
+  if (paren == std::string::npos) return Fail(ADO_E_NOTABLE, "The table '" + name + "' does not exist.");
+  std::string create = "CREATE TABLE " + to + " " + sql.substr(paren);
+  rc = sqlite3_exec(db_, create.c_str(), nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    std::string msg = sqlite3_errmsg(db_);
+    if (msg.find("already exists") != std::string::npos) return Fail(ADO_E_FAIL, "Table '" + to + "' already exists.");
+    return FailSqlite(rc);
+  }
+  return ADO_S_OK;
+}
+
 HRESULT Connection::Execute(const std::string &text, int32_t *affected) {
   if (affected) *affected = 0;
   if (!db_) return Fail(ADO_E_CLOSED, "Operation is not allowed when the object is closed.");
@@ -299,23 +371,32 @@ HRESULT Connection::Execute(const std::string &text, int32_t *affected) {
   std::string why;
   HRESULT hr = ado_Translate(info_.profile, text, &tr, &why);
   if (hr < 0) return Fail(hr, why);
+  if (hr = AttachDatabases(tr.databases); hr < 0) return hr;
+  // The copy's table and its rows come together or not at all.
+  const bool copy = !tr.copyTo.empty();
+  if (copy) {
+    sqlite3_exec(db_, "SAVEPOINT ado_copy", nullptr, nullptr, nullptr);
+    hr = CreateLike(tr.copyTo, tr.copyFrom);
+  }
   sqlite3_stmt *st = nullptr;
-  hr = Prepare(tr.sql, &st);
-  if (hr < 0) {
-    if (tr.isExec) return Fail(ADO_E_SYNTAX, "Could not find stored procedure.");
-    return hr;
+  if (hr >= 0) {
+    hr = Prepare(tr.sql, &st);
+    if (hr < 0 && tr.isExec) hr = Fail(ADO_E_SYNTAX, "Could not find stored procedure.");
   }
-  int rc;
-  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+  if (hr >= 0) {
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) hr = FailSqlite(rc);
+    else if (affected && !tr.isSelect) *affected = sqlite3_changes(db_);
   }
-  if (rc != SQLITE_DONE) {
-    hr = FailSqlite(rc);
-    sqlite3_finalize(st);
-    return hr;
-  }
-  if (affected && !tr.isSelect) *affected = sqlite3_changes(db_);
   sqlite3_finalize(st);
-  return ADO_S_OK;
+  if (copy) {
+    if (hr < 0) sqlite3_exec(db_, "ROLLBACK TO ado_copy", nullptr, nullptr, nullptr);
+    sqlite3_exec(db_, "RELEASE ado_copy", nullptr, nullptr, nullptr);
+  }
+  DetachDatabases(tr.databases);
+  return hr < 0 ? hr : ADO_S_OK;
 }
 
 HRESULT Connection::BeginTrans() {

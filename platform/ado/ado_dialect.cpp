@@ -9,6 +9,8 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
+#include <algorithm>
 #include <mutex>
 
 #include "platform/ado/ado.h"
@@ -184,7 +186,36 @@ struct Ctx {
   Profile p;
   uint32_t refuse;
   std::string *why;
+  Translation *tr;
 };
+
+std::string ado_DatabaseAlias(const std::string &path) {
+  // FNV-1a of the path as Windows compares it: case does not count.
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char ch : path) {
+    h ^= (uint64_t)tolower(ch == '/' ? '\\' : ch);
+    h *= 1099511628211ull;
+  }
+  char buf[24];
+  snprintf(buf, sizeof buf, "in_%016llx", (unsigned long long)h);
+  return buf;
+}
+
+// "FROM name IN 'file'" (or INTO, JOIN) at t[i]: the name in the attached file.
+static bool IsNameInFile(const std::vector<Token> &t, size_t i, size_t to) {
+  return i > 0 && (Is(t, i - 1, "FROM") || Is(t, i - 1, "INTO") || Is(t, i - 1, "JOIN")) && i + 2 < to &&
+         (t[i].kind == T_WORD || t[i].kind == T_QUOTED) && Is(t, i + 1, "IN") &&
+         (t[i + 2].kind == T_STRING || t[i + 2].kind == T_QUOTED);
+}
+
+static bool NameInFile(const Ctx &c, const Token &name, const Token &file, std::string *out) {
+  if (c.p != PROFILE_JET) return Fail(c.why, "Statement form not supported: IN 'database'");
+  if (file.text.empty()) return Fail(c.why, "Could not find file ''.");
+  auto &dbs = c.tr->databases;
+  if (std::find(dbs.begin(), dbs.end(), file.text) == dbs.end()) dbs.push_back(file.text);
+  *out += Quote(ado_DatabaseAlias(file.text)) + "." + NameOut(name);
+  return true;
+}
 
 struct LiteralForm {
   TokKind kind;
@@ -226,6 +257,13 @@ static bool Emit(const Ctx &c, const std::string &in, const std::vector<Token> &
   for (size_t i = from; i < to; ++i) {
     if (i > from) out->append(in, t[i - 1].end, t[i].start - t[i - 1].end);
     const Token &k = t[i];
+    if (IsNameInFile(t, i, to)) {
+      if (!NameInFile(c, k, t[i + 2], out)) return false;
+      i += 2;
+      if (i + 1 < to && t[i + 1].start == t[i].end && (t[i + 1].kind == T_WORD || t[i + 1].kind == T_NUMBER))
+        *out += ' ';  // "IN "x"WHERE"
+      continue;
+    }
     switch (k.kind) {
       case T_TS:
       case T_JETDATE: {
@@ -246,9 +284,9 @@ static bool Emit(const Ctx &c, const std::string &in, const std::vector<Token> &
                                          "TRANSFORM", "EXEC", "EXECUTE", "LIMIT", "ATTACH", "PRAGMA"};
         for (const char *w : kUnknown)
           if (strcasecmp(k.text.c_str(), w) == 0) return Fail(c.why, "Statement form not supported near '" + k.text + "'");
-        // Jet's "IN 'file'" names another database: not reached here.
-        if (strcasecmp(k.text.c_str(), "IN") == 0 && i + 1 < to && t[i + 1].kind == T_STRING)
-          return Fail(c.why, "Statement form not supported: IN 'database'");
+        // "IN 'file'" anywhere but after a table name.
+        if (strcasecmp(k.text.c_str(), "IN") == 0 && i + 1 < to && (t[i + 1].kind == T_STRING || t[i + 1].kind == T_QUOTED))
+          return Fail(c.why, "Statement form not supported: IN 'database' here");
         *out += k.text;
         break;
       }
@@ -283,6 +321,30 @@ static bool DoSelect(const Ctx &c, const std::string &in, const std::vector<Toke
     i += 2;
   }
   if (i >= n) return Fail(c.why, "Syntax error: no column list");
+  // SELECT * INTO new [IN 'file'] FROM old [IN 'file'] ...: the new table
+  // takes the old one's columns, then its rows.
+  size_t into = 0;
+  for (size_t k = i, depth = 0; k < n && !Is(t, k, "FROM"); ++k) {
+    if (IsP(t, k, "(")) ++depth;
+    else if (IsP(t, k, ")") && depth) --depth;
+    else if (depth == 0 && Is(t, k, "INTO")) { into = k; break; }
+  }
+  if (into) {
+    if (!IsP(t, i, "*") || into != i + 1) return Fail(c.why, "Statement form not supported: SELECT INTO with a column list");
+    size_t f = IsNameInFile(t, into + 1, n) ? into + 4 : into + 2;
+    size_t e = IsNameInFile(t, f + 1, n) ? f + 4 : f + 2;
+    if (!IsName(t, into + 1) || !Is(t, f, "FROM") || !IsName(t, f + 1) ||
+        !(e >= n || Is(t, e, "WHERE") || Is(t, e, "ORDER")))
+      return Fail(c.why, "Syntax error in SELECT INTO statement");
+    std::string to, from, rest;
+    if (!Emit(c, in, t, into + 1, f, &to) || !Emit(c, in, t, f + 1, e, &from)) return false;
+    if (e < n && !Emit(c, in, t, e, n, &rest)) return false;
+    tr->sql = "INSERT INTO " + to + " SELECT " + (distinct ? "DISTINCT " : "") + "* FROM " + from +
+              (rest.empty() ? "" : " " + rest) + (limit.empty() ? "" : " LIMIT " + limit);
+    tr->copyTo = to;
+    tr->copyFrom = from;
+    return true;
+  }
   out += " ";
   if (!Emit(c, in, t, i, n, &out)) return false;
   if (!limit.empty()) out += " LIMIT " + limit;
@@ -315,6 +377,20 @@ static bool DoPlain(const Ctx &c, const std::string &in, const std::vector<Token
 
 static bool DoInsert(const Ctx &c, const std::string &in, const std::vector<Token> &t, Translation *tr) {
   std::string out = "INSERT INTO ";
+  size_t n = EndOf(t);
+  // INSERT INTO T (columns) IN 'file' SELECT ...: T is in the file.
+  if (IsName(t, 2) && IsP(t, 3, "(")) {
+    size_t close = 4;
+    while (close < n && !IsP(t, close, ")")) ++close;
+    if (close + 2 < n && Is(t, close + 1, "IN") && (t[close + 2].kind == T_STRING || t[close + 2].kind == T_QUOTED)) {
+      std::string cols, rest;
+      if (!NameInFile(c, t[2], t[close + 2], &out) || !Emit(c, in, t, 3, close + 1, &cols) ||
+          !Emit(c, in, t, close + 3, n, &rest))
+        return false;
+      tr->sql = out + " " + cols + " " + rest;
+      return true;
+    }
+  }
   if (t.size() < 3 || !Emit(c, in, t, 2, EndOf(t), &out)) return c.why->empty() ? Fail(c.why, "Syntax error in INSERT INTO statement") : false;
   tr->sql = out;
   return true;
@@ -501,7 +577,7 @@ HRESULT ado_Translate(Profile p, const std::string &in, Translation *out, std::s
   for (size_t i = 0; i < t.size(); ++i)
     if (IsP(t, i, ";") && i < EndOf(t)) { *why = "Characters found after end of SQL statement."; return ADO_E_SYNTAX; }
   if (t.empty() || EndOf(t) == 0) { *why = "Empty statement"; return ADO_E_SYNTAX; }
-  Ctx c{p, ado_Refusals(p), why};
+  Ctx c{p, ado_Refusals(p), why, out};
   for (const auto &f : kForms) {
     size_t k = 0;
     while (k < 3 && f.words[k] && Is(t, k, f.words[k])) ++k;

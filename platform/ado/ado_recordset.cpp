@@ -215,6 +215,16 @@ HRESULT Recordset::Open(const std::string &source, Connection *conn, int32_t cur
       hr = conn->Execute(source, nullptr);
       return hr < 0 ? Fail(hr, conn->LastError().description) : ADO_S_OK;
     }
+    if (!tr.databases.empty()) {
+      // Rows of another file: read them all now, while it is attached.
+      if (HRESULT a = conn->AttachDatabases(tr.databases); a < 0) return Fail(a, conn->LastError().description);
+      sqlite3_stmt *st = nullptr;
+      int rc = sqlite3_prepare_v2(conn->Db(), tr.sql.c_str(), (int)tr.sql.size(), &st, nullptr);
+      HRESULT r = rc == SQLITE_OK ? Attach(conn, st, -1) : FailSqlite(rc);
+      sqlite3_finalize(st);
+      conn->DetachDatabases(tr.databases);
+      return r;
+    }
     isExec = tr.isExec;
     table_ = tr.table;
     sql = tr.sql;
@@ -573,8 +583,16 @@ HRESULT Recordset::Delete() {
 }
 
 // ---- Command ----------------------------------------------------------------
-Command::~Command() {
+Command::~Command() { Release(); }
+
+void Command::Release() {
   if (stmt_) sqlite3_finalize(stmt_);
+  stmt_ = nullptr;
+  positions_.clear();
+  if (conn_ && !databases_.empty()) conn_->DetachDatabases(databases_);
+  databases_.clear();
+  copyTo_.clear();
+  copyFrom_.clear();
 }
 
 HRESULT Command::Fail(HRESULT hr, const std::string &description) {
@@ -586,17 +604,13 @@ HRESULT Command::Fail(HRESULT hr, const std::string &description) {
 
 void Command::SetActiveConnection(Connection *conn) {
   if (conn == conn_) return;
-  if (stmt_) sqlite3_finalize(stmt_);
-  stmt_ = nullptr;
-  positions_.clear();
+  Release();
   conn_ = conn;
 }
 
 void Command::SetCommandText(const std::string &text) {
   if (text == text_) return;
-  if (stmt_) sqlite3_finalize(stmt_);
-  stmt_ = nullptr;
-  positions_.clear();
+  Release();
   text_ = text;
 }
 
@@ -657,9 +671,26 @@ HRESULT Command::Execute(int32_t *affected, Recordset *rs) {
     HRESULT hr = ado_Translate(conn_->GetProfile(), text_, &tr, &why);
     if (hr < 0) return Fail(hr, why);
     if (tr.isExec) return Fail(ADO_E_SYNTAX, "Stored procedures are not run through commands here.");
+    if (hr = conn_->AttachDatabases(tr.databases); hr < 0) return Fail(hr, conn_->LastError().description);
+    databases_ = tr.databases;
+    copyTo_ = tr.copyTo;
+    copyFrom_ = tr.copyFrom;
+    // The copy's table must be there before its insert can be prepared.
+    if (!copyTo_.empty() && (hr = conn_->CreateLike(copyTo_, copyFrom_)) < 0) {
+      std::string d = conn_->LastError().description;
+      Release();
+      return Fail(hr, d);
+    }
     hr = conn_->Prepare(tr.sql, &stmt_);
-    if (hr < 0) return Fail(hr, conn_->LastError().description);
+    if (hr < 0) {
+      std::string d = conn_->LastError().description;
+      Release();
+      return Fail(hr, d);
+    }
     isSelect_ = tr.isSelect;
+  } else if (!copyTo_.empty()) {
+    // Run again: the table made the first time is there already.
+    return Fail(ADO_E_FAIL, "Table '" + copyTo_ + "' already exists.");
   }
   sqlite3_reset(stmt_);
   sqlite3_clear_bindings(stmt_);

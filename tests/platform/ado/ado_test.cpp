@@ -369,6 +369,9 @@ TEST(AdoTranslate, GoldenTableRunsOnRealFiles) {
   ASSERT_GT(rows.size(), 40u);
   Connection jet, sql;
   NewJet(&jet, "golden.mdb");
+  std::string live = JetPath("live.mdb"), why0;
+  remove(live.c_str());
+  ASSERT_EQ(ado_CreateFile(live, &why0), ADO_S_OK);
   std::string srv = std::string(os_Root()) + "/hosts/./sqlserver", why;
   ASSERT_EQ(os_MakeFolders(srv.c_str()), 0);
   remove((srv + "/Golden.db").c_str());
@@ -396,6 +399,53 @@ TEST(AdoTranslate, GoldenTableRunsOnRealFiles) {
   }
   EXPECT_GT(seen[PROFILE_JET], 10);
   EXPECT_GT(seen[PROFILE_SQLSERVER], 10);
+}
+
+TEST(AdoTranslate, CopiesRowsFromAnotherFile) {
+  Connection live, arc;
+  NewJet(&live, "live2.mdb");
+  NewJet(&arc, "arc2.mdb");
+  ASSERT_EQ(live.Execute("CREATE TABLE Runs (LoggerID int, TS datetime, s char(4))", nullptr), ADO_S_OK);
+  for (int i = 1; i <= 4; ++i)
+    ASSERT_EQ(live.Execute("INSERT INTO Runs (LoggerID, TS, s) VALUES (" + std::to_string(i % 2) + ", #1/" +
+                               std::to_string(i) + "/2024 00:00:00#, 'r" + std::to_string(i) + "')",
+                           nullptr),
+              ADO_S_OK);
+  const std::string in = " IN \"C:\\db\\live2.mdb\"";
+  // The empty copy keeps the live table's column types.
+  ASSERT_EQ(arc.Execute("SELECT * INTO Runs_Arc FROM Runs" + in + "WHERE 1=0", nullptr), ADO_S_OK)
+      << arc.LastError().description;
+  Command cmd;
+  cmd.SetActiveConnection(&arc);
+  cmd.SetCommandText("INSERT INTO Runs_Arc SELECT * FROM Runs" + in +
+                     " WHERE LoggerID = ? AND TS < ? AND LoggerID NOT IN (SELECT DISTINCT LoggerID FROM Runs_Arc)");
+  ASSERT_EQ(cmd.AppendParameter("Param1", adInteger, 1, 4, var_I4(1)), ADO_S_OK);
+  ASSERT_EQ(cmd.AppendParameter("Param2", adDate, 1, 8, var_R8(date_FromParts(2024, 1, 3, 12, 0, 0, 0))), ADO_S_OK);
+  int32_t n = -1;
+  ASSERT_EQ(cmd.Execute(&n, nullptr), ADO_S_OK) << cmd.LastError().description;
+  EXPECT_EQ(n, 2);  // rows 1 and 3 of logger 1, before the cut-off
+  ASSERT_EQ(cmd.Execute(&n, nullptr), ADO_S_OK);
+  EXPECT_EQ(n, 0);  // the second time finds the logger archived
+  Recordset rs;
+  ASSERT_EQ(rs.Open("select TS, s from Runs_Arc order by TS", &arc, adOpenStatic, adLockOptimistic, adCmdUnknown), ADO_S_OK);
+  Variant ts, text;
+  ASSERT_EQ(rs.GetValue(0, &ts), ADO_S_OK);
+  ASSERT_EQ(rs.GetValue(1, &text), ADO_S_OK);
+  EXPECT_EQ(ts.vt, VT_DATE);
+  EXPECT_EQ(date_ToText(ts.date), "2024-01-01 00:00:00");
+  EXPECT_EQ(var_ToUtf8(text), "r1  ");
+  // A copy into a table that exists fails as a whole and leaves it as it was.
+  EXPECT_EQ(arc.Execute("SELECT * INTO Runs_Arc FROM Runs" + in + "WHERE 1=0", nullptr), ADO_E_FAIL);
+  EXPECT_EQ(arc.LastError().description, "Table 'Runs_Arc' already exists.");
+  Recordset count;
+  ASSERT_EQ(count.Open("SELECT COUNT(*) FROM Runs_Arc", &arc, adOpenForwardOnly, adLockReadOnly, adCmdUnknown), ADO_S_OK);
+  Variant c;
+  ASSERT_EQ(count.GetValue(0, &c), ADO_S_OK);
+  EXPECT_EQ(c.lVal, 2);
+  // The live file is attached only while a statement (or a command's
+  // prepared statement) needs it.
+  cmd.SetCommandText("SELECT COUNT(*) FROM Runs_Arc");
+  EXPECT_EQ(arc.Execute("SELECT NULL FROM \"" + ado_DatabaseAlias("C:\\db\\live2.mdb") + "\".Runs", nullptr), ADO_E_NOTABLE);
 }
 
 TEST(AdoTranslate, SecondIndexOfOneNameOnOneTableFails) {
