@@ -262,6 +262,34 @@ TEST(AdoRecordset, UpdatableRecordsetReadsEachRowWhenItComesToIt) {
   EXPECT_EQ(var_ToUtf8(v), "mine");
 }
 
+TEST(AdoRecordset, StoredProceduresAnswerFromCannedReplies) {
+  std::string srv = std::string(os_Root()) + "/hosts/./sqlserver", why;
+  ASSERT_EQ(os_MakeFolders(srv.c_str()), 0);
+  remove((srv + "/Canned.db").c_str());
+  ASSERT_EQ(ado_CreateFile(srv + "/Canned.db", &why), ADO_S_OK);
+  Connection c;
+  ASSERT_EQ(c.Open("Provider=SQLOLEDB;Data Source=localhost;Initial Catalog=Canned"), ADO_S_OK);
+  ASSERT_EQ(c.Execute("CREATE TABLE [exec.sp_helpmergepublication] (name varchar(128))", nullptr), ADO_S_OK);
+  ASSERT_EQ(c.Execute("INSERT INTO [exec.sp_helpmergepublication] (name) VALUES ('L_')", nullptr), ADO_S_OK);
+  Recordset rs;
+  ASSERT_EQ(rs.Open("exec sp_helpmergepublication", &c, adOpenStatic, adLockOptimistic, adCmdUnknown), ADO_S_OK);
+  Variant v;
+  ASSERT_EQ(rs.GetValue("name", &v), ADO_S_OK);
+  EXPECT_EQ(var_ToUtf8(v), "L_");
+  EXPECT_FALSE(rs.Supports(adAddNew));
+  Recordset none;
+  EXPECT_EQ(none.Open("exec sp_helpmergesubscription @publication = N'L_'", &c, adOpenStatic, adLockOptimistic,
+                      adCmdUnknown),
+            ADO_E_SYNTAX);
+  EXPECT_EQ(none.LastError().description, "Could not find stored procedure.");
+  // Canned replies are no tables of the database.
+  Catalog cat;
+  ASSERT_EQ(cat.SetActiveConnection("Provider=SQLOLEDB;Data Source=localhost;Initial Catalog=Canned"), ADO_S_OK);
+  int32_t n = -1;
+  ASSERT_EQ(cat.TableCount(&n), ADO_S_OK);
+  EXPECT_EQ(n, 0);
+}
+
 TEST(AdoRecordset, CountAndJoinsAreReadOnly) {
   Connection c;
   NewJet(&c, "ro.mdb");
