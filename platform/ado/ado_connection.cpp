@@ -102,7 +102,7 @@ HRESULT ado_ParseConnStr(const std::string &cs, ConnInfo *out, std::string *why)
   if (cs.size() > ADO_MAX_CONNSTR) { *why = "Connection string too long."; return ADO_E_INVALIDARG; }
   std::vector<Pair> pairs;
   if (!SplitPairs(cs, &pairs)) {
-    *why = "Format of the initialization string does not conform to the specification.";
+    *why = "The connection string is malformed.";
     return ADO_E_INVALIDARG;
   }
   std::string server, catalog, dataSource;

@@ -58,7 +58,7 @@ TEST(AdoConnection, OpenFailuresAndProviders) {
       {"Provider=Nope.1;Data Source=x", ADO_E_PROVIDER, "Provider cannot be found"},
       {"Data Source=x", ADO_E_PROVIDER, "Provider cannot be found"},
       {"Provider=Microsoft.Jet.OLEDB.4.0", ADO_E_FAIL, "Could not find file"},
-      {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=\"C:\\db\\ok.mdb", ADO_E_INVALIDARG, "does not conform"},
+      {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=\"C:\\db\\ok.mdb", ADO_E_INVALIDARG, "malformed"},
       {JetCs("ok.mdb") + ";x=" + std::string(ADO_MAX_CONNSTR, 'a'), ADO_E_INVALIDARG, "too long"},
       {"Provider=SQLOLEDB;Data Source=(local);Initial Catalog=Logs;User ID=sa;Password=pw", ADO_S_OK, ""},
       {"Provider=SQLOLEDB;Server=localhost;Database=Logs", ADO_S_OK, ""},
