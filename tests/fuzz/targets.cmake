@@ -1,7 +1,8 @@
 # The fuzz targets, what each links, and what each needs beside it: shared by
 # the fuzz build (tests/fuzz/CMakeLists.txt) and the replay tests of the
 # ordinary builds (tests/fuzz/replay.cmake).
-set(TNW_FUZZ_TARGETS decode text path base64 stream pump_reply channel_file device_file text_table request_reply)
+set(TNW_FUZZ_TARGETS decode text path base64 stream pump_reply channel_file device_file text_table request_reply
+  dialect ado_connstr)
 foreach(t decode text path base64 stream)
   set(TNW_FUZZ_LIBS_${t} tnw_record)
   set(TNW_FUZZ_AREA_${t} record)
@@ -14,6 +15,10 @@ foreach(t channel_file device_file text_table)
 endforeach()
 set(TNW_FUZZ_LIBS_request_reply tnw_scadasim)
 set(TNW_FUZZ_AREA_request_reply framework)
+foreach(t dialect ado_connstr)
+  set(TNW_FUZZ_LIBS_${t} tnw_ado)
+  set(TNW_FUZZ_AREA_${t} platform)
+endforeach()
 
 # The XML file readers go through the stand-in extension library that supports XML.
 function(tnw_fuzz_extras target t)

@@ -1,0 +1,92 @@
+// The hand-written SQLite loops the layer is measured against.
+#include <sqlite3.h>
+
+#include <vector>
+
+#include "platform/ado/ado.h"
+
+namespace ado {
+
+HRESULT ado_BaselineInsert(const std::string &path, const std::string &insertSql, int rows, int cols,
+                           int perTransaction, BaselineRow row, std::string *why) {
+  sqlite3 *db = nullptr;
+  HRESULT hr = ado_OpenFile(path, false, 300, &db, why);
+  if (hr < 0) return hr;
+  sqlite3_stmt *st = nullptr;
+  int rc = sqlite3_prepare_v2(db, insertSql.c_str(), -1, &st, nullptr);
+  std::vector<double> values((size_t)cols);
+  std::string date;
+  for (int r = 0; rc == SQLITE_OK && r < rows; ++r) {
+    if (r % perTransaction == 0) rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    row(r, values.data(), cols, &date);
+    for (int c = 0; rc == SQLITE_OK && c < cols; ++c) rc = sqlite3_bind_double(st, c + 1, values[(size_t)c]);
+    if (rc == SQLITE_OK) rc = sqlite3_bind_text(st, cols + 1, date.c_str(), (int)date.size(), SQLITE_TRANSIENT);
+    if (rc == SQLITE_OK) rc = sqlite3_step(st) == SQLITE_DONE ? SQLITE_OK : sqlite3_errcode(db);
+    sqlite3_reset(st);
+    if (rc == SQLITE_OK && (r % perTransaction == perTransaction - 1 || r == rows - 1))
+      rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  }
+  if (rc != SQLITE_OK) *why = sqlite3_errmsg(db);
+  sqlite3_finalize(st);
+  ado_CloseFile(db);
+  return rc == SQLITE_OK ? ADO_S_OK : ado_FromSqlite(rc, why->c_str());
+}
+
+HRESULT ado_BaselineRead(const std::string &path, const std::string &selectSql, double *checksum, int64_t *rows,
+                         std::string *why) {
+  sqlite3 *db = nullptr;
+  HRESULT hr = ado_OpenFile(path, false, 300, &db, why);
+  if (hr < 0) return hr;
+  sqlite3_stmt *st = nullptr;
+  int rc = sqlite3_prepare_v2(db, selectSql.c_str(), -1, &st, nullptr);
+  double sum = 0;
+  int64_t n = 0;
+  if (rc == SQLITE_OK) {
+    const int cols = sqlite3_column_count(st);
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+      for (int c = 0; c < cols; ++c) {
+        if (sqlite3_column_type(st, c) == SQLITE_TEXT) sum += (double)sqlite3_column_bytes(st, c);
+        else sum += sqlite3_column_double(st, c);
+      }
+      ++n;
+    }
+    if (rc == SQLITE_DONE) rc = SQLITE_OK;
+  }
+  if (rc != SQLITE_OK) *why = sqlite3_errmsg(db);
+  sqlite3_finalize(st);
+  ado_CloseFile(db);
+  *checksum = sum;
+  *rows = n;
+  return rc == SQLITE_OK ? ADO_S_OK : ado_FromSqlite(rc, why->c_str());
+}
+
+}  // namespace ado
+
+namespace ado {
+
+HRESULT ado_PrepareInMemory(const std::string &sql, bool *single, std::string *why) {
+  *single = true;
+  sqlite3 *db = nullptr;
+  if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+    sqlite3_close_v2(db);
+    *why = "out of memory";
+    return ADO_E_FAIL;
+  }
+  int rc = sqlite3_exec(db, "CREATE TABLE T (a int, b float, c char(8) COLLATE RTRIM, k integer, s varchar(10), "
+                            "DT datetime, MS integer, TX varchar(255), TP float)",
+                        nullptr, nullptr, nullptr);
+  sqlite3_stmt *st = nullptr;
+  const char *tail = nullptr;
+  if (rc == SQLITE_OK) rc = sqlite3_prepare_v2(db, sql.c_str(), (int)sql.size(), &st, &tail);
+  if (rc == SQLITE_OK && tail) {
+    while (*tail == ' ' || *tail == '\t' || *tail == '\n' || *tail == '\r') ++tail;
+    *single = *tail == '\0';
+  }
+  HRESULT hr = rc == SQLITE_OK ? ADO_S_OK : ado_FromSqlite(rc, sqlite3_errmsg(db));
+  if (rc != SQLITE_OK) *why = sqlite3_errmsg(db);
+  sqlite3_finalize(st);
+  sqlite3_close_v2(db);
+  return hr;
+}
+
+}  // namespace ado
