@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <thread>
 
 #include "framework/notify/ntf_notify.h"
@@ -247,10 +248,11 @@ void Delay(SimRequestServer *s) {
 void Serve(SimRequestServer *s, Connection *c) {
   OsHandle conn = c->handle;
   std::vector<char> &buf = c->buffer;
+  std::minstd_rand dice(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(c)) ^ os_GetTickCount());
   while (!s->stop) {
     uint32_t got = 0;
     if (os_ReadFile(conn, buf.data(), kMessageMax, &got) != 0) break;
-    if (s->drop) break;
+    if (s->drop || (s->spec.dropOneIn && dice() % s->spec.dropOneIn == 0)) break;
     Delay(s);
     if (s->stop) break;
     std::string reply = Reply(s, buf.data(), got);

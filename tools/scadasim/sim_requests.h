@@ -34,6 +34,7 @@ struct SimRequestSpec {
   bool mailslots = false;          // the request mailslot (this computer only)
   uint32_t delayMs = 0;            // before every reply
   bool dropConnections = false;    // read a request and hang up without a reply
+  uint32_t dropOneIn = 0;          // N > 0: hang up on about one request in N, at random
   std::vector<SimServedProcessor> processors;  // empty: the lines of DATPROC.TXT in configFolder
   std::vector<SimServedLogger> loggers;
   std::string configFolder;        // "" = $TSQ_CURRENT_CONFIG
