@@ -48,11 +48,16 @@ void Trace(const char *format, const char *key, int number, const void *request,
   char l[2];
   Letters(request, length, l);
   char line[SRV_SERVER_MAX + 64];
+  // The line must not change what the caller is told.
+  uint32_t err = os_GetLastError();
+  int saved = errno;
   if (noNumber)
     snprintf(line, sizeof line, format, key, l[0], l[1]);
   else
     snprintf(line, sizeof line, format, key, number, l[0], l[1]);
   dbg_Write(line);
+  os_SetLastError(err);
+  errno = saved;
 }
 
 // The Windows 9x path: the request goes to the server's mailslot with this
