@@ -1,0 +1,29 @@
+#include "platform/os_filepos.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/os_error.h"
+#include "platform/os_io.h"
+
+int os_GetFileSizeEx(OsHandle h, int64_t *size) {
+  int fd = os_HandleFd(h);
+  if (fd < 0 || !size) return os_Fail(OS_ERROR_INVALID_HANDLE), -1;
+  struct stat st;
+  if (fstat(fd, &st) != 0) return os_Fail(os_ErrorFromErrno(errno)), -1;
+  *size = static_cast<int64_t>(st.st_size);
+  return 0;
+}
+
+int os_SetFilePointerEx(OsHandle h, int64_t distance, int64_t *newPosition, uint32_t method) {
+  int fd = os_HandleFd(h);
+  if (fd < 0) return os_Fail(OS_ERROR_INVALID_HANDLE), -1;
+  int whence = method == OS_FILE_BEGIN ? SEEK_SET : method == OS_FILE_CURRENT ? SEEK_CUR : method == OS_FILE_END ? SEEK_END : -1;
+  if (whence < 0) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  off_t at = lseek(fd, static_cast<off_t>(distance), whence);
+  if (at < 0) return os_Fail(os_ErrorFromErrno(errno)), -1;
+  if (newPosition) *newPosition = static_cast<int64_t>(at);
+  return 0;
+}
