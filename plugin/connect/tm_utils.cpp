@@ -376,29 +376,25 @@ int tm_FormatNumber(char *out, size_t size, double value, int width, int decimal
   size_t b = t.find_first_not_of(' '), e = t.find_last_not_of(' ');
   t = b == std::string::npos ? std::string() : t.substr(b, e - b + 1);
   bool changed = false;
+  size_t point = t.find('.');
+  if (point != std::string::npos) t[point] = nf.decimal;
+  size_t sign = !t.empty() && (t[0] == '-' || t[0] == '+') ? 1 : 0;
   if (!exponent && !zeroFill && separator && nf.grouping && std::fabs(value) > 999) {
-    size_t start = t[0] == '-' || t[0] == '+' ? 1 : 0;
-    size_t end = t.find('.');
-    if (end == std::string::npos) end = t.size();
-    for (size_t at = end; at > start + 3; at -= 3) t.insert(at - 3, 1, separator);
+    size_t end = point == std::string::npos ? t.size() : point;
+    for (size_t at = end; at > sign + 3; at -= 3) t.insert(at - 3, 1, separator);
     changed = true;
   }
-  if (!nf.leadingZero && std::fabs(value) < 1) {
-    size_t start = t[0] == '-' || t[0] == '+' ? 1 : 0;
-    if (t.size() > start + 1 && t[start] == '0' && t[start + 1] == '.') t.erase(start, 1), changed = true;
+  if (!nf.leadingZero && std::fabs(value) < 1 && t.size() > sign + 1 && t[sign] == '0' && t[sign + 1] == nf.decimal) {
+    t.erase(sign, 1);
+    changed = true;
   }
-  for (char &c : t)
-    if (c == '.') c = nf.decimal;
-  if (changed || !zeroFill) {
-    // Padding again to the width, as the first text was padded.
-    if (static_cast<int>(t.size()) < width) {
-      std::string pad(static_cast<size_t>(width) - t.size(), ' ');
-      t = leftJustify ? t + pad : pad + t;
-    }
-  } else {
-    t = text;
-    for (char &c : t)
-      if (c == '.') c = nf.decimal;
+  if (zeroFill && !changed) {
+    t = text;  // the zeros of the padding stay
+    size_t p = t.find('.');
+    if (p != std::string::npos) t[p] = nf.decimal;
+  } else if (static_cast<int>(t.size()) < width) {
+    std::string pad(static_cast<size_t>(width) - t.size(), ' ');
+    t = leftJustify ? t + pad : pad + t;
   }
   if (out && size) snprintf(out, size, "%s", t.c_str());
   return static_cast<int>(t.size());
