@@ -31,6 +31,11 @@ std::string Linux(const std::string &windowsPath) {
   return out;
 }
 
+// A name in a folder given as a Windows path or as a Linux path.
+std::string Join(const std::string &folder, const std::string &name) {
+  return folder + (!folder.empty() && folder[0] == '/' ? "/" : "\\") + name;
+}
+
 bool IsFolder(const std::string &path) {
   struct stat st;
   return os_Stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -89,9 +94,11 @@ int Fail(uint32_t code) {
 }
 
 // tar of "." and the neighbours into tarFile (a Linux path). Anything on its
-// standard error is a failure: the tar file goes.
+// standard error is a failure: the tar file goes. The neighbours keep their
+// "../" (-P), as they are restored beside the configuration folder; GNU tar
+// would otherwise strip it with a warning.
 int RunTar(const std::string &tarFile, const std::vector<std::string> &neighbours) {
-  std::vector<std::string> args = {"tar", "-cf", tarFile, "."};
+  std::vector<std::string> args = {"tar", "-P", "-cf", tarFile, "."};
   args.insert(args.end(), neighbours.begin(), neighbours.end());
   OsProgramRun run;
   if (Run(args, &run) != 0) return -1;
@@ -103,9 +110,9 @@ int RunTar(const std::string &tarFile, const std::vector<std::string> &neighbour
 // The compress program: the one beside the binaries first, as Windows looks
 // in the application's folder before the path.
 std::string CompressProgram() {
-  const char *bin = cfg_GetFolder("BIN");
+  const char *bin = cfg_GetFolder("TSQ_BIN");
   if (bin) {
-    std::string own = Linux(std::string(bin) + "\\compress");
+    std::string own = Linux(Join(bin, "compress"));
     if (!own.empty() && os_Access(own.c_str(), 1) == 0) return own;
   }
   return "compress";
@@ -129,11 +136,12 @@ int tm_ArchiveConfig(const char *archiveText, const char *, int includeExtra) {
     for (const std::string &name : extras) AddNeighbour(neighbours, "../" + name);
     if (tar) return RunTar(archiveLinux, neighbours);
 
-    const char *saved = cfg_GetFolder("SAVED_CONFIG");
-    if (!saved) return -1;
+    const char *savedFolder = cfg_GetFolder("TSQ_SAVED_CONFIG");
+    if (!savedFolder) return -1;
+    std::string saved = savedFolder;  // the next folder lookup reuses the buffer
     std::string base = archive.substr(archive.find_last_of("\\/") == std::string::npos ? 0 : archive.find_last_of("\\/") + 1);
     base = base.substr(0, base.size() - 4);
-    std::string tarFile = Linux(std::string(saved) + "\\" + base + ".tar");
+    std::string tarFile = Linux(Join(saved, base + ".tar"));
     if (tarFile.empty()) return -1;
     if (RunTar(tarFile, neighbours) != 0) return -1;
     OsProgramRun run;
@@ -148,9 +156,9 @@ int tm_ArchiveConfig(const char *archiveText, const char *, int includeExtra) {
     return 0;
   }
 
-  const char *bin = cfg_GetFolder("BIN");
+  const char *bin = cfg_GetFolder("TSQ_BIN");
   if (!bin) return -1;
-  std::string tool = Linux(std::string(bin) + "\\qfzip");
+  std::string tool = Linux(Join(bin, "qfzip"));
   char here[kPathMax];
   if (tool.empty() || os_GetCurrentDirectory(here, sizeof here) != 0) return -1;
   std::string parent = here;
