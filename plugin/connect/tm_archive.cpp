@@ -13,6 +13,7 @@
 #include "platform/os_file.h"
 #include "platform/os_path.h"
 #include "platform/os_spawn.h"
+#include "plugin/connect/tm_utils.h"
 
 namespace {
 
@@ -29,11 +30,6 @@ std::string Linux(const std::string &windowsPath) {
   char out[kPathMax];
   if (os_TranslatePath(windowsPath.c_str(), out, sizeof out) != 0) return std::string();
   return out;
-}
-
-// A name in a folder given as a Windows path or as a Linux path.
-std::string Join(const std::string &folder, const std::string &name) {
-  return folder + (!folder.empty() && folder[0] == '/' ? "/" : "\\") + name;
 }
 
 bool IsFolder(const std::string &path) {
@@ -112,7 +108,7 @@ int RunTar(const std::string &tarFile, const std::vector<std::string> &neighbour
 std::string CompressProgram() {
   const char *bin = cfg_GetFolder("TSQ_BIN");
   if (bin) {
-    std::string own = Linux(Join(bin, "compress"));
+    std::string own = Linux(tm_JoinPath(bin, "compress"));
     if (!own.empty() && os_Access(own.c_str(), 1) == 0) return own;
   }
   return "compress";
@@ -141,7 +137,7 @@ int tm_ArchiveConfig(const char *archiveText, const char *, int includeExtra) {
     std::string saved = savedFolder;  // the next folder lookup reuses the buffer
     std::string base = archive.substr(archive.find_last_of("\\/") == std::string::npos ? 0 : archive.find_last_of("\\/") + 1);
     base = base.substr(0, base.size() - 4);
-    std::string tarFile = Linux(Join(saved, base + ".tar"));
+    std::string tarFile = Linux(tm_JoinPath(saved, base + ".tar"));
     if (tarFile.empty()) return -1;
     if (RunTar(tarFile, neighbours) != 0) return -1;
     OsProgramRun run;
@@ -158,7 +154,7 @@ int tm_ArchiveConfig(const char *archiveText, const char *, int includeExtra) {
 
   const char *bin = cfg_GetFolder("TSQ_BIN");
   if (!bin) return -1;
-  std::string tool = Linux(Join(bin, "qfzip"));
+  std::string tool = Linux(tm_JoinPath(bin, "qfzip"));
   char here[kPathMax];
   if (tool.empty() || os_GetCurrentDirectory(here, sizeof here) != 0) return -1;
   std::string parent = here;
