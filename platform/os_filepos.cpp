@@ -27,3 +27,16 @@ int os_SetFilePointerEx(OsHandle h, int64_t distance, int64_t *newPosition, uint
   if (newPosition) *newPosition = static_cast<int64_t>(at);
   return 0;
 }
+
+int os_GetFileTimes(OsHandle h, uint64_t times[3]) {
+  int fd = os_HandleFd(h);
+  if (fd < 0 || !times) return os_Fail(OS_ERROR_INVALID_HANDLE), -1;
+  struct stat st;
+  if (fstat(fd, &st) != 0) return os_Fail(os_ErrorFromErrno(errno)), -1;
+  // Linux keeps no creation time here: the status change time stands in.
+  const struct timespec *ts[3] = {&st.st_ctim, &st.st_atim, &st.st_mtim};
+  for (int i = 0; i < 3; ++i)
+    times[i] = (static_cast<uint64_t>(ts[i]->tv_sec) + 11644473600ull) * 10000000ull +
+               static_cast<uint64_t>(ts[i]->tv_nsec) / 100;
+  return 0;
+}

@@ -1,4 +1,5 @@
 #include "tools/scadasim/sim_requests.h"
+#include "tools/scadasim/sim_files.h"
 
 #include <signal.h>
 #include <strings.h>
@@ -234,6 +235,9 @@ std::string Reply(SimRequestServer *s, const char *data, uint32_t n) {
   }
   std::string own;
   if (s->spec.answer && s->spec.answer(line, &own)) return own;
+  // File verbs carry data after their line and answer with data of their own.
+  std::string file;
+  if (sim_AnswerFileVerb(s->spec.configFolder, std::string(data, n), &file)) return file + std::string(1, '\0');
   std::lock_guard<std::mutex> g(s->lock);
   std::string text = Answer(s, line);
   return std::string(text.c_str(), text.size() + 1);
