@@ -13,6 +13,7 @@
 #include "framework/shm/shm_tables.h"
 #include "framework/time/tm_time.h"
 #include "platform/os_env.h"
+#include "framework/config/cfg_path.h"
 #include "platform/os_error.h"
 #include "platform/os_filepos.h"
 #include "platform/os_io.h"
@@ -46,7 +47,7 @@ std::string ConfigFolder(const char *server) {
 ConfigFile FileOf(const char *server, const char *folder, const std::string &name) {
   ConfigFile f{server, cfg_Road(server) == CFG_ROAD_REMOTE, ""};
   std::string rel = folder && *folder ? std::string(folder) + "\\" + name : name;
-  f.path = f.remote ? "TSQ_CURRENT_CONFIG\\" + rel : tm_JoinPath(ConfigFolder(server), rel);
+  f.path = f.remote ? "TSQ_CURRENT_CONFIG\\" + rel : cfg_JoinPath(ConfigFolder(server), rel.c_str());
   return f;
 }
 
@@ -146,7 +147,7 @@ int cfg_ReadChannelsEx(const char *server, const char *folder, int type, Channel
     return Fail(OS_ERROR_INVALID_PARAMETER);
   if (!extra || !extraName || !*extraName) extraLength = 0;
   if (cfg_Road(server) != CFG_ROAD_REMOTE) {
-    std::string dir = tm_JoinPath(ConfigFolder(server), folder ? folder : "");
+    std::string dir = cfg_JoinPath(ConfigFolder(server), folder ? folder : "");
     return chan_ReadChannels(dir.c_str(), type, records, first, count, extraLength ? extra : nullptr,
                              static_cast<uint32_t>(extraLength), extraLength ? extraName : nullptr);
   }
@@ -188,7 +189,7 @@ int cfg_ReadDeviceConfigEx(const char *server, const char *folder, void *record,
   if (length < 0 || (!record && length) || extraLength < 0) return Fail(OS_ERROR_INVALID_PARAMETER);
   if (!extra || !extraName || !*extraName) extraLength = 0;
   if (cfg_Road(server) != CFG_ROAD_REMOTE) {
-    std::string dir = tm_JoinPath(ConfigFolder(server), folder ? folder : "");
+    std::string dir = cfg_JoinPath(ConfigFolder(server), folder ? folder : "");
     uint32_t rate = 0;
     int rc = cfg_LoadConfigFiles(dir.c_str(), record, static_cast<uint32_t>(length), extraLength ? extra : nullptr,
                                  static_cast<uint32_t>(extraLength), extraLength ? extraName : nullptr, autoEnable,
@@ -238,7 +239,7 @@ int cfg_WriteChannelRecordsEx(const char *server, const char *user, const char *
   if (!extra || !extraName || !*extraName) extraLength = 0;
   std::string name = UserName(user);
   if (cfg_Road(server) != CFG_ROAD_REMOTE) {
-    std::string dir = tm_JoinPath(ConfigFolder(server), folder ? folder : "");
+    std::string dir = cfg_JoinPath(ConfigFolder(server), folder ? folder : "");
     auto write = xmlMode ? chan_WriteChannels : chan_RewriteChannels;
     return write(name.c_str(), dir.c_str(), type, records, first, count, extraLength ? extra : nullptr,
                  static_cast<uint32_t>(extraLength), extraLength ? extraName : nullptr);
@@ -295,7 +296,7 @@ int cfg_WriteDeviceConfigurationEx(const char *server, const char *user, const c
   if (!extra || !extraName || !*extraName) extraLength = 0;
   std::string name = UserName(user);
   if (cfg_Road(server) != CFG_ROAD_REMOTE) {
-    std::string dir = tm_JoinPath(ConfigFolder(server), folder ? folder : "");
+    std::string dir = cfg_JoinPath(ConfigFolder(server), folder ? folder : "");
     return cfg_WriteDeviceConfig(name.c_str(), dir.c_str(), record, static_cast<uint32_t>(length),
                                  extraLength ? extra : nullptr, static_cast<uint32_t>(extraLength),
                                  extraLength ? extraName : nullptr, autoEnable, saveOutputs, saveByTag, saveRate);

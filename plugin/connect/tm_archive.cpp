@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "framework/registry/reg_settings.h"
+#include "framework/config/cfg_path.h"
 #include "platform/os_error.h"
 #include "platform/os_file.h"
 #include "platform/os_path.h"
@@ -108,7 +109,7 @@ int RunTar(const std::string &tarFile, const std::vector<std::string> &neighbour
 std::string CompressProgram() {
   const char *bin = cfg_GetFolder("TSQ_BIN");
   if (bin) {
-    std::string own = Linux(tm_JoinPath(bin, "compress"));
+    std::string own = Linux(cfg_JoinPath(bin, "compress"));
     if (!own.empty() && os_Access(own.c_str(), 1) == 0) return own;
   }
   return "compress";
@@ -137,7 +138,7 @@ int tm_ArchiveConfig(const char *archiveText, const char *, int includeExtra) {
     std::string saved = savedFolder;  // the next folder lookup reuses the buffer
     std::string base = archive.substr(archive.find_last_of("\\/") == std::string::npos ? 0 : archive.find_last_of("\\/") + 1);
     base = base.substr(0, base.size() - 4);
-    std::string tarFile = Linux(tm_JoinPath(saved, base + ".tar"));
+    std::string tarFile = Linux(cfg_JoinPath(saved, (base + ".tar").c_str()));
     if (tarFile.empty()) return -1;
     if (RunTar(tarFile, neighbours) != 0) return -1;
     OsProgramRun run;
@@ -154,7 +155,7 @@ int tm_ArchiveConfig(const char *archiveText, const char *, int includeExtra) {
 
   const char *bin = cfg_GetFolder("TSQ_BIN");
   if (!bin) return -1;
-  std::string tool = Linux(tm_JoinPath(bin, "qfzip"));
+  std::string tool = Linux(cfg_JoinPath(bin, "qfzip"));
   char here[kPathMax];
   if (tool.empty() || os_GetCurrentDirectory(here, sizeof here) != 0) return -1;
   std::string parent = here;

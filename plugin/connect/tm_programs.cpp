@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "framework/config/cfg_path.h"
 #include "platform/os_error.h"
 #include "platform/os_file.h"
 #include "platform/os_filepos.h"
@@ -89,7 +90,7 @@ bool WritePending(TmLogSet *s, std::vector<Pending> &batch) {
     std::string region = batch[i].bytes;
     size_t j = i + 1;
     for (; j < batch.size() && batch[j].file == batch[i].file; ++j) region += batch[j].bytes;
-    std::string path = tm_JoinPath(s->folder, batch[i].file);
+    std::string path = cfg_JoinPath(s->folder, batch[i].file.c_str());
     OsHandle h = os_CreateFile(path.c_str(), OS_GENERIC_WRITE, OS_FILE_SHARE_READ, OS_OPEN_ALWAYS, 0);
     uint32_t written = 0;
     if (!h || os_SetFilePointerEx(h, 0, nullptr, OS_FILE_END) != 0 ||
@@ -118,7 +119,7 @@ void RemoveOld(TmLogSet *s) {
     if (now - tm_MakeTime(&t) > static_cast<int64_t>(s->keepSeconds) && s->file != name) old.push_back(name);
   }
   tm_DirClose(d);
-  for (const std::string &name : old) os_DeleteFile(tm_JoinPath(s->folder, name).c_str());
+  for (const std::string &name : old) os_DeleteFile(cfg_JoinPath(s->folder, name.c_str()).c_str());
 }
 
 void Writer(TmLogSet *s) {

@@ -203,12 +203,6 @@ int64_t tm_CheckDataFileHeader(OsHandle file) {
 
 int tm_MakeDir(const char *path) { return os_MakeDirectory(path) == 0 ? 0 : -1; }
 
-std::string tm_JoinPath(const std::string &folder, const std::string &name) {
-  if (folder.empty()) return name;
-  char last = folder.back();
-  if (last == '/' || last == '\\') return folder + name;
-  return folder + (folder[0] == '/' ? "/" : "\\") + name;
-}
 
 int tm_VFormatText(char *out, size_t size, const char *format, va_list args) {
   std::string text;

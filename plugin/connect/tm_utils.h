@@ -45,8 +45,6 @@ int64_t tm_FileSize(OsHandle file);
 // outside the data-file types. The file is left at its start.
 int64_t tm_CheckDataFileHeader(OsHandle file);
 int tm_MakeDir(const char *path);
-// A name in a folder given as a Windows path ('\\') or as a Linux path ('/').
-std::string tm_JoinPath(const std::string &folder, const std::string &name);
 
 // printf-like formatting of d, e, f, g and s with the flags '-' and '0', a
 // width and a precision ('*' from the arguments) and "%%"; other conversions

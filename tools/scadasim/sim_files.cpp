@@ -8,7 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "framework/config/cfg_device.h"
+#include "framework/config/cfg_load.h"
+#include "framework/config/chan_files.h"
 #include "framework/registry/reg_settings.h"
+#include "framework/xml/xml_error.h"
 #include "platform/os_error.h"
 #include "platform/os_file.h"
 #include "platform/os_filepos.h"
@@ -220,5 +224,136 @@ bool sim_AnswerFileVerb(const std::string &configFolder, const std::string &requ
       break;
     }
   }
+  return true;
+}
+
+namespace {
+
+std::vector<std::string> SplitCommas(const std::string &s, size_t max) {
+  std::vector<std::string> out;
+  size_t i = 0;
+  while (out.size() + 1 < max) {
+    size_t j = s.find(',', i);
+    if (j == std::string::npos) break;
+    out.push_back(s.substr(i, j - i));
+    i = j + 1;
+  }
+  out.push_back(s.substr(i));
+  return out;
+}
+
+std::string DeviceFolder(const std::string &configFolder, const std::string &folder) {
+  std::string base = configFolder;
+  if (base.empty()) {
+    const char *f = cfg_ResolveName("TSQ_CURRENT_CONFIG");
+    base = f ? f : "";
+  }
+  if (folder.empty() || folder == " ") return base;
+  if (folder.find("..") != std::string::npos || folder.find(':') != std::string::npos) return std::string();
+  return base + (base[0] == '/' ? "/" : "\\") + folder;
+}
+
+// The failure of a framework call: 1465 carries the XML text.
+std::string Failure() {
+  uint32_t code = os_GetLastError();
+  if (code == OS_ERROR_XML_PARSE_ERROR) return "-1,1465," + std::string(xml_GetErrorText());
+  return Error(code ? code : OS_ERROR_GEN_FAILURE);
+}
+
+const char *Opt(const std::string &s) { return s == " " ? nullptr : s.c_str(); }
+
+}  // namespace
+
+bool sim_AnswerConfigVerb(const std::string &configFolder, const std::string &request, std::string *reply) {
+  if (request.size() < 3 || request[2] != ',') return false;
+  std::string verb = request.substr(0, 2);
+  for (char &c : verb) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  if (verb != "IF" && verb != "GF" && verb != "HF" && verb != "FF" && verb != "CF") return false;
+  size_t nul = request.find('\0');
+  std::string line = request.substr(3, nul == std::string::npos ? std::string::npos : nul - 3);
+  std::string data = nul == std::string::npos ? std::string() : request.substr(nul + 1);
+  if (verb == "IF") {
+    std::vector<std::string> f = SplitCommas(line, 7);
+    if (f.size() != 7) return *reply = Error(OS_ERROR_INVALID_PARAMETER) + '\0', true;
+    int first = atoi(f[2].c_str()), count = atoi(f[3].c_str()), extraLen = atoi(f[4].c_str()), type = atoi(f[6].c_str());
+    std::string dir = DeviceFolder(configFolder, f[1]);
+    if (dir.empty() || count < 0 || count > 60000 || extraLen < 0 || extraLen > (1 << 20))
+      return *reply = Error(OS_ERROR_INVALID_PARAMETER) + '\0', true;
+    std::vector<ChannelRecord> records(static_cast<size_t>(count) + 1);
+    std::string extra(static_cast<size_t>(extraLen), '\0');
+    if (chan_ReadChannels(dir.c_str(), type, records.data(), first, count, extraLen ? extra.data() : nullptr,
+                          static_cast<uint32_t>(extraLen), extraLen ? Opt(f[5]) : nullptr) != 0)
+      return *reply = Failure() + '\0', true;
+    *reply = "0," + std::string(reinterpret_cast<const char *>(records.data()), static_cast<size_t>(count) * 216) + extra;
+    return true;
+  }
+  if (verb == "GF") {
+    std::vector<std::string> f = SplitCommas(line, 9);
+    if (f.size() != 9) return *reply = Error(OS_ERROR_INVALID_PARAMETER) + '\0', true;
+    int length = atoi(f[2].c_str()), extraLen = atoi(f[3].c_str());
+    std::string dir = DeviceFolder(configFolder, f[1]);
+    if (dir.empty() || length < 0 || length > (1 << 20) || extraLen < 0 || extraLen > (1 << 20))
+      return *reply = Error(OS_ERROR_INVALID_PARAMETER) + '\0', true;
+    std::string record(static_cast<size_t>(length), '\0'), extra(static_cast<size_t>(extraLen), '\0');
+    uint8_t ae = 0, so = 0, sbt = 0;
+    uint32_t rate = 0;
+    if (cfg_LoadConfigFiles(dir.c_str(), record.data(), static_cast<uint32_t>(length), extraLen ? extra.data() : nullptr,
+                            static_cast<uint32_t>(extraLen), extraLen ? Opt(f[4]) : nullptr, &ae, &so, &sbt, &rate) != 0)
+      return *reply = Failure() + '\0', true;
+    std::string head = "0,";
+    head += static_cast<char>(ae);
+    head += static_cast<char>(so);
+    head += static_cast<char>(sbt);
+    head.append(reinterpret_cast<const char *>(&rate), 4);
+    *reply = head + record + extra;
+    return true;
+  }
+  if (verb == "HF") {
+    std::vector<std::string> f = SplitCommas(line, 9);
+    if (f.size() != 9) return *reply = Error(OS_ERROR_INVALID_PARAMETER) + '\0', true;
+    int size = atoi(f[0].c_str()), first = atoi(f[3].c_str()), count = atoi(f[4].c_str());
+    int extraLen = atoi(f[5].c_str()), type = atoi(f[7].c_str()), xmlMode = atoi(f[8].c_str());
+    std::string dir = DeviceFolder(configFolder, f[2]);
+    if (dir.empty() || count < 0 || extraLen < 0 || size != count * 216 + extraLen ||
+        data.size() != static_cast<size_t>(size))
+      return *reply = Error(OS_ERROR_INVALID_PARAMETER) + '\0', true;
+    const ChannelRecord *records = reinterpret_cast<const ChannelRecord *>(data.data());
+    const char *extra = extraLen ? data.data() + count * 216 : nullptr;
+    auto write = xmlMode ? chan_WriteChannels : chan_RewriteChannels;
+    if (write(f[1].c_str(), dir.c_str(), type, records, first, count, extra, static_cast<uint32_t>(extraLen),
+              extraLen ? Opt(f[6]) : nullptr) != 0)
+      return *reply = Failure() + '\0', true;
+    return *reply = std::string("0", 2), true;
+  }
+  if (verb == "FF") {
+    std::vector<std::string> f = SplitCommas(line, 10);
+    if (f.size() != 10) return *reply = Error(OS_ERROR_INVALID_PARAMETER) + '\0', true;
+    int size = atoi(f[0].c_str()), length = atoi(f[3].c_str()), extraLen = atoi(f[4].c_str());
+    std::string dir = DeviceFolder(configFolder, f[2]);
+    if (dir.empty() || length < 0 || extraLen < 0 || size != length + extraLen || data.size() != static_cast<size_t>(size))
+      return *reply = Error(OS_ERROR_INVALID_PARAMETER) + '\0', true;
+    uint8_t ae = static_cast<uint8_t>(atoi(f[6].c_str())), so = static_cast<uint8_t>(atoi(f[7].c_str()));
+    uint8_t sbt = static_cast<uint8_t>(atoi(f[8].c_str()));
+    int32_t rate = atoi(f[9].c_str());
+    if (cfg_WriteDeviceConfig(f[1].c_str(), dir.c_str(), data.data(), static_cast<uint32_t>(length),
+                              extraLen ? data.data() + length : nullptr, static_cast<uint32_t>(extraLen),
+                              extraLen ? Opt(f[5]) : nullptr, f[6] == " " ? nullptr : &ae, f[7] == " " ? nullptr : &so,
+                              f[8] == " " ? nullptr : &sbt, f[9] == " " ? nullptr : &rate) != 0)
+      return *reply = Failure() + '\0', true;
+    return *reply = std::string("0", 2), true;
+  }
+  // CF,type,number,length,user,<record>
+  std::vector<std::string> f = SplitCommas(request.substr(3), 5);
+  if (f.size() != 5 || static_cast<size_t>(atoi(f[2].c_str())) != f[4].size() || f[0].find_first_of("\\/.") != std::string::npos)
+    return *reply = Error(OS_ERROR_INVALID_PARAMETER) + '\0', true;
+  std::string dir = DeviceFolder(configFolder, "LOGGERS");
+  std::string path = dir + (dir[0] == '/' ? "/" : "\\") + f[0] + "_" + std::to_string(atoi(f[1].c_str()));
+  OsHandle h = os_CreateFile(path.c_str(), OS_GENERIC_WRITE, 3, OS_CREATE_ALWAYS, 0);
+  uint32_t written = 0;
+  bool ok = h && (f[4].empty() || (os_WriteFile(h, f[4].data(), static_cast<uint32_t>(f[4].size()), &written) == 0 &&
+                                   written == f[4].size()));
+  uint32_t err = os_GetLastError();
+  if (h) os_CloseHandle(h);
+  *reply = ok ? std::string("0", 2) : Error(err) + '\0';
   return true;
 }

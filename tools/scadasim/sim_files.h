@@ -10,3 +10,9 @@
 // without its terminator. configFolder: the folder TSQ_CURRENT_CONFIG names
 // ("" = the environment's).
 bool sim_AnswerFileVerb(const std::string &configFolder, const std::string &request, std::string *reply);
+
+// The configuration verbs against the folder TSQ_CURRENT_CONFIG names:
+// "IF" channels, "GF" device record and switches, "HF" write channels, "FF"
+// write the device record, "CF" write a logger configuration. True when
+// `request` is one; *reply gets the exact bytes to send.
+bool sim_AnswerConfigVerb(const std::string &configFolder, const std::string &request, std::string *reply);

@@ -238,6 +238,7 @@ std::string Reply(SimRequestServer *s, const char *data, uint32_t n) {
   // File verbs carry data after their line and answer with data of their own.
   std::string file;
   if (sim_AnswerFileVerb(s->spec.configFolder, std::string(data, n), &file)) return file + std::string(1, '\0');
+  if (sim_AnswerConfigVerb(s->spec.configFolder, std::string(data, n), &file)) return file;
   std::lock_guard<std::mutex> g(s->lock);
   std::string text = Answer(s, line);
   return std::string(text.c_str(), text.size() + 1);
