@@ -108,19 +108,20 @@ int srv_RemoteReadFile(const char *server, OsHandle local, const char *path, voi
     return 1;
   }
   if (!FieldOk(path, '\t') || !o) return Fail(OS_ERROR_INVALID_PARAMETER);
-  std::string reply;
-  int rc = Ask(server,
-               Line("RF," + std::string(path) +
-                    Numbers({count, offset, method, o->access, o->share, o->inherit, o->disposition, o->attributes},
-                            '\t')),
-               kReplyMax, &reply);
-  if (rc < 0) return 0;
+  std::string request = Line("RF," + std::string(path) +
+                             Numbers({count, offset, method, o->access, o->share, o->inherit, o->disposition,
+                                      o->attributes},
+                                     '\t'));
+  // One reply buffer per thread: a fetch asks for many chunks in a row.
+  thread_local std::vector<char> reply(kReplyMax);
+  memset(reply.data(), 0, reply.size());
+  int received = kReplyMax;
+  if (con_Transact(server, request.data(), static_cast<int>(request.size()), reply.data(), &received) < 0) return 0;
   // "<result>,<count bytes of data>,<bytes read>": only 0..count, and only
   // what the reply holds.
   long long n = -1;
-  size_t at = static_cast<size_t>(count) + 3;
-  if (at >= reply.size() || !NumberIn(reply.data(), at, reply.size(), &n) || n < 0 || n > count)
-    return Fail(OS_ERROR_INVALID_DATA);
+  size_t at = static_cast<size_t>(count) + 3, size = static_cast<size_t>(received);
+  if (at >= size || !NumberIn(reply.data(), at, size, &n) || n < 0 || n > count) return Fail(OS_ERROR_INVALID_DATA);
   if (n) memcpy(data, reply.data() + 2, static_cast<size_t>(n));
   if (got) *got = static_cast<int32_t>(n);
   return 1;
