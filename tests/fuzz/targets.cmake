@@ -1,7 +1,8 @@
 # The fuzz targets, what each links, and what each needs beside it: shared by
 # the fuzz build (tests/fuzz/CMakeLists.txt) and the replay tests of the
 # ordinary builds (tests/fuzz/replay.cmake).
-set(TNW_FUZZ_TARGETS decode text path base64 stream pump_reply channel_file device_file text_table request_reply)
+set(TNW_FUZZ_TARGETS decode text path base64 stream pump_reply channel_file device_file text_table request_reply
+  config_reply devcap stamped_name)
 foreach(t decode text path base64 stream)
   set(TNW_FUZZ_LIBS_${t} tnw_record)
   set(TNW_FUZZ_AREA_${t} record)
@@ -14,6 +15,13 @@ foreach(t channel_file device_file text_table)
 endforeach()
 set(TNW_FUZZ_LIBS_request_reply tnw_scadasim)
 set(TNW_FUZZ_AREA_request_reply framework)
+set(TNW_FUZZ_LIBS_config_reply tnw_plugin tnw_scadasim tnw_test_remote)
+foreach(t config_reply devcap stamped_name)
+  if(NOT t STREQUAL "config_reply")
+    set(TNW_FUZZ_LIBS_${t} tnw_plugin)
+  endif()
+  set(TNW_FUZZ_AREA_${t} plugin)
+endforeach()
 
 # The XML file readers go through the stand-in extension library that supports XML.
 function(tnw_fuzz_extras target t)
