@@ -239,3 +239,58 @@ TEST_F(ConfigAccess, SmallFilesAliveOnEveryRoad) {
   EXPECT_EQ(Served("CF"), std::vector<std::string>{"CF,filelog,4,2,ann,AB"});
   os_SetEnvironmentVariable("TSQ_CURRENT_CONFIG", nullptr);
 }
+
+// scadasim's own answers with a verb's fault: the plug-in takes the road the
+// fault calls for.
+TEST_F(ConfigAccess, ServerFaultsOfOneVerb) {
+  auto restart = [this](std::vector<SimVerbKnob> knobs) {
+    sim_StopRequestServer(server);
+    srv_CloseAllConnections();
+    SimRequestSpec spec;
+    spec.host = "HOSTR";
+    spec.configFolder = "C:\\REMOTE";
+    spec.knobs = std::move(knobs);
+    std::string why;
+    server = sim_StartRequestServer(spec, &why);
+    ASSERT_NE(server, nullptr) << why;
+  };
+  std::vector<ChannelRecord> r(4);
+  std::vector<char> record(100);
+  uint8_t ae = 7;
+  // The server's own "IF" fails with 2: the raw road.
+  restart({SimVerbKnob{"IF", 2, "", 0, false, -1, 0}});
+  ASSERT_EQ(cfg_ReadChannels(kServer, "DEV1", 0, r.data(), 1, 3), 0);
+  EXPECT_TRUE(std::string(reinterpret_cast<char *>(r.data()), 3 * 216) == Records(300, 1).substr(216, 3 * 216));
+  EXPECT_EQ(Served("RF").size(), 1u);
+  // 1465 with its text: no raw road, the text is the XML error's.
+  restart({SimVerbKnob{"IF", 1465, "Line 2: bad", 0, false, -1, 0}});
+  EXPECT_EQ(cfg_ReadChannels(kServer, "DEV1", 0, r.data(), 0, 1), -1);
+  EXPECT_EQ(errno, OS_ERROR_XML_PARSE_ERROR);
+  EXPECT_TRUE(Served("RF").empty());
+  // The server's "GF" one byte short: the raw road, the switch untouched.
+  restart({SimVerbKnob{"GF", 0, "", -1, false, -1, 0}});
+  ASSERT_EQ(cfg_ReadDeviceConfigEx(kServer, "DEV1", record.data(), 100, nullptr, 0, nullptr, &ae, nullptr, nullptr,
+                                   nullptr),
+            0);
+  EXPECT_EQ(ae, 7);
+  EXPECT_EQ(Served("RF").size(), 1u);
+  // A negative count of bytes read, a cut reply: failures, nothing copied.
+  for (SimVerbKnob k : {SimVerbKnob{"RF", 0, "", 0, true, -1, 0}, SimVerbKnob{"RF", 0, "", 0, false, 40, 0}}) {
+    restart({k});
+    std::vector<char> buf(64, '#');
+    int32_t got = -1;
+    const CfgOpen o = {0x80000000u, 3, 0, 3, 0};
+    EXPECT_EQ(srv_RemoteReadFile(kServer, nullptr, "TSQ_CURRENT_CONFIG\\DEV1\\ai", buf.data(), 50, 0, 0, &o, &got), 0);
+    EXPECT_EQ(got, 0);
+    EXPECT_EQ(std::string(buf.data(), 64), std::string(64, '#'));
+  }
+  // A verb that answers late.
+  restart({SimVerbKnob{"SF", 0, "", 0, false, -1, 300}});
+  auto t0 = std::chrono::steady_clock::now();
+  const CfgOpen o = {0x80000000u, 3, 0, 3, 0};
+  EXPECT_EQ(srv_RemoteFileOpenSize(kServer, "TSQ_CURRENT_CONFIG\\DEV1\\ai", &o), 8 + 300 * 216);
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(300));
+  // The same answers come from the answer function other transports use.
+  std::string answer = sim_AnswerRequest(server, std::string("SF,TSQ_CURRENT_CONFIG\\DEV1\\ai\t0\t3\t0\t3\t0", 40));
+  EXPECT_EQ(answer, std::to_string(8 + 300 * 216) + std::string(1, '\0'));
+}
