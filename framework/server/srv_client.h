@@ -49,7 +49,8 @@ struct SrvTransport {
 };
 
 // Puts (or with NULL takes away) the transport of a kind 2..4; kind 1 is the
-// pipe and stays. 1, or 0 for another kind. Meant for a module's load time.
+// pipe and stays. 1, or 0 for another kind. Meant for a module's load time;
+// the table keeps the pointer, so the transport must outlive its connections.
 int srv_SetTransport(int kind, const SrvTransport *transport);
 const SrvTransport *srv_GetTransport(int kind);
 // The connection kind of a server string: SRV_KIND_PROVIDER for "PROVIDER=..."

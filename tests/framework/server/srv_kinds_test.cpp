@@ -312,12 +312,15 @@ int ZeroReply(ServerConnection *, const void *, uint32_t, void *reply, uint32_t 
 }
 void NoClose(ServerConnection *e) { e->handle = nullptr; }
 
+// The table keeps a pointer to its transports: they live as long as the program.
+const SrvTransport kSlow = {SlowOpen, ZeroReply, NoClose, 0};
+const SrvTransport kNested = {NestedOpen, ZeroReply, NoClose, 0};
+
 }  // namespace
 
 TEST_F(Connections, ATransportThatOpensSlowlyOrAsksOnItsOwnHoldsNobodyUp) {
   Serve(Answering(".", [](const std::string &) { return std::string("3", 2); }));
-  const SrvTransport slow = {SlowOpen, ZeroReply, NoClose, 0};
-  srv_SetTransport(SRV_KIND_SOAP, &slow);
+  srv_SetTransport(SRV_KIND_SOAP, &kSlow);
   int slowResult = -2;
   std::thread t([&] { slowResult = Ask("https://slow/", "QP,"); });
   {
@@ -336,8 +339,7 @@ TEST_F(Connections, ATransportThatOpensSlowlyOrAsksOnItsOwnHoldsNobodyUp) {
   EXPECT_EQ(slowResult, 0);
 
   // An open that sends a request of its own through the table.
-  const SrvTransport nested = {NestedOpen, ZeroReply, NoClose, 0};
-  srv_SetTransport(SRV_KIND_SOAP, &nested);
+  srv_SetTransport(SRV_KIND_SOAP, &kNested);
   srv_CloseAllConnections();
   EXPECT_EQ(Ask("https://nested/", "QP,"), 0);
   EXPECT_EQ(g_nested, 3);
