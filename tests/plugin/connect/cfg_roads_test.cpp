@@ -87,3 +87,33 @@ TEST_F(Roads, ChannelsWrittenAndReadAlike) {
   EXPECT_FALSE(sim_ServedRequests(server).empty());
   EXPECT_EQ(sim_ServedRequests(server)[0].substr(0, 3), "HF,") << "the remote road asked the server";
 }
+
+TEST_F(Roads, DeviceRecordAndSettingsAlike) {
+  std::string record(120, '\0');
+  for (size_t i = 0; i < record.size(); ++i) record[i] = static_cast<char>(i * 3 + 1);
+  uint8_t autoEnable = 1;
+  for (const Road &r : roads) {
+    ASSERT_TRUE(tnwtest::WriteFile(r.folder + "/DEV1/config", std::string(121, '\0')));
+    ASSERT_EQ(cfg_WriteDeviceConfigurationEx(r.server, "ann", "DEV1", record.data(), 120, nullptr, 0, nullptr,
+                                             &autoEnable, nullptr, nullptr, nullptr),
+              0)
+        << r.server;
+    ASSERT_EQ(cfg_WriteSaveConfig(r.server, "DEV1", 1, 1, 60000), 0) << r.server;
+  }
+  std::string first = tnwtest::ReadFile(roads[0].folder + "/DEV1/config");
+  EXPECT_EQ(first.substr(1, 120), record);
+  for (const Road &r : roads) {
+    EXPECT_EQ(tnwtest::ReadFile(r.folder + "/DEV1/config"), first) << r.server;
+    EXPECT_EQ(tnwtest::ReadFile(r.folder + "/DEV1/saveconfig"), tnwtest::ReadFile(roads[0].folder + "/DEV1/saveconfig"))
+        << r.server;
+    std::string got(120, '?');
+    uint8_t ae = 9, so = 9, sbt = 9;
+    int32_t rate = 0;
+    ASSERT_EQ(cfg_ReadDeviceConfigEx(r.server, "DEV1", got.data(), 120, nullptr, 0, nullptr, &ae, &so, &sbt, &rate), 0)
+        << r.server;
+    EXPECT_EQ(got, record) << r.server;
+    EXPECT_EQ(ae, 1) << r.server;
+    EXPECT_EQ(so, 1) << r.server;
+    EXPECT_EQ(rate, 60000) << r.server;
+  }
+}
