@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "framework/server/srv_client.h"
+#include "platform/os_error.h"
 #include "plugin/connect/con_transports.h"
 
 namespace {
@@ -64,4 +65,20 @@ TEST(TnwllCfLibrary, LoadsWithoutTouchingItsHost) {
   EXPECT_EQ(dlsym(lib, "con_InstallTransports"), nullptr);
   EXPECT_EQ(dlsym(lib, "srv_Transact"), nullptr);
   dlclose(lib);
+}
+
+// The plug-in's kinds 2 to 4 are there but cannot open yet: error 50, and
+// the entry goes back.
+TEST(PluginKinds, NotYetBuiltKindsFailToOpen) {
+  con_InstallTransports();
+  for (const char *server : {"tnw://127.0.0.2", "https://h/", "C:\\data", "PROVIDER=x", "file:///c:/d"}) {
+    char reply[16];
+    int n = sizeof reply;
+    EXPECT_EQ(con_Transact(server, "QP,", 4, reply, &n), -1) << server;
+    EXPECT_EQ(os_GetLastError(), static_cast<uint32_t>(OS_ERROR_NOT_SUPPORTED)) << server;
+    EXPECT_NE(srv_GetTransport(srv_ConnectionKind(server)), nullptr) << server;
+  }
+  int count = 0;
+  ServerConnection *t = srv_ConnectionTable(&count);
+  for (int i = 0; i < count; ++i) EXPECT_EQ(t[i].server[0], '\0') << t[i].server;
 }
