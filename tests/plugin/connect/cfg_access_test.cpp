@@ -178,6 +178,8 @@ TEST_F(ConfigAccess, WritesByRequestOrRawWithTheChangeSignal) {
   EXPECT_TRUE(tnwtest::ReadFile(remote + "/DEV1/ai") == ai);
 
   // The device record, refused: raw from byte 1 of config, extra block, signal.
+  top = fs::last_write_time(remote + "/config");
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
   Answer("FF", std::string("-1,5", 5));
   std::string rec(50, 'N');
   uint8_t ae = 1;
@@ -189,6 +191,8 @@ TEST_F(ConfigAccess, WritesByRequestOrRawWithTheChangeSignal) {
   std::string config = tnwtest::ReadFile(remote + "/DEV1/config");
   EXPECT_EQ(config.substr(0, 51), "\x01" + rec);
   EXPECT_EQ(tnwtest::ReadFile(remote + "/DEV1/extra.bin").substr(0, 3), "XYZ");
+  EXPECT_GT(fs::last_write_time(remote + "/config"), top) << "the change signal";
+  EXPECT_EQ(tnwtest::ReadFile(remote + "/config"), std::string("\x05", 1));
 
   // Fields with their separator: nothing sent.
   size_t sent = sim_ServedRequests(server).size();
