@@ -291,6 +291,19 @@ int os_GetFileSize(OsHandle file, uint64_t *size) {
   return 0;
 }
 
+int os_GetFileTimes(OsHandle file, uint64_t times[3]) {
+  int fd = FileFd(file);
+  if (fd < 0) return -1;
+  if (!times) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  struct stat st;
+  if (fstat(fd, &st) != 0) return Fail();
+  const struct timespec *ts[3] = {&st.st_ctim, &st.st_atim, &st.st_mtim};
+  for (int i = 0; i < 3; ++i)
+    times[i] = (static_cast<uint64_t>(ts[i]->tv_sec) + 11644473600ull) * 10000000ull +
+               static_cast<uint64_t>(ts[i]->tv_nsec) / 100;
+  return 0;
+}
+
 int os_SetEndOfFile(OsHandle file) {
   int fd = FileFd(file);
   if (fd < 0) return -1;

@@ -39,6 +39,10 @@
 enum : uint32_t { OS_FILE_BEGIN = 0, OS_FILE_CURRENT = 1, OS_FILE_END = 2 };
 int os_SetFilePointer(OsHandle file, int64_t distance, uint32_t method, uint64_t *position);
 int os_GetFileSize(OsHandle file, uint64_t *size);
+// Creation, last-access and last-write times of an open file, in 100 ns
+// units since 1601 (FILETIME); Linux keeps no creation time, the status
+// change time stands in.
+int os_GetFileTimes(OsHandle file, uint64_t times[3]);
 // Cuts or extends the file to the file pointer.
 int os_SetEndOfFile(OsHandle file);
 // exclusive: no other handle may lock any byte of the range, else others may

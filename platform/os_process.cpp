@@ -23,6 +23,7 @@
 #include "platform/os_error.h"
 #include "platform/os_object.h"
 #include "platform/os_path.h"
+#include "platform/os_spawn.h"
 
 extern char **environ;
 
@@ -180,9 +181,14 @@ uint32_t SpawnError(int err) {
   }
 }
 
-OsHandle Spawn(const char *const *argv, uint32_t *processId) {
+// outFd, errFd >= 0 become the child's standard output and error.
+OsHandle Spawn(const char *const *argv, uint32_t *processId, int outFd = -1, int errFd = -1) {
   std::string program;
   if (ResolveProgram(argv[0], program) != 0) return nullptr;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (outFd >= 0) posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+  if (errFd >= 0) posix_spawn_file_actions_adddup2(&actions, errFd, 2);
 
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
@@ -204,9 +210,10 @@ OsHandle Spawn(const char *const *argv, uint32_t *processId) {
 
   pid_t pid;
   os_LockEnvironment();
-  int rc = posix_spawn(&pid, program.c_str(), nullptr, &attr, const_cast<char *const *>(argv), environ);
+  int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, const_cast<char *const *>(argv), environ);
   os_UnlockEnvironment();
   posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return os_Fail(SpawnError(rc)), nullptr;
 
   ProcState *p = new (std::nothrow) ProcState;
@@ -254,6 +261,11 @@ OsHandle os_CreateProcess(const char *commandLine, uint32_t *processId) {
 OsHandle os_CreateProcessArgv(const char *const *argv, uint32_t *processId) {
   if (!argv || !argv[0]) return os_Fail(OS_ERROR_INVALID_PARAMETER), nullptr;
   return Spawn(argv, processId);
+}
+
+OsHandle os_SpawnRedirected(const char *const *argv, uint32_t *processId, int outFd, int errFd) {
+  if (!argv || !argv[0]) return os_Fail(OS_ERROR_INVALID_PARAMETER), nullptr;
+  return Spawn(argv, processId, outFd, errFd);
 }
 
 int os_GetExitCodeProcess(OsHandle h, uint32_t *code) {

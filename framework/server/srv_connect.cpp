@@ -4,6 +4,7 @@
 #include <cstring>
 #include <atomic>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "framework/notify/ntf_notify.h"
@@ -46,11 +47,16 @@ void Trace(const char *format, const char *key, int number, const void *request,
   char l[2];
   Letters(request, length, l);
   char line[SRV_SERVER_MAX + 64];
+  // The line must not change what the caller is told.
+  uint32_t err = os_GetLastError();
+  int saved = errno;
   if (noNumber)
     snprintf(line, sizeof line, format, key, l[0], l[1]);
   else
     snprintf(line, sizeof line, format, key, number, l[0], l[1]);
   dbg_Write(line);
+  os_SetLastError(err);
+  errno = saved;
 }
 
 // The Windows 9x path: the request goes to the server's mailslot with this
@@ -105,39 +111,103 @@ OsCriticalSection *srv_ConnectionTableLock(void) { return TableLock(); }
 
 const char *srv_ServerKey(const char *server) { return srv_IsLocalHost(server) ? "." : server; }
 
+namespace {
+
+int PipeOpen(ServerConnection *e) { return srv_OpenPipe(e); }
+void PipeClose(ServerConnection *e) { srv_ClosePipe(e); }
+
+const SrvTransport kPipe = {PipeOpen, srv_PipeTransact, PipeClose, 0};
+std::atomic<const SrvTransport *> g_transports[SRV_KIND_COUNT] = {nullptr, &kPipe, nullptr, nullptr, nullptr};
+
+// Under the table lock: the live entry of `key`, else its closed entry, else a
+// free one, else a closed entry nobody uses. The entry counts one more user.
+ServerConnection *Claim(ServerConnection *table, int count, const char *key) {
+  ServerConnection *e = nullptr;
+  for (int i = 0; i < count && !e; ++i)
+    if (table[i].server[0] && os_CompareNoCase(table[i].server, key) == 0) e = &table[i];
+  for (int i = 0; i < count && !e; ++i)
+    if (!table[i].server[0]) e = &table[i];
+  // kind is read only when no thread holds the entry: the last one left it
+  // under this lock.
+  for (int i = 0; i < count && !e; ++i)
+    if (table[i].users == 0 && table[i].kind == 0) e = &table[i];
+  if (!e) return nullptr;
+  if (os_CompareNoCase(e->server, key) != 0) {
+    snprintf(e->server, sizeof e->server, "%s", key);
+    e->kind = 0;
+    e->handle = nullptr;
+    e->timeoutMs = 0;
+    e->openerThread = 0;
+    e->viaMailslot = 0;
+  }
+  ++e->users;
+  return e;
+}
+
+// One user fewer; an entry whose open failed goes back to the free ones
+// once no other thread waits for it.
+void Release(ServerConnection *e, bool giveBack) {
+  os_EnterCriticalSection(TableLock());
+  if (--e->users == 0 && giveBack && e->kind == 0) e->server[0] = '\0';
+  os_LeaveCriticalSection(TableLock());
+}
+
+}  // namespace
+
+int srv_SetTransport(int kind, const SrvTransport *transport) {
+  if (kind <= SRV_KIND_PIPE || kind >= SRV_KIND_COUNT) return 0;
+  g_transports[kind].store(transport);
+  return 1;
+}
+
+const SrvTransport *srv_GetTransport(int kind) {
+  return kind > 0 && kind < SRV_KIND_COUNT ? g_transports[kind].load() : nullptr;
+}
+
+int srv_ConnectionKind(const char *server) {
+  const char *s = server ? server : "";
+  if (os_CompareNoCaseN(s, "PROVIDER=", 9) == 0 || (s[0] && s[1] == ':') || s[0] == '\\') return SRV_KIND_PROVIDER;
+  if (srv_IsLocalHost(s)) return SRV_KIND_PIPE;
+  SrvUrlComponents url;
+  if (!srv_CrackUrl(s, 0, 0, &url)) return SRV_KIND_PIPE;
+  if (url.scheme == SRV_SCHEME_HTTP || url.scheme == SRV_SCHEME_HTTPS) return SRV_KIND_SOAP;
+  if (url.scheme == SRV_SCHEME_FILE) return SRV_KIND_PROVIDER;
+  return url.schemeText[0] ? SRV_KIND_SOCKET : SRV_KIND_PIPE;
+}
+
 ServerConnection *srv_LockConnection(const char *server) {
   const char *key = srv_ServerKey(server);
   if (strlen(key) > SRV_SERVER_MAX) return os_Fail(OS_ERROR_INVALID_PARAMETER), nullptr;
-  if (srv_ClassifyServer(key) != SRV_KIND_PIPE) return os_Fail(OS_ERROR_NOT_SUPPORTED), nullptr;
+  int kind = srv_ConnectionKind(key);
+  const SrvTransport *transport = srv_GetTransport(kind);
+  if (!transport) return os_Fail(OS_ERROR_NOT_SUPPORTED), nullptr;
   int count = 0;
   ServerConnection *table = srv_ConnectionTable(&count);
   if (!table) return os_Fail(OS_ERROR_NOT_ENOUGH_MEMORY), nullptr;
-  ServerConnection *e = nullptr;
   os_EnterCriticalSection(TableLock());
-  for (int i = 0; i < count && !e; ++i)
-    if (table[i].kind != 0 && os_CompareNoCase(table[i].server, key) == 0) e = &table[i];
-  for (int i = 0; i < count && !e; ++i) {
-    if (!table[i].server[0]) {
-      snprintf(table[i].server, sizeof table[i].server, "%s", key);
-      e = &table[i];
-    } else if (os_CompareNoCase(table[i].server, key) == 0) {
-      e = &table[i];
-    }
-  }
+  ServerConnection *e = Claim(table, count, key);
   os_LeaveCriticalSection(TableLock());
   if (!e) return os_Fail(OS_ERROR_TOO_MANY_OPEN_FILES), nullptr;
-  // Entries keep their names, so the entry found stays this server's.
+  // The entry keeps this key while we are one of its users.
   os_EnterCriticalSection(&e->lock);
-  if (e->kind == 0 && !srv_OpenPipe(e)) {
-    uint32_t err = os_GetLastError();
-    os_LeaveCriticalSection(&e->lock);
-    return os_Fail(err), nullptr;
+  if (e->kind == 0) {
+    e->handle = nullptr;
+    if (!transport->open(e)) {
+      uint32_t err = os_GetLastError();
+      e->kind = 0;
+      os_LeaveCriticalSection(&e->lock);
+      Release(e, true);
+      return os_Fail(err), nullptr;
+    }
+    e->kind = kind;
   }
   return e;
 }
 
 void srv_UnlockConnection(ServerConnection *entry) {
-  if (entry) os_LeaveCriticalSection(&entry->lock);
+  if (!entry) return;
+  os_LeaveCriticalSection(&entry->lock);
+  Release(entry, false);
 }
 
 int srv_Connect(const char *server) {
@@ -150,16 +220,24 @@ int srv_Connect(const char *server) {
 void srv_CloseAllConnections(void) {
   ServerConnection *table = g_table.load();
   if (!table) return;
+  // Entry locks are never waited for under the table lock: claim, then close.
+  std::vector<ServerConnection *> named;
   os_EnterCriticalSection(TableLock());
-  for (int i = 0; i < g_count; ++i) {
-    ServerConnection *e = &table[i];
-    if (!e->server[0] || e->kind == 0) continue;
-    os_EnterCriticalSection(&e->lock);
-    if (e->kind == SRV_KIND_PIPE) srv_ClosePipe(e);
-    e->kind = 0;
-    os_LeaveCriticalSection(&e->lock);
-  }
+  for (int i = 0; i < g_count; ++i)
+    if (table[i].server[0]) {
+      ++table[i].users;
+      named.push_back(&table[i]);
+    }
   os_LeaveCriticalSection(TableLock());
+  for (ServerConnection *e : named) {
+    os_EnterCriticalSection(&e->lock);
+    const SrvTransport *t = srv_GetTransport(e->kind);
+    if (e->kind != 0 && t) t->close(e);
+    e->kind = 0;
+    e->handle = nullptr;
+    os_LeaveCriticalSection(&e->lock);
+    Release(e, false);
+  }
 }
 
 int srv_OpenPipe(ServerConnection *e) {
@@ -210,10 +288,14 @@ void srv_ClosePipe(ServerConnection *e) {
 
 int srv_Exchange(ServerConnection *e, const void *request, uint32_t length, void *reply, uint32_t *replyLength) {
   if (!e || e->kind == 0) return os_Fail(OS_ERROR_INVALID_HANDLE), 0;
-  if (e->kind != SRV_KIND_PIPE) return os_Fail(OS_ERROR_NOT_SUPPORTED), 0;
-  if (srv_PipeTransact(e, request, length, reply, replyLength)) return 1;
+  const SrvTransport *t = srv_GetTransport(e->kind);
+  if (!t) return os_Fail(OS_ERROR_NOT_SUPPORTED), 0;
+  if (t->exchange(e, request, length, reply, replyLength)) return 1;
+  if (t->keepOnFailure) return 0;
   uint32_t err = os_GetLastError();
-  srv_ClosePipe(e);
+  t->close(e);
+  e->kind = 0;
+  e->handle = nullptr;
   os_Fail(err);
   return 0;
 }
@@ -225,22 +307,43 @@ int srv_ExchangeFailed(const char *key, const void *request, uint32_t length) {
   return -1;
 }
 
+namespace {
+
+// The decimal number at reply[at..end) as atoi reads it (blanks, a sign,
+// digits), saturated at the int range; 0 when there is none.
+int NumberAt(const char *reply, size_t at, size_t end) {
+  while (at < end && (reply[at] == ' ' || reply[at] == '\t')) ++at;
+  bool negative = false;
+  if (at < end && (reply[at] == '-' || reply[at] == '+')) negative = reply[at++] == '-';
+  long long v = 0;
+  for (; at < end && reply[at] >= '0' && reply[at] <= '9'; ++at)
+    if (v <= INT32_MAX) v = v * 10 + (reply[at] - '0');
+  if (negative) v = -v;
+  return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int>(v);
+}
+
+}  // namespace
+
 int srv_ParseReply(const char *key, const void *request, uint32_t length, const char *reply, uint32_t replyLength) {
-  if (replyLength == 0 || !reply || reply[0] == '\0') {
+  size_t end = reply ? strnlen(reply, replyLength) : 0;
+  if (end == 0) {
     os_Fail(SRV_EMPTY_REPLY);
     Trace("<<%s No Result to %c%c\r\n", key, 0, request, length, true);
     return -1;
   }
-  int result = atoi(reply);
+  int result = NumberAt(reply, 0, end);
   if (result == -1) {
-    const char *comma = strchr(reply, ',');
-    int code = comma ? atoi(comma + 1) : 0;
+    // "-1,<code>[,<text>]": the code starts after the first comma, if any.
+    const char *comma = static_cast<const char *>(memchr(reply, ',', end));
+    size_t codeAt = comma ? static_cast<size_t>(comma - reply) + 1 : end;
+    int code = NumberAt(reply, codeAt, end);
     if (code == OS_ERROR_XML_PARSE_ERROR) {
-      const char *text = strchr(comma + 1, ',');
+      const char *next = static_cast<const char *>(memchr(reply + codeAt, ',', end - codeAt));
+      std::string text = next ? std::string(next + 1, static_cast<size_t>(reply + end - next - 1)) : std::string();
       xml_SetErrorConfigName("");
       xml_SetErrorSection("");
       xml_ClearError();
-      xml_SetError(XML_E_PARSE, text ? text + 1 : "");
+      xml_SetError(XML_E_PARSE, text.c_str());
     }
     os_Fail(static_cast<uint32_t>(code));
     Trace("<<%s Call Error %d to %c%c\r\n", key, code, request, length);
@@ -251,6 +354,31 @@ int srv_ParseReply(const char *key, const void *request, uint32_t length, const 
   return result;
 }
 
+namespace {
+
+// One lookup, exchange and parse. `room` bytes of the reply buffer are given
+// to the transport; *got gets the bytes received (0 after a failure).
+int Transact(const char *server, const void *request, uint32_t length, char *reply, uint32_t room, uint32_t *got) {
+  *got = 0;
+  if (!server || !*server) server = ".";
+  const char *key = srv_ServerKey(server);
+  ServerConnection *e = srv_LockConnection(key);
+  if (!e) {
+    errno = static_cast<int>(os_GetLastError());
+    return -1;
+  }
+  uint32_t n = room;
+  int ok = srv_Exchange(e, request, length, reply, &n);
+  uint32_t err = os_GetLastError();
+  srv_UnlockConnection(e);
+  os_SetLastError(err);
+  if (!ok) return srv_ExchangeFailed(key, request, length);
+  *got = n;
+  return srv_ParseReply(key, request, length, reply, n);
+}
+
+}  // namespace
+
 int srv_Transact(const char *server, const void *request, uint32_t length, char *reply, uint32_t *replyLength) {
   if (!reply || !replyLength || *replyLength == 0 || (!request && length)) {
     if (replyLength) *replyLength = 0;
@@ -259,27 +387,26 @@ int srv_Transact(const char *server, const void *request, uint32_t length, char 
   uint32_t capacity = *replyLength;
   *replyLength = 0;
   reply[0] = '\0';
-  if (!server || !*server) server = ".";
-  const char *key = srv_ServerKey(server);
-  ServerConnection *e = srv_LockConnection(key);
-  if (!e) {
-    errno = static_cast<int>(os_GetLastError());
-    return -1;
-  }
-  uint32_t got = capacity - 1;  // room for the terminator
-  int ok = srv_Exchange(e, request, length, reply, &got);
-  uint32_t err = os_GetLastError();
-  srv_UnlockConnection(e);
-  os_SetLastError(err);
-  if (!ok) {
-    // A reply that did not fit leaves its first part in the buffer: the
-    // caller gets an empty reply, as the length says.
-    reply[0] = '\0';
-    return srv_ExchangeFailed(key, request, length);
-  }
+  uint32_t got = 0;
+  int rc = Transact(server, request, length, reply, capacity - 1, &got);  // room for the terminator
+  // A reply that did not fit leaves its first part in the buffer: the caller
+  // gets an empty reply, as the length says.
   reply[got] = '\0';
   *replyLength = got;
-  return srv_ParseReply(key, request, length, reply, got);
+  return rc;
+}
+
+int con_Transact(const char *server, const void *request, int length, void *reply, int *replySize) {
+  if (!reply || !replySize || *replySize <= 0 || length < 0 || (!request && length)) {
+    if (replySize) *replySize = 0;
+    errno = EINVAL;
+    return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  }
+  uint32_t got = 0;
+  int rc = Transact(server, request, static_cast<uint32_t>(length), static_cast<char *>(reply),
+                    static_cast<uint32_t>(*replySize), &got);
+  *replySize = static_cast<int>(got);
+  return rc;
 }
 
 int srv_Request(const char *server, const char *request, char *reply, uint32_t *replyLength) {

@@ -1,4 +1,5 @@
 #include "tools/scadasim/sim_requests.h"
+#include "tools/scadasim/sim_files.h"
 
 #include <signal.h>
 #include <strings.h>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <thread>
 
 #include "framework/notify/ntf_notify.h"
@@ -224,7 +226,42 @@ std::string Answer(SimRequestServer *s, const std::string &line) {
   return "-1,1";
 }
 
-// The bytes sent for a request: the test's own reply, or the answer with its terminator.
+// The server's own answer to all the bytes of a request, knobs applied.
+std::string OwnAnswer(SimRequestServer *s, const char *data, uint32_t n) {
+  std::string request(data, n);
+  std::string verb = Upper(request.substr(0, 2));
+  const SimVerbKnob *knob = nullptr;
+  for (const SimVerbKnob &k : s->spec.knobs)
+    if (Upper(k.verb) == verb) knob = &k;
+  if (knob && knob->delayMs) {
+    uint32_t start = os_GetTickCount();
+    while (!s->stop && os_GetTickCount() - start < knob->delayMs) os_Sleep(10);
+  }
+  if (knob && knob->failCode)
+    return "-1," + std::to_string(knob->failCode) + (knob->failText.empty() ? "" : "," + knob->failText) +
+           std::string(1, '\0');
+  std::string answer;
+  if (sim_AnswerFileVerb(s->spec.configFolder, request, &answer)) {
+    answer.push_back('\0');
+  } else if (!sim_AnswerConfigVerb(s->spec.configFolder, request, &answer)) {
+    std::lock_guard<std::mutex> g(s->lock);
+    std::string text = Answer(s, std::string(data, strnlen(data, n)));
+    answer.assign(text.c_str(), text.size() + 1);
+  }
+  if (!knob) return answer;
+  if (knob->negativeCount && verb == "RF") {
+    size_t comma = answer.rfind(',');
+    if (comma != std::string::npos) answer.insert(comma + 1, 1, '-');
+  }
+  if (knob->sizeDelta > 0) answer.append(static_cast<size_t>(knob->sizeDelta), '\0');
+  if (knob->sizeDelta < 0) answer.resize(answer.size() > static_cast<size_t>(-knob->sizeDelta)
+                                             ? answer.size() - static_cast<size_t>(-knob->sizeDelta)
+                                             : 0);
+  if (knob->cutAt >= 0 && answer.size() > static_cast<size_t>(knob->cutAt)) answer.resize(static_cast<size_t>(knob->cutAt));
+  return answer;
+}
+
+// The bytes sent for a request: the test's own reply, or the server's answer.
 std::string Reply(SimRequestServer *s, const char *data, uint32_t n) {
   std::string line(data, strnlen(data, n));
   {
@@ -233,9 +270,7 @@ std::string Reply(SimRequestServer *s, const char *data, uint32_t n) {
   }
   std::string own;
   if (s->spec.answer && s->spec.answer(line, &own)) return own;
-  std::lock_guard<std::mutex> g(s->lock);
-  std::string text = Answer(s, line);
-  return std::string(text.c_str(), text.size() + 1);
+  return OwnAnswer(s, data, n);
 }
 
 // Sleeps the configured delay, in steps so that a stop is not held up.
@@ -247,10 +282,11 @@ void Delay(SimRequestServer *s) {
 void Serve(SimRequestServer *s, Connection *c) {
   OsHandle conn = c->handle;
   std::vector<char> &buf = c->buffer;
+  std::minstd_rand dice(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(c)) ^ os_GetTickCount());
   while (!s->stop) {
     uint32_t got = 0;
     if (os_ReadFile(conn, buf.data(), kMessageMax, &got) != 0) break;
-    if (s->drop) break;
+    if (s->drop || (s->spec.dropOneIn && dice() % s->spec.dropOneIn == 0)) break;
     Delay(s);
     if (s->stop) break;
     std::string reply = Reply(s, buf.data(), got);
@@ -404,9 +440,7 @@ std::vector<std::string> sim_ServedRequests(const SimRequestServer *s) {
 
 std::string sim_AnswerRequest(SimRequestServer *s, const std::string &request) {
   if (!s) return "";
-  std::lock_guard<std::mutex> g(s->lock);
-  std::string text = Answer(s, request);
-  return std::string(text.c_str(), text.size() + 1);
+  return OwnAnswer(s, request.data(), static_cast<uint32_t>(request.size()));
 }
 
 bool sim_ServedLoggerActive(const SimRequestServer *s, const std::string &name) {
@@ -435,12 +469,16 @@ void OnStop(int) { g_stopRequests = 1; }
 
 void sim_RequestsUsage(FILE *f) {
   fprintf(f,
-          "  requests [--host H] [--mailslots] [--delay MS] [--drop] [--logger NAME]...\n"
+          "  requests [--host H] [--mailslots] [--delay MS] [--drop] [--logger NAME]... [--config F]\n"
+          "           [--fail VV:CODE[:TEXT]] [--resize VV:N] [--negative-count] [--cut VV:N] [--verb-delay VV:MS]\n"
           "        answers request lines on \\\\H\\pipe\\tessarine (H \".\" this computer, else a\n"
           "        host folder under $PLATFORM_ROOT/hosts/) until interrupted; processors\n"
           "        come from DATPROC.TXT in $TSQ_CURRENT_CONFIG. --mailslots also answers\n"
           "        the Windows 9x request mailslot, --delay waits before each reply, --drop\n"
-          "        hangs up on every request.\n");
+          "        hangs up on every request. Faults of one verb VV: --fail VV:CODE[:TEXT],\n"
+          "        --resize VV:BYTES (added, or taken off when negative), --negative-count\n"
+          "        (RF), --cut VV:BYTES, --verb-delay VV:MS. File and configuration verbs\n"
+          "        work in the folder --config names (default $TSQ_CURRENT_CONFIG).\n");
 }
 
 int sim_RequestsCommand(int argc, char **argv) {
@@ -456,6 +494,36 @@ int sim_RequestsCommand(int argc, char **argv) {
       spec.delayMs = static_cast<uint32_t>(strtoul(argv[++i], nullptr, 10));
     } else if (a == "--drop") {
       spec.dropConnections = true;
+    } else if (a == "--config" && more) {
+      spec.configFolder = argv[++i];
+    } else if ((a == "--fail" || a == "--resize" || a == "--cut" || a == "--verb-delay") && more) {
+      std::string v = argv[++i];
+      size_t colon = v.find(':');
+      if (colon != 2) {
+        fprintf(stderr, "scadasim requests: %s wants VV:NUMBER\n", a.c_str());
+        return 2;
+      }
+      SimVerbKnob k;
+      k.verb = v.substr(0, 2);
+      std::string rest = v.substr(3);
+      size_t textAt = rest.find(':');
+      int number = atoi(rest.substr(0, textAt).c_str());
+      if (a == "--fail") {
+        k.failCode = number;
+        if (textAt != std::string::npos) k.failText = rest.substr(textAt + 1);
+      } else if (a == "--resize") {
+        k.sizeDelta = number;
+      } else if (a == "--cut") {
+        k.cutAt = number;
+      } else {
+        k.delayMs = static_cast<uint32_t>(number);
+      }
+      spec.knobs.push_back(k);
+    } else if (a == "--negative-count") {
+      SimVerbKnob k;
+      k.verb = "RF";
+      k.negativeCount = true;
+      spec.knobs.push_back(k);
     } else if (a == "--logger" && more) {
       spec.loggers.push_back(SimServedLogger{argv[++i], 1, 0, ""});
     } else {

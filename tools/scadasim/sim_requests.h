@@ -28,15 +28,28 @@ struct SimServedLogger {
   std::string text;
 };
 
+// A fault of one verb's answers (the server's own answers, not the test's).
+struct SimVerbKnob {
+  std::string verb;           // two letters, any case
+  int failCode = 0;           // answer "-1,<code>[,<text>]" instead
+  std::string failText;
+  int sizeDelta = 0;          // bytes added to (zeros) or taken off the answer
+  bool negativeCount = false;  // "RF": the count of bytes read turns negative
+  int cutAt = -1;             // the answer cut after this many bytes
+  uint32_t delayMs = 0;       // before this verb's answer
+};
+
 struct SimRequestSpec {
   std::string host = ".";          // "." this computer; another name is made a host folder
   bool pipe = true;                // the named pipe
   bool mailslots = false;          // the request mailslot (this computer only)
   uint32_t delayMs = 0;            // before every reply
   bool dropConnections = false;    // read a request and hang up without a reply
+  uint32_t dropOneIn = 0;          // N > 0: hang up on about one request in N, at random
   std::vector<SimServedProcessor> processors;  // empty: the lines of DATPROC.TXT in configFolder
   std::vector<SimServedLogger> loggers;
   std::string configFolder;        // "" = $TSQ_CURRENT_CONFIG
+  std::vector<SimVerbKnob> knobs;
   // A reply of the test's own: true with the exact bytes to send (no
   // terminator is added), false for the server's own answer.
   std::function<bool(const std::string &request, std::string *reply)> answer;
@@ -54,7 +67,9 @@ void sim_SetRequestDelay(SimRequestServer *server, uint32_t ms);
 void sim_SetDropConnections(SimRequestServer *server, bool drop);
 // Every request line received so far, in order (without its terminator).
 std::vector<std::string> sim_ServedRequests(const SimRequestServer *server);
-// The server's own answer to a request line (with its terminator).
+// The server's own answer to a request (all its bytes, data after the line
+// included), as the bytes it would send, knobs applied: the answer function
+// other transports put in front of the same world.
 std::string sim_AnswerRequest(SimRequestServer *server, const std::string &request);
 // Whether a served logger is active now (false when unknown).
 bool sim_ServedLoggerActive(const SimRequestServer *server, const std::string &name);

@@ -1,0 +1,18 @@
+// scadasim's answers to the file verbs of request lines, against its world:
+// "SF" size, "TF" times, "RF" read, "WF" write, "DF" list, "UF" delete, "NF"
+// make a folder, "OF" is a file, "BF" is a folder, "EF" move, "MF" make a
+// unique file. A path begins with a named folder ("TSQ_CURRENT_CONFIG\...")
+// and may not leave it.
+#pragma once
+#include <string>
+
+// True when `request` (all its bytes) is a file verb; *reply gets the answer
+// without its terminator. configFolder: the folder TSQ_CURRENT_CONFIG names
+// ("" = the environment's).
+bool sim_AnswerFileVerb(const std::string &configFolder, const std::string &request, std::string *reply);
+
+// The configuration verbs against the folder TSQ_CURRENT_CONFIG names:
+// "IF" channels, "GF" device record and switches, "HF" write channels, "FF"
+// write the device record, "CF" write a logger configuration. True when
+// `request` is one; *reply gets the exact bytes to send.
+bool sim_AnswerConfigVerb(const std::string &configFolder, const std::string &request, std::string *reply);
