@@ -35,8 +35,11 @@ struct World {
 World g_world;
 std::atomic<uint64_t> g_changes;  // code 32 notices received by this process
 
+std::atomic<void (*)(int32_t)> g_otherCodes{nullptr};
+
 int OnCode(int32_t code) {
   if (code == NTF_DATA_CHANGED) g_changes += 1;
+  else if (void (*fn)(int32_t) = g_otherCodes.load()) fn(code);
   return 0;
 }
 
@@ -91,12 +94,8 @@ bool MakeAreas(const SimDeviceSpec &d, std::string *why) {
     if (!conf) return false;
     for (uint32_t i = 0; i < n; ++i) {
       uint8_t *r = shm_AreaRecords(conf) + i * CHAN_RECORD_SIZE;
-      char tag[16];
-      snprintf(tag, sizeof tag, "%s%03u", chan_KindShortName(t), i + 1);
-      for (char *p = tag; *p; ++p) *p = static_cast<char>(toupper(static_cast<unsigned char>(*p)));
-      memcpy(r, tag, std::min<size_t>(8, strlen(tag)));
-      r[24] = static_cast<uint8_t>(t);
-      r[28] |= 0x01;  // Enable
+      sim_DefaultChannel(t, static_cast<int>(i), reinterpret_cast<ChannelRecord *>(r));
+      if (i < d.records[t].size()) memcpy(r, d.records[t][i].raw, CHAN_RECORD_SIZE);
       if (d.channelSetup) d.channelSetup(t, static_cast<int>(i), reinterpret_cast<ChannelRecord *>(r));
     }
     uint32_t row = (n + 7) / 8, rows = 1 + static_cast<uint32_t>(g_world.spec.loggers.size());
@@ -206,7 +205,42 @@ bool WriteConfigFolder(const SimDeviceSpec &d, std::string *why) {
   return true;
 }
 
+// The note of what the world made, rewritten as it grows.
+void WriteNote() {
+  std::ofstream f(sim_WorldNotePath(), std::ios::trunc);
+  f << "pid " << getpid() << "\n";
+  f << "config-folder " << g_world.spec.configFolder << "\n";
+  f << "host " << g_world.spec.host << "\n";
+  if (!g_world.spec.product.empty()) f << "product " << g_world.spec.product << "\n";
+  for (const std::string &s : g_world.segments) f << "segment " << s << "\n";
+  for (const std::string &d : g_world.folders) f << "folder " << d << "\n";
+}
+
 }  // namespace
+
+std::string sim_WorldNotePath(void) { return std::string(os_Root()) + "/scadasim-world"; }
+
+std::vector<std::string> sim_WorldNote(const std::string &key) {
+  std::vector<std::string> out;
+  std::ifstream f(sim_WorldNotePath());
+  for (std::string line; std::getline(f, line);)
+    if (line.size() > key.size() && line.compare(0, key.size(), key) == 0 && line[key.size()] == ' ')
+      out.push_back(line.substr(key.size() + 1));
+  return out;
+}
+
+int sim_RemoveLeftovers(void) {
+  std::vector<std::string> pids = sim_WorldNote("pid");
+  if (pids.empty()) return 0;
+  pid_t owner = static_cast<pid_t>(strtol(pids[0].c_str(), nullptr, 10));
+  if (owner > 0 && owner != getpid() && (kill(owner, 0) == 0 || errno == EPERM)) return 0;
+  int n = 0;
+  for (const std::string &s : sim_WorldNote("segment")) n += shm_DestroySegment(s.c_str()) == 0;
+  std::error_code ec;
+  for (const std::string &d : sim_WorldNote("folder")) n += std::filesystem::remove_all(d, ec) > 0;
+  std::filesystem::remove(sim_WorldNotePath(), ec);
+  return n;
+}
 
 int sim_CreateWorld(const SimWorldSpec &spec, std::string *why) {
   if (g_world.live) sim_DestroyWorld();
@@ -273,6 +307,7 @@ int sim_CreateWorld(const SimWorldSpec &spec, std::string *why) {
     if (d.writeConfigFiles && !WriteConfigFolder(d, why)) return sim_DestroyWorld(), -1;
   }
   os_SetEnvironmentVariable("TSQ_CURRENT_CONFIG", spec.configFolder.c_str());
+  WriteNote();
   return 0;
 }
 
@@ -302,6 +337,7 @@ void sim_DestroyWorld(bool stopScanners) {
   std::error_code ec;
   for (const std::string &f : g_world.folders) std::filesystem::remove_all(f, ec);
   shm_ForgetTables();
+  if (g_world.live) std::filesystem::remove(sim_WorldNotePath(), ec);
   g_world = World{};
 }
 
@@ -353,13 +389,27 @@ std::string ProgramPath(const std::string &name) {
 
 }  // namespace
 
+std::string sim_ProgramPath(const std::string &name) { return ProgramPath(name); }
+
+namespace {
+std::vector<std::string> g_launcher;
+}  // namespace
+
+void sim_SetChildLauncher(const std::vector<std::string> &prefix) { g_launcher = prefix; }
+
+OsHandle sim_SpawnChild(const std::vector<std::string> &args, uint32_t *pid) {
+  std::vector<const char *> argv;
+  for (const std::string &a : g_launcher) argv.push_back(a.c_str());
+  for (const std::string &a : args) argv.push_back(a.c_str());
+  argv.push_back(nullptr);
+  return os_CreateProcessArgv(argv.data(), pid);
+}
+
 OsHandle sim_StartScanner(int index, const std::string &program, uint32_t *pid) {
   const DeviceRecord *r = sim_Device(index);
   if (!r) return errno = EINVAL, nullptr;
   std::string prog = program.empty() ? ProgramPath("Tnwell_SC") : program;
-  std::string instance = std::to_string(r->Instance);
-  const char *argv[] = {prog.c_str(), instance.c_str(), nullptr};
-  return os_CreateProcessArgv(argv, pid);
+  return sim_SpawnChild({prog, std::to_string(r->Instance)}, pid);
 }
 
 std::string sim_PumpSimPort(int index) {
@@ -373,11 +423,9 @@ std::string sim_PumpSimPort(int index) {
 OsHandle sim_StartPumpSim(int index, const std::vector<std::string> &args, uint32_t *pid) {
   std::string port = sim_PumpSimPort(index);
   if (port.empty()) return errno = EINVAL, nullptr;
-  std::string prog = ProgramPath("pumpsim");
-  std::vector<const char *> argv = {prog.c_str(), "--port", port.c_str()};
-  for (const std::string &a : args) argv.push_back(a.c_str());
-  argv.push_back(nullptr);
-  OsHandle p = os_CreateProcessArgv(argv.data(), pid);
+  std::vector<std::string> argv = {ProgramPath("pumpsim"), "--port", port};
+  argv.insert(argv.end(), args.begin(), args.end());
+  OsHandle p = sim_SpawnChild(argv, pid);
   if (!p) return nullptr;
   std::string link = std::string(os_Root()) + "/dev/" + port;
   uint32_t start = os_GetTickCount();
@@ -447,6 +495,13 @@ int sim_ChangeChannel(int index, int type, int channel, const std::function<void
     os_Sleep(2);
   }
   return pid ? sim_Post(pid, NTF_RECONFIGURE) : 0;
+}
+
+int sim_ListenForCodes(void (*fn)(int32_t code)) {
+  g_otherCodes = fn;
+  if (ntf_IsStarted()) return 0;
+  errno = 0;
+  return ntf_Start(OnCode) || errno == 0 ? 0 : -1;
 }
 
 bool sim_Watch(const std::string &code, int slot) {
