@@ -204,7 +204,7 @@ struct Parser {
 
   bool Fail(const std::string &field, const std::string &text) {
     if (why) {
-      *why = name + ":" + std::to_string(line) + ": ";
+      *why = name + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": ";
       if (!section.empty()) *why += section + " ";
       if (!field.empty()) *why += "field \"" + field + "\": ";
       *why += text;

@@ -542,7 +542,7 @@ int ScanLoop(Served &s, Console &console, const Options &o, Road &seen) {
   const std::string statusName(first->StatusName, strnlen(first->StatusName, sizeof first->StatusName));
   int requests = 0, ticks = 0;
   size_t next = 0;
-  std::string lastStatus;
+  std::string lastStatus, lastBad;
   const uint32_t start = os_GetTickCount();
   const double step = o.demo ? 0.5 : 1.0;
   console.Pass("up", !o.live);
@@ -571,6 +571,14 @@ int ScanLoop(Served &s, Console &console, const Options &o, Road &seen) {
     lastStatus = status;
     bool anyBad = false;
     for (const SimChannel &c : sim_ReadChannels(watched)) anyBad = anyBad || (c.status & CST_BAD);
+    // Which channels are bad, over every device: a change shows the table.
+    std::string bad;
+    for (const SimDeviceSpec &d : s.spec.devices)
+      for (int t : {IO_AI, IO_DI})
+        if (!d.codes[t].empty())
+          for (const SimChannel &c : sim_ReadChannels(d.codes[t])) bad.push_back((c.status & CST_BAD) ? 'B' : '-');
+    bool badChanged = bad != lastBad;
+    lastBad = bad;
     double t = Seconds(s.lineStart);
     if (o.demo && t >= kDemoUnplugFrom && t < kDemoUnplugTo + 5 && anyBad && seen.unpluggedAt < 0) {
       seen.unpluggedAt = t;
@@ -579,7 +587,7 @@ int ScanLoop(Served &s, Console &console, const Options &o, Road &seen) {
     if (seen.unpluggedAt >= 0 && seen.backAt < 0 && !anyBad && status.empty()) seen.backAt = t;
     bool last = o.seconds > 0 && Seconds(start) + step >= o.seconds;
     const char *what = o.demo && ticks == 4 ? "reconfigured" : o.demo && ticks == 6 ? "initialised" : changed ? "scan" : "scan (busy)";
-    console.Pass(what, ticks == 1 || last || g_interrupted || milestone || statusChanged);
+    console.Pass(what, ticks == 1 || last || g_interrupted || milestone || statusChanged || badChanged);
     for (const AlarmMessage &m : console.TakeAlarms()) {
       if (memcmp(m.code, watched.data(), 2) != 0 || (m.channel & 0x7FFF) != 3) continue;
       if ((m.flags & ALM_KIND_MASK) == 0 && seen.raised < 0) seen.raised = t;
