@@ -243,6 +243,15 @@ void MakeRaw(int fd) {
   tcsetattr(fd, TCSANOW, &t);
 }
 
+// A process that ended but was not yet reaped (a zombie) owns nothing.
+bool OwnerLives(long pid) {
+  if (pid <= 0 || (kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM)) return false;
+  std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  size_t close = stat.rfind(')');
+  return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'Z';
+}
+
 void Close(PumpSim *sim) {
   if (sim->master >= 0) close(sim->master);
   if (sim->slave >= 0) close(sim->slave);
@@ -290,7 +299,7 @@ PumpSim *psim_Start(const PsimConfig &config, std::string *why) {
     // terminal number may belong to another program by now.
     long pid = 0;
     std::ifstream(owner) >> pid;
-    if (pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM))
+    if (OwnerLives(pid))
       return errno = EEXIST, fail(port + " is in use by process " + std::to_string(pid));
     sim->takeOver = "replaced " + sim->link + " (to " + old.string() + ") left by " +
                     (pid > 0 ? "process " + std::to_string(pid) + ", which is gone" : "a process that left no owner");

@@ -162,7 +162,7 @@ std::string DeviceLine(const DeviceRecord *r, const char *what) {
 
 std::string PidFile() { return std::string(os_Root()) + "/scadasim.pid"; }
 
-bool Alive(long pid) { return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
+bool Alive(long pid) { return sim_ProcessLives(pid); }
 
 long ReadPid(const std::string &path) {
   long pid = 0;

@@ -218,6 +218,15 @@ void WriteNote() {
 
 }  // namespace
 
+bool sim_ProcessLives(long pid) {
+  if (pid <= 0 || (kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM)) return false;
+  // One that ended but was not reaped yet (a zombie) is gone all the same.
+  std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  size_t close = stat.rfind(')');
+  return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'Z';
+}
+
 std::string sim_WorldNotePath(void) { return std::string(os_Root()) + "/scadasim-world"; }
 
 std::vector<std::string> sim_WorldNote(const std::string &key) {
@@ -233,7 +242,7 @@ int sim_RemoveLeftovers(void) {
   std::vector<std::string> pids = sim_WorldNote("pid");
   if (pids.empty()) return 0;
   pid_t owner = static_cast<pid_t>(strtol(pids[0].c_str(), nullptr, 10));
-  if (owner > 0 && owner != getpid() && (kill(owner, 0) == 0 || errno == EPERM)) return 0;
+  if (owner != getpid() && sim_ProcessLives(owner)) return 0;
   int n = 0;
   for (const std::string &s : sim_WorldNote("segment")) n += shm_DestroySegment(s.c_str()) == 0;
   std::error_code ec;

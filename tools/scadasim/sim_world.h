@@ -88,6 +88,8 @@ std::string sim_WorldNotePath(void);
 // Removes what a world noted and no live process owns any more. The number of
 // objects removed.
 int sim_RemoveLeftovers(void);
+// Whether a process lives (a zombie does not).
+bool sim_ProcessLives(long pid);
 // The note's "key value" lines of `key`.
 std::vector<std::string> sim_WorldNote(const std::string &key);
 
