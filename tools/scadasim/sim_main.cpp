@@ -16,6 +16,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <string>
 
 #include "framework/alarms/alm_alarms.h"
@@ -150,12 +151,17 @@ std::string StampText(const TimeStamp &t) {
 
 double Seconds(uint32_t since) { return static_cast<double>(os_GetTickCount() - since) / 1000; }
 
-std::string DeviceLine(const DeviceRecord *r, const char *what) {
-  std::string status = sim_StatusText(std::string(r->StatusName, strnlen(r->StatusName, sizeof r->StatusName)));
+std::string DeviceStatus(const DeviceRecord *r) {
+  return simfile_Escape(sim_StatusText(std::string(r->StatusName, strnlen(r->StatusName, sizeof r->StatusName))));
+}
+
+// The device record after a step; the status left out where the live screen
+// shows it on a line of its own.
+std::string DeviceLine(const DeviceRecord *r, const char *what, bool status = true) {
   char line[320];
-  snprintf(line, sizeof line, "%-12s running=%u ready=%u busy=%u pass=%dms next=%s status=\"%s\"", what, r->Running,
-           r->Ready, r->Busy, r->PassDuration, StampText(r->NextScanDue).c_str(), simfile_Escape(status).c_str());
-  return line;
+  snprintf(line, sizeof line, "%-12s running=%u ready=%u busy=%u pass=%dms next=%s", what, r->Running, r->Ready,
+           r->Busy, r->PassDuration, StampText(r->NextScanDue).c_str());
+  return status ? std::string(line) + " status=\"" + DeviceStatus(r) + "\"" : std::string(line);
 }
 
 // ---- The platform root: one scadasim at a time.
@@ -278,9 +284,11 @@ class Console {
     for (const AlarmMessage &m : sim_TakeAlarms()) {
       std::string text = sim_DescribeAlarm(m);
       // The tag beside the channel number.
-      std::string code(m.code, 2), tag = TagOf(code, m.channel & 0x7FFF);
+      std::string code(m.code, 2), tag = simfile_Escape(TagOf(code, m.channel & 0x7FFF));
       size_t at = text.find(" delay=");
-      if (!tag.empty() && at != std::string::npos) text.insert(at, " tag=" + simfile_Escape(tag));
+      if (!tag.empty() && at != std::string::npos) text.insert(at, " tag=" + tag);
+      // The live log keeps what fits a line: kind, tag, state and value.
+      if (live_) text = ShortAlarm(text, tag);
       Line(text);
       alarms_.push_back(m);
     }
@@ -301,8 +309,9 @@ class Console {
   }
 
   // The state after a step: plain, the device lines (and the table when
-  // asked); live, the whole screen redrawn to fit the terminal.
-  void Pass(const char *what, bool table) {
+  // asked); live, the whole screen redrawn to fit the terminal (the last one
+  // a line short, so the shell's prompt scrolls nothing away).
+  void Pass(const char *what, bool table, bool final = false) {
     Collect();
     if (!live_) {
       for (size_t i = 0; i < spec_.devices.size(); ++i)
@@ -312,21 +321,32 @@ class Console {
       return;
     }
     TermSize t = TerminalSize();
+    if (final && t.rows > 1) --t.rows;
     std::vector<std::string> screen;
+    std::string status;
     for (size_t i = 0; i < spec_.devices.size(); ++i)
-      if (const DeviceRecord *r = sim_Device(static_cast<int>(i))) screen.push_back(DeviceLine(r, what));
+      if (const DeviceRecord *r = sim_Device(static_cast<int>(i))) {
+        screen.push_back(DeviceLine(r, what, false));
+        status += " " + spec_.devices[i].folder + " status \"" + DeviceStatus(r) + "\" ";
+      }
     PrintTable(&screen);
-    // The log region: what is left of the screen, newest last.
+    // The statuses on the rule above the log region, which takes what is left
+    // of the screen, newest last.
     int room = t.rows - static_cast<int>(screen.size()) - 2;
-    screen.push_back(std::string(static_cast<size_t>(std::min(t.cols, 80)), '-'));
+    std::string rule = "--" + status;
+    if (static_cast<int>(rule.size()) < std::min(t.cols, 80)) rule.append(static_cast<size_t>(std::min(t.cols, 80)) - rule.size(), '-');
+    screen.push_back(rule);
     size_t first = room > 0 && recent_.size() > static_cast<size_t>(room) ? recent_.size() - static_cast<size_t>(room) : 0;
     for (size_t i = first; room > 0 && i < recent_.size(); ++i) screen.push_back(recent_[i]);
     std::string out = "\033[H\033[J";
     for (size_t i = 0; i < screen.size() && static_cast<int>(i) < t.rows; ++i)
       out += Fit(screen[i], t.cols) + (static_cast<int>(i) + 1 < t.rows && i + 1 < screen.size() ? "\n" : "");
+    if (final) out += "\n";
     fputs(out.c_str(), stdout);
     Flush();
   }
+
+  bool live() const { return live_; }
 
   // The table of every device's channels, printed or added to `screen`.
   void PrintTable(std::vector<std::string> *screen) {
@@ -365,6 +385,20 @@ class Console {
   }
 
  private:
+  // "alarm raised P1.OP.PRESS analogue high value=312.9 priority=5" from the
+  // whole description.
+  static std::string ShortAlarm(const std::string &text, const std::string &tag) {
+    std::smatch m;
+    static const std::regex whole(
+        "^alarm (.*?) +code=(..) channel=([0-9]+)( \\(bad\\))?.* delay=([0-9]+) priority=([0-9]+)( analogue| "
+        "digital)( high)?.* value=(\\S+)");
+    if (!std::regex_search(text, m, whole)) return text;
+    std::string out = "alarm " + m[1].str() + " " + (tag.empty() ? m[2].str() + "." + m[3].str() : tag) + m[4].str() +
+                      m[8].str() + " value=" + m[9].str() + " priority=" + m[6].str();
+    if (m[5].str() != "0") out += " delay=" + m[5].str();
+    return out;
+  }
+
   std::string TagOf(const std::string &code, unsigned channel) {
     if (channel == 0) return "";
     std::vector<SimChannel> all = sim_ReadChannels(code);
@@ -625,7 +659,8 @@ int64_t StopScanners(Served &s, Console &console) {
   return first;
 }
 
-void PrintRoad(const Road &seen) {
+std::vector<std::string> RoadLines(const Road &seen) {
+  std::vector<std::string> out;
   char text[512];
   if (seen.raised >= 0)
     snprintf(text, sizeof text, "scadasim: road: P1.OP.PRESS alarm raised at %.1f s, %s", seen.raised,
@@ -633,7 +668,7 @@ void PrintRoad(const Road &seen) {
                                : "not returned to normal");
   else
     snprintf(text, sizeof text, "scadasim: road: no P1.OP.PRESS alarm (the run ended before %.0f s)", kDemoSurgeFrom);
-  printf("%s\n", text);
+  out.push_back(text);
   if (seen.unpluggedAt >= 0)
     snprintf(text, sizeof text, "scadasim: road: unit 2 unplugged: channels bad at %.1f s (status \"%s\"), %s",
              seen.unpluggedAt, seen.unplugged.c_str(),
@@ -642,7 +677,8 @@ void PrintRoad(const Road &seen) {
   else
     snprintf(text, sizeof text, "scadasim: road: unit 2 was not seen unplugged (the run ended before %.0f s)",
              kDemoUnplugFrom);
-  printf("%s\n", text);
+  out.push_back(text);
+  return out;
 }
 
 // Stage 7: every child ends (pumpsim asked first, so it removes its link),
@@ -684,11 +720,20 @@ int Serve(SimWorldSpec spec, const Options &o) {
       Road seen;
       int requests = ScanLoop(s, console, o, seen);
       int64_t code = StopScanners(s, console);
-      console.Pass("stopped", true);
-      if (o.demo) PrintRoad(seen);
-      printf("scadasim: scanner exited with status %lld after %d scan requests\n", static_cast<long long>(code),
-             requests);
-      if (g_signal) printf("scadasim: ended by signal %d (%s)\n", static_cast<int>(g_signal), strsignal(g_signal));
+      console.Collect();
+      std::vector<std::string> closing;
+      if (o.demo) closing = RoadLines(seen);
+      closing.push_back("scadasim: scanner exited with status " + std::to_string(code) + " after " +
+                        std::to_string(requests) + " scan requests");
+      if (g_signal)
+        closing.push_back("scadasim: ended by signal " + std::to_string(g_signal) + " (" + strsignal(g_signal) + ")");
+      // Live, they go into the log region of the last screen; plain, below the
+      // last table.
+      if (console.live())
+        for (const std::string &l : closing) console.Line(l);
+      console.Pass("stopped", true, true);
+      if (!console.live())
+        for (const std::string &l : closing) printf("%s\n", l.c_str());
       fflush(stdout);
       status = code < 0 ? 1 : static_cast<int>(code);
     }
