@@ -60,6 +60,12 @@ TEST(WorldFileRun, ThreePumpsEveryChannelReadDumpedRefusedAndRestarted) {
   ASSERT_EQ(simfile_Load(dir + "/dump.world", &dumped, &why), 0) << why;
   EXPECT_EQ(simfile_Write(dumped), simfile_Write(spec));
 
+  // The live table from another process: every channel of the file.
+  ASSERT_EQ(Shell(env + sim + " watch --plain --seconds 1 > '" + dir + "/watch.txt'"), 0);
+  std::map<std::string, std::string> watched = LastTable(tnwtest::ReadAll(dir + "/watch.txt"));
+  EXPECT_EQ(watched.size(), 20u) << tnwtest::ReadAll(dir + "/watch.txt");
+  EXPECT_TRUE(watched.count("P3.VALVE1") && watched.count("P1.POS"));
+
   // A second scadasim on the root is refused, naming the first.
   EXPECT_NE(Shell(env + sim + " world '" + world + "' --plain --seconds 2 > '" + dir + "/second.txt' 2>&1"), 0);
   EXPECT_NE(tnwtest::ReadAll(dir + "/second.txt").find("in use by scadasim process " + std::to_string(pid)),

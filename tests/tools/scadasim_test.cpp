@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <sstream>
 
 #include "framework/config/chan_text.h"
+#include "framework/registry/reg_settings.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_file.h"
 #include "tools/scadasim/sim_world.h"
@@ -185,6 +187,34 @@ TEST(WorldFile, DumpThenBuildGivesTheSameFiles) {
     }
     EXPECT_EQ(dump1, dump2);
   }
+}
+
+TEST(WorldFile, TheProductNameHoldsWhileTheWorldLives) {
+  std::string before = prod_GetProductName();
+  SimWorldSpec spec;
+  std::string why;
+  ASSERT_EQ(simfile_Parse(std::string("[server]\nproduct = Rimfold\n") + (kSmall + 9), "p.world", &spec, &why), 0) << why;
+  ASSERT_EQ(sim_CreateWorld(spec, &why), 0) << why;
+  EXPECT_STREQ(prod_GetProductName(), "Rimfold");
+  SimWorldSpec live;
+  ASSERT_EQ(simfile_ReadLive(&live, &why), 0) << why;
+  EXPECT_NE(simfile_Write(live).find("product = Rimfold\n"), std::string::npos);
+  sim_DestroyWorld();
+  EXPECT_EQ(prod_GetProductName(), before);
+}
+
+TEST(ScadasimHelp, ExplainsEveryFieldTheScreenShows) {
+  std::string out = tnwtest::MakeTempDir("simhelp") + "/help.txt";
+  ASSERT_EQ(std::system((tnwtest::BinPath("scadasim") + " --help > '" + out + "'").c_str()), 0);
+  std::string help = tnwtest::ReadFile(out);
+  for (const char *field : {"running", "ready", "busy", "pass", "next", "status", "scan (busy)", "reconfigured",
+                            "initialised", "stopped", "CH", "TAG", "VALUE", "UNITS", "STATE", "BAD", "ALARM-HI", "ANN",
+                            "WARN-HI", "EVENT-HI", "MOVED", "delay", "priority", "drive-common", "(bad)", "derived",
+                            "logger", "200000", "DIG_INPUT1", "world FILE", "world --dump", "watch", "scanner start|stop",
+                            "\\xHH"})
+    EXPECT_NE(help.find(field), std::string::npos) << field;
+  std::istringstream lines(help);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
 }
 
 TEST(WorldFile, ControlBytesAreWrittenEscaped) {

@@ -21,6 +21,8 @@
 #include "platform/os_env.h"
 #include "platform/os_error.h"
 #include "platform/os_path.h"
+#include "platform/os_registry.h"
+#include "framework/registry/reg_settings.h"
 
 namespace {
 
@@ -30,6 +32,9 @@ struct World {
   std::vector<std::string> segments;  // every segment made, for the end
   std::vector<std::string> folders;   // device folders made (Linux paths)
   DeviceRecord *devices = nullptr;
+  bool productSet = false;            // the world named the product ...
+  bool productWas = false;            // ... over this earlier value
+  std::string productBefore;
 };
 
 World g_world;
@@ -205,6 +210,39 @@ bool WriteConfigFolder(const SimDeviceSpec &d, std::string *why) {
   return true;
 }
 
+const char kProductKey[] = "SOFTWARE\\Quenford";
+
+// The world's product name goes where every framework process reads it; the
+// value it replaced comes back when the world ends.
+bool SetProduct(const std::string &product, std::string *why) {
+  OsHKey key = nullptr;
+  if (os_RegCreateKeyEx(OS_HKEY_LOCAL_MACHINE, kProductKey, 0, OS_KEY_ALL_ACCESS, nullptr, &key, nullptr) != 0)
+    return Fail(why, "cannot open the product key");
+  char old[64];
+  uint32_t size = sizeof old, type = 0;
+  g_world.productWas = os_RegQueryValueEx(key, "ProductName", &type, old, &size) == 0 && type == OS_REG_SZ;
+  if (g_world.productWas) g_world.productBefore.assign(old, strnlen(old, sizeof old));
+  int32_t rc = os_RegSetValueEx(key, "ProductName", OS_REG_SZ, product.c_str(), static_cast<uint32_t>(product.size() + 1));
+  os_RegCloseKey(key);
+  if (rc != 0) return Fail(why, "cannot set the product name");
+  g_world.productSet = true;
+  prod_ForgetNames();
+  return true;
+}
+
+void RestoreProduct() {
+  if (!g_world.productSet) return;
+  OsHKey key = nullptr;
+  if (os_RegOpenKeyEx(OS_HKEY_LOCAL_MACHINE, kProductKey, 0, OS_KEY_ALL_ACCESS, &key) != 0) return;
+  if (g_world.productWas)
+    os_RegSetValueEx(key, "ProductName", OS_REG_SZ, g_world.productBefore.c_str(),
+                     static_cast<uint32_t>(g_world.productBefore.size() + 1));
+  else
+    os_RegDeleteValue(key, "ProductName");
+  os_RegCloseKey(key);
+  prod_ForgetNames();
+}
+
 // The note of what the world made, rewritten as it grows.
 void WriteNote() {
   std::ofstream f(sim_WorldNotePath(), std::ios::trunc);
@@ -260,6 +298,7 @@ int sim_CreateWorld(const SimWorldSpec &spec, std::string *why) {
   const int32_t np = static_cast<int32_t>(spec.processors.size());
   const int32_t nl = static_cast<int32_t>(spec.loggers.size());
 
+  if (!spec.product.empty() && !SetProduct(spec.product, why)) return sim_DestroyWorld(), -1;
   void *dev = Make("dm_device", 4 + nd * (788 + (spec.statisticsCodes ? 2 : 0)), why);
   if (!dev) return sim_DestroyWorld(), -1;
   memcpy(shm_Payload(dev), &nd, 4);
@@ -346,6 +385,7 @@ void sim_DestroyWorld(bool stopScanners) {
   std::error_code ec;
   for (const std::string &f : g_world.folders) std::filesystem::remove_all(f, ec);
   shm_ForgetTables();
+  RestoreProduct();
   if (g_world.live) std::filesystem::remove(sim_WorldNotePath(), ec);
   g_world = World{};
 }
