@@ -113,4 +113,17 @@ TEST(WorldFileRun, ThreePumpsEveryChannelReadDumpedRefusedAndRestarted) {
   EXPECT_FALSE(std::filesystem::exists(root + "/drives/c/PLANT/CONFIG/LINE1"));
 }
 
+TEST(WorldFileRun, ControlBytesOfATagReachTheScreenEscaped) {
+  const std::string dir = tnwtest::MakeTempDir("ctlworld"), root = tnwtest::MakeTempDir("ctlroot");
+  const std::string world = dir + "/ctl.world", out = dir + "/out.txt";
+  ASSERT_TRUE(tnwtest::WriteFile(world, "[device D1]\n[ai BAD\\x1B[2J]\npump = 1\nitem = CYL1_POS\nunits = \\x07%\n"));
+  std::string cmd = "PLATFORM_ROOT='" + root + "' " + tnwtest::BinPath("scadasim") + " world '" + world +
+                    "' --plain --seconds 2 > '" + out + "' 2>&1";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << tnwtest::ReadAll(out);
+  std::string text = tnwtest::ReadAll(out);
+  EXPECT_EQ(text.find('\x1b'), std::string::npos);
+  EXPECT_EQ(text.find('\x07'), std::string::npos);
+  EXPECT_TRUE(std::regex_search(text, std::regex("  A1\\.1 +BAD\\\\x1B\\[2J +[0-9.]+ +\\\\x07%"))) << text;
+}
+
 }  // namespace
