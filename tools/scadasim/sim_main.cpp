@@ -325,7 +325,8 @@ class Console {
     Collect();
     if (!live_) {
       for (size_t i = 0; i < spec_.devices.size(); ++i)
-        if (const DeviceRecord *r = sim_Device(static_cast<int>(i))) Line(DeviceLine(r, what));
+        if (const DeviceRecord *r = sim_Device(static_cast<int>(i)))
+          Line(DeviceLine(r, spec_.devices.size() > 1 ? (std::string(what) + " " + spec_.devices[i].folder).c_str() : what));
       if (table) PrintTable(nullptr);
       Flush();
       return;
@@ -336,7 +337,8 @@ class Console {
     std::string status;
     for (size_t i = 0; i < spec_.devices.size(); ++i)
       if (const DeviceRecord *r = sim_Device(static_cast<int>(i))) {
-        screen.push_back(DeviceLine(r, what, false));
+        screen.push_back(
+            DeviceLine(r, spec_.devices.size() > 1 ? (std::string(what) + " " + spec_.devices[i].folder).c_str() : what, false));
         status += " " + spec_.devices[i].folder + " status \"" + DeviceStatus(r) + "\" ";
       }
     PrintTable(&screen);
@@ -465,7 +467,8 @@ int BuildWorld(Served &s) {
 }
 
 // Stage 2: the loggers; the first one leads the process group of the world's
-// children.
+// children, so a terminal's Ctrl-C or hang-up reaches scadasim alone and it
+// stops them in order (the scanner first, with its stop code).
 int StartLoggers(Served &s, Console &console) {
   const std::string self = sim_ProgramPath("scadasim"), parent = std::to_string(getpid());
   sim_SetChildLauncher({self, "child", parent, "0"});
@@ -709,12 +712,6 @@ void Teardown(Served &s) {
   }
   sim_DestroyWorld();
   ntf_Stop();
-  // Whatever of the group is still there (a grandchild) goes too.
-  for (const Child &c : s.children)
-    if (c.what.rfind("logger", 0) == 0) {
-      kill(-static_cast<pid_t>(c.pid), SIGKILL);
-      break;
-    }
 }
 
 int Serve(SimWorldSpec spec, const Options &o) {
