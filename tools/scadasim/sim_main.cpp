@@ -769,8 +769,8 @@ int Watch(double seconds, bool live) {
   const uint32_t start = os_GetTickCount();
   while (!g_interrupted && (seconds <= 0 || Seconds(start) < seconds)) {
     std::vector<std::string> rows;
-    void *dev = shm_OpenSegment("dm_device");
-    if (!dev) return fprintf(stderr, "scadasim: the world ended\n"), 1;
+    std::error_code ec;
+    if (!std::filesystem::exists(sim_WorldNotePath(), ec)) return fprintf(stderr, "scadasim: the world ended\n"), 1;
     for (const std::string &r : console.TableRows()) rows.push_back(r);
     if (live) printf("\033[H\033[J");
     for (size_t i = 0; i < rows.size() && (!live || static_cast<int>(i) < TerminalSize().rows - 1); ++i)
