@@ -162,7 +162,7 @@ void BuildAndDump(const std::string &text, std::vector<std::map<std::string, std
 TEST(WorldFile, DumpThenBuildGivesTheSameFiles) {
   const std::string twoDevices =
       Fixture("three_pumps.world") +
-      "\n[device SPARE2]\ninstance = 4\nport = COM7\nparity = even\ndata-bits = 7\nai-channels = 3\nstats-code = S2\nstats-channels = 10\n"
+      "\n[device SPARE2]\ninstance = 4\nparity = even\ndata-bits = 7\nai-channels = 3\nstats-code = S2\nstats-channels = 10\n"
       "save-outputs = yes\nsave-by-tag = yes\n"
       "[ai SP.A\\x01B]\ndevice = SPARE2\npump = 8\nitem = AUX_AD32\ndescription = back\\\\slash\n"
       "[di SP.D]\ndevice = SPARE2\npump = 4\nitem = DIG_INPUT32\nenabled = no\n";

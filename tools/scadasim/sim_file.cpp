@@ -582,6 +582,8 @@ int simfile_Parse(const std::string &text, const std::string &name, SimWorldSpec
     if (!d.statsCode.empty() && !codes.insert(d.statsCode).second)
       return p.Fail("stats-code", "area code " + d.statsCode + " is used twice"), -1;
     if (!instances.insert(d.instance).second) return p.Fail("instance", "instance used twice"), -1;
+    // Named in the device's files, so that a world written back builds them the same.
+    if (d.comPort.empty()) d.comPort = simfile_DevicePort(d);
     if (!ports.insert(simfile_DevicePort(d)).second) return p.Fail("port", "port used twice"), -1;
   }
   if (w.devices.empty()) return p.line = 0, p.section.clear(), p.Fail("", "no [device] section"), -1;
