@@ -276,9 +276,9 @@ class Console {
   Console(bool live, const SimWorldSpec &spec) : live_(live), spec_(spec), start_(os_GetTickCount()) {}
 
   // A line after the seconds since start (plain), or into the log region.
-  void Line(const std::string &text) {
-    char at[24];
-    snprintf(at, sizeof at, "%6.1f ", Seconds(start_));
+  void Line(const std::string &text, bool timed = true) {
+    char at[24] = "";
+    if (timed) snprintf(at, sizeof at, "%6.1f ", Seconds(start_));
     if (!live_) {
       printf("%s%s\n", at, text.c_str());
       Flush();
@@ -439,7 +439,6 @@ struct Options {
 // What the road showed, for the last lines of the demo.
 struct Road {
   double raised = -1, cleared = -1;       // the outlet's high alarm
-  std::string unplugged;                  // the status while unit 2 was away
   double unpluggedAt = -1, backAt = -1;   // bad channels seen, and good again after
 };
 
@@ -629,7 +628,6 @@ int ScanLoop(Served &s, Console &console, const Options &o, Road &seen) {
     double t = Seconds(s.lineStart);
     if (o.demo && t >= kDemoUnplugFrom && t < kDemoUnplugTo + 5 && anyBad && seen.unpluggedAt < 0) {
       seen.unpluggedAt = t;
-      seen.unplugged = status;
     }
     if (seen.unpluggedAt >= 0 && seen.backAt < 0 && !anyBad && status.empty()) seen.backAt = t;
     bool last = o.seconds > 0 && Seconds(start) + step >= o.seconds;
@@ -683,8 +681,7 @@ std::vector<std::string> RoadLines(const Road &seen) {
     snprintf(text, sizeof text, "scadasim: road: no P1.OP.PRESS alarm (the run ended before %.0f s)", kDemoSurgeFrom);
   out.push_back(text);
   if (seen.unpluggedAt >= 0)
-    snprintf(text, sizeof text, "scadasim: road: unit 2 unplugged: channels bad at %.1f s (status \"%s\"), %s",
-             seen.unpluggedAt, seen.unplugged.c_str(),
+    snprintf(text, sizeof text, "scadasim: road: unit 2 unplugged: channels bad at %.1f s, %s", seen.unpluggedAt,
              seen.backAt >= 0 ? ("read again at " + std::to_string(static_cast<int>(seen.backAt)) + " s").c_str()
                               : "not read again");
   else
@@ -737,7 +734,7 @@ int Serve(SimWorldSpec spec, const Options &o) {
       // Live, they go into the log region of the last screen; plain, below the
       // last table.
       if (console.live())
-        for (const std::string &l : closing) console.Line(l);
+        for (const std::string &l : closing) console.Line(l, false);
       console.Pass("stopped", true, true);
       if (!console.live())
         for (const std::string &l : closing) printf("%s\n", l.c_str());
