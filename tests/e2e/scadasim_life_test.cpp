@@ -30,7 +30,8 @@ TEST(ScadasimLife, EverySignalEndsTheWholeWorld) {
     SCOPED_TRACE(strsignal(c.signal));
     const std::string root = tnwtest::MakeTempDir("life"), out = root + ".out";
     pid_t pid = tnwtest::Launch({Sim(), "demo", "--plain", "--seconds", "60"}, root, out);
-    ASSERT_TRUE(tnwtest::WaitForText(out, "started Tnwell_SC instance 1", 20000)) << tnwtest::ReadAll(out);
+    // Scanning: every process of the world has started its program.
+    ASSERT_TRUE(tnwtest::WaitForText(out, "scan +running=1 ready=1", 20000)) << tnwtest::ReadAll(out);
     // The logger, pumpsim, the scanner and scadasim itself.
     ASSERT_GE(tnwtest::ProcessesOfRoot(root).size(), 4u);
     ASSERT_EQ(kill(pid, c.signal), 0);
