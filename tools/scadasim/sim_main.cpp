@@ -691,7 +691,24 @@ std::vector<std::string> RoadLines(const Road &seen) {
   return out;
 }
 
-// Stage 7: every child ends (pumpsim asked first, so it removes its link),
+// Stage 7: the closing lines: live, in the log region of the last screen;
+// plain, below the last table.
+void Summarise(Console &console, const Options &o, const Road &seen, int requests, int64_t code) {
+  console.Collect();
+  std::vector<std::string> closing;
+  if (o.demo) closing = RoadLines(seen);
+  closing.push_back("scadasim: scanner exited with status " + std::to_string(code) + " after " +
+                    std::to_string(requests) + " scan requests");
+  if (g_signal) closing.push_back("scadasim: ended by signal " + std::to_string(g_signal) + " (" + strsignal(g_signal) + ")");
+  if (console.live())
+    for (const std::string &l : closing) console.Line(l, false);
+  console.Pass("stopped", true, true);
+  if (!console.live())
+    for (const std::string &l : closing) printf("%s\n", l.c_str());
+  fflush(stdout);
+}
+
+// Stage 8: every child ends (pumpsim asked first, so it removes its link),
 // then the world goes.
 void Teardown(Served &s) {
   for (Child &c : s.children) {
@@ -724,21 +741,7 @@ int Serve(SimWorldSpec spec, const Options &o) {
       Road seen;
       int requests = ScanLoop(s, console, o, seen);
       int64_t code = StopScanners(s, console);
-      console.Collect();
-      std::vector<std::string> closing;
-      if (o.demo) closing = RoadLines(seen);
-      closing.push_back("scadasim: scanner exited with status " + std::to_string(code) + " after " +
-                        std::to_string(requests) + " scan requests");
-      if (g_signal)
-        closing.push_back("scadasim: ended by signal " + std::to_string(g_signal) + " (" + strsignal(g_signal) + ")");
-      // Live, they go into the log region of the last screen; plain, below the
-      // last table.
-      if (console.live())
-        for (const std::string &l : closing) console.Line(l, false);
-      console.Pass("stopped", true, true);
-      if (!console.live())
-        for (const std::string &l : closing) printf("%s\n", l.c_str());
-      fflush(stdout);
+      Summarise(console, o, seen, requests, code);
       status = code < 0 ? 1 : static_cast<int>(code);
     }
   }
