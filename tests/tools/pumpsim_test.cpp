@@ -414,3 +414,48 @@ TEST(PumpSimProgram, HelpAndALinkWhileRunning) {
   EXPECT_FALSE(std::filesystem::is_symlink(link));  // removed on the way out
   EXPECT_EQ(tnwtest::ReadFile(log), "RP4STATUS\n");
 }
+
+// A port folder that cannot be made is named with the reason, not reported as
+// a failed link.
+TEST(PumpSimProgram, APortFolderThatCannotBeMadeIsNamed) {
+  std::string dir = tnwtest::MakeTempDir("psimroot");
+  ASSERT_TRUE(tnwtest::WriteFile(dir + "/file", ""));
+  std::string out = dir + "/out.txt";
+  std::string cmd = tnwtest::BinPath("pumpsim") + " --root " + dir + "/file/root --seconds 1 > " + out + " 2>&1";
+  EXPECT_EQ(WEXITSTATUS(system(cmd.c_str())), 1);
+  EXPECT_NE(tnwtest::ReadFile(out).find("pumpsim: cannot create " + dir + "/file/root/dev: Not a directory"),
+            std::string::npos)
+      << tnwtest::ReadFile(out);
+}
+
+// --world: the units are those the file's channels name on the port, and a
+// port no channel uses is refused.
+TEST(PumpSimProgram, TheWorldFileNamesTheUnits) {
+  std::string dir = tnwtest::MakeTempDir("psimworld");
+  std::string world = dir + "/w.world";
+  ASSERT_TRUE(tnwtest::WriteFile(world, "[device A]\nport = COM6\n[ai X]\npump = 3\nitem = CYL1_POS\n"
+                                        "[di Y]\npump = 5\nitem = STATUS\n"));
+  std::string out = dir + "/out.txt";
+  EXPECT_EQ(WEXITSTATUS(system((tnwtest::BinPath("pumpsim") + " --world " + world + " --port COM2 > " + out + " 2>&1").c_str())), 2);
+  EXPECT_NE(tnwtest::ReadFile(out).find("no channel of " + world + " is on COM2"), std::string::npos);
+
+  std::string prog = tnwtest::BinPath("pumpsim");
+  const char *argv[] = {prog.c_str(), "--world", world.c_str(), nullptr};
+  uint32_t pid = 0;
+  OsHandle p = os_CreateProcessArgv(argv, &pid);
+  ASSERT_NE(p, nullptr);
+  std::string link = tnwtest::Root() + "/dev/COM6";  // the device's own port
+  uint32_t start = os_GetTickCount();
+  while (!std::filesystem::is_symlink(link) && os_GetTickCount() - start < 10000) os_Sleep(10);
+  ASSERT_TRUE(std::filesystem::is_symlink(link));
+  {
+    Far far(link);
+    ASSERT_GE(far.fd, 0);
+    EXPECT_EQ(far.Ask("RP3STATUS", 2000).substr(0, 4), "000,");
+    EXPECT_EQ(far.Ask("RP5STATUS", 2000).substr(0, 4), "000,");
+    EXPECT_EQ(far.Ask("RP4STATUS", 300), "");  // no channel names unit 4
+  }
+  kill(static_cast<pid_t>(pid), SIGTERM);
+  EXPECT_EQ(os_WaitForSingleObject(p, 10000), OS_WAIT_OBJECT_0);
+  os_CloseHandle(p);
+}

@@ -88,6 +88,9 @@ double psim_Seconds(const PumpSim *sim);
 // PLATFORM_ROOT/dev/<port> and the pseudo-terminal it leads to.
 std::string psim_LinkPath(const PumpSim *sim);
 std::string psim_DevicePath(const PumpSim *sim);
+// What became of a link found at the port: "" when there was none, else which
+// dead owner's link was replaced (a live owner's makes psim_Start fail).
+std::string psim_TakeOverNote(const PumpSim *sim);
 
 // The reply of a healthy unit to a mnemonic at `seconds` into its run, with
 // its carriage return; an unknown mnemonic gets status 99. `surgeBar` is

@@ -1,6 +1,7 @@
 // The line: a pseudo-terminal linked as the port, one thread that reads
 // commands and writes replies at the pace of the wire.
 #include <fcntl.h>
+#include <signal.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <termios.h>
@@ -25,6 +26,7 @@ struct PumpSim {
   PsimConfig config;
   int master = -1, slave = -1, stop = -1;
   std::string device, link;
+  std::string takeOver;  // what became of a link found in place
   std::thread thread;
   std::mutex lock;  // commands, faults, log file
   std::condition_variable changed;
@@ -241,6 +243,15 @@ void MakeRaw(int fd) {
   tcsetattr(fd, TCSANOW, &t);
 }
 
+// A process that ended but was not yet reaped (a zombie) owns nothing.
+bool OwnerLives(long pid) {
+  if (pid <= 0 || (kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM)) return false;
+  std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  size_t close = stat.rfind(')');
+  return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'Z';
+}
+
 void Close(PumpSim *sim) {
   if (sim->master >= 0) close(sim->master);
   if (sim->slave >= 0) close(sim->slave);
@@ -279,15 +290,24 @@ PumpSim *psim_Start(const PsimConfig &config, std::string *why) {
   std::error_code ec;
   std::filesystem::path dev = std::filesystem::path(os_Root()) / "dev";
   std::filesystem::create_directories(dev, ec);
+  if (ec) return errno = ec.value(), fail("cannot create " + dev.string());
   sim->link = (dev / port).string();
+  const std::string owner = sim->link + ".owner";
   std::filesystem::path old = std::filesystem::read_symlink(sim->link, ec);
   if (!ec) {
-    // A link left by a simulator that is gone is taken over; a live one is not.
-    if (std::filesystem::exists(old, ec)) return errno = EEXIST, fail(sim->link + " is in use");
+    // The link's owner, not its target, decides: a dead simulator's pseudo-
+    // terminal number may belong to another program by now.
+    long pid = 0;
+    std::ifstream(owner) >> pid;
+    if (OwnerLives(pid))
+      return errno = EEXIST, fail(port + " is in use by process " + std::to_string(pid));
+    sim->takeOver = "replaced " + sim->link + " (to " + old.string() + ") left by " +
+                    (pid > 0 ? "process " + std::to_string(pid) + ", which is gone" : "a process that left no owner");
     std::filesystem::remove(sim->link, ec);
   }
   std::filesystem::create_symlink(sim->device, sim->link, ec);
   if (ec) return errno = ec.value(), fail("cannot link " + sim->link);
+  std::ofstream(owner, std::ios::trunc) << getpid() << "\n";
   if (!config.logPath.empty()) {
     sim->log.open(config.logPath, std::ios::app);
     if (!sim->log) {
@@ -306,7 +326,10 @@ void psim_Stop(PumpSim *sim) {
   [[maybe_unused]] ssize_t w = write(sim->stop, &one, sizeof one);
   if (sim->thread.joinable()) sim->thread.join();
   std::error_code ec;
-  if (std::filesystem::read_symlink(sim->link, ec) == sim->device) std::filesystem::remove(sim->link, ec);
+  if (std::filesystem::read_symlink(sim->link, ec) == sim->device) {
+    std::filesystem::remove(sim->link, ec);
+    std::filesystem::remove(sim->link + ".owner", ec);
+  }
   Close(sim);
   delete sim;
 }
@@ -341,4 +364,5 @@ std::vector<PsimExchange> psim_TakeExchanges(PumpSim *sim) {
 double psim_Seconds(const PumpSim *sim) { return static_cast<double>(NowUs() - sim->started) / 1e6; }
 
 std::string psim_LinkPath(const PumpSim *sim) { return sim->link; }
+std::string psim_TakeOverNote(const PumpSim *sim) { return sim->takeOver; }
 std::string psim_DevicePath(const PumpSim *sim) { return sim->device; }

@@ -9,6 +9,7 @@
 
 #include "platform/os_path.h"
 #include "tools/pumpsim/psim.h"
+#include "tools/scadasim/sim_file.h"
 
 namespace {
 
@@ -56,6 +57,9 @@ void Usage(FILE *f) {
           "                     the first and last second\n"
           "  --seed N           seed of the random choices (garbage, chances)\n"
           "  --log FILE         append every command received to FILE, one a line\n"
+          "  --world FILE       play the units that the channels of FILE (a world\n"
+          "                     description, see scadasim world) name on this port; the\n"
+          "                     port is the first device's unless --port is given\n"
           "  --config FILE      read options from FILE: one \"key value\" a line (keys as\n"
           "                     above without \"--\"), '#' starts a comment\n"
           "  --root DIR         the platform root (else $PLATFORM_ROOT)\n"
@@ -68,6 +72,8 @@ void Usage(FILE *f) {
 int main(int argc, char **argv) {
   PsimConfig config;
   double seconds = 0;
+  std::string world;
+  bool portGiven = false, unitsGiven = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") return Usage(stdout), 0;
@@ -80,11 +86,25 @@ int main(int argc, char **argv) {
       setenv("PLATFORM_ROOT", value.c_str(), 1);
     } else if (key == "seconds") {
       seconds = atof(value.c_str());
+    } else if (key == "world") {
+      world = value;
     } else if (key == "config") {
       if (psim_LoadConfigFile(value, &config, &why) != 0) return fprintf(stderr, "pumpsim: %s\n", why.c_str()), 2;
     } else if (psim_SetOption(&config, key, value, &why) != 0) {
       return fprintf(stderr, "pumpsim: %s\n", why.c_str()), 2;
+    } else {
+      portGiven = portGiven || key == "port";
+      unitsGiven = unitsGiven || key == "units";
     }
+  }
+  if (!world.empty()) {
+    SimWorldSpec spec;
+    std::string why;
+    if (simfile_Load(world, &spec, &why) != 0) return fprintf(stderr, "pumpsim: %s\n", why.c_str()), 2;
+    if (!portGiven) config.port = simfile_DevicePort(spec.devices[0]);
+    uint8_t units = simfile_UnitsOnPort(spec, config.port);
+    if (units == 0) return fprintf(stderr, "pumpsim: no channel of %s is on %s\n", world.c_str(), config.port.c_str()), 2;
+    if (!unitsGiven) config.units = units;
   }
   struct sigaction sa;
   memset(&sa, 0, sizeof sa);
@@ -94,6 +114,7 @@ int main(int argc, char **argv) {
   std::string why;
   PumpSim *sim = psim_Start(config, &why);
   if (!sim) return fprintf(stderr, "pumpsim: %s\n", why.c_str()), 1;
+  if (!psim_TakeOverNote(sim).empty()) printf("pumpsim: %s\n", psim_TakeOverNote(sim).c_str());
   printf("pumpsim: %s -> %s\n", psim_LinkPath(sim).c_str(), psim_DevicePath(sim).c_str());
   fflush(stdout);
   double slept = 0;

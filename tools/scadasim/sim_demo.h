@@ -11,7 +11,6 @@
 // falls back; later unit 2 is unplugged for a while.
 const double kDemoSurgeFrom = 12, kDemoSurgeTo = 20, kDemoSurgeBar = 150;
 const double kDemoUnplugFrom = 26, kDemoUnplugTo = 32;
-const float kDemoOutletLimit = 250;
 const double kDemoSeconds = 40;
 
 // One step of the road: when it happens, the pumpsim option that makes it
@@ -22,13 +21,11 @@ struct DemoEvent {
 };
 std::vector<DemoEvent> demo_Schedule(void);
 
-// One pump device with analogue and digital inputs on pumps 1 and 2, alarm
-// limits, events and a significant-change deadband on some of them, an
-// enabled "ALARM" and "DERIVED" processor, a "SYSER" status channel and one
-// logger.
-SimWorldSpec demo_WorldSpec(void);
+// The demo's world description, demo.world beside the program: one pump
+// device with analogue and digital inputs on pumps 1 and 2, alarm limits,
+// events and a significant-change deadband on some of them, an enabled
+// "ALARM" and "DERIVED" processor, a "SYSER" status channel and one logger.
+std::string demo_WorldPath(void);
+int demo_LoadWorld(SimWorldSpec *spec, std::string *why);
 // Subscribes the logger and the device itself to some channels.
 void demo_Subscribe(const SimWorldSpec &spec);
-
-// The channel table of the device's areas: tag, value, units, state flags.
-void demo_PrintTable(FILE *out, const SimWorldSpec &spec);

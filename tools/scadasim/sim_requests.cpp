@@ -1,5 +1,5 @@
 #include "tools/scadasim/sim_requests.h"
-#include "tools/scadasim/sim_files.h"
+#include "tools/scadasim/sim_file_requests.h"
 
 #include <signal.h>
 #include <strings.h>
@@ -469,8 +469,9 @@ void OnStop(int) { g_stopRequests = 1; }
 
 void sim_RequestsUsage(FILE *f) {
   fprintf(f,
-          "  requests [--host H] [--mailslots] [--delay MS] [--drop] [--logger NAME]... [--config F]\n"
-          "           [--fail VV:CODE[:TEXT]] [--resize VV:N] [--negative-count] [--cut VV:N] [--verb-delay VV:MS]\n"
+          "  requests [--host H] [--mailslots] [--delay MS] [--drop] [--logger NAME]...\n"
+          "           [--config F] [--fail VV:CODE[:TEXT]] [--resize VV:N]\n"
+          "           [--negative-count] [--cut VV:N] [--verb-delay VV:MS]\n"
           "        answers request lines on \\\\H\\pipe\\tessarine (H \".\" this computer, else a\n"
           "        host folder under $PLATFORM_ROOT/hosts/) until interrupted; processors\n"
           "        come from DATPROC.TXT in $TSQ_CURRENT_CONFIG. --mailslots also answers\n"

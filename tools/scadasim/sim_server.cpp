@@ -188,9 +188,8 @@ int sim_StartLogger(int index, uint32_t *pid) {
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(out).parent_path(), ec);
   std::filesystem::remove(out, ec);
-  const char *argv[] = {prog.c_str(), "logger", "--out", out.c_str(), nullptr};
   uint32_t child = 0;
-  OsHandle p = os_CreateProcessArgv(argv, &child);
+  OsHandle p = sim_SpawnChild({prog, "logger", "--out", out}, &child);
   if (!p) return -1;
   // Ready once its notification mailslot is there.
   std::string slot = std::string(os_Root()) + "/kernel/mailslot/dm_" + std::to_string(child) + ".slt";
@@ -207,6 +206,12 @@ int sim_StartLogger(int index, uint32_t *pid) {
   g_server.loggers.push_back(Logger{p, child, out});
   if (pid) *pid = child;
   return 0;
+}
+
+OsHandle sim_LoggerProcess(int index) {
+  for (const Logger &l : g_server.loggers)
+    if (LoggerAt(index) && LoggerAt(index)->ProcessId == l.pid) return l.process;
+  return nullptr;
 }
 
 std::vector<int32_t> sim_LoggerCodes(int index) {

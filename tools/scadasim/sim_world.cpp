@@ -21,6 +21,8 @@
 #include "platform/os_env.h"
 #include "platform/os_error.h"
 #include "platform/os_path.h"
+#include "platform/os_registry.h"
+#include "framework/registry/reg_settings.h"
 
 namespace {
 
@@ -30,13 +32,19 @@ struct World {
   std::vector<std::string> segments;  // every segment made, for the end
   std::vector<std::string> folders;   // device folders made (Linux paths)
   DeviceRecord *devices = nullptr;
+  bool productSet = false;            // the world named the product ...
+  bool productWas = false;            // ... over this earlier value
+  std::string productBefore;
 };
 
 World g_world;
 std::atomic<uint64_t> g_changes;  // code 32 notices received by this process
 
+std::atomic<void (*)(int32_t)> g_otherCodes{nullptr};
+
 int OnCode(int32_t code) {
   if (code == NTF_DATA_CHANGED) g_changes += 1;
+  else if (void (*fn)(int32_t) = g_otherCodes.load()) fn(code);
   return 0;
 }
 
@@ -91,12 +99,8 @@ bool MakeAreas(const SimDeviceSpec &d, std::string *why) {
     if (!conf) return false;
     for (uint32_t i = 0; i < n; ++i) {
       uint8_t *r = shm_AreaRecords(conf) + i * CHAN_RECORD_SIZE;
-      char tag[16];
-      snprintf(tag, sizeof tag, "%s%03u", chan_KindShortName(t), i + 1);
-      for (char *p = tag; *p; ++p) *p = static_cast<char>(toupper(static_cast<unsigned char>(*p)));
-      memcpy(r, tag, std::min<size_t>(8, strlen(tag)));
-      r[24] = static_cast<uint8_t>(t);
-      r[28] |= 0x01;  // Enable
+      sim_DefaultChannel(t, static_cast<int>(i), reinterpret_cast<ChannelRecord *>(r));
+      if (i < d.records[t].size()) memcpy(r, d.records[t][i].raw, CHAN_RECORD_SIZE);
       if (d.channelSetup) d.channelSetup(t, static_cast<int>(i), reinterpret_cast<ChannelRecord *>(r));
     }
     uint32_t row = (n + 7) / 8, rows = 1 + static_cast<uint32_t>(g_world.spec.loggers.size());
@@ -206,7 +210,84 @@ bool WriteConfigFolder(const SimDeviceSpec &d, std::string *why) {
   return true;
 }
 
+const char kProductKey[] = "SOFTWARE\\Quenford";
+
+// The world's product name goes where every framework process reads it; the
+// value it replaced comes back when the world ends.
+bool SetProduct(const std::string &product, std::string *why) {
+  OsHKey key = nullptr;
+  if (os_RegCreateKeyEx(OS_HKEY_LOCAL_MACHINE, kProductKey, 0, OS_KEY_ALL_ACCESS, nullptr, &key, nullptr) != 0)
+    return Fail(why, "cannot open the product key");
+  char old[64];
+  uint32_t size = sizeof old, type = 0;
+  g_world.productWas = os_RegQueryValueEx(key, "ProductName", &type, old, &size) == 0 && type == OS_REG_SZ;
+  if (g_world.productWas) g_world.productBefore.assign(old, strnlen(old, sizeof old));
+  int32_t rc = os_RegSetValueEx(key, "ProductName", OS_REG_SZ, product.c_str(), static_cast<uint32_t>(product.size() + 1));
+  os_RegCloseKey(key);
+  if (rc != 0) return Fail(why, "cannot set the product name");
+  g_world.productSet = true;
+  prod_ForgetNames();
+  return true;
+}
+
+void RestoreProduct() {
+  if (!g_world.productSet) return;
+  OsHKey key = nullptr;
+  if (os_RegOpenKeyEx(OS_HKEY_LOCAL_MACHINE, kProductKey, 0, OS_KEY_ALL_ACCESS, &key) != 0) return;
+  if (g_world.productWas)
+    os_RegSetValueEx(key, "ProductName", OS_REG_SZ, g_world.productBefore.c_str(),
+                     static_cast<uint32_t>(g_world.productBefore.size() + 1));
+  else
+    os_RegDeleteValue(key, "ProductName");
+  os_RegCloseKey(key);
+  prod_ForgetNames();
+}
+
+// The note of what the world made, rewritten as it grows.
+void WriteNote() {
+  std::ofstream f(sim_WorldNotePath(), std::ios::trunc);
+  f << "pid " << getpid() << "\n";
+  f << "config-folder " << g_world.spec.configFolder << "\n";
+  f << "host " << g_world.spec.host << "\n";
+  if (!g_world.spec.product.empty()) f << "product " << g_world.spec.product << "\n";
+  for (const std::string &s : g_world.segments) f << "segment " << s << "\n";
+  for (const std::string &d : g_world.folders) f << "folder " << d << "\n";
+}
+
 }  // namespace
+
+bool sim_ProcessLives(long pid) {
+  if (pid <= 0 || (kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM)) return false;
+  // One that ended but was not reaped yet (a zombie) is gone all the same.
+  std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  size_t close = stat.rfind(')');
+  return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'Z';
+}
+
+std::string sim_WorldNotePath(void) { return std::string(os_Root()) + "/scadasim-world"; }
+
+std::vector<std::string> sim_WorldNote(const std::string &key) {
+  std::vector<std::string> out;
+  std::ifstream f(sim_WorldNotePath());
+  for (std::string line; std::getline(f, line);)
+    if (line.size() > key.size() && line.compare(0, key.size(), key) == 0 && line[key.size()] == ' ')
+      out.push_back(line.substr(key.size() + 1));
+  return out;
+}
+
+int sim_RemoveLeftovers(void) {
+  std::vector<std::string> pids = sim_WorldNote("pid");
+  if (pids.empty()) return 0;
+  pid_t owner = static_cast<pid_t>(strtol(pids[0].c_str(), nullptr, 10));
+  if (owner != getpid() && sim_ProcessLives(owner)) return 0;
+  int n = 0;
+  for (const std::string &s : sim_WorldNote("segment")) n += shm_DestroySegment(s.c_str()) == 0;
+  std::error_code ec;
+  for (const std::string &d : sim_WorldNote("folder")) n += std::filesystem::remove_all(d, ec) > 0;
+  std::filesystem::remove(sim_WorldNotePath(), ec);
+  return n;
+}
 
 int sim_CreateWorld(const SimWorldSpec &spec, std::string *why) {
   if (g_world.live) sim_DestroyWorld();
@@ -217,6 +298,7 @@ int sim_CreateWorld(const SimWorldSpec &spec, std::string *why) {
   const int32_t np = static_cast<int32_t>(spec.processors.size());
   const int32_t nl = static_cast<int32_t>(spec.loggers.size());
 
+  if (!spec.product.empty() && !SetProduct(spec.product, why)) return sim_DestroyWorld(), -1;
   void *dev = Make("dm_device", 4 + nd * (788 + (spec.statisticsCodes ? 2 : 0)), why);
   if (!dev) return sim_DestroyWorld(), -1;
   memcpy(shm_Payload(dev), &nd, 4);
@@ -273,6 +355,7 @@ int sim_CreateWorld(const SimWorldSpec &spec, std::string *why) {
     if (d.writeConfigFiles && !WriteConfigFolder(d, why)) return sim_DestroyWorld(), -1;
   }
   os_SetEnvironmentVariable("TSQ_CURRENT_CONFIG", spec.configFolder.c_str());
+  WriteNote();
   return 0;
 }
 
@@ -302,6 +385,8 @@ void sim_DestroyWorld(bool stopScanners) {
   std::error_code ec;
   for (const std::string &f : g_world.folders) std::filesystem::remove_all(f, ec);
   shm_ForgetTables();
+  RestoreProduct();
+  if (g_world.live) std::filesystem::remove(sim_WorldNotePath(), ec);
   g_world = World{};
 }
 
@@ -353,13 +438,27 @@ std::string ProgramPath(const std::string &name) {
 
 }  // namespace
 
+std::string sim_ProgramPath(const std::string &name) { return ProgramPath(name); }
+
+namespace {
+std::vector<std::string> g_launcher;
+}  // namespace
+
+void sim_SetChildLauncher(const std::vector<std::string> &prefix) { g_launcher = prefix; }
+
+OsHandle sim_SpawnChild(const std::vector<std::string> &args, uint32_t *pid) {
+  std::vector<const char *> argv;
+  for (const std::string &a : g_launcher) argv.push_back(a.c_str());
+  for (const std::string &a : args) argv.push_back(a.c_str());
+  argv.push_back(nullptr);
+  return os_CreateProcessArgv(argv.data(), pid);
+}
+
 OsHandle sim_StartScanner(int index, const std::string &program, uint32_t *pid) {
   const DeviceRecord *r = sim_Device(index);
   if (!r) return errno = EINVAL, nullptr;
   std::string prog = program.empty() ? ProgramPath("Tnwell_SC") : program;
-  std::string instance = std::to_string(r->Instance);
-  const char *argv[] = {prog.c_str(), instance.c_str(), nullptr};
-  return os_CreateProcessArgv(argv, pid);
+  return sim_SpawnChild({prog, std::to_string(r->Instance)}, pid);
 }
 
 std::string sim_PumpSimPort(int index) {
@@ -373,11 +472,9 @@ std::string sim_PumpSimPort(int index) {
 OsHandle sim_StartPumpSim(int index, const std::vector<std::string> &args, uint32_t *pid) {
   std::string port = sim_PumpSimPort(index);
   if (port.empty()) return errno = EINVAL, nullptr;
-  std::string prog = ProgramPath("pumpsim");
-  std::vector<const char *> argv = {prog.c_str(), "--port", port.c_str()};
-  for (const std::string &a : args) argv.push_back(a.c_str());
-  argv.push_back(nullptr);
-  OsHandle p = os_CreateProcessArgv(argv.data(), pid);
+  std::vector<std::string> argv = {ProgramPath("pumpsim"), "--port", port};
+  argv.insert(argv.end(), args.begin(), args.end());
+  OsHandle p = sim_SpawnChild(argv, pid);
   if (!p) return nullptr;
   std::string link = std::string(os_Root()) + "/dev/" + port;
   uint32_t start = os_GetTickCount();
@@ -447,6 +544,13 @@ int sim_ChangeChannel(int index, int type, int channel, const std::function<void
     os_Sleep(2);
   }
   return pid ? sim_Post(pid, NTF_RECONFIGURE) : 0;
+}
+
+int sim_ListenForCodes(void (*fn)(int32_t code)) {
+  g_otherCodes = fn;
+  if (ntf_IsStarted()) return 0;
+  errno = 0;
+  return ntf_Start(OnCode) || errno == 0 ? 0 : -1;
 }
 
 bool sim_Watch(const std::string &code, int slot) {

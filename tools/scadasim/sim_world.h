@@ -38,6 +38,9 @@ struct SimDeviceSpec {
   bool writeConfigFiles = true;       // device folder with config, saveconfig and channel files
   uint8_t saveOutputs = 0, saveByTag = 0;
   uint32_t saveRate = 0;
+  // Whole channel records by type, in channel order (a description file's
+  // channels): they replace the defaults before channelSetup runs.
+  std::vector<ChannelRecord> records[IO_TYPE_COUNT];
 };
 
 struct SimProcessorSpec {
@@ -65,6 +68,8 @@ struct SimWorldSpec {
   bool shortErrorTable = false;           // a dm_errors table of short entries only
   std::string configFolder = "C:\\TESSARINE\\CONFIG";
   bool statisticsCodes = true;            // dm_device carries the statistics codes
+  std::string host = "localhost";         // the server's host: this computer
+  std::string product;                    // "" = the product's default name
 };
 
 // Makes the world. 0, or -1 with a message in *why.
@@ -76,12 +81,37 @@ int sim_CreateWorld(const SimWorldSpec &spec, std::string *why);
 // `stopScanners` the world vanishes under them, as when the server dies.
 void sim_DestroyWorld(bool stopScanners = true);
 
+// The world's own note in the platform root (ROOT/scadasim-world): its
+// configuration folder, host, product and every segment and folder it made,
+// so a world left by a dead process can be removed by the next one.
+std::string sim_WorldNotePath(void);
+// Removes what a world noted and no live process owns any more. The number of
+// objects removed.
+int sim_RemoveLeftovers(void);
+// Whether a process lives (a zombie does not).
+bool sim_ProcessLives(long pid);
+// The note's "key value" lines of `key`.
+std::vector<std::string> sim_WorldNote(const std::string &key);
+
+// A channel the world makes without a description: tag "AI001" and on by
+// type and index (from 0), enabled, the rest zero.
+void sim_DefaultChannel(int type, int index, ChannelRecord *r);
+
 DeviceRecord *sim_Device(int index);
 void *sim_Area(const std::string &code, ShmAreaKind kind);
 // The device folder (Linux path) of device `index`.
 std::string sim_DeviceFolder(int index);
 // The status text of a status entry ("" when none).
 std::string sim_StatusText(const std::string &statusName);
+
+// Children (scanners, pumpsim, loggers) start as `prefix` followed by their
+// own command line when a prefix is set (scadasim's "child" step, which ties
+// them to this process); empty: directly.
+void sim_SetChildLauncher(const std::vector<std::string> &prefix);
+OsHandle sim_SpawnChild(const std::vector<std::string> &argv, uint32_t *pid);
+
+// A program or file of the build: $TNW_BIN/name, else beside this program.
+std::string sim_ProgramPath(const std::string &name);
 
 // Starts a scanner for device `index`; program defaults to Tnwell_SC beside
 // this program. The process handle, or NULL.
@@ -110,6 +140,11 @@ int sim_Post(uint32_t pid, int32_t code);
 // reconfigure code (302) goes to `pid` unless it is 0. 0, or -1.
 int sim_ChangeChannel(int index, int type, int channel, const std::function<void(ChannelRecord *)> &edit,
                       uint32_t pid);
+
+// Codes other than 32 that reach this process's notification mailslot go to
+// `fn` (on the listener thread); the mailslot opens now if it is not open.
+// 0, or -1.
+int sim_ListenForCodes(void (*fn)(int32_t code));
 
 // Claims waiter slot `slot` (1-10) of a data area for this process.
 bool sim_Watch(const std::string &code, int slot);
@@ -141,6 +176,8 @@ std::string sim_DescribeLoggerCode(int32_t code);
 // that records every code it receives; its process id goes into the record.
 // 0, or -1.
 int sim_StartLogger(int index, uint32_t *pid);
+// The process of logger k started by sim_StartLogger (NULL when none).
+OsHandle sim_LoggerProcess(int index);
 // The codes logger k received so far, in order.
 std::vector<int32_t> sim_LoggerCodes(int index);
 bool sim_WaitLoggerCodes(int index, size_t n, uint32_t ms);

@@ -1,4 +1,4 @@
-#include "tools/scadasim/sim_files.h"
+#include "tools/scadasim/sim_file_requests.h"
 
 #include <strings.h>
 
