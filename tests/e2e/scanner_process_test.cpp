@@ -213,3 +213,67 @@ TEST_F(ScannerProcess, OpensThePortItsConfigurationNames) {
   ASSERT_EQ(sim_Post(pid, NTF_STOP), 0);
   EXPECT_EQ(sim_WaitExit(proc, 10000), 0);
 }
+
+// A second scanner for a device that a live one serves must not disturb it:
+// it exits quietly and leaves the record, the areas and the status alone. A
+// record left running by a scanner that died does not hold a new one back.
+TEST_F(ScannerProcess, ASecondScannerLeavesALiveOnesDeviceAlone) {
+  SimWorldSpec spec;
+  // Every channel on the line, so a pass makes them good.
+  spec.devices[0].channelSetup = [](int t, int, ChannelRecord *rec) {
+    const uint32_t pump = 1, value = 1;
+    int at = t == IO_DI ? CHAN_DIGITAL_HW_OFFSET : CHAN_ANALOGUE_HW_OFFSET;
+    memcpy(rec->raw + at, &pump, 4);
+    memcpy(rec->raw + at + 4, &value, 4);
+  };
+  Build(spec);
+  StartLine();
+  proc = sim_StartScanner(0, "", &pid);
+  ASSERT_NE(proc, nullptr);
+  DeviceRecord *r = sim_Device(0);
+  ASSERT_TRUE(sim_WaitRunning(0, proc, 10000));
+  ASSERT_TRUE(Until([&] { return r->Ready == 1 && r->Busy == 0; }, 10000));
+  ASSERT_TRUE(sim_Watch("D1", 1));
+  ASSERT_EQ(sim_Post(pid, NTF_SCAN), 0);
+  ASSERT_TRUE(sim_WaitForChange("D1", 1, 10000));
+  ASSERT_TRUE(Until([&] { return r->Busy == 0; }, 10000));
+  const DeviceRecord before = *r;
+  const std::vector<SimChannel> ai = sim_ReadChannels("A1"), di = sim_ReadChannels("D1");
+  ASSERT_FALSE(di.empty());
+  ASSERT_FALSE(ai.empty());
+  EXPECT_FALSE(di[0].status & CST_BAD);
+  EXPECT_FALSE(ai[0].status & CST_BAD);
+
+  uint32_t secondPid = 0;
+  OsHandle second = sim_StartScanner(0, "", &secondPid);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(sim_WaitExit(second, 10000), 0);
+  os_CloseHandle(second);
+  EXPECT_EQ(memcmp(&before, r, sizeof before), 0) << "the device record changed";
+  EXPECT_EQ(r->ProcessId, pid);
+  EXPECT_EQ(r->Running, 1);
+  EXPECT_EQ(r->Busy, 0);
+  EXPECT_EQ(sim_StatusText("TNWELL1"), "");
+  std::vector<SimChannel> aiAfter = sim_ReadChannels("A1"), diAfter = sim_ReadChannels("D1");
+  ASSERT_EQ(aiAfter.size(), ai.size());
+  ASSERT_EQ(diAfter.size(), di.size());
+  for (size_t i = 0; i < ai.size(); ++i) EXPECT_EQ(aiAfter[i].status, ai[i].status) << "AI " << i;
+  for (size_t i = 0; i < di.size(); ++i) EXPECT_EQ(diAfter[i].status, di[i].status) << "DI " << i;
+  EXPECT_FALSE(sim_WaitForChange("D1", 1, 300)) << "the second scanner published";
+  // The first one still serves.
+  ASSERT_EQ(sim_Post(pid, NTF_SCAN), 0);
+  EXPECT_TRUE(sim_WaitForChange("D1", 1, 10000));
+
+  // It dies without marking its record stopped: the next one takes over.
+  ASSERT_EQ(os_TerminateProcess(proc, 9), 0);
+  sim_WaitExit(proc, 5000);
+  os_CloseHandle(proc);
+  proc = nullptr;
+  ASSERT_EQ(r->Running, 1);
+  proc = sim_StartScanner(0, "", &pid);
+  ASSERT_NE(proc, nullptr);
+  // The record shows the dead one running until the new one has taken it.
+  EXPECT_TRUE(Until([&] { return r->ProcessId == pid && r->Running == 1; }, 10000));
+  EXPECT_TRUE(Until([&] { return r->Ready == 1 && r->Busy == 0; }, 10000));
+  EXPECT_EQ(sim_WaitExit(proc, 0), -1) << "the new scanner gave up";
+}
