@@ -11,7 +11,7 @@
 
 namespace {
 
-enum : uint32_t { kIdlePolls = 40, kPollMs = 20, kReadChunk = 256 };
+enum : uint32_t { kIdlePolls = 40, kPollMs = 20, kReadChunk = 256, kDropChunk = 4096 };
 
 bool g_blindSleep;
 ComIoObserver g_observer;
@@ -37,6 +37,24 @@ int ReadWaiting(OsHandle port, uint32_t deadline, char *to, uint32_t room, uint3
     left = 0;
   }
   return os_ReadCommInput(port, to, room, left > 0 ? static_cast<uint32_t>(left) : 0, got);
+}
+
+// Drops the rest of a reply that outgrew its buffer: up to its carriage
+// return, or until the line is quiet for a poll, but never longer than the
+// reply time-out, so a line that never goes quiet cannot hold the pass.
+void DropRestOfReply(OsHandle port, char terminator) {
+  uint32_t start = os_GetTickCount(), dropped = 0;
+  for (;;) {
+    uint32_t spent = os_GetTickCount() - start;
+    if (spent >= kIdlePolls * kPollMs) break;
+    uint32_t wait = kIdlePolls * kPollMs - spent < kPollMs ? kIdlePolls * kPollMs - spent : kPollMs;
+    char bytes[kDropChunk];
+    uint32_t got = 0;
+    if (os_ReadCommInput(port, bytes, sizeof bytes, wait, &got) != 0 || got == 0) break;
+    dropped += got;
+    if (memchr(bytes, terminator, got)) break;
+  }
+  sts_AddReceiveBytes(0, dropped);
 }
 
 // A reply begins with the pump's three-digit status; anything else is noise
@@ -134,7 +152,7 @@ int pump_ReadReply(int pump, char *buffer, char terminator, int limit) {
     return 0;
   }
   // The reply outgrew its buffer: line noise. What follows of it is dropped.
-  com_FlushInput();
+  DropRestOfReply(port, terminator);
   sts_AddReceiveCrcErrors(0, 1);
   return -1;
 }
