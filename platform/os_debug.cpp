@@ -34,7 +34,7 @@ void os_OutputDebugString(const char *text) {
   }
   if (fd >= 0) {
     // One write per text, so lines of several processes do not mix.
-    std::string line = "[" + std::to_string(getpid()) + "] " + text;
+    std::string line = "[" + std::to_string(os_GetCurrentProcessId()) + "] " + text;
     if (line.empty() || line.back() != '\n') line += '\n';
     ssize_t w;
     do w = write(fd, line.data(), line.size());

@@ -1,6 +1,7 @@
 #include <poll.h>
 #include <time.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <mutex>
@@ -15,6 +16,18 @@ namespace {
 // Live handles, so that a stale or foreign pointer is refused, not followed.
 std::mutex g_handleLock;
 std::unordered_set<OsObject *> *g_live;
+
+// Each thread remembers the last handles it found live: a hot path (the
+// serial line, the areas' locks) then checks without the lock. Every close
+// moves the generation and so empties every thread's memory.
+std::atomic<uint64_t> g_closes{0};
+enum : unsigned { kSeenHandles = 4 };
+struct SeenHandles {
+  uint64_t closes = 0;
+  OsObject *handles[kSeenHandles] = {};
+  unsigned next = 0;
+};
+thread_local SeenHandles t_seen;
 }  // namespace
 
 OsHandle os_NewHandle(const OsKind *kind, int fd, void *state) {
@@ -28,9 +41,25 @@ OsHandle os_NewHandle(const OsKind *kind, int fd, void *state) {
 }
 
 OsObject *os_CheckHandle(OsHandle h, const OsKind *kind) {
+  uint64_t closes = g_closes.load(std::memory_order_acquire);
+  SeenHandles &seen = t_seen;
+  if (h && seen.closes == closes) {
+    for (OsObject *o : seen.handles)
+      if (o == h) {
+        if (!kind || h->kind == kind) return h;
+        return os_Fail(OS_ERROR_INVALID_HANDLE), nullptr;
+      }
+  }
+  bool live;
   {
     std::lock_guard<std::mutex> guard(g_handleLock);
-    if (h && g_live && g_live->count(h) && (!kind || h->kind == kind)) return h;
+    live = h && g_live && g_live->count(h);
+  }
+  if (live) {
+    // A close since `closes` was read leaves the memory stale: emptied next time.
+    if (seen.closes != closes) seen = SeenHandles{closes, {}, 0};
+    seen.handles[seen.next++ % kSeenHandles] = h;
+    if (!kind || h->kind == kind) return h;
   }
   os_Fail(OS_ERROR_INVALID_HANDLE);
   return nullptr;
@@ -41,6 +70,7 @@ int os_CloseHandle(OsHandle h) {
     std::lock_guard<std::mutex> guard(g_handleLock);
     if (!h || !g_live || g_live->erase(h) == 0) return os_Fail(OS_ERROR_INVALID_HANDLE), -1;
   }
+  g_closes.fetch_add(1, std::memory_order_release);
   if (h->kind->close) h->kind->close(h);
   delete h;
   return 0;

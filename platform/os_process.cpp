@@ -293,6 +293,24 @@ int os_TerminateProcess(OsHandle h, uint32_t code) {
   return 0;
 }
 
-uint32_t os_GetCurrentProcessId(void) { return static_cast<uint32_t>(getpid()); }
+namespace {
+
+// The id is asked for on every notice and lock: kept, and forgotten in the
+// child of a fork.
+std::atomic<uint32_t> g_ownPid{0};
+std::once_flag g_ownPidFork;
+
+void ForgetOwnPid() { g_ownPid.store(0, std::memory_order_relaxed); }
+
+}  // namespace
+
+uint32_t os_GetCurrentProcessId(void) {
+  uint32_t pid = g_ownPid.load(std::memory_order_relaxed);
+  if (pid) return pid;
+  std::call_once(g_ownPidFork, [] { pthread_atfork(nullptr, nullptr, ForgetOwnPid); });
+  pid = static_cast<uint32_t>(getpid());
+  g_ownPid.store(pid, std::memory_order_relaxed);
+  return pid;
+}
 
 int os_CloseStandardInput(void) { return close(STDIN_FILENO) == 0 ? 0 : (os_FailErrno(errno), -1); }

@@ -497,6 +497,12 @@ int32_t os_RegGetChangeCount(OsHKey key, uint64_t *count) {
   return Ret(OS_ERROR_SUCCESS);
 }
 
+const volatile uint64_t *os_RegStoreStamp(OsHKey key) {
+  KeyRef ref;
+  if (Resolve(key, ref) != 0) return nullptr;
+  return regs_StoreStamp(ref.store);
+}
+
 int32_t os_RegConnectRegistry(const char *host, OsHKey root, OsHKey *out) {
   if (!out) return Ret(OS_ERROR_INVALID_PARAMETER);
   *out = nullptr;

@@ -88,6 +88,11 @@ int32_t os_RegEnumValue(OsHKey key, uint32_t index, char *name, uint32_t *nameSi
 // The change counter of a key: any change of its values or of its subkeys
 // (created, deleted) makes it grow. Costs one small read, cheap enough to poll.
 int32_t os_RegGetChangeCount(OsHKey key, uint64_t *count);
+// A word that moves whenever any key of the key's store may have changed
+// (every write to the store moves it), read without touching a file: a look
+// at it tells whether os_RegGetChangeCount is worth its read. Valid for the
+// life of the process; NULL when it cannot be had (then poll the count).
+const volatile uint64_t *os_RegStoreStamp(OsHKey key);
 
 // Connects to the registry of another computer: host "\\H" (or "H"); NULL, "",
 // "." or this computer's name is the local registry (*out is then `root`

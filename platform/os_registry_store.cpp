@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <mutex>
 
 #include "platform/os_error.h"
@@ -269,8 +271,39 @@ uint32_t regs_Lock(const std::string &store, RegStoreLock &lock) {
 }
 
 void regs_Unlock(RegStoreLock &lock) {
-  if (lock.fd >= 0) close(lock.fd);  // closing the last descriptor releases the flock
+  if (lock.fd >= 0) {
+    // Writers are serialised by the lock; readers only compare the stamp.
+    uint64_t stamp = 0;
+    if (pread(lock.fd, &stamp, sizeof stamp, 0) != static_cast<ssize_t>(sizeof stamp)) stamp = 0;
+    ++stamp;
+    if (pwrite(lock.fd, &stamp, sizeof stamp, 0) != static_cast<ssize_t>(sizeof stamp)) {
+      // A stamp that could not move: readers then fall back on the key's own count.
+    }
+    close(lock.fd);  // closing the last descriptor releases the flock
+  }
   lock.fd = -1;
+}
+
+const volatile uint64_t *regs_StoreStamp(const std::string &store) {
+  static std::mutex lock;
+  static std::map<std::string, const volatile uint64_t *> *mapped = new std::map<std::string, const volatile uint64_t *>;
+  std::lock_guard<std::mutex> g(lock);
+  auto it = mapped->find(store);
+  if (it != mapped->end()) return it->second;
+  if (os_MakeFolders(store.c_str()) != 0) return nullptr;
+  int fd = open((store + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  // The word must exist before it is mapped: a read past the end would fault.
+  // Growing only, so a writer's stamp is never cut.
+  struct stat st;
+  void *p = MAP_FAILED;
+  if (fstat(fd, &st) == 0 && (st.st_size >= 8 || ftruncate(fd, 8) == 0))
+    p = mmap(nullptr, sizeof(uint64_t), PROT_READ, MAP_SHARED, fd, 0);
+  close(fd);
+  if (p == MAP_FAILED) return nullptr;
+  const volatile uint64_t *stamp = static_cast<const volatile uint64_t *>(p);
+  (*mapped)[store] = stamp;
+  return stamp;
 }
 
 uint32_t regs_Reboot(void) {

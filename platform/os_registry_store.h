@@ -41,7 +41,11 @@ struct RegStoreLock {
   int fd = -1;
 };
 uint32_t regs_Lock(const std::string &store, RegStoreLock &lock);
+// Moves the store's change stamp (the first 8 bytes of its lock file) and unlocks.
 void regs_Unlock(RegStoreLock &lock);
+// The store's change stamp, mapped from its lock file once per store and
+// process; NULL when the file cannot be mapped.
+const volatile uint64_t *regs_StoreStamp(const std::string &store);
 
 // Starts a new boot for this platform root and removes every volatile key of
 // the local store and of every host's store.

@@ -268,27 +268,57 @@ int os_ClearCommError(OsHandle h, uint32_t *errors, OsComStat *stat) {
   return 0;
 }
 
-int os_WaitCommInput(OsHandle h, uint32_t ms) {
-  OsObject *o = nullptr;
-  SerialState *s = Serial(h, &o);
-  if (!s) return -1;
-  uint64_t deadline = os_Deadline(ms);
+namespace {
+
+// Waits for input until the deadline on a serial descriptor. 1 when bytes
+// wait, 0 when none came, -1 on failure. A line whose other end has gone
+// stays readable for poll but brings no bytes: the time is waited out as on a
+// silent line, or, with `failGone`, the queue count's failure is returned.
+int WaitInput(int fd, uint64_t deadline, bool failGone) {
   for (;;) {
-    struct pollfd p = {o->fd, POLLIN, 0};
+    struct pollfd p = {fd, POLLIN, 0};
     int r = poll(&p, 1, os_PollTimeout(deadline));
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) return os_FailErrno(errno), -1;
     if (r == 0) return 0;
     if (p.revents & POLLNVAL) return os_Fail(OS_ERROR_INVALID_HANDLE), -1;
+    if ((p.revents & POLLIN) && !(p.revents & (POLLHUP | POLLERR))) return 1;
     int in = 0;
-    if (ioctl(o->fd, FIONREAD, &in) == 0 && in > 0) return 1;
-    // A line whose other end has gone stays readable for poll but brings no
-    // bytes: wait out the time as a silent line would.
+    int rc = ioctl(fd, FIONREAD, &in);
+    if (rc == 0 && in > 0) return 1;
+    if (rc != 0 && failGone) return os_FailErrno(errno), -1;
     if (p.revents & (POLLHUP | POLLERR)) {
       int left = os_PollTimeout(deadline);
       if (left > 0) os_Sleep(static_cast<uint32_t>(left));
       return 0;
     }
+  }
+}
+
+}  // namespace
+
+int os_WaitCommInput(OsHandle h, uint32_t ms) {
+  OsObject *o = nullptr;
+  SerialState *s = Serial(h, &o);
+  if (!s) return -1;
+  return WaitInput(o->fd, os_Deadline(ms), false);
+}
+
+int os_ReadCommInput(OsHandle h, void *buffer, uint32_t size, uint32_t ms, uint32_t *got) {
+  if (got) *got = 0;
+  OsObject *o = nullptr;
+  SerialState *s = Serial(h, &o);
+  if (!s) return -1;
+  if (!buffer || !got || size == 0) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  uint64_t deadline = os_Deadline(ms);
+  for (;;) {
+    int r = WaitInput(o->fd, deadline, true);
+    if (r <= 0) return r;
+    // Raw mode with VMIN 1: the read returns what waits without waiting for more.
+    ssize_t n = read(o->fd, buffer, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return os_FailErrno(errno), -1;
+    if (n > 0) return *got = static_cast<uint32_t>(n), 0;
   }
 }
 

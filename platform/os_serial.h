@@ -84,6 +84,10 @@ int os_ClearCommError(OsHandle h, uint32_t *errors, OsComStat *stat);
 // Waits at most ms for input: 1 when bytes wait, 0 when the time passed
 // without any (also on a line whose other end has gone), -1 on failure.
 int os_WaitCommInput(OsHandle h, uint32_t ms);
+// Waits at most ms for input, then reads what waits, at most `size` bytes, in
+// one read: 0 with *got > 0; 0 with *got 0 when the time passed without any
+// (also on a line whose other end has gone); -1 on failure.
+int os_ReadCommInput(OsHandle h, void *buffer, uint32_t size, uint32_t ms, uint32_t *got);
 // True when the baud rate is one the lines here can be set to.
 bool os_IsSupportedBaudRate(uint32_t baud);
 

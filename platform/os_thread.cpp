@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <mutex>
 #include <new>
 
 #include "platform/os_error.h"
@@ -51,7 +52,22 @@ const OsKind kThreadKind = {"thread", nullptr, nullptr, ClaimThread, nullptr, Cl
 
 }  // namespace
 
-uint32_t os_GetCurrentThreadId(void) { return static_cast<uint32_t>(gettid()); }
+namespace {
+
+// Kept per thread; the thread that forks is a new thread in the child.
+thread_local uint32_t t_ownTid;
+std::once_flag g_ownTidFork;
+
+void ForgetOwnTid() { t_ownTid = 0; }
+
+}  // namespace
+
+uint32_t os_GetCurrentThreadId(void) {
+  if (t_ownTid) return t_ownTid;
+  std::call_once(g_ownTidFork, [] { pthread_atfork(nullptr, nullptr, ForgetOwnTid); });
+  t_ownTid = static_cast<uint32_t>(gettid());
+  return t_ownTid;
+}
 
 OsHandle os_CreateThread(OsThreadProc fn, void *arg, uint32_t *threadId) {
   if (!fn) return os_Fail(OS_ERROR_INVALID_PARAMETER), nullptr;

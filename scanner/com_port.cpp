@@ -13,6 +13,7 @@ namespace {
 
 OsHandle g_port;
 
+enum : uint32_t { kFlushChunk = 4096, kFlushLimitMs = 800 };
 enum : int { kConfigBaud = 4, kConfigPort = 8, kConfigPortSize = 7, kConfigParity = 16, kConfigDataBits = 20 };
 
 uint32_t Word(const uint8_t *config, int offset) {
@@ -89,14 +90,23 @@ int com_BytesWaiting(OsHandle handle) {
 }
 
 int com_FlushInput(void) {
+  // What waits is read in one go; a reply still arriving byte by byte is
+  // given time to come in. A line that never goes quiet is given up after the
+  // reply time-out: the next exchange finds what it sends after that.
+  uint32_t start = os_GetTickCount(), dropped = 0;
   int n;
   while ((n = com_BytesWaiting(g_port)) > 0) {
-    char c;
+    char bytes[kFlushChunk];
     uint32_t got = 0;
-    if (os_ReadFile(g_port, &c, 1, &got) != 0) return -1;
-    if (got == 1) sts_AddReceiveBytes(0, 1);
-    // A reply still arriving byte by byte: give it time to come in.
+    uint32_t want = static_cast<uint32_t>(n) < sizeof bytes ? static_cast<uint32_t>(n) : sizeof bytes;
+    if (os_ReadCommInput(g_port, bytes, want, 0, &got) != 0) {
+      n = -1;
+      break;
+    }
+    dropped += got;
+    if (os_GetTickCount() - start >= kFlushLimitMs) break;
     if (n == 1) os_Sleep(10);
   }
+  sts_AddReceiveBytes(0, dropped);
   return n;
 }

@@ -32,17 +32,20 @@ int com_ClosePort(void);
 OsHandle com_PortHandle(void);
 // Bytes in the input queue, or -1.
 int com_BytesWaiting(OsHandle handle);
-// Reads and drops what waits on the line; the last queue count (0, or -1).
+// Reads and drops what waits on the line, at most for the reply time-out;
+// the last queue count (0, or -1).
 int com_FlushInput(void);
 
 // Writes "text\r" in one write; traced and counted under the pump's row.
 void pump_SendCommand(int pump, const char *text);
 // Reads one reply up to the terminator (always the carriage return) or
-// `limit` bytes into buffer (limit + 1 bytes, NUL-terminated).
-// 0 complete reply, -1 line error, over-long reply or a reply that does not
-// begin with three digits (noise; counted as a receive communication error),
-// -2 time-out: 40 idle polls of 20 ms (800 ms of silence; a byte restarts the
-// count at 1, so 780 ms after any byte).
+// `limit` bytes into buffer (limit + 1 bytes, NUL-terminated); bytes that
+// arrive together are read together, and any behind the terminator are
+// counted and dropped.
+// 0 complete reply; -1 line error, a reply that does not begin with three
+// digits (noise; a receive communication error) or an over-long one (a
+// receive CRC error; the rest of it is dropped up to its carriage return, for
+// at most the time-out); -2 time-out: 800 ms of silence, 780 ms after a byte.
 int pump_ReadReply(int pump, char *buffer, char terminator, int limit);
 // The decimal number in the first three characters (0 when none).
 int pump_ReplyStatus(const char *reply);

@@ -10,6 +10,7 @@
 #include "scanner/com_port.h"
 #include "scanner/pump_handlers.h"
 #include "scanner/pump_names.h"
+#include "scanner/scan_state.h"
 
 namespace {
 
@@ -58,9 +59,18 @@ int Fail(int error) {
   return -1;
 }
 
-int Exchange(int pump, const char *mnemonic, char *reply, int limit) {
-  char command[40];
-  snprintf(command, sizeof command, "RP%d%s", pump, mnemonic);
+// Command texts, each made the first time it is sent: by mnemonic and pump.
+enum : int { kCommandMax = 40, kBulkPrv = 0, kBulkSetpoint = 1 };
+char g_analogCommands[PUMP_ANALOG_NAMES][kPumps + 1][kCommandMax];
+char g_digitalCommands[PUMP_DIGITAL_NAMES][kPumps + 1][kCommandMax];
+char g_bulkCommands[2][kPumps + 1][kCommandMax];
+
+const char *Command(char (&text)[kCommandMax], int pump, const char *mnemonic) {
+  if (!text[0]) snprintf(text, sizeof text, "RP%d%s", pump, mnemonic);
+  return text;
+}
+
+int Exchange(int pump, const char *command, char *reply, int limit) {
   pump_SendCommand(pump, command);
   return pump_ReadReply(pump, reply, static_cast<char>(PUMP_CR), limit);
 }
@@ -69,9 +79,11 @@ void BulkPhase() {
   for (int p = 1; p <= kPumps; ++p) {
     PumpBulkState &b = g_bulk[p];
     if (!b.hasAI) continue;
-    b.prvResult = Exchange(p, "PRV_ALL", b.prvAll, PUMP_PRV_ALL_REPLY_LIMIT);
+    if (!g_scan.run.load()) break;  // a stop waits for no more exchanges
+    b.prvResult = Exchange(p, Command(g_bulkCommands[kBulkPrv][p], p, "PRV_ALL"), b.prvAll, PUMP_PRV_ALL_REPLY_LIMIT);
     if (b.prvResult < 0) Note(b.prvResult);
-    b.setpointResult = Exchange(p, "SETPOINT_ALL", b.setpointAll, PUMP_SETPOINT_ALL_REPLY_LIMIT);
+    b.setpointResult = Exchange(p, Command(g_bulkCommands[kBulkSetpoint][p], p, "SETPOINT_ALL"), b.setpointAll,
+                                PUMP_SETPOINT_ALL_REPLY_LIMIT);
     if (b.setpointResult < 0) Note(b.setpointResult);
   }
   g_bulkFresh = true;
@@ -85,8 +97,8 @@ void Bad(uint32_t *word) { *word |= CST_BAD; }
 
 // One single query for a channel: a line error or an error status marks it
 // bad and is noted for the pass; true, with the reply, when it is good.
-bool SingleQuery(uint32_t pump, const char *mnemonic, uint32_t *status, char *reply) {
-  int rc = Exchange(static_cast<int>(pump), mnemonic, reply, PUMP_SINGLE_REPLY_LIMIT);
+bool SingleQuery(uint32_t pump, const char *command, uint32_t *status, char *reply) {
+  int rc = Exchange(static_cast<int>(pump), command, reply, PUMP_SINGLE_REPLY_LIMIT);
   int error = rc < 0 ? rc : pump_ReplyStatus(reply);
   if (error != 0) {
     Bad(status);
@@ -158,7 +170,7 @@ int pump_ReadDigitalInputs(uint8_t *, int count, ChannelRecord *table, uint32_t 
     if (result == 0 && g_aiEnd == 0) sts_ClearDriverStatus();
     return result == -1 ? Fail(g_passError) : result;
   }
-  for (int i = 0; i < g_diEnd && i < count; ++i) {
+  for (int i = 0; i < g_diEnd && i < count && g_scan.run.load(); ++i) {
     const ChannelRecord *r = &table[i];
     if (!TakesPart(r, true)) continue;
     uint32_t pump = pump_ChannelPump(r, true), value = pump_ChannelValue(r, true);
@@ -167,7 +179,8 @@ int pump_ReadDigitalInputs(uint8_t *, int count, ChannelRecord *table, uint32_t 
       continue;
     }
     char reply[PUMP_SINGLE_REPLY_LIMIT + 1];
-    if (SingleQuery(pump, DigitalValueNames[value], &status[i], reply))
+    const char *command = Command(g_digitalCommands[value][pump], static_cast<int>(pump), DigitalValueNames[value]);
+    if (SingleQuery(pump, command, &status[i], reply))
       status[i] = (status[i] & ~CST_VALUE) | (pump_FieldToInt(SingleValue(reply), 0) != 0 ? CST_VALUE : 0u);
   }
   if (g_passError < 0) {
@@ -191,7 +204,7 @@ int pump_ReadAnalogInputs(uint8_t *, int count, ChannelRecord *table, uint32_t *
     clean = g_passError == 0;
   }
   g_bulkFresh = false;
-  for (int i = 0; i < g_aiEnd && i < count; ++i) {
+  for (int i = 0; i < g_aiEnd && i < count && g_scan.run.load(); ++i) {
     const ChannelRecord *r = &table[i];
     if (!TakesPart(r, false)) continue;
     uint32_t pump = pump_ChannelPump(r, false), index = pump_ChannelValue(r, false);
@@ -202,7 +215,8 @@ int pump_ReadAnalogInputs(uint8_t *, int count, ChannelRecord *table, uint32_t *
     const PumpBulkState &b = g_bulk[pump];
     if (index >= PUMP_FIRST_ANALOG_QUERY && index < PUMP_ANALOG_NAMES) {
       char reply[PUMP_SINGLE_REPLY_LIMIT + 1];
-      if (SingleQuery(pump, AnalogValueNames[index], &status[i], reply)) values[i] = pump_FieldToFloat(reply, 0, 3);
+      const char *command = Command(g_analogCommands[index][pump], static_cast<int>(pump), AnalogValueNames[index]);
+      if (SingleQuery(pump, command, &status[i], reply)) values[i] = pump_FieldToFloat(reply, 0, 3);
     } else if (index >= 1 && index <= PUMP_PRV_ALL_FIELDS) {
       FromBulk(b.prvAll, b.prvResult, static_cast<int>(index - 1), &status[i], &values[i]);
     } else if (index >= 10 && index < 10 + PUMP_SETPOINT_ALL_FIELDS) {

@@ -11,7 +11,7 @@
 
 namespace {
 
-enum : uint32_t { kIdlePolls = 40, kPollMs = 20 };
+enum : uint32_t { kIdlePolls = 40, kPollMs = 20, kReadChunk = 256, kDropChunk = 4096 };
 
 bool g_blindSleep;
 ComIoObserver g_observer;
@@ -26,16 +26,35 @@ struct IoSpan {
   }
 };
 
-// Waits for the next byte until `deadline` (a tick count): on the port, so a
-// byte that arrives ends the wait at once; or, for comparison, a blind sleep.
-void IdleWait(OsHandle port, uint32_t deadline) {
+// Waits for input until `deadline` (a tick count) and reads what waits, at
+// most `room` bytes: on the port, so bytes that arrive end the wait at once;
+// or, for comparison, a blind sleep and a look at the queue.
+int ReadWaiting(OsHandle port, uint32_t deadline, char *to, uint32_t room, uint32_t *got) {
+  *got = 0;
+  int32_t left = static_cast<int32_t>(deadline - os_GetTickCount());
   if (g_blindSleep) {
     os_Sleep(kPollMs);
-    return;
+    left = 0;
   }
-  int32_t left = static_cast<int32_t>(deadline - os_GetTickCount());
-  if (left <= 0) return;
-  if (os_WaitCommInput(port, static_cast<uint32_t>(left)) < 0) os_Sleep(static_cast<uint32_t>(left));
+  return os_ReadCommInput(port, to, room, left > 0 ? static_cast<uint32_t>(left) : 0, got);
+}
+
+// Drops the rest of a reply that outgrew its buffer: up to its carriage
+// return, or until the line is quiet for a poll, but never longer than the
+// reply time-out, so a line that never goes quiet cannot hold the pass.
+void DropRestOfReply(OsHandle port, char terminator) {
+  uint32_t start = os_GetTickCount(), dropped = 0;
+  for (;;) {
+    uint32_t spent = os_GetTickCount() - start;
+    if (spent >= kIdlePolls * kPollMs) break;
+    uint32_t wait = kIdlePolls * kPollMs - spent < kPollMs ? kIdlePolls * kPollMs - spent : kPollMs;
+    char bytes[kDropChunk];
+    uint32_t got = 0;
+    if (os_ReadCommInput(port, bytes, sizeof bytes, wait, &got) != 0 || got == 0) break;
+    dropped += got;
+    if (memchr(bytes, terminator, got)) break;
+  }
+  sts_AddReceiveBytes(0, dropped);
 }
 
 // A reply begins with the pump's three-digit status; anything else is noise
@@ -46,7 +65,9 @@ bool HasStatus(const char *reply) {
   return true;
 }
 
+// Lines are only formatted while the trace is on.
 void Trace(const char *format, int pump, const char *text) {
+  if (!dbg_Wanted()) return;
   char line[400];
   snprintf(line, sizeof line, format, pump, text);
   dbg_Write(line);
@@ -67,9 +88,7 @@ void pump_SendCommand(int pump, const char *text) {
   os_WriteFile(com_PortHandle(), out, static_cast<uint32_t>(n + 1), &written);
   if (written == 0) return;
   out[n] = '\0';
-  char line[300];
-  snprintf(line, sizeof line, "Tx to Pump %d : %s\r\n", pump, out);
-  dbg_Write(line);
+  Trace("Tx to Pump %d : %s\r\n", pump, out);
   sts_AddTransmitBytes(pump, written);
   sts_AddTransmitPackets(pump, 1);
 }
@@ -78,29 +97,20 @@ int pump_ReadReply(int pump, char *buffer, char terminator, int limit) {
   IoSpan span;
   OsHandle port = com_PortHandle();
   int stored = 0;
-  // Each idle poll waits its 20 ms and then looks at the queue; the 40th
-  // finding it empty gives up: 800 ms of silence before the first byte, 780 ms
-  // after one (a byte counts as poll 1). The polls fall on a 20 ms grid from
-  // the last byte, so a slow wake-up never stretches the time-out.
-  uint32_t idle = 0, anchorIdle = 0, anchor = os_GetTickCount();
-  while (stored < limit && (stored == 0 || buffer[stored - 1] != terminator)) {
-    int waiting = com_BytesWaiting(port);
-    if (waiting == 0) {
-      if (idle >= kIdlePolls) {
-        buffer[stored] = '\0';
-        Trace("Rx timeout Pump %d\r\n", pump, "");
-        sts_AddReceiveTimeouts(0, 1);
-        return -2;
-      }
-      ++idle;
-      IdleWait(port, anchor + (idle - anchorIdle) * kPollMs);
-      continue;
-    }
-    char c = 0;
-    uint32_t got = 0;
-    if (waiting < 0 || os_ReadFile(port, &c, 1, &got) != 0 || got != 1) {
+  uint32_t received = 0;  // counted once, before the count that ends the reply
+  // 800 ms of silence before the first byte, 780 ms after the last one: the
+  // 40 idle polls of 20 ms, a byte counting as poll 1. Bytes that arrive
+  // together are read together.
+  uint32_t deadline = os_GetTickCount() + kIdlePolls * kPollMs;
+  bool ended = false;
+  while (stored < limit && !ended) {
+    char chunk[kReadChunk];
+    uint32_t room = static_cast<uint32_t>(limit - stored), got = 0;
+    if (room > sizeof chunk) room = sizeof chunk;
+    if (ReadWaiting(port, deadline, chunk, room, &got) != 0) {
       com_FlushInput();
       buffer[stored] = '\0';
+      sts_AddReceiveBytes(0, received);
       if (stored > 0) {
         Trace("Rx error from %d : \r\n", pump, "");
         sts_AddReceiveCommErrors(0, 1);
@@ -110,25 +120,39 @@ int pump_ReadReply(int pump, char *buffer, char terminator, int limit) {
       }
       return -1;
     }
-    sts_AddReceiveBytes(0, 1);
-    buffer[stored++] = c;
-    idle = 1;
-    anchorIdle = 1;
-    anchor = os_GetTickCount();
+    if (got == 0) {
+      if (static_cast<int32_t>(deadline - os_GetTickCount()) > 0) continue;
+      buffer[stored] = '\0';
+      sts_AddReceiveBytes(0, received);
+      Trace("Rx timeout Pump %d\r\n", pump, "");
+      sts_AddReceiveTimeouts(0, 1);
+      return -2;
+    }
+    received += got;
+    // Bytes behind the terminator belong to no reply: counted, not kept.
+    const char *end = static_cast<const char *>(memchr(chunk, terminator, got));
+    uint32_t take = end ? static_cast<uint32_t>(end - chunk) + 1 : got;
+    memcpy(buffer + stored, chunk, take);
+    stored += static_cast<int>(take);
+    ended = end != nullptr;
+    deadline = os_GetTickCount() + (kIdlePolls - 1) * kPollMs;
   }
   buffer[stored] = '\0';
-  if (stored > 0 && buffer[stored - 1] == terminator && !HasStatus(buffer)) {
+  if (ended && !HasStatus(buffer)) {
     com_FlushInput();  // first, so the count below publishes the bytes dropped
+    sts_AddReceiveBytes(0, received);
     Trace("Rx error from %d : \r\n", pump, "");
     sts_AddReceiveCommErrors(0, 1);
     return -1;
   }
-  if (stored > 0 && buffer[stored - 1] == terminator) {
+  sts_AddReceiveBytes(0, received);
+  if (ended) {
     Trace("Rx from Pump %d : %s\r\n", pump, buffer);
     sts_AddReceivePackets(0, 1);
     return 0;
   }
-  com_FlushInput();
+  // The reply outgrew its buffer: line noise. What follows of it is dropped.
+  DropRestOfReply(port, terminator);
   sts_AddReceiveCrcErrors(0, 1);
   return -1;
 }

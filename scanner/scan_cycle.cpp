@@ -5,6 +5,7 @@
 
 #include "framework/alarms/alm_alarms.h"
 #include "framework/shm/shm_segment.h"
+#include "framework/status/sts_stats.h"
 #include "scanner/pump_handlers.h"
 #include "scanner/scan_eval.h"
 #include "scanner/scan_state.h"
@@ -17,10 +18,8 @@ void UnlockKeepingErrno(void *area) {
   errno = e;
 }
 
-}  // namespace
-
-int scan_ScanDevice(int force) {
-  if (!g_scan.run.load()) return 0;
+// One pass over the types, inputs after outputs.
+int ScanPass(int force) {
   static const int kOrder[IO_TYPE_COUNT] = {IO_CI, IO_DO, IO_AO, IO_DI, IO_AI};
   int32_t total = 0;
   for (int t : kOrder) {
@@ -54,6 +53,19 @@ int scan_ScanDevice(int force) {
   }
   g_scan.record->PassDuration = total;
   return 0;
+}
+
+}  // namespace
+
+int scan_ScanDevice(int force) {
+  if (!g_scan.run.load()) return 0;
+  // The line's statistics go out once, when the pass is over.
+  sts_HoldPublication(true);
+  int rc = ScanPass(force);
+  int e = errno;
+  sts_HoldPublication(false);
+  errno = e;
+  return rc;
 }
 
 // Sends no return-to-normal and ends no event count: the server sees the

@@ -426,6 +426,24 @@ void AddMs(TimeStamp *stamp, int64_t ms) {
 
 }  // namespace
 
+bool scan_ClaimDevice(DeviceRecord *record, uint32_t self) {
+  void *seg = shm_DeviceTable() ? shm_DeviceTable()->segment : nullptr;
+  if (seg) shm_Lock(seg);
+  bool other = false;
+  uint32_t owner = record->ProcessId;
+  if (record->Running == 1 && owner != 0 && owner != self) {
+    // A scanner that died left its record running; its slot went with it.
+    if (OsHandle slot = ntf_OpenMailslot(ntf_SlotName(owner))) {
+      os_CloseHandle(slot);
+      other = true;
+    }
+  }
+  // Taken at once, so a second scanner starting meanwhile finds it taken.
+  if (!other) record->ProcessId = self;
+  if (seg) shm_Unlock(seg);
+  return !other;
+}
+
 bool scan_SaveStep(const TimeStamp *now, TimeStamp *nextSave, uint32_t saveRate) {
   int64_t rate = saveRate;
   int64_t d = tm_DiffMicros(now, nextSave) / 1000;
@@ -458,11 +476,13 @@ bool scan_SaveStep(const TimeStamp *now, TimeStamp *nextSave, uint32_t saveRate)
     ntf_Stop();
     exit(0);
   }
-  g_scan.record = shm_FindDeviceRecord(driver, instance);
-  if (!g_scan.record) {
+  DeviceRecord *found = shm_FindDeviceRecord(driver, instance);
+  // A device that a live scanner serves is left to it, untouched.
+  if (!found || !scan_ClaimDevice(found, static_cast<uint32_t>(getpid()))) {
     ntf_Stop();
     exit(0);
   }
+  g_scan.record = found;
   DeviceRecord *rec = g_scan.record;
   char folder[sizeof rec->Folder + 1], statusName[sizeof rec->StatusName + 1];
   FixedText(folder, rec->Folder);

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "framework/config/chan_record.h"
+#include "framework/shm/shm_tables.h"
 #include "framework/time/tm_time.h"
 
 // The whole life of the process; ends with exit.
@@ -28,6 +29,11 @@ void scan_MainLoop(void);
 // The save-time rule of the main loop: true when the outputs are due to be
 // saved now (the save time then moves on), false when the loop should wait.
 bool scan_SaveStep(const TimeStamp *now, TimeStamp *nextSave, uint32_t saveRate);
+
+// Claims the device for this process (pid `self`) under the device table's
+// lock: false, with nothing changed, when the record names another process
+// that is still there as its running scanner (its notice slot is open).
+bool scan_ClaimDevice(DeviceRecord *record, uint32_t self);
 
 // The driver name and instance from the command line; false when they make
 // no instance (no '_' in the program's file name, not exactly one argument,

@@ -257,16 +257,73 @@ int ntf_WaitAfter(uint64_t mark, uint32_t ms) { return WaitBeyond(&mark, ms); }
 
 int ntf_WaitTicks(uint32_t ticks) { return ntf_Wait(ticks * 10); }
 
+namespace {
+
+// Writers to the peers' mailslots, kept open between notices: most go to the
+// same few processes. A writer is taken out while it is used, so a blocked
+// write holds up no other poster. A peer that went away (or came back under
+// its name) fails the write; the slot is then opened again, once.
+struct PostWriter {
+  uint32_t pid;
+  OsHandle h;
+};
+enum : size_t { kPostWriters = 16 };
+std::mutex g_postLock;
+PostWriter g_postWriters[kPostWriters];
+size_t g_postNext;  // the entry a writer goes back to when all are used
+
+OsHandle TakePostWriter(uint32_t pid) {
+  std::lock_guard<std::mutex> g(g_postLock);
+  for (PostWriter &w : g_postWriters)
+    if (w.h && w.pid == pid) {
+      OsHandle h = w.h;
+      w.h = nullptr;
+      return h;
+    }
+  return nullptr;
+}
+
+void KeepPostWriter(uint32_t pid, OsHandle h) {
+  OsHandle spare = h;
+  {
+    std::lock_guard<std::mutex> g(g_postLock);
+    PostWriter *to = nullptr;
+    for (PostWriter &w : g_postWriters) {
+      if (w.h && w.pid == pid) return void(os_CloseHandle(h));  // another poster kept one
+      if (!w.h && !to) to = &w;
+    }
+    if (!to) {
+      to = &g_postWriters[g_postNext];
+      g_postNext = (g_postNext + 1) % kPostWriters;
+    }
+    spare = to->h;
+    *to = PostWriter{pid, h};
+  }
+  if (spare) os_CloseHandle(spare);
+}
+
+}  // namespace
+
 int ntf_Post(uint32_t pid, int32_t code) {
   if (pid == os_GetCurrentProcessId()) {
     ntf_Deliver(code);
     return 0;
   }
-  OsHandle h = ntf_OpenMailslot(ntf_SlotName(pid));
-  if (!h) return -1;
+  OsHandle h = TakePostWriter(pid);
+  bool kept = h != nullptr;
+  if (!h && !(h = ntf_OpenMailslot(ntf_SlotName(pid)))) return -1;
   int rc = ntf_WriteExact(h, &code, sizeof code) == static_cast<int>(sizeof code) ? 0 : -1;
+  // A kept writer whose peer is gone: the slot may have a new reader.
+  if (rc != 0 && kept && errno != OS_ERROR_SEM_TIMEOUT) {
+    os_CloseHandle(h);
+    if (!(h = ntf_OpenMailslot(ntf_SlotName(pid)))) return -1;
+    rc = ntf_WriteExact(h, &code, sizeof code) == static_cast<int>(sizeof code) ? 0 : -1;
+  }
   int e = errno;
-  os_CloseHandle(h);
+  if (rc == 0)
+    KeepPostWriter(pid, h);
+  else
+    os_CloseHandle(h);
   errno = e;
   return rc;
 }

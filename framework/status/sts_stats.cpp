@@ -37,6 +37,8 @@ enum : int { kLowStateText = 64, kDeviceNameMax = 12 };
 struct CommStats {
   bool enabled = false;
   bool first = true;
+  bool held = false;
+  bool counted = false;  // while held
   char code[3] = {};
   char port[STS_PORT_TEXT_MAX + 1] = {};
   int rows = 0;
@@ -237,13 +239,34 @@ bool Count(int row, uint32_t amount, int slot) {
 
 void sts_AddCommCounter(int row, uint32_t amount, int slot) {
   Guard g;
-  if (Count(row, amount, slot)) sts_PublishCommStats();
+  if (!Count(row, amount, slot)) return;
+  if (g_stats.held)
+    g_stats.counted = true;
+  else
+    sts_PublishCommStats();
+}
+
+void sts_HoldPublication(bool hold) {
+  Guard g;
+  if (hold == g_stats.held) return;
+  g_stats.held = hold;
+  if (!g_stats.enabled) return;
+  if (hold) {
+    g_stats.counted = false;
+    const uint32_t *published = shm_AreaStatusWords(g_stats.data);
+    for (int r = 0; r < g_stats.rows; ++r)
+      if (published[r * STS_ROW_SLOTS + 1] & 1u) return sts_PublishCommStats();
+    return;
+  }
+  if (g_stats.counted) sts_PublishCommStats();
+  g_stats.counted = false;
 }
 
 // Counted only: published with the count that ends the reply, not once a byte.
 void sts_AddReceiveBytes(int row, uint32_t amount) {
+  if (amount == 0) return;
   Guard g;
-  Count(row, amount, STS_SLOT_RX_BYTES);
+  if (Count(row, amount, STS_SLOT_RX_BYTES) && g_stats.held) g_stats.counted = true;
 }
 void sts_AddReceivePackets(int row, uint32_t amount) { sts_AddCommCounter(row, amount, STS_SLOT_RX_PACKETS); }
 void sts_AddReceiveTimeouts(int row, uint32_t amount) { sts_AddCommCounter(row, amount, STS_SLOT_RX_TIMEOUTS); }

@@ -39,13 +39,19 @@ void sts_FreeCommStats(void);
 // when something changed.
 void sts_PublishCommStats(void);
 
+// Holds publication for the span of a scan pass: counts go on, and releasing
+// the hold publishes once what the pass counted. Taking the hold serves a
+// reset a client asked for since the last publication, so the pass counts
+// into the zeroed row as it would have without the hold.
+void sts_HoldPublication(bool hold);
+
 // Counts `amount` into a row's slot (and into row 0 for other rows) and
-// publishes. Nothing happens before set-up or for a row the area lacks.
+// publishes (unless held). Nothing happens before set-up or for a row the
+// area lacks.
 void sts_AddCommCounter(int row, uint32_t amount, int slot);
 // The slot's wrappers of sts_AddCommCounter: each counts and publishes,
-// except sts_AddReceiveBytes, which only counts: a reply is read byte by byte,
-// and publishing each byte would lock the areas and notify their waiters once
-// a byte; the count that ends the reply (packet, time-out, error) carries it.
+// except sts_AddReceiveBytes, which only counts: the count that ends the reply
+// (packet, time-out, error) publishes it.
 void sts_AddReceiveBytes(int row, uint32_t amount);
 void sts_AddReceivePackets(int row, uint32_t amount);
 void sts_AddReceiveTimeouts(int row, uint32_t amount);

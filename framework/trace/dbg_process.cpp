@@ -41,6 +41,11 @@ int dbg_Write(const char *text) {
   return g_trace ? g_trace->Write(text) : 0;
 }
 
+bool dbg_Wanted(void) {
+  std::lock_guard<std::mutex> g(g_objectLock);
+  return g_trace && g_trace->Wanted();
+}
+
 void dbg_WriteHex(const void *bytes, size_t length) {
   std::lock_guard<std::mutex> g(g_objectLock);
   if (!g_trace || !bytes) return;

@@ -34,7 +34,9 @@ DebugTrace::DebugTrace(const char *name) {
                            shm_OpenSecurityAttributes(), &key, nullptr) != 0)
     return;
   key_ = key;
+  stamp_ = os_RegStoreStamp(key_);
   std::lock_guard<std::mutex> g(lock_);
+  if (stamp_) seenStamp_ = *stamp_;
   ReloadLocked();
 }
 
@@ -143,11 +145,32 @@ void DebugTrace::AppendDebuggerLine(const char *text, size_t length) {
   }
 }
 
+void DebugTrace::NoticeChangeLocked() {
+  if (!key_) return;
+  if (stamp_) {
+    // Read before the key, so a change made meanwhile moves it again.
+    uint64_t stamp = *stamp_;
+    if (stamp == seenStamp_) return;
+    seenStamp_ = stamp;
+  }
+  int savedErrno = errno;
+  uint32_t savedLast = os_GetLastError();
+  uint64_t changes = 0;
+  if (os_RegGetChangeCount(key_, &changes) == 0 && changes != seenChanges_) ReloadLocked();
+  os_SetLastError(savedLast);
+  errno = savedErrno;
+}
+
+bool DebugTrace::Wanted() {
+  std::lock_guard<std::mutex> g(lock_);
+  NoticeChangeLocked();
+  return mode_ != 0;
+}
+
 int DebugTrace::Write(const char *text) {
   if (!text) return 0;
   std::lock_guard<std::mutex> g(lock_);
-  uint64_t changes = 0;
-  if (key_ && os_RegGetChangeCount(key_, &changes) == 0 && changes != seenChanges_) ReloadLocked();
+  NoticeChangeLocked();
   if (mode_ == 0) return 0;
   int savedErrno = errno;
   uint32_t savedLast = os_GetLastError();

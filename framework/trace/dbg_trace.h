@@ -47,6 +47,9 @@ class DebugTrace {
   // Re-reads the settings after a change of the key; returns the text's
   // length when anything was on, else 0. Never fails the caller.
   int Write(const char *text);
+  // Whether a write would go anywhere, after the same look for a change of
+  // the key as Write: callers skip formatting a line nobody reads.
+  bool Wanted();
   // Re-reads "%s_Debug"; only a change between on and off re-reads the rest.
   void Reload();
   bool IsOn() const;
@@ -55,6 +58,7 @@ class DebugTrace {
 
  private:
   void ReloadLocked();
+  void NoticeChangeLocked();
   bool ReadValue(const char *valueName, char *out, size_t size) const;
   void AppendDebuggerLine(const char *text, size_t length);
 
@@ -62,6 +66,9 @@ class DebugTrace {
   char name_[DBG_NAME_MAX + 1] = {};
   OsHKey key_ = nullptr;
   uint64_t seenChanges_ = 0;
+  // The store's change stamp: only when it moved is the key's count read.
+  const volatile uint64_t *stamp_ = nullptr;
+  uint64_t seenStamp_ = 0;
   uint32_t mode_ = 0;
   bool on_ = false;
   OsHandle file_ = nullptr;
@@ -76,6 +83,8 @@ void dbg_Open(const char *name);
 void dbg_Close(void);
 // 0 without a trace object, else DebugTrace::Write.
 int dbg_Write(const char *text);
+// False without a trace object, else DebugTrace::Wanted.
+bool dbg_Wanted(void);
 // Each byte as "0x%02x ".
 void dbg_WriteHex(const void *bytes, size_t length);
 bool dbg_IsOn(void);

@@ -10,9 +10,12 @@
 #include <string>
 
 #include "framework/notify/ntf_notify.h"
+#include "framework/registry/reg_settings.h"
 #include "framework/shm/shm_tables.h"
+#include "platform/os_debug.h"
 #include "platform/os_handle.h"
 #include "platform/os_io.h"
+#include "platform/os_registry.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_world.h"
 #include "tests/support/proc_stats.h"
@@ -55,6 +58,14 @@ class ScannerProcess : public ::testing::Test {
   OsHandle line = nullptr;
   uint32_t linePid = 0;
 };
+
+// Every channel on pump 1's first value, so a pass exchanges for each.
+void OnTheLine(int t, int, ChannelRecord *rec) {
+  const uint32_t pump = 1, value = 1;
+  int at = t == IO_DI ? CHAN_DIGITAL_HW_OFFSET : CHAN_ANALOGUE_HW_OFFSET;
+  memcpy(rec->raw + at, &pump, 4);
+  memcpy(rec->raw + at + 4, &value, 4);
+}
 
 bool Untouched(const DeviceRecord *r) { return r->Running == 0 && r->ProcessId == 0 && r->Ready == 0; }
 
@@ -212,4 +223,110 @@ TEST_F(ScannerProcess, OpensThePortItsConfigurationNames) {
   EXPECT_EQ(os_CreateFile("\\\\.\\COM4:", OS_GENERIC_READ | OS_GENERIC_WRITE, 0, OS_OPEN_EXISTING, 0), nullptr);
   ASSERT_EQ(sim_Post(pid, NTF_STOP), 0);
   EXPECT_EQ(sim_WaitExit(proc, 10000), 0);
+}
+
+// A second scanner for a device that a live one serves must not disturb it:
+// it exits quietly and leaves the record, the areas and the status alone. A
+// record left running by a scanner that died does not hold a new one back.
+TEST_F(ScannerProcess, ASecondScannerLeavesALiveOnesDeviceAlone) {
+  SimWorldSpec spec;
+  spec.devices[0].channelSetup = OnTheLine;  // so a pass makes the channels good
+  Build(spec);
+  StartLine();
+  proc = sim_StartScanner(0, "", &pid);
+  ASSERT_NE(proc, nullptr);
+  DeviceRecord *r = sim_Device(0);
+  ASSERT_TRUE(sim_WaitRunning(0, proc, 10000));
+  ASSERT_TRUE(Until([&] { return r->Ready == 1 && r->Busy == 0; }, 10000));
+  ASSERT_TRUE(sim_Watch("D1", 1));
+  ASSERT_EQ(sim_Post(pid, NTF_SCAN), 0);
+  ASSERT_TRUE(sim_WaitForChange("D1", 1, 10000));
+  ASSERT_TRUE(Until([&] { return r->Busy == 0; }, 10000));
+  const DeviceRecord before = *r;
+  const std::vector<SimChannel> ai = sim_ReadChannels("A1"), di = sim_ReadChannels("D1");
+  ASSERT_FALSE(di.empty());
+  ASSERT_FALSE(ai.empty());
+  EXPECT_FALSE(di[0].status & CST_BAD);
+  EXPECT_FALSE(ai[0].status & CST_BAD);
+
+  uint32_t secondPid = 0;
+  OsHandle second = sim_StartScanner(0, "", &secondPid);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(sim_WaitExit(second, 10000), 0);
+  os_CloseHandle(second);
+  EXPECT_EQ(memcmp(&before, r, sizeof before), 0) << "the device record changed";
+  EXPECT_EQ(r->ProcessId, pid);
+  EXPECT_EQ(r->Running, 1);
+  EXPECT_EQ(r->Busy, 0);
+  EXPECT_EQ(sim_StatusText("TNWELL1"), "");
+  std::vector<SimChannel> aiAfter = sim_ReadChannels("A1"), diAfter = sim_ReadChannels("D1");
+  ASSERT_EQ(aiAfter.size(), ai.size());
+  ASSERT_EQ(diAfter.size(), di.size());
+  for (size_t i = 0; i < ai.size(); ++i) EXPECT_EQ(aiAfter[i].status, ai[i].status) << "AI " << i;
+  for (size_t i = 0; i < di.size(); ++i) EXPECT_EQ(diAfter[i].status, di[i].status) << "DI " << i;
+  EXPECT_FALSE(sim_WaitForChange("D1", 1, 300)) << "the second scanner published";
+  // The first one still serves.
+  ASSERT_EQ(sim_Post(pid, NTF_SCAN), 0);
+  EXPECT_TRUE(sim_WaitForChange("D1", 1, 10000));
+
+  // It dies without marking its record stopped: the next one takes over.
+  ASSERT_EQ(os_TerminateProcess(proc, 9), 0);
+  sim_WaitExit(proc, 5000);
+  os_CloseHandle(proc);
+  proc = nullptr;
+  ASSERT_EQ(r->Running, 1);
+  proc = sim_StartScanner(0, "", &pid);
+  ASSERT_NE(proc, nullptr);
+  // The record shows the dead one running until the new one has taken it.
+  EXPECT_TRUE(Until([&] { return r->ProcessId == pid && r->Running == 1; }, 10000));
+  EXPECT_TRUE(Until([&] { return r->Ready == 1 && r->Busy == 0; }, 10000));
+  EXPECT_EQ(sim_WaitExit(proc, 0), -1) << "the new scanner gave up";
+}
+
+// The trace is switched by the registry from another process: the scanner
+// notices the change at its next write, so the very next pass is traced from
+// its first command on, and the one after switching off is not.
+TEST_F(ScannerProcess, TraceFollowsTheRegistryFromTheNextPassOn) {
+  SimWorldSpec spec;
+  spec.devices[0].channelSetup = OnTheLine;
+  Build(spec);
+  StartLine();
+  std::string path = std::string("SOFTWARE\\Quenford\\") + prod_GetProductName();
+  OsHKey key = nullptr;
+  ASSERT_EQ(os_RegCreateKeyEx(OS_HKEY_LOCAL_MACHINE, path.c_str(), 0, OS_KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
+  auto set = [&](const char *value) {
+    return os_RegSetValueEx(key, "TNWELL1_Debug", OS_REG_SZ, value, static_cast<uint32_t>(strlen(value) + 1));
+  };
+  ASSERT_EQ(set("OFF"), 0);
+  unlink(os_DebugOutputPath().c_str());
+  proc = sim_StartScanner(0, "", &pid);
+  ASSERT_NE(proc, nullptr);
+  DeviceRecord *r = sim_Device(0);
+  ASSERT_TRUE(sim_WaitRunning(0, proc, 10000));
+  ASSERT_TRUE(Until([&] { return r->Ready == 1 && r->Busy == 0; }, 10000));
+  ASSERT_TRUE(sim_Watch("A1", 1));
+  auto pass = [&] {
+    EXPECT_EQ(sim_Post(pid, NTF_SCAN), 0);
+    EXPECT_TRUE(sim_WaitForChange("A1", 1, 10000));
+    EXPECT_TRUE(Until([&] { return r->Busy == 0; }, 10000));
+  };
+  pass();
+  EXPECT_EQ(tnwtest::ReadFile(os_DebugOutputPath()), "") << "traced while off";
+
+  ASSERT_EQ(set("ON"), 0);
+  pass();
+  std::string traced = tnwtest::ReadFile(os_DebugOutputPath());
+  std::string own = "[" + std::to_string(pid) + "] TNWELL1 : ";
+  // Bulk values first, then one query per digital and analogue channel.
+  EXPECT_EQ(traced.rfind(own + "Tx to Pump 1 : RP1PRV_ALL\r\n", 0), 0u) << traced.substr(0, 200);
+  EXPECT_NE(traced.find(own + "Rx from Pump 1 : 000,"), std::string::npos);
+  size_t lines = 0;
+  for (size_t at = traced.find(own); at != std::string::npos; at = traced.find(own, at + 1)) ++lines;
+  // Two bulk and 16 single exchanges (the analogue ones come from the bulk replies), each sent and received.
+  EXPECT_EQ(lines, 2u * (2 + 16));
+
+  ASSERT_EQ(set("OFF"), 0);
+  pass();
+  EXPECT_EQ(tnwtest::ReadFile(os_DebugOutputPath()), traced) << "traced after off";
+  os_RegCloseKey(key);
 }

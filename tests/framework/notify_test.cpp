@@ -189,3 +189,23 @@ TEST_F(NotifyTest, StopEndsTheListenerAndAllowsARestart) {
   EXPECT_TRUE(WaitForCount(1, 5000));
   EXPECT_EQ(Codes(), std::vector<int32_t>{31});
 }
+
+// A poster keeps its writer to a peer between notices: a peer that went away
+// fails the notice, and once it is back (a new slot under the same name) the
+// next notice reaches it.
+TEST_F(NotifyTest, ARestartedPeerStillReceivesTheNextNotice) {
+  ntf_Start(Record);
+  ASSERT_EQ(poster.Post(self, {31, 32}), 0);
+  ASSERT_TRUE(WaitForCount(2, 5000));
+  ntf_Stop();
+  EXPECT_EQ(poster.Post(self, {33}), 1) << "a notice to a peer that is gone reported as sent";
+  ntf_Start(Record);
+  EXPECT_EQ(poster.Post(self, {34}), 0);
+  EXPECT_TRUE(WaitForCount(3, 5000));
+  // Restarted without a notice in between: the kept writer is the old slot's.
+  ntf_Stop();
+  ntf_Start(Record);
+  EXPECT_EQ(poster.Post(self, {35, 36}), 0);
+  EXPECT_TRUE(WaitForCount(5, 5000));
+  EXPECT_EQ(Codes(), (std::vector<int32_t>{31, 32, 34, 35, 36}));
+}

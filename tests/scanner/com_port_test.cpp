@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <atomic>
+#include <filesystem>
+#include <thread>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -321,4 +324,126 @@ TEST_F(ComPortTest, TrafficIsCountedAndTraced) {
   std::string pid = "[" + std::to_string(getpid()) + "] ";
   EXPECT_EQ(tnwtest::ReadFile(os_DebugOutputPath()),
             pid + "LINE : Tx to Pump 4 : RP4STATUS\r\n" + pid + "LINE : Rx from Pump 4 : 000,1\r\r\n");
+}
+
+namespace {
+
+// A line played by the test itself on a pseudo-terminal linked as COM5.
+class FloodedLine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(stats.ok) << stats.why;
+    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    char name[128];
+    ASSERT_EQ(ptsname_r(master, name, sizeof name), 0);
+    ASSERT_EQ(fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK), 0);
+    std::string dev = std::string(getenv("PLATFORM_ROOT")) + "/dev";
+    std::filesystem::create_directories(dev);
+    std::error_code ec;
+    std::filesystem::remove(dev + "/COM5", ec);
+    std::filesystem::create_symlink(name, dev + "/COM5");
+    PutConfig(&record, "COM5:", 9600, 0, 8);
+    record.Instance = 5;
+    ASSERT_EQ(com_OpenPort(&record), 0) << errno;
+  }
+  void TearDown() override {
+    StopFlood();
+    com_ClosePort();
+    if (master >= 0) close(master);
+  }
+  // Printable bytes without end, until StopFlood.
+  void StartFlood() {
+    flooding = true;
+    flood = std::thread([this] {
+      std::string bytes(4096, 'A');
+      while (flooding.load()) WriteSome(bytes.data(), bytes.size());
+    });
+  }
+  void StopFlood() {
+    flooding = false;
+    if (flood.joinable()) flood.join();
+    tcflush(master, TCOFLUSH);
+    com_FlushInput();
+  }
+  // The master does not block: a full line is waited on briefly, so a writer
+  // always sees the flag that stops it.
+  size_t WriteSome(const char *p, size_t n) {
+    ssize_t w = write(master, p, n);
+    if (w > 0) return static_cast<size_t>(w);
+    usleep(100);
+    return 0;
+  }
+  // Writes all of `bytes` from a thread, as a unit would while it is read.
+  std::thread Send(std::string bytes) {
+    return std::thread([this, bytes] {
+      for (size_t done = 0; done < bytes.size();) done += WriteSome(bytes.data() + done, bytes.size() - done);
+    });
+  }
+  int Read(std::string *reply, int limit = PUMP_SINGLE_REPLY_LIMIT) {
+    char buf[PUMP_PRV_ALL_REPLY_LIMIT + 1];
+    int rc = pump_ReadReply(1, buf, static_cast<char>(PUMP_CR), limit);
+    *reply = buf;
+    return rc;
+  }
+  CommStatsWorld stats;
+  DeviceRecord record = {};
+  int master = -1;
+  std::atomic<bool> flooding{false};
+  std::thread flood;
+};
+
+}  // namespace
+
+// A reply of a mebibyte fails at once as noise; the rest of it goes with it,
+// so the next reply reads clean.
+TEST_F(FloodedLine, AMebibyteReplyFailsAtOnceAndIsDroppedWhole) {
+  struct Case {
+    int limit;
+  } cases[] = {{PUMP_SINGLE_REPLY_LIMIT}, {PUMP_PRV_ALL_REPLY_LIMIT}, {PUMP_SETPOINT_ALL_REPLY_LIMIT}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.limit);
+    uint32_t crc = sts_GetCommCounter(0, STS_SLOT_RX_CRC_ERRORS), bytes = sts_GetCommCounter(0, STS_SLOT_RX_BYTES);
+    std::string huge(1u << 20, 'B');
+    huge += '\r';
+    std::thread sender = Send(huge);
+    uint32_t t0 = os_GetTickCount();
+    std::string reply;
+    EXPECT_EQ(Read(&reply, c.limit), -1);
+    uint32_t spent = os_GetTickCount() - t0;
+    sender.join();
+    EXPECT_LT(spent, 1500u);
+    EXPECT_EQ(reply, std::string(static_cast<size_t>(c.limit), 'B'));
+    EXPECT_EQ(sts_GetCommCounter(0, STS_SLOT_RX_CRC_ERRORS), crc + 1);
+    EXPECT_EQ(sts_GetCommCounter(0, STS_SLOT_RX_BYTES), bytes + huge.size());
+    std::thread good = Send("000,1\r");
+    EXPECT_EQ(Read(&reply, c.limit), 0);
+    good.join();
+    EXPECT_EQ(reply, "000,1\r");
+  }
+}
+
+// A line that never goes quiet is given up within the reply time-out, once
+// per exchange, however long it goes on.
+TEST_F(FloodedLine, ALineThatNeverGoesQuietIsGivenUp) {
+  StartFlood();
+  uint32_t crc = sts_GetCommCounter(0, STS_SLOT_RX_CRC_ERRORS);
+  for (int i = 0; i < 3; ++i) {
+    uint32_t t0 = os_GetTickCount();
+    std::string reply;
+    EXPECT_EQ(Read(&reply), -1) << i;
+    uint32_t spent = os_GetTickCount() - t0;
+    EXPECT_GE(spent, 790u) << i;  // it waited the time-out out for a carriage return
+    EXPECT_LT(spent, 2000u) << i;
+    EXPECT_EQ(reply, std::string(PUMP_SINGLE_REPLY_LIMIT, 'A'));
+  }
+  EXPECT_EQ(sts_GetCommCounter(0, STS_SLOT_RX_CRC_ERRORS), crc + 3);
+  StopFlood();
+  std::string reply;
+  std::thread good = Send("000,1\r");
+  EXPECT_EQ(Read(&reply), 0);
+  good.join();
+  EXPECT_EQ(reply, "000,1\r");
 }

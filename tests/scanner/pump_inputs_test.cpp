@@ -103,6 +103,30 @@ TEST(PumpInputs, ABulkTimeOutFailsTheDigitalPass) {
   EXPECT_EQ(line.Take().back(), "RP1STATUS");
 }
 
+// A stop asked for during a pass sends no further command: the pass ends
+// with the exchange under way, however many are left.
+TEST(PumpInputs, AStopEndsThePassAfterTheExchangeUnderWay) {
+  Line line({PsimFault{2, "PRV_ALL", PSIM_FAULT_SILENCE, 0, 100}});
+  ScanWorld w;
+  ASSERT_TRUE(w.Build({At(2, 1), At(5, 3), At(5, 20)}, {At(1, 1), At(3, 6)}));
+  ASSERT_TRUE(w.Initialise());
+  line.Take();
+  ScanTypeBuffers &ai = g_scan.type[IO_AI], &di = g_scan.type[IO_DI];
+  std::thread stop([] {
+    os_Sleep(200);  // while PRV_ALL of pump 2 waits out its silence
+    g_scan.run = 0;
+  });
+  uint32_t t0 = os_GetTickCount();
+  pump_ReadDigitalInputs(g_scan.config, g_scan.limit[IO_DI], di.table, di.workStatus, nullptr);
+  pump_ReadAnalogInputs(g_scan.config, g_scan.limit[IO_AI], ai.table, ai.workStatus, ai.workValues);
+  uint32_t spent = os_GetTickCount() - t0;
+  stop.join();
+  g_scan.run = 1;
+  // The pump's second bulk command belongs to the exchange pair under way.
+  EXPECT_EQ(line.Take(), (Commands{"RP2PRV_ALL", "RP2SETPOINT_ALL"}));
+  EXPECT_LT(spent, 1500u);
+}
+
 TEST(PumpInputs, APumpErrorMarksTheChannelAndLeavesItsNumber) {
   Line line({PsimFault{1, "CYL1_RUNNING", PSIM_FAULT_ERROR, 7, 100}});
   ScanWorld w;
