@@ -478,7 +478,7 @@ bool scan_SaveStep(const TimeStamp *now, TimeStamp *nextSave, uint32_t saveRate)
   }
   DeviceRecord *found = shm_FindDeviceRecord(driver, instance);
   // A device that a live scanner serves is left to it, untouched.
-  if (!found || !scan_ClaimDevice(found, static_cast<uint32_t>(getpid()))) {
+  if (!found || !scan_ClaimDevice(found, os_GetCurrentProcessId())) {
     ntf_Stop();
     exit(0);
   }
