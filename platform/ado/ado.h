@@ -137,6 +137,7 @@ HRESULT ado_FromSqlite(int rc, const char *message);
 std::string ado_MaskPassword(const std::string &cs);
 
 // ---- Profiles and the translator -----------------------------------------
+struct ConnInfo;
 enum Profile { PROFILE_NONE = 0, PROFILE_JET = 1, PROFILE_SQLSERVER = 2 };
 
 // Features a profile can be told to refuse, so that a caller's fall-back runs.
@@ -166,13 +167,21 @@ struct Translation {
   // SELECT * INTO: sql inserts into copyTo, which is first made with the
   // columns of copyFrom (both as SQLite names).
   std::string copyTo, copyFrom;
+  // A SQL Server batch of several statements: the parts in order (sql is
+  // then empty); '?' marks count across the batch.
+  std::vector<Translation> batch;
 };
 // The schema name a Jet file named in a statement is attached as.
 std::string ado_DatabaseAlias(const std::string &windowsPath);
 // Translates one statement of a profile. ADO_E_SYNTAX with a description for
 // a statement or a form the profile does not know or refuses; nothing is
 // passed on half-translated.
-HRESULT ado_Translate(Profile p, const std::string &in, Translation *out, std::string *why);
+// With `on`, three-part names (db.dbo.T) and OPENROWSET resolve against the
+// connection's server and file: its own catalog is not attached again.
+// Files to attach are Windows paths (Jet) or, led by '\x01', connection
+// strings.
+HRESULT ado_Translate(Profile p, const std::string &in, Translation *out, std::string *why,
+                      const ConnInfo *on = nullptr);
 
 // ---- Connection ----------------------------------------------------------
 enum : int32_t { adStateClosed = 0, adStateOpen = 1 };
@@ -194,6 +203,15 @@ struct ConnInfo {
   std::string provider, dataSource, catalog;
   std::string path;  // the Linux path of the file
 };
+// One "key=value" of a connection string: the trimmed key, the value
+// (without its quotes) and where both lie in the text.
+struct ConnPair {
+  std::string key, value;
+  size_t keyStart, keyEnd, valueStart, valueEnd;
+};
+// Splits a connection string into its pairs; false for a malformed one (the
+// pairs before the fault are kept).
+bool ado_SplitConnStr(const std::string &cs, std::vector<ConnPair> *out);
 // Parses and resolves a connection string (no file is opened).
 HRESULT ado_ParseConnStr(const std::string &cs, ConnInfo *out, std::string *why);
 
@@ -209,6 +227,14 @@ class Connection {
   int32_t State() const { return db_ ? adStateOpen : adStateClosed; }
   Profile GetProfile() const { return info_.profile; }
   const ConnInfo &Info() const { return info_; }
+  const std::string &Provider() const { return info_.provider; }
+  const std::string &ConnectionString() const { return connStr_; }
+  // SQL Server: the catalog statements name without a database; "" on Jet.
+  std::string DefaultDatabase() const { return info_.profile == PROFILE_SQLSERVER ? info_.catalog : std::string(); }
+  // SQL Server: moves the open connection to another catalog of its server
+  // (which must exist); refused on Jet.
+  HRESULT SetDefaultDatabase(const std::string &name);
+  HRESULT Translate(const std::string &text, Translation *tr, std::string *why) const;
   void SetCommandTimeout(int32_t seconds);
   HRESULT Execute(const std::string &text, int32_t *affected);
   HRESULT BeginTrans();
@@ -226,8 +252,12 @@ class Connection {
   void DetachDatabases(const std::vector<std::string> &paths);
   // Makes table `to` with the columns of table `from` (SQLite names).
   HRESULT CreateLike(const std::string &to, const std::string &from);
+  // Runs one translated statement without parameters; `affected` gets its
+  // changes (a batch: the sum).
+  HRESULT ExecuteTranslated(const Translation &tr, int32_t *affected);
 
  private:
+  std::string connStr_;
   std::vector<std::pair<std::string, int>> attached_;  // alias, users
   sqlite3 *db_ = nullptr;
   ConnInfo info_;
@@ -366,6 +396,7 @@ class Command {
   const Error &LastError() const { return err_; }
 
  private:
+  HRESULT ExecuteBatch(const Translation &tr, int32_t *affected);
   HRESULT Fail(HRESULT hr, const std::string &description);
   Connection *conn_ = nullptr;
   std::string text_;

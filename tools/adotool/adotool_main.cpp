@@ -48,7 +48,8 @@ int Translate(const char *dialect, const char *stmt) {
   std::string why;
   HRESULT hr = ado_Translate(p, stmt, &tr, &why);
   if (hr < 0) return Failed(Error{hr, "", why});
-  printf("%s\n", tr.sql.c_str());
+  if (tr.batch.empty()) printf("%s\n", tr.sql.c_str());
+  for (const Translation &part : tr.batch) printf("%s\n", part.sql.c_str());  // a batch: one line a statement
   return 0;
 }
 
