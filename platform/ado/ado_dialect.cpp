@@ -139,7 +139,7 @@ static bool Tokenize(const std::string &s, std::vector<Token> *out, std::string 
       }
       if (body.empty()) return Fail(why, "Malformed name");
       for (unsigned char ch : body)
-        if (ch < 0x20 || ch == '[') return Fail(why, "Malformed name");
+        if (ch < 0x20 || ch == '[' || ch == '"' || (close == '"' && ch == ']')) return Fail(why, "Malformed name");
       t.kind = T_QUOTED; t.text = body; t.end = j + 1; i = j + 1;
     } else if (c == '{') {
       // { ts 'text' }
