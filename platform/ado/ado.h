@@ -472,6 +472,10 @@ std::string ado_ColumnTypeText(Profile p, int32_t type, int32_t size);
 // *single is false when text follows the first statement.
 HRESULT ado_PrepareInMemory(const std::string &sql, bool *single, std::string *why);
 
+// Test hook: when set, called before each statement that changes a file is
+// stepped (a test kills the process there).
+extern void (*ado_BeforeStatement)();
+
 // ---- Yardstick -----------------------------------------------------------
 // Hand-written SQLite loops, what the layer is measured against: `rows`
 // rows of `cols` doubles and one date text (from `row`) inserted with one

@@ -14,6 +14,8 @@
 
 namespace ado {
 
+void (*ado_BeforeStatement)() = nullptr;
+
 static std::string Trim(const std::string &s) {
   size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t");
   return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
@@ -430,6 +432,7 @@ HRESULT Connection::ExecuteTranslated(const Translation &tr, int32_t *affected) 
     if (hr < 0 && tr.isExec) hr = Fail(ADO_E_SYNTAX, "Could not find stored procedure.");
   }
   if (hr >= 0) {
+    if (ado_BeforeStatement && !tr.isSelect) ado_BeforeStatement();
     int rc;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
     }

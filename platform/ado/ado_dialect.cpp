@@ -253,12 +253,16 @@ static bool IsThreePart(const std::vector<Token> &t, size_t i, size_t to) {
          IsName(t, i + 4) && t[i + 1].start == t[i].end && t[i + 3].start == t[i + 2].end;
 }
 
-// OPENROWSET ('provider', 'connection string', db.dbo.T) at t[i]: 11 tokens.
-static bool IsRowset(const std::vector<Token> &t, size_t i, size_t to) {
-  return i + 11 < to && Is(t, i, "OPENROWSET") && IsP(t, i + 1, "(") && t[i + 2].kind == T_STRING &&
-         IsP(t, i + 3, ",") && t[i + 4].kind == T_STRING && IsP(t, i + 5, ",") && IsThreePart(t, i + 6, to) &&
-         IsP(t, i + 11, ")");
+// OPENROWSET ('provider', 'connection string', db.dbo.T or T) at t[i]: how
+// many tokens it takes, 0 when it is none.
+static size_t RowsetLen(const std::vector<Token> &t, size_t i, size_t to) {
+  if (!(i + 7 < to && Is(t, i, "OPENROWSET") && IsP(t, i + 1, "(") && t[i + 2].kind == T_STRING &&
+        IsP(t, i + 3, ",") && t[i + 4].kind == T_STRING && IsP(t, i + 5, ",")))
+    return 0;
+  if (IsThreePart(t, i + 6, to)) return IsP(t, i + 11, ")") ? 12 : 0;
+  return IsName(t, i + 6) && IsP(t, i + 7, ")") ? 8 : 0;
 }
+static bool IsRowset(const std::vector<Token> &t, size_t i, size_t to) { return RowsetLen(t, i, to) != 0; }
 
 // A table reference of another database at t[i]: how many tokens it takes
 // (0 when it is none) and its SQLite form in *out.
@@ -273,8 +277,9 @@ static size_t OtherDatabase(const Ctx &c, const std::vector<Token> &t, size_t i,
       *ok = Fail(c.why, "OPENROWSET: " + why);
       return 0;
     }
-    *ok = NameInCatalog(c, "\x01" + t[i + 4].text, ci.path, t[i + 10], out);
-    return 12;
+    const size_t len = RowsetLen(t, i, to);
+    *ok = NameInCatalog(c, "\x01" + t[i + 4].text, ci.path, t[i + len - 2], out);
+    return len;
   }
   if (IsThreePart(t, i, to) && !(i > 0 && IsP(t, i - 1, "."))) {
     const std::string server = c.on ? c.on->dataSource : ".";
@@ -387,7 +392,7 @@ static size_t EndOf(const std::vector<Token> &t) {
 
 // How many tokens the table reference at t[i] takes.
 static size_t RefLen(const std::vector<Token> &t, size_t i, size_t n) {
-  if (IsRowset(t, i, n)) return 12;
+  if (size_t r = RowsetLen(t, i, n)) return r;
   if (IsThreePart(t, i, n)) return 5;
   if (i > 0 && IsNameInFile(t, i, n)) return 3;
   return 1;

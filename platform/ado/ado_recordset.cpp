@@ -733,6 +733,7 @@ HRESULT Command::Execute(int32_t *affected, Recordset *rs) {
   for (size_t k = 0; k < params_.size(); ++k)
     if (HRESULT hr = BindParameter(stmt_, positions_[k], params_[k]); hr < 0)
       return Fail(hr, "Parameter '" + params_[k].name + "' has a value of the wrong type or size.");
+  if (ado_BeforeStatement && !isSelect_) ado_BeforeStatement();
   int rc = sqlite3_step(stmt_);
   if (isSelect_) {
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
@@ -788,6 +789,7 @@ HRESULT Command::ExecuteBatch(const Translation &tr, int32_t *affected) {
       if ((hr = BindParameter(st, pos, *p)) < 0) why = "Parameter '" + p->name + "' has a value of the wrong type or size.";
     }
     if (hr >= 0) {
+      if (ado_BeforeStatement && !part.isSelect) ado_BeforeStatement();
       int rc;
       while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
       }
