@@ -1,0 +1,361 @@
+// The archive job and the table copies over real database files.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "framework/registry/reg_settings.h"
+#include "framework/trace/dbg_trace.h"
+#include "platform/os_debug.h"
+#include "platform/os_error.h"
+#include "platform/os_path.h"
+#include "platform/os_registry.h"
+#include "plugin/dbstores/db_archive.h"
+#include "plugin/dbstores/db_data_acc.h"
+#include "tests/support/test_root.h"
+
+using namespace ado;
+
+namespace {
+
+std::u16string W(const std::string &s) { return ado_Wide(s); }
+
+void TraceOn() {
+  std::string key = std::string("SOFTWARE\\Quenford\\") + prod_GetProductName();
+  OsHKey k = nullptr;
+  ASSERT_EQ(os_RegCreateKeyEx(OS_HKEY_LOCAL_MACHINE, key.c_str(), 0, OS_KEY_ALL_ACCESS, nullptr, &k, nullptr), 0);
+  ASSERT_EQ(os_RegSetValueEx(k, "DBACC_Debug", OS_REG_SZ, "ON", 3), 0);
+  os_RegCloseKey(k);
+  dbg_Open("DBACC");
+}
+
+[[maybe_unused]] std::string NewTrace() {
+  static size_t seen = 0;
+  std::string all = tnwtest::ReadFile(os_DebugOutputPath());
+  std::string fresh = all.size() > seen ? all.substr(seen) : std::string();
+  seen = all.size();
+  return fresh;
+}
+
+const char *kJet = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=";
+
+std::string JetCs(const std::string &file) { return std::string(kJet) + "C:\\arc\\" + file; }
+std::string JetPath(const std::string &file) { return std::string(os_Root()) + "/drives/c/arc/" + file; }
+std::string SqlCs(const std::string &catalog, const char *server = "(local)") {
+  return std::string("Provider=SQLOLEDB;Data Source=") + server + ";Initial Catalog=" + catalog;
+}
+std::string SqlPath(const std::string &catalog) { return std::string(os_Root()) + "/hosts/./sqlserver/" + catalog + ".db"; }
+
+void NewFile(const std::string &path) {
+  std::string dir = path.substr(0, path.rfind('/')), why;
+  ASSERT_EQ(os_MakeFolders(dir.c_str()), 0);
+  unlink(path.c_str());
+  unlink((path + "-wal").c_str());
+  unlink((path + "-shm").c_str());
+  ASSERT_EQ(ado_CreateFile(path, &why), ADO_S_OK) << why;
+}
+
+void Exec(Connection &c, const std::string &sql) { ASSERT_EQ(c.Execute(sql, nullptr), ADO_S_OK) << sql << ": " << c.LastError().description; }
+
+// Runs the statements of the live-schema fixture.
+void LoadSchema(Connection &c) {
+  std::ifstream f(ARCHIVE_LIVE_SQL);
+  ASSERT_TRUE(f.good());
+  std::string line;
+  while (std::getline(f, line))
+    if (!line.empty() && line.rfind("--", 0) != 0) Exec(c, line);
+}
+
+// The rows of a select, each as its values joined by '|', sorted.
+std::vector<std::string> Rows(const std::string &cs, const std::string &sql) {
+  Connection c;
+  std::vector<std::string> out;
+  if (c.Open(cs) < 0) return {"open failed: " + c.LastError().description};
+  Recordset rs;
+  if (rs.Open(sql, &c, adOpenForwardOnly, adLockReadOnly, adCmdText) < 0) return {"no table: " + rs.LastError().description};
+  for (;;) {
+    bool eof = true;
+    rs.GetEOF(&eof);
+    if (eof) break;
+    std::string row;
+    for (int32_t i = 0; i < rs.FieldCount(); ++i) {
+      Variant v;
+      rs.GetValue(i, &v);
+      row += (i ? "|" : "") + (v.vt == VT_NULL ? std::string("NULL") : var_ToUtf8(v));
+    }
+    out.push_back(row);
+    rs.MoveNext();
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::string Text(double d) { return date_ToText(d); }
+
+// ---- the world of one randomized run -------------------------------------------
+enum Mode { JET, SQL_SAME, SQL_DIFF };
+
+struct RunModel {
+  int id;
+  std::string logger, table;
+  double start;
+  bool finished = false;
+  double stop = 0;
+  int reason = 0;
+};
+
+struct World {
+  Mode mode;
+  std::string liveCs, arcCs, arcDb, arcReadCs;
+  std::set<std::string> tables;  // main tables made so far
+  std::map<int, RunModel> runs;  // run rows not deleted by a call with copy 0
+  std::multiset<std::string> rows;  // data rows written and not deleted by a call with copy 0
+  std::mt19937 rng;
+  double now = 45000.0;
+  int value = 0;
+  std::map<std::string, int> running;  // logger -> its running run
+  std::map<std::string, int> config;   // logger -> its current config
+
+  World(Mode m, const std::string &tag, unsigned seed) : mode(m), rng(seed) {
+    if (m == JET) {
+      NewFile(JetPath("live_" + tag + ".mdb"));
+      unlink(JetPath("arc_" + tag + ".mdb").c_str());
+      liveCs = JetCs("live_" + tag + ".mdb");
+      arcCs = JetCs("arc_" + tag + ".mdb");
+      arcReadCs = arcCs;
+    } else {
+      NewFile(SqlPath("Live" + tag));
+      NewFile(SqlPath("Arc" + tag));
+      liveCs = SqlCs("Live" + tag);
+      arcDb = "Arc" + tag;
+      arcCs = m == SQL_SAME ? liveCs : SqlCs("Arc" + tag, ".");
+      arcReadCs = SqlCs("Arc" + tag);
+    }
+    Connection c;
+    EXPECT_EQ(c.Open(liveCs), ADO_S_OK);
+    LoadSchema(c);
+  }
+
+  int Rand(int n) { return (int)(rng() % (unsigned)n); }
+
+  int LastId(Connection &c, const std::string &sql) {
+    Recordset rs;
+    EXPECT_EQ(rs.Open(sql, &c, adOpenForwardOnly, adLockReadOnly, adCmdText), ADO_S_OK);
+    Variant v, i4;
+    rs.GetValue(0, &v);
+    var_ChangeType(&i4, v, VT_I4);
+    return i4.lVal;
+  }
+
+  // One minute of logging: runs start, write rows, finish.
+  void Step() {
+    Connection c;
+    ASSERT_EQ(c.Open(liveCs), ADO_S_OK);
+    now += 1.0 / 1440;
+    for (const char *lg : {"L1", "L2", "L3"}) {
+      std::string L = lg;
+      if (!running.count(L) && Rand(3) == 0) {
+        if (!config.count(L) || Rand(2) == 0) {
+          Exec(c, "INSERT INTO SavedOPCServers (sOPCNode, sOPCServer) VALUES ('node', 'srv" + std::to_string(Rand(100)) + "')");
+          int server = LastId(c, "SELECT MAX(IDOPCServer) FROM SavedOPCServers");
+          Exec(c, "INSERT INTO SavedLoggerConfig (sName, sDescription) VALUES ('" + L + "', 'cfg')");
+          int cfg = LastId(c, "SELECT MAX(IDLoggerConfig) FROM SavedLoggerConfig");
+          Exec(c, "INSERT INTO SavedLoggerTags (IDLoggerConfig, IDOPCServer, sTag) VALUES (" + std::to_string(cfg) + ", " +
+                      std::to_string(server) + ", 'tag')");
+          config[L] = cfg;
+        }
+        std::string table = "D_" + L + (Rand(3) == 0 ? "_" + std::to_string(value) : "");
+        if (!tables.count(table)) {
+          Exec(c, "CREATE TABLE " + table + " (LoggerID integer, TS datetime, V1 float)");
+          tables.insert(table);
+        }
+        Exec(c, "INSERT INTO Loggers (IDLoggerConfig, sLogName, sComments, dStartTime, dStopTime, bCompleted, nStopReason, "
+                "sMainTableName, nLogRate, nParameters) VALUES (" + std::to_string(config[L]) + ", '" + L + "', 'c', '" +
+                    Text(now) + "', NULL, 0, 0, '" + table + "', 1, 1)");
+        int id = LastId(c, "SELECT MAX(IDLogger) FROM Loggers");
+        runs[id] = RunModel{id, L, table, now};
+        running[L] = id;
+      }
+      if (!running.count(L)) continue;
+      RunModel &r = runs[running[L]];
+      for (int k = 0, n = Rand(4); k < n; ++k) {
+        double ts = now + (k + 1) / 86400.0;
+        ++value;
+        Exec(c, "INSERT INTO " + r.table + " (LoggerID, TS, V1) VALUES (" + std::to_string(r.id) + ", '" + Text(ts) + "', " +
+                    std::to_string(value) + ")");
+        rows.insert(std::to_string(r.id) + "|" + Text(ts) + "|" + std::to_string(value));
+      }
+      if (Rand(5) == 0) {
+        r.finished = true;
+        r.stop = now + 10 / 86400.0;
+        r.reason = 1 + Rand(3);
+        Exec(c, "UPDATE Loggers SET dStopTime = '" + Text(r.stop) + "', bCompleted = 1, nStopReason = " +
+                    std::to_string(r.reason) + " WHERE IDLogger = " + std::to_string(r.id));
+        running.erase(L);
+      }
+    }
+  }
+
+  std::vector<std::string> DataRows(const std::string &cs, const std::string &suffix) {
+    std::vector<std::string> all;
+    for (const auto &t : tables) {
+      auto part = Rows(cs, "SELECT LoggerID, TS, V1 FROM " + t + suffix);
+      if (part.size() == 1 && (part[0].rfind("no table", 0) == 0 || part[0].rfind("open failed", 0) == 0)) continue;
+      for (auto &r : part) {
+        // V1 reads back as a float text: keep the integer part.
+        size_t bar = r.rfind('|');
+        r = r.substr(0, bar + 1) + std::to_string((int)std::lround(std::stod(r.substr(bar + 1))));
+        all.push_back(r);
+      }
+    }
+    return all;
+  }
+
+  // The archive job as a caller runs it.
+  int32_t Archive(const std::string &logger, int copy, double cutoff) {
+    CLogITDbDataAcc acc;
+    return acc.Archive(W(logger).c_str(), 0, 0, W(liveCs).c_str(), W(arcCs).c_str(), W(arcDb).c_str(), copy, cutoff);
+  }
+
+  // A call and the checks that follow it; `attempt` may run it in a child
+  // first (killed on the way).
+  void Call(const std::string &logger, int copy, double cutoff, const std::function<void()> &attempt = nullptr) {
+    SCOPED_TRACE("call " + logger + " copy " + std::to_string(copy) + " cutoff " + Text(cutoff));
+    std::vector<std::string> liveBefore = DataRows(liveCs, "");
+    auto runRowsBefore = Rows(liveCs, "SELECT IDLogger FROM Loggers");
+    if (attempt) attempt();
+    ASSERT_EQ(Archive(logger, copy, cutoff), 0);
+    std::vector<std::string> liveAfter = DataRows(liveCs, "");
+    std::vector<std::string> arc = DataRows(arcReadCs, "_Arc");
+    if (copy <= 0) {
+      // Exactly the selected runs' rows before the cut-off went.
+      std::multiset<std::string> gone(liveBefore.begin(), liveBefore.end());
+      for (const auto &r : liveAfter) gone.erase(gone.find(r));
+      std::multiset<std::string> want;
+      for (const auto &r : liveBefore) {
+        int id = std::stoi(r.substr(0, r.find('|')));
+        std::string ts = r.substr(r.find('|') + 1, r.rfind('|') - r.find('|') - 1);
+        const RunModel &m = runs[id];
+        if (m.logger == logger && Text(m.start) < Text(cutoff) && ts < Text(cutoff)) want.insert(r);
+      }
+      EXPECT_EQ(gone, want);
+      for (const auto &r : gone) rows.erase(rows.find(r));
+      // Run rows: only finished ones stopped before the cut-off, left empty.
+      auto runRowsAfter = Rows(liveCs, "SELECT IDLogger FROM Loggers");
+      for (const auto &s : runRowsBefore) {
+        if (std::find(runRowsAfter.begin(), runRowsAfter.end(), s) != runRowsAfter.end()) continue;
+        const RunModel m = runs[std::stoi(s)];
+        EXPECT_TRUE(m.logger == logger && m.finished && Text(m.stop) < Text(cutoff) && Text(m.start) < Text(cutoff))
+            << "run " << s;
+        for (const auto &r : liveAfter) EXPECT_NE(r.substr(0, r.find('|')), s);
+        runs.erase(std::stoi(s));
+      }
+    }
+    // Live and archive together hold every row, the archive none twice.
+    std::multiset<std::string> together(liveAfter.begin(), liveAfter.end());
+    together.insert(arc.begin(), arc.end());
+    EXPECT_EQ(together, rows);
+    std::set<std::string> distinct(arc.begin(), arc.end());
+    EXPECT_EQ(distinct.size(), arc.size()) << "archive holds a row twice";
+    CheckRuns();
+    // A configuration the orphan step took is not used again.
+    auto saved = Rows(liveCs, "SELECT IDLoggerConfig FROM SavedLoggerConfig");
+    for (auto it = config.begin(); it != config.end();)
+      it = std::find(saved.begin(), saved.end(), std::to_string(it->second)) == saved.end() ? config.erase(it) : std::next(it);
+  }
+
+  // Every run row is live or archived with its latest values; every archived
+  // run has its configuration, tags and servers.
+  void CheckRuns() {
+    auto live = Rows(liveCs, "SELECT IDLogger, dStopTime, bCompleted, nStopReason FROM Loggers");
+    auto arc = Rows(arcReadCs, "SELECT IDLogger, dStopTime, bCompleted, nStopReason FROM Loggers_Arc");
+    for (const auto &e : runs) {
+      const RunModel &m = e.second;
+      std::string want = std::to_string(m.id) + "|" + (m.finished ? Text(m.stop) : "NULL") + "|" +
+                         (m.finished ? "1" : "0") + "|" + std::to_string(m.finished ? m.reason : 0);
+      bool inLive = std::find(live.begin(), live.end(), want) != live.end();
+      bool inArc = std::find(arc.begin(), arc.end(), want) != arc.end();
+      EXPECT_TRUE(inLive || inArc) << "run row lost or stale: " << want;
+    }
+    if (arc.size() == 1 && (arc[0].rfind("no table", 0) == 0 || arc[0].rfind("open failed", 0) == 0)) return;
+    auto missing = Rows(arcReadCs,
+                        "SELECT IDLogger FROM Loggers_Arc WHERE IDLoggerConfig NOT IN (SELECT IDLoggerConfig FROM "
+                        "SavedLoggerConfig_Arc) OR IDLoggerConfig NOT IN (SELECT IDLoggerConfig FROM SavedLoggerTags_Arc)");
+    EXPECT_TRUE(missing.empty()) << "archived run without its configuration or tags: " << missing[0];
+    auto servers = Rows(arcReadCs, "SELECT IDTag FROM SavedLoggerTags_Arc WHERE IDOPCServer NOT IN (SELECT IDOPCServer FROM SavedOPCServers_Arc)");
+    EXPECT_TRUE(servers.empty()) << "archived tag without its server";
+  }
+};
+
+class Archive : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { TraceOn(); }
+};
+
+// ---- no loss -------------------------------------------------------------------
+TEST_F(Archive, RepeatedCallsLoseNothingInEveryDialect) {
+  const struct { Mode mode; const char *tag; } kModes[] = {{JET, "j"}, {SQL_SAME, "s"}, {SQL_DIFF, "d"}};
+  for (const auto &md : kModes) {
+    SCOPED_TRACE(md.tag);
+    World w(md.mode, md.tag, 1234u + (unsigned)md.mode);
+    double cutoff = w.now;
+    for (int call = 0; call < 24; ++call) {
+      for (int s = 0, n = 1 + w.Rand(4); s < n; ++s) w.Step();
+      if (::testing::Test::HasFatalFailure()) return;
+      cutoff = std::max(cutoff, w.now - w.Rand(4) / 1440.0);
+      const std::string logger = "L" + std::to_string(1 + w.Rand(3));
+      w.Call(logger, w.Rand(6) == 0 ? 0 : 1, cutoff);
+      if (::testing::Test::HasFailure()) return;
+    }
+    // The calls did move rows (or this test would show nothing).
+    const size_t archived = w.DataRows(w.arcReadCs, "_Arc").size(), live = w.DataRows(w.liveCs, "").size();
+    EXPECT_GT(archived, 20u);
+    EXPECT_GT(live, 0u);
+  }
+}
+
+TEST_F(Archive, AJobKilledAtAnyStatementLosesNothingWhenRunAgain) {
+  const struct { Mode mode; const char *tag; } kModes[] = {{JET, "kj"}, {SQL_SAME, "ks"}, {SQL_DIFF, "kd"}};
+  for (const auto &md : kModes) {
+    SCOPED_TRACE(md.tag);
+    World w(md.mode, md.tag, 99u + (unsigned)md.mode);
+    double cutoff = w.now;
+    int killed = 0;
+    for (int call = 0; call < 12; ++call) {
+      for (int s = 0, n = 1 + w.Rand(4); s < n; ++s) w.Step();
+      cutoff = std::max(cutoff, w.now - w.Rand(3) / 1440.0);
+      const std::string logger = "L" + std::to_string(1 + w.Rand(3));
+      const int copy = w.Rand(5) == 0 ? 0 : 1;
+      static int stopAt;
+      stopAt = 1 + w.Rand(25);
+      w.Call(logger, copy, cutoff, [&] {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+          ado_BeforeStatement = [] {
+            if (--stopAt == 0) kill(getpid(), SIGKILL);
+          };
+          w.Archive(logger, copy, cutoff);
+          _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) ++killed;
+      });
+      if (::testing::Test::HasFailure()) return;
+    }
+    EXPECT_GT(killed, 3) << "the hook should have stopped most attempts";
+  }
+}
+
+}  // namespace
