@@ -102,6 +102,12 @@ std::vector<std::string> Rows(const std::string &cs, const std::string &sql) {
 
 std::string Text(double d) { return date_ToText(d); }
 
+std::string Hex(int32_t v) {
+  char b[16];
+  snprintf(b, sizeof b, "0x%08X", (unsigned)v);
+  return b;
+}
+
 // ---- the world of one randomized run -------------------------------------------
 enum Mode { JET, SQL_SAME, SQL_DIFF };
 
@@ -355,6 +361,236 @@ TEST_F(Archive, AJobKilledAtAnyStatementLosesNothingWhenRunAgain) {
       if (::testing::Test::HasFailure()) return;
     }
     EXPECT_GT(killed, 3) << "the hook should have stopped most attempts";
+  }
+}
+
+// ---- edge cases ---------------------------------------------------------------------
+// Servers 1, 2; configurations 1 (tag on server 1), 2 (server 2) and 3 (saved,
+// never used; server 2). L1: run 1 finished, run 2 running, both in D1; L2:
+// run 3 finished, in D2.
+const char *const kLiveRows[] = {
+    "INSERT INTO SavedOPCServers (sOPCNode, sOPCServer) VALUES ('n', 's1')",
+    "INSERT INTO SavedOPCServers (sOPCNode, sOPCServer) VALUES ('n', 's2')",
+    "INSERT INTO SavedLoggerConfig (sName, sDescription) VALUES ('c1', 'd')",
+    "INSERT INTO SavedLoggerConfig (sName, sDescription) VALUES ('c2', 'd')",
+    "INSERT INTO SavedLoggerConfig (sName, sDescription) VALUES ('c3', 'unused')",
+    "INSERT INTO SavedLoggerTags (IDLoggerConfig, IDOPCServer, sTag) VALUES (1, 1, 't1')",
+    "INSERT INTO SavedLoggerTags (IDLoggerConfig, IDOPCServer, sTag) VALUES (2, 2, 't2')",
+    "INSERT INTO SavedLoggerTags (IDLoggerConfig, IDOPCServer, sTag) VALUES (3, 2, 't3')",
+    "CREATE TABLE D1 (LoggerID integer, TS datetime, V1 float)",
+    "CREATE TABLE D2 (LoggerID integer, TS datetime, V1 float)",
+    "INSERT INTO Loggers (IDLoggerConfig, sLogName, sComments, dStartTime, dStopTime, bCompleted, nStopReason, sMainTableName, "
+    "nLogRate, nParameters) VALUES (1, 'L1', '', '2024-01-01 00:00:00', '2024-01-01 01:00:00', 1, 2, 'D1', 1, 1)",
+    "INSERT INTO Loggers (IDLoggerConfig, sLogName, sComments, dStartTime, dStopTime, bCompleted, nStopReason, sMainTableName, "
+    "nLogRate, nParameters) VALUES (1, 'L1', '', '2024-01-02 00:00:00', NULL, 0, 0, 'D1', 1, 1)",
+    "INSERT INTO Loggers (IDLoggerConfig, sLogName, sComments, dStartTime, dStopTime, bCompleted, nStopReason, sMainTableName, "
+    "nLogRate, nParameters) VALUES (2, 'L2', '', '2024-01-01 00:00:00', '2024-01-01 01:00:00', 1, 2, 'D2', 1, 1)",
+    "INSERT INTO D1 (LoggerID, TS, V1) VALUES (1, '2024-01-01 00:10:00', 1)",
+    "INSERT INTO D1 (LoggerID, TS, V1) VALUES (1, '2024-01-01 00:20:00', 2)",
+    "INSERT INTO D1 (LoggerID, TS, V1) VALUES (2, '2024-01-02 00:10:00', 3)",
+    "INSERT INTO D1 (LoggerID, TS, V1) VALUES (2, '2024-01-03 00:10:00', 4)",
+    "INSERT INTO D2 (LoggerID, TS, V1) VALUES (3, '2024-01-01 00:30:00', 5)",
+};
+
+struct Check {
+  bool archive;      // else the live database
+  const char *sql;
+  const char *rows;  // the sorted rows joined by ", "; "missing" when the table is not there
+};
+
+struct EdgeCase {
+  const char *what;
+  bool mended;                    // a case the original statements got wrong
+  Mode mode;
+  std::vector<std::string> setup;  // more live statements
+  const char *firstCutoff;         // an earlier call (copy 1) with this cut-off, or null
+  std::vector<std::string> between;  // live statements after it
+  const char *arcCs;               // archive string (Jet case) or null for the usual one
+  std::string logger;
+  int copy;
+  double cutoff;                   // NaN-able; 0 means the usual 2024-01-02 12:00
+  int32_t result;
+  std::vector<Check> after;
+};
+
+std::string Joined(const std::vector<std::string> &rows) {
+  if (rows.size() == 1 && (rows[0].rfind("no table", 0) == 0 || rows[0].rfind("open failed", 0) == 0)) return "missing";
+  std::string out;
+  for (const auto &r : rows) out += (out.empty() ? "" : ", ") + r;
+  return out;
+}
+
+double At(const char *text) {
+  double d = 0;
+  EXPECT_TRUE(date_FromText(text, &d)) << text;
+  return d;
+}
+
+const Check kUntouched[] = {
+    {false, "SELECT LoggerID, V1 FROM D1", "1|1, 1|2, 2|3, 2|4"},
+    {false, "SELECT IDLogger FROM Loggers", "1, 2, 3"},
+    {false, "SELECT IDLoggerConfig FROM SavedLoggerConfig", "1, 2, 3"},
+};
+
+TEST_F(Archive, EdgeCasesAsOneTable) {
+  const double kNaN = std::nan("");
+  std::vector<Check> untouched(std::begin(kUntouched), std::end(kUntouched));
+  auto with = [&](std::vector<Check> more) {
+    more.insert(more.end(), untouched.begin(), untouched.end());
+    return more;
+  };
+  const std::vector<Check> movedL1 = {
+      {true, "SELECT LoggerID, TS FROM D1_Arc", "1|2024-01-01 00:10:00, 1|2024-01-01 00:20:00, 2|2024-01-02 00:10:00"},
+      {true, "SELECT IDLogger, bCompleted FROM Loggers_Arc", "1|1, 2|0"},
+      {false, "SELECT LoggerID, TS FROM D1", "2|2024-01-03 00:10:00"},
+      {false, "SELECT IDLogger FROM Loggers", "2, 3"},
+      {false, "SELECT IDLoggerConfig FROM SavedLoggerConfig", "1, 2"},
+      {true, "SELECT IDLoggerConfig FROM SavedLoggerConfig_Arc", "1, 3"},
+      {true, "SELECT IDLoggerConfig, sTag FROM SavedLoggerTags_Arc", "1|t1, 3|t3"},
+      {true, "SELECT IDOPCServer FROM SavedOPCServers_Arc", "1, 2"},
+  };
+  const EdgeCase cases[] = {
+      {"no run before the cut-off: fixed archive tables only, no orphan step", false, JET, {}, nullptr, {}, nullptr, "L1", 1,
+       At("2023-12-31 00:00:00"), 0,
+       with({{true, "SELECT IDLogger FROM Loggers_Arc", ""}, {true, "SELECT LoggerID FROM D1_Arc", "missing"}})},
+      {"copy 0: old rows and finished runs go, then orphans; no archive made", false, JET, {}, nullptr, {}, nullptr, "L1", 0,
+       0, 0,
+       {{true, "SELECT IDLogger FROM Loggers_Arc", "missing"},
+        {false, "SELECT LoggerID, TS FROM D1", "2|2024-01-03 00:10:00"},
+        {false, "SELECT IDLogger FROM Loggers", "2, 3"},
+        {false, "SELECT IDLoggerConfig FROM SavedLoggerConfig", "1, 2"},
+        {false, "SELECT IDOPCServer FROM SavedOPCServers", "1, 2"}}},
+      {"copy 1 into a Jet file; the unused configuration is archived before it goes", true, JET, {}, nullptr, {}, nullptr,
+       "L1", 1, 0, 0, movedL1},
+      {"provider spelled only in capitals is Jet", true, JET, {}, nullptr, {},
+       "PROVIDER=MICROSOFT.JET.OLEDB.4.0;DATA SOURCE=C:\\arc\\edge_arc.mdb", "L1", 1, 0, 0, movedL1},
+      {"a catalog called Projet is no Jet provider", true, SQL_DIFF, {}, nullptr, {}, nullptr, "L1", 1, 0, 0, movedL1},
+      {"SQL Server, same connection string", false, SQL_SAME, {}, nullptr, {}, nullptr, "L1", 1, 0, 0, movedL1},
+      {"SQL Server, strings differing in case only go through OPENROWSET", false, SQL_DIFF, {}, nullptr, {}, "case", "L1", 1,
+       0, 0, movedL1},
+      {"SQL Server, empty database name: archive tables beside the live ones", false, SQL_SAME, {}, nullptr, {}, "nodb", "L1",
+       1, 0, 0,
+       {{false, "SELECT LoggerID, TS FROM D1_Arc", "1|2024-01-01 00:10:00, 1|2024-01-01 00:20:00, 2|2024-01-02 00:10:00"},
+        {false, "SELECT LoggerID, TS FROM D1", "2|2024-01-03 00:10:00"}}},
+      {"rows with IDLogger 0, IDLoggerConfig 0, text ID, NULL or empty table are neither copied nor deleted", false, JET,
+       {"INSERT INTO Loggers (IDLogger, IDLoggerConfig, sLogName, dStartTime, bCompleted, sMainTableName) VALUES (0, 1, 'L9', "
+        "'2024-01-01 00:00:00', 1, 'D1')",
+        "INSERT INTO Loggers (IDLoggerConfig, sLogName, dStartTime, bCompleted, sMainTableName) VALUES (0, 'L9', "
+        "'2024-01-01 00:00:00', 1, 'D1')",
+        "INSERT INTO Loggers (IDLoggerConfig, sLogName, dStartTime, bCompleted, sMainTableName) VALUES ('x', 'L9', "
+        "'2024-01-01 00:00:00', 1, 'D1')",
+        "INSERT INTO Loggers (IDLoggerConfig, sLogName, dStartTime, bCompleted, sMainTableName) VALUES (1, 'L9', "
+        "'2024-01-01 00:00:00', 1, NULL)",
+        "INSERT INTO Loggers (IDLoggerConfig, sLogName, dStartTime, bCompleted, sMainTableName) VALUES (1, 'L9', "
+        "'2024-01-01 00:00:00', 1, '')",
+        "INSERT INTO D1 (LoggerID, TS, V1) VALUES (0, '2024-01-01 00:00:01', 9)"},
+       nullptr, {}, nullptr, "L9", 1, 0, 0,
+       {{true, "SELECT IDLogger FROM Loggers_Arc", ""},
+        {false, "SELECT COUNT(*) FROM Loggers WHERE sLogName = 'L9'", "5"},
+        {false, "SELECT V1 FROM D1 WHERE LoggerID = 0", "9"}}},
+      {"copying the second of three runs fails: first run archived, nothing deleted", false, JET,
+       {"CREATE TABLE NoTS (LoggerID integer, V1 float)", "INSERT INTO NoTS (LoggerID, V1) VALUES (4, 1)",
+        "INSERT INTO Loggers (IDLoggerConfig, sLogName, dStartTime, dStopTime, bCompleted, sMainTableName) VALUES (1, 'L1', "
+        "'2024-01-01 02:00:00', '2024-01-01 03:00:00', 1, 'NoTS')"},
+       nullptr, {}, nullptr, "L1", 1, 0, ARC_E_FAIL,
+       {{true, "SELECT DISTINCT LoggerID FROM D1_Arc", "1, 2"}, {false, "SELECT COUNT(*) FROM NoTS", "1"},
+        {false, "SELECT LoggerID, V1 FROM D1", "1|1, 1|2, 2|3, 2|4"}, {false, "SELECT IDLogger FROM Loggers", "1, 2, 3, 4"}}},
+      {"a table name that names no table: failure, nothing deleted", false, JET,
+       {"UPDATE Loggers SET sMainTableName = 'Nope' WHERE IDLogger = 1"}, nullptr, {}, nullptr, "L1", 1, 0, ARC_E_FAIL,
+       untouched},
+      {"a table name with ']' is quoted", true, JET,
+       {"CREATE TABLE [D]]x] (LoggerID integer, TS datetime, V1 float)",
+        "INSERT INTO [D]]x] (LoggerID, TS, V1) VALUES (1, '2024-01-01 00:15:00', 7)",
+        "UPDATE Loggers SET sMainTableName = 'D]x' WHERE IDLogger = 1"},
+       nullptr, {}, nullptr, "L1", 1, 0, 0,
+       {{true, "SELECT LoggerID, V1 FROM [D]]x_Arc]", "1|7"}, {false, "SELECT COUNT(*) FROM [D]]x]", "0"}}},
+      {"a table name with a control character is skipped", true, JET,
+       {"UPDATE Loggers SET sMainTableName = 'D1\nx' WHERE IDLogger = 1"}, nullptr, {}, nullptr, "L1", 1, 0,
+       0, {{false, "SELECT LoggerID, V1 FROM D1 WHERE LoggerID = 1", "1|1, 1|2"}}},
+      {"cut-off NaN", false, JET, {}, nullptr, {}, nullptr, "L1", 0, kNaN, ARC_E_FAIL, untouched},
+      {"cut-off infinite", false, JET, {}, nullptr, {}, nullptr, "L1", 0, INFINITY, ARC_E_FAIL, untouched},
+      {"cut-off past the last OLE date", false, JET, {}, nullptr, {}, nullptr, "L1", 0, 3e6, ARC_E_FAIL, untouched},
+      {"archive in a missing folder", false, JET, {}, nullptr, {}, "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\none\\a.mdb",
+       "L1", 1, 0, ARC_E_FAIL, untouched},
+      {"archive string without a data source", false, JET, {}, nullptr, {}, "Provider=Microsoft.Jet.OLEDB.4", "L1", 1, 0,
+       ARC_E_FAIL, untouched},
+      {"a long run archived twice keeps the rows between the cut-offs", true, JET, {}, "2024-01-02 12:00:00",
+       {"INSERT INTO D1 (LoggerID, TS, V1) VALUES (2, '2024-01-02 18:00:00', 6)"}, nullptr, "L1", 1, At("2024-01-04 00:00:00"),
+       0,
+       {{true, "SELECT LoggerID, V1 FROM D1_Arc WHERE LoggerID = 2", "2|3, 2|4, 2|6"},
+        {false, "SELECT LoggerID FROM D1", ""}}},
+      {"a run archived while running gets its stop time when it ends", true, JET, {}, "2024-01-02 12:00:00",
+       {"UPDATE Loggers SET bCompleted = 1, dStopTime = '2024-01-03 01:00:00', nStopReason = 5 WHERE IDLogger = 2"}, nullptr,
+       "L1", 1, At("2024-01-04 00:00:00"), 0,
+       {{true, "SELECT IDLogger, dStopTime, bCompleted, nStopReason FROM Loggers_Arc", "1|2024-01-01 01:00:00|1|2, 2|2024-01-03 01:00:00|1|5"},
+        {false, "SELECT IDLogger FROM Loggers", "3"}}},
+      {"a run that ended after it was read keeps its live row", true, JET, {"DELETE FROM D1 WHERE LoggerID = 2 AND TS > '2024-01-02 12:00:00'"},
+       nullptr, {}, nullptr, "L1", 1, 0, 0,
+       {{false, "SELECT IDLogger FROM Loggers WHERE IDLogger = 2", "2"}}},
+      {"archiving the same run twice copies nothing the second time", false, JET, {}, "2024-01-02 12:00:00", {}, nullptr,
+       "L1", 1, 0, 0,
+       {{true, "SELECT COUNT(*) FROM D1_Arc", "3"}, {true, "SELECT COUNT(*) FROM Loggers_Arc", "2"}}},
+  };
+  int n = 0;
+  for (const EdgeCase &c : cases) {
+    SCOPED_TRACE(std::string(c.what) + (c.mended ? " [mended]" : ""));
+    const std::string tag = "e" + std::to_string(n++);
+    std::string liveCs, arcCs, db, arcRead;
+    if (c.mode == JET) {
+      NewFile(JetPath("edge_live.mdb"));
+      unlink(JetPath("edge_arc.mdb").c_str());
+      liveCs = JetCs("edge_live.mdb");
+      arcCs = c.arcCs ? c.arcCs : JetCs("edge_arc.mdb");
+      arcRead = JetCs("edge_arc.mdb");
+    } else {
+      NewFile(SqlPath("Live" + tag));
+      NewFile(SqlPath("Projet" + tag));
+      liveCs = SqlCs("Live" + tag);
+      db = "Projet" + tag;
+      arcCs = c.mode == SQL_SAME ? liveCs : SqlCs(db, ".");
+      if (c.arcCs && std::string(c.arcCs) == "case") arcCs = "PROVIDER=SQLOLEDB;DATA SOURCE=(LOCAL);INITIAL CATALOG=Live" + tag;
+      if (c.arcCs && std::string(c.arcCs) == "nodb") db.clear();
+      arcRead = SqlCs(db.empty() ? "Live" + tag : db);
+    }
+    {
+      Connection live;
+      ASSERT_EQ(live.Open(liveCs), ADO_S_OK);
+      LoadSchema(live);
+      for (const char *st : kLiveRows) Exec(live, st);
+      for (const auto &st : c.setup) Exec(live, st);
+    }
+    CLogITDbDataAcc acc;
+    auto call = [&](int copy, double cutoff) {
+      return acc.Archive(W(c.logger).c_str(), 7, -1, W(liveCs).c_str(), W(arcCs).c_str(), W(db).c_str(), copy, cutoff);
+    };
+    if (c.firstCutoff) {
+      ASSERT_EQ(call(1, At(c.firstCutoff)), 0);
+      Connection live;
+      ASSERT_EQ(live.Open(liveCs), ADO_S_OK);
+      for (const auto &st : c.between) Exec(live, st);
+    }
+    if (std::string(c.what).find("ended after it was read") != std::string::npos) {
+      // The run ends between the job's read of its row and the delete.
+      static std::string cs;
+      static int statements;
+      cs = liveCs;
+      statements = 0;
+      ado_BeforeStatement = [] {
+        // Four fixed tables and D1_Arc made, five statements for run 1, then
+        // run 2's rows copied and its run row read: before its refresh.
+        if (++statements != 13) return;
+        Connection other;
+        if (other.Open(cs) >= 0)
+          other.Execute("UPDATE Loggers SET bCompleted = 1, dStopTime = '2024-01-02 01:00:00' WHERE IDLogger = 2", nullptr);
+      };
+      EXPECT_EQ(call(1, At("2024-01-02 12:00:00")), 0);
+      ado_BeforeStatement = nullptr;
+      EXPECT_EQ(Joined(Rows(liveCs, "SELECT IDLogger FROM Loggers")), "2, 3");
+    } else {
+      EXPECT_EQ(Hex(call(c.copy, c.cutoff == 0 ? At("2024-01-02 12:00:00") : c.cutoff)), Hex(c.result));
+    }
+    for (const Check &k : c.after)
+      EXPECT_EQ(Joined(Rows(k.archive ? arcRead : liveCs, k.sql)), k.rows) << (k.archive ? "archive: " : "live: ") << k.sql;
   }
 }
 
