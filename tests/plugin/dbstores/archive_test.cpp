@@ -594,4 +594,152 @@ TEST_F(Archive, EdgeCasesAsOneTable) {
   }
 }
 
+// ---- connection strings ---------------------------------------------------------------
+TEST(ArchiveConnStr, KeysParsedTrimmedUnquoted) {
+  const struct { const char *cs, *dataSource, *catalog; } kCases[] = {
+      {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\a.mdb", "C:\\a.mdb", ""},
+      {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=\"C:\\my files\\a.mdb\"", "C:\\my files\\a.mdb", ""},
+      {"Provider=Microsoft.Jet.OLEDB.4.0; data source =  C:\\a.mdb ;", "C:\\a.mdb", ""},
+      {"Provider=SQLOLEDB;Server=S1;Database=Arch", "S1", "Arch"},
+      {"Provider=SQLOLEDB;Server=S1;Data Source=S2;Initial Catalog=A;Database=B", "S2", "A"},
+      {"Provider=SQLOLEDB;Password=Data Source=x;Initial Catalog=C", "", "C"},   // inside a value
+      {"Provider=SQLOLEDB;MyServer=S;OldDatabase=D", "", ""},                   // inside another key
+      {"Provider=SQLOLEDB;Data Source='q;x';Initial Catalog=C", "q;x", "C"},
+      {"Provider=SQLOLEDB", "", ""},
+      {"", "", ""},
+      {"Data Source=S;Initial Catalog=\"unterminated", "S", ""},
+  };
+  for (const auto &c : kCases) {
+    EXPECT_EQ(DataSourceOf(c.cs), c.dataSource) << c.cs;
+    EXPECT_EQ(CatalogOf(c.cs), c.catalog) << c.cs;
+  }
+}
+
+TEST(ArchiveConnStr, KeyRewriteAndJetChoice) {
+  const struct { const char *in, *out; } kRewrite[] = {
+      {"Provider=SQLOLEDB;User ID=sa;Password=x", "Provider=SQLOLEDB;uid=sa;pwd=x"},
+      {"Provider=SQLOLEDB; user id =sa;PASSWORD=User ID", "Provider=SQLOLEDB; uid =sa;pwd=User ID"},
+      {"Provider=Microsoft.Jet.OLEDB.4.0;Jet OLEDB:Database Password=Password", "Provider=Microsoft.Jet.OLEDB.4.0;Jet OLEDB:Database Password=Password"},
+      {"Data Source=\"User ID\"", "Data Source=\"User ID\""},
+  };
+  for (const auto &c : kRewrite) EXPECT_EQ(arc_RewriteKeys(c.in), c.out) << c.in;
+  const struct { const char *cs; bool jet; } kJetCases[] = {
+      {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\a.mdb", true},
+      {"PROVIDER=MICROSOFT.JET.OLEDB.4.0;DATA SOURCE=C:\\a.mdb", true},
+      {"Provider=SQLOLEDB;Data Source=jet;Initial Catalog=Projet", false},
+      {"Provider=SQLOLEDB;Password=Jet", false},
+      {"Data Source=C:\\jet.mdb", false},
+  };
+  for (const auto &c : kJetCases) EXPECT_EQ(arc_IsJet(c.cs), c.jet) << c.cs;
+  EXPECT_EQ(arc_Bracket("a]b"), "[a]]b]");
+  EXPECT_EQ(arc_Bracket("a\tb"), "");
+  EXPECT_EQ(arc_Bracket(""), "");
+}
+
+// ---- failure records -------------------------------------------------------------------
+TEST_F(Archive, FailureRecords) {
+  NewFile(JetPath("bare.mdb"));
+  CLogITDbDataAcc acc;
+  // A failed selection: the accessor's error text and last error.
+  os_SetLastError(0xDEADBEEF);
+  EXPECT_EQ(acc.Archive(u"L1", 0, 0, W(JetCs("bare.mdb")).c_str(), W(JetCs("bare_arc.mdb")).c_str(), u"", 0,
+                        At("2024-01-01 00:00:00")),
+            ARC_E_FAIL);
+  EXPECT_EQ(os_GetLastError(), 0xC37u);
+  EXPECT_NE(std::string(acc.GetComErrorText()).find("Loggers"), std::string::npos) << acc.GetComErrorText();
+  // A live database that cannot be opened.
+  EXPECT_EQ(acc.Archive(u"L1", 0, 0, u"Provider=Microsoft.Jet.OLEDB.4.0", W(JetCs("bare_arc.mdb")).c_str(), u"", 1,
+                        At("2024-01-01 00:00:00")),
+            ARC_E_FAIL);
+  const std::string text = acc.GetComErrorText();
+  EXPECT_FALSE(text.empty());
+  // A dialect failure: its trace line ("NONE" for no description) and the
+  // last error; the accessor's text stays.
+  NewTrace();
+  os_SetLastError(0xDEADBEEF);
+  Connection closed;
+  EXPECT_EQ(JetDeleteOrphans(&closed), ARC_E_FAIL);
+  EXPECT_NE(NewTrace().find("COM Exeption: ADODB.Connection \t : Operation is not allowed"), std::string::npos);
+  EXPECT_EQ(os_GetLastError(), 0u);  // not a provider error number
+  EXPECT_EQ(JetEnsureArchiveTable(nullptr, "T", JetCs("bare.mdb"), JetCs("bare_arc.mdb")), ARC_E_FAIL);
+  EXPECT_NE(NewTrace().find("COM Exeption: ADOX.Catalog \t : NONE\r\n"), std::string::npos);
+  EXPECT_EQ(acc.GetComErrorText(), text);
+  // A skipped table name leaves its trace line.
+  Connection live;
+  ASSERT_EQ(live.Open(JetCs("bare.mdb")), ADO_S_OK);
+  LoadSchema(live);
+  Exec(live, "INSERT INTO Loggers (IDLoggerConfig, sLogName, dStartTime, sMainTableName) VALUES (1, 'L1', '2023-01-01 00:00:00', 'a\tb')");
+  NewTrace();
+  EXPECT_EQ(acc.Archive(u"L1", 0, 0, W(JetCs("bare.mdb")).c_str(), W(JetCs("bare_arc.mdb")).c_str(), u"", 0,
+                        At("2024-01-01 00:00:00")),
+            0);
+  EXPECT_NE(NewTrace().find("control character"), std::string::npos);
+}
+
+// ---- table operations ---------------------------------------------------------------------
+TEST_F(Archive, TableOperations) {
+  NewFile(JetPath("ops.mdb"));
+  NewFile(JetPath("ops_dst.mdb"));
+  Connection c;
+  ASSERT_EQ(c.Open(JetCs("ops.mdb")), ADO_S_OK);
+  Exec(c, "CREATE TABLE S (k integer, v varchar(10))");
+  for (int k = 1; k <= 4; ++k) Exec(c, "INSERT INTO S (k, v) VALUES (" + std::to_string(k) + ", 'v" + std::to_string(k) + "')");
+  Exec(c, "INSERT INTO S (k, v) VALUES (2, 'v2')");  // a duplicate row
+  const std::string dst = "C:\\arc\\ops_dst.mdb";
+  const std::string here = JetCs("ops.mdb"), there = JetCs("ops_dst.mdb");
+
+  EXPECT_EQ(QueryHasRows(&c, "SELECT NULL FROM S;"), 5);
+  EXPECT_EQ(QueryHasRows(&c, "SELECT NULL FROM S WHERE k > 9;"), 0);
+  EXPECT_EQ(QueryHasRows(&c, "SELECT NULL FROM Nope;"), -1);
+  EXPECT_EQ(ExecuteCountAffected(&c, "UPDATE S SET v = 'w' WHERE k = 4"), 1);
+  EXPECT_EQ(ExecuteCountAffected(&c, "UPDATE Nope SET v = 'w'"), -1);
+
+  // Into a missing destination: made with the source's columns.
+  EXPECT_EQ(CopyRowsWhere(&c, "S", "D", "", "k <= 2", 0, "", ""), 3);
+  EXPECT_EQ(Joined(Rows(here, "SELECT k, v FROM D")), "1|v1, 2|v2, 2|v2");
+  EXPECT_EQ(CopyRowsWhere(&c, "S", "D", "", "k = 3", 0, "", ""), 1);
+  // Through the temporary table: no duplicates, keys already there left out.
+  EXPECT_EQ(CopyRowsWhere(&c, "S", "T", dst, "k <= 2", 1, "k", "k, v"), 2);
+  EXPECT_EQ(CopyRowsWhere(&c, "S", "T", dst, "k <= 3", 1, "k", "k, v"), 1);
+  EXPECT_EQ(Joined(Rows(there, "SELECT k, v FROM T")), "1|v1, 2|v2, 3|v3");
+  EXPECT_EQ(CopyRowsWhere(&c, "S", "T", dst, "k <= 3", 1, "k", "k, v"), 0);  // nothing new
+  EXPECT_EQ(Joined(Rows(here, "SELECT * FROM T_Tmp")), "missing");          // no temporary table left
+  // Same database, destination exists, a Jet connection: no IDENTITY_INSERT prefix.
+  EXPECT_EQ(CopyRowsWhere(&c, "S", "D", "", "k = 4", 1, "k", "k, v"), 1);
+  EXPECT_EQ(Joined(Rows(here, "SELECT k FROM D")), "1, 2, 2, 3, 4");
+
+  // Replace in the destination file only; the source stays.
+  Exec(c, "CREATE TABLE R (x integer)");
+  {
+    Connection d;
+    ASSERT_EQ(d.Open(there), ADO_S_OK);
+    Exec(d, "CREATE TABLE R (old integer)");
+  }
+  EXPECT_EQ(ReplaceTableCopy(&c, "S", "R", dst), 5);
+  EXPECT_EQ(Joined(Rows(there, "SELECT COUNT(*) FROM R")), "5");
+  EXPECT_EQ(Joined(Rows(here, "SELECT COUNT(*) FROM R")), "0");  // the connection's own R untouched
+  // Source and destination of one name in the same database.
+  EXPECT_EQ(ReplaceTableCopy(&c, "S", "S", ""), 5);
+  EXPECT_EQ(Joined(Rows(here, "SELECT COUNT(*) FROM S")), "5");
+  // A copy that fails leaves the old table.
+  EXPECT_EQ(ReplaceTableCopy(&c, "Nope", "R", dst), -1);
+  EXPECT_EQ(Joined(Rows(there, "SELECT COUNT(*) FROM R")), "5");
+
+  EXPECT_EQ(DeleteRowsWhere(&c, "S", "k = 2"), 2);
+  EXPECT_EQ(DeleteRowsWhere(&c, "Nope", "k = 2"), -1);
+}
+
+TEST_F(Archive, CopyWithIdentityOnSqlServer) {
+  NewFile(SqlPath("Ident"));
+  Connection c;
+  ASSERT_EQ(c.Open(SqlCs("Ident")), ADO_S_OK);
+  Exec(c, "CREATE TABLE S (k counter, v varchar(10))");
+  Exec(c, "CREATE TABLE D (k counter, v varchar(10))");
+  Exec(c, "INSERT INTO S (v) VALUES ('a')");
+  Exec(c, "INSERT INTO S (v) VALUES ('b')");
+  Exec(c, "INSERT INTO D (v) VALUES ('x')");
+  EXPECT_EQ(CopyRowsWhere(&c, "S", "D", "", "k >= 1", 1, "k", "k, v"), 1);
+  EXPECT_EQ(Joined(Rows(SqlCs("Ident"), "SELECT k, v FROM D")), "1|x, 2|b");
+}
+
 }  // namespace
