@@ -486,5 +486,10 @@ HRESULT ado_BaselineInsert(const std::string &path, const std::string &insertSql
                            int perTransaction, BaselineRow row, std::string *why);
 HRESULT ado_BaselineRead(const std::string &path, const std::string &selectSql, double *checksum, int64_t *rows,
                          std::string *why);
+// The archive by hand: with the archive file attached, each run's rows of
+// `table` before the cut-off and its Loggers row copied into the X_Arc
+// tables and deleted, one transaction a run.
+HRESULT ado_BaselineMoveRuns(const std::string &livePath, const std::string &archivePath, const std::string &table,
+                             const std::vector<int32_t> &runs, double cutoff, std::string *why);
 
 }  // namespace ado
