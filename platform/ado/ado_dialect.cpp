@@ -681,6 +681,7 @@ HRESULT ado_Translate(Profile p, const std::string &in, Translation *out, std::s
     if (cut || sep) {
       if (i > from) parts.push_back({from, i});
       from = sep ? i + 1 : i;
+      depth = 0;  // each part is split again on its own, from depth 0
     }
   }
   if (from < t.size()) parts.push_back({from, t.size()});
