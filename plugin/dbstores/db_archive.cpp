@@ -264,19 +264,10 @@ static int32_t ArchiveRun(Connection *src, bool jet, int32_t id, int32_t cfg, co
   Stmt st(src), live(src);
   if (ArchiveSide(&st, n, arcCs) < 0) return Traced(st.LastError());
   if (jet) st.Timeout(300);
-  // Data rows: only those after the newest one the archive holds, so that a
-  // run archived again with a later cut-off gets the rows in between.
-  ArcRunState before;
-  if (NewestArchived(&st, n, table, id, &before) < 0) return Traced(st.LastError());
-  std::string copy = "INSERT INTO " + n.Arc(table) + " SELECT * FROM " + n.Live(table) + " WHERE LoggerID = ? AND TS < ?";
-  std::vector<Variant> values = {var_I4(id), var_R8(cutoff)};
-  if (before.haveRows) {
-    copy += " AND TS > ?";
-    values.push_back(var_Utf8(before.lastTs));
-  }
-  if (st.Run(copy, values) < 0) return Traced(st.LastError());
-  // The run row: read it once; the archive gets these values (refreshed when
-  // it holds an older copy) and the live row may go only if they are final.
+  // The run row first: read it once; the archive gets these values (an
+  // older copy there is refreshed) and the live row may go only if they are
+  // final. Written before any data row, it also tells whether the archive
+  // can hold data rows of the run at all.
   Recordset rs;
   if (live.Run("SELECT dStopTime, bCompleted, nStopReason FROM Loggers WHERE IDLogger = ?", {var_I4(id)}, &rs) < 0)
     return Traced(live.LastError());
@@ -286,11 +277,18 @@ static int32_t ArchiveRun(Connection *src, bool jet, int32_t id, int32_t cfg, co
                                        rs.GetValue(2, &reason) < 0)))
     return Traced(rs.LastError());
   rs.Close();
+  bool known = true;  // the archive may hold data rows of the run
   if (!eof) {
+    Recordset arcRow;
+    if (st.Run("SELECT IDLogger FROM " + n.Arc("Loggers") + " WHERE IDLogger = ?", {var_I4(id)}, &arcRow) < 0)
+      return Traced(st.LastError());
+    if (arcRow.GetEOF(&known) < 0) return Traced(arcRow.LastError());
+    known = !known;
+    arcRow.Close();
     Variant doneI4;
     const bool finished = var_ChangeType(&doneI4, done, VT_I4) >= 0 && doneI4.lVal != 0 && stop.vt != VT_NULL;
-    if (st.Run("UPDATE " + n.Arc("Loggers") + " SET dStopTime = ?, bCompleted = ?, nStopReason = ? WHERE IDLogger = ?",
-               {stop.vt == VT_NULL ? var_Null() : var_Utf8(StoredText(stop)), done, reason, var_I4(id)}) < 0)
+    if (known && st.Run("UPDATE " + n.Arc("Loggers") + " SET dStopTime = ?, bCompleted = ?, nStopReason = ? WHERE IDLogger = ?",
+                        {stop.vt == VT_NULL ? var_Null() : var_Utf8(StoredText(stop)), done, reason, var_I4(id)}) < 0)
       return Traced(st.LastError());
     if (st.Run("INSERT INTO " + n.Arc("Loggers") +
                    " (IDLogger, IDLoggerConfig, sLogName, sComments, dStartTime, dStopTime, bCompleted, nStopReason, "
@@ -300,8 +298,33 @@ static int32_t ArchiveRun(Connection *src, bool jet, int32_t id, int32_t cfg, co
       return Traced(st.LastError());
     state->finished = finished;
   }
+  // Data rows: only those after the newest one the archive holds, so that a
+  // run archived again with a later cut-off gets the rows in between; and
+  // only up to the newest one there is now, which is what may be deleted.
+  ArcRunState before;
+  if (known && NewestArchived(&st, n, table, id, &before) < 0) return Traced(st.LastError());
+  std::string range = " WHERE LoggerID = ? AND TS < ?";
+  std::vector<Variant> values = {var_I4(id), var_R8(cutoff)};
+  if (before.haveRows) {
+    range += " AND TS > ?";
+    values.push_back(var_Utf8(before.lastTs));
+  }
+  Recordset newest;
+  if (live.Run("SELECT MAX(TS) AS M FROM " + arc_Bracket(table) + range, values, &newest) < 0)
+    return Traced(live.LastError());
+  Variant last;
+  bool none = true;
+  if (newest.GetEOF(&none) < 0 || (!none && newest.GetValue(0, &last) < 0)) return Traced(newest.LastError());
+  newest.Close();
+  *state = ArcRunState{before.haveRows, before.lastTs, state->finished};
+  if (!none && last.vt != VT_NULL && last.vt != VT_EMPTY) {
+    values.push_back(var_Utf8(StoredText(last)));
+    if (st.Run("INSERT INTO " + n.Arc(table) + " SELECT * FROM " + n.Live(table) + range + " AND TS <= ?", values) < 0)
+      return Traced(st.LastError());
+    state->haveRows = true;
+    state->lastTs = StoredText(last);
+  }
   if (ArchiveConfig(&st, n, cfg) < 0) return Traced(st.LastError());
-  if (NewestArchived(&st, n, table, id, state) < 0) return Traced(st.LastError());
   return 0;
 }
 

@@ -577,7 +577,8 @@ TEST_F(Archive, EdgeCasesAsOneTable) {
       statements = 0;
       ado_BeforeStatement = [] {
         // Four fixed tables and D1_Arc made, five statements for run 1, then
-        // run 2's rows copied and its run row read: before its refresh.
+        // run 2's run row read and archived and its rows copied: before the
+        // delete.
         if (++statements != 13) return;
         Connection other;
         if (other.Open(cs) >= 0)
