@@ -10,6 +10,10 @@
 //       accepted for the two keys; "(local)", ".", "localhost", "127.0.0.1"
 //       and this computer's name are the local server ".").
 // Open never creates a file: a missing server folder, catalog or file fails.
+// Statements may name other files: Jet "T IN 'C:\x.mdb'", SQL Server
+// "db.dbo.T" (catalog db of the same server) and "OPENROWSET ('prov', 'cs',
+// db.dbo.T)" (the file cs names); each is attached while the statement runs.
+// A SQL Server text of several statements runs as a batch, part by part.
 // Only Catalog::Create makes a file, for the Jet profile only.
 // Every file runs in WAL mode, synchronous NORMAL, with the busy time-out the
 // command time-out gives (300 s unless set). Past 16 MiB of log a commit
