@@ -10,6 +10,10 @@
 //       accepted for the two keys; "(local)", ".", "localhost", "127.0.0.1"
 //       and this computer's name are the local server ".").
 // Open never creates a file: a missing server folder, catalog or file fails.
+// Statements may name other files: Jet "T IN 'C:\x.mdb'", SQL Server
+// "db.dbo.T" (catalog db of the same server) and "OPENROWSET ('prov', 'cs',
+// db.dbo.T)" (the file cs names); each is attached while the statement runs.
+// A SQL Server text of several statements runs as a batch, part by part.
 // Only Catalog::Create makes a file, for the Jet profile only.
 // Every file runs in WAL mode, synchronous NORMAL, with the busy time-out the
 // command time-out gives (300 s unless set). Past 16 MiB of log a commit
@@ -137,6 +141,7 @@ HRESULT ado_FromSqlite(int rc, const char *message);
 std::string ado_MaskPassword(const std::string &cs);
 
 // ---- Profiles and the translator -----------------------------------------
+struct ConnInfo;
 enum Profile { PROFILE_NONE = 0, PROFILE_JET = 1, PROFILE_SQLSERVER = 2 };
 
 // Features a profile can be told to refuse, so that a caller's fall-back runs.
@@ -166,13 +171,21 @@ struct Translation {
   // SELECT * INTO: sql inserts into copyTo, which is first made with the
   // columns of copyFrom (both as SQLite names).
   std::string copyTo, copyFrom;
+  // A SQL Server batch of several statements: the parts in order (sql is
+  // then empty); '?' marks count across the batch.
+  std::vector<Translation> batch;
 };
 // The schema name a Jet file named in a statement is attached as.
 std::string ado_DatabaseAlias(const std::string &windowsPath);
 // Translates one statement of a profile. ADO_E_SYNTAX with a description for
 // a statement or a form the profile does not know or refuses; nothing is
 // passed on half-translated.
-HRESULT ado_Translate(Profile p, const std::string &in, Translation *out, std::string *why);
+// With `on`, three-part names (db.dbo.T) and OPENROWSET resolve against the
+// connection's server and file: its own catalog is not attached again.
+// Files to attach are Windows paths (Jet) or, led by '\x01', connection
+// strings.
+HRESULT ado_Translate(Profile p, const std::string &in, Translation *out, std::string *why,
+                      const ConnInfo *on = nullptr);
 
 // ---- Connection ----------------------------------------------------------
 enum : int32_t { adStateClosed = 0, adStateOpen = 1 };
@@ -194,6 +207,15 @@ struct ConnInfo {
   std::string provider, dataSource, catalog;
   std::string path;  // the Linux path of the file
 };
+// One "key=value" of a connection string: the trimmed key, the value
+// (without its quotes) and where both lie in the text.
+struct ConnPair {
+  std::string key, value;
+  size_t keyStart, keyEnd, valueStart, valueEnd;
+};
+// Splits a connection string into its pairs; false for a malformed one (the
+// pairs before the fault are kept).
+bool ado_SplitConnStr(const std::string &cs, std::vector<ConnPair> *out);
 // Parses and resolves a connection string (no file is opened).
 HRESULT ado_ParseConnStr(const std::string &cs, ConnInfo *out, std::string *why);
 
@@ -209,6 +231,14 @@ class Connection {
   int32_t State() const { return db_ ? adStateOpen : adStateClosed; }
   Profile GetProfile() const { return info_.profile; }
   const ConnInfo &Info() const { return info_; }
+  const std::string &Provider() const { return info_.provider; }
+  const std::string &ConnectionString() const { return connStr_; }
+  // SQL Server: the catalog statements name without a database; "" on Jet.
+  std::string DefaultDatabase() const { return info_.profile == PROFILE_SQLSERVER ? info_.catalog : std::string(); }
+  // SQL Server: moves the open connection to another catalog of its server
+  // (which must exist); refused on Jet.
+  HRESULT SetDefaultDatabase(const std::string &name);
+  HRESULT Translate(const std::string &text, Translation *tr, std::string *why) const;
   void SetCommandTimeout(int32_t seconds);
   HRESULT Execute(const std::string &text, int32_t *affected);
   HRESULT BeginTrans();
@@ -226,8 +256,12 @@ class Connection {
   void DetachDatabases(const std::vector<std::string> &paths);
   // Makes table `to` with the columns of table `from` (SQLite names).
   HRESULT CreateLike(const std::string &to, const std::string &from);
+  // Runs one translated statement without parameters; `affected` gets its
+  // changes (a batch: the sum).
+  HRESULT ExecuteTranslated(const Translation &tr, int32_t *affected);
 
  private:
+  std::string connStr_;
   std::vector<std::pair<std::string, int>> attached_;  // alias, users
   sqlite3 *db_ = nullptr;
   ConnInfo info_;
@@ -366,6 +400,7 @@ class Command {
   const Error &LastError() const { return err_; }
 
  private:
+  HRESULT ExecuteBatch(const Translation &tr, int32_t *affected);
   HRESULT Fail(HRESULT hr, const std::string &description);
   Connection *conn_ = nullptr;
   std::string text_;
@@ -441,6 +476,10 @@ std::string ado_ColumnTypeText(Profile p, int32_t type, int32_t size);
 // *single is false when text follows the first statement.
 HRESULT ado_PrepareInMemory(const std::string &sql, bool *single, std::string *why);
 
+// Test hook: when set, called before each statement that changes a file is
+// stepped (a test kills the process there).
+extern void (*ado_BeforeStatement)();
+
 // ---- Yardstick -----------------------------------------------------------
 // Hand-written SQLite loops, what the layer is measured against: `rows`
 // rows of `cols` doubles and one date text (from `row`) inserted with one
@@ -451,5 +490,10 @@ HRESULT ado_BaselineInsert(const std::string &path, const std::string &insertSql
                            int perTransaction, BaselineRow row, std::string *why);
 HRESULT ado_BaselineRead(const std::string &path, const std::string &selectSql, double *checksum, int64_t *rows,
                          std::string *why);
+// The archive by hand: with the archive file attached, each run's rows of
+// `table` before the cut-off and its Loggers row copied into the X_Arc
+// tables and deleted, one transaction a run.
+HRESULT ado_BaselineMoveRuns(const std::string &livePath, const std::string &archivePath, const std::string &table,
+                             const std::vector<int32_t> &runs, double cutoff, std::string *why);
 
 }  // namespace ado

@@ -89,4 +89,43 @@ HRESULT ado_PrepareInMemory(const std::string &sql, bool *single, std::string *w
   return hr;
 }
 
+HRESULT ado_BaselineMoveRuns(const std::string &livePath, const std::string &archivePath, const std::string &table,
+                             const std::vector<int32_t> &runs, double cutoff, std::string *why) {
+  sqlite3 *db = nullptr;
+  HRESULT hr = ado_OpenFile(livePath, false, 300, &db, why);
+  if (hr < 0) return hr;
+  sqlite3_stmt *attach = nullptr;
+  int rc = sqlite3_prepare_v2(db, "ATTACH DATABASE ?1 AS arc", -1, &attach, nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_bind_text(attach, 1, archivePath.c_str(), -1, SQLITE_TRANSIENT);
+    rc = sqlite3_step(attach) == SQLITE_DONE ? SQLITE_OK : sqlite3_errcode(db);
+  }
+  sqlite3_finalize(attach);
+  const std::string ts = date_ToText(cutoff);
+  const std::string steps[] = {
+      "INSERT INTO arc.\"" + table + "_Arc\" SELECT * FROM \"" + table + "\" WHERE LoggerID = ?1 AND TS < ?2",
+      "INSERT INTO arc.Loggers_Arc SELECT * FROM Loggers WHERE IDLogger = ?1 AND ?2 IS NOT NULL",
+      "DELETE FROM \"" + table + "\" WHERE LoggerID = ?1 AND TS < ?2",
+      "DELETE FROM Loggers WHERE IDLogger = ?1 AND ?2 IS NOT NULL",
+  };
+  for (int32_t run : runs) {
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    for (const std::string &sql : steps) {
+      if (rc != SQLITE_OK) break;
+      sqlite3_stmt *st = nullptr;
+      rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
+      if (rc == SQLITE_OK) {
+        sqlite3_bind_int(st, 1, run);
+        sqlite3_bind_text(st, 2, ts.c_str(), -1, SQLITE_TRANSIENT);
+        rc = sqlite3_step(st) == SQLITE_DONE ? SQLITE_OK : sqlite3_errcode(db);
+      }
+      sqlite3_finalize(st);
+    }
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  }
+  if (rc != SQLITE_OK) *why = sqlite3_errmsg(db);
+  ado_CloseFile(db);
+  return rc == SQLITE_OK ? ADO_S_OK : ado_FromSqlite(rc, why->c_str());
+}
+
 }  // namespace ado

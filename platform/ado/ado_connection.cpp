@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -12,6 +13,8 @@
 #include "platform/os_path.h"
 
 namespace ado {
+
+void (*ado_BeforeStatement)() = nullptr;
 
 static std::string Trim(const std::string &s) {
   size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t");
@@ -32,21 +35,17 @@ static bool PlainName(const std::string &s) {
   return true;
 }
 
-// One "key=value" of a connection string: the trimmed key and where the value
-// lies (quotes included) in the text.
-struct Pair {
-  std::string key, value;
-  size_t valueStart, valueEnd;
-};
+using Pair = ConnPair;
 
-// Splits a connection string into its pairs; false for a malformed one.
-static bool SplitPairs(const std::string &cs, std::vector<Pair> *out) {
+bool ado_SplitConnStr(const std::string &cs, std::vector<ConnPair> *out) {
   size_t i = 0;
   while (i < cs.size()) {
     size_t eq = cs.find('=', i);
     if (eq == std::string::npos) return Trim(cs.substr(i)).empty();
     Pair p;
     p.key = Trim(cs.substr(i, eq - i));
+    p.keyStart = cs.find_first_not_of(" \t", i);
+    p.keyEnd = p.keyStart + p.key.size();
     size_t v = eq + 1;
     while (v < cs.size() && cs[v] == ' ') ++v;
     size_t next;
@@ -71,6 +70,8 @@ static bool SplitPairs(const std::string &cs, std::vector<Pair> *out) {
   }
   return true;
 }
+
+static bool SplitPairs(const std::string &cs, std::vector<Pair> *out) { return ado_SplitConnStr(cs, out); }
 
 static bool IsPasswordKey(const std::string &k) {
   return strcasecmp(k.c_str(), "Password") == 0 || strcasecmp(k.c_str(), "Pwd") == 0 ||
@@ -269,7 +270,27 @@ HRESULT Connection::Open(const std::string &connStr) {
     if (why.rfind("Unrecognized", 0) == 0) why = "Unrecognized database format '" + info_.dataSource + "'.";
     return Fail(hr, why);
   }
+  connStr_ = connStr;
   return ADO_S_OK;
+}
+
+HRESULT Connection::SetDefaultDatabase(const std::string &name) {
+  if (!db_) return Fail(ADO_E_CLOSED, "Operation is not allowed when the object is closed.");
+  if (info_.profile != PROFILE_SQLSERVER) return Fail(ADO_E_INVALIDARG, "The provider has no default database.");
+  if (name == info_.catalog) return ADO_S_OK;
+  Connection other;
+  std::string cs = "Provider=" + info_.provider + ";Data Source=" + info_.dataSource + ";Initial Catalog=" + name;
+  if (HRESULT hr = other.Open(cs); hr < 0) return Fail(hr, other.LastError().description);
+  Close();
+  std::swap(db_, other.db_);
+  info_ = other.info_;
+  connStr_ = cs;
+  ado_SetFileTimeout(db_, timeout_);
+  return ADO_S_OK;
+}
+
+HRESULT Connection::Translate(const std::string &text, Translation *tr, std::string *why) const {
+  return ado_Translate(info_.profile, text, tr, why, &info_);
 }
 
 HRESULT Connection::Close() {
@@ -302,9 +323,20 @@ HRESULT Connection::AttachDatabases(const std::vector<std::string> &paths) {
     if (known) continue;
     char path[4096];
     HRESULT hr = ADO_S_OK;
-    if (os_TranslatePath(paths[i].c_str(), path, sizeof path) != 0 || !Exists(path, false)) {
-      hr = Fail(ADO_E_FAIL, "Could not find file '" + paths[i] + "'.");
+    bool found;
+    if (!paths[i].empty() && paths[i][0] == '\x01') {
+      // Another catalog or file named by a connection string.
+      ConnInfo ci;
+      std::string why;
+      found = ado_ParseConnStr(paths[i].substr(1), &ci, &why) >= 0 && ci.path.size() < sizeof path &&
+              Exists(ci.path, false);
+      if (found) snprintf(path, sizeof path, "%s", ci.path.c_str());
+      if (!found) hr = Fail(ADO_E_FAIL, "Cannot open database named by '" + ado_MaskPassword(paths[i].substr(1)) + "'.");
     } else {
+      found = os_TranslatePath(paths[i].c_str(), path, sizeof path) == 0 && Exists(path, false);
+      if (!found) hr = Fail(ADO_E_FAIL, "Could not find file '" + paths[i] + "'.");
+    }
+    if (found) {
       sqlite3_stmt *st = nullptr;
       std::string sql = "ATTACH DATABASE ?1 AS \"" + alias + "\"";
       hr = Prepare(sql, &st);
@@ -369,8 +401,24 @@ HRESULT Connection::Execute(const std::string &text, int32_t *affected) {
   if (!db_) return Fail(ADO_E_CLOSED, "Operation is not allowed when the object is closed.");
   Translation tr;
   std::string why;
-  HRESULT hr = ado_Translate(info_.profile, text, &tr, &why);
+  HRESULT hr = Translate(text, &tr, &why);
   if (hr < 0) return Fail(hr, why);
+  return ExecuteTranslated(tr, affected);
+}
+
+HRESULT Connection::ExecuteTranslated(const Translation &tr, int32_t *affected) {
+  if (affected) *affected = 0;
+  if (!db_) return Fail(ADO_E_CLOSED, "Operation is not allowed when the object is closed.");
+  if (!tr.batch.empty()) {
+    // As a server runs a batch: statement by statement, the first failure ends it.
+    for (const Translation &part : tr.batch) {
+      int32_t n = 0;
+      if (HRESULT hr = ExecuteTranslated(part, &n); hr < 0) return hr;
+      if (affected) *affected += n;
+    }
+    return ADO_S_OK;
+  }
+  HRESULT hr;
   if (hr = AttachDatabases(tr.databases); hr < 0) return hr;
   // The copy's table and its rows come together or not at all.
   const bool copy = !tr.copyTo.empty();
@@ -384,6 +432,7 @@ HRESULT Connection::Execute(const std::string &text, int32_t *affected) {
     if (hr < 0 && tr.isExec) hr = Fail(ADO_E_SYNTAX, "Could not find stored procedure.");
   }
   if (hr >= 0) {
+    if (ado_BeforeStatement && !tr.isSelect) ado_BeforeStatement();
     int rc;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
     }

@@ -125,11 +125,22 @@ static bool Tokenize(const std::string &s, std::vector<Token> *out, std::string 
       if (j < n && IsWordChar((unsigned char)s[j])) return Fail(why, "Malformed number");
       t.kind = T_NUMBER; t.text = s.substr(i, j - i); t.end = j; i = j;
     } else if (c == '[' || c == '"') {
+      // A doubled closing character stands for itself.
       char close = c == '[' ? ']' : '"';
-      size_t j = s.find(close, i + 1);
-      if (j == std::string::npos || j == i + 1) return Fail(why, "Malformed name");
-      t.kind = T_QUOTED; t.text = s.substr(i + 1, j - i - 1); t.end = j + 1; i = j + 1;
-      if (t.text.find_first_of("\"[]") != std::string::npos) return Fail(why, "Malformed name");
+      size_t j = i + 1;
+      std::string body;
+      for (;;) {
+        if (j >= n) return Fail(why, "Malformed name");
+        if (s[j] == close) {
+          if (j + 1 < n && s[j + 1] == close) { body += close; j += 2; continue; }
+          break;
+        }
+        body += s[j++];
+      }
+      if (body.empty()) return Fail(why, "Malformed name");
+      for (unsigned char ch : body)
+        if (ch < 0x20 || ch == '[' || ch == '"' || (close == '"' && ch == ']')) return Fail(why, "Malformed name");
+      t.kind = T_QUOTED; t.text = body; t.end = j + 1; i = j + 1;
     } else if (c == '{') {
       // { ts 'text' }
       size_t j = i + 1;
@@ -177,7 +188,11 @@ static bool IsP(const std::vector<Token> &t, size_t i, const char *p) {
 static bool IsName(const std::vector<Token> &t, size_t i) {
   return i < t.size() && (t[i].kind == T_WORD || t[i].kind == T_QUOTED);
 }
-static std::string Quote(const std::string &name) { return "\"" + name + "\""; }
+static std::string Quote(const std::string &name) {
+  std::string out = "\"";
+  for (char ch : name) { if (ch == '"') out += '"'; out += ch; }
+  return out + "\"";
+}
 // A name as SQLite gets it: plain words stay, bracketed ones are quoted.
 static std::string NameOut(const Token &t) { return t.kind == T_QUOTED ? Quote(t.text) : t.text; }
 
@@ -187,6 +202,7 @@ struct Ctx {
   uint32_t refuse;
   std::string *why;
   Translation *tr;
+  const ConnInfo *on;
 };
 
 std::string ado_DatabaseAlias(const std::string &path) {
@@ -215,6 +231,69 @@ static bool NameInFile(const Ctx &c, const Token &name, const Token &file, std::
   if (std::find(dbs.begin(), dbs.end(), file.text) == dbs.end()) dbs.push_back(file.text);
   *out += Quote(ado_DatabaseAlias(file.text)) + "." + NameOut(name);
   return true;
+}
+
+// Another catalog of the server (db.dbo.T) or a file named by a connection
+// string: attached under an alias, unless it is the connection's own file.
+static bool NameInCatalog(const Ctx &c, const std::string &entry, const std::string &path, const Token &name,
+                          std::string *out) {
+  if (c.on && !c.on->path.empty() && path == c.on->path) {
+    *out += NameOut(name);
+    return true;
+  }
+  auto &dbs = c.tr->databases;
+  if (std::find(dbs.begin(), dbs.end(), entry) == dbs.end()) dbs.push_back(entry);
+  *out += Quote(ado_DatabaseAlias(entry)) + "." + NameOut(name);
+  return true;
+}
+
+// db.dbo.T at t[i]: 5 tokens.
+static bool IsThreePart(const std::vector<Token> &t, size_t i, size_t to) {
+  return i + 4 < to && IsName(t, i) && IsP(t, i + 1, ".") && Is(t, i + 2, "dbo") && IsP(t, i + 3, ".") &&
+         IsName(t, i + 4) && t[i + 1].start == t[i].end && t[i + 3].start == t[i + 2].end;
+}
+
+// OPENROWSET ('provider', 'connection string', db.dbo.T or T) at t[i]: how
+// many tokens it takes, 0 when it is none.
+static size_t RowsetLen(const std::vector<Token> &t, size_t i, size_t to) {
+  if (!(i + 7 < to && Is(t, i, "OPENROWSET") && IsP(t, i + 1, "(") && t[i + 2].kind == T_STRING &&
+        IsP(t, i + 3, ",") && t[i + 4].kind == T_STRING && IsP(t, i + 5, ",")))
+    return 0;
+  if (IsThreePart(t, i + 6, to)) return IsP(t, i + 11, ")") ? 12 : 0;
+  return IsName(t, i + 6) && IsP(t, i + 7, ")") ? 8 : 0;
+}
+static bool IsRowset(const std::vector<Token> &t, size_t i, size_t to) { return RowsetLen(t, i, to) != 0; }
+
+// A table reference of another database at t[i]: how many tokens it takes
+// (0 when it is none) and its SQLite form in *out.
+static size_t OtherDatabase(const Ctx &c, const std::vector<Token> &t, size_t i, size_t to, std::string *out,
+                            bool *ok) {
+  *ok = true;
+  if (c.p != PROFILE_SQLSERVER) return 0;
+  if (IsRowset(t, i, to)) {
+    ConnInfo ci;
+    std::string why;
+    if (ado_ParseConnStr(t[i + 4].text, &ci, &why) < 0) {
+      *ok = Fail(c.why, "OPENROWSET: " + why);
+      return 0;
+    }
+    const size_t len = RowsetLen(t, i, to);
+    *ok = NameInCatalog(c, "\x01" + t[i + 4].text, ci.path, t[i + len - 2], out);
+    return len;
+  }
+  if (IsThreePart(t, i, to) && !(i > 0 && IsP(t, i - 1, "."))) {
+    const std::string server = c.on ? c.on->dataSource : ".";
+    const std::string cs = "Provider=SQLOLEDB;Data Source=" + server + ";Initial Catalog=" + t[i].text;
+    ConnInfo ci;
+    std::string why;
+    if (ado_ParseConnStr(cs, &ci, &why) < 0) {
+      *ok = Fail(c.why, why);
+      return 0;
+    }
+    *ok = NameInCatalog(c, "\x01" + cs, ci.path, t[i + 4], out);
+    return 5;
+  }
+  return 0;
 }
 
 struct LiteralForm {
@@ -257,6 +336,12 @@ static bool Emit(const Ctx &c, const std::string &in, const std::vector<Token> &
   for (size_t i = from; i < to; ++i) {
     if (i > from) out->append(in, t[i - 1].end, t[i].start - t[i - 1].end);
     const Token &k = t[i];
+    bool ok;
+    if (size_t used = OtherDatabase(c, t, i, to, out, &ok); used || !ok) {
+      if (!ok) return false;
+      i += used - 1;
+      continue;
+    }
     if (IsNameInFile(t, i, to)) {
       if (!NameInFile(c, k, t[i + 2], out)) return false;
       i += 2;
@@ -305,6 +390,14 @@ static size_t EndOf(const std::vector<Token> &t) {
   return n;
 }
 
+// How many tokens the table reference at t[i] takes.
+static size_t RefLen(const std::vector<Token> &t, size_t i, size_t n) {
+  if (size_t r = RowsetLen(t, i, n)) return r;
+  if (IsThreePart(t, i, n)) return 5;
+  if (i > 0 && IsNameInFile(t, i, n)) return 3;
+  return 1;
+}
+
 static bool DoSelect(const Ctx &c, const std::string &in, const std::vector<Token> &t, Translation *tr) {
   size_t n = EndOf(t);
   size_t i = 1;
@@ -331,9 +424,9 @@ static bool DoSelect(const Ctx &c, const std::string &in, const std::vector<Toke
   }
   if (into) {
     if (!IsP(t, i, "*") || into != i + 1) return Fail(c.why, "Statement form not supported: SELECT INTO with a column list");
-    size_t f = IsNameInFile(t, into + 1, n) ? into + 4 : into + 2;
-    size_t e = IsNameInFile(t, f + 1, n) ? f + 4 : f + 2;
-    if (!IsName(t, into + 1) || !Is(t, f, "FROM") || !IsName(t, f + 1) ||
+    size_t f = into + 1 + RefLen(t, into + 1, n);
+    size_t e = f + 1 + RefLen(t, f + 1, n);
+    if (!IsName(t, into + 1) || !Is(t, f, "FROM") || !(IsName(t, f + 1) || IsRowset(t, f + 1, n)) ||
         !(e >= n || Is(t, e, "WHERE") || Is(t, e, "ORDER")))
       return Fail(c.why, "Syntax error in SELECT INTO statement");
     std::string to, from, rest;
@@ -564,7 +657,7 @@ static const StatementForm kForms[] = {
     {{"EXECUTE", nullptr, nullptr}, 1 << PROFILE_SQLSERVER, DoExec},
 };
 
-HRESULT ado_Translate(Profile p, const std::string &in, Translation *out, std::string *why) {
+HRESULT ado_Translate(Profile p, const std::string &in, Translation *out, std::string *why, const ConnInfo *on) {
   std::string dummy;
   if (!why) why = &dummy;
   *out = Translation();
@@ -573,11 +666,55 @@ HRESULT ado_Translate(Profile p, const std::string &in, Translation *out, std::s
   if (in.find('\0') != std::string::npos) { *why = "Unexpected character"; return ADO_E_SYNTAX; }
   std::vector<Token> t;
   if (!Tokenize(in, &t, why)) return ADO_E_SYNTAX;
-  // One statement only: a ';' may end it, never separate two.
-  for (size_t i = 0; i < t.size(); ++i)
-    if (IsP(t, i, ";") && i < EndOf(t)) { *why = "Characters found after end of SQL statement."; return ADO_E_SYNTAX; }
   if (t.empty() || EndOf(t) == 0) { *why = "Empty statement"; return ADO_E_SYNTAX; }
-  Ctx c{p, ado_Refusals(p), why, out};
+  // Where statements start: SQL Server runs a text of several as a batch,
+  // Jet refuses a second one.
+  std::vector<std::pair<size_t, size_t>> parts;
+  size_t from = 0, depth = 0;
+  for (size_t i = 0; i < t.size(); ++i) {
+    if (IsP(t, i, "(")) ++depth;
+    else if (IsP(t, i, ")") && depth) --depth;
+    bool cut = false, sep = IsP(t, i, ";");
+    if (depth == 0 && i > from && !sep)
+      cut = Is(t, i, "INSERT") || Is(t, i, "DELETE") || Is(t, i, "UPDATE") || Is(t, i, "CREATE") || Is(t, i, "DROP") ||
+            Is(t, i, "ALTER") || (Is(t, i, "SET") && Is(t, i + 1, "IDENTITY_INSERT"));
+    if (cut || sep) {
+      if (i > from) parts.push_back({from, i});
+      from = sep ? i + 1 : i;
+      depth = 0;  // each part is split again on its own, from depth 0
+    }
+  }
+  if (from < t.size()) parts.push_back({from, t.size()});
+  if (parts.size() > 1 || (Is(t, 0, "SET") && p == PROFILE_SQLSERVER)) {
+    if (p != PROFILE_SQLSERVER) { *why = "Characters found after end of SQL statement."; return ADO_E_SYNTAX; }
+    for (const auto &r : parts) {
+      // SET IDENTITY_INSERT name ON|OFF: keys are written as given anyway.
+      if (Is(t, r.first, "SET")) {
+        size_t k = r.first + 2;
+        k += k < r.second && IsThreePart(t, k, r.second) ? 5 : 1;
+        if (!Is(t, r.first + 1, "IDENTITY_INSERT") || !IsName(t, r.first + 2) || k + 1 != r.second ||
+            !(Is(t, k, "ON") || Is(t, k, "OFF"))) {
+          *out = Translation();
+          *why = "Incorrect syntax near 'SET'.";
+          return ADO_E_SYNTAX;
+        }
+        continue;
+      }
+      Translation part;
+      HRESULT hr = ado_Translate(p, in.substr(t[r.first].start, t[r.second - 1].end - t[r.first].start), &part, why, on);
+      if (hr < 0) { *out = Translation(); return hr; }
+      for (const auto &d : part.databases)
+        if (std::find(out->databases.begin(), out->databases.end(), d) == out->databases.end()) out->databases.push_back(d);
+      out->batch.push_back(std::move(part));
+    }
+    if (out->batch.empty()) { *why = "Empty statement"; return ADO_E_SYNTAX; }
+    if (out->batch.size() == 1) {
+      Translation one = std::move(out->batch[0]);
+      *out = std::move(one);
+    }
+    return ADO_S_OK;
+  }
+  Ctx c{p, ado_Refusals(p), why, out, on};
   for (const auto &f : kForms) {
     size_t k = 0;
     while (k < 3 && f.words[k] && Is(t, k, f.words[k])) ++k;

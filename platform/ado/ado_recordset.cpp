@@ -208,7 +208,7 @@ HRESULT Recordset::Open(const std::string &source, Connection *conn, int32_t cur
   } else {
     Translation tr;
     std::string why;
-    HRESULT hr = ado_Translate(conn->GetProfile(), source, &tr, &why);
+    HRESULT hr = conn->Translate(source, &tr, &why);
     if (hr < 0) return Fail(hr, why);
     if (!tr.isSelect) {
       // A statement without rows runs and leaves the recordset closed.
@@ -627,6 +627,19 @@ static uint16_t ParamVt(int32_t type) {
   }
 }
 
+// Binds a parameter's value, converted to its type, at `pos`.
+static HRESULT BindParameter(sqlite3_stmt *st, int pos, const Parameter &p) {
+  const uint16_t vt = ParamVt(p.type);
+  if (p.value.vt == vt || p.value.vt == VT_NULL || p.value.vt == VT_EMPTY)
+    return p.value.vt == VT_BSTR && p.size > 0 && p.value.bstr.size() > (size_t)p.size ? ADO_E_OVERFLOW
+                                                                                      : BindVariant(st, pos, p.value);
+  Variant v;
+  HRESULT hr = var_ChangeType(&v, p.value, vt);
+  if (hr >= 0 && v.vt == VT_BSTR && p.size > 0 && v.bstr.size() > (size_t)p.size) hr = ADO_E_OVERFLOW;
+  if (hr >= 0) hr = BindVariant(st, pos, v);
+  return hr;
+}
+
 HRESULT Command::AppendParameter(const std::string &name, int32_t type, int32_t direction, int32_t size,
                                  const Variant &value) {
   if (!ParamVt(type)) return Fail(ADO_E_INVALIDARG, "Parameter type not supported.");
@@ -668,9 +681,10 @@ HRESULT Command::Execute(int32_t *affected, Recordset *rs) {
   if (!stmt_) {
     Translation tr;
     std::string why;
-    HRESULT hr = ado_Translate(conn_->GetProfile(), text_, &tr, &why);
+    HRESULT hr = conn_->Translate(text_, &tr, &why);
     if (hr < 0) return Fail(hr, why);
     if (tr.isExec) return Fail(ADO_E_SYNTAX, "Stored procedures are not run through commands here.");
+    if (!tr.batch.empty()) return ExecuteBatch(tr, affected);
     if (hr = conn_->AttachDatabases(tr.databases); hr < 0) return Fail(hr, conn_->LastError().description);
     databases_ = tr.databases;
     copyTo_ = tr.copyTo;
@@ -716,22 +730,10 @@ HRESULT Command::Execute(int32_t *affected, Recordset *rs) {
       positions_.push_back(pos);
     }
   }
-  for (size_t k = 0; k < params_.size(); ++k) {
-    const Parameter &p = params_[k];
-    const int pos = positions_[k];
-    const uint16_t vt = ParamVt(p.type);
-    HRESULT hr;
-    if (p.value.vt == vt || p.value.vt == VT_NULL || p.value.vt == VT_EMPTY) {
-      hr = p.value.vt == VT_BSTR && p.size > 0 && p.value.bstr.size() > (size_t)p.size ? ADO_E_OVERFLOW
-                                                                                       : BindVariant(stmt_, pos, p.value);
-    } else {
-      Variant v;
-      hr = var_ChangeType(&v, p.value, vt);
-      if (hr >= 0 && v.vt == VT_BSTR && p.size > 0 && v.bstr.size() > (size_t)p.size) hr = ADO_E_OVERFLOW;
-      if (hr >= 0) hr = BindVariant(stmt_, pos, v);
-    }
-    if (hr < 0) return Fail(hr, "Parameter '" + p.name + "' has a value of the wrong type or size.");
-  }
+  for (size_t k = 0; k < params_.size(); ++k)
+    if (HRESULT hr = BindParameter(stmt_, positions_[k], params_[k]); hr < 0)
+      return Fail(hr, "Parameter '" + params_[k].name + "' has a value of the wrong type or size.");
+  if (ado_BeforeStatement && !isSelect_) ado_BeforeStatement();
   int rc = sqlite3_step(stmt_);
   if (isSelect_) {
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
@@ -755,6 +757,53 @@ HRESULT Command::Execute(int32_t *affected, Recordset *rs) {
   }
   if (affected) *affected = sqlite3_changes(conn_->Db());
   sqlite3_reset(stmt_);
+  return ADO_S_OK;
+}
+
+// A batch is prepared part by part on every run: plain '?' marks take the
+// parameters in order across the parts, named ones bind by name.
+HRESULT Command::ExecuteBatch(const Translation &tr, int32_t *affected) {
+  size_t nextPlain = 0;
+  for (const Translation &part : tr.batch) {
+    HRESULT hr = conn_->AttachDatabases(part.databases);
+    if (hr < 0) return Fail(hr, conn_->LastError().description);
+    sqlite3_stmt *st = nullptr;
+    if (!part.copyTo.empty()) hr = conn_->CreateLike(part.copyTo, part.copyFrom);
+    if (hr >= 0) hr = conn_->Prepare(part.sql, &st);
+    std::string why = hr < 0 ? conn_->LastError().description : "";
+    const int count = st ? sqlite3_bind_parameter_count(st) : 0;
+    for (int pos = 1; hr >= 0 && pos <= count; ++pos) {
+      const char *name = sqlite3_bind_parameter_name(st, pos);
+      const Parameter *p = nullptr;
+      if (name && (name[0] == '@' || name[0] == ':')) {
+        for (const auto &q : params_)
+          if (strcasecmp(q.name.c_str(), name + 1) == 0) p = &q;
+      } else {
+        // Plain marks skip the named parameters.
+        while (nextPlain < params_.size() && !params_[nextPlain].name.empty() &&
+               sqlite3_bind_parameter_index(st, ("@" + params_[nextPlain].name).c_str()))
+          ++nextPlain;
+        if (nextPlain < params_.size()) p = &params_[nextPlain++];
+      }
+      if (!p) { hr = ADO_E_INVALIDARG; why = "More markers than parameters in the command text."; break; }
+      if ((hr = BindParameter(st, pos, *p)) < 0) why = "Parameter '" + p->name + "' has a value of the wrong type or size.";
+    }
+    if (hr >= 0) {
+      if (ado_BeforeStatement && !part.isSelect) ado_BeforeStatement();
+      int rc;
+      while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+      }
+      if (rc != SQLITE_DONE) {
+        why = sqlite3_errmsg(conn_->Db());
+        hr = ado_FromSqlite(rc, why.c_str());
+      } else if (affected && !part.isSelect) {
+        *affected += sqlite3_changes(conn_->Db());
+      }
+    }
+    sqlite3_finalize(st);
+    conn_->DetachDatabases(part.databases);
+    if (hr < 0) return Fail(hr, why);
+  }
   return ADO_S_OK;
 }
 

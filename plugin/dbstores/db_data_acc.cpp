@@ -31,6 +31,12 @@ void dbacc_RecordFailure(char *errorText, const Error &e) {
   while (n < text.size() && n > 0 && ((unsigned char)text[n] & 0xC0) == 0x80) --n;
   memcpy(errorText, text.data(), n);
   errorText[n] = '\0';
+  dbacc_TraceCom(e, "");
+}
+
+void dbacc_TraceCom(const Error &e, const char *whenEmpty) {
+  std::string text = ado_MaskPassword(e.description);
+  if (text.empty()) text = whenEmpty;
   std::string line = "\nCOM Exeption: " + e.source + " \t : " + text + "\r\n";
   dbg_Write(line.c_str());
   // Last: writing the trace may touch the thread's last error.

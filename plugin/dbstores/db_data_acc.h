@@ -48,6 +48,10 @@ constexpr int DBACC_ERROR_TEXT = 1000;
 // `errorText` (DBACC_ERROR_TEXT bytes).
 void dbacc_RecordFailure(char *errorText, const ado::Error &e);
 
+// Writes the "\nCOM Exeption" line of a failure (`whenEmpty` for an empty
+// description) and sets the thread's last error from it.
+void dbacc_TraceCom(const ado::Error &e, const char *whenEmpty);
+
 // Writes a text and "\r\n" to the trace, leaving the thread's last error as
 // it was.
 void dbacc_TraceLine(const std::string &text);
@@ -65,6 +69,11 @@ class CLogITDbDataAcc {
   virtual int32_t OpenQuery(const char16_t *text, const char16_t *suffix);
   virtual int32_t CloseRecordset();
   virtual int32_t CancelUpdate();
+  // Moves the runs of `logger` that started before `cutoff` (an OLE date)
+  // from the live database to the archive (copy > 0) or only deletes them;
+  // see db_archive.h. Uses objects of its own, not the accessor's.
+  virtual int32_t Archive(const char16_t *logger, int32_t ignored1, int32_t ignored2, const char16_t *source,
+                          const char16_t *archive, const char16_t *database, int32_t copy, double cutoff);
   virtual int32_t GetBOF(ado::Variant *out);
   virtual int32_t GetRecordCount(int32_t *out);
   virtual int32_t UpdateField(const char16_t *field, const ado::Variant &value);

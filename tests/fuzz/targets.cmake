@@ -2,7 +2,7 @@
 # the fuzz build (tests/fuzz/CMakeLists.txt) and the replay tests of the
 # ordinary builds (tests/fuzz/replay.cmake).
 set(TNW_FUZZ_TARGETS decode text path base64 stream pump_reply channel_file device_file text_table request_reply
-  dialect ado_connstr config_reply devcap stamped_name)
+  dialect ado_connstr archive_connstr config_reply devcap stamped_name)
 foreach(t decode text path base64 stream)
   set(TNW_FUZZ_LIBS_${t} tnw_record)
   set(TNW_FUZZ_AREA_${t} record)
@@ -15,6 +15,8 @@ foreach(t channel_file device_file text_table)
 endforeach()
 set(TNW_FUZZ_LIBS_request_reply tnw_scadasim)
 set(TNW_FUZZ_AREA_request_reply framework)
+set(TNW_FUZZ_LIBS_archive_connstr tnw_dbstores)
+set(TNW_FUZZ_AREA_archive_connstr plugin)
 foreach(t dialect ado_connstr)
   set(TNW_FUZZ_LIBS_${t} tnw_ado)
   set(TNW_FUZZ_AREA_${t} platform)

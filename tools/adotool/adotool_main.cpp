@@ -2,11 +2,14 @@
 #include <strings.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
 
 #include "platform/ado/ado.h"
+#include "plugin/dbstores/db_archive.h"
+#include "plugin/dbstores/db_data_acc.h"
 
 using namespace ado;
 
@@ -23,6 +26,15 @@ const char kUsage[] =
     "  exec CS -f FILE                run the statements of FILE, one a line (empty lines and lines\n"
     "                                 beginning with \"--\" are skipped), stopping at the first failure\n"
     "  create CS                      make a new, empty Jet database file (an existing file is refused)\n"
+    "  archive LOGGER LIVE ARCHIVE DBNAME COPY CUTOFF\n"
+    "                                 move the runs of LOGGER that started before CUTOFF (an OLE date\n"
+    "                                 or 'YYYY-MM-DD hh:mm:ss') from connection LIVE to connection\n"
+    "                                 ARCHIVE (catalog DBNAME, may be \"\"); COPY 0 only deletes them\n"
+    "  copy CS SRC DST DB COND [KEY COLS]   copy the rows of SRC meeting COND into DST (of Jet file DB,\n"
+    "                                 or \"\" for the same database); with KEY, through a temporary table\n"
+    "                                 that leaves out keys DST holds (COLS: DST's column list)\n"
+    "  replace CS SRC DST DB          replace DST (of DB, or \"\") by a copy of SRC\n"
+    "  delete CS TABLE COND           delete the rows of TABLE meeting COND\n"
     "\n"
     "CS: \"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\path\\file.mdb\" (a Windows path of the\n"
     "platform root) or \"Provider=SQLOLEDB;Data Source=SERVER;Initial Catalog=NAME\" (the file\n"
@@ -48,7 +60,8 @@ int Translate(const char *dialect, const char *stmt) {
   std::string why;
   HRESULT hr = ado_Translate(p, stmt, &tr, &why);
   if (hr < 0) return Failed(Error{hr, "", why});
-  printf("%s\n", tr.sql.c_str());
+  if (tr.batch.empty()) printf("%s\n", tr.sql.c_str());
+  for (const Translation &part : tr.batch) printf("%s\n", part.sql.c_str());  // a batch: one line a statement
   return 0;
 }
 
@@ -107,6 +120,37 @@ int Create(const char *cs) {
   return 0;
 }
 
+int ArchiveCmd(char **a) {
+  double cutoff;
+  char *end = nullptr;
+  if (!date_FromText(a[5], &cutoff)) {
+    cutoff = strtod(a[5], &end);
+    if (end == a[5] || *end) return Usage();
+  }
+  CLogITDbDataAcc acc;
+  int32_t rc = acc.Archive(ado_Wide(a[0]).c_str(), 0, 0, ado_Wide(a[1]).c_str(), ado_Wide(a[2]).c_str(),
+                           ado_Wide(a[3]).c_str(), atoi(a[4]), cutoff);
+  printf("0x%08X\n", (unsigned)rc);
+  if (rc < 0 && acc.GetComErrorText()[0]) fprintf(stderr, "%s\n", acc.GetComErrorText());
+  return rc < 0 ? 1 : 0;
+}
+
+int TableCmd(const char *cmd, int argc, char **a) {
+  Connection c;
+  if (c.Open(a[0]) < 0) return Failed(c.LastError());
+  int32_t n;
+  if (strcmp(cmd, "copy") == 0 && (argc == 5 || argc == 7))
+    n = CopyRowsWhere(&c, a[1], a[2], a[3], a[4], argc == 7, argc == 7 ? a[5] : "", argc == 7 ? a[6] : "");
+  else if (strcmp(cmd, "replace") == 0 && argc == 4)
+    n = ReplaceTableCopy(&c, a[1], a[2], a[3]);
+  else if (strcmp(cmd, "delete") == 0 && argc == 3)
+    n = DeleteRowsWhere(&c, a[1], a[2]);
+  else
+    return Usage();
+  printf("%d row(s)\n", n);
+  return n < 0 ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -119,5 +163,8 @@ int main(int argc, char **argv) {
   if (strcmp(cmd, "translate") == 0 && argc == 4) return Translate(argv[2], argv[3]);
   if (strcmp(cmd, "exec") == 0 && argc >= 4) return Exec(argc - 2, argv + 2);
   if (strcmp(cmd, "create") == 0 && argc == 3) return Create(argv[2]);
+  if (strcmp(cmd, "archive") == 0 && argc == 8) return ArchiveCmd(argv + 2);
+  if (strcmp(cmd, "copy") == 0 || strcmp(cmd, "replace") == 0 || strcmp(cmd, "delete") == 0)
+    return argc >= 5 ? TableCmd(cmd, argc - 2, argv + 2) : Usage();
   return Usage();
 }
