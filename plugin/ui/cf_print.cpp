@@ -342,7 +342,8 @@ int prn_PrintAllConfig(OsDc *dc, const char *server, const HostDeviceRecord *dev
     config = &read;
   }
   Line head;
-  head.Add("        SERVER NAME    [%s]\n", server);
+  // The line bound cuts a long server name, never the line's end.
+  head.Add("        SERVER NAME    [%.*s]\n", PRN_LINE_MAX - 32, server);
   if (prn_PrintLine(head.text) < 0) return -1;
   Line dev;
   char label[32];
