@@ -78,7 +78,7 @@ int PrintConfig(OsDc *dc, const char *server, HostDeviceRecord *device, uint8_t 
                 ChannelRecord *records) {
   const UiHostState *host = ui_Host();
   if (!host) return -1;
-  WaitCursor wait(host);
+  WaitCursor cursor(host);
   return prn_PrintConfig(dc, server, device, type, first, last, records);
 }
 
@@ -86,6 +86,6 @@ int PrintAllConfig(OsDc *dc, const char *server, HostDeviceRecord *device, uint8
                    uint8_t saveByTag, int saveRate, DeviceConfig *config, ChannelRecord **types) {
   const UiHostState *host = ui_Host();
   if (!host) return -1;
-  WaitCursor wait(host);
+  WaitCursor cursor(host);
   return prn_PrintAllConfig(dc, server, device, autoEnable, saveOutputs, saveByTag, saveRate, config, types);
 }
