@@ -5,6 +5,7 @@
 #include <cairo.h>
 
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -160,4 +161,27 @@ int ui_SavePagePng(OsDc *dc, const char *pngPath) {
   int ok = cairo_surface_write_to_png(img, pngPath) == CAIRO_STATUS_SUCCESS ? 0 : -1;
   cairo_surface_destroy(img);
   return ok;
+}
+
+long ui_PngInkedPixels(const char *pngPath) {
+  cairo_surface_t *img = cairo_image_surface_create_from_png(pngPath);
+  if (cairo_surface_status(img) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(img);
+    return -1;
+  }
+  cairo_surface_flush(img);
+  cairo_format_t format = cairo_image_surface_get_format(img);
+  int w = cairo_image_surface_get_width(img), h = cairo_image_surface_get_height(img);
+  int stride = cairo_image_surface_get_stride(img);
+  const unsigned char *data = cairo_image_surface_get_data(img);
+  long inked = 0;
+  if (format == CAIRO_FORMAT_RGB24 || format == CAIRO_FORMAT_ARGB32) {
+    for (int y = 0; y < h; ++y) {
+      const uint32_t *row = reinterpret_cast<const uint32_t *>(data + static_cast<size_t>(y) * stride);
+      for (int x = 0; x < w; ++x)
+        if ((row[x] & 0xFFFFFFu) != 0xFFFFFFu) ++inked;
+    }
+  }
+  cairo_surface_destroy(img);
+  return inked;
 }

@@ -26,3 +26,7 @@ int ui_ClosePdfDc(OsDc *dc);
 int ui_SavePagePng(OsDc *dc, const char *pngPath);
 // Pages ended so far.
 int ui_PdfPageCount(OsDc *dc);
+
+// Pixels of a PNG that are not white (-1 when it cannot be read): how a test
+// tells a page or a window with something on it from a blank one.
+long ui_PngInkedPixels(const char *pngPath);
