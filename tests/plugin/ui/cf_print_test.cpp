@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -11,8 +14,10 @@
 #include "framework/config/chan_text.h"
 #include "plugin/cf_exports.h"
 #include "plugin/dbstores/db_utils.h"
+#include "platform/ui/ui_print.h"
 #include "plugin/ui/cf_print.h"
 #include "tests/plugin/ui/cf_test_host.h"
+#include "tests/support/test_root.h"
 
 namespace {
 
@@ -339,6 +344,93 @@ TEST_F(CfPrint, AnyBytes) {
     nan = nan || line.find("nan") != std::string::npos;
   }
   EXPECT_TRUE(nan);
+}
+
+// The text of a PDF, columns as drawn (the font advances 4.2 points), the
+// page's indent and trailing blanks removed, blank lines dropped, "<page>"
+// between pages.
+std::vector<std::string> PdfLines(const std::string &pdf) {
+  std::string cmd = "pdftotext -layout -fixed 4.2 '" + pdf + "' -";
+  std::string text;
+  FILE *p = popen(cmd.c_str(), "r");
+  if (!p) return {};
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+  pclose(p);
+  std::vector<std::string> raw;
+  std::string line;
+  for (char c : text) {
+    if (c == '\n') {
+      raw.push_back(line);
+      line.clear();
+    } else if (c == '\f') {
+      raw.push_back("<page>");
+    } else {
+      line += c;
+    }
+  }
+  size_t indent = std::string::npos;
+  for (const std::string &l : raw)
+    if (l != "<page>" && l.find_first_not_of(' ') != std::string::npos)
+      indent = std::min(indent, l.find_first_not_of(' '));
+  std::vector<std::string> out;
+  for (std::string l : raw) {
+    while (!l.empty() && l.back() == ' ') l.pop_back();
+    if (l.empty()) continue;
+    out.push_back(l == "<page>" ? l : l.substr(std::min(indent, l.size())));
+  }
+  while (!out.empty() && out.back() == "<page>") out.pop_back();
+  return out;
+}
+
+std::vector<std::string> FixtureLines(const char *name) {
+  std::ifstream in(std::string(CF_FIXTURES) + "/" + name);
+  std::vector<std::string> lines;
+  std::string l;
+  while (std::getline(in, l)) lines.push_back(l);
+  return lines;
+}
+
+TEST_F(CfPrint, PdfAgainstFixture) {
+  HostDeviceRecord d = Device("PUMPHOUSE 1");
+  SetType(&d, IO_AI, "AI", 40);
+  SetType(&d, IO_DI, "DI", 2);
+  SetType(&d, IO_AO, "AO", 1);
+  std::vector<ChannelRecord> ai(40, Analogue(IO_AI, false, "AIX"));
+  std::vector<ChannelRecord> di = {Digital(IO_DI, true, "RUN1"), Digital(IO_DI, false, "RUN2")};
+  chan_SetDescription(&di[0], "CYL1 RUNNING");
+  memcpy(di[0].d.LowStateText, "STOPPED", 7);
+  memcpy(di[0].d.HighStateText, "RUNNING", 7);
+  chan_SetFlagBit(&di[0], CHAN_DF_EVENT_ENABLE, true);
+  chan_SetFlagBit(&di[0], CHAN_DF_EVENT_STATE, true);
+  std::vector<ChannelRecord> ao = {Analogue(IO_AO, true, "SP1")};
+  chan_SetUnits(&ao[0], "BAR");
+  chan_SetDescription(&ao[0], "CYL1 SET PRESS");
+  for (int bit : {CHAN_AF_LOW_ALARM_ENABLE, CHAN_AF_LOW_ALARM_DEADBAND_ENABLE, CHAN_AF_HIGH_ALARM_ENABLE,
+                  CHAN_AF_HIGH_ALARM_DRIVE_COMMON})
+    chan_SetFlagBit(&ao[0], bit, true);
+  PutFloat(&ao[0], offsetof(ChannelAnalogue, LowAlarmLimit), 10.0f);
+  PutFloat(&ao[0], offsetof(ChannelAnalogue, LowAlarmDeadband), 12.5f);
+  PutFloat(&ao[0], offsetof(ChannelAnalogue, HighAlarmLimit), 123456789.0f);
+  ao[0].a.LowAlarmPriority = 2;
+  memcpy(ao[0].a.LowAlarmText, "SET POINT LOW", 13);
+  DeviceConfig config;
+  memset(&config, 0, sizeof config);
+  config.ScanRate = 1500;
+  ChannelRecord *types[IO_TYPE_COUNT] = {ai.data(), di.data(), ao.data(), nullptr, nullptr};
+  std::string pdf = tnwtest::MakeTempDir("cfpdf") + "/config.pdf";
+  UiPrintOptions o = ui_A4Landscape();
+  OsDc *dc = ui_CreatePdfDc(pdf.c_str(), &o);
+  ASSERT_NE(dc, nullptr);
+  EXPECT_EQ(ThePlugin().printAll(dc, "SCADA1", &d, 1, 1, 1, 90500, &config, types), 0);
+  ASSERT_EQ(ui_ClosePdfDc(dc), 0);
+  std::vector<std::string> expected = FixtureLines("print_all.txt");
+  ASSERT_FALSE(expected.empty());
+  std::vector<std::string> got = PdfLines(pdf);
+  EXPECT_EQ(got, expected);
+  if (got != expected)
+    for (const std::string &l : got) printf("|%s|\n", l.c_str());
 }
 
 }  // namespace
