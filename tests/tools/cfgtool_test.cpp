@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "framework/config/chan_text.h"
 #include "platform/os_registry.h"
 #include "plugin/connect/cfg_access.h"
+#include "platform/ui/ui_print.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_world.h"
 
@@ -22,9 +25,11 @@ struct Result {
   std::string out;
 };
 
-Result Cfgtool(const std::string &args) {
+// Without a display unless asked for one.
+Result Cfgtool(const std::string &args, bool display = false) {
   Result r;
-  std::string cmd = "env -u DISPLAY '" + tnwtest::BinPath("cfgtool") + "' " + args + " 2>&1";
+  std::string cmd = std::string(display ? "" : "env -u DISPLAY ") + "'" + tnwtest::BinPath("cfgtool") + "' " + args +
+                    " 2>&1";
   FILE *p = popen(cmd.c_str(), "r");
   if (!p) return r;
   char buf[4096];
@@ -156,6 +161,28 @@ TEST_F(Cfgtool_, BadInput) {
     Result r = Cfgtool(c.args);
     EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.out;
     EXPECT_NE(r.out.find(c.message), std::string::npos) << c.args << "\n" << r.out;
+  }
+}
+
+// Under a display (the test runs under Xvfb): each dialog's window saved,
+// then cancelled; the shots stay with the test output.
+TEST_F(Cfgtool_, GtkScreenshots) {
+  if (!getenv("DISPLAY")) GTEST_SKIP() << "no display; run under xvfb-run";
+  const char *base = getenv("TNW_TEST_TMP");
+  std::string shots = std::string(base && *base ? base : "/tmp") + "/screenshots";
+  std::filesystem::create_directories(shots);
+  const struct {
+    const char *name, *command;
+  } dialogs[] = {{"device", "device"}, {"channel", "channel DI 1"}};
+  for (const auto &d : dialogs) {
+    std::string png = shots + "/" + d.name + ".png";
+    std::filesystem::remove(png);
+    Result r = Cfgtool(device + "--screenshot '" + png + "' " + d.command, true);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out.find("written"), std::string::npos) << r.out;  // cancelled
+    long inked = ui_PngInkedPixels(png.c_str());
+    EXPECT_GT(inked, 2000) << png;
+    printf("screenshot %s (%ld pixels drawn)\n", png.c_str(), inked);
   }
 }
 
