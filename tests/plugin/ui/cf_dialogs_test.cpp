@@ -203,21 +203,22 @@ TEST_F(CfDialogs, DeviceDialog) {
   }
 }
 
-// The dialog only reads the server's serial-port key: a server without one
-// still has none afterwards.
-TEST_F(CfDialogs, DeviceDialogDoesNotCreateTheKey) {
-  std::filesystem::create_directories(tnwtest::Root() + "/hosts/BARE");
+// The ports are the COM links of the server's machine, current when the
+// dialog opens.
+TEST_F(CfDialogs, DeviceDialogListsTheServersLinks) {
+  std::string dev = tnwtest::Root() + "/hosts/BARE/dev";
+  std::filesystem::create_directories(dev);
+  for (const char *port : {"COM12", "COM4"}) std::filesystem::create_symlink("/dev/null", dev + "/" + port);
   cftest::ResetHost("BARE", 2);
+  ui_ScriptPush(&Script(), UI_ACT_PICK_TEXT, CF_IDC_PORT, 0, "COM12");
   ui_ScriptPush(&Script(), UI_ACT_OK);
   HostDeviceRecord r = Device(9600, "COM2", 0, 8);
   int flag = 7;
   ThePlugin().device(nullptr, &r, &flag);
-  EXPECT_EQ(flag, 0);
-  EXPECT_EQ(Items(ui_ScriptList(&Script().dialogs[0], CF_IDC_PORT)), std::vector<std::string>{"COM2"});
-  OsHKey root, key;
-  ASSERT_EQ(os_RegConnectRegistry("\\\\BARE", OS_HKEY_LOCAL_MACHINE, &root), 0);
-  EXPECT_NE(os_RegOpenKeyEx(root, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, OS_KEY_READ, &key), 0);
-  os_RegCloseKey(root);
+  EXPECT_EQ(flag, 1);
+  EXPECT_EQ(Items(ui_ScriptList(&Script().dialogs[0], CF_IDC_PORT)),
+            (std::vector<std::string>{"COM4", "COM12", "COM2"}));
+  EXPECT_STREQ(SerialOf(&r).ComPort, "COM12");
 }
 
 // An unterminated 8-byte port text is read within its field.
