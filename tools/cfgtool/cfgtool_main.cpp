@@ -183,6 +183,8 @@ int Print(const Options &o, const Plugin &p, HostDeviceRecord *d, int type, int 
   return 0;
 }
 
+int Command(const Options &o, const Plugin &p, HostDeviceRecord *dp);
+
 int Run(const Options &o) {
   HostDeviceRecord d;
   memset(&d, 0, sizeof d);
@@ -204,7 +206,17 @@ int Run(const Options &o) {
   }
 
   Plugin p;
-  if (!LoadPlugin(&p)) return Fail("cannot load tnwll_cf.dll");
+  if (!LoadPlugin(&p)) {
+    if (p.module) os_FreeLibrary(p.module);
+    return Fail("cannot load tnwll_cf.dll");
+  }
+  int status = Command(o, p, &d);
+  os_FreeLibrary(p.module);
+  return status;
+}
+
+int Command(const Options &o, const Plugin &p, HostDeviceRecord *dp) {
+  HostDeviceRecord &d = *dp;
   const std::vector<std::string> &c = o.command;
   const char *server = o.server.c_str();
   std::string user = "cfgtool";
