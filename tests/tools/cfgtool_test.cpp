@@ -12,6 +12,7 @@
 
 #include "extension/ex_types.h"
 #include "framework/config/chan_text.h"
+#include "framework/registry/reg_settings.h"
 #include "platform/os_registry.h"
 #include "plugin/connect/cfg_access.h"
 #include "platform/ui/ui_print.h"
@@ -26,10 +27,10 @@ struct Result {
 };
 
 // Without a display unless asked for one.
-Result Cfgtool(const std::string &args, bool display = false) {
+Result Cfgtool(const std::string &args, bool display = false, const char *env = "") {
   Result r;
-  std::string cmd = std::string(display ? "" : "env -u DISPLAY ") + "'" + tnwtest::BinPath("cfgtool") + "' " + args +
-                    " 2>&1";
+  std::string cmd = std::string(display ? "env " : "env -u DISPLAY ") + env + " '" + tnwtest::BinPath("cfgtool") +
+                    "' " + args + " 2>&1";
   FILE *p = popen(cmd.c_str(), "r");
   if (!p) return r;
   char buf[4096];
@@ -137,6 +138,25 @@ TEST_F(Cfgtool_, PrintOuts) {
   EXPECT_EQ(text.find("D11 "), std::string::npos) << text;
   EXPECT_NE(text.find("D12 "), std::string::npos) << text;
   r = Cfgtool(device + "--pdf '" + one + "' print DI 3 2");
+  EXPECT_EQ(r.status, 1) << r.out;
+}
+
+// The whole print-out read from another host's share: the same
+// configuration copied there, read without a configuration folder of its own.
+TEST_F(Cfgtool_, PrintAllFromAShare) {
+  std::string share = tnwtest::Root() + "/hosts/HOSTB/shares/" + prod_GetProductName() + "/CURRENT_CONFIG";
+  std::filesystem::create_directories(share);
+  std::filesystem::copy(tnwtest::Root() + "/drives/c/TESSARINE/CONFIG", share,
+                        std::filesystem::copy_options::recursive);
+  std::string pdf = dir + "/share.pdf";
+  Result r = Cfgtool(device + "--server HOSTB --pdf '" + pdf + "' print-all", false, "-u TSQ_CURRENT_CONFIG");
+  ASSERT_EQ(r.status, 0) << r.out;
+  std::string text = PdfText(pdf);
+  for (const char *want : {"SERVER NAME    [HOSTB]", "SAVE RATE 01(min) 30(sec) 500(ms)", "A14     [Y] ", "D13     [Y] "})
+    EXPECT_NE(text.find(want), std::string::npos) << want << "\n" << text;
+  // Without the copy there is nothing to read: no print-out.
+  std::filesystem::remove_all(share);
+  r = Cfgtool(device + "--server HOSTB --pdf '" + pdf + "' print-all", false, "-u TSQ_CURRENT_CONFIG");
   EXPECT_EQ(r.status, 1) << r.out;
 }
 
