@@ -6,7 +6,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -289,10 +292,59 @@ uint32_t CreatePath(const KeyRef &base, const std::vector<std::string> &names, b
   return OS_ERROR_SUCCESS;
 }
 
+
+// HKLM "HARDWARE\DEVICEMAP\SERIALCOMM" mirrors the COM links of the
+// machine's dev folder (ROOT/dev, ROOT/hosts/H/dev) as a volatile key, made
+// current whenever it is opened. Its own values are "\Device\tnwSerialNNNN"
+// (port order); values others put there are left alone.
+const char kSerialPrefix[] = "\\Device\\tnwSerial";
+thread_local bool t_mirroring = false;
+
+void MirrorSerialComm(OsHKey root, const char *sub) {
+  if (t_mirroring || !sub || strcasecmp(sub, "HARDWARE\\DEVICEMAP\\SERIALCOMM") != 0) return;
+  KeyRef base;
+  if (Resolve(root, base) != 0 || !base.hiveRoot || base.rel != HiveRef(base.store, OS_HKEY_LOCAL_MACHINE).rel) return;
+  std::string dev = base.store.substr(0, base.store.rfind("/registry")) + "/dev";
+  std::vector<int> ports;
+  if (DIR *d = opendir(dev.c_str())) {
+    while (dirent *e = readdir(d)) {
+      char *end = nullptr;
+      if (strncasecmp(e->d_name, "COM", 3) != 0 || !isdigit(static_cast<unsigned char>(e->d_name[3]))) continue;
+      long n = strtol(e->d_name + 3, &end, 10);
+      if (*end == '\0' && n > 0 && n < 10000) ports.push_back(static_cast<int>(n));
+    }
+    closedir(d);
+  }
+  std::sort(ports.begin(), ports.end());
+  t_mirroring = true;
+  OsHKey key = nullptr;
+  if (os_RegCreateKeyEx(root, sub, OS_REG_OPTION_VOLATILE, OS_KEY_ALL_ACCESS, nullptr, &key, nullptr) == 0) {
+    std::vector<std::string> stale;
+    char name[512];
+    for (uint32_t i = 0;; ++i) {
+      uint32_t n = sizeof name;
+      int32_t rc = os_RegEnumValue(key, i, name, &n, nullptr, nullptr, nullptr);
+      if (rc == OS_ERROR_MORE_DATA) continue;
+      if (rc != 0) break;
+      if (strncasecmp(name, kSerialPrefix, sizeof kSerialPrefix - 1) == 0) stale.push_back(name);
+    }
+    for (const std::string &n : stale) os_RegDeleteValue(key, n.c_str());
+    for (size_t i = 0; i < ports.size(); ++i) {
+      char value[40], text[16];
+      snprintf(value, sizeof value, "%s%04zu", kSerialPrefix, i);
+      int len = snprintf(text, sizeof text, "COM%d", ports[i]);
+      os_RegSetValueEx(key, value, OS_REG_SZ, text, static_cast<uint32_t>(len + 1));
+    }
+    os_RegCloseKey(key);
+  }
+  t_mirroring = false;
+}
+
 }  // namespace
 
 int32_t os_RegOpenKeyEx(OsHKey root, const char *sub, uint32_t options, uint32_t access, OsHKey *out) {
   (void)options;
+  MirrorSerialComm(root, sub);
   if (!out) return Ret(OS_ERROR_INVALID_PARAMETER);
   *out = nullptr;
   KeyRef base;
@@ -316,6 +368,7 @@ int32_t os_RegOpenKeyEx(OsHKey root, const char *sub, uint32_t options, uint32_t
 int32_t os_RegCreateKeyEx(OsHKey root, const char *sub, uint32_t options, uint32_t access,
                           const OsSecurityAttributes *sa, OsHKey *out, uint32_t *disposition) {
   (void)sa;
+  MirrorSerialComm(root, sub);
   if (!out) return Ret(OS_ERROR_INVALID_PARAMETER);
   *out = nullptr;
   KeyRef base;

@@ -2,7 +2,10 @@
 // ROOT/hosts/H/registry/ for a remote host "\\H").
 //
 // Key and value names are case-insensitive (their spelling at creation is kept
-// for listings). Values are REG_SZ, REG_DWORD or REG_BINARY (other types are
+// for listings). HKLM "HARDWARE\DEVICEMAP\SERIALCOMM" mirrors the COM links of
+// ROOT/dev (ROOT/hosts/H/dev for "\\H") as volatile "\Device\tnwSerialNNNN"
+// values in port order, made current whenever the key is opened or created;
+// other values of that key are kept. Values are REG_SZ, REG_DWORD or REG_BINARY (other types are
 // stored as given). Every change is atomic and safe across processes. A key
 // created with OS_REG_OPTION_VOLATILE lasts until the next "reboot"
 // (os_RegReboot, or a real restart of the machine). Each key carries a change

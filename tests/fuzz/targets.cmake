@@ -2,7 +2,8 @@
 # the fuzz build (tests/fuzz/CMakeLists.txt) and the replay tests of the
 # ordinary builds (tests/fuzz/replay.cmake).
 set(TNW_FUZZ_TARGETS decode text path base64 stream pump_reply channel_file device_file text_table request_reply
-  dialect ado_connstr archive_connstr config_reply devcap stamped_name)
+  dialect ado_connstr archive_connstr config_reply devcap stamped_name print_records translations state_text
+  base64_password)
 foreach(t decode text path base64 stream)
   set(TNW_FUZZ_LIBS_${t} tnw_record)
   set(TNW_FUZZ_AREA_${t} record)
@@ -26,6 +27,14 @@ foreach(t config_reply devcap stamped_name)
   if(NOT t STREQUAL "config_reply")
     set(TNW_FUZZ_LIBS_${t} tnw_plugin)
   endif()
+  set(TNW_FUZZ_AREA_${t} plugin)
+endforeach()
+
+set(TNW_FUZZ_LIBS_print_records tnw_plugin_ui)
+foreach(t translations state_text base64_password)
+  set(TNW_FUZZ_LIBS_${t} tnw_dbutils)
+endforeach()
+foreach(t print_records translations state_text base64_password)
   set(TNW_FUZZ_AREA_${t} plugin)
 endforeach()
 

@@ -447,18 +447,18 @@ TEST(RegistryRemote, HostReachableOnlyWithItsFolder) {
   ASSERT_EQ(os_RegConnectRegistry("\\\\farhost", OS_HKEY_LOCAL_MACHINE, &far.h), 0);
   EXPECT_EQ(os_RegConnectRegistry("FARHOST", OS_HKEY_CURRENT_USER, &remote),
             static_cast<int32_t>(OS_ERROR_INVALID_HANDLE));
-  Key port(CreateKey(far.h, "HARDWARE\\DEVICEMAP\\SERIALCOMM"));
+  Key port(CreateKey(far.h, "HARDWARE\\DEVICEMAP\\PARALLEL"));
   ASSERT_EQ(SetString(port.h, "\\Device\\Serial0", "COM1"), 0);
   Key farVol(CreateKey(far.h, TestPath("Vol"), OS_REG_OPTION_VOLATILE));
 
   OsHKey local = nullptr;
-  EXPECT_EQ(os_RegOpenKeyEx(OS_HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, OS_KEY_READ, &local),
+  EXPECT_EQ(os_RegOpenKeyEx(OS_HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\PARALLEL", 0, OS_KEY_READ, &local),
             kNotFound);
-  EXPECT_TRUE(Exists(tnwtest::Root() + "/hosts/FARHOST/registry/HKLM/HARDWARE/DEVICEMAP/SERIALCOMM/.key"));
+  EXPECT_TRUE(Exists(tnwtest::Root() + "/hosts/FARHOST/registry/HKLM/HARDWARE/DEVICEMAP/PARALLEL/.key"));
   Key again;
   ASSERT_EQ(os_RegConnectRegistry("\\\\FARHOST", OS_HKEY_LOCAL_MACHINE, &again.h), 0);
   Key reread;
-  ASSERT_EQ(os_RegOpenKeyEx(again.h, "hardware\\devicemap\\serialcomm", 0, OS_KEY_READ, &reread.h), 0);
+  ASSERT_EQ(os_RegOpenKeyEx(again.h, "hardware\\devicemap\\parallel", 0, OS_KEY_READ, &reread.h), 0);
   EXPECT_EQ(GetString(reread.h, "\\DEVICE\\SERIAL0"), "COM1");
 
   // A reboot drops the volatile keys of every host.

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "framework/server/srv_client.h"
 #include "platform/os_error.h"
+#include "plugin/cf_exports.h"
 #include "plugin/connect/con_transports.h"
 
 namespace {
@@ -40,9 +42,12 @@ bool Lists(const std::vector<std::string> &symbols, const std::string &name) {
 
 }  // namespace
 
-TEST(TnwllCfLibrary, ExportsNothingOfItsOwn) {
+TEST(TnwllCfLibrary, ExportsExactlyItsSixEntryPoints) {
   std::vector<std::string> exported = Symbols("-D --defined-only");
-  EXPECT_TRUE(exported.empty()) << exported.front();
+  std::sort(exported.begin(), exported.end());
+  EXPECT_EQ(exported, (std::vector<std::string>{"T DLL_ConfigAdvanDevSpecific", "T DLL_ConfigChanDevSpecific",
+                                                 "T DLL_Debug_Available", "T DLL_PasteChannel", "T PrintAllConfig",
+                                                 "T PrintConfig"}));
   // Its own symbols are all there, only kept private.
   std::vector<std::string> all = Symbols("--defined-only");
   for (const char *own : {"srv_LockConnection", "srv_ConnectionKind", "structs_FieldToText", "con_InstallTransports",
@@ -81,4 +86,38 @@ TEST(PluginKinds, NotYetBuiltKindsFailToOpen) {
   int count = 0;
   ServerConnection *t = srv_ConnectionTable(&count);
   for (int i = 0; i < count; ++i) EXPECT_EQ(t[i].server[0], '\0') << t[i].server;
+}
+
+// This program publishes no host state: every entry point does nothing and
+// the print-outs fail.
+TEST(TnwllCfLibrary, WithoutHostStateDoesNothing) {
+  void *lib = dlopen(TNWLL_CF_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(lib, nullptr) << dlerror();
+  auto device = reinterpret_cast<CfConfigAdvanDevSpecific>(dlsym(lib, "DLL_ConfigAdvanDevSpecific"));
+  auto channel = reinterpret_cast<CfConfigChanDevSpecific>(dlsym(lib, "DLL_ConfigChanDevSpecific"));
+  auto paste = reinterpret_cast<CfPasteChannel>(dlsym(lib, "DLL_PasteChannel"));
+  auto debug = reinterpret_cast<CfDebugAvailable>(dlsym(lib, "DLL_Debug_Available"));
+  auto print = reinterpret_cast<CfPrintConfig>(dlsym(lib, "PrintConfig"));
+  auto printAll = reinterpret_cast<CfPrintAllConfig>(dlsym(lib, "PrintAllConfig"));
+  ASSERT_TRUE(device && channel && paste && debug && print && printAll);
+  HostDeviceRecord d;
+  memset(&d, 0, sizeof d);
+  d.types[0] = {{'A', 'I'}, 1};
+  HostDeviceRecord before = d;
+  ChannelRecord a, b;
+  memset(&a, 1, sizeof a);
+  memset(&b, 2, sizeof b);
+  int flag = 7;
+  device(nullptr, &d, &flag);
+  channel(nullptr, 0, 0, 0, &a, &flag);
+  paste(0, 0, 0, 0, &a, &b, &flag);
+  debug();
+  EXPECT_EQ(flag, 7);
+  EXPECT_EQ(memcmp(&d, &before, sizeof d), 0);
+  EXPECT_EQ(a.raw[0], 1);
+  DeviceConfig config;
+  memset(&config, 0, sizeof config);
+  EXPECT_EQ(print(nullptr, "S", &d, 0, 0, 0, 0, &a), -1);
+  EXPECT_EQ(printAll(nullptr, "S", &d, 0, 0, 0, 0, &config, nullptr), -1);
+  dlclose(lib);
 }
