@@ -1,0 +1,354 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "framework/config/chan_record.h"
+#include "platform/os_error.h"
+#include "platform/os_file.h"
+#include "platform/os_handle.h"
+#include "platform/os_io.h"
+#include "platform/os_path.h"
+#include "plugin/loggers/log_file_store.h"
+#include "plugin/loggers/log_format.h"
+#include "tests/support/test_root.h"
+
+namespace {
+
+// Little-endian puts at documented offsets, independent of the structs.
+void Put16(std::string &b, size_t at, uint16_t v) {
+  b[at] = char(v & 0xFF);
+  b[at + 1] = char(v >> 8);
+}
+void Put32(std::string &b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = char((v >> (8 * i)) & 0xFF);
+}
+uint32_t Get32(const std::string &b, size_t at) {
+  uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v |= uint32_t(uint8_t(b[at + i])) << (8 * i);
+  return v;
+}
+void PutFloat(std::string &b, size_t at, float f) {
+  uint32_t v;
+  memcpy(&v, &f, 4);
+  Put32(b, at, v);
+}
+
+struct BlockSpec {
+  const char *prefix;
+  uint16_t first, last, kind, status;
+  const char *source;
+};
+
+class LogFileStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char *name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    win_ = std::string("C:\\ls\\") + name;
+    dir_ = tnwtest::Root() + "/drives/c/ls/" + name;
+    ASSERT_EQ(os_MakeFolders(dir_.c_str()), 0);
+  }
+  std::string W(const std::string &name) const { return win_ + "\\" + name; }
+  std::string L(const std::string &name) const { return dir_ + "/" + name; }
+
+  // A header of the given blocks; records hold each block's status words and
+  // values at its offset.
+  static LogFileHeader Header(const std::vector<BlockSpec> &blocks, uint32_t recordSize) {
+    LogFileHeader h;
+    memset(&h, 0, sizeof h);
+    h.blockCount = static_cast<uint16_t>(blocks.size());
+    h.start = {1672574400, 250, 0};
+    h.recordSize = recordSize;
+    for (size_t i = 0; i < blocks.size(); ++i) {
+      LogChannelBlock &b = h.blocks[i];
+      memcpy(b.prefix, blocks[i].prefix, 2);
+      b.first = blocks[i].first;
+      b.last = blocks[i].last;
+      b.kind = blocks[i].kind;
+      b.statusOffset = blocks[i].status;
+      snprintf(b.source, sizeof b.source, "%s", blocks[i].source);
+    }
+    return h;
+  }
+  // Channel records with a byte pattern naming block and channel.
+  void Channels(const LogFileHeader &h) {
+    records_.clear();
+    pointers_.clear();
+    for (uint32_t i = 0; i < h.blockCount; ++i) {
+      size_t n = size_t(h.blocks[i].last) - h.blocks[i].first + 1;
+      std::vector<ChannelRecord> r(n);
+      for (size_t k = 0; k < n; ++k) memset(r[k].raw, int(0x10 * (i + 1) + k), sizeof r[k].raw);
+      records_.push_back(std::move(r));
+    }
+    for (auto &r : records_) pointers_.push_back(r.data());
+  }
+  std::string Record(const LogFileHeader &h, uint32_t seconds, uint16_t word = 1) {
+    std::string r(h.recordSize, '\0');
+    Put16(r, 0, LOG_RECORD_MARK);
+    Put16(r, 2, word);
+    Put32(r, 4, seconds);
+    for (uint32_t i = 0; i < h.blockCount; ++i) {
+      uint32_t n = uint32_t(h.blocks[i].last) - h.blocks[i].first + 1;
+      for (uint32_t k = 0; k < n; ++k) {
+        Put32(r, h.blocks[i].statusOffset + 4 * k, LOG_STATUS_PRESENT);
+        PutFloat(r, h.blocks[i].statusOffset + 4 * n + 4 * k, float(seconds % 1000) + float(k) / 4);
+      }
+    }
+    return r;
+  }
+  int Create(CLogFileStore &s, const std::string &name, LogFileHeader &h) {
+    Channels(h);
+    return s.Create(W(name).c_str(), &h, pointers_.data());
+  }
+
+  std::string win_, dir_;
+  std::vector<std::vector<ChannelRecord>> records_;
+  std::vector<ChannelRecord *> pointers_;
+};
+
+const std::vector<BlockSpec> kThree = {
+    {"AI", 1, 2, 8, 12, "PUMP1"},
+    {"DI", 1, 1, LOG_KIND_DIGITAL, 28, "PUMP1"},
+    {"AO", 3, 5, 8, 36, "HOST"},
+};
+
+// The file built byte by byte from the documented layout equals what creation
+// and two appends write, and reads back field by field.
+TEST_F(LogFileStoreTest, LayoutMatchesHandBuiltBytes) {
+  LogFileHeader h = Header(kThree, 60);
+  h.extLength = LOG_EXTENSION_SIZE;
+  h.sigChange = 1;
+  memcpy(h.trigPrefix, "AI", 2);
+  h.trigNumber = 2;
+  memcpy(h.lagPrefix, "AO", 2);
+  h.lagNumber = 4;
+  h.blocks[2].lag = 1;
+  memcpy(h.further1, "\x01\x02\x03\x04\x05\x06\x07\x08", 8);
+  memcpy(h.further2, "\x11\x12\x13\x14", 4);
+  h.further3 = 0x2122;
+  h.timeZone.Bias = -60;
+  const char *zone = "W. Europe Standard Time";
+  for (size_t i = 0; zone[i]; ++i) h.timeZone.StandardName[i] = uint16_t(zone[i]);
+  h.timeZone.StandardDate = {0, 10, 0, 5, 3, 0, 0, 0};
+  h.timeZone.DaylightBias = -60;
+
+  CLogFileStore s;
+  ASSERT_EQ(Create(s, "AB230101_120000.odl", h), 0);
+  std::string r0 = Record(h, 1672574400), r1 = Record(h, 1672574401);
+  ASSERT_EQ(s.WriteLogs(&h, (r0 + r1).data(), 2), 0);
+  ASSERT_EQ(s.Close(), 0);
+
+  // 900 + (2*216+4) + (1*216+4) + (3*216+4) = 2208: the extension; 2208 + 3504: record 0.
+  const size_t ext = 2208, first = ext + 3504;
+  std::string want(first, '\0');
+  Put32(want, 0, first + 2 * 60);
+  Put16(want, 4, 0x8001);
+  Put16(want, 6, 3);
+  Put32(want, 12, 1672574400);
+  Put16(want, 16, 250);
+  Put32(want, 28, first);
+  Put32(want, 32, 60);
+  auto putBlock = [&](size_t at, const BlockSpec &b, bool lag) {
+    want.replace(at, 2, b.prefix, 2);
+    Put16(want, at + 2, b.first);
+    Put16(want, at + 4, b.last);
+    Put16(want, at + 6, b.kind);
+    Put16(want, at + 8, b.status);
+    want.replace(at + 10, strlen(b.source), b.source);
+    want[at + 35] = lag ? 1 : 0;
+  };
+  for (size_t i = 0; i < 3; ++i) putBlock(36 + 52 * i, kThree[i], i == 2);
+  want[869] = 1;
+  want.replace(870, 2, "AI");
+  Put16(want, 872, 2);
+  want.replace(874, 2, "AO");
+  Put16(want, 876, 4);
+  want.replace(878, 8, "\x01\x02\x03\x04\x05\x06\x07\x08");
+  want.replace(886, 4, "\x11\x12\x13\x14");
+  Put16(want, 890, 0x2122);
+  Put32(want, 892, 3504);
+  Put32(want, 896, ext);
+  size_t at = 900;
+  for (size_t i = 0; i < 3; ++i) {
+    Put16(want, at, 0x8002);
+    size_t n = kThree[i].last - kThree[i].first + 1;
+    for (size_t k = 0; k < n; ++k) want.replace(at + 2 + 216 * k, 216, std::string(216, char(0x10 * (i + 1) + k)));
+    Put16(want, at + 2 + 216 * n, 0x8003);
+    at += 216 * n + 4;
+  }
+  ASSERT_EQ(at, ext);
+  Put16(want, ext, 3);
+  for (size_t i = 0; i < 3; ++i) putBlock(ext + 2 + 52 * i, kThree[i], i == 2);
+  const size_t tz = ext + 3332;
+  Put32(want, tz, uint32_t(-60));
+  for (size_t i = 0; zone[i]; ++i) Put16(want, tz + 4 + 2 * i, uint16_t(zone[i]));
+  Put16(want, tz + 68 + 2, 10);
+  Put16(want, tz + 68 + 6, 5);
+  Put16(want, tz + 68 + 8, 3);
+  Put32(want, tz + 168, uint32_t(-60));
+  std::string rec(60, '\0');
+  for (uint32_t sec : {1672574400u, 1672574401u}) {
+    Put16(rec, 0, 0x8004);
+    Put16(rec, 2, 1);
+    Put32(rec, 4, sec);
+    for (int k = 0; k < 2; ++k) Put32(rec, 12 + 4 * k, 0x80), PutFloat(rec, 20 + 4 * k, float(sec % 1000) + k / 4.0f);
+    Put32(rec, 28, 0x80), PutFloat(rec, 32, float(sec % 1000));
+    for (int k = 0; k < 3; ++k) Put32(rec, 36 + 4 * k, 0x80), PutFloat(rec, 48 + 4 * k, float(sec % 1000) + k / 4.0f);
+    want += rec;
+  }
+  std::string got = tnwtest::ReadFile(L("AB230101_120000.odl"));
+  ASSERT_EQ(got.size(), want.size());
+  for (size_t i = 0; i < want.size(); ++i) ASSERT_EQ(uint8_t(got[i]), uint8_t(want[i])) << "byte " << i;
+
+  // Read back by a fresh reader, field by field.
+  CLogFileStore r;
+  ASSERT_EQ(r.Open(nullptr, W("AB230101_120000.odl").c_str(), OS_GENERIC_READ), 0);
+  LogFileHeader back;
+  ASSERT_EQ(r.ReadHeader(&back), 0);
+  EXPECT_EQ(back.type, 0x8001);
+  EXPECT_EQ(back.blockCount, 3);
+  EXPECT_EQ(back.recordCount, 2u);
+  EXPECT_EQ(back.endOffset, first + 120);
+  EXPECT_EQ(back.firstRecord, first);
+  EXPECT_EQ(back.recordSize, 60u);
+  EXPECT_EQ(back.start.seconds, 1672574400);
+  EXPECT_EQ(back.start.ms, 250);
+  EXPECT_EQ(back.stop.seconds, 0);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(std::string(back.blocks[i].prefix, 2), kThree[i].prefix);
+    EXPECT_EQ(back.blocks[i].first, kThree[i].first);
+    EXPECT_EQ(back.blocks[i].last, kThree[i].last);
+    EXPECT_EQ(back.blocks[i].kind, kThree[i].kind);
+    EXPECT_EQ(back.blocks[i].statusOffset, kThree[i].status);
+    EXPECT_STREQ(back.blocks[i].source, kThree[i].source);
+    EXPECT_EQ(back.blocks[i].lag, i == 2 ? 1 : 0);
+  }
+  EXPECT_EQ(back.sigChange, 1);
+  EXPECT_EQ(std::string(back.trigPrefix, 2), "AI");
+  EXPECT_EQ(back.trigNumber, 2);
+  EXPECT_EQ(std::string(back.lagPrefix, 2), "AO");
+  EXPECT_EQ(back.lagNumber, 4);
+  EXPECT_EQ(memcmp(back.further1, h.further1, 8), 0);
+  EXPECT_EQ(memcmp(back.further2, h.further2, 4), 0);
+  EXPECT_EQ(back.further3, 0x2122);
+  EXPECT_EQ(back.extLength, 3504u);
+  EXPECT_EQ(back.extOffset, ext);
+  EXPECT_EQ(back.timeZone.Bias, -60);
+  EXPECT_EQ(back.timeZone.StandardName[0], 'W');
+  EXPECT_EQ(back.timeZone.StandardDate.month, 10);
+  EXPECT_EQ(back.timeZone.DaylightBias, -60);
+  ChannelRecord ch[2];
+  ASSERT_EQ(r.ReadChannels(&back, ch, 2, 1, 2), 0);
+  EXPECT_EQ(ch[0].raw[0], 0x31);
+  EXPECT_EQ(ch[1].raw[215], 0x32);
+  std::string two(120, '\0');
+  ASSERT_EQ(r.ReadLogs(0, &back, two.data(), 5, nullptr, nullptr, nullptr), 2);
+  EXPECT_EQ(two, want.substr(first));
+}
+
+// The format's cases: many blocks, bad values, an empty run, run names, a
+// byte-swapped type.
+TEST_F(LogFileStoreTest, FormatCases) {
+  {  // 20 blocks: the header table keeps 16, the extension all 20.
+    std::vector<BlockSpec> blocks;
+    for (uint16_t i = 0; i < 20; ++i) blocks.push_back({"AI", uint16_t(i + 1), uint16_t(i + 1), 8, uint16_t(12 + 8 * i), "P"});
+    LogFileHeader h = Header(blocks, 12 + 8 * 20);
+    CLogFileStore s;
+    ASSERT_EQ(Create(s, "B20230101_120000.odl", h), 0);
+    s.Close();
+    std::string f = tnwtest::ReadFile(L("B20230101_120000.odl"));
+    EXPECT_EQ(uint8_t(f[6]), 16);
+    uint32_t extAt = Get32(f, 896);
+    EXPECT_EQ(uint8_t(f[extAt]), 20);
+    EXPECT_EQ(uint8_t(f[extAt + 2 + 52 * 19 + 2]), 20);  // block 20's first channel
+    CLogFileStore r;
+    ASSERT_EQ(r.Open("", W("B20230101_120000.odl").c_str(), OS_GENERIC_READ), 0);
+    LogFileHeader back;
+    ASSERT_EQ(r.ReadHeader(&back), 0);
+    EXPECT_EQ(back.blockCount, 20);
+    EXPECT_EQ(back.blocks[19].first, 20);
+    EXPECT_EQ(back.recordCount, 0u);  // no records
+    EXPECT_EQ(back.endOffset, back.firstRecord);
+    EXPECT_EQ(r.ReadLogs(0, &back, f.data(), 1, nullptr, nullptr, nullptr), 0);
+  }
+  {  // Bad values are marked on present values only.
+    const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+      uint32_t status;
+      float value;
+      uint32_t read;
+    } cases[] = {
+        {0x80, inf, 0xA0}, {0x80, -inf, 0xA0}, {0x80, nan, 0xA0},  {0x00, nan, 0x00},
+        {0x00, inf, 0x00}, {0x80, 1.5f, 0x80}, {0x81, -inf, 0xA1}, {0xA0, 2.0f, 0xA0},
+    };
+    const size_t n = sizeof cases / sizeof cases[0];
+    LogFileHeader h = Header({{"AI", 1, uint16_t(n), 8, 12, "P"}}, uint32_t(12 + 8 * n));
+    CLogFileStore s;
+    ASSERT_EQ(Create(s, "BV230101_120000.odl", h), 0);
+    std::string rec = Record(h, 100);
+    for (size_t i = 0; i < n; ++i) Put32(rec, 12 + 4 * i, cases[i].status), PutFloat(rec, 12 + 4 * n + 4 * i, cases[i].value);
+    ASSERT_EQ(s.WriteLogs(&h, (rec + rec).data(), 2), 0);
+    std::string out(2 * h.recordSize, '\0'), one(h.recordSize, '\0');
+    ASSERT_EQ(s.ReadLogs(0, &h, out.data(), 2, nullptr, nullptr, nullptr), 2);
+    ASSERT_EQ(s.ReadLog(1, &h, one.data(), h.recordSize, nullptr, nullptr, nullptr, nullptr, nullptr), 0);
+    for (size_t i = 0; i < n; ++i) {
+      EXPECT_EQ(Get32(out, 12 + 4 * i), cases[i].read) << i;
+      EXPECT_EQ(Get32(out, h.recordSize + 12 + 4 * i), cases[i].read) << i;
+      EXPECT_EQ(Get32(one, 12 + 4 * i), cases[i].read) << i;
+    }
+    EXPECT_EQ(out.substr(12 + 4 * n, 4 * n), rec.substr(12 + 4 * n, 4 * n));  // values as written
+  }
+  {  // Run names.
+    struct Name {
+      const char *name;
+      uint32_t tail;
+      const char *startStamp;
+      int64_t start;
+    } names[] = {
+        {"ABC230101_120000.odl", 17, "230101_120000", 1672574400},
+        {"ABC230101_120000_230102_000000.odl", 31, "230101_120000", 1672574400},
+        {"ABC650101_000000.odl", 17, "650101_000000", 2997993600},
+        {"ABC700101_000000.odl", 17, "700101_000000", 0},
+        {"AB.odl", 0, nullptr, -1},
+        {"ABC230101_120000.txt", 0, nullptr, -1},
+    };
+    for (const Name &nm : names) {
+      EXPECT_EQ(log_StampTail(nm.name, ".odl"), nm.tail) << nm.name;
+      if (nm.startStamp) {
+        const char *stamp = nm.name + strlen(nm.name) - nm.tail;
+        EXPECT_EQ(log_ParseStamp(stamp), nm.start) << nm.name;
+        char back[14];
+        log_FormatStamp(nm.start, back);
+        EXPECT_STREQ(back, nm.startStamp) << nm.name;
+      }
+    }
+    EXPECT_EQ(log_ParseStamp("230102_000000"), 1672617600);
+  }
+  {  // A big-endian writer's type passes the open check; the header read refuses it.
+    LogFileHeader h = Header(kThree, 60);
+    CLogFileStore s;
+    ASSERT_EQ(Create(s, "BE230101_120000.odl", h), 0);
+    s.Close();
+    OsHandle f = os_CreateFile(W("BE230101_120000.odl").c_str(), OS_GENERIC_WRITE, 3, OS_OPEN_EXISTING, 0);
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(os_WriteFileAt(f, 4, "\x80\x01", 2, nullptr), 0);  // 0x8001 byte-swapped
+    os_CloseHandle(f);
+    CLogFileStore r;
+    ASSERT_EQ(r.Open("", W("BE230101_120000.odl").c_str(), OS_GENERIC_READ), 0);
+    LogFileHeader back;
+    EXPECT_EQ(r.ReadHeader(&back), -1);
+    EXPECT_EQ(os_GetLastError(), OS_ERROR_INVALID_DATA);
+    // A type outside the accepted range fails the open.
+    f = os_CreateFile(W("BE230101_120000.odl").c_str(), OS_GENERIC_WRITE, 3, OS_OPEN_EXISTING, 0);
+    ASSERT_EQ(os_WriteFileAt(f, 4, "\x00\x70", 2, nullptr), 0);
+    os_CloseHandle(f);
+    CLogFileStore r2;
+    EXPECT_EQ(r2.Open("", W("BE230101_120000.odl").c_str(), OS_GENERIC_READ), -1);
+    EXPECT_EQ(os_GetLastError(), OS_ERROR_INVALID_DATA);
+  }
+}
+
+}  // namespace
