@@ -243,7 +243,10 @@ int CLogFileStore::ReadHeader(LogFileHeader *h) {
     LogExtension ext;
     memset(&ext, 0, sizeof ext);
     uint32_t n = image.extLength < LOG_EXTENSION_SIZE ? image.extLength : LOG_EXTENSION_SIZE;
-    if (ReadAt(image.extOffset, &ext, n) != 0) return -1;
+    if (ReadAt(image.extOffset, &ext, n) != 0) {
+      if (os_GetLastError() == OS_ERROR_HANDLE_EOF) os_Fail(OS_ERROR_INVALID_DATA);  // cut short
+      return -1;
+    }
     log_HeaderFromImage(&image, &ext, &read);
   } else {
     log_HeaderFromImage(&image, nullptr, &read);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -349,6 +350,325 @@ TEST_F(LogFileStoreTest, FormatCases) {
     EXPECT_EQ(r2.Open("", W("BE230101_120000.odl").c_str(), OS_GENERIC_READ), -1);
     EXPECT_EQ(os_GetLastError(), OS_ERROR_INVALID_DATA);
   }
+}
+
+// The end offset is where appends go, whatever header reads and rewrites did
+// to the handle's file pointer.
+TEST_F(LogFileStoreTest, AppendsGoToTheEndNotTheFilePointer) {
+  LogFileHeader h = Header(kThree, 60);
+  CLogFileStore s;
+  ASSERT_EQ(Create(s, "AP230101_120000.odl", h), 0);
+  std::string r0 = Record(h, 10), r1 = Record(h, 11), r2 = Record(h, 12);
+  ASSERT_EQ(s.WriteLogs(&h, r0.data(), 1), 0);
+  LogFileHeader read;
+  ASSERT_EQ(s.ReadHeader(&read), 0);
+  ASSERT_EQ(s.WriteLogs(&h, r1.data(), 1), 0);
+  ASSERT_EQ(s.WriteHeader(&h, nullptr), 0);
+  ChannelRecord ch;
+  ASSERT_EQ(s.ReadChannels(&h, &ch, 0, 0, 1), 0);
+  ASSERT_EQ(s.WriteLogs(&h, r2.data(), 1), 0);
+  ASSERT_EQ(s.FlushHeader(3), 0);
+  s.Close();
+  std::string f = tnwtest::ReadFile(L("AP230101_120000.odl"));
+  ASSERT_EQ(f.size(), h.firstRecord + 180);
+  EXPECT_EQ(f.substr(h.firstRecord), r0 + r1 + r2);
+  EXPECT_EQ(uint8_t(f[4]), 0x01);
+  EXPECT_EQ(uint8_t(f[5]), 0x80);
+  EXPECT_EQ(Get32(f, 0), h.firstRecord + 180);
+  EXPECT_EQ(Get32(f, 8), 3u);
+}
+
+// Arguments that would reach past the run's records are refused, with
+// nothing written.
+TEST_F(LogFileStoreTest, RefusedArgumentsTouchNothing) {
+  LogFileHeader h = Header(kThree, 60);
+  CLogFileStore s;
+  ASSERT_EQ(Create(s, "RF230101_120000.odl", h), 0);
+  std::string r0 = Record(h, 10), r1 = Record(h, 11);
+  ASSERT_EQ(s.WriteLogs(&h, (r0 + r1).data(), 2), 0);
+  std::string bad = r0 + r1;
+  bad[60] = 0;  // the second record lacks its marker
+  ChannelRecord ch[4];
+  struct Case {
+    const char *what;
+    std::function<int()> op;
+    uint32_t error;
+  } cases[] = {
+      {"block = count", [&] { return s.ReadChannels(&h, ch, 3, 0, 1); }, OS_ERROR_SUCCESS},
+      {"negative block", [&] { return s.ReadChannels(&h, ch, -1, 0, 1); }, OS_ERROR_SUCCESS},
+      {"first + count past the block", [&] { return s.ReadChannels(&h, ch, 2, 1, 3); }, OS_ERROR_SUCCESS},
+      {"second record unmarked", [&] { return s.WriteLogs(&h, bad.data(), 2); }, OS_ERROR_INVALID_PARAMETER},
+      {"rewrite past the end", [&] { return s.WriteLog(1, &h, (r0 + r1).data(), 120); }, OS_ERROR_INVALID_PARAMETER},
+      {"rewrite at the end", [&] { return s.WriteLog(2, &h, r0.data(), 60); }, OS_ERROR_INVALID_PARAMETER},
+      {"partial record of 1 byte", [&] { return s.WriteLog(0, &h, (r0 + r1).data(), 61); }, OS_ERROR_INVALID_PARAMETER},
+      {"rewrite of an unmarked record", [&] { return s.WriteLog(0, &h, bad.data(), 120); }, OS_ERROR_INVALID_PARAMETER},
+      {"negative index", [&] { return s.WriteLog(-1, &h, r0.data(), 60); }, OS_ERROR_INVALID_PARAMETER},
+      {"truncate more than there are", [&] { s.Truncate(&h, 3); return -1; }, OS_ERROR_INVALID_PARAMETER},
+  };
+  std::string before = tnwtest::ReadFile(L("RF230101_120000.odl"));
+  for (const Case &c : cases) {
+    os_SetLastError(OS_ERROR_ACCESS_DENIED);
+    EXPECT_EQ(c.op(), -1) << c.what;
+    EXPECT_EQ(os_GetLastError(), c.error) << c.what;
+    EXPECT_EQ(tnwtest::ReadFile(L("RF230101_120000.odl")), before) << c.what;
+    EXPECT_EQ(s.EndOffset(), h.firstRecord + 120u) << c.what;
+  }
+  // What is allowed: rewriting record 1 in place, truncating all.
+  std::string r9 = Record(h, 99);
+  EXPECT_EQ(s.WriteLog(1, &h, r9.data(), 60), 0);
+  EXPECT_EQ(tnwtest::ReadFile(L("RF230101_120000.odl")).substr(h.firstRecord + 60), r9);
+  s.Truncate(&h, 2);
+  EXPECT_EQ(s.EndOffset(), h.firstRecord);
+  EXPECT_EQ(tnwtest::ReadFile(L("RF230101_120000.odl")).size(), h.firstRecord);
+  // A run of the same name is never replaced.
+  CLogFileStore again;
+  LogFileHeader h2 = Header(kThree, 60);
+  EXPECT_EQ(Create(again, "RF230101_120000.odl", h2), -1);
+  EXPECT_EQ(os_GetLastError(), OS_ERROR_FILE_EXISTS);
+  EXPECT_EQ(tnwtest::ReadFile(L("RF230101_120000.odl")).size(), h.firstRecord);
+}
+
+// Headers no reader may trust are refused: they would divide by zero, wrap
+// counts or send reads past the buffers.
+TEST_F(LogFileStoreTest, UntrustworthyHeadersAreRefused) {
+  LogFileHeader h = Header(kThree, 60);
+  CLogFileStore s;
+  ASSERT_EQ(Create(s, "UH230101_120000.odl", h), 0);
+  std::string r0 = Record(h, 10);
+  ASSERT_EQ(s.WriteLogs(&h, r0.data(), 1), 0);
+  s.Close();
+  const std::string good = tnwtest::ReadFile(L("UH230101_120000.odl"));
+  struct Case {
+    const char *what;
+    size_t at;
+    uint32_t value;
+    int width;
+    int rc;
+    uint32_t count;  // records seen when read
+  } cases[] = {
+      {"record size 0", 32, 0, 4, -1, 0},
+      {"17 blocks in the header", 6, 17, 2, -1, 0},
+      {"status words past the record", 36 + 52 * 2 + 8, 50, 2, -1, 0},
+      {"last before first", 36 + 4, 0, 2, -1, 0},
+      {"first record inside the channel area", 28, 1000, 4, -1, 0},
+      {"first record past the file", 28, 0x7FFFFFF0u, 4, 0, 0},
+      {"extension of 65 blocks", 0, 0, 0, -1, 0},
+      {"as written", 0, 0, 0, 0, 1},
+  };
+  for (const Case &c : cases) {
+    std::string f = good;
+    if (c.width == 4) Put32(f, c.at, c.value);
+    if (c.width == 2) Put16(f, c.at, uint16_t(c.value));
+    if (std::string(c.what) == "extension of 65 blocks") {
+      Put32(f, 892, 3504);
+      Put32(f, 896, 2208);
+      Put16(f, 2208, 65);
+    }
+    ASSERT_TRUE(tnwtest::WriteFile(L("UH.odl"), f));
+    CLogFileStore r;
+    ASSERT_EQ(r.Open("", W("UH.odl").c_str(), OS_GENERIC_READ), 0) << c.what;
+    LogFileHeader back;
+    EXPECT_EQ(r.ReadHeader(&back), c.rc) << c.what;
+    if (c.rc == 0) {
+      EXPECT_EQ(back.recordCount, c.count) << c.what;
+    } else {
+      EXPECT_EQ(os_GetLastError(), OS_ERROR_INVALID_DATA) << c.what;
+    }
+  }
+}
+
+TEST_F(LogFileStoreTest, CountChannelRows) {
+  struct Case {
+    uint8_t sigChange;
+    std::vector<uint16_t> words;
+    int64_t rows;
+  } cases[] = {
+      {0, {1, 1, 0}, 0}, {1, {1, 1, 0, 1}, 2}, {1, {0, 1}, 0}, {1, {1, 1, 1}, 3}, {1, {}, 0},
+  };
+  int i = 0;
+  for (const Case &c : cases) {
+    LogFileHeader h = Header(kThree, 60);
+    h.sigChange = c.sigChange;
+    CLogFileStore s;
+    std::string name = "CR" + std::to_string(i++) + "230101_120000.odl";
+    ASSERT_EQ(Create(s, name, h), 0);
+    std::string recs;
+    for (uint16_t w : c.words) recs += Record(h, 5, w);
+    if (!c.words.empty()) {
+      ASSERT_EQ(s.WriteLogs(&h, recs.data(), uint32_t(c.words.size())), 0);
+    }
+    EXPECT_EQ(s.CountChannelRows(&h), c.rows) << name;
+  }
+}
+
+// Reopening for appending: refused on a live run or at a bad offset (nothing
+// touched); a closed run gets its open name back; the end word 0xFFFFFFFF
+// resumes after the last whole record.
+TEST_F(LogFileStoreTest, UseforLogging) {
+  LogFileHeader h = Header(kThree, 60);
+  CLogFileStore w;
+  ASSERT_EQ(Create(w, "UL230101_120000.odl", h), 0);
+  std::string recs = Record(h, 1) + Record(h, 2) + Record(h, 3);
+  ASSERT_EQ(w.WriteLogs(&h, recs.data(), 3), 0);
+  std::string live = tnwtest::ReadFile(L("UL230101_120000.odl"));
+  const uint32_t first = h.firstRecord;
+
+  CLogFileStore other;
+  ASSERT_EQ(other.Open("", W("UL230101_120000.odl").c_str(), OS_GENERIC_READ | OS_GENERIC_WRITE), 0);
+  uint32_t at = first;
+  EXPECT_EQ(other.UseforLogging(&at), -1);
+  EXPECT_EQ(os_GetLastError(), OS_ERROR_LOCK_VIOLATION);
+  EXPECT_EQ(tnwtest::ReadFile(L("UL230101_120000.odl")), live);
+  // The live run cannot be moved away under its writer either.
+  EXPECT_EQ(os_MoveFile(W("UL230101_120000.odl").c_str(), W("UL230101_120000_230101_130000.odl").c_str()), -1);
+  EXPECT_EQ(os_GetLastError(), OS_ERROR_SHARING_VIOLATION);
+  w.Close();
+  live = tnwtest::ReadFile(L("UL230101_120000.odl"));
+  ASSERT_EQ(Get32(live, 0), first + 180);
+
+  // Closed by its collection: a closed-run name, and a partial record left by a crash.
+  ASSERT_EQ(os_MoveFile(W("UL230101_120000.odl").c_str(), W("UL230101_120000_230101_130000.odl").c_str()), 0);
+  ASSERT_TRUE(tnwtest::WriteFile(L("UL230101_120000_230101_130000.odl"), live + std::string(25, 'x')));
+  const std::string closed = tnwtest::ReadFile(L("UL230101_120000_230101_130000.odl"));
+  struct Bad {
+    const char *what;
+    uint32_t offset;
+  } bads[] = {{"below the first record", first - 60}, {"zero", 0}, {"past the last whole record", first + 240},
+              {"inside the partial record", first + 181}, {"off a boundary", first + 30}};
+  CLogFileStore r;
+  ASSERT_EQ(r.Open("", W("UL230101_120000_230101_130000.odl").c_str(), OS_GENERIC_READ | OS_GENERIC_WRITE), 0);
+  for (const Bad &b : bads) {
+    at = b.offset;
+    EXPECT_EQ(r.UseforLogging(&at), -1) << b.what;
+    EXPECT_EQ(os_GetLastError(), OS_ERROR_INVALID_PARAMETER) << b.what;
+    EXPECT_EQ(tnwtest::ReadFile(L("UL230101_120000_230101_130000.odl")), closed) << b.what;
+  }
+  at = LOG_END_UNKNOWN;
+  ASSERT_EQ(r.UseforLogging(&at), 0);
+  EXPECT_EQ(at, first + 180);
+  char name[300];
+  uint32_t size = 0;
+  r.GetName(name, &size);
+  EXPECT_EQ(size, 260u);
+  EXPECT_EQ(std::string(name), W("UL230101_120000.odl"));
+  EXPECT_EQ(tnwtest::ReadFile(L("UL230101_120000.odl")), live);  // the partial record is cut
+  std::string r4 = Record(h, 4);
+  ASSERT_EQ(r.WriteLogs(&h, r4.data(), 1), 0);
+  r.Close();
+  EXPECT_EQ(tnwtest::ReadFile(L("UL230101_120000.odl")).substr(first), recs + r4);
+
+  // Resuming earlier cuts the later records.
+  CLogFileStore again;
+  ASSERT_EQ(again.Open("", W("UL230101_120000.odl").c_str(), OS_GENERIC_READ | OS_GENERIC_WRITE), 0);
+  at = first + 60;
+  ASSERT_EQ(again.UseforLogging(&at), 0);
+  again.Close();
+  std::string f = tnwtest::ReadFile(L("UL230101_120000.odl"));
+  EXPECT_EQ(f.substr(first), recs.substr(0, 60));
+  EXPECT_EQ(Get32(f, 0), first + 60);
+
+  // A name without a run stamp.
+  ASSERT_TRUE(tnwtest::WriteFile(L("AB.odl"), live));
+  CLogFileStore ab;
+  ASSERT_EQ(ab.Open("", W("AB.odl").c_str(), OS_GENERIC_READ | OS_GENERIC_WRITE), 0);
+  at = first;
+  EXPECT_EQ(ab.UseforLogging(&at), -1);
+  EXPECT_EQ(tnwtest::ReadFile(L("AB.odl")), live);
+}
+
+TEST_F(LogFileStoreTest, RenameKeepsTheNewPathAndTheTextFile) {
+  LogFileHeader h = Header(kThree, 60);
+  CLogFileStore s;
+  ASSERT_EQ(Create(s, "OLD230101_120000.odl", h), 0);
+  ASSERT_TRUE(tnwtest::WriteFile(L("OLD230101_120000.txt"), "[HEADER]\r\nx\r\n"));
+  std::string r0 = Record(h, 1);
+  ASSERT_EQ(s.WriteLogs(&h, r0.data(), 1), 0);
+  // The writer's own lock: its file stays where it is.
+  EXPECT_EQ(s.Rename("NEW"), 0);
+  s.Close();
+  CLogFileStore r;
+  ASSERT_EQ(r.Open("", W("OLD230101_120000.odl").c_str(), OS_GENERIC_READ | OS_GENERIC_WRITE), 0);
+  EXPECT_EQ(r.Rename("new"), 1);
+  EXPECT_EQ(os_GetFileAttributes(W("OLD230101_120000.odl").c_str()), OS_INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(os_GetFileAttributes(W("new230101_120000.odl").c_str()), OS_INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(tnwtest::ReadFile(L("new230101_120000.txt")), "[HEADER]\r\nx\r\n");
+  EXPECT_EQ(r.Rename("NEW"), 1);  // already so named, letter case aside
+  // Later operations find the renamed file.
+  uint32_t at = LOG_END_UNKNOWN;
+  ASSERT_EQ(r.UseforLogging(&at), 0);
+  std::string r1 = Record(h, 2);
+  ASSERT_EQ(r.WriteLogs(&h, r1.data(), 1), 0);
+  EXPECT_EQ(r.Close(), 0);
+  EXPECT_EQ(tnwtest::ReadFile(L("new230101_120000.odl")).substr(h.firstRecord), r0 + r1);
+  int32_t t = 0;
+  EXPECT_EQ(r.GetLastModified(&t), 0);
+  OsFileInfo info;
+  ASSERT_EQ(os_GetFileInfo(W("new230101_120000.txt").c_str(), &info), 0);
+  EXPECT_EQ(t, int32_t(info.writeSeconds));
+  os_DeleteFile(W("new230101_120000.txt").c_str());
+  EXPECT_EQ(r.GetLastModified(&t), -1);
+}
+
+// Appends across 4 GiB on a sparse file: 64-bit positions, the end word
+// 0xFFFFFFFF, reads on both sides, a cut back below, a fresh reader.
+TEST_F(LogFileStoreTest, SparseRunAcrossFourGiB) {
+  LogFileHeader h = Header({{"AI", 1, 128, 8, 12, "P"}}, 12 + 8 * 128);
+  ASSERT_EQ(h.recordSize, 1036u);
+  CLogFileStore w;
+  ASSERT_EQ(Create(w, "SP230101_120000.odl", h), 0);
+  w.Close();
+  const uint64_t four = 1ull << 32;
+  const uint64_t below = (four - h.firstRecord) / h.recordSize - 1;  // whole records that end below 4 GiB, less one
+  {
+    OsHandle f = os_CreateFile(W("SP230101_120000.odl").c_str(), OS_GENERIC_WRITE, 3, OS_OPEN_EXISTING, 0);
+    ASSERT_NE(f, nullptr);
+    std::string last = Record(h, 7);
+    ASSERT_EQ(os_WriteFileAt(f, h.firstRecord + (below - 1) * h.recordSize, last.data(), h.recordSize, nullptr), 0);
+    os_CloseHandle(f);
+  }
+  CLogFileStore s;
+  ASSERT_EQ(s.Open("", W("SP230101_120000.odl").c_str(), OS_GENERIC_READ | OS_GENERIC_WRITE), 0);
+  uint32_t at = LOG_END_UNKNOWN;
+  ASSERT_EQ(s.UseforLogging(&at), 0);
+  EXPECT_EQ(s.EndOffset(), h.firstRecord + below * h.recordSize);
+  std::string more;
+  for (uint32_t i = 0; i < 3; ++i) more += Record(h, 100 + i);
+  ASSERT_EQ(s.WriteLogs(&h, more.data(), 3), 0);
+  EXPECT_GT(s.EndOffset(), four);
+  s.Close();
+  CLogFileStore r;
+  ASSERT_EQ(r.Open("", W("SP230101_120000.odl").c_str(), OS_GENERIC_READ), 0);
+  LogFileHeader back;
+  ASSERT_EQ(r.ReadHeader(&back), 0);
+  EXPECT_EQ(back.recordCount, below + 3);
+  EXPECT_EQ(back.endOffset, LOG_END_UNKNOWN);
+  {
+    OsHandle f = os_CreateFile(W("SP230101_120000.odl").c_str(), OS_GENERIC_READ, 3, OS_OPEN_EXISTING, 0);
+    std::string word(4, '\0');
+    ASSERT_EQ(os_ReadFileAt(f, 0, word.data(), 4, nullptr), 0);
+    os_CloseHandle(f);
+    EXPECT_EQ(Get32(word, 0), LOG_END_UNKNOWN);
+  }
+  std::string got(4 * h.recordSize, '\0');
+  ASSERT_EQ(r.ReadLogs(int64_t(below - 1), &back, got.data(), 10, nullptr, nullptr, nullptr), 4);
+  EXPECT_EQ(got, Record(h, 7) + more);
+  // Cut back below 4 GiB and read afresh.
+  CLogFileStore c;
+  ASSERT_EQ(c.Open("", W("SP230101_120000.odl").c_str(), OS_GENERIC_READ | OS_GENERIC_WRITE), 0);
+  at = LOG_END_UNKNOWN;
+  ASSERT_EQ(c.UseforLogging(&at), 0);
+  c.Truncate(&back, 3);
+  EXPECT_EQ(c.EndOffset(), h.firstRecord + below * h.recordSize);
+  c.Close();
+  CLogFileStore fresh;
+  ASSERT_EQ(fresh.Open("", W("SP230101_120000.odl").c_str(), OS_GENERIC_READ), 0);
+  ASSERT_EQ(fresh.ReadHeader(&back), 0);
+  EXPECT_EQ(back.recordCount, below);
+  EXPECT_EQ(back.endOffset, h.firstRecord + below * h.recordSize);
+  std::string tail(h.recordSize, '\0');
+  ASSERT_EQ(fresh.ReadLogs(int64_t(below - 1), &back, tail.data(), 5, nullptr, nullptr, nullptr), 1);
+  EXPECT_EQ(tail, Record(h, 7));
+  os_DeleteFile(W("SP230101_120000.odl").c_str());
 }
 
 }  // namespace
