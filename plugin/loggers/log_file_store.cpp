@@ -10,6 +10,7 @@
 #include "platform/os_error.h"
 #include "platform/os_file.h"
 #include "platform/os_io.h"
+#include "plugin/loggers/log_text.h"
 
 namespace {
 
@@ -466,7 +467,14 @@ int CLogFileStore::GetLastModified(int32_t *seconds) {
   char text[sizeof path_];
   OsFileInfo info;
   if (!seconds || !TextPath(path_, text, sizeof text) || os_GetFileInfo(text, &info) != 0) return -1;
-  *seconds = static_cast<int32_t>(info.writeSeconds);
+  int64_t latest = info.writeSeconds;
+  if (txt_EventsFileOn()) {
+    std::string events = std::string(path_, static_cast<size_t>(NamePart(path_) - path_)) + "events.txt";
+    if (os_CheckAccess(events.c_str(), OS_GENERIC_READ) == 0 && os_GetFileInfo(events.c_str(), &info) == 0 &&
+        info.writeSeconds > latest)
+      latest = info.writeSeconds;
+  }
+  *seconds = static_cast<int32_t>(latest);
   return 0;
 }
 
@@ -479,4 +487,73 @@ int CLogFileStore::Rename(const char *prefix) {
   snprintf(path_, sizeof path_, "%s", renamed);
   if (!hadText) return 1;
   return RenameWithPrefix(text, ".txt", prefix, textRenamed, sizeof textRenamed);
+}
+
+bool CLogFileStore::Text(std::string *path) const {
+  char text[sizeof path_];
+  if (!path_[0] || !TextPath(path_, text, sizeof text)) return os_Fail(OS_ERROR_FILE_NOT_FOUND), false;
+  *path = text;
+  return true;
+}
+
+// The 16-bit text forms are not built: they fail rather than report success.
+int CLogFileStore::ReadSectionW(const char *, uint16_t *, uint32_t *, void *, void *) {
+  return os_Fail(OS_ERROR_NOT_SUPPORTED), -1;
+}
+int CLogFileStore::ReadSectionLinesW(const char *, uint16_t **, uint32_t *, uint16_t *, uint32_t *, void *, void *) {
+  return os_Fail(OS_ERROR_NOT_SUPPORTED), -1;
+}
+int CLogFileStore::WriteTextW(int32_t, const uint16_t *, const uint16_t *, const char *) {
+  return os_Fail(OS_ERROR_NOT_SUPPORTED), -1;
+}
+int CLogFileStore::WriteTextAtW(TimeStamp, const uint16_t *, const uint16_t *, const char *) {
+  return os_Fail(OS_ERROR_NOT_SUPPORTED), -1;
+}
+int CLogFileStore::WriteHeaderTextW(const uint16_t *) { return os_Fail(OS_ERROR_NOT_SUPPORTED), -1; }
+
+int CLogFileStore::ReadSection(const char *section, char *out, uint32_t *capacity, void *, void *) {
+  std::string t;
+  if (!Text(&t)) return -1;
+  int n = txt_ReadSection(t.c_str(), section, out, capacity);
+  return n < 0 ? -1 : n;
+}
+
+int CLogFileStore::ReadSectionLines(const char *section, char **lines, uint32_t *lineCount, char *buf,
+                                    uint32_t *capacity, void *, void *) {
+  std::string t;
+  return Text(&t) ? txt_ReadSectionLines(t.c_str(), section, lines, lineCount, buf, capacity) : -1;
+}
+
+int CLogFileStore::WriteText(int32_t seconds, const char *text, const char *text2, const char *section) {
+  return WriteTextAt(TimeStamp{seconds, 0, 0}, text, text2, section);
+}
+
+int CLogFileStore::WriteTextAt(TimeStamp at, const char *text, const char *text2, const char *section) {
+  std::string t;
+  return Text(&t) && txt_AddEntry(t.c_str(), section, at, text, text2) == 0 ? 0 : -1;
+}
+
+int CLogFileStore::WritePosition(int32_t seconds, int flag, float value) {
+  char text[64] = "";
+  if (flag) snprintf(text, sizeof text, "%f", static_cast<double>(value));
+  return WriteText(seconds, text, nullptr, "[POSITIONS]");
+}
+
+int CLogFileStore::WriteHeaderText(const char *text) {
+  std::string t;
+  return Text(&t) && txt_ReplaceSection(t.c_str(), "[HEADER]", text) == 1 ? 0 : -1;
+}
+
+int CLogFileStore::WriteFormulae(const char *prefix, int number, const char *text) {
+  char section[64];
+  snprintf(section, sizeof section, "[%1.2s_%d_FORMULAE]", prefix ? prefix : "", number);
+  std::string t;
+  return Text(&t) && txt_ReplaceSection(t.c_str(), section, text) == 1 ? 0 : -1;
+}
+
+int CLogFileStore::WriteUnitCategory(const char *category, const char *text) {
+  char section[300];
+  snprintf(section, sizeof section, "[%.280s_UNIT_CATEGORY]", category ? category : "");
+  std::string t;
+  return Text(&t) && txt_ReplaceSection(t.c_str(), section, text) == 1 ? 0 : -1;
 }

@@ -7,6 +7,7 @@
 // process may move or delete the live file, nor take it for appending.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "platform/os_handle.h"
 #include "plugin/loggers/log_store.h"
@@ -38,6 +39,21 @@ class CLogFileStore : public CLogStore {
   int WriteLog(int64_t index, const LogFileHeader *h, const void *buf, uint32_t bytes) override;
   int64_t GetNoLogs(const LogFileHeader *h) override;
   int64_t CountChannelRows(const LogFileHeader *h) override;
+  int ReadSectionW(const char *section, uint16_t *out, uint32_t *capacity, void *a, void *b) override;
+  int ReadSection(const char *section, char *out, uint32_t *capacity, void *a, void *b) override;
+  int ReadSectionLinesW(const char *section, uint16_t **lines, uint32_t *lineCount, uint16_t *buf, uint32_t *capacity,
+                        void *a, void *b) override;
+  int ReadSectionLines(const char *section, char **lines, uint32_t *lineCount, char *buf, uint32_t *capacity, void *a,
+                       void *b) override;
+  int WriteTextW(int32_t seconds, const uint16_t *text, const uint16_t *text2, const char *section) override;
+  int WriteText(int32_t seconds, const char *text, const char *text2, const char *section) override;
+  int WriteTextAtW(TimeStamp at, const uint16_t *text, const uint16_t *text2, const char *section) override;
+  int WriteTextAt(TimeStamp at, const char *text, const char *text2, const char *section) override;
+  int WritePosition(int32_t seconds, int flag, float value) override;
+  int WriteHeaderTextW(const uint16_t *text) override;
+  int WriteHeaderText(const char *text) override;
+  int WriteFormulae(const char *prefix, int number, const char *text) override;
+  int WriteUnitCategory(const char *category, const char *text) override;
   int GetLastModified(int32_t *seconds) override;
   int Rename(const char *prefix) override;
   void Truncate(LogFileHeader *h, uint32_t records) override;
@@ -50,6 +66,7 @@ class CLogFileStore : public CLogStore {
   int ReadAt(uint64_t offset, void *buf, uint32_t n);  // exactly n bytes, reopening once
   void CloseHandles();
   void Report(const char *text);
+  bool Text(std::string *path) const;
 
   char server_[LOG_CONNSTR_MAX];
   char path_[260];

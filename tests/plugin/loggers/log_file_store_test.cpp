@@ -671,4 +671,27 @@ TEST_F(LogFileStoreTest, SparseRunAcrossFourGiB) {
   os_DeleteFile(W("SP230101_120000.odl").c_str());
 }
 
+TEST_F(LogFileStoreTest, TextSectionsBesideTheRun) {
+  LogFileHeader h = Header(kThree, 60);
+  CLogFileStore s;
+  ASSERT_EQ(Create(s, "TX230101_120000.odl", h), 0);
+  EXPECT_EQ(s.WriteHeaderText("well 7"), 0);
+  EXPECT_EQ(s.WriteText(1672574400, "pump on", nullptr, nullptr), 0);
+  EXPECT_EQ(s.WriteTextAt({1672574401, 250, 0}, "valve", nullptr, "TEXT"), 0);
+  EXPECT_EQ(s.WritePosition(1672574400, 1, 1.5f), 0);
+  EXPECT_EQ(s.WritePosition(1672574402, 0, 9.0f), 0);  // no text: nothing added
+  EXPECT_EQ(s.WriteFormulae("AIX", 3, "a+b"), 0);
+  EXPECT_EQ(s.WriteUnitCategory("Pressure", "bar"), 0);
+  EXPECT_EQ(tnwtest::ReadFile(L("TX230101_120000.txt")),
+            "[HEADER]\r\nwell 7\r\n[TEXT]\r\n23/01/01 12:00:00 pump on\r\n23/01/01 12:00:01.250 valve\r\n"
+            "[POSITIONS]\r\n23/01/01 12:00:00 1.500000\r\n[AI_3_FORMULAE]\r\na+b\r\n[Pressure_UNIT_CATEGORY]\r\nbar\r\n");
+  char out[200];
+  uint32_t cap = sizeof out;
+  EXPECT_EQ(s.ReadSection("TEXT", out, &cap, nullptr, nullptr), 2);
+  EXPECT_STREQ(out, "23/01/01 12:00:00 pump on\r\n23/01/01 12:00:01.250 valve\r\n");
+  uint16_t wide[8];
+  EXPECT_EQ(s.ReadSectionW("TEXT", wide, &cap, nullptr, nullptr), -1);
+  EXPECT_EQ(os_GetLastError(), OS_ERROR_NOT_SUPPORTED);
+}
+
 }  // namespace
