@@ -110,16 +110,31 @@ void log_MarkBadValues(const LogFileHeader *h, void *records, uint64_t count) {
       if (b.last < b.first) continue;
       uint32_t n = uint32_t{b.last} - b.first + 1;
       if (uint64_t{b.statusOffset} + uint64_t{n} * 8 > size) continue;  // a block the record cannot hold
-      uint8_t *status = rec + b.statusOffset, *values = status + n * 4;
-      for (uint32_t k = 0; k < n; ++k) {
-        uint32_t s;
-        float v;
+      uint8_t *status = rec + b.statusOffset;
+      const uint8_t *values = status + n * 4;
+      // Branch-free, 32 at a time through local copies, so that it
+      // vectorises: a float is NaN or infinite when its exponent bits are all
+      // set.
+      uint32_t k = 0;
+      for (; k + 32 <= n; k += 32) {
+        uint32_t s[32], v[32];
+        memcpy(s, status + k * 4, sizeof s);
+        memcpy(v, values + k * 4, sizeof v);
+        for (int j = 0; j < 32; ++j) {
+          uint32_t notPresent = (s[j] & (LOG_STATUS_PRESENT | LOG_STATUS_BAD)) ^ LOG_STATUS_PRESENT;
+          uint32_t finite = (v[j] & 0x7F800000u) ^ 0x7F800000u;
+          s[j] |= (notPresent | finite) == 0 ? LOG_STATUS_BAD : 0u;
+        }
+        memcpy(status + k * 4, s, sizeof s);
+      }
+      for (; k < n; ++k) {
+        uint32_t s, v;
         memcpy(&s, status + k * 4, 4);
-        if ((s & (LOG_STATUS_PRESENT | LOG_STATUS_BAD)) != LOG_STATUS_PRESENT) continue;
         memcpy(&v, values + k * 4, 4);
-        if (std::isfinite(v)) continue;
-        s |= LOG_STATUS_BAD;
-        memcpy(status + k * 4, &s, 4);
+        if ((s & (LOG_STATUS_PRESENT | LOG_STATUS_BAD)) == LOG_STATUS_PRESENT && (v & 0x7F800000u) == 0x7F800000u) {
+          s |= LOG_STATUS_BAD;
+          memcpy(status + k * 4, &s, 4);
+        }
       }
     }
   }
