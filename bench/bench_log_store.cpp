@@ -3,9 +3,10 @@
 //   append: 2,000 WriteLogs of 1 record and 2,000 of 100 records, against
 //           write()s of the same bytes to a file opened with the same
 //           write-through flag in the same folder; the two sides alternate,
-//           three runs each, on fresh files; the best times are compared;
+//           five runs each, on fresh files; the best times are compared;
 //   read:   ReadLogs of 100,000 records, 1,000 a call, bad values marked,
-//           warm cache, against pread()s of the same chunks.
+//           warm cache, against pread()s of the same chunks; ten runs each,
+//           the best times compared.
 // Usage: bench_log_store [--dir FOLDER] (default: bench_log_store/ beside bin/).
 // Prints "append_ratio_1", "append_ratio_100" and "read_ratio"; exits 1 when
 // an append ratio is above 1.10 or the read ratio above 1.5.
@@ -31,7 +32,8 @@ constexpr uint32_t kRecordSize = 12 + 8 * kChannels;  // 1,036
 constexpr int kAppends = 2000;
 constexpr int kReadRecords = 100000;
 constexpr int kReadChunk = 1000;
-constexpr int kRuns = 3;
+constexpr int kRuns = 5;
+constexpr int kReadRuns = 10;
 
 using Clock = std::chrono::steady_clock;
 double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
@@ -156,7 +158,7 @@ int main(int argc, char **argv) {
   }
   std::vector<char> buf(size_t(kReadChunk) * kRecordSize);
   double bestStore = 1e9, bestPlain = 1e9;
-  for (int run = 0; run < kRuns + 1; ++run) {  // the first run warms the cache
+  for (int run = 0; run < kReadRuns + 1; ++run) {  // the first run warms the cache
     CLogFileStore r;
     LogFileHeader rh;
     if (r.Open(nullptr, path.c_str(), OS_GENERIC_READ) != 0 || r.ReadHeader(&rh) != 0) return 1;

@@ -62,6 +62,25 @@ bool TextPath(const char *path, char *out, size_t size) {
   return true;
 }
 
+// Reads up to `count` records at `offset` and marks their bad values, in
+// slices small enough to be marked while still in the cache. *records gets
+// the whole records read.
+int ReadMarked(OsHandle h, uint64_t offset, const LogFileHeader *header, void *out, uint32_t count, uint32_t *records) {
+  const uint32_t size = header->recordSize, slice = size >= 262144 ? 1 : 262144 / size;
+  uint8_t *p = static_cast<uint8_t *>(out);
+  *records = 0;
+  while (*records < count) {
+    uint32_t n = count - *records < slice ? count - *records : slice, got = 0;
+    if (os_ReadFileAt(h, offset + uint64_t{*records} * size, p + uint64_t{*records} * size, n * size, &got) != 0)
+      return -1;
+    uint32_t whole = got / size;
+    log_MarkBadValues(header, p + uint64_t{*records} * size, whole);
+    *records += whole;
+    if (whole < n) break;
+  }
+  return 0;
+}
+
 }  // namespace
 
 CLogFileStore::CLogFileStore() {
@@ -307,11 +326,8 @@ int32_t CLogFileStore::ReadLogs(int64_t first, const LogFileHeader *h, void *out
   while (want > 0) {
     os_SetLastError(OS_ERROR_SUCCESS);
     uint32_t got = 0;
-    if (os_ReadFileAt(header_ ? header_ : data_, offset, out, static_cast<uint32_t>(want * h->recordSize), &got) == 0) {
-      uint64_t whole = got / h->recordSize;
-      log_MarkBadValues(h, out, whole);
-      return static_cast<int32_t>(whole);
-    }
+    if (ReadMarked(header_ ? header_ : data_, offset, h, out, static_cast<uint32_t>(want), &got) == 0)
+      return static_cast<int32_t>(got);
     uint32_t e = os_GetLastError();
     if (e == OS_ERROR_SUCCESS || e == OS_ERROR_NOT_READY || e == OS_ERROR_LOCK_VIOLATION || e == OS_ERROR_IO_PENDING) {
       want /= 2;

@@ -100,6 +100,27 @@ int log_CheckHeader(const LogFileHeader *h) {
   return ok ? 0 : -1;
 }
 
+namespace {
+
+// Status words and values lie at any byte offset the file gives.
+typedef uint32_t UnalignedWord __attribute__((aligned(1), may_alias));
+
+void MarkBlock(UnalignedWord *status, const UnalignedWord *values, uint32_t n) {
+  // Values are nearly always finite: look at them alone first.
+  uint32_t nonFinite = 0;
+  for (uint32_t k = 0; k < n; ++k) nonFinite |= (values[k] & 0x7F800000u) == 0x7F800000u;
+  if (!nonFinite) return;
+#pragma GCC ivdep
+  for (uint32_t k = 0; k < n; ++k) {
+    uint32_t s = status[k], v = values[k];
+    uint32_t notPresent = (s & (LOG_STATUS_PRESENT | LOG_STATUS_BAD)) ^ LOG_STATUS_PRESENT;
+    uint32_t finite = (v & 0x7F800000u) ^ 0x7F800000u;
+    status[k] = s | ((notPresent | finite) == 0 ? LOG_STATUS_BAD : 0u);
+  }
+}
+
+}  // namespace
+
 void log_MarkBadValues(const LogFileHeader *h, void *records, uint64_t count) {
   uint32_t size = h->recordSize;
   uint32_t blocks = h->blockCount < LOG_MAX_BLOCKS ? h->blockCount : LOG_MAX_BLOCKS;
@@ -112,30 +133,9 @@ void log_MarkBadValues(const LogFileHeader *h, void *records, uint64_t count) {
       if (uint64_t{b.statusOffset} + uint64_t{n} * 8 > size) continue;  // a block the record cannot hold
       uint8_t *status = rec + b.statusOffset;
       const uint8_t *values = status + n * 4;
-      // Branch-free, 32 at a time through local copies, so that it
-      // vectorises: a float is NaN or infinite when its exponent bits are all
-      // set.
-      uint32_t k = 0;
-      for (; k + 32 <= n; k += 32) {
-        uint32_t s[32], v[32];
-        memcpy(s, status + k * 4, sizeof s);
-        memcpy(v, values + k * 4, sizeof v);
-        for (int j = 0; j < 32; ++j) {
-          uint32_t notPresent = (s[j] & (LOG_STATUS_PRESENT | LOG_STATUS_BAD)) ^ LOG_STATUS_PRESENT;
-          uint32_t finite = (v[j] & 0x7F800000u) ^ 0x7F800000u;
-          s[j] |= (notPresent | finite) == 0 ? LOG_STATUS_BAD : 0u;
-        }
-        memcpy(status + k * 4, s, sizeof s);
-      }
-      for (; k < n; ++k) {
-        uint32_t s, v;
-        memcpy(&s, status + k * 4, 4);
-        memcpy(&v, values + k * 4, 4);
-        if ((s & (LOG_STATUS_PRESENT | LOG_STATUS_BAD)) == LOG_STATUS_PRESENT && (v & 0x7F800000u) == 0x7F800000u) {
-          s |= LOG_STATUS_BAD;
-          memcpy(status + k * 4, &s, 4);
-        }
-      }
+      // Branch-free over unaligned words so that it vectorises: a float is
+      // NaN or infinite when its exponent bits are all set.
+      MarkBlock(reinterpret_cast<UnalignedWord *>(status), reinterpret_cast<const UnalignedWord *>(values), n);
     }
   }
 }
