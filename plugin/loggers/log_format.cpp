@@ -110,7 +110,6 @@ void MarkBlock(UnalignedWord *status, const UnalignedWord *values, uint32_t n) {
   uint32_t nonFinite = 0;
   for (uint32_t k = 0; k < n; ++k) nonFinite |= (values[k] & 0x7F800000u) == 0x7F800000u;
   if (!nonFinite) return;
-#pragma GCC ivdep
   for (uint32_t k = 0; k < n; ++k) {
     uint32_t s = status[k], v = values[k];
     uint32_t notPresent = (s & (LOG_STATUS_PRESENT | LOG_STATUS_BAD)) ^ LOG_STATUS_PRESENT;
