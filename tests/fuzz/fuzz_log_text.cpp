@@ -48,8 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // Keep the body one section: no line of it may begin with '['.
   for (size_t i = 0; i < body.size(); ++i)
     if (body[i] == '[' && (i == 0 || body[i - 1] == '\n')) body[i] = '(';
-  if (!body.empty() && body.back() != '\n') body += "\r\n";
-  if (body.find('\n') != std::string::npos && body.find("\r\n") == std::string::npos) body += "\r\n";
+  // Lines end with CR LF: without one the next section's header would not
+  // begin a line.
+  if (!body.empty() && (body.size() < 2 || body.compare(body.size() - 2, 2, "\r\n") != 0)) body += "\r\n";
   std::string file = kHead + body + kTail;
   FUZZ_CHECK(fuzz::WriteFile(path, file.data(), file.size()));
 
