@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstring>
@@ -13,6 +15,7 @@
 #include "platform/os_handle.h"
 #include "platform/os_io.h"
 #include "platform/os_path.h"
+#include "platform/os_registry.h"
 #include "plugin/loggers/log_file_store.h"
 #include "plugin/loggers/log_format.h"
 #include "tests/support/test_root.h"
@@ -692,6 +695,32 @@ TEST_F(LogFileStoreTest, TextSectionsBesideTheRun) {
   uint16_t wide[8];
   EXPECT_EQ(s.ReadSectionW("TEXT", wide, &cap, nullptr, nullptr), -1);
   EXPECT_EQ(os_GetLastError(), OS_ERROR_NOT_SUPPORTED);
+}
+
+// With the events file in use, a run's last change is the later of its text
+// file's and the folder's "events.txt".
+TEST_F(LogFileStoreTest, LastModifiedSeesTheEventsFile) {
+  LogFileHeader h = Header(kThree, 60);
+  CLogFileStore s;
+  ASSERT_EQ(Create(s, "LM230101_120000.odl", h), 0);
+  ASSERT_TRUE(tnwtest::WriteFile(L("LM230101_120000.txt"), "[HEADER]\r\n"));
+  ASSERT_TRUE(tnwtest::WriteFile(L("events.txt"), "12:00:00 01/01/23 x\r\n"));
+  struct timespec times[2] = {{0, UTIME_OMIT}, {1700000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, L("LM230101_120000.txt").c_str(), times, 0), 0);
+  times[1].tv_sec = 1700000500;
+  ASSERT_EQ(utimensat(AT_FDCWD, L("events.txt").c_str(), times, 0), 0);
+  int32_t t = 0;
+  ASSERT_EQ(s.GetLastModified(&t), 0);
+  EXPECT_EQ(t, 1700000000);  // the switch is off
+  OsHKey key;
+  ASSERT_EQ(os_RegCreateKeyEx(OS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Quenford\\Tessarine", 0, OS_KEY_ALL_ACCESS, nullptr,
+                              &key, nullptr),
+            0);
+  ASSERT_EQ(os_RegSetValueEx(key, "EventsTextFile", OS_REG_SZ, "On", 3), 0);
+  ASSERT_EQ(s.GetLastModified(&t), 0);
+  EXPECT_EQ(t, 1700000500);
+  ASSERT_EQ(os_RegSetValueEx(key, "EventsTextFile", OS_REG_SZ, "OFF", 4), 0);
+  os_RegCloseKey(key);
 }
 
 }  // namespace
