@@ -84,6 +84,26 @@ int CopyPlain(const char *from, const char *to, bool failIfExists) {
 // open of one would wait for the other end (for ever, if none comes).
 bool IsChannel(const struct stat &st) { return S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode); }
 
+// Whether any open description holds a byte lock on the file: a fresh
+// description holds none, so any lock the test meets is another's.
+bool HeldByLock(const char *path) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st;
+  bool held = false;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    struct flock fl;
+    memset(&fl, 0, sizeof fl);
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 0;
+    fl.l_len = 0;
+    held = fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+  }
+  close(fd);
+  return held;
+}
+
 }  // namespace
 
 FILE *os_FOpen(const char *path, const char *mode) {
@@ -153,12 +173,14 @@ int os_DeleteFile(const char *path) {
   if (lstat(t.path, &st) != 0) return Fail();
   // Permissions do not stop root or the owner of the folder, a read-only file must.
   if (S_ISDIR(st.st_mode) || (!S_ISLNK(st.st_mode) && ReadOnly(st))) return os_Fail(OS_ERROR_ACCESS_DENIED), -1;
+  if (S_ISREG(st.st_mode) && HeldByLock(t.path)) return os_Fail(OS_ERROR_SHARING_VIOLATION), -1;
   return unlink(t.path) == 0 ? 0 : Fail();
 }
 
 int os_MoveFile(const char *from, const char *to) {
   Translated a(from), b(to);
   if (!a.ok || !b.ok) return -1;
+  if (HeldByLock(a.path)) return os_Fail(OS_ERROR_SHARING_VIOLATION), -1;
   if (renameat2(AT_FDCWD, a.path, AT_FDCWD, b.path, RENAME_NOREPLACE) == 0) return 0;
   if (errno == EEXIST) return os_Fail(OS_ERROR_ALREADY_EXISTS), -1;
   struct stat st;
@@ -187,6 +209,31 @@ int os_CopyFile(const char *from, const char *to, bool failIfExists) {
   Translated a(from), b(to);
   if (!a.ok || !b.ok) return -1;
   return CopyPlain(a.path, b.path, failIfExists);
+}
+
+int os_ReplaceFile(const char *to, const char *from) {
+  Translated a(from), b(to);
+  if (!a.ok || !b.ok) return -1;
+  struct stat st;
+  if (lstat(a.path, &st) != 0) return Fail();
+  if (S_ISDIR(st.st_mode)) return os_Fail(OS_ERROR_ACCESS_DENIED), -1;
+  if (stat(b.path, &st) == 0) {
+    if (S_ISDIR(st.st_mode) || ReadOnly(st)) return os_Fail(OS_ERROR_ACCESS_DENIED), -1;
+    if (HeldByLock(b.path)) return os_Fail(OS_ERROR_SHARING_VIOLATION), -1;
+  }
+  if (HeldByLock(a.path)) return os_Fail(OS_ERROR_SHARING_VIOLATION), -1;
+  return rename(a.path, b.path) == 0 ? 0 : Fail();
+}
+
+int os_SetFileAttributes(const char *path, uint32_t attributes) {
+  Translated t(path);
+  if (!t.ok) return -1;
+  struct stat st;
+  if (stat(t.path, &st) != 0) return Fail();
+  mode_t mode = st.st_mode & 07777;
+  if (attributes & OS_FILE_ATTRIBUTE_READONLY) mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+  else mode |= S_IWUSR;
+  return chmod(t.path, mode) == 0 ? 0 : Fail();
 }
 
 int os_SetCurrentDirectory(const char *path) {
@@ -301,6 +348,46 @@ int os_GetFileTimes(OsHandle file, uint64_t times[3]) {
   for (int i = 0; i < 3; ++i)
     times[i] = (static_cast<uint64_t>(ts[i]->tv_sec) + 11644473600ull) * 10000000ull +
                static_cast<uint64_t>(ts[i]->tv_nsec) / 100;
+  return 0;
+}
+
+int os_ReadFileAt(OsHandle file, uint64_t offset, void *buf, uint32_t n, uint32_t *got) {
+  uint32_t dummy;
+  if (!got) got = &dummy;
+  *got = 0;
+  int fd = FileFd(file);
+  if (fd < 0) return -1;
+  if ((!buf && n) || offset > static_cast<uint64_t>(INT64_MAX)) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  uint32_t done = 0;
+  while (done < n) {
+    ssize_t r = pread(fd, static_cast<char *>(buf) + done, n - done, static_cast<off_t>(offset + done));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return os_Fail(errno == EBADF ? OS_ERROR_ACCESS_DENIED : os_ErrorFromErrno(errno)), -1;
+    if (r == 0) break;
+    done += static_cast<uint32_t>(r);
+  }
+  *got = done;
+  return 0;
+}
+
+int os_WriteFileAt(OsHandle file, uint64_t offset, const void *buf, uint32_t n, uint32_t *written) {
+  uint32_t dummy;
+  if (!written) written = &dummy;
+  *written = 0;
+  int fd = FileFd(file);
+  if (fd < 0) return -1;
+  if ((!buf && n) || offset > static_cast<uint64_t>(INT64_MAX) - n) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  uint32_t done = 0;
+  while (done < n) {
+    ssize_t w = pwrite(fd, static_cast<const char *>(buf) + done, n - done, static_cast<off_t>(offset + done));
+    if (w < 0 && errno == EINTR) continue;
+    if (w < 0) {
+      *written = done;
+      return os_Fail(errno == EBADF ? OS_ERROR_ACCESS_DENIED : os_ErrorFromErrno(errno)), -1;
+    }
+    done += static_cast<uint32_t>(w);
+  }
+  *written = done;
   return 0;
 }
 

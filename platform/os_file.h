@@ -24,7 +24,10 @@
 //     positions and sizes are 64-bit; a read at the end gets 0 bytes;
 //   - byte-range locks belong to the handle (open-file-description locks):
 //     closing another handle of the same file keeps them, closing this one
-//     ends them; a range of length 0 conflicts with nothing.
+//     ends them; a range of length 0 conflicts with nothing;
+//   - a file on which any open handle holds a byte lock cannot be moved or
+//     deleted (OS_ERROR_SHARING_VIOLATION), as Windows refuses to move a file
+//     its writer holds open.
 // Failures return -1 (or NULL) with the Windows code in last error and errno.
 #pragma once
 #include <cstddef>
@@ -45,6 +48,10 @@ int os_GetFileSize(OsHandle file, uint64_t *size);
 int os_GetFileTimes(OsHandle file, uint64_t times[3]);
 // Cuts or extends the file to the file pointer.
 int os_SetEndOfFile(OsHandle file);
+// Positioned reads and writes: at a 64-bit offset, the file pointer stays.
+// 0 with *done set (a read at or past the end gets 0 bytes), or -1.
+int os_ReadFileAt(OsHandle file, uint64_t offset, void *buf, uint32_t n, uint32_t *got);
+int os_WriteFileAt(OsHandle file, uint64_t offset, const void *buf, uint32_t n, uint32_t *written);
 // exclusive: no other handle may lock any byte of the range, else others may
 // share it; wait: block until granted, else fail at once
 // (OS_ERROR_LOCK_VIOLATION).
@@ -72,6 +79,9 @@ uint32_t os_GetFileAttributes(const char *path);
 // Whether the process may use the path as `access` asks (OS_GENERIC_READ,
 // _WRITE, _EXECUTE, _ALL; 0: whether it is there). 0 or -1.
 int os_CheckAccess(const char *path, uint32_t access);
+// Sets or clears the read-only attribute (OS_FILE_ATTRIBUTE_READONLY; the
+// other bits are ignored, OS_FILE_ATTRIBUTE_NORMAL clears it).
+int os_SetFileAttributes(const char *path, uint32_t attributes);
 
 FILE *os_FOpen(const char *path, const char *mode);  // fopen(3)
 int os_MakeDirectory(const char *path);              // one level; exists -> -1 (183)
@@ -79,6 +89,10 @@ int os_RemoveDirectory(const char *path);
 int os_DeleteFile(const char *path);                 // read-only -> -1 (5)
 int os_MoveFile(const char *from, const char *to);   // existing target -> -1 (183)
 int os_CopyFile(const char *from, const char *to, bool failIfExists);
+// Puts `from` in the place of `to` in one step: a reader sees the old file or
+// the new one, never none. A read-only or locked target is refused (5, 32);
+// a missing target is created.
+int os_ReplaceFile(const char *to, const char *from);
 int os_SetCurrentDirectory(const char *path);
 // The working folder as a Linux path. 0 or -1.
 int os_GetCurrentDirectory(char *out, size_t size);

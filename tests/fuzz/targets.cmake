@@ -3,7 +3,7 @@
 # ordinary builds (tests/fuzz/replay.cmake).
 set(TNW_FUZZ_TARGETS decode text path base64 stream pump_reply channel_file device_file text_table request_reply
   dialect ado_connstr archive_connstr config_reply devcap stamped_name print_records translations state_text
-  base64_password)
+  base64_password log_header log_text log_connstr)
 foreach(t decode text path base64 stream)
   set(TNW_FUZZ_LIBS_${t} tnw_record)
   set(TNW_FUZZ_AREA_${t} record)
@@ -23,7 +23,7 @@ foreach(t dialect ado_connstr)
   set(TNW_FUZZ_AREA_${t} platform)
 endforeach()
 set(TNW_FUZZ_LIBS_config_reply tnw_plugin tnw_scadasim tnw_test_remote)
-foreach(t config_reply devcap stamped_name)
+foreach(t config_reply devcap stamped_name log_header log_text log_connstr)
   if(NOT t STREQUAL "config_reply")
     set(TNW_FUZZ_LIBS_${t} tnw_plugin)
   endif()

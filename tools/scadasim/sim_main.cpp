@@ -26,6 +26,7 @@
 #include "platform/os_path.h"
 #include "tools/scadasim/sim_demo.h"
 #include "tools/scadasim/sim_file.h"
+#include "tools/scadasim/sim_logger.h"
 #include "tools/scadasim/sim_requests.h"
 #include "tools/scadasim/sim_world.h"
 
@@ -98,6 +99,10 @@ void Usage(FILE *f) {
           "  post PID CODE\n"
           "        posts one notification code (31 stop, 300 scan, 302 reconfigure,\n"
           "        303 reset counters, 304 initialise values) to a process.\n"
+          "  logger --runs FOLDER [--area CODE]...\n"
+          "        plays a logger that keeps a run in FOLDER: one record of the areas\n"
+          "        (default A1 and D1) per logger code, prints \"wrote N\" after each\n"
+          "        append; a restarted one continues the newest open run\n"
           "  logger --out FILE\n"
           "        plays a logger process: appends every code it receives to FILE, one a\n"
           "        line, until code 31 or a signal (the server starts these itself).\n");
@@ -871,6 +876,7 @@ int main(int argc, char **argv) {
     }
     return 0;
   }
+  if (cmd == "logger" && argc >= 4 && strcmp(argv[2], "--runs") == 0) return sim_LoggerRunsCommand(argc - 3, argv + 3);
   if (cmd == "logger") {
     if (argc != 4 || strcmp(argv[2], "--out") != 0) return Usage(stderr), 2;
     return RunLogger(argv[3]);

@@ -1,0 +1,78 @@
+// One logger run kept as a ".odl" data file with its ".txt" text file.
+//
+// Records are appended at the store's end offset, never at a handle's file
+// pointer (header reads and rewrites move that). While the run is open for
+// appending the store holds a one-byte lock at its end offset: readers size
+// the file rather than trust the header's end-offset word, and no other
+// process may move or delete the live file, nor take it for appending.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "platform/os_handle.h"
+#include "plugin/loggers/log_store.h"
+
+class CLogFileStore : public CLogStore {
+ public:
+  CLogFileStore();
+  ~CLogFileStore() override;
+
+  // Creates a new run file at `path` laid out from `h` (blocks, record size;
+  // the first-record and extension offsets are filled in when 0), with each
+  // block's channel records from `blockRecords[i]`, and opens it for
+  // appending. An existing file is refused (OS_ERROR_FILE_EXISTS), untouched.
+  int Create(const char *path, LogFileHeader *h, ChannelRecord *const *blockRecords);
+
+  int Open(const char *server, const char *path, uint32_t access) override;
+  int UseforLogging(uint32_t *endOffset) override;
+  void GetName(char *out, uint32_t *size) override;
+  int Close() override;
+  int FlushHeader(uint32_t value) override;
+  int ReadHeader(LogFileHeader *h) override;
+  int WriteHeader(const LogFileHeader *h, const char *text) override;
+  int ReadChannels(const LogFileHeader *h, ChannelRecord *out, int block, int first, int count) override;
+  int WriteLogs(const LogFileHeader *h, const void *records, uint32_t count) override;
+  int32_t ReadLogs(int64_t first, const LogFileHeader *h, void *out, int32_t count, void *a, void *b,
+                   void *c) override;
+  int ReadLog(int64_t index, const LogFileHeader *h, void *out, uint32_t bytes, void *a, void *b, void *c, void *d,
+              void *e) override;
+  int WriteLog(int64_t index, const LogFileHeader *h, const void *buf, uint32_t bytes) override;
+  int64_t GetNoLogs(const LogFileHeader *h) override;
+  int64_t CountChannelRows(const LogFileHeader *h) override;
+  int ReadSectionW(const char *section, uint16_t *out, uint32_t *capacity, void *a, void *b) override;
+  int ReadSection(const char *section, char *out, uint32_t *capacity, void *a, void *b) override;
+  int ReadSectionLinesW(const char *section, uint16_t **lines, uint32_t *lineCount, uint16_t *buf, uint32_t *capacity,
+                        void *a, void *b) override;
+  int ReadSectionLines(const char *section, char **lines, uint32_t *lineCount, char *buf, uint32_t *capacity, void *a,
+                       void *b) override;
+  int WriteTextW(int32_t seconds, const uint16_t *text, const uint16_t *text2, const char *section) override;
+  int WriteText(int32_t seconds, const char *text, const char *text2, const char *section) override;
+  int WriteTextAtW(TimeStamp at, const uint16_t *text, const uint16_t *text2, const char *section) override;
+  int WriteTextAt(TimeStamp at, const char *text, const char *text2, const char *section) override;
+  int WritePosition(int32_t seconds, int flag, float value) override;
+  int WriteHeaderTextW(const uint16_t *text) override;
+  int WriteHeaderText(const char *text) override;
+  int WriteFormulae(const char *prefix, int number, const char *text) override;
+  int WriteUnitCategory(const char *category, const char *text) override;
+  int GetLastModified(int32_t *seconds) override;
+  int Rename(const char *prefix) override;
+  void Truncate(LogFileHeader *h, uint32_t records) override;
+
+  // The 64-bit end offset appending resumes at (0 when not appending).
+  uint64_t EndOffset() const { return end_; }
+
+ private:
+  int Reopen();
+  int ReadAt(uint64_t offset, void *buf, uint32_t n);  // exactly n bytes, reopening once
+  void CloseHandles();
+  void Report(const char *text);
+  bool Text(std::string *path) const;
+
+  char server_[LOG_CONNSTR_MAX];
+  char path_[260];
+  uint32_t access_ = 0;
+  OsHandle data_ = nullptr;
+  OsHandle header_ = nullptr;
+  uint64_t end_ = 0;
+  uint64_t storedEnd_ = 0;
+};

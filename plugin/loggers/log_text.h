@@ -1,0 +1,46 @@
+// A run's text file: named sections ("[HEADER]", "[TEXT]", ...) of CR LF
+// lines; "[TEXT]" holds time-stamped entries. With the events-file switch on,
+// "[TEXT]" lives in "events.txt" of the run's folder instead, without a
+// header line (its entries end at the first line that begins with '[').
+//
+// Every rewrite goes through a copy that replaces the file in one step: a
+// reader or a crash sees the old file or the new one. Writers of one file are
+// serialised across processes by a lock on a companion ".lck" file (a lock on
+// the text file itself would block its replacement).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "framework/time/tm_time.h"
+
+// Whether "[TEXT]" goes to "events.txt": always for the "Rimfold" product,
+// else when "EventsTextFile" begins with "ON".
+bool txt_EventsFileOn(void);
+
+// A stamp at the start of `line`: date first "YY/MM/DD hh:mm:ss[.fff[fff]]" or
+// time first "hh:mm:ss[.fff[fff]] DD/MM/YY". On success *text points past the
+// stamp and its spaces and *timeFirst tells the form.
+bool txt_ParseStamp(const char *line, size_t length, TimeStamp *at, size_t *textStart, bool *timeFirst);
+// "YY/MM/DD hh:mm:ss<f> " or, for "events.txt", "hh:mm:ss<f> DD/MM/YY ";
+// <f> is ".mmmuuu", ".mmm" or nothing.
+std::string txt_FormatStamp(const TimeStamp &at, bool timeFirst);
+
+// Reads a section: the lines (with their CR LF) up to the next '[' line, into
+// `out` when given, stopping before a line that would not fit with a
+// terminator. *capacity gets the length used + 1. Returns the lines copied,
+// -2 when the file cannot be opened ("[TEXT]" from "events.txt": 0).
+// Time-first stamps of "[TEXT]" come back date first.
+int txt_ReadSection(const char *textPath, const char *section, char *out, uint32_t *capacity);
+// Splits what txt_ReadSection gives at CR LF into lines[] (each terminated
+// in place), at most *lineCount; *lineCount gets the number. 0 or -1.
+int txt_ReadSectionLines(const char *textPath, const char *section, char **lines, uint32_t *lineCount, char *buf,
+                         uint32_t *capacity);
+// Puts `text` in place of the section's lines (appending the section when it
+// is missing). 1, -2 when the file cannot be opened or created, -1.
+int txt_ReplaceSection(const char *textPath, const char *section, const char *text);
+// Adds a time-stamped entry to a section ("[TEXT]" when null), in time order.
+// An entry at the same time whose text begins with `text2` (or, without
+// `text2`, any such entry) is replaced; an empty `text` only removes.
+// 0, -2 when the file cannot be opened or created, -1.
+int txt_AddEntry(const char *textPath, const char *section, const TimeStamp &at, const char *text, const char *text2);

@@ -1,0 +1,272 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/os_error.h"
+#include "platform/os_file.h"
+#include "platform/os_path.h"
+#include "platform/os_registry.h"
+#include "plugin/loggers/log_text.h"
+#include "tests/support/test_root.h"
+
+namespace {
+
+void SetEventsSwitch(const char *value) {
+  OsHKey key;
+  ASSERT_EQ(os_RegCreateKeyEx(OS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Quenford\\Tessarine", 0, OS_KEY_ALL_ACCESS, nullptr,
+                              &key, nullptr),
+            0);
+  ASSERT_EQ(os_RegSetValueEx(key, "EventsTextFile", OS_REG_SZ, value, uint32_t(strlen(value) + 1)), 0);
+  os_RegCloseKey(key);
+}
+
+class LogTextTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char *name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    win_ = std::string("C:\\lt\\") + name;
+    dir_ = tnwtest::Root() + "/drives/c/lt/" + name;
+    ASSERT_EQ(os_MakeFolders(dir_.c_str()), 0);
+    SetEventsSwitch("OFF");
+  }
+  std::string W(const std::string &n) const { return win_ + "\\" + n; }
+  std::string L(const std::string &n) const { return dir_ + "/" + n; }
+  std::string win_, dir_;
+};
+
+const TimeStamp kNoon = {1672574400, 0, 0};  // 23/01/01 12:00:00
+
+TEST(LogTextStamps, ParseAndFormat) {
+  struct Case {
+    const char *line;
+    bool ok, timeFirst;
+    int32_t seconds;
+    int16_t ms, us;
+    const char *text;
+  } cases[] = {
+      {"23/01/01 12:00:00 pump on\r\n", true, false, 1672574400, 0, 0, "pump on\r\n"},
+      {"23/01/01 12:00:00.250 x", true, false, 1672574400, 250, 0, "x"},
+      {"23/01/01 12:00:00.250125   x", true, false, 1672574400, 250, 125, "x"},
+      {"12:00:00.250 01/01/23 x", true, true, 1672574400, 250, 0, "x"},
+      {"12:00:00.000007 01/01/23 x", true, true, 1672574400, 0, 7, "x"},
+      {"23/01/01 12:00:00.25 x", false, false, 0, 0, 0, ""},
+      {"23/13/01 12:00:00 x", false, false, 0, 0, 0, ""},
+      {"[TEXT]", false, false, 0, 0, 0, ""},
+      {"12:00", false, false, 0, 0, 0, ""},
+      {"", false, false, 0, 0, 0, ""},
+  };
+  for (const Case &c : cases) {
+    TimeStamp t;
+    size_t at = 0;
+    bool tf = false;
+    std::string line = c.line;
+    EXPECT_EQ(txt_ParseStamp(line.data(), line.size(), &t, &at, &tf), c.ok) << c.line;
+    if (!c.ok) continue;
+    EXPECT_EQ(tf, c.timeFirst) << c.line;
+    EXPECT_EQ(t.seconds, c.seconds) << c.line;
+    EXPECT_EQ(t.ms, c.ms) << c.line;
+    EXPECT_EQ(t.us, c.us) << c.line;
+    EXPECT_EQ(line.substr(at), c.text) << c.line;
+  }
+  EXPECT_EQ(txt_FormatStamp({1672574400, 0, 0}, false), "23/01/01 12:00:00 ");
+  EXPECT_EQ(txt_FormatStamp({1672574400, 250, 0}, false), "23/01/01 12:00:00.250 ");
+  EXPECT_EQ(txt_FormatStamp({1672574400, 250, 125}, true), "12:00:00.250125 01/01/23 ");
+  EXPECT_EQ(txt_FormatStamp({1672574400, 0, 7}, true), "12:00:00.000007 01/01/23 ");
+}
+
+// (file before, operation, file after): sections, order, line ends.
+TEST_F(LogTextTest, RewritesAsImages) {
+  const std::string hdr = "[HEADER]\r\nwell 7\r\n";
+  const std::string t0 = "23/01/01 11:00:00 early\r\n", t1 = "23/01/01 12:00:00 first\r\n",
+                    t2 = "23/01/01 12:00:00 second\r\n", t3 = "23/01/01 13:00:00 late\r\n";
+  const std::string pos = "[POSITIONS]\r\n23/01/01 10:00:00 1.5\r\n";
+  struct Case {
+    const char *what;
+    std::string before;
+    std::function<int(const char *path)> op;
+    int rc;
+    std::string after;
+  } cases[] = {
+      {"replace a missing section appends it", "[TEXT]\r\n" + t1,
+       [](const char *p) { return txt_ReplaceSection(p, "HEADER", "well 9\r\n"); }, 1,
+       "[TEXT]\r\n" + t1 + "[HEADER]\r\nwell 9\r\n"},
+      {"replaced text without CR LF keeps the next header apart", hdr + "[TEXT]\r\n" + t1,
+       [](const char *p) { return txt_ReplaceSection(p, "[HEADER]", "well 9"); }, 1,
+       "[HEADER]\r\nwell 9\r\n[TEXT]\r\n" + t1},
+      {"replace in a missing file creates it", "",
+       [](const char *p) { return txt_ReplaceSection(p, "[HEADER]", "x\r\n"); }, 1, "[HEADER]\r\nx\r\n"},
+      {"entry keeps later sections whole", hdr + "[TEXT]\r\n" + t0 + t3 + pos,
+       [](const char *p) { return txt_AddEntry(p, nullptr, kNoon, "noon", nullptr); }, 0,
+       hdr + "[TEXT]\r\n" + t0 + "23/01/01 12:00:00 noon\r\n" + t3 + pos},
+      {"entry at the end of its section", hdr + "[TEXT]\r\n" + t0 + pos,
+       [](const char *p) { return txt_AddEntry(p, "TEXT", kNoon, "noon", nullptr); }, 0,
+       hdr + "[TEXT]\r\n" + t0 + "23/01/01 12:00:00 noon\r\n" + pos},
+      {"new section, short text: one CR LF", hdr,
+       [](const char *p) { return txt_AddEntry(p, nullptr, kNoon, "ab", nullptr); }, 0,
+       hdr + "[TEXT]\r\n23/01/01 12:00:00 ab\r\n"},
+      {"new section, text with CR LF: one CR LF", hdr,
+       [](const char *p) { return txt_AddEntry(p, nullptr, kNoon, "abc\r\n", nullptr); }, 0,
+       hdr + "[TEXT]\r\n23/01/01 12:00:00 abc\r\n"},
+      {"new section after a last line without CR LF", "[HEADER]\r\nwell 7",
+       [](const char *p) { return txt_AddEntry(p, nullptr, kNoon, "x", nullptr); }, 0,
+       "[HEADER]\r\nwell 7\r\n[TEXT]\r\n23/01/01 12:00:00 x\r\n"},
+      {"no second text: another text at that time is replaced", "[TEXT]\r\n" + t1 + t3,
+       [](const char *p) { return txt_AddEntry(p, nullptr, kNoon, "new", nullptr); }, 0,
+       "[TEXT]\r\n23/01/01 12:00:00 new\r\n" + t3},
+      {"no second text, empty text: every entry at that time goes", "[TEXT]\r\n" + t0 + t1 + t2 + t3,
+       [](const char *p) { return txt_AddEntry(p, nullptr, kNoon, "", nullptr); }, 0, "[TEXT]\r\n" + t0 + t3},
+      {"empty second text: others stay, the new one follows", "[TEXT]\r\n" + t1 + t2 + t3,
+       [](const char *p) { return txt_AddEntry(p, nullptr, kNoon, "third", ""); }, 0,
+       "[TEXT]\r\n" + t1 + t2 + "23/01/01 12:00:00 third\r\n" + t3},
+      {"empty second text: one beginning with the text is replaced", "[TEXT]\r\n" + t1 + t2,
+       [](const char *p) { return txt_AddEntry(p, nullptr, kNoon, "SECOND", ""); }, 0,
+       "[TEXT]\r\n" + t1 + "23/01/01 12:00:00 SECOND\r\n"},
+      {"second text selects the entry to replace", "[TEXT]\r\n" + t1 + t2,
+       [](const char *p) { return txt_AddEntry(p, nullptr, kNoon, "2nd", "sec"); }, 0,
+       "[TEXT]\r\n" + t1 + "23/01/01 12:00:00 2nd\r\n"},
+      {"fractions order entries", "[TEXT]\r\n23/01/01 12:00:00.500 b\r\n",
+       [](const char *p) { return txt_AddEntry(p, nullptr, {1672574400, 250, 125}, "a", ""); }, 0,
+       "[TEXT]\r\n23/01/01 12:00:00.250125 a\r\n23/01/01 12:00:00.500 b\r\n"},
+      {"lines without a stamp are passed over", "[TEXT]\r\nnote\r\n" + t3,
+       [](const char *p) { return txt_AddEntry(p, nullptr, kNoon, "x", nullptr); }, 0,
+       "[TEXT]\r\nnote\r\n23/01/01 12:00:00 x\r\n" + t3},
+  };
+  int n = 0;
+  for (const Case &c : cases) {
+    std::string name = "R" + std::to_string(n++) + ".txt";
+    if (!c.before.empty()) {
+      ASSERT_TRUE(tnwtest::WriteFile(L(name), c.before));
+    }
+    EXPECT_EQ(c.op(W(name).c_str()), c.rc) << c.what;
+    EXPECT_EQ(tnwtest::ReadFile(L(name)), c.after) << c.what;
+  }
+  // A read-only file is refused and stays as it was.
+  ASSERT_TRUE(tnwtest::WriteFile(L("ro.txt"), hdr));
+  ASSERT_EQ(os_SetFileAttributes(W("ro.txt").c_str(), OS_FILE_ATTRIBUTE_READONLY), 0);
+  EXPECT_EQ(txt_ReplaceSection(W("ro.txt").c_str(), "[HEADER]", "x"), -1);
+  EXPECT_EQ(os_GetLastError(), OS_ERROR_ACCESS_DENIED);
+  EXPECT_EQ(tnwtest::ReadFile(L("ro.txt")), hdr);
+}
+
+TEST_F(LogTextTest, ReadSections) {
+  const std::string file = "[HEADER]\r\nwell 7\r\ndepth 30\r\n[TEXT]\r\n12:00:00.250 31/12/23 from events form\r\n"
+                           "23/12/31 12:00:01.250125 plain\r\n[POSITIONS]\r\n";
+  ASSERT_TRUE(tnwtest::WriteFile(L("run.txt"), file));
+  struct Case {
+    const char *section;
+    uint32_t capacity;
+    int lines;
+    const char *text;
+    uint32_t used;
+  } cases[] = {
+      {"HEADER", 100, 2, "well 7\r\ndepth 30\r\n", 19},
+      {"[header]", 100, 2, "well 7\r\ndepth 30\r\n", 19},
+      {"HEADER", 18, 1, "well 7\r\n", 9},  // the second line does not fit with the terminator
+      {"TEXT", 200, 2, "23/12/31 12:00:00.250 from events form\r\n23/12/31 12:00:01.250125 plain\r\n", 73},
+      {"POSITIONS", 10, 0, "", 1},
+      {"MISSING", 10, 0, "", 1},
+  };
+  for (const Case &c : cases) {
+    char out[256];
+    uint32_t cap = c.capacity;
+    EXPECT_EQ(txt_ReadSection(W("run.txt").c_str(), c.section, out, &cap), c.lines) << c.section;
+    EXPECT_STREQ(out, c.text) << c.section;
+    EXPECT_EQ(cap, c.used) << c.section;
+  }
+  uint32_t cap = 0;
+  EXPECT_EQ(txt_ReadSection(W("none.txt").c_str(), "HEADER", nullptr, &cap), -2);
+  char buf[100], *lines[4];
+  uint32_t count = 4;
+  cap = sizeof buf;
+  ASSERT_EQ(txt_ReadSectionLines(W("run.txt").c_str(), "HEADER", lines, &count, buf, &cap), 0);
+  ASSERT_EQ(count, 2u);
+  EXPECT_STREQ(lines[0], "well 7");
+  EXPECT_STREQ(lines[1], "depth 30");
+  // The events switch on but no events file: the run's own "[TEXT]".
+  SetEventsSwitch("on");
+  cap = 200;
+  EXPECT_EQ(txt_ReadSection(W("run.txt").c_str(), "[TEXT]", buf, &cap), 2);
+}
+
+TEST_F(LogTextTest, EventsFile) {
+  SetEventsSwitch("ON");
+  ASSERT_TRUE(txt_EventsFileOn());
+  const std::string run = W("AB230101_120000.txt");
+  EXPECT_EQ(txt_AddEntry(run.c_str(), nullptr, kNoon, "first", nullptr), 0);
+  EXPECT_EQ(tnwtest::ReadFile(L("events.txt")), "12:00:00 01/01/23 first\r\n");
+  EXPECT_EQ(txt_AddEntry(run.c_str(), "TEXT", {1672574399, 0, 0}, "before", nullptr), 0);
+  EXPECT_EQ(txt_AddEntry(run.c_str(), "TEXT", {1672574401, 0, 0}, "after", nullptr), 0);
+  // Readers and writers stop at a '[' line.
+  std::string ev = tnwtest::ReadFile(L("events.txt")) + "[OTHER]\r\n12:00:09 01/01/23 not an event\r\n";
+  ASSERT_TRUE(tnwtest::WriteFile(L("events.txt"), ev));
+  EXPECT_EQ(txt_AddEntry(run.c_str(), "TEXT", {1672574402, 0, 0}, "last", nullptr), 0);
+  EXPECT_EQ(tnwtest::ReadFile(L("events.txt")),
+            "11:59:59 01/01/23 before\r\n12:00:00 01/01/23 first\r\n12:00:01 01/01/23 after\r\n"
+            "12:00:02 01/01/23 last\r\n[OTHER]\r\n12:00:09 01/01/23 not an event\r\n");
+  char out[300];
+  uint32_t cap = sizeof out;
+  EXPECT_EQ(txt_ReadSection(run.c_str(), "TEXT", out, &cap), 4);
+  EXPECT_EQ(std::string(out).substr(0, 26), "23/01/01 11:59:59 before\r\n");
+  EXPECT_EQ(os_GetFileAttributes(run.c_str()), OS_INVALID_FILE_ATTRIBUTES);  // the run's own file is not made
+  // Another section still goes to the run's own file.
+  EXPECT_EQ(txt_AddEntry(run.c_str(), "POSITIONS", kNoon, "1.5", nullptr), 0);
+  EXPECT_EQ(tnwtest::ReadFile(L("AB230101_120000.txt")), "[POSITIONS]\r\n23/01/01 12:00:00 1.5\r\n");
+}
+
+// Four processes add 500 entries each to "events.txt" and to one run's own
+// text file: none is lost, each file stays in time order.
+TEST_F(LogTextTest, FourWritersLoseNothing) {
+  const std::string run = W("AB230101_120000.txt");
+  const int kWriters = 4, kEach = 500;
+  std::vector<pid_t> kids;
+  for (int w = 0; w < kWriters; ++w) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      SetEventsSwitch("ON");
+      int bad = 0;
+      for (int k = 0; k < kEach; ++k) {
+        TimeStamp at = {1672574400 + k, int16_t(w), 0};
+        std::string text = "w" + std::to_string(w) + " n" + std::to_string(k);
+        bad += txt_AddEntry(run.c_str(), "TEXT", at, text.c_str(), "") != 0;
+        bad += txt_AddEntry(run.c_str(), "POSITIONS", at, text.c_str(), "") != 0;
+      }
+      _exit(bad == 0 ? 0 : 1);
+    }
+    kids.push_back(pid);
+  }
+  for (pid_t pid : kids) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  for (const char *file : {"events.txt", "AB230101_120000.txt"}) {
+    std::string all = tnwtest::ReadFile(L(file));
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < all.size();) {
+      size_t end = all.find("\r\n", at);
+      ASSERT_NE(end, std::string::npos) << file;
+      lines.push_back(all.substr(at, end - at));
+      at = end + 2;
+    }
+    size_t first = lines.size() && lines[0][0] == '[' ? 1 : 0;
+    ASSERT_EQ(lines.size() - first, size_t(kWriters * kEach)) << file;
+    TimeStamp prev = {0, 0, 0};
+    for (size_t i = first; i < lines.size(); ++i) {
+      TimeStamp t;
+      size_t textAt;
+      bool tf;
+      ASSERT_TRUE(txt_ParseStamp(lines[i].data(), lines[i].size(), &t, &textAt, &tf)) << lines[i];
+      EXPECT_GT(tm_CompareStamps(&t, &prev), 0) << file << ": " << lines[i];
+      prev = t;
+      int k = t.seconds - 1672574400, w = t.ms;
+      EXPECT_EQ(lines[i].substr(textAt), "w" + std::to_string(w) + " n" + std::to_string(k)) << file;
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/config/chan_record.h"
+#include "platform/os_path.h"
+#include "plugin/loggers/log_file_store.h"
+#include "tests/support/test_root.h"
+
+namespace {
+
+LogFileHeader TwoChannels() {
+  LogFileHeader h;
+  memset(&h, 0, sizeof h);
+  h.blockCount = 1;
+  h.recordSize = 12 + 16;
+  memcpy(h.blocks[0].prefix, "AI", 2);
+  h.blocks[0].first = 1;
+  h.blocks[0].last = 2;
+  h.blocks[0].statusOffset = 12;
+  h.start = {1672574400, 0, 0};
+  return h;
+}
+
+std::string Record(uint32_t i) {
+  std::string r(28, '\0');
+  uint16_t mark = 0x8004, word = 1;
+  int32_t seconds = 1672574400 + int32_t(i);
+  uint32_t present = 0x80;
+  float a = float(i), b = float(i) / 2;
+  memcpy(&r[0], &mark, 2);
+  memcpy(&r[2], &word, 2);
+  memcpy(&r[4], &seconds, 4);
+  memcpy(&r[12], &present, 4);
+  memcpy(&r[16], &present, 4);
+  memcpy(&r[20], &a, 4);
+  memcpy(&r[24], &b, 4);
+  return r;
+}
+
+std::string Hex(const std::string &s) {
+  std::string h;
+  char b[3];
+  for (unsigned char c : s) snprintf(b, sizeof b, "%02x", c), h += b;
+  return h;
+}
+
+int Create(CLogFileStore &s, const std::string &path, LogFileHeader &h) {
+  std::vector<ChannelRecord> ch(2);
+  memset(ch.data(), 0, sizeof(ChannelRecord) * 2);
+  ChannelRecord *blocks[1] = {ch.data()};
+  return s.Create(path.c_str(), &h, blocks);
+}
+
+std::string Shell(const std::string &cmd) {
+  std::string out;
+  FILE *p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+TEST(Logtool, DumpShowsHeaderBlocksRecordsAndSections) {
+  std::string dir = tnwtest::MakeTempDir("logtool_dump");
+  std::string run = dir + "/PU230101_120000.odl";
+  LogFileHeader h = TwoChannels();
+  CLogFileStore s;
+  ASSERT_EQ(Create(s, run, h), 0);
+  std::string recs = Record(0) + Record(1);
+  uint32_t bad = 0x80;
+  float inf = 1.0f / 0.0f;
+  memcpy(&recs[28 + 16], &bad, 4);
+  memcpy(&recs[28 + 24], &inf, 4);
+  ASSERT_EQ(s.WriteLogs(&h, recs.data(), 2), 0);
+  ASSERT_EQ(s.WriteHeaderText("well 7"), 0);
+  ASSERT_EQ(s.WriteText(1672574401, "surge", nullptr, nullptr), 0);
+  s.Close();
+  std::string out = Shell(tnwtest::BinPath("logtool") + " dump " + run);
+  for (const char *want : {"header type=0x8001 blocks=1 records=2 record_size=28",
+                           "block 0 AI 1-2 kind=0 status_offset=12",
+                           "record 0 23/01/01 12:00:00 word=1 AI1=0[P] AI2=0[P]",
+                           "record 1 23/01/01 12:00:01 word=1 AI1=1[P] AI2=inf[PB]",
+                           "section [TEXT] lines=1\n23/01/01 12:00:01 surge\r\n",
+                           "section [HEADER] lines=1\nwell 7\r\n"})
+    EXPECT_NE(out.find(want), std::string::npos) << want << "\n---\n" << out;
+  EXPECT_NE(Shell(tnwtest::BinPath("logtool") + " dump " + dir + "/none.odl 2>&1").find("cannot read run"),
+            std::string::npos);
+}
+
+// A follower beside a writer for 30 s: the records it shows run on without a
+// gap or a repeat, each begins with the record marker and equals what was
+// written, and at the end it has them all.
+TEST(Logtool, FollowsARunWhileItIsWritten) {
+  std::string dir = tnwtest::MakeTempDir("logtool_follow");
+  std::string run = dir + "/FO230101_120000.odl";
+  LogFileHeader h = TwoChannels();
+  {
+    CLogFileStore s;
+    ASSERT_EQ(Create(s, run, h), 0);
+    s.Close();
+  }
+  const double kSeconds = 30;
+  pid_t writer = fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {
+    CLogFileStore s;
+    uint32_t at = 0xFFFFFFFFu;
+    if (s.Open(nullptr, run.c_str(), 0xC0000000u) != 0 || s.UseforLogging(&at) != 0) _exit(3);
+    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(kSeconds - 2);
+    uint32_t n = 0;
+    while (std::chrono::steady_clock::now() < until) {
+      uint32_t batch = 1 + n % 7;
+      std::string recs;
+      for (uint32_t i = 0; i < batch; ++i) recs += Record(n + i);
+      if (s.WriteLogs(&h, recs.data(), batch) != 0) _exit(4);
+      n += batch;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    s.Close();
+    FILE *f = fopen((run + ".count").c_str(), "w");
+    fprintf(f, "%u\n", n);
+    fclose(f);
+    _exit(0);
+  }
+  std::string out = Shell(tnwtest::BinPath("logtool") + " follow " + run + " --raw --seconds " + std::to_string(kSeconds));
+  int status = 0;
+  ASSERT_EQ(waitpid(writer, &status, 0), writer);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  uint32_t written = std::stoul(tnwtest::ReadFile(run + ".count"));
+  ASSERT_GT(written, 1000u);
+  uint32_t expect = 0;
+  size_t at = 0;
+  while (at < out.size()) {
+    size_t end = out.find('\n', at);
+    ASSERT_NE(end, std::string::npos);
+    std::string line = out.substr(at, end - at);
+    at = end + 1;
+    size_t sp = line.find(' ');
+    ASSERT_EQ(std::stoul(line.substr(0, sp)), expect) << line;
+    ASSERT_EQ(line.substr(sp + 1, 4), "0480") << line;
+    ASSERT_EQ(line.substr(sp + 1), Hex(Record(expect))) << line;
+    ++expect;
+  }
+  EXPECT_EQ(expect, written);
+}
+
+}  // namespace

@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/notify/ntf_notify.h"
+#include "plugin/loggers/log_file_store.h"
+#include "plugin/loggers/log_text.h"
+#include "tests/support/test_root.h"
+#include "tools/scadasim/sim_world.h"
+
+namespace {
+
+// `scadasim logger --runs` as a child, its output read line by line.
+struct Logger {
+  pid_t pid = -1;
+  FILE *out = nullptr;
+  std::string Line() {
+    char buf[512];
+    if (!fgets(buf, sizeof buf, out)) return "";
+    std::string s = buf;
+    if (!s.empty() && s.back() == '\n') s.pop_back();
+    return s;
+  }
+  void Start(const std::string &folder) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::string prog = tnwtest::BinPath("scadasim");
+    pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      dup2(fds[1], 1);
+      close(fds[0]);
+      execl(prog.c_str(), prog.c_str(), "logger", "--runs", folder.c_str(), static_cast<char *>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    out = fdopen(fds[0], "r");
+  }
+  int Wait() {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    fclose(out);
+    return status;
+  }
+};
+
+// The logger writes one record per code from the published areas, an entry
+// for events; killed and restarted it continues the same run.
+TEST(ScadasimLogger, WritesARunAndContinuesItAfterAKill) {
+  std::string why;
+  ASSERT_EQ(sim_CreateWorld(SimWorldSpec{}, &why), 0) << why;
+  std::string folder = tnwtest::MakeTempDir("sim_logger");
+  Logger a;
+  a.Start(folder);
+  std::string created = a.Line();
+  ASSERT_EQ(created.rfind("created ", 0), 0u) << created;
+  std::string run = created.substr(8);
+  std::string slot = tnwtest::Root() + "/kernel/mailslot/dm_" + std::to_string(a.pid) + ".slt";
+  for (int i = 0; i < 500 && access(slot.c_str(), F_OK) != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const int32_t codes[] = {200000, 200002, int32_t(0x80000000u | 200000u)};
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(sim_Post(uint32_t(a.pid), codes[i]), 0) << "logger ended: " << a.Wait() << " " << errno;
+    EXPECT_EQ(a.Line(), "wrote " + std::to_string(i + 1));
+  }
+  kill(a.pid, SIGKILL);
+  a.Wait();
+
+  Logger b;
+  b.Start(folder);
+  EXPECT_EQ(b.Line(), "continued " + run + " at 3");
+  slot = tnwtest::Root() + "/kernel/mailslot/dm_" + std::to_string(b.pid) + ".slt";
+  for (int i = 0; i < 500 && access(slot.c_str(), F_OK) != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(sim_Post(uint32_t(b.pid), 200000), 0);
+  EXPECT_EQ(b.Line(), "wrote 4");
+  ASSERT_EQ(sim_Post(uint32_t(b.pid), NTF_STOP), 0);
+  int status = b.Wait();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  CLogFileStore r;
+  ASSERT_EQ(r.Open(nullptr, run.c_str(), 0x80000000u), 0);
+  LogFileHeader h;
+  ASSERT_EQ(r.ReadHeader(&h), 0);
+  ASSERT_EQ(h.recordCount, 4u);
+  ASSERT_EQ(h.blockCount, 2);
+  EXPECT_EQ(std::string(h.blocks[0].prefix, 2), "A1");
+  EXPECT_EQ(h.blocks[0].last, 8);
+  EXPECT_EQ(std::string(h.blocks[1].prefix, 2), "D1");
+  EXPECT_EQ(h.blocks[1].last, 16);
+  std::vector<uint8_t> recs(size_t(h.recordSize) * 4);
+  ASSERT_EQ(r.ReadLogs(0, &h, recs.data(), 4, nullptr, nullptr, nullptr), 4);
+  std::vector<SimChannel> ai = sim_ReadChannels("A1");
+  ASSERT_EQ(ai.size(), 8u);
+  for (int i = 0; i < 4; ++i) {
+    uint16_t word;
+    memcpy(&word, &recs[size_t(i) * h.recordSize + 2], 2);
+    EXPECT_EQ(word, i == 2 ? 1 : 0) << i;
+    for (size_t k = 0; k < 8; ++k) {
+      float v;
+      memcpy(&v, &recs[size_t(i) * h.recordSize + h.blocks[0].statusOffset + 32 + 4 * k], 4);
+      EXPECT_EQ(v, ai[k].value) << i << " " << k;
+    }
+  }
+  ChannelRecord ch[8];
+  ASSERT_EQ(r.ReadChannels(&h, ch, 0, 0, 8), 0);
+  EXPECT_STRNE(reinterpret_cast<const char *>(ch[0].raw), "");  // a tag from the configuration
+  std::string text = run.substr(0, run.size() - 4) + ".txt";
+  char out[512];
+  uint32_t cap = sizeof out;
+  EXPECT_EQ(txt_ReadSection(text.c_str(), "TEXT", out, &cap), 1);
+  EXPECT_NE(std::string(out).find(" events 2\r\n"), std::string::npos) << out;
+  sim_DestroyWorld();
+}
+
+}  // namespace
