@@ -312,7 +312,7 @@ namespace {
 // The decimal number at reply[at..end) as atoi reads it (blanks, a sign,
 // digits), saturated at the int range; 0 when there is none.
 int NumberAt(const char *reply, size_t at, size_t end) {
-  while (at < end && (reply[at] == ' ' || reply[at] == '\t')) ++at;
+  while (at < end && (reply[at] == ' ' || (reply[at] >= '\t' && reply[at] <= '\r'))) ++at;
   bool negative = false;
   if (at < end && (reply[at] == '-' || reply[at] == '+')) negative = reply[at++] == '-';
   long long v = 0;

@@ -56,12 +56,12 @@ void Field(char *to, size_t size, const char *from, size_t max) {
   to[n] = '\0';
 }
 
-// The records of a list reply "n,rec;rec;..." (fields separated by commas):
+// The records of a list reply "n,rec;rec;..." (fields separated by commas),
+// n as the reply parser read it:
 // fills at most min(n, capacity) of them through fill(fields, count, index),
 // which returns false for a record that is too short.
 template <typename F>
-int ParseList(char *reply, int capacity, int minFields, F fill) {
-  int n = atoi(reply);
+int ParseList(char *reply, int n, int capacity, int minFields, F fill) {
   if (n <= 0) return n;
   char *p = strchr(reply, ',');
   p = p ? p + 1 : reply + strlen(reply);
@@ -161,8 +161,9 @@ int srv_GetProcessors(const char *server, const char *selector, ProcessorRecord 
   char line[kLineMax];
   if (!Line(line, "IP,%s", Text(selector))) return -1;
   std::vector<char> reply;
-  if (ListRequest(server, line, reply) == -1) return srv_ProcessorsFromTable(server, Text(selector), records, capacity);
-  return ParseList(reply.data(), capacity, 5, [&](char **f, int, int i) { FromReply(f, &records[i]); });
+  int n = ListRequest(server, line, reply);
+  if (n == -1) return srv_ProcessorsFromTable(server, Text(selector), records, capacity);
+  return ParseList(reply.data(), n, capacity, 5, [&](char **f, int, int i) { FromReply(f, &records[i]); });
 }
 
 int srv_GetProcessorTable(const char *server, const char *selector, ProcessorTableEntry *entries, int capacity) {
@@ -170,8 +171,9 @@ int srv_GetProcessorTable(const char *server, const char *selector, ProcessorTab
   char line[kLineMax];
   if (!Line(line, "TP,%s", Text(selector))) return -1;
   std::vector<char> reply;
-  if (ListRequest(server, line, reply) == -1) return -1;
-  return ParseList(reply.data(), capacity, 2, [&](char **f, int count, int i) {
+  int n = ListRequest(server, line, reply);
+  if (n == -1) return -1;
+  return ParseList(reply.data(), n, capacity, 2, [&](char **f, int count, int i) {
     ProcessorTableEntry &e = entries[i];
     memset(&e, 0, sizeof e);
     e.First = static_cast<uint8_t>(atoi(f[0]));
@@ -218,8 +220,9 @@ int srv_GetLoggerTable(const char *server, const char *selector, LoggerTableEntr
   char line[kLineMax];
   if (!Line(line, "TL,%s", Text(selector))) return -1;
   std::vector<char> reply;
-  if (ListRequest(server, line, reply) == -1) return -1;
-  return ParseList(reply.data(), capacity, 5, [&](char **f, int count, int i) {
+  int n = ListRequest(server, line, reply);
+  if (n == -1) return -1;
+  return ParseList(reply.data(), n, capacity, 5, [&](char **f, int count, int i) {
     LoggerTableEntry &e = entries[i];
     memset(&e, 0, sizeof e);
     Field(e.Name, sizeof e.Name, f[0], SRV_LOGGER_ENTRY_NAME_MAX);

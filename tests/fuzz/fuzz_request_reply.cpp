@@ -33,14 +33,21 @@ struct Expected {
 };
 
 // The reply as the client sees it: the bytes up to the first terminator.
+// atoi's reading of a number, held to the int range where atoi's own result
+// is undefined.
+int Number(const char *text) {
+  long long v = strtoll(text, nullptr, 10);
+  return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int>(v);
+}
+
 Expected ResultOf(const std::string &bytes, uint32_t capacity) {
   if (bytes.size() > capacity - 1) return {-1, OS_ERROR_MORE_DATA};
   std::string text = bytes.c_str();
   if (text.empty()) return {-1, SRV_EMPTY_REPLY};
-  int r = atoi(text.c_str());
+  int r = Number(text.c_str());
   if (r != -1) return {r, 0};
   size_t comma = text.find(',');
-  return {-1, comma == std::string::npos ? 0 : atoi(text.c_str() + comma + 1)};
+  return {-1, comma == std::string::npos ? 0 : Number(text.c_str() + comma + 1)};
 }
 
 // The records of a list reply, each one's fields, up to `capacity`; false
