@@ -251,3 +251,54 @@ std::vector<std::string> sim_TlsRequests(const SimTlsServer *s) {
   std::lock_guard<std::mutex> g(s->m);
   return s->requests;
 }
+
+bool sim_TlsOption(int argc, char **argv, int *i, SimTlsOptions *o, bool *bad) {
+  std::string a = argv[*i];
+  bool more = *i + 1 < argc;
+  if (a != "--tls" && a != "--cert" && a != "--key" && a != "--tls-fault") return false;
+  if (!more) return *bad = true, true;
+  std::string v = argv[++*i];
+  if (a == "--tls") {
+    o->wanted = true;
+    o->spec.port = static_cast<uint16_t>(strtoul(v.c_str(), nullptr, 10));
+  } else if (a == "--cert") {
+    o->spec.certFile = v;
+  } else if (a == "--key") {
+    o->spec.keyFile = v;
+  } else {
+    static const struct {
+      const char *name;
+      SimTlsFault fault;
+    } kFaults[] = {{"reset", SimTlsFault::ResetMidReply}, {"slow", SimTlsFault::SlowReply},
+                   {"silent", SimTlsFault::Silent},       {"not-tls", SimTlsFault::NotTls},
+                   {"split", SimTlsFault::SplitPrefix},   {"over", SimTlsFault::OverCapacity},
+                   {"negative", SimTlsFault::NegativeLength}};
+    *bad = true;
+    for (const auto &f : kFaults)
+      if (v == f.name) o->fault = f.fault, *bad = false;
+  }
+  return true;
+}
+
+bool sim_StartTlsFromOptions(SimTlsOptions *o, SimRequestServer *server, SimTlsServer **out) {
+  *out = nullptr;
+  if (!o->wanted) return true;
+  o->spec.server = server;
+  std::string why;
+  *out = sim_StartTlsServer(o->spec, &why);
+  if (!*out) {
+    fprintf(stderr, "scadasim: %s\n", why.c_str());
+    return false;
+  }
+  sim_SetTlsFault(*out, o->fault);
+  printf("scadasim: answering requests over TLS on %s:%u\n", o->spec.address.c_str(), sim_TlsPort(*out));
+  return true;
+}
+
+void sim_TlsUsage(FILE *f) {
+  fprintf(f,
+          "           [--tls PORT --cert F --key F [--tls-fault NAME]]\n"
+          "        --tls also answers over TLS on 127.0.0.2:PORT (0: a free port) with the\n"
+          "        certificate F and its key; --tls-fault reset, slow, silent, not-tls,\n"
+          "        split, over or negative plays a broken peer.\n");
+}

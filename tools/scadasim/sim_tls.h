@@ -6,6 +6,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -46,3 +47,19 @@ std::vector<std::string> sim_TlsRequests(const SimTlsServer *s);
 // The size of the first whole request in buf[0..n): 0 while it is incomplete,
 // SIZE_MAX when it cannot be one (sizes that are no number or too large).
 size_t sim_TlsRequestSize(const char *buf, size_t n);
+
+// The command line of "scadasim requests": --tls PORT (0 any free port),
+// --cert FILE, --key FILE, --tls-fault NAME (reset, slow, silent, not-tls,
+// split, over, negative).
+struct SimTlsOptions {
+  bool wanted = false;
+  SimTlsSpec spec;
+  SimTlsFault fault = SimTlsFault::None;
+};
+// Takes the option at argv[*i] (and its value): true when it was one of ours;
+// *bad is set for a wrong value.
+bool sim_TlsOption(int argc, char **argv, int *i, SimTlsOptions *o, bool *bad);
+// Starts the listener when asked for and prints its address; true when none
+// was asked for or it started.
+bool sim_StartTlsFromOptions(SimTlsOptions *o, SimRequestServer *server, SimTlsServer **out);
+void sim_TlsUsage(FILE *f);
