@@ -444,6 +444,12 @@ std::string sim_AnswerRequest(SimRequestServer *s, const std::string &request) {
   return OwnAnswer(s, request.data(), static_cast<uint32_t>(request.size()));
 }
 
+std::string sim_ServeRequest(SimRequestServer *s, const std::string &request) {
+  if (!s) return "";
+  Delay(s);
+  return Reply(s, request.data(), static_cast<uint32_t>(request.size()));
+}
+
 bool sim_ServedLoggerActive(const SimRequestServer *s, const std::string &name) {
   if (!s) return false;
   std::lock_guard<std::mutex> g(s->lock);

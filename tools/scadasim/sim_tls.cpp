@@ -143,7 +143,7 @@ void Serve(SimTlsServer *s, int fd) {
       size_t nul = request.find('\0');
       s->requests.push_back(request.substr(0, nul));
     }
-    std::string reply = s->spec.answer ? s->spec.answer(request) : sim_AnswerRequest(s->spec.server, request);
+    std::string reply = s->spec.answer ? s->spec.answer(request) : sim_ServeRequest(s->spec.server, request);
     fault = s->fault.load();
     int32_t length = static_cast<int32_t>(reply.size());
     if (fault == SimTlsFault::OverCapacity) length = 0x7FFFFFF0;

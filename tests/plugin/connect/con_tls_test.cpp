@@ -16,19 +16,12 @@
 #include "plugin/connect/con_tls.h"
 #include "plugin/connect/con_transports.h"
 #include "tests/support/test_root.h"
+#include "tests/support/tls_peer.h"
 #include "tools/scadasim/sim_tls.h"
 
 namespace {
 
-const std::string &Certs() {
-  static std::string dir = [] {
-    std::string d = tnwtest::MakeTempDir("certs");
-    std::string cmd = "sh " TNW_SOURCE_DIR "/tests/support/make_certs.sh " + d;
-    EXPECT_EQ(std::system(cmd.c_str()), 0);
-    return d;
-  }();
-  return dir;
-}
+const std::string &Certs() { return tnwtest::TestCerts(); }
 
 // The reply "17," and filler up to `size` bytes, the filler counting on.
 std::string Reply(size_t size) {
