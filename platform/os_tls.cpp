@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <chrono>
 #include <mutex>
 
 #include "platform/os_env.h"
@@ -25,6 +26,9 @@ struct OsTls {
   SSL *ssl;
   int lastErrno;  // of the socket call that failed last
   bool ownsFd;
+  bool bounded;
+  std::chrono::steady_clock::time_point deadline;
+  int64_t socketMs;  // the socket's time-outs now, 0 none
 };
 
 namespace {
@@ -42,9 +46,28 @@ uint32_t WsaOf(int err) {
 }
 
 // Socket I/O of our own: send with MSG_NOSIGNAL, remembering errno.
+void SetTimeouts(int fd, uint32_t ms);
+
+// The time left before the deadline goes into the socket's time-outs; false
+// when none is left. They are set again only when they would overrun the
+// deadline by more than kSlackMs, which spares two calls on every record.
+enum : int64_t { kSlackMs = 250 };
+bool Remaining(OsTls *t) {
+  if (!t->bounded) return true;
+  int64_t left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(t->deadline - std::chrono::steady_clock::now()).count();
+  if (left <= 0) return t->lastErrno = ETIMEDOUT, false;
+  if (t->socketMs == 0 || t->socketMs > left + kSlackMs) {
+    SetTimeouts(t->fd, static_cast<uint32_t>(left));
+    t->socketMs = left;
+  }
+  return true;
+}
+
 int BioWrite(BIO *b, const char *data, int length) {
   auto *t = static_cast<OsTls *>(BIO_get_data(b));
   BIO_clear_retry_flags(b);
+  if (!Remaining(t)) return -1;
   ssize_t n;
   do n = ::send(t->fd, data, static_cast<size_t>(length), MSG_NOSIGNAL);
   while (n < 0 && errno == EINTR);
@@ -55,6 +78,7 @@ int BioWrite(BIO *b, const char *data, int length) {
 int BioRead(BIO *b, char *data, int length) {
   auto *t = static_cast<OsTls *>(BIO_get_data(b));
   BIO_clear_retry_flags(b);
+  if (!Remaining(t)) return -1;
   ssize_t n;
   do n = ::recv(t->fd, data, static_cast<size_t>(length), 0);
   while (n < 0 && errno == EINTR);
@@ -178,7 +202,7 @@ OsTls *os_TlsConnect(const char *host, uint16_t port, uint32_t timeoutMs) {
   }
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  auto *t = new OsTls{fd, SSL_new(ctx), 0, true};
+  auto *t = new OsTls{fd, SSL_new(ctx), 0, true, false, {}, 0};
   BIO *bio = t->ssl ? BIO_new(Method()) : nullptr;
   if (!bio) {
     os_TlsClose(t);
@@ -187,7 +211,7 @@ OsTls *os_TlsConnect(const char *host, uint16_t port, uint32_t timeoutMs) {
   BIO_set_data(bio, t);
   BIO_set_init(bio, 1);
   SSL_set_bio(t->ssl, bio, bio);
-  SetTimeouts(fd, timeoutMs);
+  os_TlsSetDeadline(t, timeoutMs);
   int rc = SSL_connect(t->ssl);
   X509 *cert = rc == 1 ? SSL_get1_peer_certificate(t->ssl) : nullptr;
   if (!cert) {
@@ -199,8 +223,15 @@ OsTls *os_TlsConnect(const char *host, uint16_t port, uint32_t timeoutMs) {
   }
   PrintCertificate(cert);
   X509_free(cert);
-  SetTimeouts(fd, 0);
+  os_TlsSetDeadline(t, 0);
   return t;
+}
+
+void os_TlsSetDeadline(OsTls *t, uint32_t ms) {
+  if (!t) return;
+  t->bounded = ms != 0;
+  t->deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  if (!ms && t->socketMs) SetTimeouts(t->fd, 0), t->socketMs = 0;
 }
 
 int os_TlsWrite(OsTls *t, const void *data, uint32_t length) {
@@ -234,7 +265,7 @@ void os_TlsClose(OsTls *t) {
 }
 
 OsTls *os_TlsAccept(int fd, void *sslCtx) {
-  auto *t = new OsTls{fd, SSL_new(static_cast<SSL_CTX *>(sslCtx)), 0, false};
+  auto *t = new OsTls{fd, SSL_new(static_cast<SSL_CTX *>(sslCtx)), 0, false, false, {}, 0};
   BIO *bio = t->ssl ? BIO_new(Method()) : nullptr;
   if (!bio) {
     os_TlsClose(t);

@@ -28,6 +28,9 @@ int os_ResolveHost(const char *host, char out[16]);
 // NULL with the last error set; a peer that does not speak TLS or shows no
 // certificate fails the open.
 OsTls *os_TlsConnect(const char *host, uint16_t port, uint32_t timeoutMs);
+// Bounds every later read and write together: past `ms` milliseconds from
+// now they fail with OS_WSAETIMEDOUT. 0 takes the bound away.
+void os_TlsSetDeadline(OsTls *tls, uint32_t ms);
 // Writes all `length` bytes: 1, or 0 with the last error set.
 int os_TlsWrite(OsTls *tls, const void *data, uint32_t length);
 // Reads what is there, up to `capacity` bytes: the count, or 0 with the last

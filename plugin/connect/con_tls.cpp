@@ -1,12 +1,8 @@
 #include "plugin/connect/con_tls.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "platform/os_debug.h"
 #include "platform/os_error.h"
@@ -90,42 +86,9 @@ int con_TlsExchange(ServerConnection *e, const void *request, uint32_t length, v
 
 int con_TlsRequest(ServerConnection *e, const void *request, uint32_t length, void *reply, uint32_t *replySize) {
   if (!e || e->kind != SRV_KIND_SOCKET || !e->handle) return os_Fail(OS_ERROR_INVALID_HANDLE), 0;
-  struct Shared {
-    std::mutex m;
-    std::condition_variable done;
-    bool finished = false;
-    int result = 0;
-    uint32_t error = 0;
-  } shared;
-  std::thread worker;
-  try {
-    worker = std::thread([&] {
-      int rc = con_TlsExchange(e, request, length, reply, replySize);
-      uint32_t err = os_GetLastError();
-      std::lock_guard<std::mutex> g(shared.m);
-      shared.result = rc;
-      shared.error = err;
-      shared.finished = true;
-      shared.done.notify_one();
-    });
-  } catch (const std::system_error &) {
-    con_CloseTlsConnection(e);
-    return os_Fail(OS_ERROR_NOT_ENOUGH_MEMORY), 0;
-  }
-  bool inTime;
-  {
-    std::unique_lock<std::mutex> g(shared.m);
-    inTime = shared.done.wait_for(g, std::chrono::milliseconds(TimeoutOf(e)), [&] { return shared.finished; });
-  }
-  if (!inTime) {
-    // The worker writes into the caller's buffers: it must have stopped before we return.
-    os_TlsAbort(static_cast<OsTls *>(e->handle));
-    worker.join();
-    *replySize = 0;
-    con_CloseTlsConnection(e);
-    return os_Fail(OS_WSAETIMEDOUT), 0;
-  }
-  worker.join();
-  os_SetLastError(shared.error);
-  return shared.result;
+  // The time-out bounds every socket wait of this exchange, on this thread:
+  // when it fails nothing is left running on the caller's buffers, and no
+  // thread is made per request.
+  os_TlsSetDeadline(static_cast<OsTls *>(e->handle), TimeoutOf(e));
+  return con_TlsExchange(e, request, length, reply, replySize);
 }

@@ -13,11 +13,10 @@ enum : int {
 
 // Opens the entry's server: 1 with kind 2, or 0 with the last error set.
 int con_OpenTlsConnection(ServerConnection *entry);
-// One request on a worker thread, bounded by the entry's time-out: nonzero on
-// success. A failure or the time-out (OS_WSAETIMEDOUT) closes the connection;
-// the worker has ended before this returns.
+// One request bounded by the entry's time-out (OS_WSAETIMEDOUT): nonzero on
+// success. After a failure the table closes the connection.
 int con_TlsRequest(ServerConnection *entry, const void *request, uint32_t length, void *reply, uint32_t *replySize);
-// The worker's body: write the request, read the framed reply. 1 or 0.
+// Writes the request and reads the framed reply, unbounded. 1 or 0.
 int con_TlsExchange(ServerConnection *entry, const void *request, uint32_t length, void *reply, uint32_t *replySize);
 void con_CloseTlsConnection(ServerConnection *entry);
 
