@@ -58,7 +58,10 @@ int con_OpenTlsConnection(ServerConnection *e) {
   e->kind = 0;
   e->handle = nullptr;
   SrvUrlComponents url;
-  if (!srv_CrackUrl(e->server, 0, 0, &url) || !url.host[0]) return os_Fail(OS_ERROR_INVALID_PARAMETER), 0;
+  // Parts over their fields are refused, not cut: nothing is sent.
+  if (!srv_CrackUrl(e->server, 0, 0, &url) || !url.host[0] || strlen(url.host) >= CON_TLS_HOST_MAX ||
+      strlen(url.user) >= CON_TLS_CREDENTIAL_MAX || strlen(url.password) >= CON_TLS_CREDENTIAL_MAX)
+    return os_Fail(OS_ERROR_INVALID_PARAMETER), 0;
   uint16_t port = url.port;
   if (!port) port = os_ServicePort(url.schemeText);
   if (!port) port = CON_TLS_DEFAULT_PORT;

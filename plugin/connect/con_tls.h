@@ -9,6 +9,8 @@
 enum : int {
   CON_TLS_DEFAULT_PORT = 11234,  // for a scheme the services table does not know
   CON_TLS_READ_CHUNK = 4093,
+  CON_TLS_HOST_MAX = 256,        // with the terminator
+  CON_TLS_CREDENTIAL_MAX = 128,
 };
 
 // Opens the entry's server: 1 with kind 2, or 0 with the last error set.

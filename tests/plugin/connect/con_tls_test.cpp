@@ -133,6 +133,13 @@ TEST_F(Tls, OpenFailuresAndCertificateLines) {
   Outcome refused = Send(gone, 64);
   EXPECT_EQ(refused.result, -1);
   EXPECT_EQ(refused.error, OS_WSAECONNREFUSED);
+  // URL parts over their fields: refused before any connection.
+  for (const std::string &url : {"tnw://" + std::string(256, 'h') + ":1/", "tnw://" + std::string(128, 'u') + ":p@127.0.0.2:1/",
+                                 "tnw://u:" + std::string(128, 'p') + "@127.0.0.2:1/"}) {
+    Outcome o = Send(url, 64);
+    EXPECT_EQ(o.result, -1);
+    EXPECT_EQ(o.error, static_cast<uint32_t>(OS_ERROR_INVALID_PARAMETER)) << url.substr(0, 30);
+  }
 
   // Certificates are printed, never verified.
   struct Cert {
