@@ -32,8 +32,9 @@ int ws_SoapEndpoint(const char *server, WsEndpoint *out) {
   endpoint += url.extra[0] ? url.extra : "?Service";
   if (endpoint.size() >= WS_ENDPOINT_MAX) return os_Fail(OS_ERROR_INVALID_PARAMETER), 0;
   snprintf(out->url, sizeof out->url, "%s", endpoint.c_str());
-  snprintf(out->user, sizeof out->user, "%s", url.user);
-  snprintf(out->password, sizeof out->password, "%s", url.password);
+  // Both fit: their lengths were checked above.
+  memcpy(out->user, url.user, strlen(url.user) + 1);
+  memcpy(out->password, url.password, strlen(url.password) + 1);
   return 1;
 }
 
