@@ -1,13 +1,17 @@
-// The TLS transport's cost over bare TLS reads and writes, against
-// scadasim's TLS listener on 127.0.0.2.
+// The TLS and SOAP transports' cost over bare exchanges, against scadasim's
+// TLS listener and SOAP service on 127.0.0.2.
 //
 // tls_ratio: the median con_Transact of a 100-byte line with a 200-byte reply
 // over the median bare write of the line and read of the framed reply on an
 // open session to the same listener (target at most 1.5).
 // tls_bulk_ratio: the same with 60 KiB replies (target at most 1.15).
+// soap_ratio: the median con_Transact over HTTP keep-alive to scadasim's SOAP
+// service over the median bare POST of an envelope of the same call on a
+// kept-alive connection to that endpoint (target at most 1.5).
 // Runs alternate, so a slow moment of the machine falls on both sides.
 // The exit status is 1 past a target.
 #include <stdlib.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -18,9 +22,11 @@
 
 #include "framework/server/srv_client.h"
 #include "platform/os_error.h"
+#include "platform/os_http.h"
 #include "platform/os_path.h"
 #include "platform/os_tls.h"
 #include "plugin/connect/con_transports.h"
+#include "tools/scadasim/sim_soap.h"
 #include "tools/scadasim/sim_tls.h"
 
 namespace {
@@ -96,6 +102,90 @@ double Ratio(const char *name, const std::string &certs, size_t replySize, int r
   return Median(table) / Median(plain);
 }
 
+const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+std::string Base64(const std::string &in) {
+  std::string out;
+  for (size_t i = 0; i < in.size(); i += 3) {
+    uint32_t v = static_cast<uint8_t>(in[i]) << 16;
+    if (i + 1 < in.size()) v |= static_cast<uint8_t>(in[i + 1]) << 8;
+    if (i + 2 < in.size()) v |= static_cast<uint8_t>(in[i + 2]);
+    out += kBase64[(v >> 18) & 63];
+    out += kBase64[(v >> 12) & 63];
+    out += i + 1 < in.size() ? kBase64[(v >> 6) & 63] : '=';
+    out += i + 2 < in.size() ? kBase64[v & 63] : '=';
+  }
+  return out;
+}
+
+// The envelope as the client sends it: gzip at level 9.
+std::string Gzip(const std::string &in) {
+  z_stream z{};
+  deflateInit2(&z, 9, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&z, in.size()) + 32, '\0');
+  z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in.data()));
+  z.avail_in = static_cast<uInt>(in.size());
+  z.next_out = reinterpret_cast<Bytef *>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+double SoapRatio(int rounds) {
+  SimSoapSpec spec;
+  spec.answer = [](const std::string &) { return "0," + std::string(198, 'r'); };
+  std::string why;
+  SimSoapServer *s = sim_StartSoapServer(spec, &why);
+  if (!s) return fprintf(stderr, "bench_transports: %s\n", why.c_str()), -1;
+  std::string base = "http://127.0.0.2:" + std::to_string(sim_SoapPort(s));
+  std::string url = base + "/b/c";
+  std::string line = "BX," + std::string(96, 'x') + '\0';
+  std::string envelope =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SOAP-ENV:Envelope "
+      "xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" xmlns:ns=\"urn:service\"><SOAP-ENV:Body>"
+      "<ns:SendRequest><request><Host>.</Host><Request>" + Base64(line) +
+      "</Request><ResultSize>512</ResultSize></request></ns:SendRequest></SOAP-ENV:Body></SOAP-ENV:Envelope>";
+  OsHttp *bare = os_HttpOpen();
+  OsHttpRequest r{};
+  std::string bareUrl = url + "?Service";
+  r.url = bareUrl.c_str();
+  r.contentType = "text/xml; charset=utf-8";
+  std::string packed = Gzip(envelope);
+  r.contentEncoding = "gzip";
+  r.body = packed.data();
+  r.bodySize = packed.size();
+  std::vector<char> reply(512);
+  int n = 512, status = 0;
+  std::string body;
+  if (con_Transact(url.c_str(), line.data(), static_cast<int>(line.size()), reply.data(), &n) != 0 ||
+      os_HttpPost(bare, r, &status, &body) != 0 || status != 200) {
+    fprintf(stderr, "bench_transports: the SOAP calls fail (%u, status %d)\n", os_GetLastError(), status);
+    return -1;
+  }
+  std::vector<double> table, plain;
+  for (int i = 0; i < rounds; ++i) {
+    auto t0 = Clock::now();
+    n = 512;
+    int rc = con_Transact(url.c_str(), line.data(), static_cast<int>(line.size()), reply.data(), &n);
+    auto t1 = Clock::now();
+    uint32_t err = os_HttpPost(bare, r, &status, &body);
+    auto t2 = Clock::now();
+    if (rc != 0 || err != 0 || status != 200) {
+      fprintf(stderr, "bench_transports: a SOAP call failed (%u)\n", os_GetLastError());
+      return -1;
+    }
+    table.push_back(Micros(t0, t1));
+    plain.push_back(Micros(t1, t2));
+  }
+  printf("soap: con_Transact median %.2f us, bare POST median %.2f us\n", Median(table), Median(plain));
+  os_HttpClose(bare);
+  srv_CloseAllConnections();
+  sim_StopSoapServer(s);
+  return Median(table) / Median(plain);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -111,10 +201,12 @@ int main(int argc, char **argv) {
   // The certificate lines of each open go to the standard output: keep them out of the figures.
   double tls = Ratio("tls", root, 200, rounds);
   double bulk = Ratio("tls_bulk", root, 60 * 1024, rounds / 4 > 0 ? rounds / 4 : 1);
+  double soap = SoapRatio(rounds / 2 > 0 ? rounds / 2 : 1);
   std::string clean = "rm -rf " + root;
   if (system(clean.c_str()) != 0) fprintf(stderr, "bench_transports: %s left behind\n", root.c_str());
-  if (tls < 0 || bulk < 0) return 1;
+  if (tls < 0 || bulk < 0 || soap < 0) return 1;
   printf("tls_ratio %.3f\n", tls);
   printf("tls_bulk_ratio %.3f\n", bulk);
-  return tls <= 1.5 && bulk <= 1.15 ? 0 : 1;
+  printf("soap_ratio %.3f\n", soap);
+  return tls <= 1.5 && bulk <= 1.15 && soap <= 1.5 ? 0 : 1;
 }
