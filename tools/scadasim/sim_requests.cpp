@@ -1,5 +1,6 @@
 #include "tools/scadasim/sim_requests.h"
 #include "tools/scadasim/sim_file_requests.h"
+#include "tools/scadasim/sim_soap.h"
 #include "tools/scadasim/sim_tls.h"
 
 #include <signal.h>
@@ -488,16 +489,18 @@ void sim_RequestsUsage(FILE *f) {
           "        (RF), --cut VV:BYTES, --verb-delay VV:MS. File and configuration verbs\n"
           "        work in the folder --config names (default $TSQ_CURRENT_CONFIG).\n");
   sim_TlsUsage(f);
+  sim_SoapUsage(f);
 }
 
 int sim_RequestsCommand(int argc, char **argv) {
   SimRequestSpec spec;
   SimTlsOptions tls;
+  SimSoapOptions soap;
   for (int i = 0; i < argc; ++i) {
     std::string a = argv[i];
     bool more = i + 1 < argc;
     bool bad = false;
-    if (sim_TlsOption(argc, argv, &i, &tls, &bad)) {
+    if (sim_TlsOption(argc, argv, &i, &tls, &bad) || sim_SoapOption(argc, argv, &i, &soap, &bad)) {
       if (bad) return fprintf(stderr, "scadasim requests: bad %s\n", a.c_str()), 2;
     } else if (a == "--host" && more) {
       spec.host = argv[++i];
@@ -557,8 +560,12 @@ int sim_RequestsCommand(int argc, char **argv) {
   printf("scadasim: answering requests on \\\\%s\\pipe\\" SRV_PIPE_NAME "\n", spec.host.c_str());
   SimTlsServer *tlsServer = nullptr;
   if (!sim_StartTlsFromOptions(&tls, s, &tlsServer)) return sim_StopRequestServer(s), 1;
+  SimSoapServer *soapServers[2];
+  if (!sim_StartSoapFromOptions(soap, tls.spec.certFile, tls.spec.keyFile, s, soapServers))
+    return sim_StopTlsServer(tlsServer), sim_StopRequestServer(s), 1;
   fflush(stdout);
   while (!g_stopRequests) os_Sleep(50);
+  for (SimSoapServer *x : soapServers) sim_StopSoapServer(x);
   sim_StopTlsServer(tlsServer);
   sim_StopRequestServer(s);
   return 0;

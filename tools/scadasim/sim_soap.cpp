@@ -198,3 +198,45 @@ std::vector<SimSoapCall> sim_SoapCalls(const SimSoapServer *s) {
   std::lock_guard<std::mutex> g(s->m);
   return s->calls;
 }
+
+bool sim_SoapOption(int argc, char **argv, int *i, SimSoapOptions *o, bool *bad) {
+  std::string a = argv[*i];
+  if (a != "--soap" && a != "--soap-https") return false;
+  if (*i + 1 >= argc) return *bad = true, true;
+  uint16_t port = static_cast<uint16_t>(strtoul(argv[++*i], nullptr, 10));
+  if (a == "--soap") o->http = true, o->httpPort = port;
+  else o->https = true, o->httpsPort = port;
+  return true;
+}
+
+bool sim_StartSoapFromOptions(const SimSoapOptions &o, const std::string &certFile, const std::string &keyFile,
+                              SimRequestServer *server, SimSoapServer *out[2]) {
+  out[0] = out[1] = nullptr;
+  for (int k = 0; k < 2; ++k) {
+    if (!(k == 0 ? o.http : o.https)) continue;
+    SimSoapSpec spec;
+    spec.https = k == 1;
+    spec.port = k == 0 ? o.httpPort : o.httpsPort;
+    spec.certFile = certFile;
+    spec.keyFile = keyFile;
+    spec.server = server;
+    std::string why;
+    out[k] = sim_StartSoapServer(spec, &why);
+    if (!out[k]) {
+      fprintf(stderr, "scadasim: %s\n", why.c_str());
+      sim_StopSoapServer(out[0]);
+      out[0] = nullptr;
+      return false;
+    }
+    printf("scadasim: answering SOAP calls on %s://%s:%u/\n", k ? "https" : "http", spec.address.c_str(),
+           sim_SoapPort(out[k]));
+  }
+  return true;
+}
+
+void sim_SoapUsage(FILE *f) {
+  fprintf(f,
+          "           [--soap PORT] [--soap-https PORT]\n"
+          "        --soap and --soap-https also answer the SOAP call SendRequest over HTTP and\n"
+          "        HTTPS on 127.0.0.2:PORT (0: a free port; HTTPS with --cert and --key).\n");
+}

@@ -3,6 +3,7 @@
 // what each call carried and plays broken servers.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -46,3 +47,17 @@ uint16_t sim_SoapPort(const SimSoapServer *s);
 void sim_SetSoapFault(SimSoapServer *s, SimSoapFault fault);
 uint32_t sim_SoapConnections(const SimSoapServer *s);
 std::vector<SimSoapCall> sim_SoapCalls(const SimSoapServer *s);
+
+// The command line of "scadasim requests": --soap PORT (HTTP, 0 any free
+// port) and --soap-https PORT (with --cert and --key, which the TLS listener
+// shares).
+struct SimSoapOptions {
+  bool http = false, https = false;
+  uint16_t httpPort = 0, httpsPort = 0;
+};
+// Takes the option at argv[*i] and its value: true when it was one of ours.
+bool sim_SoapOption(int argc, char **argv, int *i, SimSoapOptions *o, bool *bad);
+// Starts what was asked for and prints the addresses; false on a failure.
+bool sim_StartSoapFromOptions(const SimSoapOptions &o, const std::string &certFile, const std::string &keyFile,
+                              SimRequestServer *server, SimSoapServer *out[2]);
+void sim_SoapUsage(FILE *f);
