@@ -237,6 +237,7 @@ bool sim_StartSoapFromOptions(const SimSoapOptions &o, const std::string &certFi
 void sim_SoapUsage(FILE *f) {
   fprintf(f,
           "           [--soap PORT] [--soap-https PORT]\n"
-          "        --soap and --soap-https also answer the SOAP call SendRequest over HTTP and\n"
-          "        HTTPS on 127.0.0.2:PORT (0: a free port; HTTPS with --cert and --key).\n");
+          "        --soap and --soap-https also answer the SOAP call SendRequest over\n"
+          "        HTTP and HTTPS on 127.0.0.2:PORT (0: a free port; HTTPS with --cert\n"
+          "        and --key).\n");
 }
