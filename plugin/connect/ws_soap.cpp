@@ -15,6 +15,7 @@
 namespace {
 
 std::atomic<int> g_callback{0};
+std::atomic<WsPostFn> g_post{nullptr};
 
 struct SoapContext {
   struct soap *soap;
@@ -56,7 +57,8 @@ uint32_t Perform(SoapContext *c) {
     r.acceptAnyCertificate = c->acceptCertificate;
     // Room for the base64 result of a full buffer and the envelope around it.
     r.replyMax = static_cast<size_t>(c->replyMax) * 2 + 65536;
-    uint32_t err = os_HttpPost(c->http, r, &c->status, &c->in);
+    WsPostFn post = g_post.load();
+    uint32_t err = (post ? post : os_HttpPost)(c->http, r, &c->status, &c->in);
     // The transport's number is what the caller is told for an HTTP error.
     c->lastTransportError = static_cast<int32_t>(err);
     int offer = err == OS_INET_INVALID_CA || err == OS_INET_CERT_DATE_INVALID ? static_cast<int>(err)
@@ -236,6 +238,8 @@ void ws_CloseSoapConnection(ServerConnection *e) {
   e->handle = nullptr;
   e->kind = 0;
 }
+
+void ws_SetPost(WsPostFn post) { g_post.store(post); }
 
 void ws_EnableErrorCallback(int enable) { g_callback.store(enable); }
 

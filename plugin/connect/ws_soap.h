@@ -3,6 +3,7 @@
 // result. The HTTP exchange is our transport over libcurl (see os_http.h).
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "framework/server/srv_client.h"
 
@@ -21,5 +22,11 @@ void ws_CloseSoapConnection(ServerConnection *entry);
 // Later opens fail the errors the dialog would resolve at once, recording the
 // transport's number in the context.
 void ws_EnableErrorCallback(int enable);
+// The HTTP exchange the transport makes (NULL: os_HttpPost); a fuzz target
+// puts its own in place to hand the SOAP layer any reply.
+struct OsHttp;
+struct OsHttpRequest;
+using WsPostFn = uint32_t (*)(OsHttp *http, const OsHttpRequest &request, int *status, std::string *body);
+void ws_SetPost(WsPostFn post);
 // Connections the entry's context has opened (its kept-alive connection counts once).
 long ws_SoapConnections(const ServerConnection *entry);

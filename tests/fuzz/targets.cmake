@@ -2,7 +2,7 @@
 # the fuzz build (tests/fuzz/CMakeLists.txt) and the replay tests of the
 # ordinary builds (tests/fuzz/replay.cmake).
 set(TNW_FUZZ_TARGETS decode text path base64 stream pump_reply channel_file device_file text_table request_reply
-  dialect ado_connstr config_reply devcap stamped_name tls_reply tls_request)
+  dialect ado_connstr config_reply devcap stamped_name tls_reply tls_request soap_reply)
 foreach(t decode text path base64 stream)
   set(TNW_FUZZ_LIBS_${t} tnw_record)
   set(TNW_FUZZ_AREA_${t} record)
@@ -30,6 +30,8 @@ endforeach()
 set(TNW_FUZZ_LIBS_tls_reply tnw_plugin)
 set(TNW_FUZZ_AREA_tls_reply plugin)
 set(TNW_FUZZ_LIBS_tls_request tnw_scadasim)
+set(TNW_FUZZ_LIBS_soap_reply tnw_plugin)
+set(TNW_FUZZ_AREA_soap_reply plugin)
 set(TNW_FUZZ_AREA_tls_request tools)
 
 # The XML file readers go through the stand-in extension library that supports XML.
