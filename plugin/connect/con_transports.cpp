@@ -2,19 +2,14 @@
 
 #include "platform/os_error.h"
 #include "platform/os_handle.h"
+#include "plugin/connect/con_tls.h"
+#include "plugin/connect/ws_soap.h"
 
 namespace {
 
-// The socket and SOAP transports are not built yet.
-int OpenMissing(ServerConnection *) { return os_Fail(OS_ERROR_NOT_SUPPORTED), 0; }
-int ExchangeMissing(ServerConnection *, const void *, uint32_t, void *, uint32_t *) {
-  return os_Fail(OS_ERROR_NOT_SUPPORTED), 0;
-}
-void CloseMissing(ServerConnection *e) { e->handle = nullptr; }
-
-const SrvTransport kSocket = {OpenMissing, ExchangeMissing, CloseMissing, 0};
+const SrvTransport kSocket = {con_OpenTlsConnection, con_TlsRequest, con_CloseTlsConnection, 0};
 const SrvTransport kProvider = {con_OpenProviderConnection, con_ProviderRequest, con_CloseProviderConnection, 1};
-const SrvTransport kSoap = {OpenMissing, ExchangeMissing, CloseMissing, 0};
+const SrvTransport kSoap = {ws_OpenSoapConnection, ws_SendSoapRequest, ws_CloseSoapConnection, 0};
 
 }  // namespace
 

@@ -1,5 +1,5 @@
 // Channels changed through the plug-in's remote road (a kind-2 connection
-// carried over scadasim's pipe, the server answering with its own
+// to scadasim's TLS listener, the server answering with its own
 // configuration code) are read by the real scanner after the reconfigure
 // code and published in its configuration area.
 #include <gtest/gtest.h>
@@ -14,7 +14,8 @@
 #include "platform/os_handle.h"
 #include "plugin/connect/cfg_access.h"
 #include "tests/support/proc_stats.h"
-#include "tests/support/remote_transport.h"
+#include "plugin/connect/con_transports.h"
+#include "tests/support/tls_peer.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_requests.h"
 #include "tools/scadasim/sim_world.h"
@@ -44,12 +45,15 @@ TEST(RemoteConfig, ChannelsWrittenThroughTheServerReachTheScanner) {
   std::string why;
   ASSERT_EQ(sim_CreateWorld(w, &why), 0) << why;
   std::string folder = std::filesystem::path(sim_DeviceFolder(0)).filename().string();
-  tnwtest::InstallRemoteTransport();
+  con_InstallTransports();
   SimRequestSpec spec;
   spec.host = "HOSTR";
   spec.configFolder = w.configFolder;
   SimRequestServer *server = sim_StartRequestServer(spec, &why);
   ASSERT_NE(server, nullptr) << why;
+  std::string url;
+  SimTlsServer *tls = tnwtest::ServeOverTls(server, &url);
+  ASSERT_NE(tls, nullptr);
   uint32_t linePid = 0, pid = 0;
   OsHandle line = sim_StartPumpSim(0, {}, &linePid);
   ASSERT_NE(line, nullptr);
@@ -58,7 +62,7 @@ TEST(RemoteConfig, ChannelsWrittenThroughTheServerReachTheScanner) {
   DeviceRecord *r = sim_Device(0);
   ASSERT_TRUE(Until([&] { return r->Ready == 1 && r->Busy == 0 && r->NextScanDue.seconds != 0; }, 10000));
 
-  const char *remote = "tnw://HOSTR/";
+  const char *remote = url.c_str();
   ChannelRecord c;
   ASSERT_EQ(cfg_ReadChannels(remote, folder.c_str(), IO_DI, &c, 3, 1), 0);
   EXPECT_STREQ(chan_GetDescription(&c), "pump 1 item 4");
@@ -79,8 +83,8 @@ TEST(RemoteConfig, ChannelsWrittenThroughTheServerReachTheScanner) {
   os_CloseHandle(proc);
   sim_StopPumpSim(line, linePid, 5000);
   srv_CloseAllConnections();
+  sim_StopTlsServer(tls);
   sim_StopRequestServer(server);
-  tnwtest::RemoveRemoteTransport();
   ntf_Stop();
   sim_DestroyWorld();
 }

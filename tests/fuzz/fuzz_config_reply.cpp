@@ -1,5 +1,5 @@
-// The plug-in's reply parsers on any reply, over the real named pipe from a
-// request server in this process, at the capacities they use: nothing is
+// The plug-in's reply parsers on any reply, handed over by a connection kind
+// of this target's own that answers from memory, at the capacities they use: nothing is
 // written past the caller's arrays and buffers, counts stay within what was
 // asked, and a failure is -1 (or 0 for the file requests).
 #include <cstdint>
@@ -9,13 +9,12 @@
 #include <vector>
 
 #include "framework/server/srv_client.h"
+#include "platform/os_error.h"
 #include "plugin/connect/cfg_access.h"
 #include "plugin/connect/cfg_files.h"
 #include "plugin/connect/cfg_requests.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/fuzz_world.h"
-#include "tests/support/remote_transport.h"
-#include "tools/scadasim/sim_requests.h"
 
 namespace {
 
@@ -30,27 +29,27 @@ bool Guarded(const std::vector<char> &buf, size_t from) {
 }
 
 const CfgOpen kRead = {0x80000000u, 3, 1, 3, 0};
-// A remote server (kind 2 over the pipe of host FUZZHOST), so every call
-// takes the request road.
+// A remote server (kind 2, answered from memory), so every call takes the
+// request road.
 const char *kServer = "tnw://FUZZHOST/";
+
+int Open(ServerConnection *e) { return e->handle = &g_reply, 1; }
+// The reply as a pipe in message mode gives it: too long for the buffer fails with 234.
+int Exchange(ServerConnection *, const void *, uint32_t, void *reply, uint32_t *replyLength) {
+  std::lock_guard<std::mutex> g(g_lock);
+  if (g_reply.size() > *replyLength) return *replyLength = 0, os_Fail(OS_ERROR_MORE_DATA), 0;
+  memcpy(reply, g_reply.data(), g_reply.size());
+  *replyLength = static_cast<uint32_t>(g_reply.size());
+  return 1;
+}
+void Close(ServerConnection *e) { e->handle = nullptr; }
+const SrvTransport kMemory = {Open, Exchange, Close, 0};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   fuzz::ConfigFolder();
-  tnwtest::InstallRemoteTransport();
-  SimRequestSpec spec;
-  spec.host = "FUZZHOST";
-  spec.answer = [](const std::string &, std::string *reply) {
-    std::lock_guard<std::mutex> g(g_lock);
-    *reply = g_reply;
-    return true;
-  };
-  std::string why;
-  static SimRequestServer *server = sim_StartRequestServer(spec, &why);
-  if (!server) fprintf(stderr, "no request server: %s\n", why.c_str());
-  FUZZ_CHECK(server != nullptr);
-  atexit([] { sim_StopRequestServer(server); });
+  srv_SetTransport(SRV_KIND_SOCKET, &kMemory);
   return 0;
 }
 

@@ -3,7 +3,7 @@
 # ordinary builds (tests/fuzz/replay.cmake).
 set(TNW_FUZZ_TARGETS decode text path base64 stream pump_reply channel_file device_file text_table request_reply
   dialect ado_connstr archive_connstr config_reply devcap stamped_name print_records translations state_text
-  base64_password log_header log_text log_connstr)
+  base64_password log_header log_text log_connstr tls_reply tls_request soap_reply)
 foreach(t decode text path base64 stream)
   set(TNW_FUZZ_LIBS_${t} tnw_record)
   set(TNW_FUZZ_AREA_${t} record)
@@ -22,7 +22,7 @@ foreach(t dialect ado_connstr)
   set(TNW_FUZZ_LIBS_${t} tnw_ado)
   set(TNW_FUZZ_AREA_${t} platform)
 endforeach()
-set(TNW_FUZZ_LIBS_config_reply tnw_plugin tnw_scadasim tnw_test_remote)
+set(TNW_FUZZ_LIBS_config_reply tnw_plugin tnw_scadasim)
 foreach(t config_reply devcap stamped_name log_header log_text log_connstr)
   if(NOT t STREQUAL "config_reply")
     set(TNW_FUZZ_LIBS_${t} tnw_plugin)
@@ -37,6 +37,12 @@ endforeach()
 foreach(t print_records translations state_text base64_password)
   set(TNW_FUZZ_AREA_${t} plugin)
 endforeach()
+set(TNW_FUZZ_LIBS_tls_reply tnw_plugin)
+set(TNW_FUZZ_AREA_tls_reply plugin)
+set(TNW_FUZZ_LIBS_tls_request tnw_scadasim)
+set(TNW_FUZZ_LIBS_soap_reply tnw_plugin)
+set(TNW_FUZZ_AREA_soap_reply plugin)
+set(TNW_FUZZ_AREA_tls_request tools)
 
 # The XML file readers go through the stand-in extension library that supports XML.
 function(tnw_fuzz_extras target t)

@@ -1,5 +1,7 @@
 #include "tools/scadasim/sim_requests.h"
 #include "tools/scadasim/sim_file_requests.h"
+#include "tools/scadasim/sim_soap.h"
+#include "tools/scadasim/sim_tls.h"
 
 #include <signal.h>
 #include <strings.h>
@@ -443,6 +445,12 @@ std::string sim_AnswerRequest(SimRequestServer *s, const std::string &request) {
   return OwnAnswer(s, request.data(), static_cast<uint32_t>(request.size()));
 }
 
+std::string sim_ServeRequest(SimRequestServer *s, const std::string &request) {
+  if (!s) return "";
+  Delay(s);
+  return Reply(s, request.data(), static_cast<uint32_t>(request.size()));
+}
+
 bool sim_ServedLoggerActive(const SimRequestServer *s, const std::string &name) {
   if (!s) return false;
   std::lock_guard<std::mutex> g(s->lock);
@@ -480,14 +488,21 @@ void sim_RequestsUsage(FILE *f) {
           "        --resize VV:BYTES (added, or taken off when negative), --negative-count\n"
           "        (RF), --cut VV:BYTES, --verb-delay VV:MS. File and configuration verbs\n"
           "        work in the folder --config names (default $TSQ_CURRENT_CONFIG).\n");
+  sim_TlsUsage(f);
+  sim_SoapUsage(f);
 }
 
 int sim_RequestsCommand(int argc, char **argv) {
   SimRequestSpec spec;
+  SimTlsOptions tls;
+  SimSoapOptions soap;
   for (int i = 0; i < argc; ++i) {
     std::string a = argv[i];
     bool more = i + 1 < argc;
-    if (a == "--host" && more) {
+    bool bad = false;
+    if (sim_TlsOption(argc, argv, &i, &tls, &bad) || sim_SoapOption(argc, argv, &i, &soap, &bad)) {
+      if (bad) return fprintf(stderr, "scadasim requests: bad %s\n", a.c_str()), 2;
+    } else if (a == "--host" && more) {
       spec.host = argv[++i];
     } else if (a == "--mailslots") {
       spec.mailslots = true;
@@ -543,8 +558,15 @@ int sim_RequestsCommand(int argc, char **argv) {
     return 1;
   }
   printf("scadasim: answering requests on \\\\%s\\pipe\\" SRV_PIPE_NAME "\n", spec.host.c_str());
+  SimTlsServer *tlsServer = nullptr;
+  if (!sim_StartTlsFromOptions(&tls, s, &tlsServer)) return sim_StopRequestServer(s), 1;
+  SimSoapServer *soapServers[2];
+  if (!sim_StartSoapFromOptions(soap, tls.spec.certFile, tls.spec.keyFile, s, soapServers))
+    return sim_StopTlsServer(tlsServer), sim_StopRequestServer(s), 1;
   fflush(stdout);
   while (!g_stopRequests) os_Sleep(50);
+  for (SimSoapServer *x : soapServers) sim_StopSoapServer(x);
+  sim_StopTlsServer(tlsServer);
   sim_StopRequestServer(s);
   return 0;
 }

@@ -71,6 +71,9 @@ std::vector<std::string> sim_ServedRequests(const SimRequestServer *server);
 // included), as the bytes it would send, knobs applied: the answer function
 // other transports put in front of the same world.
 std::string sim_AnswerRequest(SimRequestServer *server, const std::string &request);
+// A request that another transport received, served as the pipe serves it:
+// recorded, after the server's delay, the test's reply or the server's own.
+std::string sim_ServeRequest(SimRequestServer *server, const std::string &request);
 // Whether a served logger is active now (false when unknown).
 bool sim_ServedLoggerActive(const SimRequestServer *server, const std::string &name);
 // Whether a served processor runs now (false when unknown).

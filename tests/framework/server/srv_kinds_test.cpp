@@ -23,7 +23,8 @@
 #include "platform/os_env.h"
 #include "platform/os_error.h"
 #include "platform/os_registry.h"
-#include "tests/support/remote_transport.h"
+#include "plugin/connect/con_transports.h"
+#include "tests/support/tls_peer.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_requests.h"
 
@@ -34,8 +35,9 @@ class Connections : public ::testing::Test {
   void SetUp() override { srv_CloseAllConnections(); }
   void TearDown() override {
     srv_CloseAllConnections();
+    for (SimTlsServer *s : tlsServers) sim_StopTlsServer(s);
     for (SimRequestServer *s : servers) sim_StopRequestServer(s);
-    tnwtest::RemoveRemoteTransport();
+    srv_SetTransport(SRV_KIND_SOCKET, nullptr);
     srv_SetTransport(SRV_KIND_SOAP, nullptr);
     dbg_Close();
   }
@@ -79,6 +81,7 @@ class Connections : public ::testing::Test {
     return i < 0 ? -1 : srv_ConnectionTable(nullptr)[i].kind;
   }
   std::vector<SimRequestServer *> servers;
+  std::vector<SimTlsServer *> tlsServers;
 };
 
 // A reply of the test's own for every request.
@@ -228,26 +231,34 @@ TEST_F(Connections, RepliesAreParsedWithinTheBytesReceived) {
 }
 
 TEST_F(Connections, ADroppedConnectionOpensAgainInItsEntry) {
-  tnwtest::InstallRemoteTransport();
+  con_InstallTransports();
   SimRequestServer *local = Serve(Answering(".", [](const std::string &) { return std::string("5", 2); }));
   SimRequestServer *remote = Serve(Answering("HOSTR", [](const std::string &) { return std::string("6", 2); }));
+  std::string url;
+  SimTlsServer *tls = tnwtest::ServeOverTls(remote, &url);
+  ASSERT_NE(tls, nullptr);
+  tlsServers.push_back(tls);
   ASSERT_EQ(Ask(".", "QP,"), 5);
-  ASSERT_EQ(Ask("tnw://HOSTR/", "QP,"), 6);
-  EXPECT_EQ(KindOf("tnw://HOSTR/"), SRV_KIND_SOCKET);
-  int localEntry = EntryOf("."), remoteEntry = EntryOf("tnw://HOSTR/");
-  uint32_t opens = tnwtest::RemoteOpens();
-  for (SimRequestServer *s : {local, remote}) sim_SetDropConnections(s, true);
+  ASSERT_EQ(Ask(url.c_str(), "QP,"), 6);
+  EXPECT_EQ(KindOf(url.c_str()), SRV_KIND_SOCKET);
+  int localEntry = EntryOf("."), remoteEntry = EntryOf(url.c_str());
+  uint32_t opens = sim_TlsConnections(tls);
+  sim_SetDropConnections(local, true);
+  sim_SetTlsFault(tls, SimTlsFault::ResetMidReply);
   EXPECT_EQ(Ask(".", "QP,"), -1);
-  EXPECT_EQ(Ask("tnw://HOSTR/", "QP,"), -1);
+  EXPECT_EQ(Ask(url.c_str(), "QP,"), -1);
   EXPECT_EQ(KindOf("."), 0) << "closed, its key kept";
-  EXPECT_EQ(KindOf("tnw://HOSTR/"), 0);
-  for (SimRequestServer *s : {local, remote}) sim_SetDropConnections(s, false);
+  EXPECT_EQ(KindOf(url.c_str()), 0);
+  sim_SetDropConnections(local, false);
+  sim_SetTlsFault(tls, SimTlsFault::None);
+  std::string upper = url;
+  for (size_t i = 0; i < 3; ++i) upper[i] = static_cast<char>(toupper(static_cast<unsigned char>(upper[i])));
   EXPECT_EQ(Ask("localhost", "QP,"), 5);
-  EXPECT_EQ(Ask("TNW://hostr/", "QP,"), 6);
+  EXPECT_EQ(Ask(upper.c_str(), "QP,"), 6);
   EXPECT_EQ(EntryOf("."), localEntry);
-  EXPECT_EQ(EntryOf("tnw://HOSTR/"), remoteEntry);
-  EXPECT_EQ(KindOf("tnw://HOSTR/"), SRV_KIND_SOCKET);
-  EXPECT_EQ(tnwtest::RemoteOpens(), opens + 1);
+  EXPECT_EQ(EntryOf(url.c_str()), remoteEntry);
+  EXPECT_EQ(KindOf(url.c_str()), SRV_KIND_SOCKET);
+  EXPECT_EQ(sim_TlsConnections(tls), opens + 1);
 }
 
 // A server that answers late holds up only the requests to itself.

@@ -18,7 +18,8 @@
 #include "platform/os_error.h"
 #include "plugin/connect/cfg_access.h"
 #include "plugin/connect/cfg_files.h"
-#include "tests/support/remote_transport.h"
+#include "plugin/connect/con_transports.h"
+#include "tests/support/tls_peer.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_requests.h"
 
@@ -26,7 +27,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char *kServer = "tnw://HOSTR/";
+// The request server's TLS listener, by URL (set up per test).
+std::string g_server;
 
 std::string Records(int count, int seed) {
   std::string s(static_cast<size_t>(count) * 216, '\0');
@@ -37,7 +39,7 @@ std::string Records(int count, int seed) {
 class ConfigAccess : public ::testing::Test {
  protected:
   void SetUp() override {
-    tnwtest::InstallRemoteTransport();
+    con_InstallTransports();
     remote = tnwtest::Root() + "/drives/c/REMOTE";
     fs::remove_all(remote);
     fs::create_directories(remote + "/DEV1");
@@ -52,11 +54,13 @@ class ConfigAccess : public ::testing::Test {
     std::string why;
     server = sim_StartRequestServer(spec, &why);
     ASSERT_NE(server, nullptr) << why;
+    tls = tnwtest::ServeOverTls(server, &g_server);
+    ASSERT_NE(tls, nullptr);
   }
   void TearDown() override {
     srv_CloseAllConnections();
+    sim_StopTlsServer(tls);
     sim_StopRequestServer(server);
-    tnwtest::RemoveRemoteTransport();
   }
   std::vector<std::string> Served(const char *verb) const {
     std::vector<std::string> out;
@@ -74,6 +78,7 @@ class ConfigAccess : public ::testing::Test {
   }
   std::string remote;
   SimRequestServer *server = nullptr;
+  SimTlsServer *tls = nullptr;
   std::function<bool(const std::string &, std::string *)> hook;
 };
 
@@ -84,14 +89,14 @@ TEST_F(ConfigAccess, ChannelsReadByRequestOrInWholeRecordChunks) {
   std::string answered = Records(3, 9);
   Answer("IF", "0," + answered);
   std::vector<ChannelRecord> r(300);
-  ASSERT_EQ(cfg_ReadChannels(kServer, "DEV1", 0, r.data(), 5, 3), 0);
+  ASSERT_EQ(cfg_ReadChannels(g_server.c_str(), "DEV1", 0, r.data(), 5, 3), 0);
   EXPECT_EQ(std::string(reinterpret_cast<char *>(r.data()), 3 * 216), answered);
   EXPECT_EQ(Served("IF"), std::vector<std::string>{"IF,650,DEV1,5,3,0, ,0"});
 
   // Refused with 2: the "ai" file read raw from channel `first` on, in
   // chunks of whole records within the limit.
   Answer("IF", std::string("-1,2", 5));
-  ASSERT_EQ(cfg_ReadChannels(kServer, "DEV1", 0, r.data(), 0, 300), 0);
+  ASSERT_EQ(cfg_ReadChannels(g_server.c_str(), "DEV1", 0, r.data(), 0, 300), 0);
   EXPECT_TRUE(std::string(reinterpret_cast<char *>(r.data()), 300 * 216) == Records(300, 1));
   const std::string path = "TSQ_CURRENT_CONFIG\\DEV1\\ai";
   int perChunk = (32668 - static_cast<int>(path.size())) / 216;
@@ -105,12 +110,12 @@ TEST_F(ConfigAccess, ChannelsReadByRequestOrInWholeRecordChunks) {
     first += n;
   }
   // A read past the file's end is short: a failure.
-  EXPECT_EQ(cfg_ReadChannels(kServer, "DEV1", 0, r.data(), 290, 11), -1);
+  EXPECT_EQ(cfg_ReadChannels(g_server.c_str(), "DEV1", 0, r.data(), 290, 11), -1);
 
   // The server could not parse its XML: no raw road.
   size_t before = Served("RF").size();
   Answer("IF", "-1,1465,Line 1: bad");
-  EXPECT_EQ(cfg_ReadChannels(kServer, "DEV1", 0, r.data(), 0, 1), -1);
+  EXPECT_EQ(cfg_ReadChannels(g_server.c_str(), "DEV1", 0, r.data(), 0, 1), -1);
   EXPECT_EQ(errno, OS_ERROR_XML_PARSE_ERROR);
   EXPECT_EQ(Served("RF").size(), before);
 }
@@ -122,7 +127,7 @@ TEST_F(ConfigAccess, DeviceConfigByRequestOrRaw) {
   // The request answered with the exact size: switches and record from it.
   std::string reply = std::string("0,\x01\x00\x01\x10\x27\x00\x00", 9) + std::string(100, 'R') + std::string(40, 'X');
   Answer("GF", reply);
-  ASSERT_EQ(cfg_ReadDeviceConfigEx(kServer, "DEV1", record.data(), 100, extra.data(), 40, "extra.bin", &ae, &so, &sbt,
+  ASSERT_EQ(cfg_ReadDeviceConfigEx(g_server.c_str(), "DEV1", record.data(), 100, extra.data(), 40, "extra.bin", &ae, &so, &sbt,
                                    &rate),
             0);
   EXPECT_EQ(ae, 1);
@@ -137,14 +142,14 @@ TEST_F(ConfigAccess, DeviceConfigByRequestOrRaw) {
   Answer("GF", reply.substr(0, reply.size() - 1));
   ae = so = sbt = 7;
   rate = 7;
-  ASSERT_EQ(cfg_ReadDeviceConfigEx(kServer, "DEV1", record.data(), 100, extra.data(), 40, "extra.bin", &ae, &so, &sbt,
+  ASSERT_EQ(cfg_ReadDeviceConfigEx(g_server.c_str(), "DEV1", record.data(), 100, extra.data(), 40, "extra.bin", &ae, &so, &sbt,
                                    &rate),
             0);
   EXPECT_EQ(std::string(record.data(), 100), std::string(100, 'c')) << "from byte 1 of config";
   EXPECT_EQ(std::string(extra.data(), 40), std::string(40, 'e'));
   EXPECT_EQ(ae + so + sbt + rate, 28);
   Answer("GF", std::string("-1,1465,x", 10));
-  EXPECT_EQ(cfg_ReadDeviceConfig(kServer, "DEV1", record.data(), 100), -1);
+  EXPECT_EQ(cfg_ReadDeviceConfig(g_server.c_str(), "DEV1", record.data(), 100), -1);
 }
 
 TEST_F(ConfigAccess, WritesByRequestOrRawWithTheChangeSignal) {
@@ -153,7 +158,7 @@ TEST_F(ConfigAccess, WritesByRequestOrRawWithTheChangeSignal) {
   std::this_thread::sleep_for(std::chrono::milliseconds(20));  // file times must be able to move
   // The request answered: its result, and the change signal after it.
   Answer("HF", std::string("0", 2));
-  EXPECT_EQ(cfg_WriteChannelRecords(kServer, "ann", "DEV1", 0, reinterpret_cast<const ChannelRecord *>(records.data()),
+  EXPECT_EQ(cfg_WriteChannelRecords(g_server.c_str(), "ann", "DEV1", 0, reinterpret_cast<const ChannelRecord *>(records.data()),
                                     2, 4),
             0);
   ASSERT_EQ(Served("HF").size(), 1u);
@@ -163,7 +168,7 @@ TEST_F(ConfigAccess, WritesByRequestOrRawWithTheChangeSignal) {
 
   // Refused: the records raw at their place, then the write stamp.
   Answer("HF", std::string("-1,5", 5));
-  ASSERT_EQ(cfg_RewriteChannelRecords(kServer, "ann", "DEV1", 0,
+  ASSERT_EQ(cfg_RewriteChannelRecords(g_server.c_str(), "ann", "DEV1", 0,
                                       reinterpret_cast<const ChannelRecord *>(records.data()), 2, 4),
             0);
   std::string ai = tnwtest::ReadFile(remote + "/DEV1/ai");
@@ -172,7 +177,7 @@ TEST_F(ConfigAccess, WritesByRequestOrRawWithTheChangeSignal) {
   EXPECT_NE(ai.substr(0, 8), std::string(8, 'S')) << "a new write stamp";
   EXPECT_EQ(ai.size(), 8u + 300 * 216);
   Answer("HF", std::string("-1,1465,x", 10));
-  EXPECT_EQ(cfg_WriteChannelRecords(kServer, "ann", "DEV1", 0, reinterpret_cast<const ChannelRecord *>(records.data()),
+  EXPECT_EQ(cfg_WriteChannelRecords(g_server.c_str(), "ann", "DEV1", 0, reinterpret_cast<const ChannelRecord *>(records.data()),
                                     0, 1),
             -1);
   EXPECT_TRUE(tnwtest::ReadFile(remote + "/DEV1/ai") == ai);
@@ -184,7 +189,7 @@ TEST_F(ConfigAccess, WritesByRequestOrRawWithTheChangeSignal) {
   std::string rec(50, 'N');
   uint8_t ae = 1;
   int32_t rate = 250;
-  ASSERT_EQ(cfg_WriteDeviceConfigurationEx(kServer, "ann", "DEV1", rec.data(), 50, "XYZ", 3, "extra.bin", &ae, nullptr,
+  ASSERT_EQ(cfg_WriteDeviceConfigurationEx(g_server.c_str(), "ann", "DEV1", rec.data(), 50, "XYZ", 3, "extra.bin", &ae, nullptr,
                                            nullptr, &rate),
             0);
   EXPECT_EQ(Served("FF"), std::vector<std::string>{"FF,53,ann,DEV1,50,3,extra.bin,1, , ,250"});
@@ -196,10 +201,10 @@ TEST_F(ConfigAccess, WritesByRequestOrRawWithTheChangeSignal) {
 
   // Fields with their separator: nothing sent.
   size_t sent = sim_ServedRequests(server).size();
-  EXPECT_EQ(cfg_WriteChannelRecords(kServer, "a,b", "DEV1", 0, reinterpret_cast<const ChannelRecord *>(records.data()),
+  EXPECT_EQ(cfg_WriteChannelRecords(g_server.c_str(), "a,b", "DEV1", 0, reinterpret_cast<const ChannelRecord *>(records.data()),
                                     0, 1),
             -1);
-  EXPECT_EQ(cfg_ReadChannels(kServer, "DEV,1", 0, nullptr, 0, 0), -1);
+  EXPECT_EQ(cfg_ReadChannels(g_server.c_str(), "DEV,1", 0, nullptr, 0, 0), -1);
   EXPECT_EQ(errno, OS_ERROR_INVALID_PARAMETER);
   EXPECT_EQ(sim_ServedRequests(server).size(), sent);
 }
@@ -212,7 +217,7 @@ TEST_F(ConfigAccess, SmallFilesAliveOnEveryRoad) {
   fs::create_directories(local + "/LOGGERS");
   ASSERT_TRUE(tnwtest::WriteFile(local + "/config", std::string("\x05", 1)));
   os_SetEnvironmentVariable("TSQ_CURRENT_CONFIG", "C:\\LOCALCFG");
-  for (const char *road : {".", kServer}) {
+  for (const char *road : {".", g_server.c_str()}) {
     std::string root = std::string(road) == "." ? local : remote;
     ASSERT_EQ(cfg_WriteSaveConfig(road, "DEV1", 1, 0, 123456), 0) << road;
     EXPECT_EQ(tnwtest::ReadFile(root + "/DEV1/saveconfig"), std::string("\x01\x00\x40\xe2\x01\x00", 6)) << road;
@@ -233,13 +238,13 @@ TEST_F(ConfigAccess, SmallFilesAliveOnEveryRoad) {
   fs::create_directories(remote + "/LOGGERS");
   ASSERT_TRUE(tnwtest::WriteFile(remote + "/LOGGERS/filelog_3", logger));
   std::vector<char> got(logger.size());
-  ASSERT_EQ(cfg_ReadLoggerConfig(kServer, "filelog", 3, got.data(), static_cast<int>(got.size())), 0);
+  ASSERT_EQ(cfg_ReadLoggerConfig(g_server.c_str(), "filelog", 3, got.data(), static_cast<int>(got.size())), 0);
   EXPECT_TRUE(std::string(got.data(), got.size()) == logger);
   EXPECT_EQ(Served("RF,TSQ_CURRENT_CONFIG\\LOGGERS\\filelog_3").size(), 2u) << "65512 and the rest";
   ASSERT_EQ(cfg_WriteLoggerConfig(".", "filelog", 4, logger.data(), 1000, "ann"), 0);
   EXPECT_TRUE(tnwtest::ReadFile(local + "/LOGGERS/filelog_4") == logger.substr(0, 1000));
   Answer("CF", std::string("0", 2));
-  ASSERT_EQ(cfg_WriteLoggerConfig(kServer, "filelog", 4, "AB", 2, "ann"), 0);
+  ASSERT_EQ(cfg_WriteLoggerConfig(g_server.c_str(), "filelog", 4, "AB", 2, "ann"), 0);
   EXPECT_EQ(Served("CF"), std::vector<std::string>{"CF,filelog,4,2,ann,AB"});
   os_SetEnvironmentVariable("TSQ_CURRENT_CONFIG", nullptr);
 }
@@ -248,8 +253,9 @@ TEST_F(ConfigAccess, SmallFilesAliveOnEveryRoad) {
 // fault calls for.
 TEST_F(ConfigAccess, ServerFaultsOfOneVerb) {
   auto restart = [this](std::vector<SimVerbKnob> knobs) {
-    sim_StopRequestServer(server);
     srv_CloseAllConnections();
+    sim_StopTlsServer(tls);
+    sim_StopRequestServer(server);
     SimRequestSpec spec;
     spec.host = "HOSTR";
     spec.configFolder = "C:\\REMOTE";
@@ -257,23 +263,25 @@ TEST_F(ConfigAccess, ServerFaultsOfOneVerb) {
     std::string why;
     server = sim_StartRequestServer(spec, &why);
     ASSERT_NE(server, nullptr) << why;
+    tls = tnwtest::ServeOverTls(server, &g_server);
+    ASSERT_NE(tls, nullptr);
   };
   std::vector<ChannelRecord> r(4);
   std::vector<char> record(100);
   uint8_t ae = 7;
   // The server's own "IF" fails with 2: the raw road.
   restart({SimVerbKnob{"IF", 2, "", 0, false, -1, 0}});
-  ASSERT_EQ(cfg_ReadChannels(kServer, "DEV1", 0, r.data(), 1, 3), 0);
+  ASSERT_EQ(cfg_ReadChannels(g_server.c_str(), "DEV1", 0, r.data(), 1, 3), 0);
   EXPECT_TRUE(std::string(reinterpret_cast<char *>(r.data()), 3 * 216) == Records(300, 1).substr(216, 3 * 216));
   EXPECT_EQ(Served("RF").size(), 1u);
   // 1465 with its text: no raw road, the text is the XML error's.
   restart({SimVerbKnob{"IF", 1465, "Line 2: bad", 0, false, -1, 0}});
-  EXPECT_EQ(cfg_ReadChannels(kServer, "DEV1", 0, r.data(), 0, 1), -1);
+  EXPECT_EQ(cfg_ReadChannels(g_server.c_str(), "DEV1", 0, r.data(), 0, 1), -1);
   EXPECT_EQ(errno, OS_ERROR_XML_PARSE_ERROR);
   EXPECT_TRUE(Served("RF").empty());
   // The server's "GF" one byte short: the raw road, the switch untouched.
   restart({SimVerbKnob{"GF", 0, "", -1, false, -1, 0}});
-  ASSERT_EQ(cfg_ReadDeviceConfigEx(kServer, "DEV1", record.data(), 100, nullptr, 0, nullptr, &ae, nullptr, nullptr,
+  ASSERT_EQ(cfg_ReadDeviceConfigEx(g_server.c_str(), "DEV1", record.data(), 100, nullptr, 0, nullptr, &ae, nullptr, nullptr,
                                    nullptr),
             0);
   EXPECT_EQ(ae, 7);
@@ -284,7 +292,7 @@ TEST_F(ConfigAccess, ServerFaultsOfOneVerb) {
     std::vector<char> buf(64, '#');
     int32_t got = -1;
     const CfgOpen o = {0x80000000u, 3, 0, 3, 0};
-    EXPECT_EQ(srv_RemoteReadFile(kServer, nullptr, "TSQ_CURRENT_CONFIG\\DEV1\\ai", buf.data(), 50, 0, 0, &o, &got), 0);
+    EXPECT_EQ(srv_RemoteReadFile(g_server.c_str(), nullptr, "TSQ_CURRENT_CONFIG\\DEV1\\ai", buf.data(), 50, 0, 0, &o, &got), 0);
     EXPECT_EQ(got, 0);
     EXPECT_EQ(std::string(buf.data(), 64), std::string(64, '#'));
   }
@@ -292,7 +300,7 @@ TEST_F(ConfigAccess, ServerFaultsOfOneVerb) {
   restart({SimVerbKnob{"SF", 0, "", 0, false, -1, 300}});
   auto t0 = std::chrono::steady_clock::now();
   const CfgOpen o = {0x80000000u, 3, 0, 3, 0};
-  EXPECT_EQ(srv_RemoteFileOpenSize(kServer, "TSQ_CURRENT_CONFIG\\DEV1\\ai", &o), 8 + 300 * 216);
+  EXPECT_EQ(srv_RemoteFileOpenSize(g_server.c_str(), "TSQ_CURRENT_CONFIG\\DEV1\\ai", &o), 8 + 300 * 216);
   EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(300));
   // The same answers come from the answer function other transports use.
   std::string answer = sim_AnswerRequest(server, std::string("SF,TSQ_CURRENT_CONFIG\\DEV1\\ai\t0\t3\t0\t3\t0", 40));

@@ -17,7 +17,8 @@
 #include "platform/os_error.h"
 #include "platform/os_io.h"
 #include "plugin/connect/cfg_files.h"
-#include "tests/support/remote_transport.h"
+#include "plugin/connect/con_transports.h"
+#include "tests/support/tls_peer.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_requests.h"
 
@@ -26,12 +27,13 @@ using namespace std::string_literals;
 
 namespace {
 
-const char *kServer = "tnw://HOSTR/";
+// The request server's TLS listener, by URL (set up per test).
+std::string g_server;
 
 class FileRequests : public ::testing::Test {
  protected:
   void SetUp() override {
-    tnwtest::InstallRemoteTransport();
+    con_InstallTransports();
     config = tnwtest::Root() + "/drives/c/SRVCFG";
     fs::remove_all(config);
     fs::create_directories(config + "/DEV1");
@@ -43,15 +45,18 @@ class FileRequests : public ::testing::Test {
     std::string why;
     server = sim_StartRequestServer(spec, &why);
     ASSERT_NE(server, nullptr) << why;
+    tls = tnwtest::ServeOverTls(server, &g_server);
+    ASSERT_NE(tls, nullptr);
   }
   void TearDown() override {
     srv_CloseAllConnections();
+    sim_StopTlsServer(tls);
     sim_StopRequestServer(server);
-    tnwtest::RemoveRemoteTransport();
   }
   size_t Sent() const { return sim_ServedRequests(server).size(); }
   std::string config, local;
   SimRequestServer *server = nullptr;
+  SimTlsServer *tls = nullptr;
   std::function<bool(const std::string &, std::string *)> hook;
 };
 
@@ -73,19 +78,19 @@ TEST_F(FileRequests, WholeFilesTravelByteForByte) {
     ASSERT_TRUE(tnwtest::WriteFile(config + "/DEV1/" + name, bytes));
     std::string target = local + "/" + name;
     ASSERT_TRUE(tnwtest::WriteFile(target, "old contents"));
-    ASSERT_EQ(cfg_FetchConfigFile(kServer, ("DEV1\\" + name).c_str(), target.c_str()), 0) << size;
+    ASSERT_EQ(cfg_FetchConfigFile(g_server.c_str(), ("DEV1\\" + name).c_str(), target.c_str()), 0) << size;
     EXPECT_TRUE(tnwtest::ReadFile(target) == bytes) << size;
     EXPECT_FALSE(fs::exists(target + ".part~"));
 
     std::string pushed = RandomBytes(size, static_cast<uint32_t>(size) + 1);
     ASSERT_TRUE(tnwtest::WriteFile(local + "/p", pushed));
     ASSERT_TRUE(tnwtest::WriteFile(config + "/DEV1/p" + name, "server's old contents"));
-    ASSERT_EQ(cfg_PushConfigFile(kServer, "DEV1", ("p" + name).c_str(), (local + "/p").c_str()), 0) << size;
+    ASSERT_EQ(cfg_PushConfigFile(g_server.c_str(), "DEV1", ("p" + name).c_str(), (local + "/p").c_str()), 0) << size;
     EXPECT_TRUE(tnwtest::ReadFile(config + "/DEV1/p" + name) == pushed) << size;
   }
   // A file at the top of the folder.
   ASSERT_TRUE(tnwtest::WriteFile(local + "/top", "top"));
-  ASSERT_EQ(cfg_PushConfigFile(kServer, "", "TOP.TXT", (local + "/top").c_str()), 0);
+  ASSERT_EQ(cfg_PushConfigFile(g_server.c_str(), "", "TOP.TXT", (local + "/top").c_str()), 0);
   EXPECT_EQ(tnwtest::ReadFile(config + "/TOP.TXT"), "top");
 
   // A fetch that fails half-way leaves the local file as it was.
@@ -98,11 +103,11 @@ TEST_F(FileRequests, WholeFilesTravelByteForByte) {
     *reply = std::string("-1,5", 5);
     return true;
   };
-  EXPECT_EQ(cfg_FetchConfigFile(kServer, "DEV1\\big", (local + "/big").c_str()), -1);
+  EXPECT_EQ(cfg_FetchConfigFile(g_server.c_str(), "DEV1\\big", (local + "/big").c_str()), -1);
   EXPECT_EQ(errno, OS_ERROR_ACCESS_DENIED);
   EXPECT_EQ(tnwtest::ReadFile(local + "/big"), "keep me");
   EXPECT_FALSE(fs::exists(local + "/big.part~"));
-  EXPECT_EQ(cfg_FetchConfigFile(kServer, "DEV1\\none", (local + "/big").c_str()), -1);
+  EXPECT_EQ(cfg_FetchConfigFile(g_server.c_str(), "DEV1\\none", (local + "/big").c_str()), -1);
   EXPECT_EQ(errno, OS_ERROR_FILE_NOT_FOUND);
 }
 
@@ -111,29 +116,29 @@ TEST_F(FileRequests, LimitsAndBadFieldsSendNothing) {
   int32_t got = 0;
   const std::string path = "TSQ_CURRENT_CONFIG\\DEV1\\x";
   ASSERT_TRUE(tnwtest::WriteFile(config + "/DEV1/x", std::string(70000, 'x')));
-  EXPECT_EQ(srv_RemoteReadFile(kServer, nullptr, path.c_str(), buf.data(), CFG_RF_MAX, 0, 0, &kRead, &got), 1);
+  EXPECT_EQ(srv_RemoteReadFile(g_server.c_str(), nullptr, path.c_str(), buf.data(), CFG_RF_MAX, 0, 0, &kRead, &got), 1);
   EXPECT_EQ(got, CFG_RF_MAX);
   size_t sent = Sent();
-  EXPECT_EQ(srv_RemoteReadFile(kServer, nullptr, path.c_str(), buf.data(), CFG_RF_MAX + 1, 0, 0, &kRead, &got), 0);
+  EXPECT_EQ(srv_RemoteReadFile(g_server.c_str(), nullptr, path.c_str(), buf.data(), CFG_RF_MAX + 1, 0, 0, &kRead, &got), 0);
   EXPECT_EQ(os_GetLastError(), static_cast<uint32_t>(OS_ERROR_INVALID_PARAMETER));
 
   CfgOpen w = {OS_GENERIC_WRITE, 3, 1, OS_CREATE_ALWAYS, 0};
   int32_t written = 0;
   std::string header = "WF," + path + "\t32000\t0\t0\t1073741824\t3\t1\t2\t0\t";
   int32_t fits = static_cast<int32_t>(CFG_WF_MAX - header.size());
-  EXPECT_EQ(srv_RemoteWriteFile(kServer, nullptr, path.c_str(), buf.data(), fits + 1, 0, 0, &w, &written), 0);
+  EXPECT_EQ(srv_RemoteWriteFile(g_server.c_str(), nullptr, path.c_str(), buf.data(), fits + 1, 0, 0, &w, &written), 0);
   EXPECT_EQ(os_GetLastError(), static_cast<uint32_t>(OS_ERROR_INVALID_PARAMETER));
   EXPECT_EQ(Sent(), sent) << "neither was sent";
 
   // Fields holding their separator or too long.
   std::string longPath = "TSQ_CURRENT_CONFIG\\" + std::string(CFG_PATH_MAX, 'p');
-  EXPECT_EQ(srv_RemoteFileOpenSize(kServer, "TSQ_CURRENT_CONFIG\\a\tb", &kRead), -1);
-  EXPECT_EQ(srv_RemoteFileOpenSize(kServer, longPath.c_str(), &kRead), -1);
-  EXPECT_EQ(srv_RemoteRequestUF(kServer, "TSQ_CURRENT_CONFIG\\a,b"), -1);
-  EXPECT_EQ(srv_RemoteRequestEF(kServer, "TSQ_CURRENT_CONFIG\\a", "TSQ_CURRENT_CONFIG\\b,c"), -1);
-  EXPECT_EQ(srv_RemoteRequestMF(kServer, "TSQ_CURRENT_CONFIG", "x,y", nullptr, 0), -1);
+  EXPECT_EQ(srv_RemoteFileOpenSize(g_server.c_str(), "TSQ_CURRENT_CONFIG\\a\tb", &kRead), -1);
+  EXPECT_EQ(srv_RemoteFileOpenSize(g_server.c_str(), longPath.c_str(), &kRead), -1);
+  EXPECT_EQ(srv_RemoteRequestUF(g_server.c_str(), "TSQ_CURRENT_CONFIG\\a,b"), -1);
+  EXPECT_EQ(srv_RemoteRequestEF(g_server.c_str(), "TSQ_CURRENT_CONFIG\\a", "TSQ_CURRENT_CONFIG\\b,c"), -1);
+  EXPECT_EQ(srv_RemoteRequestMF(g_server.c_str(), "TSQ_CURRENT_CONFIG", "x,y", nullptr, 0), -1);
   char names[2][CFG_DF_NAME];
-  EXPECT_EQ(srv_ListDirectory(kServer, "TSQ_CURRENT_CONFIG", "*\t", 0, names, 2), -1);
+  EXPECT_EQ(srv_ListDirectory(g_server.c_str(), "TSQ_CURRENT_CONFIG", "*\t", 0, names, 2), -1);
   EXPECT_EQ(os_GetLastError(), static_cast<uint32_t>(OS_ERROR_INVALID_PARAMETER));
   std::string longServer(SRV_SERVER_MAX + 1, 's');
   EXPECT_EQ(srv_RemoteRequestOF(longServer.c_str(), "TSQ_CURRENT_CONFIG\\a"), -1);
@@ -166,7 +171,7 @@ TEST_F(FileRequests, ReadRepliesOfAnyShape) {
     next = c.reply;
     std::string buf(16, '#');
     int32_t got = -1;
-    EXPECT_EQ(srv_RemoteReadFile(kServer, nullptr, "TSQ_CURRENT_CONFIG\\f", buf.data(), c.ask, 0, 0, &kRead, &got), c.ok)
+    EXPECT_EQ(srv_RemoteReadFile(g_server.c_str(), nullptr, "TSQ_CURRENT_CONFIG\\f", buf.data(), c.ask, 0, 0, &kRead, &got), c.ok)
         << c.reply;
     if (c.ok) {
       EXPECT_EQ(buf.substr(0, static_cast<size_t>(got)), c.data);
@@ -190,7 +195,7 @@ TEST_F(FileRequests, ReadRepliesOfAnyShape) {
   };
   for (const Size &s : sizes) {
     next = s.reply;
-    EXPECT_EQ(srv_RemoteFileOpenSize(kServer, "TSQ_CURRENT_CONFIG\\f", &kRead), s.size) << s.reply;
+    EXPECT_EQ(srv_RemoteFileOpenSize(g_server.c_str(), "TSQ_CURRENT_CONFIG\\f", &kRead), s.size) << s.reply;
     if (s.error) {
       EXPECT_EQ(os_GetLastError(), s.error) << s.reply;
     }
@@ -208,12 +213,12 @@ TEST_F(FileRequests, ListingsOverPages) {
   ASSERT_TRUE(tnwtest::WriteFile(config + "/DEV1/other.txt", ""));
   std::vector<char[CFG_DF_NAME]> names(1001);
   size_t sent = Sent();
-  ASSERT_EQ(srv_ListDirectory(kServer, "TSQ_CURRENT_CONFIG\\DEV1", "*.dat", 0, names.data(), 1001), 1000);
+  ASSERT_EQ(srv_ListDirectory(g_server.c_str(), "TSQ_CURRENT_CONFIG\\DEV1", "*.dat", 0, names.data(), 1001), 1000);
   for (int i = 0; i < 1000; ++i) ASSERT_EQ(std::string(names[static_cast<size_t>(i)]), want[static_cast<size_t>(i)]);
   EXPECT_GE(Sent() - sent, 2u) << "more than one page";
-  EXPECT_EQ(srv_ListDirectory(kServer, "TSQ_CURRENT_CONFIG\\DEV1", "*.dat", 990, names.data(), 1001), 10);
-  EXPECT_EQ(srv_ListDirectory(kServer, "TSQ_CURRENT_CONFIG\\DEV1", "*.dat", 0, names.data(), 5), 5);
-  EXPECT_EQ(srv_ListDirectory(kServer, "TSQ_CURRENT_CONFIG\\NONE", "*", 0, names.data(), 5), -1);
+  EXPECT_EQ(srv_ListDirectory(g_server.c_str(), "TSQ_CURRENT_CONFIG\\DEV1", "*.dat", 990, names.data(), 1001), 10);
+  EXPECT_EQ(srv_ListDirectory(g_server.c_str(), "TSQ_CURRENT_CONFIG\\DEV1", "*.dat", 0, names.data(), 5), 5);
+  EXPECT_EQ(srv_ListDirectory(g_server.c_str(), "TSQ_CURRENT_CONFIG\\NONE", "*", 0, names.data(), 5), -1);
 
   // Names over 255 characters are cut; a full page that brings no name ends.
   std::string next;
@@ -223,42 +228,42 @@ TEST_F(FileRequests, ListingsOverPages) {
     return true;
   };
   next = "1," + std::string(300, 'L') + std::string(65536 - 303, ' ');
-  EXPECT_EQ(srv_ListDirectory(kServer, "TSQ_CURRENT_CONFIG", "*", 0, names.data(), 3), 3);
+  EXPECT_EQ(srv_ListDirectory(g_server.c_str(), "TSQ_CURRENT_CONFIG", "*", 0, names.data(), 3), 3);
   EXPECT_EQ(std::string(names[0]), std::string(255, 'L'));
   next = "0" + std::string(65530, ' ');
   sent = Sent();
-  EXPECT_EQ(srv_ListDirectory(kServer, "TSQ_CURRENT_CONFIG", "*", 0, names.data(), 3), 0);
+  EXPECT_EQ(srv_ListDirectory(g_server.c_str(), "TSQ_CURRENT_CONFIG", "*", 0, names.data(), 3), 0);
   EXPECT_EQ(Sent() - sent, 1u);
 }
 
 TEST_F(FileRequests, SmallerFileVerbs) {
   const char *dir = "TSQ_CURRENT_CONFIG\\NEWDIR";
-  EXPECT_EQ(srv_RemoteRequestBF(kServer, dir), 0);
-  EXPECT_EQ(srv_RemoteRequestNF(kServer, dir), 0);
-  EXPECT_EQ(srv_RemoteRequestBF(kServer, dir), 1);
+  EXPECT_EQ(srv_RemoteRequestBF(g_server.c_str(), dir), 0);
+  EXPECT_EQ(srv_RemoteRequestNF(g_server.c_str(), dir), 0);
+  EXPECT_EQ(srv_RemoteRequestBF(g_server.c_str(), dir), 1);
   EXPECT_TRUE(fs::is_directory(config + "/NEWDIR"));
   ASSERT_TRUE(tnwtest::WriteFile(config + "/NEWDIR/a.txt", "a"));
-  EXPECT_EQ(srv_RemoteRequestOF(kServer, "TSQ_CURRENT_CONFIG\\NEWDIR\\a.txt"), 1);
-  EXPECT_EQ(srv_RemoteRequestEF(kServer, "TSQ_CURRENT_CONFIG\\NEWDIR\\a.txt", "TSQ_CURRENT_CONFIG\\NEWDIR\\b.txt"), 0);
+  EXPECT_EQ(srv_RemoteRequestOF(g_server.c_str(), "TSQ_CURRENT_CONFIG\\NEWDIR\\a.txt"), 1);
+  EXPECT_EQ(srv_RemoteRequestEF(g_server.c_str(), "TSQ_CURRENT_CONFIG\\NEWDIR\\a.txt", "TSQ_CURRENT_CONFIG\\NEWDIR\\b.txt"), 0);
   EXPECT_EQ(tnwtest::ReadFile(config + "/NEWDIR/b.txt"), "a");
-  EXPECT_EQ(srv_RemoteRequestUF(kServer, "TSQ_CURRENT_CONFIG\\NEWDIR\\b.txt"), 0);
+  EXPECT_EQ(srv_RemoteRequestUF(g_server.c_str(), "TSQ_CURRENT_CONFIG\\NEWDIR\\b.txt"), 0);
   EXPECT_FALSE(fs::exists(config + "/NEWDIR/b.txt"));
-  EXPECT_EQ(srv_RemoteRequestUF(kServer, "TSQ_CURRENT_CONFIG\\NEWDIR\\b.txt"), -1);
+  EXPECT_EQ(srv_RemoteRequestUF(g_server.c_str(), "TSQ_CURRENT_CONFIG\\NEWDIR\\b.txt"), -1);
   EXPECT_EQ(os_GetLastError(), static_cast<uint32_t>(OS_ERROR_FILE_NOT_FOUND));
   char text[16];
-  EXPECT_EQ(srv_RemoteRequestMF(kServer, dir, "log", text, sizeof text), 1);
+  EXPECT_EQ(srv_RemoteRequestMF(g_server.c_str(), dir, "log", text, sizeof text), 1);
   EXPECT_STREQ(text, "log1.tmp");
   EXPECT_TRUE(fs::exists(config + "/NEWDIR/log1.tmp"));
 
   uint64_t times[3] = {0, 0, 0};
   ASSERT_TRUE(tnwtest::WriteFile(config + "/NEWDIR/t.txt", "t"));
-  ASSERT_EQ(srv_RemoteFileTimes(kServer, nullptr, "TSQ_CURRENT_CONFIG\\NEWDIR\\t.txt", times), 1);
+  ASSERT_EQ(srv_RemoteFileTimes(g_server.c_str(), nullptr, "TSQ_CURRENT_CONFIG\\NEWDIR\\t.txt", times), 1);
   int64_t unix = static_cast<int64_t>(times[2] / 10000000ull) - 11644473600LL;
   EXPECT_NEAR(static_cast<double>(unix), static_cast<double>(time(nullptr)), 5.0);
 
   // Paths that would leave the server's folders are refused.
   for (const char *bad : {"TSQ_CURRENT_CONFIG\\..\\x", "C:\\x", "\\\\H\\s\\x", "NOTNAMED\\x", "TSQ_CURRENT_CONFIG\\a\\..\\..\\b"})
-    EXPECT_EQ(srv_RemoteRequestOF(kServer, bad), -1) << bad;
+    EXPECT_EQ(srv_RemoteRequestOF(g_server.c_str(), bad), -1) << bad;
   EXPECT_EQ(os_GetLastError(), static_cast<uint32_t>(OS_ERROR_ACCESS_DENIED));
 
   char value[32];
@@ -268,6 +273,6 @@ TEST_F(FileRequests, SmallerFileVerbs) {
     *reply = std::string("12,3.5", 7);
     return true;
   };
-  EXPECT_EQ(srv_RequestChannelValue(kServer, "AI0001", value, &n), 12);
+  EXPECT_EQ(srv_RequestChannelValue(g_server.c_str(), "AI0001", value, &n), 12);
   EXPECT_EQ(std::string(value, static_cast<size_t>(n)), std::string("12,3.5", 7));
 }

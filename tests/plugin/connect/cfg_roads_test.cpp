@@ -11,7 +11,8 @@
 #include "framework/server/srv_client.h"
 #include "platform/os_env.h"
 #include "plugin/connect/cfg_access.h"
-#include "tests/support/remote_transport.h"
+#include "plugin/connect/con_transports.h"
+#include "tests/support/tls_peer.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_requests.h"
 
@@ -35,33 +36,37 @@ struct Road {
 class Roads : public ::testing::Test {
  protected:
   void SetUp() override {
-    tnwtest::InstallRemoteTransport();
-    // No TSQ_CURRENT_CONFIG: its value would name every host's folder; each
-    // computer's default folder under its product root is used.
-    os_SetEnvironmentVariable("TSQ_CURRENT_CONFIG", nullptr);
-    roads = {{".", tnwtest::Root() + "/drives/c/TESSARINE/CURRENT_CONFIG"},
-             {"HOSTB", tnwtest::Root() + "/hosts/HOSTB/shares/" + prod_GetProductName() + "/CURRENT_CONFIG"},
-             {"tnw://HOSTR/", tnwtest::Root() + "/drives/c/REMOTE"}};
-    for (const Road &r : roads) {
-      fs::remove_all(r.folder);
-      fs::create_directories(r.folder + "/DEV1");
-      ASSERT_TRUE(tnwtest::WriteFile(r.folder + "/config", std::string(1, '\x01')));
-      ASSERT_TRUE(tnwtest::WriteFile(r.folder + "/DEV1/ai", std::string(8, '\0') + Records(10, 1)));
-    }
+    con_InstallTransports();
     SimRequestSpec spec;
     spec.host = "HOSTR";
     spec.configFolder = "C:\\REMOTE";
     std::string why;
     server = sim_StartRequestServer(spec, &why);
     ASSERT_NE(server, nullptr) << why;
+    tls = tnwtest::ServeOverTls(server, &url);
+    ASSERT_NE(tls, nullptr);
+    // No TSQ_CURRENT_CONFIG: its value would name every host's folder; each
+    // computer's default folder under its product root is used.
+    os_SetEnvironmentVariable("TSQ_CURRENT_CONFIG", nullptr);
+    roads = {{".", tnwtest::Root() + "/drives/c/TESSARINE/CURRENT_CONFIG"},
+             {"HOSTB", tnwtest::Root() + "/hosts/HOSTB/shares/" + prod_GetProductName() + "/CURRENT_CONFIG"},
+             {url.c_str(), tnwtest::Root() + "/drives/c/REMOTE"}};
+    for (const Road &r : roads) {
+      fs::remove_all(r.folder);
+      fs::create_directories(r.folder + "/DEV1");
+      ASSERT_TRUE(tnwtest::WriteFile(r.folder + "/config", std::string(1, '\x01')));
+      ASSERT_TRUE(tnwtest::WriteFile(r.folder + "/DEV1/ai", std::string(8, '\0') + Records(10, 1)));
+    }
   }
   void TearDown() override {
     srv_CloseAllConnections();
+    sim_StopTlsServer(tls);
     sim_StopRequestServer(server);
-    tnwtest::RemoveRemoteTransport();
   }
   std::vector<Road> roads;
+  std::string url;  // the request server's TLS listener
   SimRequestServer *server = nullptr;
+  SimTlsServer *tls = nullptr;
 };
 
 }  // namespace
