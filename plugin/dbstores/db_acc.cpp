@@ -1,22 +1,13 @@
 #include "plugin/dbstores/db_acc.h"
 
 #include "framework/trace/dbg_trace.h"
+#include "plugin/dbstores/db_private.h"
 
 using namespace ado;
 
 namespace {
-class Hold {
- public:
-  explicit Hold(OsCriticalSection *cs) : cs_(cs) { os_EnterCriticalSection(cs_); }
-  ~Hold() { os_LeaveCriticalSection(cs_); }
-  Hold(const Hold &) = delete;
-  Hold &operator=(const Hold &) = delete;
-
- private:
-  OsCriticalSection *cs_;
-};
-
-std::string Narrow(const char16_t *w) { return w ? ado_Narrow(std::u16string(w)) : std::string(); }
+using dbstores::Hold;
+using dbstores::Narrow;
 }  // namespace
 
 CLogITDbAcc::CLogITDbAcc() {

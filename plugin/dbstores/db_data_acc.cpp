@@ -4,24 +4,14 @@
 #include <cstring>
 
 #include "framework/trace/dbg_trace.h"
+#include "plugin/dbstores/db_private.h"
 #include "platform/os_error.h"
 
 using namespace ado;
 
 namespace {
-// Holds the accessor's lock for one operation.
-class Hold {
- public:
-  explicit Hold(OsCriticalSection *cs) : cs_(cs) { os_EnterCriticalSection(cs_); }
-  ~Hold() { os_LeaveCriticalSection(cs_); }
-  Hold(const Hold &) = delete;
-  Hold &operator=(const Hold &) = delete;
-
- private:
-  OsCriticalSection *cs_;
-};
-
-std::string Narrow(const char16_t *w) { return w ? ado_Narrow(std::u16string(w)) : std::string(); }
+using dbstores::Hold;
+using dbstores::Narrow;
 }  // namespace
 
 void dbacc_RecordFailure(char *errorText, const Error &e) {
