@@ -10,12 +10,17 @@
 #include "platform/os_error.h"
 #include "platform/os_file.h"
 #include "platform/os_io.h"
+#include "plugin/connect/cfg_files.h"
 #include "plugin/loggers/log_text.h"
 
 namespace {
 
 const uint32_t kShare = OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE;
 const uint64_t kWholeFile = ~uint64_t{0};
+// How the server opens a run for reading: shared, existing.
+const CfgOpen kRemoteRead = {OS_GENERIC_READ, kShare, 1, OS_OPEN_EXISTING, 0};
+// 100 ns ticks from 1601 to 1970.
+const uint64_t kFileTimeEpoch = 116444736000000000ull;
 
 OsHandle OpenRun(const char *path, uint32_t access) {
   return os_CreateFile(path, access, kShare, OS_OPEN_EXISTING, OS_FILE_FLAG_WRITE_THROUGH);
@@ -91,6 +96,7 @@ CLogFileStore::CLogFileStore() {
 CLogFileStore::~CLogFileStore() { CloseHandles(); }
 
 void CLogFileStore::CloseHandles() {
+  remote_ = false;
   if (header_) os_CloseHandle(header_);
   if (data_) os_CloseHandle(data_);
   header_ = data_ = nullptr;
@@ -171,10 +177,15 @@ int CLogFileStore::Open(const char *server, const char *path, uint32_t access) {
   CloseHandles();
   if (access & OS_GENERIC_WRITE) os_SetFileAttributes(path, OS_FILE_ATTRIBUTE_NORMAL);
   OsHandle h = OpenRun(path, access);
+  if (!h && !(server && *server)) return -1;
   if (!h) {
-    // Reads through the server's file requests are not built in this store.
-    if (server && *server) os_Fail(OS_ERROR_NOT_SUPPORTED);
-    return -1;
+    // Not here: every read goes through the server's file requests.
+    snprintf(server_, sizeof server_, "%s", server);
+    snprintf(path_, sizeof path_, "%s", path);
+    access_ = access;
+    end_ = storedEnd_ = 0;
+    remote_ = true;
+    return 0;
   }
   uint8_t head[6];
   uint32_t got = 0;
@@ -213,7 +224,29 @@ int CLogFileStore::Reopen() {
   return 0;
 }
 
+int CLogFileStore::RemoteRead(uint64_t offset, void *buf, uint32_t n, uint32_t *got) {
+  *got = 0;
+  // The request carries a 32-bit offset: one that does not fit is refused,
+  // never sent wrapped.
+  if (offset + n > uint64_t{INT32_MAX}) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  uint8_t *p = static_cast<uint8_t *>(buf);
+  while (*got < n) {
+    int32_t want = static_cast<int32_t>(n - *got < uint32_t{CFG_RF_MAX} ? n - *got : uint32_t{CFG_RF_MAX}), part = 0;
+    if (!srv_RemoteReadFile(server_, nullptr, path_, p + *got, want, static_cast<int32_t>(offset + *got), OS_FILE_BEGIN,
+                            &kRemoteRead, &part))
+      return -1;
+    *got += static_cast<uint32_t>(part);
+    if (part < want) break;
+  }
+  return 0;
+}
+
 int CLogFileStore::ReadAt(uint64_t offset, void *buf, uint32_t n) {
+  if (Remote()) {
+    uint32_t got = 0;
+    if (RemoteRead(offset, buf, n, &got) != 0) return -1;
+    return got == n ? 0 : (os_Fail(OS_ERROR_HANDLE_EOF), -1);
+  }
   for (int attempt = 0; attempt < 2; ++attempt) {
     OsHandle h = header_ ? header_ : data_;
     if (!h) return os_Fail(OS_ERROR_INVALID_HANDLE), -1;
@@ -237,6 +270,7 @@ int CLogFileStore::Close() {
     data_ = nullptr;
   }
   end_ = storedEnd_ = 0;
+  remote_ = false;
   return 0;
 }
 
@@ -317,6 +351,22 @@ int CLogFileStore::WriteLogs(const LogFileHeader *h, const void *records, uint32
 int32_t CLogFileStore::ReadLogs(int64_t first, const LogFileHeader *h, void *out, int32_t count, void *, void *,
                                 void *) {
   if (!h || !out || count <= 0 || first < 0 || h->recordSize == 0) return 0;
+  if (Remote()) {
+    // One request carries at most CFG_RF_MAX bytes; a failure halves the count.
+    int32_t fit = static_cast<int32_t>(uint32_t{CFG_RF_MAX} / h->recordSize);
+    for (int32_t n = count < fit ? count : fit; n > 0; n /= 2) {
+      os_SetLastError(OS_ERROR_SUCCESS);
+      uint32_t got = 0;
+      if (RemoteRead(h->firstRecord + uint64_t(first) * h->recordSize, out, static_cast<uint32_t>(n) * h->recordSize,
+                     &got) != 0) {
+        if (os_GetLastError() == OS_ERROR_INVALID_PARAMETER) return 0;  // past what a request can name
+        continue;
+      }
+      log_MarkBadValues(h, out, got / h->recordSize);
+      return static_cast<int32_t>(got / h->recordSize);
+    }
+    return 0;
+  }
   OsHandle handle = header_ ? header_ : data_;
   if (!handle) return os_Fail(OS_ERROR_INVALID_HANDLE), 0;
   uint64_t maxCount = 0x7FFFFFFFull / h->recordSize;
@@ -365,6 +415,11 @@ int CLogFileStore::WriteLog(int64_t index, const LogFileHeader *h, const void *b
 
 int64_t CLogFileStore::GetNoLogs(const LogFileHeader *h) {
   if (!h || h->recordSize == 0) return os_Fail(OS_ERROR_INVALID_DATA), -1;
+  if (Remote()) {
+    int64_t size = srv_RemoteFileOpenSize(server_, path_, &kRemoteRead);
+    if (size < 0) return -1;
+    return size < h->firstRecord ? 0 : (size - h->firstRecord) / h->recordSize;
+  }
   OsHandle handle = header_ ? header_ : data_;
   if (!handle) return os_Fail(OS_ERROR_INVALID_HANDLE), -1;
   uint64_t size;
@@ -482,6 +537,14 @@ void CLogFileStore::Truncate(LogFileHeader *h, uint32_t records) {
 int CLogFileStore::GetLastModified(int32_t *seconds) {
   char text[sizeof path_];
   OsFileInfo info;
+  if (seconds && Remote()) {
+    uint64_t times[3];
+    if (!TextPath(path_, text, sizeof text) || !srv_RemoteFileTimes(server_, nullptr, text, times) ||
+        times[2] < kFileTimeEpoch)
+      return -1;
+    *seconds = static_cast<int32_t>((times[2] - kFileTimeEpoch) / 10000000u);
+    return 0;
+  }
   if (!seconds || !TextPath(path_, text, sizeof text) || os_GetFileInfo(text, &info) != 0) return -1;
   int64_t latest = info.writeSeconds;
   if (txt_EventsFileOn()) {
@@ -507,25 +570,39 @@ int CLogFileStore::Rename(const char *prefix) {
 
 bool CLogFileStore::Text(std::string *path) const {
   char text[sizeof path_];
+  // The server's copy of the text file is not edited from here.
+  if (remote_) return os_Fail(OS_ERROR_NOT_SUPPORTED), false;
   if (!path_[0] || !TextPath(path_, text, sizeof text)) return os_Fail(OS_ERROR_FILE_NOT_FOUND), false;
   *path = text;
   return true;
 }
 
-// The 16-bit text forms are not built: they fail rather than report success.
-int CLogFileStore::ReadSectionW(const char *, uint16_t *, uint32_t *, void *, void *) {
-  return os_Fail(OS_ERROR_NOT_SUPPORTED), -1;
+int CLogFileStore::ReadSectionW(const char *section, uint16_t *out, uint32_t *capacity, void *, void *) {
+  std::string t;
+  if (!Text(&t)) return -1;
+  int n = txt_ReadSectionW(t.c_str(), section, out, capacity);
+  return n < 0 ? -1 : n;
 }
-int CLogFileStore::ReadSectionLinesW(const char *, uint16_t **, uint32_t *, uint16_t *, uint32_t *, void *, void *) {
-  return os_Fail(OS_ERROR_NOT_SUPPORTED), -1;
+
+int CLogFileStore::ReadSectionLinesW(const char *section, uint16_t **lines, uint32_t *lineCount, uint16_t *buf,
+                                     uint32_t *capacity, void *, void *) {
+  std::string t;
+  return Text(&t) ? txt_ReadSectionLinesW(t.c_str(), section, lines, lineCount, buf, capacity) : -1;
 }
-int CLogFileStore::WriteTextW(int32_t, const uint16_t *, const uint16_t *, const char *) {
-  return os_Fail(OS_ERROR_NOT_SUPPORTED), -1;
+
+int CLogFileStore::WriteTextW(int32_t seconds, const uint16_t *text, const uint16_t *text2, const char *section) {
+  return WriteTextAtW(TimeStamp{seconds, 0, 0}, text, text2, section);
 }
-int CLogFileStore::WriteTextAtW(TimeStamp, const uint16_t *, const uint16_t *, const char *) {
-  return os_Fail(OS_ERROR_NOT_SUPPORTED), -1;
+
+int CLogFileStore::WriteTextAtW(TimeStamp at, const uint16_t *text, const uint16_t *text2, const char *section) {
+  std::string t;
+  return Text(&t) && txt_AddEntryW(t.c_str(), section, at, text, text2) == 0 ? 0 : -1;
 }
-int CLogFileStore::WriteHeaderTextW(const uint16_t *) { return os_Fail(OS_ERROR_NOT_SUPPORTED), -1; }
+
+int CLogFileStore::WriteHeaderTextW(const uint16_t *text) {
+  std::string t;
+  return Text(&t) && txt_ReplaceSectionW(t.c_str(), "[HEADER]", text) == 1 ? 0 : -1;
+}
 
 int CLogFileStore::ReadSection(const char *section, char *out, uint32_t *capacity, void *, void *) {
   std::string t;

@@ -64,6 +64,10 @@ class CLogFileStore : public CLogStore {
  private:
   int Reopen();
   int ReadAt(uint64_t offset, void *buf, uint32_t n);  // exactly n bytes, reopening once
+  // Reads through the server's file requests, in pieces a request can carry.
+  int RemoteRead(uint64_t offset, void *buf, uint32_t n, uint32_t *got);
+  // Opened where no handle could be had: reads go to the server.
+  bool Remote() const { return remote_; }
   void CloseHandles();
   void Report(const char *text);
   bool Text(std::string *path) const;
@@ -75,4 +79,5 @@ class CLogFileStore : public CLogStore {
   OsHandle header_ = nullptr;
   uint64_t end_ = 0;
   uint64_t storedEnd_ = 0;
+  bool remote_ = false;
 };

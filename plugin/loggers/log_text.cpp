@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <type_traits>
 #include <vector>
 
 #include "framework/registry/reg_settings.h"
@@ -42,12 +44,6 @@ int Fraction(const char *p, size_t n, TimeStamp *at) {
   return static_cast<int>(d);
 }
 
-bool StartsWith(const std::string &line, const char *prefix, bool ignoreCase) {
-  size_t n = strlen(prefix);
-  if (line.size() < n) return false;
-  return ignoreCase ? os_CompareNoCaseN(line.c_str(), prefix, n) == 0 : memcmp(line.data(), prefix, n) == 0;
-}
-
 std::string Bracketed(const char *section) {
   if (!section || !*section) return "[TEXT]";
   if (section[0] == '[') return section;
@@ -82,19 +78,121 @@ bool ReadWhole(const std::string &path, bool create, std::string *out) {
   return true;
 }
 
-std::vector<std::string> Lines(const std::string &text) {
-  std::vector<std::string> lines;
+using U16 = std::u16string;
+
+// Splits at CR LF, each line keeping its CR LF.
+template <class S>
+std::vector<S> Lines(const S &text) {
+  std::vector<S> lines;
   size_t at = 0;
   while (at < text.size()) {
-    size_t end = text.find("\r\n", at);
-    end = end == std::string::npos ? text.size() : end + 2;
+    size_t end = at;
+    while (end + 1 < text.size() && !(text[end] == '\r' && text[end + 1] == '\n')) ++end;
+    end = end + 1 < text.size() ? end + 2 : text.size();
     lines.push_back(text.substr(at, end - at));
     at = end;
   }
   return lines;
 }
 
-bool EndsWithCrLf(const std::string &s) { return s.size() >= 2 && s.compare(s.size() - 2, 2, "\r\n") == 0; }
+template <class S>
+bool EndsWithCrLf(const S &s) {
+  return s.size() >= 2 && s[s.size() - 2] == '\r' && s[s.size() - 1] == '\n';
+}
+
+template <class S>
+bool Opens(const S &line) {
+  return !line.empty() && line[0] == '[';
+}
+
+unsigned Fold(unsigned c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
+
+// Whether line[at..] begins with prefix; ASCII letters folded when asked.
+template <class S, class P>
+bool BeginsWith(const S &line, size_t at, const P &prefix, bool ignoreCase) {
+  if (line.size() < at || line.size() - at < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    unsigned a = static_cast<std::make_unsigned_t<typename S::value_type>>(line[at + i]);
+    unsigned b = static_cast<std::make_unsigned_t<typename P::value_type>>(prefix[i]);
+    if (ignoreCase ? Fold(a) != Fold(b) : a != b) return false;
+  }
+  return true;
+}
+
+U16 Widen(const std::string &s) {
+  U16 w(s.size(), u'\0');
+  for (size_t i = 0; i < s.size(); ++i) w[i] = os_Cp1252ToUnicode(static_cast<uint8_t>(s[i]));
+  return w;
+}
+
+std::string Narrow(const U16 &w) {
+  std::string s(w.size(), '\0');
+  for (size_t i = 0; i < w.size(); ++i) {
+    int c = os_UnicodeToCp1252(w[i]);
+    s[i] = c < 0 ? '?' : static_cast<char>(c);
+  }
+  return s;
+}
+
+// Stamps are ASCII: a 16-bit line is looked at as 8-bit text, one byte per
+// character, so the text's start is the same index.
+std::string Ascii(const std::string &s) { return s; }
+std::string Ascii(const U16 &w) {
+  std::string s(w.size(), '?');
+  for (size_t i = 0; i < w.size(); ++i)
+    if (w[i] < 128) s[i] = static_cast<char>(w[i]);
+  return s;
+}
+
+template <class S>
+S Same(const std::string &s);
+template <>
+std::string Same<std::string>(const std::string &s) { return s; }
+template <>
+U16 Same<U16>(const std::string &s) { return Widen(s); }
+
+bool HasHigh(const U16 *w) {
+  if (w)
+    for (char16_t c : *w)
+      if (c > 127) return true;
+  return false;
+}
+
+U16 FromUnits(const uint16_t *p) {
+  U16 w;
+  if (p)
+    for (; *p; ++p) w.push_back(static_cast<char16_t>(*p));
+  return w;
+}
+
+// A text file as read: 8-bit, or 16-bit (UTF-16LE after the mark).
+struct TextImage {
+  bool wide = false;
+  std::string narrow;
+  U16 wideText;
+};
+
+void Decode(const std::string &bytes, TextImage *f) {
+  f->wide = bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFF && static_cast<uint8_t>(bytes[1]) == 0xFE;
+  f->narrow.clear();
+  f->wideText.clear();
+  if (!f->wide) {
+    f->narrow = bytes;
+    return;
+  }
+  for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+    f->wideText.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | static_cast<uint8_t>(bytes[i + 1]) << 8));
+}
+
+std::string Encode(const U16 &w) {
+  std::string out("\xFF\xFE", 2);
+  out.reserve(2 + 2 * w.size());
+  for (char16_t c : w) {
+    out.push_back(static_cast<char>(c & 0xFF));
+    out.push_back(static_cast<char>(c >> 8));
+  }
+  return out;
+}
 
 // A writer's hold on one text file, across processes: a lock on a companion
 // file, released when the holder ends, however it ends.
@@ -158,6 +256,201 @@ std::string DateFirst(const std::string &line) {
   snprintf(head, sizeof head, "%02d/%02d/%02d %02d:%02d:%02d%s ", d[2] % 100, d[1] % 100, d[0] % 100, t[0] % 100,
            t[1] % 100, t[2] % 100, frac.size() <= 7 ? frac.c_str() : "");
   return head + line.substr(textStart);
+}
+
+
+// A time-first "[TEXT]" line comes back date first, its text as it stands.
+template <class S>
+S DateFirstLine(const S &line) {
+  std::string a = Ascii(line);
+  TimeStamp at;
+  size_t textStart;
+  bool timeFirst;
+  if (!txt_ParseStamp(a.data(), a.size(), &at, &textStart, &timeFirst) || !timeFirst) return line;
+  return Same<S>(DateFirst(a.substr(0, textStart))) + line.substr(textStart);
+}
+
+// The section's lines (up to the next '[' line), as a read gives them.
+template <class S>
+std::vector<S> SectionLines(const std::vector<S> &lines, const std::string &name, bool text, bool events) {
+  size_t i = 0;
+  if (!events) {
+    while (i < lines.size() && !BeginsWith(lines[i], 0, name, true)) ++i;
+    if (i < lines.size()) ++i;
+  }
+  std::vector<S> out;
+  for (; i < lines.size() && !Opens(lines[i]); ++i) out.push_back(text ? DateFirstLine(lines[i]) : lines[i]);
+  return out;
+}
+
+// Copies whole lines while they fit with a terminator; capacity in units of C.
+template <class C, class S>
+int CopyLines(const std::vector<S> &lines, C *out, uint32_t *capacity) {
+  uint64_t used = 0;
+  int count = 0;
+  for (const S &line : lines) {
+    if (out && used + line.size() + 1 > *capacity) break;
+    if (out)
+      for (size_t k = 0; k < line.size(); ++k) out[used + k] = static_cast<C>(line[k]);
+    used += line.size();
+    ++count;
+  }
+  if (out) out[used] = 0;
+  *capacity = static_cast<uint32_t>(used + 1);
+  return count;
+}
+
+template <class S>
+S ReplaceIn(const std::vector<S> &lines, const std::string &name, S body) {
+  // Without its CR LF the text would run into the next section's header.
+  if (!body.empty() && !EndsWithCrLf(body)) body += Same<S>("\r\n");
+  S result;
+  bool done = false;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (!done && BeginsWith(lines[i], 0, name, false)) {
+      result += Same<S>(name + "\r\n") + body;
+      while (i + 1 < lines.size() && !Opens(lines[i + 1])) ++i;
+      done = true;
+      continue;
+    }
+    result += lines[i];
+  }
+  if (!done) {
+    if (!result.empty() && !EndsWithCrLf(result)) result += Same<S>("\r\n");
+    result += Same<S>(name + "\r\n") + body;
+  }
+  return result;
+}
+
+// The file's lines with the entry put in time order. `newText` empty only
+// removes; `text2` null is absent.
+template <class S>
+S AddIn(const std::vector<S> &lines, const std::string &name, bool events, const TimeStamp &at, const S &newText,
+        const S *text2) {
+  S entry;
+  if (!newText.empty()) {
+    entry = Same<S>(txt_FormatStamp(at, events)) + newText;
+    if (!EndsWithCrLf(entry)) entry += Same<S>("\r\n");  // exactly one line end
+  }
+  S result;
+  size_t i = 0;
+  bool inSection = events, written = false;
+  if (!events) {
+    for (; i < lines.size(); ++i) {
+      if (BeginsWith(lines[i], 0, name, false)) {
+        result += Same<S>(name + "\r\n");
+        ++i;
+        inSection = true;
+        break;
+      }
+      result += lines[i];
+    }
+  }
+  const bool text2Absent = text2 == nullptr, text2Empty = text2Absent || text2->empty();
+  for (; inSection && !written; ++i) {
+    // Readers stop at a '[' line, in "events.txt" as well: so does the walk.
+    if (i == lines.size() || Opens(lines[i])) {  // 1
+      if (!entry.empty() && !result.empty() && !EndsWithCrLf(result)) result += Same<S>("\r\n");
+      result += entry;
+      written = true;
+      break;
+    }
+    const S &line = lines[i];
+    std::string a = Ascii(line);
+    TimeStamp t;
+    size_t textStart;
+    bool timeFirst;
+    if (!txt_ParseStamp(a.data(), a.size(), &t, &textStart, &timeFirst)) {  // 2
+      result += line;
+      continue;
+    }
+    int cmp = tm_CompareStamps(&t, &at);
+    if (cmp == 0 && text2Empty && !newText.empty() && BeginsWith(line, textStart, newText, true)) continue;  // 3
+    if (cmp == 0 && (text2Absent || (!text2Empty && BeginsWith(line, textStart, *text2, true)))) {         // 4
+      if (!newText.empty()) result += entry, written = true;
+      continue;
+    }
+    if (cmp > 0) {  // 5
+      result += entry;
+      written = true;
+      result += line;
+      continue;
+    }
+    result += line;  // 6
+  }
+  if (written || inSection) {
+    for (; i < lines.size(); ++i) result += lines[i];
+  } else if (!newText.empty()) {
+    if (!result.empty() && !EndsWithCrLf(result)) result += Same<S>("\r\n");
+    result += Same<S>(name + "\r\n") + entry;
+  }
+  return result;
+}
+
+// Reads the section from the file a read takes it from: 8-bit or 16-bit
+// lines in *narrow or *wide. The file's width, or -2 when it cannot be opened
+// (0 lines for "[TEXT]" from "events.txt").
+int LoadSection(const char *textPath, const char *section, std::vector<std::string> *narrow, std::vector<U16> *wide) {
+  std::string name = Bracketed(section), content;
+  bool text = IsTextSection(name), events = false;
+  if (text && txt_EventsFileOn()) events = ReadWhole(Folder(textPath) + kEventsName, false, &content);
+  if (!events && !ReadWhole(textPath, false, &content)) return -2;
+  TextImage f;
+  Decode(content, &f);
+  if (f.wide) *wide = SectionLines(Lines(f.wideText), name, text, events);
+  else *narrow = SectionLines(Lines(f.narrow), name, text, events);
+  return f.wide ? 1 : 0;
+}
+
+// Texts of either width for one rewrite; null pointers are absent texts.
+struct NewTexts {
+  const std::string *text = nullptr, *text2 = nullptr;
+  const U16 *wtext = nullptr, *wtext2 = nullptr;
+};
+
+// Rewrites the file with the section replaced (replace) or the entry added.
+// A 16-bit file stays 16-bit; an 8-bit one becomes 16-bit only for a
+// 16-bit text an 8-bit file cannot hold.
+int Rewrite(const std::string &path, const std::string &name, bool replace, bool events, const TimeStamp &at,
+            const NewTexts &t) {
+  WriterLock lock(path);
+  if (!lock.held()) return -1;
+  std::string content;
+  if (!ReadWhole(path, true, &content)) return -2;
+  TextImage f;
+  Decode(content, &f);
+  bool wide = f.wide || HasHigh(t.wtext) || HasHigh(t.wtext2);
+  std::string out;
+  if (wide) {
+    U16 file = f.wide ? f.wideText : Widen(f.narrow);
+    U16 text = t.wtext ? *t.wtext : t.text ? Widen(*t.text) : U16(), text2;
+    const U16 *p2 = nullptr;
+    if (t.wtext2 || t.text2) text2 = t.wtext2 ? *t.wtext2 : Widen(*t.text2), p2 = &text2;
+    std::vector<U16> lines = Lines(file);
+    out = Encode(replace ? ReplaceIn(lines, name, text) : AddIn(lines, name, events, at, text, p2));
+  } else {
+    std::string text = t.text ? *t.text : t.wtext ? Narrow(*t.wtext) : std::string(), text2;
+    const std::string *p2 = nullptr;
+    if (t.wtext2 || t.text2) text2 = t.text2 ? *t.text2 : Narrow(*t.wtext2), p2 = &text2;
+    std::vector<std::string> lines = Lines(f.narrow);
+    out = replace ? ReplaceIn(lines, name, text) : AddIn(lines, name, events, at, text, p2);
+  }
+  if (out == content) return 0;
+  return ReplaceWith(path, out) == 0 ? 0 : -1;
+}
+
+int AddEntry(const char *textPath, const char *section, const TimeStamp &at, const NewTexts &t) {
+  if (!textPath) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  std::string name = Bracketed(section);
+  bool events = false;
+  std::string path = EntryFile(textPath, name, &events);
+  return Rewrite(path, name, false, events, at, t);
+}
+
+int ReplaceSection(const char *textPath, const char *section, const NewTexts &t) {
+  if (!textPath) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  int rc = Rewrite(textPath, Bracketed(section), true, false, TimeStamp{0, 0, 0}, t);
+  return rc == 0 ? 1 : rc;
 }
 
 }  // namespace
@@ -231,149 +524,91 @@ std::string txt_FormatStamp(const TimeStamp &at, bool timeFirst) {
 
 int txt_ReadSection(const char *textPath, const char *section, char *out, uint32_t *capacity) {
   if (!textPath || !capacity) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
-  std::string name = Bracketed(section), content;
-  bool text = IsTextSection(name), events = false;
-  if (text && txt_EventsFileOn()) {
-    std::string ev = Folder(textPath) + kEventsName;
-    events = ReadWhole(ev, false, &content);
-  }
-  if (!events && !ReadWhole(textPath, false, &content)) return -2;
-  std::vector<std::string> lines = Lines(content);
-  size_t i = 0;
-  if (!events) {
-    while (i < lines.size() && !StartsWith(lines[i], name.c_str(), true)) ++i;
-    if (i < lines.size()) ++i;
-  }
-  uint32_t used = 0;
-  int count = 0;
-  for (; i < lines.size() && (lines[i].empty() || lines[i][0] != '['); ++i) {
-    std::string line = text ? DateFirst(lines[i]) : lines[i];
-    if (out && uint64_t{used} + line.size() + 1 > *capacity) break;
-    if (out) memcpy(out + used, line.data(), line.size());
-    used += static_cast<uint32_t>(line.size());
-    ++count;
-  }
-  if (out) out[used] = 0;
-  *capacity = used + 1;
-  return count;
+  std::vector<std::string> narrow;
+  std::vector<U16> wide;
+  int width = LoadSection(textPath, section, &narrow, &wide);
+  if (width < 0) return width;
+  if (width == 1)
+    for (const U16 &w : wide) narrow.push_back(Narrow(w));
+  return CopyLines(narrow, out, capacity);
 }
+
+int txt_ReadSectionW(const char *textPath, const char *section, uint16_t *out, uint32_t *capacity) {
+  if (!textPath || !capacity) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  std::vector<std::string> narrow;
+  std::vector<U16> wide;
+  int width = LoadSection(textPath, section, &narrow, &wide);
+  if (width < 0) return width;
+  if (width == 0)
+    for (const std::string &n : narrow) wide.push_back(Widen(n));
+  // Bounded in 16-bit characters, whatever the file's width.
+  return CopyLines(wide, out, capacity);
+}
+
+namespace {
+
+// Splits a read section at CR LF into terminated lines, in place.
+template <class C>
+void SplitLines(C *buf, uint32_t used, C **lines, uint32_t *lineCount) {
+  uint32_t n = 0, at = 0;
+  while (n < *lineCount && at < used) {
+    lines[n++] = buf + at;
+    uint32_t end = at;
+    while (end + 1 < used && !(buf[end] == '\r' && buf[end + 1] == '\n')) ++end;
+    if (end + 1 >= used) break;
+    buf[end] = 0;
+    at = end + 2;
+  }
+  *lineCount = n;
+}
+
+}  // namespace
 
 int txt_ReadSectionLines(const char *textPath, const char *section, char **lines, uint32_t *lineCount, char *buf,
                          uint32_t *capacity) {
   if (!lines || !lineCount || !buf || !capacity) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
   uint32_t cap = *capacity;
   if (txt_ReadSection(textPath, section, buf, &cap) < 0) return -1;
-  uint32_t n = 0, used = cap - 1;
-  char *p = buf;
-  while (n < *lineCount && p < buf + used) {
-    lines[n++] = p;
-    char *end = strstr(p, "\r\n");
-    if (!end) break;
-    *end = 0;
-    p = end + 2;
-  }
-  *lineCount = n;
+  SplitLines(buf, cap - 1, lines, lineCount);
+  return 0;
+}
+
+int txt_ReadSectionLinesW(const char *textPath, const char *section, uint16_t **lines, uint32_t *lineCount,
+                          uint16_t *buf, uint32_t *capacity) {
+  if (!lines || !lineCount || !buf || !capacity) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  uint32_t cap = *capacity;
+  if (txt_ReadSectionW(textPath, section, buf, &cap) < 0) return -1;
+  SplitLines(buf, cap - 1, lines, lineCount);
   return 0;
 }
 
 int txt_ReplaceSection(const char *textPath, const char *section, const char *text) {
-  if (!textPath) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
-  std::string name = Bracketed(section), body = text ? text : "";
-  // Without its CR LF the text would run into the next section's header.
-  if (!body.empty() && !EndsWithCrLf(body)) body += "\r\n";
-  WriterLock lock(textPath);
-  if (!lock.held()) return -1;
-  std::string content;
-  if (!ReadWhole(textPath, true, &content)) return -2;
-  std::vector<std::string> lines = Lines(content);
-  std::string result;
-  bool done = false;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (!done && StartsWith(lines[i], name.c_str(), false)) {
-      result += name + "\r\n" + body;
-      while (i + 1 < lines.size() && (lines[i + 1].empty() || lines[i + 1][0] != '[')) ++i;
-      done = true;
-      continue;
-    }
-    result += lines[i];
-  }
-  if (!done) {
-    if (!result.empty() && !EndsWithCrLf(result)) result += "\r\n";
-    result += name + "\r\n" + body;
-  }
-  return ReplaceWith(textPath, result) == 0 ? 1 : -1;
+  std::string body = text ? text : "";
+  NewTexts t;
+  t.text = &body;
+  return ReplaceSection(textPath, section, t);
+}
+
+int txt_ReplaceSectionW(const char *textPath, const char *section, const uint16_t *text) {
+  U16 body = FromUnits(text);
+  NewTexts t;
+  t.wtext = &body;
+  return ReplaceSection(textPath, section, t);
 }
 
 int txt_AddEntry(const char *textPath, const char *section, const TimeStamp &at, const char *text, const char *text2) {
-  if (!textPath) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
-  std::string name = Bracketed(section);
-  bool events = false;
-  std::string path = EntryFile(textPath, name, &events);
-  std::string newText = text ? text : "";
-  std::string entry;
-  if (!newText.empty()) {
-    entry = txt_FormatStamp(at, events) + newText;
-    if (!EndsWithCrLf(entry)) entry += "\r\n";  // exactly one line end
-  }
-  WriterLock lock(path);
-  if (!lock.held()) return -1;
-  std::string content;
-  if (!ReadWhole(path, true, &content)) return -2;
-  std::vector<std::string> lines = Lines(content);
-  std::string result;
-  size_t i = 0;
-  bool inSection = events, written = false;
-  if (!events) {
-    for (; i < lines.size(); ++i) {
-      if (StartsWith(lines[i], name.c_str(), false)) {
-        result += name + "\r\n";
-        ++i;
-        inSection = true;
-        break;
-      }
-      result += lines[i];
-    }
-  }
-  const bool text2Absent = text2 == nullptr, text2Empty = text2Absent || !*text2;
-  for (; inSection && !written; ++i) {
-    if (i == lines.size() || (!lines[i].empty() && lines[i][0] == '[')) {  // 1
-      if (!entry.empty() && !result.empty() && !EndsWithCrLf(result)) result += "\r\n";
-      result += entry;
-      written = true;
-      break;
-    }
-    const std::string &line = lines[i];
-    TimeStamp t;
-    size_t textStart;
-    bool timeFirst;
-    if (!txt_ParseStamp(line.data(), line.size(), &t, &textStart, &timeFirst)) {  // 2
-      result += line;
-      continue;
-    }
-    const char *lineText = line.c_str() + textStart;
-    int cmp = tm_CompareStamps(&t, &at);
-    if (cmp == 0 && text2Empty && !newText.empty() &&
-        os_CompareNoCaseN(lineText, newText.c_str(), newText.size()) == 0 && strlen(lineText) >= newText.size())
-      continue;  // 3
-    if (cmp == 0 && (text2Absent || (!text2Empty && strlen(lineText) >= strlen(text2) &&
-                                     os_CompareNoCaseN(lineText, text2, strlen(text2)) == 0))) {  // 4
-      if (!newText.empty()) result += entry, written = true;
-      continue;
-    }
-    if (cmp > 0) {  // 5
-      result += entry;
-      written = true;
-      result += line;
-      continue;
-    }
-    result += line;  // 6
-  }
-  if (written || inSection) {
-    for (; i < lines.size(); ++i) result += lines[i];
-  } else if (!newText.empty()) {
-    if (!result.empty() && !EndsWithCrLf(result)) result += "\r\n";
-    result += name + "\r\n" + entry;
-  }
-  if (result == content) return 0;
-  return ReplaceWith(path, result) == 0 ? 0 : -1;
+  std::string a = text ? text : "", b = text2 ? text2 : "";
+  NewTexts t;
+  t.text = &a;
+  t.text2 = text2 ? &b : nullptr;
+  return AddEntry(textPath, section, at, t);
+}
+
+int txt_AddEntryW(const char *textPath, const char *section, const TimeStamp &at, const uint16_t *text,
+                  const uint16_t *text2) {
+  U16 a = FromUnits(text), b = FromUnits(text2);
+  NewTexts t;
+  t.wtext = &a;
+  t.wtext2 = text2 ? &b : nullptr;
+  return AddEntry(textPath, section, at, t);
 }

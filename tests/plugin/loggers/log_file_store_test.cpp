@@ -692,9 +692,36 @@ TEST_F(LogFileStoreTest, TextSectionsBesideTheRun) {
   uint32_t cap = sizeof out;
   EXPECT_EQ(s.ReadSection("TEXT", out, &cap, nullptr, nullptr), 2);
   EXPECT_STREQ(out, "23/01/01 12:00:00 pump on\r\n23/01/01 12:00:01.250 valve\r\n");
-  uint16_t wide[8];
-  EXPECT_EQ(s.ReadSectionW("TEXT", wide, &cap, nullptr, nullptr), -1);
-  EXPECT_EQ(os_GetLastError(), OS_ERROR_NOT_SUPPORTED);
+  // The 16-bit forms: capacity in 16-bit characters; a text the 8-bit file
+  // cannot hold turns it 16-bit, and both widths read it back.
+  uint16_t wide[100];
+  cap = 40;
+  EXPECT_EQ(s.ReadSectionW("TEXT", wide, &cap, nullptr, nullptr), 1);
+  EXPECT_EQ(cap, 28u);
+  EXPECT_EQ(std::u16string(reinterpret_cast<char16_t *>(wide)), u"23/01/01 12:00:00 pump on\r\n");
+  const uint16_t omega[] = {'f', 'l', 'o', 'w', ' ', 0x03A9, 0};
+  EXPECT_EQ(s.WriteTextW(1672574403, omega, nullptr, nullptr), 0);
+  const uint16_t header[] = {'w', 'e', 'l', 'l', ' ', '8', 0};
+  EXPECT_EQ(s.WriteHeaderTextW(header), 0);
+  std::string file = tnwtest::ReadFile(L("TX230101_120000.txt"));
+  ASSERT_GE(file.size(), 2u);
+  EXPECT_EQ(file.substr(0, 2), "\xFF\xFE");
+  cap = sizeof wide / 2;
+  EXPECT_EQ(s.ReadSectionW("TEXT", wide, &cap, nullptr, nullptr), 3);
+  EXPECT_EQ(std::u16string(reinterpret_cast<char16_t *>(wide)),
+            u"23/01/01 12:00:00 pump on\r\n23/01/01 12:00:01.250 valve\r\n23/01/01 12:00:03 flow \u03A9\r\n");
+  cap = sizeof out;
+  EXPECT_EQ(s.ReadSection("HEADER", out, &cap, nullptr, nullptr), 1);
+  EXPECT_STREQ(out, "well 8\r\n");
+  cap = sizeof out;
+  EXPECT_EQ(s.ReadSection("TEXT", out, &cap, nullptr, nullptr), 3);
+  EXPECT_STREQ(out, "23/01/01 12:00:00 pump on\r\n23/01/01 12:00:01.250 valve\r\n23/01/01 12:00:03 flow ?\r\n");
+  uint16_t *lines[4];
+  uint32_t count = 4;
+  cap = sizeof wide / 2;
+  ASSERT_EQ(s.ReadSectionLinesW("TEXT", lines, &count, wide, &cap, nullptr, nullptr), 0);
+  ASSERT_EQ(count, 3u);
+  EXPECT_EQ(std::u16string(reinterpret_cast<char16_t *>(lines[2])), u"23/01/01 12:00:03 flow \u03A9");
 }
 
 // With the events file in use, a run's last change is the later of its text
