@@ -570,8 +570,6 @@ int CLogFileStore::Rename(const char *prefix) {
 
 bool CLogFileStore::Text(std::string *path) const {
   char text[sizeof path_];
-  // The server's copy of the text file is not edited from here.
-  if (remote_) return os_Fail(OS_ERROR_NOT_SUPPORTED), false;
   if (!path_[0] || !TextPath(path_, text, sizeof text)) return os_Fail(OS_ERROR_FILE_NOT_FOUND), false;
   *path = text;
   return true;
@@ -580,14 +578,14 @@ bool CLogFileStore::Text(std::string *path) const {
 int CLogFileStore::ReadSectionW(const char *section, uint16_t *out, uint32_t *capacity, void *, void *) {
   std::string t;
   if (!Text(&t)) return -1;
-  int n = txt_ReadSectionW(t.c_str(), section, out, capacity);
+  int n = txt_ReadSectionW(t.c_str(), section, out, capacity, TextServer());
   return n < 0 ? -1 : n;
 }
 
 int CLogFileStore::ReadSectionLinesW(const char *section, uint16_t **lines, uint32_t *lineCount, uint16_t *buf,
                                      uint32_t *capacity, void *, void *) {
   std::string t;
-  return Text(&t) ? txt_ReadSectionLinesW(t.c_str(), section, lines, lineCount, buf, capacity) : -1;
+  return Text(&t) ? txt_ReadSectionLinesW(t.c_str(), section, lines, lineCount, buf, capacity, TextServer()) : -1;
 }
 
 int CLogFileStore::WriteTextW(int32_t seconds, const uint16_t *text, const uint16_t *text2, const char *section) {
@@ -596,25 +594,25 @@ int CLogFileStore::WriteTextW(int32_t seconds, const uint16_t *text, const uint1
 
 int CLogFileStore::WriteTextAtW(TimeStamp at, const uint16_t *text, const uint16_t *text2, const char *section) {
   std::string t;
-  return Text(&t) && txt_AddEntryW(t.c_str(), section, at, text, text2) == 0 ? 0 : -1;
+  return Text(&t) && txt_AddEntryW(t.c_str(), section, at, text, text2, TextServer()) == 0 ? 0 : -1;
 }
 
 int CLogFileStore::WriteHeaderTextW(const uint16_t *text) {
   std::string t;
-  return Text(&t) && txt_ReplaceSectionW(t.c_str(), "[HEADER]", text) == 1 ? 0 : -1;
+  return Text(&t) && txt_ReplaceSectionW(t.c_str(), "[HEADER]", text, TextServer()) == 1 ? 0 : -1;
 }
 
 int CLogFileStore::ReadSection(const char *section, char *out, uint32_t *capacity, void *, void *) {
   std::string t;
   if (!Text(&t)) return -1;
-  int n = txt_ReadSection(t.c_str(), section, out, capacity);
+  int n = txt_ReadSection(t.c_str(), section, out, capacity, TextServer());
   return n < 0 ? -1 : n;
 }
 
 int CLogFileStore::ReadSectionLines(const char *section, char **lines, uint32_t *lineCount, char *buf,
                                     uint32_t *capacity, void *, void *) {
   std::string t;
-  return Text(&t) ? txt_ReadSectionLines(t.c_str(), section, lines, lineCount, buf, capacity) : -1;
+  return Text(&t) ? txt_ReadSectionLines(t.c_str(), section, lines, lineCount, buf, capacity, TextServer()) : -1;
 }
 
 int CLogFileStore::WriteText(int32_t seconds, const char *text, const char *text2, const char *section) {
@@ -623,7 +621,7 @@ int CLogFileStore::WriteText(int32_t seconds, const char *text, const char *text
 
 int CLogFileStore::WriteTextAt(TimeStamp at, const char *text, const char *text2, const char *section) {
   std::string t;
-  return Text(&t) && txt_AddEntry(t.c_str(), section, at, text, text2) == 0 ? 0 : -1;
+  return Text(&t) && txt_AddEntry(t.c_str(), section, at, text, text2, TextServer()) == 0 ? 0 : -1;
 }
 
 int CLogFileStore::WritePosition(int32_t seconds, int flag, float value) {
@@ -634,19 +632,19 @@ int CLogFileStore::WritePosition(int32_t seconds, int flag, float value) {
 
 int CLogFileStore::WriteHeaderText(const char *text) {
   std::string t;
-  return Text(&t) && txt_ReplaceSection(t.c_str(), "[HEADER]", text) == 1 ? 0 : -1;
+  return Text(&t) && txt_ReplaceSection(t.c_str(), "[HEADER]", text, TextServer()) == 1 ? 0 : -1;
 }
 
 int CLogFileStore::WriteFormulae(const char *prefix, int number, const char *text) {
   char section[64];
   snprintf(section, sizeof section, "[%1.2s_%d_FORMULAE]", prefix ? prefix : "", number);
   std::string t;
-  return Text(&t) && txt_ReplaceSection(t.c_str(), section, text) == 1 ? 0 : -1;
+  return Text(&t) && txt_ReplaceSection(t.c_str(), section, text, TextServer()) == 1 ? 0 : -1;
 }
 
 int CLogFileStore::WriteUnitCategory(const char *category, const char *text) {
   char section[300];
   snprintf(section, sizeof section, "[%.280s_UNIT_CATEGORY]", category ? category : "");
   std::string t;
-  return Text(&t) && txt_ReplaceSection(t.c_str(), section, text) == 1 ? 0 : -1;
+  return Text(&t) && txt_ReplaceSection(t.c_str(), section, text, TextServer()) == 1 ? 0 : -1;
 }

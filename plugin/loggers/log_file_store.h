@@ -68,6 +68,8 @@ class CLogFileStore : public CLogStore {
   int RemoteRead(uint64_t offset, void *buf, uint32_t n, uint32_t *got);
   // Opened where no handle could be had: reads go to the server.
   bool Remote() const { return remote_; }
+  // Where text files are edited: the server in remote mode, else here.
+  const char *TextServer() const { return remote_ ? server_ : nullptr; }
   void CloseHandles();
   void Report(const char *text);
   bool Text(std::string *path) const;

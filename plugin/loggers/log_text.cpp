@@ -6,6 +6,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "framework/eventlog/sts_report.h"
 #include "framework/registry/reg_settings.h"
 #include "platform/os_codepage.h"
 #include "platform/os_error.h"
@@ -13,6 +14,7 @@
 #include "platform/os_handle.h"
 #include "platform/os_io.h"
 #include "platform/os_registry.h"
+#include "plugin/connect/cfg_files.h"
 #include "plugin/loggers/log_format.h"
 
 namespace {
@@ -387,14 +389,38 @@ S AddIn(const std::vector<S> &lines, const std::string &name, bool events, const
   return result;
 }
 
+// A server file read and written in pieces one request carries.
+const int32_t kRemotePiece = 9999;
+
+bool RemoteLoad(const char *server, const std::string &path, std::string *out) {
+  const CfgOpen open = {OS_GENERIC_READ, OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE, 1, OS_OPEN_ALWAYS, 0};
+  out->clear();
+  char piece[kRemotePiece];
+  for (;;) {
+    if (out->size() > static_cast<size_t>(INT32_MAX - kRemotePiece)) return os_Fail(CFG_FILE_TOO_LARGE), false;
+    int32_t got = 0;
+    if (!srv_RemoteReadFile(server, nullptr, path.c_str(), piece, kRemotePiece, static_cast<int32_t>(out->size()),
+                            OS_FILE_BEGIN, &open, &got))
+      return false;
+    out->append(piece, static_cast<size_t>(got));
+    if (got < kRemotePiece) return true;
+  }
+}
+
 // Reads the section from the file a read takes it from: 8-bit or 16-bit
 // lines in *narrow or *wide. The file's width, or -2 when it cannot be opened
 // (0 lines for "[TEXT]" from "events.txt").
-int LoadSection(const char *textPath, const char *section, std::vector<std::string> *narrow, std::vector<U16> *wide) {
+int LoadSection(const char *server, const char *textPath, const char *section, std::vector<std::string> *narrow,
+                std::vector<U16> *wide) {
   std::string name = Bracketed(section), content;
   bool text = IsTextSection(name), events = false;
-  if (text && txt_EventsFileOn()) events = ReadWhole(Folder(textPath) + kEventsName, false, &content);
-  if (!events && !ReadWhole(textPath, false, &content)) return -2;
+  auto load = [&](const std::string &path) {
+    if (!server || !*server) return ReadWhole(path, false, &content);
+    const CfgOpen open = {OS_GENERIC_READ, OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE, 1, OS_OPEN_EXISTING, 0};
+    return srv_RemoteFileOpenSize(server, path.c_str(), &open) >= 0 && RemoteLoad(server, path, &content);
+  };
+  if (text && txt_EventsFileOn()) events = load(Folder(textPath) + kEventsName);
+  if (!events && !load(textPath)) return -2;
   TextImage f;
   Decode(content, &f);
   if (f.wide) *wide = SectionLines(Lines(f.wideText), name, text, events);
@@ -411,45 +437,106 @@ struct NewTexts {
 // Rewrites the file with the section replaced (replace) or the entry added.
 // A 16-bit file stays 16-bit; an 8-bit one becomes 16-bit only for a
 // 16-bit text an 8-bit file cannot hold.
-int Rewrite(const std::string &path, const std::string &name, bool replace, bool events, const TimeStamp &at,
-            const NewTexts &t) {
-  WriterLock lock(path);
-  if (!lock.held()) return -1;
-  std::string content;
-  if (!ReadWhole(path, true, &content)) return -2;
+// The file image with the section replaced (replace) or the entry added. A
+// 16-bit file stays 16-bit; an 8-bit one becomes 16-bit only for a 16-bit
+// text an 8-bit file cannot hold.
+std::string Rewritten(const std::string &content, const std::string &name, bool replace, bool events,
+                      const TimeStamp &at, const NewTexts &t) {
   TextImage f;
   Decode(content, &f);
   bool wide = f.wide || HasHigh(t.wtext) || HasHigh(t.wtext2);
-  std::string out;
   if (wide) {
     U16 file = f.wide ? f.wideText : Widen(f.narrow);
     U16 text = t.wtext ? *t.wtext : t.text ? Widen(*t.text) : U16(), text2;
     const U16 *p2 = nullptr;
     if (t.wtext2 || t.text2) text2 = t.wtext2 ? *t.wtext2 : Widen(*t.text2), p2 = &text2;
     std::vector<U16> lines = Lines(file);
-    out = Encode(replace ? ReplaceIn(lines, name, text) : AddIn(lines, name, events, at, text, p2));
-  } else {
-    std::string text = t.text ? *t.text : t.wtext ? Narrow(*t.wtext) : std::string(), text2;
-    const std::string *p2 = nullptr;
-    if (t.wtext2 || t.text2) text2 = t.text2 ? *t.text2 : Narrow(*t.wtext2), p2 = &text2;
-    std::vector<std::string> lines = Lines(f.narrow);
-    out = replace ? ReplaceIn(lines, name, text) : AddIn(lines, name, events, at, text, p2);
+    return Encode(replace ? ReplaceIn(lines, name, text) : AddIn(lines, name, events, at, text, p2));
   }
+  std::string text = t.text ? *t.text : t.wtext ? Narrow(*t.wtext) : std::string(), text2;
+  const std::string *p2 = nullptr;
+  if (t.wtext2 || t.text2) text2 = t.text2 ? *t.text2 : Narrow(*t.wtext2), p2 = &text2;
+  std::vector<std::string> lines = Lines(f.narrow);
+  return replace ? ReplaceIn(lines, name, text) : AddIn(lines, name, events, at, text, p2);
+}
+
+// Writes the server file anew from `content`. The whole new image is first
+// kept in a local copy: a write that fails after the first piece has cut the
+// server's file, and the copy is then the only whole one, so it stays and the
+// event log names it.
+int RemoteStore(const char *server, const std::string &path, const std::string &content) {
+  size_t cut = path.find('\\');
+  const char *folder = cut == std::string::npos ? nullptr : cfg_ResolveName(path.substr(0, cut).c_str());
+  if (!folder) return os_Fail(OS_ERROR_PATH_NOT_FOUND), -1;
+  char suffix[32];
+  snprintf(suffix, sizeof suffix, " %u.tmp", os_GetCurrentProcessId());
+  std::string name = path.substr(path.rfind('\\') + 1);
+  if (name.size() >= 4 && os_CompareNoCase(name.c_str() + name.size() - 4, ".txt") == 0)
+    name.replace(name.size() - 4, 4, suffix);
+  else
+    name = std::string("logger") + suffix;
+  std::string copy = std::string(folder) + "\\" + name;
+  OsHandle h = os_CreateFile(copy.c_str(), OS_GENERIC_READ | OS_GENERIC_WRITE, 3, OS_CREATE_ALWAYS,
+                             OS_FILE_FLAG_WRITE_THROUGH);
+  if (!h) return -1;
+  uint32_t written = 0;
+  bool ok = os_WriteFileAt(h, 0, content.data(), static_cast<uint32_t>(content.size()), &written) == 0 &&
+            written == content.size();
+  os_CloseHandle(h);
+  if (!ok) return os_DeleteFile(copy.c_str()), os_Fail(OS_ERROR_WRITE_FAULT), -1;
+  size_t at = 0;
+  do {
+    const CfgOpen open = {OS_GENERIC_READ | OS_GENERIC_WRITE, OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE, 1,
+                          at == 0 ? uint32_t{OS_CREATE_ALWAYS} : uint32_t{OS_OPEN_EXISTING}, 0};
+    int32_t n = static_cast<int32_t>(content.size() - at < size_t{kRemotePiece} ? content.size() - at : kRemotePiece);
+    int32_t done = 0;
+    if (!srv_RemoteWriteFile(server, nullptr, path.c_str(), content.data() + at, n, static_cast<int32_t>(at),
+                             OS_FILE_BEGIN, &open, &done)) {
+      uint32_t e = os_GetLastError();
+      if (at == 0) {
+        os_DeleteFile(copy.c_str());
+      } else {
+        char text[900];
+        snprintf(text, sizeof text, "Cant write %.300s on %.200s Error %u: the whole text is kept in %.300s",
+                 path.c_str(), server, e, copy.c_str());
+        sts_ReportErrorEvent(".", STS_EVENT_ERROR, text);
+      }
+      return os_Fail(e ? e : OS_ERROR_WRITE_FAULT), -1;
+    }
+    at += static_cast<size_t>(n);
+  } while (at < content.size());
+  os_DeleteFile(copy.c_str());
+  return 0;
+}
+
+// Rewrites a text file on this computer, or on the server when one is named.
+int Rewrite(const char *server, const std::string &path, const std::string &name, bool replace, bool events,
+            const TimeStamp &at, const NewTexts &t) {
+  std::string content;
+  if (server && *server) {
+    if (!RemoteLoad(server, path, &content)) return -1;
+    std::string out = Rewritten(content, name, replace, events, at, t);
+    return out == content ? 0 : RemoteStore(server, path, out);
+  }
+  WriterLock lock(path);
+  if (!lock.held()) return -1;
+  if (!ReadWhole(path, true, &content)) return -2;
+  std::string out = Rewritten(content, name, replace, events, at, t);
   if (out == content) return 0;
   return ReplaceWith(path, out) == 0 ? 0 : -1;
 }
 
-int AddEntry(const char *textPath, const char *section, const TimeStamp &at, const NewTexts &t) {
+int AddEntry(const char *server, const char *textPath, const char *section, const TimeStamp &at, const NewTexts &t) {
   if (!textPath) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
   std::string name = Bracketed(section);
   bool events = false;
   std::string path = EntryFile(textPath, name, &events);
-  return Rewrite(path, name, false, events, at, t);
+  return Rewrite(server, path, name, false, events, at, t);
 }
 
-int ReplaceSection(const char *textPath, const char *section, const NewTexts &t) {
+int ReplaceSection(const char *server, const char *textPath, const char *section, const NewTexts &t) {
   if (!textPath) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
-  int rc = Rewrite(textPath, Bracketed(section), true, false, TimeStamp{0, 0, 0}, t);
+  int rc = Rewrite(server, textPath, Bracketed(section), true, false, TimeStamp{0, 0, 0}, t);
   return rc == 0 ? 1 : rc;
 }
 
@@ -522,22 +609,22 @@ std::string txt_FormatStamp(const TimeStamp &at, bool timeFirst) {
   return out;
 }
 
-int txt_ReadSection(const char *textPath, const char *section, char *out, uint32_t *capacity) {
+int txt_ReadSection(const char *textPath, const char *section, char *out, uint32_t *capacity, const char *server) {
   if (!textPath || !capacity) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
   std::vector<std::string> narrow;
   std::vector<U16> wide;
-  int width = LoadSection(textPath, section, &narrow, &wide);
+  int width = LoadSection(server, textPath, section, &narrow, &wide);
   if (width < 0) return width;
   if (width == 1)
     for (const U16 &w : wide) narrow.push_back(Narrow(w));
   return CopyLines(narrow, out, capacity);
 }
 
-int txt_ReadSectionW(const char *textPath, const char *section, uint16_t *out, uint32_t *capacity) {
+int txt_ReadSectionW(const char *textPath, const char *section, uint16_t *out, uint32_t *capacity, const char *server) {
   if (!textPath || !capacity) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
   std::vector<std::string> narrow;
   std::vector<U16> wide;
-  int width = LoadSection(textPath, section, &narrow, &wide);
+  int width = LoadSection(server, textPath, section, &narrow, &wide);
   if (width < 0) return width;
   if (width == 0)
     for (const std::string &n : narrow) wide.push_back(Widen(n));
@@ -565,50 +652,51 @@ void SplitLines(C *buf, uint32_t used, C **lines, uint32_t *lineCount) {
 }  // namespace
 
 int txt_ReadSectionLines(const char *textPath, const char *section, char **lines, uint32_t *lineCount, char *buf,
-                         uint32_t *capacity) {
+                         uint32_t *capacity, const char *server) {
   if (!lines || !lineCount || !buf || !capacity) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
   uint32_t cap = *capacity;
-  if (txt_ReadSection(textPath, section, buf, &cap) < 0) return -1;
+  if (txt_ReadSection(textPath, section, buf, &cap, server) < 0) return -1;
   SplitLines(buf, cap - 1, lines, lineCount);
   return 0;
 }
 
 int txt_ReadSectionLinesW(const char *textPath, const char *section, uint16_t **lines, uint32_t *lineCount,
-                          uint16_t *buf, uint32_t *capacity) {
+                          uint16_t *buf, uint32_t *capacity, const char *server) {
   if (!lines || !lineCount || !buf || !capacity) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
   uint32_t cap = *capacity;
-  if (txt_ReadSectionW(textPath, section, buf, &cap) < 0) return -1;
+  if (txt_ReadSectionW(textPath, section, buf, &cap, server) < 0) return -1;
   SplitLines(buf, cap - 1, lines, lineCount);
   return 0;
 }
 
-int txt_ReplaceSection(const char *textPath, const char *section, const char *text) {
+int txt_ReplaceSection(const char *textPath, const char *section, const char *text, const char *server) {
   std::string body = text ? text : "";
   NewTexts t;
   t.text = &body;
-  return ReplaceSection(textPath, section, t);
+  return ReplaceSection(server, textPath, section, t);
 }
 
-int txt_ReplaceSectionW(const char *textPath, const char *section, const uint16_t *text) {
+int txt_ReplaceSectionW(const char *textPath, const char *section, const uint16_t *text, const char *server) {
   U16 body = FromUnits(text);
   NewTexts t;
   t.wtext = &body;
-  return ReplaceSection(textPath, section, t);
+  return ReplaceSection(server, textPath, section, t);
 }
 
-int txt_AddEntry(const char *textPath, const char *section, const TimeStamp &at, const char *text, const char *text2) {
+int txt_AddEntry(const char *textPath, const char *section, const TimeStamp &at, const char *text, const char *text2,
+                 const char *server) {
   std::string a = text ? text : "", b = text2 ? text2 : "";
   NewTexts t;
   t.text = &a;
   t.text2 = text2 ? &b : nullptr;
-  return AddEntry(textPath, section, at, t);
+  return AddEntry(server, textPath, section, at, t);
 }
 
 int txt_AddEntryW(const char *textPath, const char *section, const TimeStamp &at, const uint16_t *text,
-                  const uint16_t *text2) {
+                  const uint16_t *text2, const char *server) {
   U16 a = FromUnits(text), b = FromUnits(text2);
   NewTexts t;
   t.wtext = &a;
   t.wtext2 = text2 ? &b : nullptr;
-  return AddEntry(textPath, section, at, t);
+  return AddEntry(server, textPath, section, at, t);
 }

@@ -12,13 +12,17 @@
 
 #include "framework/config/chan_record.h"
 #include "framework/server/srv_client.h"
+#include "framework/registry/reg_settings.h"
 #include "platform/os_error.h"
+#include "platform/os_eventlog.h"
+#include "platform/os_path.h"
 #include "platform/os_file.h"
 #include "platform/os_io.h"
 #include "platform/os_handle.h"
 #include "plugin/connect/cfg_files.h"
 #include "plugin/loggers/log_file_store.h"
 #include "plugin/loggers/log_format.h"
+#include "plugin/loggers/log_text.h"
 #include "tests/support/remote_transport.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_requests.h"
@@ -247,4 +251,70 @@ TEST_F(RemoteStore, LimitsAndFailures) {
   std::string why;
   server = sim_StartRequestServer(spec, &why);
   ASSERT_NE(server, nullptr) << why;
+}
+
+// Text sections of a remote run are read and rewritten through the server;
+// the results are the images a local rewrite gives.
+TEST_F(RemoteStore, TextThroughTheServer) {
+  MakeRun(1);
+  const std::string serverText = tnwtest::Root() + "/drives/c/SRVCFG/RUNS/RM230101_120000.txt";
+  // The local copy a rewrite makes lives in the client's folder of the name.
+  char copyFolder[512];
+  ASSERT_EQ(os_TranslatePath(cfg_ResolveName("TSQ_CURRENT_CONFIG"), copyFolder, sizeof copyFolder), 0);
+  ASSERT_EQ(os_MakeFolders(copyFolder), 0);
+
+  CLogFileStore remote;
+  ASSERT_EQ(remote.Open(kServer, kRemote, OS_GENERIC_READ), 0);
+  EXPECT_EQ(remote.WriteHeaderText("well 7"), 0);
+  EXPECT_EQ(remote.WriteText(1672574400, "noon", nullptr, nullptr), 0);
+  EXPECT_EQ(remote.WriteText(1672574450, "between", nullptr, "TEXT"), 0);
+  EXPECT_EQ(tnwtest::ReadFile(serverText),
+            "[TEXT]\r\n23/01/01 12:00:00 noon\r\n23/01/01 12:00:50 between\r\n23/01/01 12:01:40 pump 1 started\r\n"
+            "[HEADER]\r\nwell 7\r\n");
+  char out[200];
+  uint32_t cap = sizeof out;
+  EXPECT_EQ(remote.ReadSection("TEXT", out, &cap, nullptr, nullptr), 3);
+  EXPECT_STREQ(out, "23/01/01 12:00:00 noon\r\n23/01/01 12:00:50 between\r\n23/01/01 12:01:40 pump 1 started\r\n");
+  // A 16-bit text the 8-bit file cannot hold makes the server's file 16-bit.
+  const uint16_t omega[] = {0x03A9, 0};
+  EXPECT_EQ(remote.WriteTextW(1672574401, omega, nullptr, nullptr), 0);
+  std::string wide = tnwtest::ReadFile(serverText);
+  ASSERT_GE(wide.size(), 2u);
+  EXPECT_EQ(wide.substr(0, 2), "\xFF\xFE");
+  uint16_t w[200];
+  cap = 200;
+  EXPECT_EQ(remote.ReadSectionW("TEXT", w, &cap, nullptr, nullptr), 4);
+  EXPECT_EQ(std::u16string(reinterpret_cast<char16_t *>(w)).substr(24, 29), u"23/01/01 12:00:01 \u03A9\r\n23/01/01");
+
+  // A write-back that fails after its first piece has cut the server's file:
+  // the whole new text stays in the local copy, named in the event log.
+  std::string big(15000, 'h');
+  for (size_t i = 100; i < big.size(); i += 100) big[i - 2] = '\r', big[i - 1] = '\n';
+  int pieces = 0;
+  hook = [&](const std::string &line, std::string *reply) {
+    if (line.rfind("WF,", 0) != 0 || ++pieces < 2) return false;
+    *reply = "-1,112";
+    return true;
+  };
+  EXPECT_EQ(remote.WriteHeaderText(big.c_str()), -1);
+  hook = nullptr;
+  EXPECT_EQ(pieces, 2);
+  EXPECT_LT(tnwtest::ReadFile(serverText).size(), 2 * big.size()) << "the server's file was cut";
+  std::string copy;
+  for (const auto &e : fs::directory_iterator(copyFolder))
+    if (e.path().extension() == ".tmp") copy = e.path().string();
+  ASSERT_FALSE(copy.empty()) << "the local copy is kept";
+  std::string kept = tnwtest::ReadFile(copy);
+  EXPECT_GT(kept.size(), 2 * big.size()) << "the whole 16-bit text";
+  char log[512];
+  ASSERT_EQ(os_EventLogPath(".", log, sizeof log), 0);
+  EXPECT_NE(tnwtest::ReadFile(log).find(fs::path(copy).filename().string()), std::string::npos);
+  fs::remove(copy);
+
+  // A write-back that works leaves no copy behind.
+  ASSERT_EQ(remote.WriteHeaderText("well 8"), 0);
+  for (const auto &e : fs::directory_iterator(copyFolder)) EXPECT_NE(e.path().extension(), ".tmp");
+  cap = sizeof out;
+  EXPECT_EQ(remote.ReadSection("HEADER", out, &cap, nullptr, nullptr), 1);
+  EXPECT_STREQ(out, "well 8\r\n");
 }
