@@ -236,11 +236,6 @@ int ReplaceWith(const std::string &path, const std::string &content) {
   return -1;
 }
 
-// The file "[TEXT]" entries go to, and whether it is the events file.
-std::string EntryFile(const char *textPath, const std::string &section, bool *events) {
-  *events = IsTextSection(section) && txt_EventsFileOn();
-  return *events ? Folder(textPath) + kEventsName : std::string(textPath);
-}
 
 // Rewrites a time-first entry date first, date fields reversed.
 std::string DateFirst(const std::string &line) {
@@ -283,6 +278,51 @@ std::vector<S> SectionLines(const std::vector<S> &lines, const std::string &name
   std::vector<S> out;
   for (; i < lines.size() && !Opens(lines[i]); ++i) out.push_back(text ? DateFirstLine(lines[i]) : lines[i]);
   return out;
+}
+
+// Whether some ".txt" file of the folder (other than "events.txt") already
+// holds "[TEXT]" entries: its runs keep their events in their own files.
+bool FolderHoldsTextEntries(const std::string &folder) {
+  struct Walk {
+    std::string folder;
+    static int Each(const char *name, bool isDir, void *ctx) {
+      size_t n = strlen(name);
+      if (isDir || n < 4 || os_CompareNoCase(name + n - 4, ".txt") != 0 || os_CompareNoCase(name, kEventsName) == 0)
+        return 0;
+      std::string content;
+      if (!ReadWhole(static_cast<Walk *>(ctx)->folder + name, false, &content)) return 0;
+      TextImage f;
+      Decode(content, &f);
+      std::vector<std::string> lines;
+      if (f.wide)
+        for (const U16 &w : SectionLines(Lines(f.wideText), "[TEXT]", false, false)) lines.push_back(Ascii(w));
+      else
+        lines = SectionLines(Lines(f.narrow), "[TEXT]", false, false);
+      for (const std::string &line : lines) {
+        TimeStamp at;
+        size_t textStart;
+        bool timeFirst;
+        if (txt_ParseStamp(line.data(), line.size(), &at, &textStart, &timeFirst)) return 1;
+      }
+      return 0;
+    }
+  } walk{folder.empty() ? std::string(".\\") : folder};
+  return os_ListDirectory(walk.folder.c_str(), &Walk::Each, &walk) == 1;
+}
+
+// The file "[TEXT]" entries go to, and whether it is the events file: with
+// the switch on, "events.txt" when it can be opened for writing, or when it
+// cannot (not made yet) and no run of the folder keeps entries of its own.
+std::string EntryFile(const char *server, const char *textPath, const std::string &section, bool *events) {
+  *events = IsTextSection(section) && txt_EventsFileOn();
+  if (!*events) return textPath;
+  std::string ev = Folder(textPath) + kEventsName;
+  if (server && *server) return ev;
+  OsHandle h = os_CreateFile(ev.c_str(), OS_GENERIC_READ | OS_GENERIC_WRITE, OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE,
+                             OS_OPEN_EXISTING, 0);
+  if (h) return os_CloseHandle(h), ev;
+  if (FolderHoldsTextEntries(Folder(textPath))) return *events = false, textPath;
+  return ev;
 }
 
 // Copies whole lines while they fit with a terminator; capacity in units of C.
@@ -530,7 +570,7 @@ int AddEntry(const char *server, const char *textPath, const char *section, cons
   if (!textPath) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
   std::string name = Bracketed(section);
   bool events = false;
-  std::string path = EntryFile(textPath, name, &events);
+  std::string path = EntryFile(server, textPath, name, &events);
   return Rewrite(server, path, name, false, events, at, t);
 }
 

@@ -282,6 +282,41 @@ TEST_F(LogTextTest, EventsFile) {
   EXPECT_EQ(tnwtest::ReadFile(L("AB230101_120000.txt")), "[POSITIONS]\r\n23/01/01 12:00:00 1.5\r\n");
 }
 
+// With the switch on but no "events.txt" yet, a folder whose runs already
+// keep "[TEXT]" entries of their own goes on doing so; once "events.txt"
+// exists it takes the entries.
+TEST_F(LogTextTest, EventsFileChoice) {
+  SetEventsSwitch("ON");
+  const std::string older = "[HEADER]\r\nx\r\n[TEXT]\r\n23/01/01 11:00:00 old\r\n";
+  struct Case {
+    const char *what;
+    std::string other;  // another run's text file ("" none)
+    bool eventsExists;
+    bool toEvents;
+  } cases[] = {
+      {"empty folder: events.txt is made", "", false, true},
+      {"another run holds entries: the run's own file", older, false, false},
+      {"another run's [TEXT] without entries: events.txt", "[TEXT]\r\nnote\r\n", false, true},
+      {"events.txt there: it takes them", older, true, true},
+  };
+  int n = 0;
+  for (const Case &c : cases) {
+    std::string sub = "c" + std::to_string(n++);
+    ASSERT_EQ(os_MakeFolders(L(sub).c_str()), 0);
+    if (!c.other.empty()) {
+      ASSERT_TRUE(tnwtest::WriteFile(L(sub + "/XY230101_110000.txt"), c.other));
+    }
+    if (c.eventsExists) {
+      ASSERT_TRUE(tnwtest::WriteFile(L(sub + "/events.txt"), ""));
+    }
+    const std::string run = W(sub + "\\XY230101_120000.txt");
+    EXPECT_EQ(txt_AddEntry(run.c_str(), nullptr, kNoon, "new", nullptr), 0) << c.what;
+    EXPECT_EQ(tnwtest::ReadFile(L(sub + "/events.txt")), c.toEvents ? "12:00:00 01/01/23 new\r\n" : "") << c.what;
+    EXPECT_EQ(tnwtest::ReadFile(L(sub + "/XY230101_120000.txt")), c.toEvents ? "" : "[TEXT]\r\n23/01/01 12:00:00 new\r\n")
+        << c.what;
+  }
+}
+
 // Four processes add 500 entries each to "events.txt" and to one run's own
 // text file: none is lost, each file stays in time order.
 TEST_F(LogTextTest, FourWritersLoseNothing) {
