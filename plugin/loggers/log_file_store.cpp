@@ -6,7 +6,10 @@
 
 #include "framework/config/chan_record.h"
 #include "framework/eventlog/sts_report.h"
+#include "framework/shm/shm_areas.h"
+#include "framework/shm/shm_segment.h"
 #include "platform/os_codepage.h"
+#include "platform/os_env.h"
 #include "platform/os_error.h"
 #include "platform/os_file.h"
 #include "platform/os_io.h"
@@ -21,6 +24,8 @@ const uint64_t kWholeFile = ~uint64_t{0};
 const CfgOpen kRemoteRead = {OS_GENERIC_READ, kShare, 1, OS_OPEN_EXISTING, 0};
 // 100 ns ticks from 1601 to 1970.
 const uint64_t kFileTimeEpoch = 116444736000000000ull;
+// Bytes of a "CV" reply before the channel record.
+const int CV_REPLY_HEAD = 8;
 
 OsHandle OpenRun(const char *path, uint32_t access) {
   return os_CreateFile(path, access, kShare, OS_OPEN_EXISTING, OS_FILE_FLAG_WRITE_THROUGH);
@@ -86,6 +91,32 @@ int ReadMarked(OsHandle h, uint64_t offset, const LogFileHeader *header, void *o
   return 0;
 }
 
+// Channel records first..last of a block: one "CV" request a channel to a
+// server that is not this computer, else the configuration area of the data
+// area the block's prefix names.
+int FetchChannels(const char *server, const LogChannelBlock &b, ChannelRecord *out) {
+  char prefix[3] = {b.prefix[0], b.prefix[1], 0};
+  if (server && *server && !os_IsLocalHost(server)) {
+    for (uint32_t k = b.first; k <= b.last; ++k) {
+      char argument[32], reply[CV_REPLY_HEAD + LOG_CHANNEL_SIZE + 64];
+      snprintf(argument, sizeof argument, "%1.2s,%u", prefix, k);
+      int size = static_cast<int>(sizeof reply);
+      if (srv_RequestChannelValue(server, argument, reply, &size) < 0) return -1;
+      // The record follows the reply's head; a reply too short to hold it is refused.
+      if (size < CV_REPLY_HEAD + int{LOG_CHANNEL_SIZE}) return os_Fail(OS_ERROR_INVALID_DATA), -1;
+      memcpy(&out[k - b.first], reply + CV_REPLY_HEAD, LOG_CHANNEL_SIZE);
+    }
+    return 0;
+  }
+  void *data = shm_OpenDataArea(prefix), *conf = shm_OpenConfArea(prefix);
+  if (!data || !conf) return os_Fail(OS_ERROR_FILE_NOT_FOUND), -1;
+  if (b.last > shm_AreaHeader(data)->count || int64_t{b.last} * LOG_CHANNEL_SIZE > shm_DataLength(conf))
+    return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  memcpy(out, shm_AreaRecords(conf) + size_t{b.first - 1u} * LOG_CHANNEL_SIZE,
+         (size_t{b.last} - b.first + 1) * LOG_CHANNEL_SIZE);
+  return 0;
+}
+
 }  // namespace
 
 CLogFileStore::CLogFileStore() {
@@ -104,12 +135,19 @@ void CLogFileStore::CloseHandles() {
 
 void CLogFileStore::Report(const char *text) { sts_ReportErrorEvent(".", STS_EVENT_ERROR, text); }
 
-int CLogFileStore::Create(const char *path, LogFileHeader *h, ChannelRecord *const *blockRecords) {
+int CLogFileStore::Create(const char *path, LogFileHeader *h, ChannelRecord *const *blockRecords, const char *server) {
   if (!path || !h || strlen(path) >= sizeof path_ || h->blockCount > LOG_MAX_BLOCKS)
     return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
-  // Channel records come from the caller.
-  for (uint32_t i = 0; i < h->blockCount; ++i)
-    if (!blockRecords || !blockRecords[i]) return os_Fail(OS_ERROR_NOT_SUPPORTED), -1;
+  // Each block's channel records: the caller's, else the server's, else the
+  // channel configuration of the block's data area here.
+  std::vector<std::vector<ChannelRecord>> fetched(h->blockCount);
+  for (uint32_t i = 0; i < h->blockCount; ++i) {
+    if (blockRecords && blockRecords[i]) continue;
+    const LogChannelBlock &b = h->blocks[i];
+    if (b.last < b.first || b.first == 0) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+    fetched[i].resize(size_t{b.last} - b.first + 1);
+    if (FetchChannels(server, b, fetched[i].data()) != 0) return -1;
+  }
   CloseHandles();
   h->type = LOG_FILE_TYPE;
   uint64_t area = log_ChannelAreaEnd(h);
@@ -136,7 +174,7 @@ int CLogFileStore::Create(const char *path, LogFileHeader *h, ChannelRecord *con
     size_t bytes = (size_t{b.last} - b.first + 1) * LOG_CHANNEL_SIZE;
     uint16_t mark = LOG_BLOCK_START;
     memcpy(&image[at], &mark, 2);
-    memcpy(&image[at + 2], blockRecords[i], bytes);
+    memcpy(&image[at + 2], blockRecords && blockRecords[i] ? blockRecords[i] : fetched[i].data(), bytes);
     mark = LOG_BLOCK_END;
     memcpy(&image[at + 2 + bytes], &mark, 2);
     at += bytes + 4;

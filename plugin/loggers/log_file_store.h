@@ -19,9 +19,11 @@ class CLogFileStore : public CLogStore {
 
   // Creates a new run file at `path` laid out from `h` (blocks, record size;
   // the first-record and extension offsets are filled in when 0), with each
-  // block's channel records from `blockRecords[i]`, and opens it for
+  // block's channel records from `blockRecords[i]` when given (either may be
+  // null), else from `server` when it is another computer, else from the
+  // channel configuration area of the block's data area, and opens it for
   // appending. An existing file is refused (OS_ERROR_FILE_EXISTS), untouched.
-  int Create(const char *path, LogFileHeader *h, ChannelRecord *const *blockRecords);
+  int Create(const char *path, LogFileHeader *h, ChannelRecord *const *blockRecords, const char *server = nullptr);
 
   int Open(const char *server, const char *path, uint32_t access) override;
   int UseforLogging(uint32_t *endOffset) override;

@@ -13,6 +13,9 @@
 #include "framework/config/chan_record.h"
 #include "framework/server/srv_client.h"
 #include "framework/registry/reg_settings.h"
+#include "framework/shm/shm_areas.h"
+#include "framework/shm/shm_segment.h"
+#include "framework/shm/shm_tables.h"
 #include "platform/os_error.h"
 #include "platform/os_eventlog.h"
 #include "platform/os_path.h"
@@ -317,4 +320,92 @@ TEST_F(RemoteStore, TextThroughTheServer) {
   cap = sizeof out;
   EXPECT_EQ(remote.ReadSection("HEADER", out, &cap, nullptr, nullptr), 1);
   EXPECT_STREQ(out, "well 8\r\n");
+}
+
+// A new run's channel records: the caller's buffer for a block when given,
+// else one "CV" request a channel to another computer, else this computer's
+// configuration area of the block's data area.
+TEST_F(RemoteStore, ChannelRecordsAtCreation) {
+  LogFileHeader h;
+  memset(&h, 0, sizeof h);
+  h.blockCount = 2;
+  h.recordSize = 12 + 8 * 4;
+  memcpy(h.blocks[0].prefix, "AI", 2);
+  h.blocks[0].first = 2, h.blocks[0].last = 4, h.blocks[0].kind = 8, h.blocks[0].statusOffset = 12;
+  memcpy(h.blocks[1].prefix, "DI", 2);
+  h.blocks[1].first = 1, h.blocks[1].last = 1, h.blocks[1].kind = LOG_KIND_DIGITAL, h.blocks[1].statusOffset = 36;
+  std::vector<ChannelRecord> di(1);
+  memset(di[0].raw, 0xD1, sizeof di[0].raw);
+  ChannelRecord *given[2] = {nullptr, di.data()};
+  auto channelAt = [](const std::string &file, const LogFileHeader &x, int block, int k) {
+    return file.substr(static_cast<size_t>(log_ChannelOffset(&x, block, k)), LOG_CHANNEL_SIZE);
+  };
+
+  // From the server: the record follows the reply's first 8 bytes.
+  std::vector<std::string> asked;
+  bool shortReply = false;
+  hook = [&](const std::string &line, std::string *reply) {
+    if (line.rfind("CV,", 0) != 0) return false;
+    asked.push_back(line);
+    int k = atoi(line.c_str() + 6);
+    *reply = "1,AI,000" + std::string(shortReply ? 100 : LOG_CHANNEL_SIZE, static_cast<char>(0x40 + k));
+    return true;
+  };
+  const std::string base = tnwtest::Root() + "/drives/c/SRVCFG/RUNS/";
+  {
+    LogFileHeader x = h;
+    CLogFileStore s;
+    ASSERT_EQ(s.Create("C:\\SRVCFG\\RUNS\\CV230101_120000.odl", &x, given, kServer), 0);
+    s.Close();
+    EXPECT_EQ(asked, (std::vector<std::string>{"CV,AI,2", "CV,AI,3", "CV,AI,4"}));
+    std::string file = tnwtest::ReadFile(base + "CV230101_120000.odl");
+    for (int k = 0; k < 3; ++k)
+      EXPECT_EQ(channelAt(file, x, 0, k), std::string(LOG_CHANNEL_SIZE, static_cast<char>(0x42 + k))) << k;
+    EXPECT_EQ(channelAt(file, x, 1, 0), std::string(LOG_CHANNEL_SIZE, '\xD1'));
+  }
+  {
+    // A reply too short to hold a record: no run.
+    shortReply = true;
+    LogFileHeader x = h;
+    CLogFileStore s;
+    EXPECT_NE(s.Create("C:\\SRVCFG\\RUNS\\CV230101_120001.odl", &x, given, kServer), 0);
+    EXPECT_EQ(os_GetLastError(), uint32_t{OS_ERROR_INVALID_DATA});
+    EXPECT_FALSE(fs::exists(base + "CV230101_120001.odl"));
+  }
+  hook = nullptr;
+
+  // From the configuration area here: records first..last of "AI".
+  const uint16_t count = 5;
+  void *dataSeg = shm_CreateSegmentWithWaiters("dm_AI", 20 + 8 * count);
+  void *confSeg = shm_CreateSegmentWithWaiters("dm_AI_conf", count * LOG_CHANNEL_SIZE);
+  ASSERT_NE(dataSeg, nullptr);
+  ASSERT_NE(confSeg, nullptr);
+  uint8_t *d = shm_Payload(dataSeg);
+  memcpy(d, "AI", 2);
+  uint16_t width = 8;
+  memcpy(d + 2, &width, 2);
+  memcpy(d + 4, &count, 2);
+  for (int k = 0; k < count; ++k) memset(shm_Payload(confSeg) + k * LOG_CHANNEL_SIZE, 0x60 + k, LOG_CHANNEL_SIZE);
+  {
+    LogFileHeader x = h;
+    CLogFileStore s;
+    ASSERT_EQ(s.Create("C:\\SRVCFG\\RUNS\\LC230101_120000.odl", &x, given, nullptr), 0);
+    s.Close();
+    std::string file = tnwtest::ReadFile(base + "LC230101_120000.odl");
+    for (int k = 0; k < 3; ++k)
+      EXPECT_EQ(channelAt(file, x, 0, k), std::string(LOG_CHANNEL_SIZE, static_cast<char>(0x61 + k))) << k;
+  }
+  {
+    // More channels than the area has: refused, no run.
+    LogFileHeader x = h;
+    x.blocks[0].last = count + 1;
+    x.recordSize = 12 + 8 * (count + 1) + 8;
+    x.blocks[1].statusOffset = static_cast<uint16_t>(12 + 8 * (count + 1));
+    CLogFileStore s;
+    EXPECT_NE(s.Create("C:\\SRVCFG\\RUNS\\LC230101_120001.odl", &x, given, nullptr), 0);
+    EXPECT_FALSE(fs::exists(base + "LC230101_120001.odl"));
+  }
+  shm_DestroySegment("dm_AI");
+  shm_DestroySegment("dm_AI_conf");
+  shm_ForgetTables();
 }
