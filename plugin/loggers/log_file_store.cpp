@@ -72,6 +72,40 @@ bool TextPath(const char *path, char *out, size_t size) {
   return true;
 }
 
+// A run's text file: the data path with ".txt" when that file is there (on
+// the server when one is named), else the first ".txt" of the folder whose
+// name is the same prefix and start stamp (a text file that kept the open
+// run's name, say). *out gets the file found, else the data path's
+// ".txt" for a writer to make. true when one is there.
+bool FindTextFile(const char *server, const char *path, std::string *out) {
+  char text[520];
+  if (!TextPath(path, text, sizeof text)) return false;
+  *out = text;
+  if (server && *server) return srv_RemoteRequestOF(server, text) == 1;
+  if (os_GetFileAttributes(text) != OS_INVALID_FILE_ATTRIBUTES) return true;
+  const char *name = NamePart(path);
+  uint32_t tail = log_StampTail(name, ".odl");
+  if (tail == 0) return false;
+  struct Walk {
+    std::string prefix, start, found;
+    static int Each(const char *n, bool isDir, void *ctx) {
+      Walk *w = static_cast<Walk *>(ctx);
+      uint32_t t = isDir ? 0 : log_StampTail(n, ".txt");
+      size_t at = strlen(n) - t;
+      // Same prefix too: another run may have started in the same second.
+      if (t == 0 || at != w->prefix.size() || os_CompareNoCaseN(n, w->prefix.c_str(), at) != 0 ||
+          strncmp(n + at, w->start.c_str(), w->start.size()) != 0)
+        return 0;
+      w->found = n;
+      return 1;
+    }
+  } walk{std::string(name, strlen(name) - tail), std::string(name + strlen(name) - tail, 13), std::string()};
+  std::string folder(path, static_cast<size_t>(name - path));
+  if (os_ListDirectory(folder.empty() ? "." : folder.c_str(), &Walk::Each, &walk) != 1) return false;
+  *out = folder + walk.found;
+  return true;
+}
+
 // Reads up to `count` records at `offset` and marks their bad values, in
 // slices small enough to be marked while still in the cache. *records gets
 // the whole records read.
@@ -583,7 +617,8 @@ int CLogFileStore::GetLastModified(int32_t *seconds) {
     *seconds = static_cast<int32_t>((times[2] - kFileTimeEpoch) / 10000000u);
     return 0;
   }
-  if (!seconds || !TextPath(path_, text, sizeof text) || os_GetFileInfo(text, &info) != 0) return -1;
+  std::string found;
+  if (!seconds || !FindTextFile(nullptr, path_, &found) || os_GetFileInfo(found.c_str(), &info) != 0) return -1;
   int64_t latest = info.writeSeconds;
   if (txt_EventsFileOn()) {
     std::string events = std::string(path_, static_cast<size_t>(NamePart(path_) - path_)) + "events.txt";
@@ -597,19 +632,20 @@ int CLogFileStore::GetLastModified(int32_t *seconds) {
 
 int CLogFileStore::Rename(const char *prefix) {
   if (!prefix || !path_[0]) return 0;
-  char renamed[sizeof path_], text[sizeof path_], textRenamed[sizeof path_];
-  bool hadText = TextPath(path_, text, sizeof text) && os_GetFileAttributes(text) != OS_INVALID_FILE_ATTRIBUTES;
+  char renamed[sizeof path_], textRenamed[sizeof path_];
+  std::string text;
+  bool hadText = FindTextFile(nullptr, path_, &text);
   if (!RenameWithPrefix(path_, ".odl", prefix, renamed, sizeof renamed)) return 0;
   // Later calls (Close, the collection's CloseRun) must find the file.
   snprintf(path_, sizeof path_, "%s", renamed);
   if (!hadText) return 1;
-  return RenameWithPrefix(text, ".txt", prefix, textRenamed, sizeof textRenamed);
+  return RenameWithPrefix(text.c_str(), ".txt", prefix, textRenamed, sizeof textRenamed);
 }
 
 bool CLogFileStore::Text(std::string *path) const {
-  char text[sizeof path_];
-  if (!path_[0] || !TextPath(path_, text, sizeof text)) return os_Fail(OS_ERROR_FILE_NOT_FOUND), false;
-  *path = text;
+  if (!path_[0]) return os_Fail(OS_ERROR_FILE_NOT_FOUND), false;
+  FindTextFile(TextServer(), path_, path);
+  if (path->empty()) return os_Fail(OS_ERROR_FILENAME_EXCED_RANGE), false;
   return true;
 }
 

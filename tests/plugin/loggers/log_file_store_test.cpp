@@ -612,6 +612,41 @@ TEST_F(LogFileStoreTest, RenameKeepsTheNewPathAndTheTextFile) {
   EXPECT_EQ(r.GetLastModified(&t), -1);
 }
 
+// A closed run whose text file kept the open run's name is found by its
+// start stamp, for reads, writes, its last change and a rename; a run with
+// no text file at all gets one named after its data file.
+TEST_F(LogFileStoreTest, TextFileFoundByStartStamp) {
+  LogFileHeader h = Header(kThree, 60);
+  {
+    CLogFileStore w;
+    ASSERT_EQ(Create(w, "TL230101_120000_230101_130000.odl", h), 0);
+    w.Close();
+  }
+  ASSERT_TRUE(tnwtest::WriteFile(L("TL230101_115959.txt"), "[HEADER]\r\nother run\r\n"));
+  ASSERT_TRUE(tnwtest::WriteFile(L("TL230101_120000.txt"), "[HEADER]\r\nthis run\r\n"));
+  CLogFileStore s;
+  ASSERT_EQ(s.Open("", W("TL230101_120000_230101_130000.odl").c_str(), OS_GENERIC_READ | OS_GENERIC_WRITE), 0);
+  char out[100];
+  uint32_t cap = sizeof out;
+  EXPECT_EQ(s.ReadSection("HEADER", out, &cap, nullptr, nullptr), 1);
+  EXPECT_STREQ(out, "this run\r\n");
+  EXPECT_EQ(s.WriteText(1672574400, "noted", nullptr, nullptr), 0);
+  EXPECT_EQ(tnwtest::ReadFile(L("TL230101_120000.txt")), "[HEADER]\r\nthis run\r\n[TEXT]\r\n23/01/01 12:00:00 noted\r\n");
+  EXPECT_EQ(os_GetFileAttributes(W("TL230101_120000_230101_130000.txt").c_str()), OS_INVALID_FILE_ATTRIBUTES);
+  int32_t t = 0;
+  EXPECT_EQ(s.GetLastModified(&t), 0);
+  EXPECT_EQ(s.Rename("XX"), 1);
+  EXPECT_EQ(tnwtest::ReadFile(L("XX230101_120000.txt")), "[HEADER]\r\nthis run\r\n[TEXT]\r\n23/01/01 12:00:00 noted\r\n");
+  EXPECT_EQ(tnwtest::ReadFile(L("TL230101_115959.txt")), "[HEADER]\r\nother run\r\n");
+  s.Close();
+
+  CLogFileStore n;
+  ASSERT_EQ(Create(n, "NT230101_120000.odl", h), 0);
+  EXPECT_EQ(n.GetLastModified(&t), -1) << "no text file yet";
+  EXPECT_EQ(n.WriteHeaderText("made"), 0);
+  EXPECT_EQ(tnwtest::ReadFile(L("NT230101_120000.txt")), "[HEADER]\r\nmade\r\n");
+}
+
 // Appends across 4 GiB on a sparse file: 64-bit positions, the end word
 // 0xFFFFFFFF, reads on both sides, a cut back below, a fresh reader.
 TEST_F(LogFileStoreTest, SparseRunAcrossFourGiB) {
