@@ -6,16 +6,26 @@
 
 #include "framework/config/chan_record.h"
 #include "framework/eventlog/sts_report.h"
+#include "framework/shm/shm_areas.h"
+#include "framework/shm/shm_segment.h"
 #include "platform/os_codepage.h"
+#include "platform/os_env.h"
 #include "platform/os_error.h"
 #include "platform/os_file.h"
 #include "platform/os_io.h"
+#include "plugin/connect/cfg_files.h"
 #include "plugin/loggers/log_text.h"
 
 namespace {
 
 const uint32_t kShare = OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE;
 const uint64_t kWholeFile = ~uint64_t{0};
+// How the server opens a run for reading: shared, existing.
+const CfgOpen kRemoteRead = {OS_GENERIC_READ, kShare, 1, OS_OPEN_EXISTING, 0};
+// 100 ns ticks from 1601 to 1970.
+const uint64_t kFileTimeEpoch = 116444736000000000ull;
+// Bytes of a "CV" reply before the channel record.
+const int CV_REPLY_HEAD = 8;
 
 OsHandle OpenRun(const char *path, uint32_t access) {
   return os_CreateFile(path, access, kShare, OS_OPEN_EXISTING, OS_FILE_FLAG_WRITE_THROUGH);
@@ -62,6 +72,40 @@ bool TextPath(const char *path, char *out, size_t size) {
   return true;
 }
 
+// A run's text file: the data path with ".txt" when that file is there (on
+// the server when one is named), else the first ".txt" of the folder whose
+// name is the same prefix and start stamp (a text file that kept the open
+// run's name, say). *out gets the file found, else the data path's
+// ".txt" for a writer to make. true when one is there.
+bool FindTextFile(const char *server, const char *path, std::string *out) {
+  char text[520];
+  if (!TextPath(path, text, sizeof text)) return false;
+  *out = text;
+  if (server && *server) return srv_RemoteRequestOF(server, text) == 1;
+  if (os_GetFileAttributes(text) != OS_INVALID_FILE_ATTRIBUTES) return true;
+  const char *name = NamePart(path);
+  uint32_t tail = log_StampTail(name, ".odl");
+  if (tail == 0) return false;
+  struct Walk {
+    std::string prefix, start, found;
+    static int Each(const char *n, bool isDir, void *ctx) {
+      Walk *w = static_cast<Walk *>(ctx);
+      uint32_t t = isDir ? 0 : log_StampTail(n, ".txt");
+      size_t at = strlen(n) - t;
+      // Same prefix too: another run may have started in the same second.
+      if (t == 0 || at != w->prefix.size() || os_CompareNoCaseN(n, w->prefix.c_str(), at) != 0 ||
+          strncmp(n + at, w->start.c_str(), w->start.size()) != 0)
+        return 0;
+      w->found = n;
+      return 1;
+    }
+  } walk{std::string(name, strlen(name) - tail), std::string(name + strlen(name) - tail, 13), std::string()};
+  std::string folder(path, static_cast<size_t>(name - path));
+  if (os_ListDirectory(folder.empty() ? "." : folder.c_str(), &Walk::Each, &walk) != 1) return false;
+  *out = folder + walk.found;
+  return true;
+}
+
 // Reads up to `count` records at `offset` and marks their bad values, in
 // slices small enough to be marked while still in the cache. *records gets
 // the whole records read.
@@ -81,6 +125,32 @@ int ReadMarked(OsHandle h, uint64_t offset, const LogFileHeader *header, void *o
   return 0;
 }
 
+// Channel records first..last of a block: one "CV" request a channel to a
+// server that is not this computer, else the configuration area of the data
+// area the block's prefix names.
+int FetchChannels(const char *server, const LogChannelBlock &b, ChannelRecord *out) {
+  char prefix[3] = {b.prefix[0], b.prefix[1], 0};
+  if (server && *server && !os_IsLocalHost(server)) {
+    for (uint32_t k = b.first; k <= b.last; ++k) {
+      char argument[32], reply[CV_REPLY_HEAD + LOG_CHANNEL_SIZE + 64];
+      snprintf(argument, sizeof argument, "%1.2s,%u", prefix, k);
+      int size = static_cast<int>(sizeof reply);
+      if (srv_RequestChannelValue(server, argument, reply, &size) < 0) return -1;
+      // The record follows the reply's head; a reply too short to hold it is refused.
+      if (size < CV_REPLY_HEAD + int{LOG_CHANNEL_SIZE}) return os_Fail(OS_ERROR_INVALID_DATA), -1;
+      memcpy(&out[k - b.first], reply + CV_REPLY_HEAD, LOG_CHANNEL_SIZE);
+    }
+    return 0;
+  }
+  void *data = shm_OpenDataArea(prefix), *conf = shm_OpenConfArea(prefix);
+  if (!data || !conf) return os_Fail(OS_ERROR_FILE_NOT_FOUND), -1;
+  if (b.last > shm_AreaHeader(data)->count || int64_t{b.last} * LOG_CHANNEL_SIZE > shm_DataLength(conf))
+    return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  memcpy(out, shm_AreaRecords(conf) + size_t{b.first - 1u} * LOG_CHANNEL_SIZE,
+         (size_t{b.last} - b.first + 1) * LOG_CHANNEL_SIZE);
+  return 0;
+}
+
 }  // namespace
 
 CLogFileStore::CLogFileStore() {
@@ -91,6 +161,7 @@ CLogFileStore::CLogFileStore() {
 CLogFileStore::~CLogFileStore() { CloseHandles(); }
 
 void CLogFileStore::CloseHandles() {
+  remote_ = false;
   if (header_) os_CloseHandle(header_);
   if (data_) os_CloseHandle(data_);
   header_ = data_ = nullptr;
@@ -98,12 +169,19 @@ void CLogFileStore::CloseHandles() {
 
 void CLogFileStore::Report(const char *text) { sts_ReportErrorEvent(".", STS_EVENT_ERROR, text); }
 
-int CLogFileStore::Create(const char *path, LogFileHeader *h, ChannelRecord *const *blockRecords) {
+int CLogFileStore::Create(const char *path, LogFileHeader *h, ChannelRecord *const *blockRecords, const char *server) {
   if (!path || !h || strlen(path) >= sizeof path_ || h->blockCount > LOG_MAX_BLOCKS)
     return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
-  // Channel records come from the caller.
-  for (uint32_t i = 0; i < h->blockCount; ++i)
-    if (!blockRecords || !blockRecords[i]) return os_Fail(OS_ERROR_NOT_SUPPORTED), -1;
+  // Each block's channel records: the caller's, else the server's, else the
+  // channel configuration of the block's data area here.
+  std::vector<std::vector<ChannelRecord>> fetched(h->blockCount);
+  for (uint32_t i = 0; i < h->blockCount; ++i) {
+    if (blockRecords && blockRecords[i]) continue;
+    const LogChannelBlock &b = h->blocks[i];
+    if (b.last < b.first || b.first == 0) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+    fetched[i].resize(size_t{b.last} - b.first + 1);
+    if (FetchChannels(server, b, fetched[i].data()) != 0) return -1;
+  }
   CloseHandles();
   h->type = LOG_FILE_TYPE;
   uint64_t area = log_ChannelAreaEnd(h);
@@ -130,7 +208,7 @@ int CLogFileStore::Create(const char *path, LogFileHeader *h, ChannelRecord *con
     size_t bytes = (size_t{b.last} - b.first + 1) * LOG_CHANNEL_SIZE;
     uint16_t mark = LOG_BLOCK_START;
     memcpy(&image[at], &mark, 2);
-    memcpy(&image[at + 2], blockRecords[i], bytes);
+    memcpy(&image[at + 2], blockRecords && blockRecords[i] ? blockRecords[i] : fetched[i].data(), bytes);
     mark = LOG_BLOCK_END;
     memcpy(&image[at + 2 + bytes], &mark, 2);
     at += bytes + 4;
@@ -171,10 +249,15 @@ int CLogFileStore::Open(const char *server, const char *path, uint32_t access) {
   CloseHandles();
   if (access & OS_GENERIC_WRITE) os_SetFileAttributes(path, OS_FILE_ATTRIBUTE_NORMAL);
   OsHandle h = OpenRun(path, access);
+  if (!h && !(server && *server)) return -1;
   if (!h) {
-    // Reads through the server's file requests are not built in this store.
-    if (server && *server) os_Fail(OS_ERROR_NOT_SUPPORTED);
-    return -1;
+    // Not here: every read goes through the server's file requests.
+    snprintf(server_, sizeof server_, "%s", server);
+    snprintf(path_, sizeof path_, "%s", path);
+    access_ = access;
+    end_ = storedEnd_ = 0;
+    remote_ = true;
+    return 0;
   }
   uint8_t head[6];
   uint32_t got = 0;
@@ -213,7 +296,29 @@ int CLogFileStore::Reopen() {
   return 0;
 }
 
+int CLogFileStore::RemoteRead(uint64_t offset, void *buf, uint32_t n, uint32_t *got) {
+  *got = 0;
+  // The request carries a 32-bit offset: one that does not fit is refused,
+  // never sent wrapped.
+  if (offset + n > uint64_t{INT32_MAX}) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  uint8_t *p = static_cast<uint8_t *>(buf);
+  while (*got < n) {
+    int32_t want = static_cast<int32_t>(n - *got < uint32_t{CFG_RF_MAX} ? n - *got : uint32_t{CFG_RF_MAX}), part = 0;
+    if (!srv_RemoteReadFile(server_, nullptr, path_, p + *got, want, static_cast<int32_t>(offset + *got), OS_FILE_BEGIN,
+                            &kRemoteRead, &part))
+      return -1;
+    *got += static_cast<uint32_t>(part);
+    if (part < want) break;
+  }
+  return 0;
+}
+
 int CLogFileStore::ReadAt(uint64_t offset, void *buf, uint32_t n) {
+  if (Remote()) {
+    uint32_t got = 0;
+    if (RemoteRead(offset, buf, n, &got) != 0) return -1;
+    return got == n ? 0 : (os_Fail(OS_ERROR_HANDLE_EOF), -1);
+  }
   for (int attempt = 0; attempt < 2; ++attempt) {
     OsHandle h = header_ ? header_ : data_;
     if (!h) return os_Fail(OS_ERROR_INVALID_HANDLE), -1;
@@ -237,6 +342,7 @@ int CLogFileStore::Close() {
     data_ = nullptr;
   }
   end_ = storedEnd_ = 0;
+  remote_ = false;
   return 0;
 }
 
@@ -317,6 +423,22 @@ int CLogFileStore::WriteLogs(const LogFileHeader *h, const void *records, uint32
 int32_t CLogFileStore::ReadLogs(int64_t first, const LogFileHeader *h, void *out, int32_t count, void *, void *,
                                 void *) {
   if (!h || !out || count <= 0 || first < 0 || h->recordSize == 0) return 0;
+  if (Remote()) {
+    // One request carries at most CFG_RF_MAX bytes; a failure halves the count.
+    int32_t fit = static_cast<int32_t>(uint32_t{CFG_RF_MAX} / h->recordSize);
+    for (int32_t n = count < fit ? count : fit; n > 0; n /= 2) {
+      os_SetLastError(OS_ERROR_SUCCESS);
+      uint32_t got = 0;
+      if (RemoteRead(h->firstRecord + uint64_t(first) * h->recordSize, out, static_cast<uint32_t>(n) * h->recordSize,
+                     &got) != 0) {
+        if (os_GetLastError() == OS_ERROR_INVALID_PARAMETER) return 0;  // past what a request can name
+        continue;
+      }
+      log_MarkBadValues(h, out, got / h->recordSize);
+      return static_cast<int32_t>(got / h->recordSize);
+    }
+    return 0;
+  }
   OsHandle handle = header_ ? header_ : data_;
   if (!handle) return os_Fail(OS_ERROR_INVALID_HANDLE), 0;
   uint64_t maxCount = 0x7FFFFFFFull / h->recordSize;
@@ -365,6 +487,11 @@ int CLogFileStore::WriteLog(int64_t index, const LogFileHeader *h, const void *b
 
 int64_t CLogFileStore::GetNoLogs(const LogFileHeader *h) {
   if (!h || h->recordSize == 0) return os_Fail(OS_ERROR_INVALID_DATA), -1;
+  if (Remote()) {
+    int64_t size = srv_RemoteFileOpenSize(server_, path_, &kRemoteRead);
+    if (size < 0) return -1;
+    return size < h->firstRecord ? 0 : (size - h->firstRecord) / h->recordSize;
+  }
   OsHandle handle = header_ ? header_ : data_;
   if (!handle) return os_Fail(OS_ERROR_INVALID_HANDLE), -1;
   uint64_t size;
@@ -482,7 +609,16 @@ void CLogFileStore::Truncate(LogFileHeader *h, uint32_t records) {
 int CLogFileStore::GetLastModified(int32_t *seconds) {
   char text[sizeof path_];
   OsFileInfo info;
-  if (!seconds || !TextPath(path_, text, sizeof text) || os_GetFileInfo(text, &info) != 0) return -1;
+  if (seconds && Remote()) {
+    uint64_t times[3];
+    if (!TextPath(path_, text, sizeof text) || !srv_RemoteFileTimes(server_, nullptr, text, times) ||
+        times[2] < kFileTimeEpoch)
+      return -1;
+    *seconds = static_cast<int32_t>((times[2] - kFileTimeEpoch) / 10000000u);
+    return 0;
+  }
+  std::string found;
+  if (!seconds || !FindTextFile(nullptr, path_, &found) || os_GetFileInfo(found.c_str(), &info) != 0) return -1;
   int64_t latest = info.writeSeconds;
   if (txt_EventsFileOn()) {
     std::string events = std::string(path_, static_cast<size_t>(NamePart(path_) - path_)) + "events.txt";
@@ -496,48 +632,61 @@ int CLogFileStore::GetLastModified(int32_t *seconds) {
 
 int CLogFileStore::Rename(const char *prefix) {
   if (!prefix || !path_[0]) return 0;
-  char renamed[sizeof path_], text[sizeof path_], textRenamed[sizeof path_];
-  bool hadText = TextPath(path_, text, sizeof text) && os_GetFileAttributes(text) != OS_INVALID_FILE_ATTRIBUTES;
+  char renamed[sizeof path_], textRenamed[sizeof path_];
+  std::string text;
+  bool hadText = FindTextFile(nullptr, path_, &text);
   if (!RenameWithPrefix(path_, ".odl", prefix, renamed, sizeof renamed)) return 0;
   // Later calls (Close, the collection's CloseRun) must find the file.
   snprintf(path_, sizeof path_, "%s", renamed);
   if (!hadText) return 1;
-  return RenameWithPrefix(text, ".txt", prefix, textRenamed, sizeof textRenamed);
+  return RenameWithPrefix(text.c_str(), ".txt", prefix, textRenamed, sizeof textRenamed);
 }
 
 bool CLogFileStore::Text(std::string *path) const {
-  char text[sizeof path_];
-  if (!path_[0] || !TextPath(path_, text, sizeof text)) return os_Fail(OS_ERROR_FILE_NOT_FOUND), false;
-  *path = text;
+  if (!path_[0]) return os_Fail(OS_ERROR_FILE_NOT_FOUND), false;
+  FindTextFile(TextServer(), path_, path);
+  if (path->empty()) return os_Fail(OS_ERROR_FILENAME_EXCED_RANGE), false;
   return true;
 }
 
-// The 16-bit text forms are not built: they fail rather than report success.
-int CLogFileStore::ReadSectionW(const char *, uint16_t *, uint32_t *, void *, void *) {
-  return os_Fail(OS_ERROR_NOT_SUPPORTED), -1;
+int CLogFileStore::ReadSectionW(const char *section, uint16_t *out, uint32_t *capacity, void *, void *) {
+  std::string t;
+  if (!Text(&t)) return -1;
+  int n = txt_ReadSectionW(t.c_str(), section, out, capacity, TextServer());
+  return n < 0 ? -1 : n;
 }
-int CLogFileStore::ReadSectionLinesW(const char *, uint16_t **, uint32_t *, uint16_t *, uint32_t *, void *, void *) {
-  return os_Fail(OS_ERROR_NOT_SUPPORTED), -1;
+
+int CLogFileStore::ReadSectionLinesW(const char *section, uint16_t **lines, uint32_t *lineCount, uint16_t *buf,
+                                     uint32_t *capacity, void *, void *) {
+  std::string t;
+  return Text(&t) ? txt_ReadSectionLinesW(t.c_str(), section, lines, lineCount, buf, capacity, TextServer()) : -1;
 }
-int CLogFileStore::WriteTextW(int32_t, const uint16_t *, const uint16_t *, const char *) {
-  return os_Fail(OS_ERROR_NOT_SUPPORTED), -1;
+
+int CLogFileStore::WriteTextW(int32_t seconds, const uint16_t *text, const uint16_t *text2, const char *section) {
+  return WriteTextAtW(TimeStamp{seconds, 0, 0}, text, text2, section);
 }
-int CLogFileStore::WriteTextAtW(TimeStamp, const uint16_t *, const uint16_t *, const char *) {
-  return os_Fail(OS_ERROR_NOT_SUPPORTED), -1;
+
+int CLogFileStore::WriteTextAtW(TimeStamp at, const uint16_t *text, const uint16_t *text2, const char *section) {
+  std::string t;
+  return Text(&t) && txt_AddEntryW(t.c_str(), section, at, text, text2, TextServer()) == 0 ? 0 : -1;
 }
-int CLogFileStore::WriteHeaderTextW(const uint16_t *) { return os_Fail(OS_ERROR_NOT_SUPPORTED), -1; }
+
+int CLogFileStore::WriteHeaderTextW(const uint16_t *text) {
+  std::string t;
+  return Text(&t) && txt_ReplaceSectionW(t.c_str(), "[HEADER]", text, TextServer()) == 1 ? 0 : -1;
+}
 
 int CLogFileStore::ReadSection(const char *section, char *out, uint32_t *capacity, void *, void *) {
   std::string t;
   if (!Text(&t)) return -1;
-  int n = txt_ReadSection(t.c_str(), section, out, capacity);
+  int n = txt_ReadSection(t.c_str(), section, out, capacity, TextServer());
   return n < 0 ? -1 : n;
 }
 
 int CLogFileStore::ReadSectionLines(const char *section, char **lines, uint32_t *lineCount, char *buf,
                                     uint32_t *capacity, void *, void *) {
   std::string t;
-  return Text(&t) ? txt_ReadSectionLines(t.c_str(), section, lines, lineCount, buf, capacity) : -1;
+  return Text(&t) ? txt_ReadSectionLines(t.c_str(), section, lines, lineCount, buf, capacity, TextServer()) : -1;
 }
 
 int CLogFileStore::WriteText(int32_t seconds, const char *text, const char *text2, const char *section) {
@@ -546,7 +695,7 @@ int CLogFileStore::WriteText(int32_t seconds, const char *text, const char *text
 
 int CLogFileStore::WriteTextAt(TimeStamp at, const char *text, const char *text2, const char *section) {
   std::string t;
-  return Text(&t) && txt_AddEntry(t.c_str(), section, at, text, text2) == 0 ? 0 : -1;
+  return Text(&t) && txt_AddEntry(t.c_str(), section, at, text, text2, TextServer()) == 0 ? 0 : -1;
 }
 
 int CLogFileStore::WritePosition(int32_t seconds, int flag, float value) {
@@ -557,19 +706,19 @@ int CLogFileStore::WritePosition(int32_t seconds, int flag, float value) {
 
 int CLogFileStore::WriteHeaderText(const char *text) {
   std::string t;
-  return Text(&t) && txt_ReplaceSection(t.c_str(), "[HEADER]", text) == 1 ? 0 : -1;
+  return Text(&t) && txt_ReplaceSection(t.c_str(), "[HEADER]", text, TextServer()) == 1 ? 0 : -1;
 }
 
 int CLogFileStore::WriteFormulae(const char *prefix, int number, const char *text) {
   char section[64];
   snprintf(section, sizeof section, "[%1.2s_%d_FORMULAE]", prefix ? prefix : "", number);
   std::string t;
-  return Text(&t) && txt_ReplaceSection(t.c_str(), section, text) == 1 ? 0 : -1;
+  return Text(&t) && txt_ReplaceSection(t.c_str(), section, text, TextServer()) == 1 ? 0 : -1;
 }
 
 int CLogFileStore::WriteUnitCategory(const char *category, const char *text) {
   char section[300];
   snprintf(section, sizeof section, "[%.280s_UNIT_CATEGORY]", category ? category : "");
   std::string t;
-  return Text(&t) && txt_ReplaceSection(t.c_str(), section, text) == 1 ? 0 : -1;
+  return Text(&t) && txt_ReplaceSection(t.c_str(), section, text, TextServer()) == 1 ? 0 : -1;
 }

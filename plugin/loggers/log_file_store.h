@@ -19,9 +19,11 @@ class CLogFileStore : public CLogStore {
 
   // Creates a new run file at `path` laid out from `h` (blocks, record size;
   // the first-record and extension offsets are filled in when 0), with each
-  // block's channel records from `blockRecords[i]`, and opens it for
+  // block's channel records from `blockRecords[i]` when given (either may be
+  // null), else from `server` when it is another computer, else from the
+  // channel configuration area of the block's data area, and opens it for
   // appending. An existing file is refused (OS_ERROR_FILE_EXISTS), untouched.
-  int Create(const char *path, LogFileHeader *h, ChannelRecord *const *blockRecords);
+  int Create(const char *path, LogFileHeader *h, ChannelRecord *const *blockRecords, const char *server = nullptr);
 
   int Open(const char *server, const char *path, uint32_t access) override;
   int UseforLogging(uint32_t *endOffset) override;
@@ -64,6 +66,12 @@ class CLogFileStore : public CLogStore {
  private:
   int Reopen();
   int ReadAt(uint64_t offset, void *buf, uint32_t n);  // exactly n bytes, reopening once
+  // Reads through the server's file requests, in pieces a request can carry.
+  int RemoteRead(uint64_t offset, void *buf, uint32_t n, uint32_t *got);
+  // Opened where no handle could be had: reads go to the server.
+  bool Remote() const { return remote_; }
+  // Where text files are edited: the server in remote mode, else here.
+  const char *TextServer() const { return remote_ ? server_ : nullptr; }
   void CloseHandles();
   void Report(const char *text);
   bool Text(std::string *path) const;
@@ -75,4 +83,5 @@ class CLogFileStore : public CLogStore {
   OsHandle header_ = nullptr;
   uint64_t end_ = 0;
   uint64_t storedEnd_ = 0;
+  bool remote_ = false;
 };

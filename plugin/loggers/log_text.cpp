@@ -2,8 +2,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <type_traits>
 #include <vector>
 
+#include "framework/eventlog/sts_report.h"
 #include "framework/registry/reg_settings.h"
 #include "platform/os_codepage.h"
 #include "platform/os_error.h"
@@ -11,6 +14,7 @@
 #include "platform/os_handle.h"
 #include "platform/os_io.h"
 #include "platform/os_registry.h"
+#include "plugin/connect/cfg_files.h"
 #include "plugin/loggers/log_format.h"
 
 namespace {
@@ -40,12 +44,6 @@ int Fraction(const char *p, size_t n, TimeStamp *at) {
   if (digits == 3) at->ms = static_cast<int16_t>(f);
   else at->ms = static_cast<int16_t>(f / 1000), at->us = static_cast<int16_t>(f % 1000);
   return static_cast<int>(d);
-}
-
-bool StartsWith(const std::string &line, const char *prefix, bool ignoreCase) {
-  size_t n = strlen(prefix);
-  if (line.size() < n) return false;
-  return ignoreCase ? os_CompareNoCaseN(line.c_str(), prefix, n) == 0 : memcmp(line.data(), prefix, n) == 0;
 }
 
 std::string Bracketed(const char *section) {
@@ -82,19 +80,121 @@ bool ReadWhole(const std::string &path, bool create, std::string *out) {
   return true;
 }
 
-std::vector<std::string> Lines(const std::string &text) {
-  std::vector<std::string> lines;
+using U16 = std::u16string;
+
+// Splits at CR LF, each line keeping its CR LF.
+template <class S>
+std::vector<S> Lines(const S &text) {
+  std::vector<S> lines;
   size_t at = 0;
   while (at < text.size()) {
-    size_t end = text.find("\r\n", at);
-    end = end == std::string::npos ? text.size() : end + 2;
+    size_t end = at;
+    while (end + 1 < text.size() && !(text[end] == '\r' && text[end + 1] == '\n')) ++end;
+    end = end + 1 < text.size() ? end + 2 : text.size();
     lines.push_back(text.substr(at, end - at));
     at = end;
   }
   return lines;
 }
 
-bool EndsWithCrLf(const std::string &s) { return s.size() >= 2 && s.compare(s.size() - 2, 2, "\r\n") == 0; }
+template <class S>
+bool EndsWithCrLf(const S &s) {
+  return s.size() >= 2 && s[s.size() - 2] == '\r' && s[s.size() - 1] == '\n';
+}
+
+template <class S>
+bool Opens(const S &line) {
+  return !line.empty() && line[0] == '[';
+}
+
+unsigned Fold(unsigned c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
+
+// Whether line[at..] begins with prefix; ASCII letters folded when asked.
+template <class S, class P>
+bool BeginsWith(const S &line, size_t at, const P &prefix, bool ignoreCase) {
+  if (line.size() < at || line.size() - at < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    unsigned a = static_cast<std::make_unsigned_t<typename S::value_type>>(line[at + i]);
+    unsigned b = static_cast<std::make_unsigned_t<typename P::value_type>>(prefix[i]);
+    if (ignoreCase ? Fold(a) != Fold(b) : a != b) return false;
+  }
+  return true;
+}
+
+U16 Widen(const std::string &s) {
+  U16 w(s.size(), u'\0');
+  for (size_t i = 0; i < s.size(); ++i) w[i] = os_Cp1252ToUnicode(static_cast<uint8_t>(s[i]));
+  return w;
+}
+
+std::string Narrow(const U16 &w) {
+  std::string s(w.size(), '\0');
+  for (size_t i = 0; i < w.size(); ++i) {
+    int c = os_UnicodeToCp1252(w[i]);
+    s[i] = c < 0 ? '?' : static_cast<char>(c);
+  }
+  return s;
+}
+
+// Stamps are ASCII: a 16-bit line is looked at as 8-bit text, one byte per
+// character, so the text's start is the same index.
+std::string Ascii(const std::string &s) { return s; }
+std::string Ascii(const U16 &w) {
+  std::string s(w.size(), '?');
+  for (size_t i = 0; i < w.size(); ++i)
+    if (w[i] < 128) s[i] = static_cast<char>(w[i]);
+  return s;
+}
+
+template <class S>
+S Same(const std::string &s);
+template <>
+std::string Same<std::string>(const std::string &s) { return s; }
+template <>
+U16 Same<U16>(const std::string &s) { return Widen(s); }
+
+bool HasHigh(const U16 *w) {
+  if (w)
+    for (char16_t c : *w)
+      if (c > 127) return true;
+  return false;
+}
+
+U16 FromUnits(const uint16_t *p) {
+  U16 w;
+  if (p)
+    for (; *p; ++p) w.push_back(static_cast<char16_t>(*p));
+  return w;
+}
+
+// A text file as read: 8-bit, or 16-bit (UTF-16LE after the mark).
+struct TextImage {
+  bool wide = false;
+  std::string narrow;
+  U16 wideText;
+};
+
+void Decode(const std::string &bytes, TextImage *f) {
+  f->wide = bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFF && static_cast<uint8_t>(bytes[1]) == 0xFE;
+  f->narrow.clear();
+  f->wideText.clear();
+  if (!f->wide) {
+    f->narrow = bytes;
+    return;
+  }
+  for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+    f->wideText.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | static_cast<uint8_t>(bytes[i + 1]) << 8));
+}
+
+std::string Encode(const U16 &w) {
+  std::string out("\xFF\xFE", 2);
+  out.reserve(2 + 2 * w.size());
+  for (char16_t c : w) {
+    out.push_back(static_cast<char>(c & 0xFF));
+    out.push_back(static_cast<char>(c >> 8));
+  }
+  return out;
+}
 
 // A writer's hold on one text file, across processes: a lock on a companion
 // file, released when the holder ends, however it ends.
@@ -136,11 +236,6 @@ int ReplaceWith(const std::string &path, const std::string &content) {
   return -1;
 }
 
-// The file "[TEXT]" entries go to, and whether it is the events file.
-std::string EntryFile(const char *textPath, const std::string &section, bool *events) {
-  *events = IsTextSection(section) && txt_EventsFileOn();
-  return *events ? Folder(textPath) + kEventsName : std::string(textPath);
-}
 
 // Rewrites a time-first entry date first, date fields reversed.
 std::string DateFirst(const std::string &line) {
@@ -158,6 +253,331 @@ std::string DateFirst(const std::string &line) {
   snprintf(head, sizeof head, "%02d/%02d/%02d %02d:%02d:%02d%s ", d[2] % 100, d[1] % 100, d[0] % 100, t[0] % 100,
            t[1] % 100, t[2] % 100, frac.size() <= 7 ? frac.c_str() : "");
   return head + line.substr(textStart);
+}
+
+
+// A time-first "[TEXT]" line comes back date first, its text as it stands.
+template <class S>
+S DateFirstLine(const S &line) {
+  std::string a = Ascii(line);
+  TimeStamp at;
+  size_t textStart;
+  bool timeFirst;
+  if (!txt_ParseStamp(a.data(), a.size(), &at, &textStart, &timeFirst) || !timeFirst) return line;
+  return Same<S>(DateFirst(a.substr(0, textStart))) + line.substr(textStart);
+}
+
+// The section's lines (up to the next '[' line), as a read gives them.
+template <class S>
+std::vector<S> SectionLines(const std::vector<S> &lines, const std::string &name, bool text, bool events) {
+  size_t i = 0;
+  if (!events) {
+    while (i < lines.size() && !BeginsWith(lines[i], 0, name, true)) ++i;
+    if (i < lines.size()) ++i;
+  }
+  std::vector<S> out;
+  for (; i < lines.size() && !Opens(lines[i]); ++i) out.push_back(text ? DateFirstLine(lines[i]) : lines[i]);
+  return out;
+}
+
+// Whether some ".txt" file of the folder (other than "events.txt") already
+// holds "[TEXT]" entries: its runs keep their events in their own files.
+bool FolderHoldsTextEntries(const std::string &folder) {
+  struct Walk {
+    std::string folder;
+    static int Each(const char *name, bool isDir, void *ctx) {
+      size_t n = strlen(name);
+      if (isDir || n < 4 || os_CompareNoCase(name + n - 4, ".txt") != 0 || os_CompareNoCase(name, kEventsName) == 0)
+        return 0;
+      std::string content;
+      if (!ReadWhole(static_cast<Walk *>(ctx)->folder + name, false, &content)) return 0;
+      TextImage f;
+      Decode(content, &f);
+      std::vector<std::string> lines;
+      if (f.wide)
+        for (const U16 &w : SectionLines(Lines(f.wideText), "[TEXT]", false, false)) lines.push_back(Ascii(w));
+      else
+        lines = SectionLines(Lines(f.narrow), "[TEXT]", false, false);
+      for (const std::string &line : lines) {
+        TimeStamp at;
+        size_t textStart;
+        bool timeFirst;
+        if (txt_ParseStamp(line.data(), line.size(), &at, &textStart, &timeFirst)) return 1;
+      }
+      return 0;
+    }
+  } walk{folder.empty() ? std::string(".\\") : folder};
+  return os_ListDirectory(walk.folder.c_str(), &Walk::Each, &walk) == 1;
+}
+
+// The file "[TEXT]" entries go to, and whether it is the events file: with
+// the switch on, "events.txt" when it can be opened for writing, or when it
+// cannot (not made yet) and no run of the folder keeps entries of its own.
+std::string EntryFile(const char *server, const char *textPath, const std::string &section, bool *events) {
+  *events = IsTextSection(section) && txt_EventsFileOn();
+  if (!*events) return textPath;
+  std::string ev = Folder(textPath) + kEventsName;
+  if (server && *server) return ev;
+  OsHandle h = os_CreateFile(ev.c_str(), OS_GENERIC_READ | OS_GENERIC_WRITE, OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE,
+                             OS_OPEN_EXISTING, 0);
+  if (h) return os_CloseHandle(h), ev;
+  if (FolderHoldsTextEntries(Folder(textPath))) return *events = false, textPath;
+  return ev;
+}
+
+// Copies whole lines while they fit with a terminator; capacity in units of C.
+template <class C, class S>
+int CopyLines(const std::vector<S> &lines, C *out, uint32_t *capacity) {
+  uint64_t used = 0;
+  int count = 0;
+  for (const S &line : lines) {
+    if (out && used + line.size() + 1 > *capacity) break;
+    if (out)
+      for (size_t k = 0; k < line.size(); ++k) out[used + k] = static_cast<C>(line[k]);
+    used += line.size();
+    ++count;
+  }
+  if (out) out[used] = 0;
+  *capacity = static_cast<uint32_t>(used + 1);
+  return count;
+}
+
+template <class S>
+S ReplaceIn(const std::vector<S> &lines, const std::string &name, S body) {
+  // Without its CR LF the text would run into the next section's header.
+  if (!body.empty() && !EndsWithCrLf(body)) body += Same<S>("\r\n");
+  S result;
+  bool done = false;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (!done && BeginsWith(lines[i], 0, name, false)) {
+      result += Same<S>(name + "\r\n") + body;
+      while (i + 1 < lines.size() && !Opens(lines[i + 1])) ++i;
+      done = true;
+      continue;
+    }
+    result += lines[i];
+  }
+  if (!done) {
+    if (!result.empty() && !EndsWithCrLf(result)) result += Same<S>("\r\n");
+    result += Same<S>(name + "\r\n") + body;
+  }
+  return result;
+}
+
+// The file's lines with the entry put in time order. `newText` empty only
+// removes; `text2` null is absent.
+template <class S>
+S AddIn(const std::vector<S> &lines, const std::string &name, bool events, const TimeStamp &at, const S &newText,
+        const S *text2) {
+  S entry;
+  if (!newText.empty()) {
+    entry = Same<S>(txt_FormatStamp(at, events)) + newText;
+    if (!EndsWithCrLf(entry)) entry += Same<S>("\r\n");  // exactly one line end
+  }
+  S result;
+  size_t i = 0;
+  bool inSection = events, written = false;
+  if (!events) {
+    for (; i < lines.size(); ++i) {
+      if (BeginsWith(lines[i], 0, name, false)) {
+        result += Same<S>(name + "\r\n");
+        ++i;
+        inSection = true;
+        break;
+      }
+      result += lines[i];
+    }
+  }
+  const bool text2Absent = text2 == nullptr, text2Empty = text2Absent || text2->empty();
+  for (; inSection && !written; ++i) {
+    // Readers stop at a '[' line, in "events.txt" as well: so does the walk.
+    if (i == lines.size() || Opens(lines[i])) {  // 1
+      if (!entry.empty() && !result.empty() && !EndsWithCrLf(result)) result += Same<S>("\r\n");
+      result += entry;
+      written = true;
+      break;
+    }
+    const S &line = lines[i];
+    std::string a = Ascii(line);
+    TimeStamp t;
+    size_t textStart;
+    bool timeFirst;
+    if (!txt_ParseStamp(a.data(), a.size(), &t, &textStart, &timeFirst)) {  // 2
+      result += line;
+      continue;
+    }
+    int cmp = tm_CompareStamps(&t, &at);
+    if (cmp == 0 && text2Empty && !newText.empty() && BeginsWith(line, textStart, newText, true)) continue;  // 3
+    if (cmp == 0 && (text2Absent || (!text2Empty && BeginsWith(line, textStart, *text2, true)))) {         // 4
+      if (!newText.empty()) result += entry, written = true;
+      continue;
+    }
+    if (cmp > 0) {  // 5
+      result += entry;
+      written = true;
+      result += line;
+      continue;
+    }
+    result += line;  // 6
+  }
+  if (written || inSection) {
+    for (; i < lines.size(); ++i) result += lines[i];
+  } else if (!newText.empty()) {
+    if (!result.empty() && !EndsWithCrLf(result)) result += Same<S>("\r\n");
+    result += Same<S>(name + "\r\n") + entry;
+  }
+  return result;
+}
+
+// A server file read and written in pieces one request carries.
+const int32_t kRemotePiece = 9999;
+
+bool RemoteLoad(const char *server, const std::string &path, std::string *out) {
+  const CfgOpen open = {OS_GENERIC_READ, OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE, 1, OS_OPEN_ALWAYS, 0};
+  out->clear();
+  char piece[kRemotePiece];
+  for (;;) {
+    if (out->size() > static_cast<size_t>(INT32_MAX - kRemotePiece)) return os_Fail(CFG_FILE_TOO_LARGE), false;
+    int32_t got = 0;
+    if (!srv_RemoteReadFile(server, nullptr, path.c_str(), piece, kRemotePiece, static_cast<int32_t>(out->size()),
+                            OS_FILE_BEGIN, &open, &got))
+      return false;
+    out->append(piece, static_cast<size_t>(got));
+    if (got < kRemotePiece) return true;
+  }
+}
+
+// Reads the section from the file a read takes it from: 8-bit or 16-bit
+// lines in *narrow or *wide. The file's width, or -2 when it cannot be opened
+// (0 lines for "[TEXT]" from "events.txt").
+int LoadSection(const char *server, const char *textPath, const char *section, std::vector<std::string> *narrow,
+                std::vector<U16> *wide) {
+  std::string name = Bracketed(section), content;
+  bool text = IsTextSection(name), events = false;
+  auto load = [&](const std::string &path) {
+    if (!server || !*server) return ReadWhole(path, false, &content);
+    const CfgOpen open = {OS_GENERIC_READ, OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE, 1, OS_OPEN_EXISTING, 0};
+    return srv_RemoteFileOpenSize(server, path.c_str(), &open) >= 0 && RemoteLoad(server, path, &content);
+  };
+  if (text && txt_EventsFileOn()) events = load(Folder(textPath) + kEventsName);
+  if (!events && !load(textPath)) return -2;
+  TextImage f;
+  Decode(content, &f);
+  if (f.wide) *wide = SectionLines(Lines(f.wideText), name, text, events);
+  else *narrow = SectionLines(Lines(f.narrow), name, text, events);
+  return f.wide ? 1 : 0;
+}
+
+// Texts of either width for one rewrite; null pointers are absent texts.
+struct NewTexts {
+  const std::string *text = nullptr, *text2 = nullptr;
+  const U16 *wtext = nullptr, *wtext2 = nullptr;
+};
+
+// Rewrites the file with the section replaced (replace) or the entry added.
+// A 16-bit file stays 16-bit; an 8-bit one becomes 16-bit only for a
+// 16-bit text an 8-bit file cannot hold.
+// The file image with the section replaced (replace) or the entry added. A
+// 16-bit file stays 16-bit; an 8-bit one becomes 16-bit only for a 16-bit
+// text an 8-bit file cannot hold.
+std::string Rewritten(const std::string &content, const std::string &name, bool replace, bool events,
+                      const TimeStamp &at, const NewTexts &t) {
+  TextImage f;
+  Decode(content, &f);
+  bool wide = f.wide || HasHigh(t.wtext) || HasHigh(t.wtext2);
+  if (wide) {
+    U16 file = f.wide ? f.wideText : Widen(f.narrow);
+    U16 text = t.wtext ? *t.wtext : t.text ? Widen(*t.text) : U16(), text2;
+    const U16 *p2 = nullptr;
+    if (t.wtext2 || t.text2) text2 = t.wtext2 ? *t.wtext2 : Widen(*t.text2), p2 = &text2;
+    std::vector<U16> lines = Lines(file);
+    return Encode(replace ? ReplaceIn(lines, name, text) : AddIn(lines, name, events, at, text, p2));
+  }
+  std::string text = t.text ? *t.text : t.wtext ? Narrow(*t.wtext) : std::string(), text2;
+  const std::string *p2 = nullptr;
+  if (t.wtext2 || t.text2) text2 = t.text2 ? *t.text2 : Narrow(*t.wtext2), p2 = &text2;
+  std::vector<std::string> lines = Lines(f.narrow);
+  return replace ? ReplaceIn(lines, name, text) : AddIn(lines, name, events, at, text, p2);
+}
+
+// Writes the server file anew from `content`. The whole new image is first
+// kept in a local copy: a write that fails after the first piece has cut the
+// server's file, and the copy is then the only whole one, so it stays and the
+// event log names it.
+int RemoteStore(const char *server, const std::string &path, const std::string &content) {
+  size_t cut = path.find('\\');
+  const char *folder = cut == std::string::npos ? nullptr : cfg_ResolveName(path.substr(0, cut).c_str());
+  if (!folder) return os_Fail(OS_ERROR_PATH_NOT_FOUND), -1;
+  char suffix[32];
+  snprintf(suffix, sizeof suffix, " %u.tmp", os_GetCurrentProcessId());
+  std::string name = path.substr(path.rfind('\\') + 1);
+  if (name.size() >= 4 && os_CompareNoCase(name.c_str() + name.size() - 4, ".txt") == 0)
+    name.replace(name.size() - 4, 4, suffix);
+  else
+    name = std::string("logger") + suffix;
+  std::string copy = std::string(folder) + "\\" + name;
+  OsHandle h = os_CreateFile(copy.c_str(), OS_GENERIC_READ | OS_GENERIC_WRITE, 3, OS_CREATE_ALWAYS,
+                             OS_FILE_FLAG_WRITE_THROUGH);
+  if (!h) return -1;
+  uint32_t written = 0;
+  bool ok = os_WriteFileAt(h, 0, content.data(), static_cast<uint32_t>(content.size()), &written) == 0 &&
+            written == content.size();
+  os_CloseHandle(h);
+  if (!ok) return os_DeleteFile(copy.c_str()), os_Fail(OS_ERROR_WRITE_FAULT), -1;
+  size_t at = 0;
+  do {
+    const CfgOpen open = {OS_GENERIC_READ | OS_GENERIC_WRITE, OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE, 1,
+                          at == 0 ? uint32_t{OS_CREATE_ALWAYS} : uint32_t{OS_OPEN_EXISTING}, 0};
+    int32_t n = static_cast<int32_t>(content.size() - at < size_t{kRemotePiece} ? content.size() - at : kRemotePiece);
+    int32_t done = 0;
+    if (!srv_RemoteWriteFile(server, nullptr, path.c_str(), content.data() + at, n, static_cast<int32_t>(at),
+                             OS_FILE_BEGIN, &open, &done)) {
+      uint32_t e = os_GetLastError();
+      if (at == 0) {
+        os_DeleteFile(copy.c_str());
+      } else {
+        char text[900];
+        snprintf(text, sizeof text, "Cant write %.300s on %.200s Error %u: the whole text is kept in %.300s",
+                 path.c_str(), server, e, copy.c_str());
+        sts_ReportErrorEvent(".", STS_EVENT_ERROR, text);
+      }
+      return os_Fail(e ? e : OS_ERROR_WRITE_FAULT), -1;
+    }
+    at += static_cast<size_t>(n);
+  } while (at < content.size());
+  os_DeleteFile(copy.c_str());
+  return 0;
+}
+
+// Rewrites a text file on this computer, or on the server when one is named.
+int Rewrite(const char *server, const std::string &path, const std::string &name, bool replace, bool events,
+            const TimeStamp &at, const NewTexts &t) {
+  std::string content;
+  if (server && *server) {
+    if (!RemoteLoad(server, path, &content)) return -1;
+    std::string out = Rewritten(content, name, replace, events, at, t);
+    return out == content ? 0 : RemoteStore(server, path, out);
+  }
+  WriterLock lock(path);
+  if (!lock.held()) return -1;
+  if (!ReadWhole(path, true, &content)) return -2;
+  std::string out = Rewritten(content, name, replace, events, at, t);
+  if (out == content) return 0;
+  return ReplaceWith(path, out) == 0 ? 0 : -1;
+}
+
+int AddEntry(const char *server, const char *textPath, const char *section, const TimeStamp &at, const NewTexts &t) {
+  if (!textPath) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  std::string name = Bracketed(section);
+  bool events = false;
+  std::string path = EntryFile(server, textPath, name, &events);
+  return Rewrite(server, path, name, false, events, at, t);
+}
+
+int ReplaceSection(const char *server, const char *textPath, const char *section, const NewTexts &t) {
+  if (!textPath) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  int rc = Rewrite(server, textPath, Bracketed(section), true, false, TimeStamp{0, 0, 0}, t);
+  return rc == 0 ? 1 : rc;
 }
 
 }  // namespace
@@ -229,151 +649,94 @@ std::string txt_FormatStamp(const TimeStamp &at, bool timeFirst) {
   return out;
 }
 
-int txt_ReadSection(const char *textPath, const char *section, char *out, uint32_t *capacity) {
+int txt_ReadSection(const char *textPath, const char *section, char *out, uint32_t *capacity, const char *server) {
   if (!textPath || !capacity) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
-  std::string name = Bracketed(section), content;
-  bool text = IsTextSection(name), events = false;
-  if (text && txt_EventsFileOn()) {
-    std::string ev = Folder(textPath) + kEventsName;
-    events = ReadWhole(ev, false, &content);
-  }
-  if (!events && !ReadWhole(textPath, false, &content)) return -2;
-  std::vector<std::string> lines = Lines(content);
-  size_t i = 0;
-  if (!events) {
-    while (i < lines.size() && !StartsWith(lines[i], name.c_str(), true)) ++i;
-    if (i < lines.size()) ++i;
-  }
-  uint32_t used = 0;
-  int count = 0;
-  for (; i < lines.size() && (lines[i].empty() || lines[i][0] != '['); ++i) {
-    std::string line = text ? DateFirst(lines[i]) : lines[i];
-    if (out && uint64_t{used} + line.size() + 1 > *capacity) break;
-    if (out) memcpy(out + used, line.data(), line.size());
-    used += static_cast<uint32_t>(line.size());
-    ++count;
-  }
-  if (out) out[used] = 0;
-  *capacity = used + 1;
-  return count;
+  std::vector<std::string> narrow;
+  std::vector<U16> wide;
+  int width = LoadSection(server, textPath, section, &narrow, &wide);
+  if (width < 0) return width;
+  if (width == 1)
+    for (const U16 &w : wide) narrow.push_back(Narrow(w));
+  return CopyLines(narrow, out, capacity);
 }
 
-int txt_ReadSectionLines(const char *textPath, const char *section, char **lines, uint32_t *lineCount, char *buf,
-                         uint32_t *capacity) {
-  if (!lines || !lineCount || !buf || !capacity) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
-  uint32_t cap = *capacity;
-  if (txt_ReadSection(textPath, section, buf, &cap) < 0) return -1;
-  uint32_t n = 0, used = cap - 1;
-  char *p = buf;
-  while (n < *lineCount && p < buf + used) {
-    lines[n++] = p;
-    char *end = strstr(p, "\r\n");
-    if (!end) break;
-    *end = 0;
-    p = end + 2;
+int txt_ReadSectionW(const char *textPath, const char *section, uint16_t *out, uint32_t *capacity, const char *server) {
+  if (!textPath || !capacity) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  std::vector<std::string> narrow;
+  std::vector<U16> wide;
+  int width = LoadSection(server, textPath, section, &narrow, &wide);
+  if (width < 0) return width;
+  if (width == 0)
+    for (const std::string &n : narrow) wide.push_back(Widen(n));
+  // Bounded in 16-bit characters, whatever the file's width.
+  return CopyLines(wide, out, capacity);
+}
+
+namespace {
+
+// Splits a read section at CR LF into terminated lines, in place.
+template <class C>
+void SplitLines(C *buf, uint32_t used, C **lines, uint32_t *lineCount) {
+  uint32_t n = 0, at = 0;
+  while (n < *lineCount && at < used) {
+    lines[n++] = buf + at;
+    uint32_t end = at;
+    while (end + 1 < used && !(buf[end] == '\r' && buf[end + 1] == '\n')) ++end;
+    if (end + 1 >= used) break;
+    buf[end] = 0;
+    at = end + 2;
   }
   *lineCount = n;
+}
+
+}  // namespace
+
+int txt_ReadSectionLines(const char *textPath, const char *section, char **lines, uint32_t *lineCount, char *buf,
+                         uint32_t *capacity, const char *server) {
+  if (!lines || !lineCount || !buf || !capacity) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  uint32_t cap = *capacity;
+  if (txt_ReadSection(textPath, section, buf, &cap, server) < 0) return -1;
+  SplitLines(buf, cap - 1, lines, lineCount);
   return 0;
 }
 
-int txt_ReplaceSection(const char *textPath, const char *section, const char *text) {
-  if (!textPath) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
-  std::string name = Bracketed(section), body = text ? text : "";
-  // Without its CR LF the text would run into the next section's header.
-  if (!body.empty() && !EndsWithCrLf(body)) body += "\r\n";
-  WriterLock lock(textPath);
-  if (!lock.held()) return -1;
-  std::string content;
-  if (!ReadWhole(textPath, true, &content)) return -2;
-  std::vector<std::string> lines = Lines(content);
-  std::string result;
-  bool done = false;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (!done && StartsWith(lines[i], name.c_str(), false)) {
-      result += name + "\r\n" + body;
-      while (i + 1 < lines.size() && (lines[i + 1].empty() || lines[i + 1][0] != '[')) ++i;
-      done = true;
-      continue;
-    }
-    result += lines[i];
-  }
-  if (!done) {
-    if (!result.empty() && !EndsWithCrLf(result)) result += "\r\n";
-    result += name + "\r\n" + body;
-  }
-  return ReplaceWith(textPath, result) == 0 ? 1 : -1;
+int txt_ReadSectionLinesW(const char *textPath, const char *section, uint16_t **lines, uint32_t *lineCount,
+                          uint16_t *buf, uint32_t *capacity, const char *server) {
+  if (!lines || !lineCount || !buf || !capacity) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  uint32_t cap = *capacity;
+  if (txt_ReadSectionW(textPath, section, buf, &cap, server) < 0) return -1;
+  SplitLines(buf, cap - 1, lines, lineCount);
+  return 0;
 }
 
-int txt_AddEntry(const char *textPath, const char *section, const TimeStamp &at, const char *text, const char *text2) {
-  if (!textPath) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
-  std::string name = Bracketed(section);
-  bool events = false;
-  std::string path = EntryFile(textPath, name, &events);
-  std::string newText = text ? text : "";
-  std::string entry;
-  if (!newText.empty()) {
-    entry = txt_FormatStamp(at, events) + newText;
-    if (!EndsWithCrLf(entry)) entry += "\r\n";  // exactly one line end
-  }
-  WriterLock lock(path);
-  if (!lock.held()) return -1;
-  std::string content;
-  if (!ReadWhole(path, true, &content)) return -2;
-  std::vector<std::string> lines = Lines(content);
-  std::string result;
-  size_t i = 0;
-  bool inSection = events, written = false;
-  if (!events) {
-    for (; i < lines.size(); ++i) {
-      if (StartsWith(lines[i], name.c_str(), false)) {
-        result += name + "\r\n";
-        ++i;
-        inSection = true;
-        break;
-      }
-      result += lines[i];
-    }
-  }
-  const bool text2Absent = text2 == nullptr, text2Empty = text2Absent || !*text2;
-  for (; inSection && !written; ++i) {
-    if (i == lines.size() || (!lines[i].empty() && lines[i][0] == '[')) {  // 1
-      if (!entry.empty() && !result.empty() && !EndsWithCrLf(result)) result += "\r\n";
-      result += entry;
-      written = true;
-      break;
-    }
-    const std::string &line = lines[i];
-    TimeStamp t;
-    size_t textStart;
-    bool timeFirst;
-    if (!txt_ParseStamp(line.data(), line.size(), &t, &textStart, &timeFirst)) {  // 2
-      result += line;
-      continue;
-    }
-    const char *lineText = line.c_str() + textStart;
-    int cmp = tm_CompareStamps(&t, &at);
-    if (cmp == 0 && text2Empty && !newText.empty() &&
-        os_CompareNoCaseN(lineText, newText.c_str(), newText.size()) == 0 && strlen(lineText) >= newText.size())
-      continue;  // 3
-    if (cmp == 0 && (text2Absent || (!text2Empty && strlen(lineText) >= strlen(text2) &&
-                                     os_CompareNoCaseN(lineText, text2, strlen(text2)) == 0))) {  // 4
-      if (!newText.empty()) result += entry, written = true;
-      continue;
-    }
-    if (cmp > 0) {  // 5
-      result += entry;
-      written = true;
-      result += line;
-      continue;
-    }
-    result += line;  // 6
-  }
-  if (written || inSection) {
-    for (; i < lines.size(); ++i) result += lines[i];
-  } else if (!newText.empty()) {
-    if (!result.empty() && !EndsWithCrLf(result)) result += "\r\n";
-    result += name + "\r\n" + entry;
-  }
-  if (result == content) return 0;
-  return ReplaceWith(path, result) == 0 ? 0 : -1;
+int txt_ReplaceSection(const char *textPath, const char *section, const char *text, const char *server) {
+  std::string body = text ? text : "";
+  NewTexts t;
+  t.text = &body;
+  return ReplaceSection(server, textPath, section, t);
+}
+
+int txt_ReplaceSectionW(const char *textPath, const char *section, const uint16_t *text, const char *server) {
+  U16 body = FromUnits(text);
+  NewTexts t;
+  t.wtext = &body;
+  return ReplaceSection(server, textPath, section, t);
+}
+
+int txt_AddEntry(const char *textPath, const char *section, const TimeStamp &at, const char *text, const char *text2,
+                 const char *server) {
+  std::string a = text ? text : "", b = text2 ? text2 : "";
+  NewTexts t;
+  t.text = &a;
+  t.text2 = text2 ? &b : nullptr;
+  return AddEntry(server, textPath, section, at, t);
+}
+
+int txt_AddEntryW(const char *textPath, const char *section, const TimeStamp &at, const uint16_t *text,
+                  const uint16_t *text2, const char *server) {
+  U16 a = FromUnits(text), b = FromUnits(text2);
+  NewTexts t;
+  t.wtext = &a;
+  t.wtext2 = text2 ? &b : nullptr;
+  return AddEntry(server, textPath, section, at, t);
 }

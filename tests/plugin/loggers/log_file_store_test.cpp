@@ -612,6 +612,41 @@ TEST_F(LogFileStoreTest, RenameKeepsTheNewPathAndTheTextFile) {
   EXPECT_EQ(r.GetLastModified(&t), -1);
 }
 
+// A closed run whose text file kept the open run's name is found by its
+// start stamp, for reads, writes, its last change and a rename; a run with
+// no text file at all gets one named after its data file.
+TEST_F(LogFileStoreTest, TextFileFoundByStartStamp) {
+  LogFileHeader h = Header(kThree, 60);
+  {
+    CLogFileStore w;
+    ASSERT_EQ(Create(w, "TL230101_120000_230101_130000.odl", h), 0);
+    w.Close();
+  }
+  ASSERT_TRUE(tnwtest::WriteFile(L("TL230101_115959.txt"), "[HEADER]\r\nother run\r\n"));
+  ASSERT_TRUE(tnwtest::WriteFile(L("TL230101_120000.txt"), "[HEADER]\r\nthis run\r\n"));
+  CLogFileStore s;
+  ASSERT_EQ(s.Open("", W("TL230101_120000_230101_130000.odl").c_str(), OS_GENERIC_READ | OS_GENERIC_WRITE), 0);
+  char out[100];
+  uint32_t cap = sizeof out;
+  EXPECT_EQ(s.ReadSection("HEADER", out, &cap, nullptr, nullptr), 1);
+  EXPECT_STREQ(out, "this run\r\n");
+  EXPECT_EQ(s.WriteText(1672574400, "noted", nullptr, nullptr), 0);
+  EXPECT_EQ(tnwtest::ReadFile(L("TL230101_120000.txt")), "[HEADER]\r\nthis run\r\n[TEXT]\r\n23/01/01 12:00:00 noted\r\n");
+  EXPECT_EQ(os_GetFileAttributes(W("TL230101_120000_230101_130000.txt").c_str()), OS_INVALID_FILE_ATTRIBUTES);
+  int32_t t = 0;
+  EXPECT_EQ(s.GetLastModified(&t), 0);
+  EXPECT_EQ(s.Rename("XX"), 1);
+  EXPECT_EQ(tnwtest::ReadFile(L("XX230101_120000.txt")), "[HEADER]\r\nthis run\r\n[TEXT]\r\n23/01/01 12:00:00 noted\r\n");
+  EXPECT_EQ(tnwtest::ReadFile(L("TL230101_115959.txt")), "[HEADER]\r\nother run\r\n");
+  s.Close();
+
+  CLogFileStore n;
+  ASSERT_EQ(Create(n, "NT230101_120000.odl", h), 0);
+  EXPECT_EQ(n.GetLastModified(&t), -1) << "no text file yet";
+  EXPECT_EQ(n.WriteHeaderText("made"), 0);
+  EXPECT_EQ(tnwtest::ReadFile(L("NT230101_120000.txt")), "[HEADER]\r\nmade\r\n");
+}
+
 // Appends across 4 GiB on a sparse file: 64-bit positions, the end word
 // 0xFFFFFFFF, reads on both sides, a cut back below, a fresh reader.
 TEST_F(LogFileStoreTest, SparseRunAcrossFourGiB) {
@@ -692,9 +727,36 @@ TEST_F(LogFileStoreTest, TextSectionsBesideTheRun) {
   uint32_t cap = sizeof out;
   EXPECT_EQ(s.ReadSection("TEXT", out, &cap, nullptr, nullptr), 2);
   EXPECT_STREQ(out, "23/01/01 12:00:00 pump on\r\n23/01/01 12:00:01.250 valve\r\n");
-  uint16_t wide[8];
-  EXPECT_EQ(s.ReadSectionW("TEXT", wide, &cap, nullptr, nullptr), -1);
-  EXPECT_EQ(os_GetLastError(), OS_ERROR_NOT_SUPPORTED);
+  // The 16-bit forms: capacity in 16-bit characters; a text the 8-bit file
+  // cannot hold turns it 16-bit, and both widths read it back.
+  uint16_t wide[100];
+  cap = 40;
+  EXPECT_EQ(s.ReadSectionW("TEXT", wide, &cap, nullptr, nullptr), 1);
+  EXPECT_EQ(cap, 28u);
+  EXPECT_EQ(std::u16string(reinterpret_cast<char16_t *>(wide)), u"23/01/01 12:00:00 pump on\r\n");
+  const uint16_t omega[] = {'f', 'l', 'o', 'w', ' ', 0x03A9, 0};
+  EXPECT_EQ(s.WriteTextW(1672574403, omega, nullptr, nullptr), 0);
+  const uint16_t header[] = {'w', 'e', 'l', 'l', ' ', '8', 0};
+  EXPECT_EQ(s.WriteHeaderTextW(header), 0);
+  std::string file = tnwtest::ReadFile(L("TX230101_120000.txt"));
+  ASSERT_GE(file.size(), 2u);
+  EXPECT_EQ(file.substr(0, 2), "\xFF\xFE");
+  cap = sizeof wide / 2;
+  EXPECT_EQ(s.ReadSectionW("TEXT", wide, &cap, nullptr, nullptr), 3);
+  EXPECT_EQ(std::u16string(reinterpret_cast<char16_t *>(wide)),
+            u"23/01/01 12:00:00 pump on\r\n23/01/01 12:00:01.250 valve\r\n23/01/01 12:00:03 flow \u03A9\r\n");
+  cap = sizeof out;
+  EXPECT_EQ(s.ReadSection("HEADER", out, &cap, nullptr, nullptr), 1);
+  EXPECT_STREQ(out, "well 8\r\n");
+  cap = sizeof out;
+  EXPECT_EQ(s.ReadSection("TEXT", out, &cap, nullptr, nullptr), 3);
+  EXPECT_STREQ(out, "23/01/01 12:00:00 pump on\r\n23/01/01 12:00:01.250 valve\r\n23/01/01 12:00:03 flow ?\r\n");
+  uint16_t *lines[4];
+  uint32_t count = 4;
+  cap = sizeof wide / 2;
+  ASSERT_EQ(s.ReadSectionLinesW("TEXT", lines, &count, wide, &cap, nullptr, nullptr), 0);
+  ASSERT_EQ(count, 3u);
+  EXPECT_EQ(std::u16string(reinterpret_cast<char16_t *>(lines[2])), u"23/01/01 12:00:03 flow \u03A9");
 }
 
 // With the events file in use, a run's last change is the later of its text

@@ -40,6 +40,26 @@ class LogTextTest : public ::testing::Test {
 
 const TimeStamp kNoon = {1672574400, 0, 0};  // 23/01/01 12:00:00
 
+// An ASCII text as a 16-bit file: the mark, then each character in two bytes.
+std::string Wide(const std::string &ascii) {
+  std::string out("\xFF\xFE", 2);
+  for (char c : ascii) out += std::string(1, c) + '\0';
+  return out;
+}
+std::u16string Units(const std::string &ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+const uint16_t *U(const std::u16string &s) { return reinterpret_cast<const uint16_t *>(s.c_str()); }
+
+// The 8-bit forms, or the 16-bit ones with the same (ASCII) texts.
+int Replace(const char *p, bool wide, const char *section, const char *text) {
+  if (!wide) return txt_ReplaceSection(p, section, text);
+  return txt_ReplaceSectionW(p, section, U(Units(text)));
+}
+int Add(const char *p, bool wide, const char *section, const TimeStamp &at, const char *text, const char *text2) {
+  if (!wide) return txt_AddEntry(p, section, at, text, text2);
+  std::u16string a = Units(text), b = text2 ? Units(text2) : std::u16string();
+  return txt_AddEntryW(p, section, at, U(a), text2 ? U(b) : nullptr);
+}
+
 TEST(LogTextStamps, ParseAndFormat) {
   struct Case {
     const char *line;
@@ -87,63 +107,83 @@ TEST_F(LogTextTest, RewritesAsImages) {
   struct Case {
     const char *what;
     std::string before;
-    std::function<int(const char *path)> op;
+    std::function<int(const char *path, bool wide)> op;
     int rc;
     std::string after;
   } cases[] = {
       {"replace a missing section appends it", "[TEXT]\r\n" + t1,
-       [](const char *p) { return txt_ReplaceSection(p, "HEADER", "well 9\r\n"); }, 1,
+       [](const char *p, bool w) { return Replace(p, w, "HEADER", "well 9\r\n"); }, 1,
        "[TEXT]\r\n" + t1 + "[HEADER]\r\nwell 9\r\n"},
       {"replaced text without CR LF keeps the next header apart", hdr + "[TEXT]\r\n" + t1,
-       [](const char *p) { return txt_ReplaceSection(p, "[HEADER]", "well 9"); }, 1,
+       [](const char *p, bool w) { return Replace(p, w, "[HEADER]", "well 9"); }, 1,
        "[HEADER]\r\nwell 9\r\n[TEXT]\r\n" + t1},
       {"replace in a missing file creates it", "",
-       [](const char *p) { return txt_ReplaceSection(p, "[HEADER]", "x\r\n"); }, 1, "[HEADER]\r\nx\r\n"},
+       [](const char *p, bool w) { return Replace(p, w, "[HEADER]", "x\r\n"); }, 1, "[HEADER]\r\nx\r\n"},
       {"entry keeps later sections whole", hdr + "[TEXT]\r\n" + t0 + t3 + pos,
-       [](const char *p) { return txt_AddEntry(p, nullptr, kNoon, "noon", nullptr); }, 0,
+       [](const char *p, bool w) { return Add(p, w, nullptr, kNoon, "noon", nullptr); }, 0,
        hdr + "[TEXT]\r\n" + t0 + "23/01/01 12:00:00 noon\r\n" + t3 + pos},
       {"entry at the end of its section", hdr + "[TEXT]\r\n" + t0 + pos,
-       [](const char *p) { return txt_AddEntry(p, "TEXT", kNoon, "noon", nullptr); }, 0,
+       [](const char *p, bool w) { return Add(p, w, "TEXT", kNoon, "noon", nullptr); }, 0,
        hdr + "[TEXT]\r\n" + t0 + "23/01/01 12:00:00 noon\r\n" + pos},
       {"new section, short text: one CR LF", hdr,
-       [](const char *p) { return txt_AddEntry(p, nullptr, kNoon, "ab", nullptr); }, 0,
+       [](const char *p, bool w) { return Add(p, w, nullptr, kNoon, "ab", nullptr); }, 0,
        hdr + "[TEXT]\r\n23/01/01 12:00:00 ab\r\n"},
       {"new section, text with CR LF: one CR LF", hdr,
-       [](const char *p) { return txt_AddEntry(p, nullptr, kNoon, "abc\r\n", nullptr); }, 0,
+       [](const char *p, bool w) { return Add(p, w, nullptr, kNoon, "abc\r\n", nullptr); }, 0,
        hdr + "[TEXT]\r\n23/01/01 12:00:00 abc\r\n"},
       {"new section after a last line without CR LF", "[HEADER]\r\nwell 7",
-       [](const char *p) { return txt_AddEntry(p, nullptr, kNoon, "x", nullptr); }, 0,
+       [](const char *p, bool w) { return Add(p, w, nullptr, kNoon, "x", nullptr); }, 0,
        "[HEADER]\r\nwell 7\r\n[TEXT]\r\n23/01/01 12:00:00 x\r\n"},
       {"no second text: another text at that time is replaced", "[TEXT]\r\n" + t1 + t3,
-       [](const char *p) { return txt_AddEntry(p, nullptr, kNoon, "new", nullptr); }, 0,
+       [](const char *p, bool w) { return Add(p, w, nullptr, kNoon, "new", nullptr); }, 0,
        "[TEXT]\r\n23/01/01 12:00:00 new\r\n" + t3},
       {"no second text, empty text: every entry at that time goes", "[TEXT]\r\n" + t0 + t1 + t2 + t3,
-       [](const char *p) { return txt_AddEntry(p, nullptr, kNoon, "", nullptr); }, 0, "[TEXT]\r\n" + t0 + t3},
+       [](const char *p, bool w) { return Add(p, w, nullptr, kNoon, "", nullptr); }, 0, "[TEXT]\r\n" + t0 + t3},
       {"empty second text: others stay, the new one follows", "[TEXT]\r\n" + t1 + t2 + t3,
-       [](const char *p) { return txt_AddEntry(p, nullptr, kNoon, "third", ""); }, 0,
+       [](const char *p, bool w) { return Add(p, w, nullptr, kNoon, "third", ""); }, 0,
        "[TEXT]\r\n" + t1 + t2 + "23/01/01 12:00:00 third\r\n" + t3},
       {"empty second text: one beginning with the text is replaced", "[TEXT]\r\n" + t1 + t2,
-       [](const char *p) { return txt_AddEntry(p, nullptr, kNoon, "SECOND", ""); }, 0,
+       [](const char *p, bool w) { return Add(p, w, nullptr, kNoon, "SECOND", ""); }, 0,
        "[TEXT]\r\n" + t1 + "23/01/01 12:00:00 SECOND\r\n"},
       {"second text selects the entry to replace", "[TEXT]\r\n" + t1 + t2,
-       [](const char *p) { return txt_AddEntry(p, nullptr, kNoon, "2nd", "sec"); }, 0,
+       [](const char *p, bool w) { return Add(p, w, nullptr, kNoon, "2nd", "sec"); }, 0,
        "[TEXT]\r\n" + t1 + "23/01/01 12:00:00 2nd\r\n"},
       {"fractions order entries", "[TEXT]\r\n23/01/01 12:00:00.500 b\r\n",
-       [](const char *p) { return txt_AddEntry(p, nullptr, {1672574400, 250, 125}, "a", ""); }, 0,
+       [](const char *p, bool w) { return Add(p, w, nullptr, {1672574400, 250, 125}, "a", ""); }, 0,
        "[TEXT]\r\n23/01/01 12:00:00.250125 a\r\n23/01/01 12:00:00.500 b\r\n"},
       {"lines without a stamp are passed over", "[TEXT]\r\nnote\r\n" + t3,
-       [](const char *p) { return txt_AddEntry(p, nullptr, kNoon, "x", nullptr); }, 0,
+       [](const char *p, bool w) { return Add(p, w, nullptr, kNoon, "x", nullptr); }, 0,
        "[TEXT]\r\nnote\r\n23/01/01 12:00:00 x\r\n" + t3},
   };
+  // Each case on an 8-bit file through the 8-bit forms, and on the same file
+  // in 16-bit form through the 16-bit forms: the file keeps its width (a
+  // missing file is made 8-bit for a text an 8-bit file can hold).
   int n = 0;
-  for (const Case &c : cases) {
-    std::string name = "R" + std::to_string(n++) + ".txt";
-    if (!c.before.empty()) {
-      ASSERT_TRUE(tnwtest::WriteFile(L(name), c.before));
+  for (bool wide : {false, true}) {
+    for (const Case &c : cases) {
+      std::string name = "R" + std::to_string(n++) + ".txt";
+      if (!c.before.empty()) {
+        ASSERT_TRUE(tnwtest::WriteFile(L(name), wide ? Wide(c.before) : c.before));
+      }
+      EXPECT_EQ(c.op(W(name).c_str(), wide), c.rc) << c.what << (wide ? " (16-bit)" : "");
+      EXPECT_EQ(tnwtest::ReadFile(L(name)), wide && !c.before.empty() ? Wide(c.after) : c.after)
+          << c.what << (wide ? " (16-bit)" : "");
     }
-    EXPECT_EQ(c.op(W(name).c_str()), c.rc) << c.what;
-    EXPECT_EQ(tnwtest::ReadFile(L(name)), c.after) << c.what;
   }
+  // A 16-bit text an 8-bit file cannot hold turns the whole file 16-bit; the
+  // 8-bit forms keep a 16-bit file 16-bit, narrowing only what they read.
+  ASSERT_TRUE(tnwtest::WriteFile(L("w.txt"), hdr));
+  const std::u16string omega = u"\u03A9 up";
+  EXPECT_EQ(txt_AddEntryW(W("w.txt").c_str(), nullptr, kNoon, U(omega), nullptr), 0);
+  std::string wideAfter = Wide(hdr + "[TEXT]\r\n23/01/01 12:00:00 ");
+  wideAfter += std::string("\xA9\x03 \0u\0p\0\r\0\n\0", 12);
+  EXPECT_EQ(tnwtest::ReadFile(L("w.txt")), wideAfter);
+  EXPECT_EQ(txt_AddEntry(W("w.txt").c_str(), nullptr, {1672574401, 0, 0}, "x", nullptr), 0);
+  EXPECT_EQ(tnwtest::ReadFile(L("w.txt")), wideAfter + Wide("23/01/01 12:00:01 x\r\n").substr(2));
+  char out[100];
+  uint32_t cap = sizeof out;
+  EXPECT_EQ(txt_ReadSection(W("w.txt").c_str(), "TEXT", out, &cap), 2);
+  EXPECT_STREQ(out, "23/01/01 12:00:00 ? up\r\n23/01/01 12:00:01 x\r\n");
   // A read-only file is refused and stays as it was.
   ASSERT_TRUE(tnwtest::WriteFile(L("ro.txt"), hdr));
   ASSERT_EQ(os_SetFileAttributes(W("ro.txt").c_str(), OS_FILE_ATTRIBUTE_READONLY), 0);
@@ -176,6 +216,25 @@ TEST_F(LogTextTest, ReadSections) {
     EXPECT_EQ(txt_ReadSection(W("run.txt").c_str(), c.section, out, &cap), c.lines) << c.section;
     EXPECT_STREQ(out, c.text) << c.section;
     EXPECT_EQ(cap, c.used) << c.section;
+  }
+  // The 16-bit read of the same lines from the 8-bit file and from the file
+  // in 16-bit form: capacity and length in 16-bit characters for both.
+  ASSERT_TRUE(tnwtest::WriteFile(L("wide.txt"), Wide(file)));
+  for (const char *name : {"run.txt", "wide.txt"}) {
+    for (const Case &c : cases) {
+      uint16_t out[256];
+      uint32_t cap = c.capacity;
+      EXPECT_EQ(txt_ReadSectionW(W(name).c_str(), c.section, out, &cap), c.lines) << name << " " << c.section;
+      EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t *>(out)), Units(c.text)) << name << " " << c.section;
+      EXPECT_EQ(cap, c.used) << name << " " << c.section;
+    }
+  }
+  {
+    uint16_t buf[100], *lines[4];
+    uint32_t count = 4, cap = 100;
+    ASSERT_EQ(txt_ReadSectionLinesW(W("wide.txt").c_str(), "HEADER", lines, &count, buf, &cap), 0);
+    ASSERT_EQ(count, 2u);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t *>(lines[1])), u"depth 30");
   }
   uint32_t cap = 0;
   EXPECT_EQ(txt_ReadSection(W("none.txt").c_str(), "HEADER", nullptr, &cap), -2);
@@ -212,9 +271,50 @@ TEST_F(LogTextTest, EventsFile) {
   EXPECT_EQ(txt_ReadSection(run.c_str(), "TEXT", out, &cap), 4);
   EXPECT_EQ(std::string(out).substr(0, 26), "23/01/01 11:59:59 before\r\n");
   EXPECT_EQ(os_GetFileAttributes(run.c_str()), OS_INVALID_FILE_ATTRIBUTES);  // the run's own file is not made
+  // The same in a 16-bit events file: the walk stops at the '[' line too.
+  ASSERT_TRUE(tnwtest::WriteFile(L("events.txt"), Wide("12:00:00 01/01/23 first\r\n[OTHER]\r\n12:00:09 01/01/23 x\r\n")));
+  std::u16string later = u"later";
+  EXPECT_EQ(txt_AddEntryW(run.c_str(), "TEXT", {1672574405, 0, 0}, U(later), nullptr), 0);
+  EXPECT_EQ(tnwtest::ReadFile(L("events.txt")),
+            Wide("12:00:00 01/01/23 first\r\n12:00:05 01/01/23 later\r\n[OTHER]\r\n12:00:09 01/01/23 x\r\n"));
   // Another section still goes to the run's own file.
   EXPECT_EQ(txt_AddEntry(run.c_str(), "POSITIONS", kNoon, "1.5", nullptr), 0);
   EXPECT_EQ(tnwtest::ReadFile(L("AB230101_120000.txt")), "[POSITIONS]\r\n23/01/01 12:00:00 1.5\r\n");
+}
+
+// With the switch on but no "events.txt" yet, a folder whose runs already
+// keep "[TEXT]" entries of their own goes on doing so; once "events.txt"
+// exists it takes the entries.
+TEST_F(LogTextTest, EventsFileChoice) {
+  SetEventsSwitch("ON");
+  const std::string older = "[HEADER]\r\nx\r\n[TEXT]\r\n23/01/01 11:00:00 old\r\n";
+  struct Case {
+    const char *what;
+    std::string other;  // another run's text file ("" none)
+    bool eventsExists;
+    bool toEvents;
+  } cases[] = {
+      {"empty folder: events.txt is made", "", false, true},
+      {"another run holds entries: the run's own file", older, false, false},
+      {"another run's [TEXT] without entries: events.txt", "[TEXT]\r\nnote\r\n", false, true},
+      {"events.txt there: it takes them", older, true, true},
+  };
+  int n = 0;
+  for (const Case &c : cases) {
+    std::string sub = "c" + std::to_string(n++);
+    ASSERT_EQ(os_MakeFolders(L(sub).c_str()), 0);
+    if (!c.other.empty()) {
+      ASSERT_TRUE(tnwtest::WriteFile(L(sub + "/XY230101_110000.txt"), c.other));
+    }
+    if (c.eventsExists) {
+      ASSERT_TRUE(tnwtest::WriteFile(L(sub + "/events.txt"), ""));
+    }
+    const std::string run = W(sub + "\\XY230101_120000.txt");
+    EXPECT_EQ(txt_AddEntry(run.c_str(), nullptr, kNoon, "new", nullptr), 0) << c.what;
+    EXPECT_EQ(tnwtest::ReadFile(L(sub + "/events.txt")), c.toEvents ? "12:00:00 01/01/23 new\r\n" : "") << c.what;
+    EXPECT_EQ(tnwtest::ReadFile(L(sub + "/XY230101_120000.txt")), c.toEvents ? "" : "[TEXT]\r\n23/01/01 12:00:00 new\r\n")
+        << c.what;
+  }
 }
 
 // Four processes add 500 entries each to "events.txt" and to one run's own
