@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/os_codepage.h"
 #include "platform/os_error.h"
 #include "platform/os_file.h"
 #include "platform/os_handle.h"
@@ -23,14 +24,7 @@ std::string Trim(const std::string &s) {
 
 bool SameName(const std::string &a, const char *b) {
   size_t n = strlen(b);
-  if (a.size() != n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
+  return a.size() == n && (n == 0 || os_CompareNoCaseN(a.data(), b, n) == 0);
 }
 
 // False only when the file is there but cannot be read.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/os_codepage.h"
 #include "plugin/loggers/log_format.h"
 
 bool log_ParseRunName(const char *name, const char *ext, LogRunName *run) {
@@ -22,14 +23,7 @@ bool log_ParseRunName(const char *name, const char *ext, LogRunName *run) {
 
 bool log_RunOfPrefix(const char *name, const LogRunName &run, const char *prefix) {
   size_t p = prefix ? strlen(prefix) : 0;
-  if (run.prefixLength != p) return false;
-  for (size_t i = 0; i < p; ++i) {
-    unsigned char a = static_cast<unsigned char>(name[i]), b = static_cast<unsigned char>(prefix[i]);
-    if (a >= 'a' && a <= 'z') a = static_cast<unsigned char>(a - 32);
-    if (b >= 'a' && b <= 'z') b = static_cast<unsigned char>(b - 32);
-    if (a != b) return false;
-  }
-  return true;
+  return run.prefixLength == p && (p == 0 || os_CompareNoCaseN(name, prefix, p) == 0);
 }
 
 bool log_PurgeTakes(const char *name, const char *ext, const char *prefix, int64_t cutoff) {
