@@ -285,3 +285,27 @@ const AssetRegion *asset_FindRegion(char letter) {
     if (r.letter == up) return &r;
   return nullptr;
 }
+
+namespace {
+
+// Offset of the '\' before the first component of `path` equal to `name`, or -1.
+long ComponentAt(const char *path, const char *name) {
+  size_t n = strlen(name);
+  for (const char *p = strchr(path, '\\'); p != nullptr; p = strchr(p + 1, '\\')) {
+    // A component lies between two '\': the last one of the path has no limit role.
+    if (os_CompareNoCaseN(p + 1, name, n) == 0 && p[1 + n] == '\\') return static_cast<long>(p - path);
+  }
+  return -1;
+}
+
+}  // namespace
+
+long asset_FolderLimit(const char *path, bool loggedDataOnly) {
+  if (path == nullptr) return -1;
+  if (!loggedDataOnly)
+    for (const AssetCountry *c = asset_Countries; c->name; ++c) {
+      long at = ComponentAt(path, c->name);
+      if (at >= 0) return at;
+    }
+  return ComponentAt(path, "LOGGED_DATA");
+}

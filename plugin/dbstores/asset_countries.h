@@ -30,3 +30,11 @@ struct AssetRegion {
 };
 // The region of a region folder's first letter (letter case ignored), or null.
 const AssetRegion *asset_FindRegion(char letter);
+
+// The limit that protects the upper levels of a logged-data folder `path`
+// (Windows form) when its missing levels are made: the offset of the '\'
+// before the first component that names a country (countries tried in table
+// order, letter case ignored), or, with `loggedDataOnly` or when no country
+// matches, of the first "\LOGGED_DATA\" component; -1 when neither is there.
+// A missing level whose separator lies at or before the limit is not made.
+long asset_FolderLimit(const char *path, bool loggedDataOnly);

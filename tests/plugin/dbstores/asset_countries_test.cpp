@@ -71,3 +71,28 @@ TEST(AssetCountries, Regions) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(AssetCountries, FolderLimit) {
+  const struct {
+    const char *path;
+    bool loggedDataOnly;
+    long limit;
+  } cases[] = {
+      {"D:\\A\\E\\FRANCE\\C1\\L1", false, 6},
+      {"D:\\A\\E\\france\\C1\\L1", false, 6},
+      {"D:\\A\\E\\FRANCE\\C1\\L1", true, -1},
+      {"D:\\ROOT\\LOGGED_DATA\\L1", false, 7},
+      {"D:\\ROOT\\LOGGED_DATA\\L1", true, 7},
+      {"D:\\LOGGED_DATA\\E\\FRANCE\\L1", false, 16},  // a country wins over the logged-data folder
+      {"D:\\LOGGED_DATA\\E\\FRANCE\\L1", true, 2},
+      {"D:\\A\\E\\L1\\FRANCE", false, -1},             // the last component is no limit
+      {"D:\\A\\FRANCEX\\L1", false, -1},
+      {"D:\\A\\FRANCE\\CHAD\\L1", false, 11},         // table order (CHAD first), not path order
+      {"", false, -1},
+  };
+  for (const auto &c : cases) EXPECT_EQ(asset_FolderLimit(c.path, c.loggedDataOnly), c.limit) << c.path;
+}
+
+}  // namespace
