@@ -77,4 +77,58 @@ TEST(AssetFolders, TooLongPathsTouchNothing) {
   EXPECT_TRUE(std::filesystem::is_empty(dir.onDisk + "/" + name + "g"));
 }
 
+TEST(AssetFolders, PositionFromTheDeepestFileThenCountryThenRegion) {
+  Folder root = NewFolder();
+  const std::string r = root.windows;
+  auto make = [&](const std::string &rel, const char *ini) {
+    std::string d = root.onDisk + "/" + rel;
+    std::filesystem::create_directories(d);
+    if (ini) {
+      ASSERT_TRUE(tnwtest::WriteFile(d + "/information.ini", ini));
+    }
+  };
+  make("E/FRANCE/CUST/CLIENT/FIELD/WELL", nullptr);
+  make("E/FRANCE/CUST", "[POSITION]\r\nLATITUDE=10.5\r\nLONGITUDE=-3.25\r\n");
+  make("E/FRANCE/CUST/CLIENT", "[HEADER]\r\nA:1\r\n");  // no position here
+  make("E/FRANCE/CUST/CLIENT/FIELD", "[POSITION]\r\nLATITUDE=1\r\nLONGITUDE=2\r\n");
+  make("E/NOWHERE/C", nullptr);
+  make("X/FRANCE/C", nullptr);
+  const struct {
+    std::string path;
+    int found;
+    double latitude, longitude;
+  } cases[] = {
+      {r + "\\E\\FRANCE\\CUST\\CLIENT\\FIELD\\WELL", 1, 1, 2},
+      {r + "\\E\\FRANCE\\CUST\\CLIENT\\FIELD", 1, 1, 2},
+      {r + "\\E\\FRANCE\\CUST\\CLIENT", 1, 10.5, -3.25},
+      {r + "\\e\\france\\cust\\client\\", 1, 10.5, -3.25},
+      {r + "\\E\\FRANCE\\OTHER", 1, 46.0, 2.0},  // the country's
+      {r + "\\E\\FRANCE", 1, 46.0, 2.0},
+      {r + "\\E\\NOWHERE\\C", 1, 54.368f, 4.922f},  // the region's
+      {r + "\\E", 1, 54.368f, 4.922f},
+      {r + "\\X\\FRANCE\\C", 0, 0, 0},
+      {r, 0, 0, 0},
+      {r + "\\", 0, 0, 0},
+      {r + "X\\E\\FRANCE", 0, 0, 0},
+      {"C:\\ELSEWHERE\\E\\FRANCE", 0, 0, 0},
+  };
+  for (const auto &c : cases) {
+    double lat = 99, lon = 99;
+    ASSERT_EQ(asset_PositionBelow(r.c_str(), c.path.c_str(), &lat, &lon), c.found) << c.path;
+    if (!c.found) {
+      EXPECT_EQ(lat, 99);
+      continue;
+    }
+    EXPECT_NEAR(lat, c.latitude, 1e-4) << c.path;
+    EXPECT_NEAR(lon, c.longitude, 1e-4) << c.path;
+  }
+  ASSERT_EQ(asset_SetPosition((r + "\\E\\NOWHERE\\C").c_str(), 12.5, -7.125), 1);
+  EXPECT_EQ(tnwtest::ReadFile(root.onDisk + "/E/NOWHERE/C/information.ini"),
+            "[POSITION]\r\nLATITUDE=12.500000\r\nLONGITUDE=-7.125000\r\n");
+  double lat = 0, lon = 0;
+  ASSERT_EQ(asset_PositionBelow(r.c_str(), (r + "\\E\\NOWHERE\\C").c_str(), &lat, &lon), 1);
+  EXPECT_EQ(lat, 12.5);
+  EXPECT_EQ(lon, -7.125);
+}
+
 }  // namespace
