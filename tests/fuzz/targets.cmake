@@ -3,7 +3,7 @@
 # ordinary builds (tests/fuzz/replay.cmake).
 set(TNW_FUZZ_TARGETS decode text path base64 stream pump_reply channel_file device_file text_table request_reply
   dialect ado_connstr archive_connstr config_reply devcap stamped_name print_records translations state_text
-  base64_password log_header log_text log_connstr tls_reply tls_request soap_reply)
+  base64_password log_header log_text log_connstr tls_reply tls_request soap_reply cipher profile run_names)
 foreach(t decode text path base64 stream)
   set(TNW_FUZZ_LIBS_${t} tnw_record)
   set(TNW_FUZZ_AREA_${t} record)
@@ -51,3 +51,9 @@ function(tnw_fuzz_extras target t)
     target_compile_definitions(${target} PRIVATE CFG_TESTLIB_DIR="${CMAKE_BINARY_DIR}/tests/cfglibs")
   endif()
 endfunction()
+set(TNW_FUZZ_LIBS_cipher tnw_dbstores)
+set(TNW_FUZZ_AREA_cipher plugin)
+set(TNW_FUZZ_LIBS_profile tnw_platform)
+set(TNW_FUZZ_AREA_profile platform)
+set(TNW_FUZZ_LIBS_run_names tnw_plugin)
+set(TNW_FUZZ_AREA_run_names plugin)

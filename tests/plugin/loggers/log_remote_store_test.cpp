@@ -23,10 +23,11 @@
 #include "platform/os_io.h"
 #include "platform/os_handle.h"
 #include "plugin/connect/cfg_files.h"
+#include "plugin/connect/con_transports.h"
 #include "plugin/loggers/log_file_store.h"
 #include "plugin/loggers/log_format.h"
 #include "plugin/loggers/log_text.h"
-#include "tests/support/remote_transport.h"
+#include "tests/support/tls_peer.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_requests.h"
 
@@ -34,7 +35,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char *kServer = "tnw://HOSTR/";
+// The request server's TLS listener, by URL (set up per test).
+std::string g_server;
 const char *kRemote = "TSQ_CURRENT_CONFIG\\RUNS\\RM230101_120000.odl";
 const char *kLocal = "C:\\SRVCFG\\RUNS\\RM230101_120000.odl";
 const uint16_t kChannels = 128;
@@ -42,7 +44,7 @@ const uint16_t kChannels = 128;
 class RemoteStore : public ::testing::Test {
  protected:
   void SetUp() override {
-    tnwtest::InstallRemoteTransport();
+    con_InstallTransports();
     std::string config = tnwtest::Root() + "/drives/c/SRVCFG";
     fs::remove_all(config);
     fs::create_directories(config + "/RUNS");
@@ -53,12 +55,15 @@ class RemoteStore : public ::testing::Test {
     std::string why;
     server = sim_StartRequestServer(spec, &why);
     ASSERT_NE(server, nullptr) << why;
+    tls = tnwtest::ServeOverTls(server, &g_server);
+    ASSERT_NE(tls, nullptr);
   }
   void TearDown() override {
     srv_CloseAllConnections();
+    sim_StopTlsServer(tls);
     sim_StopRequestServer(server);
-    tnwtest::RemoveRemoteTransport();
   }
+  SimTlsServer *tls = nullptr;
 
   // A run of 128 analogue and 2 digital channels (1,036-byte records, so one
   // request cannot carry 100 of them) with `records` records.
@@ -124,7 +129,7 @@ TEST_F(RemoteStore, MatchesALocalReadWithinTheRequestLimit) {
   MakeRun(kRecords);
   CLogFileStore local, remote;
   ASSERT_EQ(local.Open("", kLocal, OS_GENERIC_READ), 0);
-  ASSERT_EQ(remote.Open(kServer, kRemote, OS_GENERIC_READ), 0) << "no local file: remote mode";
+  ASSERT_EQ(remote.Open(g_server.c_str(), kRemote, OS_GENERIC_READ), 0) << "no local file: remote mode";
   ASSERT_TRUE(ReadRequests().empty()) << "opening reads nothing";
 
   LogFileHeader lh, rh;
@@ -189,7 +194,7 @@ TEST_F(RemoteStore, MatchesALocalReadWithinTheRequestLimit) {
 TEST_F(RemoteStore, LimitsAndFailures) {
   LogFileHeader h = MakeRun(40);
   CLogFileStore remote;
-  ASSERT_EQ(remote.Open(kServer, kRemote, OS_GENERIC_READ), 0);
+  ASSERT_EQ(remote.Open(g_server.c_str(), kRemote, OS_GENERIC_READ), 0);
   LogFileHeader rh;
   ASSERT_EQ(remote.ReadHeader(&rh), 0);
   std::vector<uint8_t> buf(size_t{40} * h.recordSize);
@@ -244,7 +249,9 @@ TEST_F(RemoteStore, LimitsAndFailures) {
 
   // The server gone: reads fail, nothing hangs.
   srv_CloseAllConnections();
+  sim_StopTlsServer(tls);
   sim_StopRequestServer(server);
+  tls = nullptr;
   server = nullptr;
   EXPECT_EQ(remote.ReadLogs(0, &rh, buf.data(), 4, nullptr, nullptr, nullptr), 0);
   EXPECT_EQ(remote.GetNoLogs(&rh), -1);
@@ -254,6 +261,8 @@ TEST_F(RemoteStore, LimitsAndFailures) {
   std::string why;
   server = sim_StartRequestServer(spec, &why);
   ASSERT_NE(server, nullptr) << why;
+  tls = tnwtest::ServeOverTls(server, &g_server);
+  ASSERT_NE(tls, nullptr);
 }
 
 // Text sections of a remote run are read and rewritten through the server;
@@ -267,7 +276,7 @@ TEST_F(RemoteStore, TextThroughTheServer) {
   ASSERT_EQ(os_MakeFolders(copyFolder), 0);
 
   CLogFileStore remote;
-  ASSERT_EQ(remote.Open(kServer, kRemote, OS_GENERIC_READ), 0);
+  ASSERT_EQ(remote.Open(g_server.c_str(), kRemote, OS_GENERIC_READ), 0);
   EXPECT_EQ(remote.WriteHeaderText("well 7"), 0);
   EXPECT_EQ(remote.WriteText(1672574400, "noon", nullptr, nullptr), 0);
   EXPECT_EQ(remote.WriteText(1672574450, "between", nullptr, "TEXT"), 0);
@@ -355,7 +364,7 @@ TEST_F(RemoteStore, ChannelRecordsAtCreation) {
   {
     LogFileHeader x = h;
     CLogFileStore s;
-    ASSERT_EQ(s.Create("C:\\SRVCFG\\RUNS\\CV230101_120000.odl", &x, given, kServer), 0);
+    ASSERT_EQ(s.Create("C:\\SRVCFG\\RUNS\\CV230101_120000.odl", &x, given, g_server.c_str()), 0);
     s.Close();
     EXPECT_EQ(asked, (std::vector<std::string>{"CV,AI,2", "CV,AI,3", "CV,AI,4"}));
     std::string file = tnwtest::ReadFile(base + "CV230101_120000.odl");
@@ -368,7 +377,7 @@ TEST_F(RemoteStore, ChannelRecordsAtCreation) {
     shortReply = true;
     LogFileHeader x = h;
     CLogFileStore s;
-    EXPECT_NE(s.Create("C:\\SRVCFG\\RUNS\\CV230101_120001.odl", &x, given, kServer), 0);
+    EXPECT_NE(s.Create("C:\\SRVCFG\\RUNS\\CV230101_120001.odl", &x, given, g_server.c_str()), 0);
     EXPECT_EQ(os_GetLastError(), uint32_t{OS_ERROR_INVALID_DATA});
     EXPECT_FALSE(fs::exists(base + "CV230101_120001.odl"));
   }

@@ -1,0 +1,58 @@
+// The logger status rows: the 56 channels of the "logst" processor that
+// describe one logger (tags, descriptions, state texts or units), the
+// activity texts, and the date, time and derived rows computed from them.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+struct LoggerStatusRow {
+  char tag[16];          // suffix of "%04d_%s" (logger number, suffix)
+  char description[32];
+  char text1[32];        // rows 1-12: high-state text; rows 13-56: units
+  char text2[32];        // rows 1-12: low-state text
+};
+static_assert(sizeof(LoggerStatusRow) == 112);
+static_assert(offsetof(LoggerStatusRow, description) == 16);
+static_assert(offsetof(LoggerStatusRow, text1) == 48);
+static_assert(offsetof(LoggerStatusRow, text2) == 80);
+
+enum : int {
+  LOG_STATUS_ROWS = 56,
+  LOG_STATUS_FEED_ROWS = 32,     // rows a logging process publishes
+  LOG_STATUS_DIGITAL_ROWS = 12,  // rows 1-12 are digital, the rest analogue
+};
+
+// Row numbers (1-based) the computations use.
+enum : int {
+  LOG_ROW_STATUS = 1,
+  LOG_ROW_DIRECTORY1 = 2,
+  LOG_ROW_PREFIX = 8,
+  LOG_ROW_TYPE = 9,
+  LOG_ROW_ACTIVITY = 10,
+  LOG_ROW_DATE_LAST_WRITE = 13,
+  LOG_ROW_TIME_LAST_WRITE = 14,
+  LOG_ROW_RT_NUMBER = 20,
+  LOG_ROW_RT_DATE = 21,
+  LOG_ROW_RT_TIME = 22,
+  LOG_ROW_LAG_DATE = 24,
+  LOG_ROW_LAG_TIME = 25,
+  LOG_ROW_HIS_DATE = 27,
+  LOG_ROW_HIS_TIME = 28,
+  LOG_ROW_DERIVED_FIRST = 33,
+};
+
+// The fixed table; row n is log_StatusRows[n - 1].
+extern const LoggerStatusRow log_StatusRows[LOG_STATUS_ROWS];
+
+// The text of an activity code 0-5; "Unknown" for any other code.
+const char *log_ActivityText(int code);
+
+// (year % 100) x 10000 + month x 100 + day; hour x 10000 + minute x 100 + second.
+int32_t log_DateNumber(int year, int month, int day);
+int32_t log_TimeNumber(int hour, int minute, int second);
+
+// Fills rows 33-56 (year, month, day, hour, minute, second of the last-write,
+// real-time, historical and lag groups) from their date and time rows.
+// `values` and `status` hold all 56 rows (index = row - 1). A derived row
+// carries its source row's bad bit beside the analogue bit.
+void log_DeriveStatusRows(float *values, uint32_t *status);

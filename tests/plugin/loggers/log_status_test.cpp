@@ -1,0 +1,126 @@
+#include "plugin/loggers/log_status.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "framework/shm/shm_areas.h"
+
+namespace {
+
+struct Expect {
+  int row;
+  const char *tag, *description, *text1, *text2;
+};
+// Every row with a text of its own, and the rows a lookup confuses most easily.
+const Expect kRows[] = {
+    {1, "STATUS", "STATUS", "ENABLED", "DISABLED"},
+    {2, "DIRECTORY1", "DIRECTORY1", "N/A", "N/A"},
+    {7, "DIRECTORY6", "DIRECTORY6", "N/A", "N/A"},
+    {8, "PREFIX", "FILE/TABLE PREFIX", "N/A", "N/A"},
+    {9, "TYPE", "STORAGE TYPE", "DATABASE", "FILE"},
+    {10, "ACTIVITY", "ACTIVITY", "Not Started", "N/A"},
+    {11, "ERROR", "ERROR MESSAGE", "ERROR", "NONE"},
+    {12, "RESET CNTS", "RESET COUNTS", "RESET", "NORESET"},
+    {13, "DATE LST W", "DATE OF LAST WRITE", "", ""},
+    {15, "SEC LAST W", "TIME SINCE LAST WRITE", "SECS", ""},
+    {16, "NO WRITES", "NO OF WRITE REQUESTS", "", ""},
+    {17, "BYTES WRIT", "NO BYTES WRITTEN", "BYTES", ""},
+    {19, "BYTES READ", "NO BYTES READ", "BYTES", ""},
+    {21, "R-T LOG DT", "REAL-TIME LOG DATE", "YYMMDD", ""},
+    {22, "R-T LOG TM", "REAL-TIME LOG TIME", "HHMNSS", ""},
+    {29, "EXPIRY DT", "EXPIRY DATE", "YYMNDD", ""},
+    {31, "SEC TO EXP", "TIME TO EXPIRY", "HRS", ""},
+    {32, "NO INCOMPL", "NO OF INCOMPLETE PUBS", "", ""},
+    {38, "SEC LST W", "SECON OF LAST WRITE", "", ""},
+    {41, "R-T LOG DD", "REAL-TIME LOG DAY", "", ""},
+    {44, "R-T LOG SS", "REAL-TIME LOG SECOND", "", ""},
+    {47, "HIS LOG DD", "HISTORICAL LOG DAY", "", ""},
+    {51, "LAG LOG YY", "LAG LOG YEAR", "", ""},
+    {56, "LAG LOG SS", "LAG LOG SECOND", "", ""},
+};
+
+TEST(LogStatus, TableRows) {
+  for (const Expect &e : kRows) {
+    SCOPED_TRACE(e.row);
+    const LoggerStatusRow &r = log_StatusRows[e.row - 1];
+    EXPECT_STREQ(r.tag, e.tag);
+    EXPECT_STREQ(r.description, e.description);
+    EXPECT_STREQ(r.text1, e.text1);
+    EXPECT_STREQ(r.text2, e.text2);
+  }
+}
+
+TEST(LogStatus, TagsAreUniqueAndFitTheirFields) {
+  std::set<std::string> seen;
+  for (const LoggerStatusRow &r : log_StatusRows) {
+    EXPECT_TRUE(seen.insert(r.tag).second) << r.tag;
+    EXPECT_LT(strnlen(r.tag, sizeof r.tag), sizeof r.tag);
+    // "%04d_" before the suffix must still fit a channel tag of 16.
+    EXPECT_LE(strlen(r.tag) + 5, 15u) << r.tag;
+    EXPECT_GT(strlen(r.description), 0u);
+  }
+  EXPECT_EQ(seen.size(), static_cast<size_t>(LOG_STATUS_ROWS));
+}
+
+TEST(LogStatus, ActivityTexts) {
+  const struct {
+    int code;
+    const char *text;
+  } cases[] = {{0, "Not Started"},      {1, "Finished Successfully"}, {2, "Finished In Error"},
+               {3, "Preparing to Log"}, {4, "Waiting to Start"},      {5, "Logging"},
+               {6, "Unknown"},          {-1, "Unknown"},              {1 << 30, "Unknown"}};
+  for (const auto &c : cases) EXPECT_STREQ(log_ActivityText(c.code), c.text) << c.code;
+}
+
+TEST(LogStatus, DateAndTimeNumbers) {
+  EXPECT_EQ(log_DateNumber(2026, 12, 10), 261210);
+  EXPECT_EQ(log_DateNumber(2000, 1, 2), 102);
+  EXPECT_EQ(log_DateNumber(1999, 12, 31), 991231);
+  EXPECT_EQ(log_TimeNumber(23, 59, 58), 235958);
+  EXPECT_EQ(log_TimeNumber(0, 0, 7), 7);
+}
+
+TEST(LogStatus, DerivedRowsSplitTheirSourcesAndCopyTheBadBit) {
+  float v[LOG_STATUS_ROWS] = {};
+  uint32_t s[LOG_STATUS_ROWS] = {};
+  for (uint32_t &w : s) w = 0xFFFF;  // derived rows must be overwritten, not or-ed
+  const struct {
+    int date_row, time_row;
+    int32_t date, time;
+    bool bad;
+    int first_derived;
+  } groups[] = {
+      {13, 14, 261210, 235958, false, 33},
+      {21, 22, 10203, 40506, true, 39},
+      {27, 28, 991231, 7, false, 45},
+      {24, 25, 0, 120000, true, 51},
+  };
+  for (const auto &g : groups) {
+    v[g.date_row - 1] = static_cast<float>(g.date);
+    v[g.time_row - 1] = static_cast<float>(g.time);
+    s[g.date_row - 1] = CST_ANALOGUE | (g.bad ? uint32_t{CST_BAD} : 0u);
+    s[g.time_row - 1] = CST_ANALOGUE;
+  }
+  log_DeriveStatusRows(v, s);
+  for (const auto &g : groups) {
+    SCOPED_TRACE(g.first_derived);
+    const float want[6] = {static_cast<float>(g.date / 10000 % 100), static_cast<float>(g.date / 100 % 100),
+                           static_cast<float>(g.date % 100),         static_cast<float>(g.time / 10000 % 100),
+                           static_cast<float>(g.time / 100 % 100),   static_cast<float>(g.time % 100)};
+    for (int k = 0; k < 6; ++k) {
+      EXPECT_EQ(v[g.first_derived - 1 + k], want[k]) << k;
+      uint32_t bad = k < 3 && g.bad ? uint32_t{CST_BAD} : 0u;
+      EXPECT_EQ(s[g.first_derived - 1 + k], CST_ANALOGUE | bad) << k;
+    }
+  }
+  // Spot values written out, so a swapped group shows.
+  EXPECT_EQ(v[38 - 1], 58.0f);
+  EXPECT_EQ(v[41 - 1], 3.0f);
+  EXPECT_EQ(v[45 - 1], 99.0f);
+  EXPECT_EQ(v[54 - 1], 12.0f);
+}
+
+}  // namespace
