@@ -154,7 +154,8 @@ void StateFromWide(ChannelRecord *r, size_t at, const std::u16string &text, bool
   uint8_t *f = r->raw + at;
   std::u16string t = text.substr(0, CHN_STATE_TEXT);
   bool wide = false;
-  for (char16_t c : t) wide = wide || c >= 256;
+  // The wide form also takes what the ANSI code page cannot hold, so it reads back.
+  for (char16_t c : t) wide = wide || c >= 256 || (!utf8 && os_UnicodeToCp1252(c) < 0);
   memset(f, 0, CHN_STATE_TEXT);
   if (wide) {
     f[1] = 0xFF;

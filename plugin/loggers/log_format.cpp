@@ -86,8 +86,11 @@ uint64_t log_ChannelOffset(const LogFileHeader *h, int block, int k) {
 }
 
 int log_CheckHeader(const LogFileHeader *h) {
-  bool ok = h->type == LOG_FILE_TYPE && h->recordSize >= LOG_RECORD_TIME + 8 && h->blockCount <= LOG_MAX_BLOCKS &&
-            h->firstRecord >= LOG_HEADER_SIZE;
+  // No block reaches past a 16-bit status offset and 65536 channels: a larger
+  // record is no record of this format, and readers would size buffers by it.
+  const uint32_t kRecordMax = 0xFFFFu + 0x10000u * 8;
+  bool ok = h->type == LOG_FILE_TYPE && h->recordSize >= LOG_RECORD_TIME + 8 && h->recordSize <= kRecordMax &&
+            h->blockCount <= LOG_MAX_BLOCKS && h->firstRecord >= LOG_HEADER_SIZE;
   for (uint32_t i = 0; ok && i < h->blockCount; ++i) {
     const LogChannelBlock &b = h->blocks[i];
     uint64_t channels = uint64_t{b.last} - b.first + 1;

@@ -165,7 +165,7 @@ void log_HeaderToImage(const LogFileHeader *h, LogFileImage *image);
 void log_HeaderFromImage(const LogFileImage *image, const LogExtension *ext, LogFileHeader *h);
 void log_HeaderToExtension(const LogFileHeader *h, LogExtension *ext);
 // Whether a header can be trusted to address the file: the type, a record
-// size that holds its blocks, at most 64 blocks, first <= last, a channel
+// size that holds its blocks and no more than any block can reach, at most 64 blocks, first <= last, a channel
 // area that ends before the first record. 0, or -1 (OS_ERROR_INVALID_DATA).
 int log_CheckHeader(const LogFileHeader *h);
 // Bytes from the header's start to the end of the last block's end marker.

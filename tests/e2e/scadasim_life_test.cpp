@@ -8,15 +8,22 @@
 #include <regex>
 
 #include "tests/support/child_run.h"
+#include "tests/support/proc_stats.h"
 #include "tests/support/test_root.h"
 
 namespace {
 
 std::string Sim() { return tnwtest::BinPath("scadasim"); }
 
-bool WorldGone(const std::string &root) {
+bool WorldGoneNow(const std::string &root) {
   return !std::filesystem::exists(root + "/scadasim.pid") && !std::filesystem::exists(root + "/scadasim-world") &&
          !std::filesystem::is_symlink(root + "/dev/COM1");
+}
+
+// The children remove their own parts (pumpsim its port link) as they end,
+// which a loaded machine may delay past scadasim's own exit.
+bool WorldGone(const std::string &root) {
+  return tnwtest::Until([&] { return WorldGoneNow(root); }, 5000);
 }
 
 struct SignalCase {
