@@ -422,7 +422,8 @@ int AppendUnits(const char *server, const char *base, int isDevice, std::string 
   int count = 0;
   for (int i = 0; i < n; ++i) {
     std::string folder = names[static_cast<size_t>(i)];
-    if (folder.empty() || folder == "." || folder == "..") continue;
+    // A name holding the list's separators could not be read back.
+    if (folder.empty() || folder == "." || folder == ".." || folder.find_first_of(",;") != std::string::npos) continue;
     std::string path = std::string(base) + "\\" + folder;
     if (srv_RemoteRequestBF(server, path.c_str()) != 1) continue;
     size_t cut = folder.rfind('_');
