@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "platform/os_env.h"
 #include "platform/os_error.h"
 #include "platform/os_format.h"
+#include "platform/os_io.h"
 
 namespace {
 
@@ -404,3 +406,82 @@ void srv_XmlFilePath(char *out, size_t size, const char *base, const char *name)
   snprintf(out, size, "%s\\%s.xml", base ? base : "", name ? name : "");
 }
 void srv_ErrorLine(char *out, size_t size) { snprintf(out, size, "Error %u\r\n", os_GetLastError()); }
+
+namespace {
+
+enum : int { kUnitsMax = 1024 };
+
+// Device and processor folders are named "<NAME>_<nn>" (the instance is at
+// most two digits, the device number 1..99), and byte 0 of a folder's
+// "config" is its enable switch; the list tells which table a folder came
+// from so a caller can address it with the device or the processor verbs.
+int AppendUnits(const char *server, const char *base, int isDevice, std::string *list) {
+  std::unique_ptr<char[][CFG_DF_NAME]> names(new char[kUnitsMax][CFG_DF_NAME]);
+  int n = srv_ListDirectory(server, base, "*", 0, names.get(), kUnitsMax);
+  if (n < 0) return -1;
+  int count = 0;
+  for (int i = 0; i < n; ++i) {
+    std::string folder = names[static_cast<size_t>(i)];
+    // A name holding the list's separators could not be read back.
+    if (folder.empty() || folder == "." || folder == ".." || folder.find_first_of(",;") != std::string::npos) continue;
+    std::string path = std::string(base) + "\\" + folder;
+    if (srv_RemoteRequestBF(server, path.c_str()) != 1) continue;
+    size_t cut = folder.rfind('_');
+    std::string name = cut == std::string::npos ? folder : folder.substr(0, cut);
+    std::string instance = cut == std::string::npos ? "" : folder.substr(cut + 1);
+    uint8_t enabled = 0;
+    int32_t got = 0;
+    const CfgOpen open = {OS_GENERIC_READ, 3, 0, OS_OPEN_EXISTING, 0};
+    if (!srv_RemoteReadFile(server, nullptr, (path + "\\config").c_str(), &enabled, 1, 0, 0, &open, &got) || got != 1)
+      enabled = 0;
+    char entry[CFG_DF_NAME + 16];
+    snprintf(entry, sizeof entry, "%s,%.2s,%1d,%1d;", name.c_str(), instance.c_str(), enabled ? 1 : 0, isDevice);
+    *list += entry;
+    ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+int srv_ListUnits(const char *server, char *out, int size) {
+  if (!out || size <= 0) return Fail(OS_ERROR_INVALID_PARAMETER);
+  out[0] = '\0';
+  std::string list;
+  int devices = AppendUnits(server, "TSQ_DEVICES", 1, &list);
+  if (devices < 0) return -1;
+  int processors = AppendUnits(server, "TSQ_PROCESSORS", 0, &list);
+  if (processors < 0) return -1;
+  if (list.size() + 1 > static_cast<size_t>(size)) return Fail(OS_ERROR_MORE_DATA);
+  memcpy(out, list.c_str(), list.size() + 1);
+  return devices + processors;
+}
+
+int srv_ParseUnitList(const char *text, UnitEntry *entries, int capacity) {
+  if (!text || capacity < 0 || (!entries && capacity > 0)) return Fail(OS_ERROR_INVALID_PARAMETER);
+  int n = 0;
+  for (const char *at = text; *at;) {
+    const char *end = strchr(at, ';');
+    if (!end) return Fail(OS_ERROR_INVALID_DATA);
+    std::string entry(at, static_cast<size_t>(end - at));
+    at = end + 1;
+    size_t c1 = entry.find(','), c2 = c1 == std::string::npos ? c1 : entry.find(',', c1 + 1),
+           c3 = c2 == std::string::npos ? c2 : entry.find(',', c2 + 1);
+    if (c3 == std::string::npos || entry.find(',', c3 + 1) != std::string::npos) return Fail(OS_ERROR_INVALID_DATA);
+    std::string name = entry.substr(0, c1), instance = entry.substr(c1 + 1, c2 - c1 - 1),
+                enabled = entry.substr(c2 + 1, c3 - c2 - 1), device = entry.substr(c3 + 1);
+    auto flag = [](const std::string &s) { return s.size() == 1 && (s[0] == '0' || s[0] == '1'); };
+    if (name.empty() || name.size() >= CFG_DF_NAME || instance.size() > 2 || !flag(enabled) || !flag(device))
+      return Fail(OS_ERROR_INVALID_DATA);
+    if (n < capacity) {
+      UnitEntry &e = entries[n];
+      memset(&e, 0, sizeof e);
+      memcpy(e.Name, name.c_str(), name.size());
+      memcpy(e.Instance, instance.c_str(), instance.size());
+      e.Enabled = static_cast<uint8_t>(enabled[0] - '0');
+      e.IsDevice = static_cast<uint8_t>(device[0] - '0');
+    }
+    ++n;
+  }
+  return n < capacity ? n : capacity;
+}

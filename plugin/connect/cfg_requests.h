@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "plugin/connect/cfg_files.h"
+
 // Value requests. Channel names of SV and FV hold at most 7 characters.
 int srv_RequestRV(const char *server, const char *argument, char *reply, int *size);
 int srv_RequestSV(const char *server, const char *channel, const char16_t *text);
@@ -80,3 +82,18 @@ void srv_FolderConfigPath(char *out, size_t size, const char *base, const char *
 void srv_XmlFilePath(char *out, size_t size, const char *base, const char *name);        // "%s\%s.xml"
 // "Error <last error>\r\n".
 void srv_ErrorLine(char *out, size_t size);
+
+// One entry of the device and processor list.
+struct UnitEntry {
+  char Name[CFG_DF_NAME];
+  char Instance[3];     // the folder's "_nn" suffix, at most two characters
+  uint8_t Enabled;      // byte 0 of the folder's "config" (0 when unreadable)
+  uint8_t IsDevice;     // 1 from TSQ_DEVICES, 0 from TSQ_PROCESSORS
+};
+// The folders of the server's TSQ_DEVICES, then TSQ_PROCESSORS, as
+// "%s,%.2s,%1d,%1d;" entries (name, instance, enabled, device) into out.
+// The number of entries, or -1 (a list that does not fit: error 234).
+int srv_ListUnits(const char *server, char *out, int size);
+// Such a list back into entries: their number, or -1 for any entry not of
+// that shape; never more than capacity entries are written.
+int srv_ParseUnitList(const char *text, UnitEntry *entries, int capacity);
