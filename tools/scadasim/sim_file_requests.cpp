@@ -12,9 +12,10 @@
 #include "framework/config/cfg_load.h"
 #include "framework/config/chan_files.h"
 #include "framework/registry/reg_settings.h"
+#include "framework/shm/shm_areas.h"
+#include "framework/shm/shm_segment.h"
 #include "framework/xml/xml_error.h"
 #include "platform/os_error.h"
-#include "platform/os_file.h"
 #include "platform/os_file.h"
 #include "platform/os_io.h"
 
@@ -362,5 +363,29 @@ bool sim_AnswerConfigVerb(const std::string &configFolder, const std::string &re
   uint32_t err = os_GetLastError();
   if (h) os_CloseHandle(h);
   *reply = ok ? std::string("0", 2) : Error(err) + '\0';
+  return true;
+}
+
+bool sim_AnswerChannelVerb(const std::string &request, std::string *reply) {
+  if (request.size() < 3 || toupper(static_cast<unsigned char>(request[0])) != 'C' ||
+      toupper(static_cast<unsigned char>(request[1])) != 'V' || request[2] != ',')
+    return false;
+  std::string line = request.substr(3, strnlen(request.c_str() + 3, request.size() - 3));
+  size_t comma = line.find(',');
+  char *end = nullptr;
+  long k = comma == 2 ? strtol(line.c_str() + 3, &end, 10) : 0;
+  if (comma != 2 || end == line.c_str() + 3 || *end || k < 1 || k > 0xFFFF)
+    return *reply = Error(OS_ERROR_INVALID_PARAMETER) + '\0', true;
+  std::string code = line.substr(0, 2);
+  void *data = shm_OpenDataArea(code.c_str()), *conf = shm_OpenConfArea(code.c_str());
+  if (!data || !conf) return *reply = Error(OS_ERROR_FILE_NOT_FOUND) + '\0', true;
+  const size_t record = sizeof(ChannelRecord);
+  if (k > shm_AreaHeader(data)->count || static_cast<int64_t>(k * record) > shm_DataLength(conf))
+    return *reply = Error(OS_ERROR_INVALID_PARAMETER) + '\0', true;
+  char head[16];
+  snprintf(head, sizeof head, "1,%.2s,%03ld", code.c_str(), k % 1000);
+  reply->assign(head, 8);
+  reply->append(reinterpret_cast<const char *>(shm_AreaRecords(conf)) + (k - 1) * record, record);
+  reply->push_back('\0');
   return true;
 }

@@ -16,3 +16,8 @@ bool sim_AnswerFileVerb(const std::string &configFolder, const std::string &requ
 // write the device record, "CF" write a logger configuration. True when
 // `request` is one; *reply gets the exact bytes to send.
 bool sim_AnswerConfigVerb(const std::string &configFolder, const std::string &request, std::string *reply);
+
+// "CV,PP,N": channel N's record of the data area PP from the world's
+// configuration area, after an 8-byte head ("1,PP,NNN"). True when `request`
+// is one; *reply gets the exact bytes to send.
+bool sim_AnswerChannelVerb(const std::string &request, std::string *reply);

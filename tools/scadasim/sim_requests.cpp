@@ -245,7 +245,8 @@ std::string OwnAnswer(SimRequestServer *s, const char *data, uint32_t n) {
   std::string answer;
   if (sim_AnswerFileVerb(s->spec.configFolder, request, &answer)) {
     answer.push_back('\0');
-  } else if (!sim_AnswerConfigVerb(s->spec.configFolder, request, &answer)) {
+  } else if (!sim_AnswerConfigVerb(s->spec.configFolder, request, &answer) &&
+             !sim_AnswerChannelVerb(request, &answer)) {
     std::lock_guard<std::mutex> g(s->lock);
     std::string text = Answer(s, std::string(data, strnlen(data, n)));
     answer.assign(text.c_str(), text.size() + 1);

@@ -414,6 +414,27 @@ TEST_F(RemoteStore, ChannelRecordsAtCreation) {
     EXPECT_NE(s.Create("C:\\SRVCFG\\RUNS\\LC230101_120001.odl", &x, given, nullptr), 0);
     EXPECT_FALSE(fs::exists(base + "LC230101_120001.odl"));
   }
+  {
+    // The server's own answer to "CV": the same records from its areas.
+    LogFileHeader x = h;
+    CLogFileStore s;
+    size_t before = sim_ServedRequests(server).size();
+    ASSERT_EQ(s.Create("C:\\SRVCFG\\RUNS\\SV230101_120000.odl", &x, given, g_server.c_str()), 0);
+    s.Close();
+    EXPECT_EQ(sim_ServedRequests(server).size(), before + 3);
+    std::string file = tnwtest::ReadFile(base + "SV230101_120000.odl");
+    for (int k = 0; k < 3; ++k)
+      EXPECT_EQ(channelAt(file, x, 0, k), std::string(LOG_CHANNEL_SIZE, static_cast<char>(0x61 + k))) << k;
+    // A channel past the area: the server refuses, no run.
+    x = h;
+    x.blocks[0].last = count + 1;
+    x.recordSize = 12 + 8 * (count + 1) + 8;
+    x.blocks[1].statusOffset = static_cast<uint16_t>(12 + 8 * (count + 1));
+    CLogFileStore t;
+    EXPECT_NE(t.Create("C:\\SRVCFG\\RUNS\\SV230101_120001.odl", &x, given, g_server.c_str()), 0);
+    EXPECT_EQ(os_GetLastError(), uint32_t{OS_ERROR_INVALID_PARAMETER});
+    EXPECT_FALSE(fs::exists(base + "SV230101_120001.odl"));
+  }
   shm_DestroySegment("dm_AI");
   shm_DestroySegment("dm_AI_conf");
   shm_ForgetTables();
