@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "framework/server/srv_client.h"
 #include "tests/support/test_root.h"
 
 namespace tnwtest {
@@ -28,6 +29,22 @@ SimTlsServer *ServeOverTls(SimRequestServer *server, std::string *url) {
   EXPECT_NE(s, nullptr) << why;
   if (s && url) *url = "tnw://127.0.0.2:" + std::to_string(sim_TlsPort(s)) + "/";
   return s;
+}
+
+bool StartRemotePeer(const SimRequestSpec &spec, SimRequestServer **server, SimTlsServer **tls, std::string *url) {
+  std::string why;
+  *server = sim_StartRequestServer(spec, &why);
+  EXPECT_NE(*server, nullptr) << why;
+  *tls = *server ? ServeOverTls(*server, url) : nullptr;
+  return *server && *tls;
+}
+
+void StopRemotePeer(SimRequestServer **server, SimTlsServer **tls) {
+  srv_CloseAllConnections();
+  sim_StopTlsServer(*tls);
+  sim_StopRequestServer(*server);
+  *tls = nullptr;
+  *server = nullptr;
 }
 
 }  // namespace tnwtest

@@ -3,6 +3,7 @@
 #pragma once
 #include <string>
 
+#include "tools/scadasim/sim_requests.h"
 #include "tools/scadasim/sim_tls.h"
 
 namespace tnwtest {
@@ -11,4 +12,9 @@ const std::string &TestCerts();
 // A listener on 127.0.0.2 answering with `server`; *url gets
 // "tnw://127.0.0.2:PORT/". NULL on failure (the test fails).
 SimTlsServer *ServeOverTls(SimRequestServer *server, std::string *url);
+// A request server of `spec` with its TLS listener: the remote peer of the
+// plug-in's tests. False (the test fails) when either does not start.
+bool StartRemotePeer(const SimRequestSpec &spec, SimRequestServer **server, SimTlsServer **tls, std::string *url);
+// Drops this process's connections, then stops both; the pointers become NULL.
+void StopRemotePeer(SimRequestServer **server, SimTlsServer **tls);
 }  // namespace tnwtest

@@ -51,16 +51,10 @@ class ConfigAccess : public ::testing::Test {
     spec.host = "HOSTR";
     spec.configFolder = "C:\\REMOTE";
     spec.answer = [this](const std::string &line, std::string *reply) { return hook && hook(line, reply); };
-    std::string why;
-    server = sim_StartRequestServer(spec, &why);
-    ASSERT_NE(server, nullptr) << why;
-    tls = tnwtest::ServeOverTls(server, &g_server);
-    ASSERT_NE(tls, nullptr);
+    ASSERT_TRUE(tnwtest::StartRemotePeer(spec, &server, &tls, &g_server));
   }
   void TearDown() override {
-    srv_CloseAllConnections();
-    sim_StopTlsServer(tls);
-    sim_StopRequestServer(server);
+    tnwtest::StopRemotePeer(&server, &tls);
   }
   std::vector<std::string> Served(const char *verb) const {
     std::vector<std::string> out;
@@ -253,18 +247,12 @@ TEST_F(ConfigAccess, SmallFilesAliveOnEveryRoad) {
 // fault calls for.
 TEST_F(ConfigAccess, ServerFaultsOfOneVerb) {
   auto restart = [this](std::vector<SimVerbKnob> knobs) {
-    srv_CloseAllConnections();
-    sim_StopTlsServer(tls);
-    sim_StopRequestServer(server);
+    tnwtest::StopRemotePeer(&server, &tls);
     SimRequestSpec spec;
     spec.host = "HOSTR";
     spec.configFolder = "C:\\REMOTE";
     spec.knobs = std::move(knobs);
-    std::string why;
-    server = sim_StartRequestServer(spec, &why);
-    ASSERT_NE(server, nullptr) << why;
-    tls = tnwtest::ServeOverTls(server, &g_server);
-    ASSERT_NE(tls, nullptr);
+    ASSERT_TRUE(tnwtest::StartRemotePeer(spec, &server, &tls, &g_server));
   };
   std::vector<ChannelRecord> r(4);
   std::vector<char> record(100);

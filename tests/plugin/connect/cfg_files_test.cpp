@@ -42,16 +42,10 @@ class FileRequests : public ::testing::Test {
     spec.host = "HOSTR";
     spec.configFolder = "C:\\SRVCFG";
     spec.answer = [this](const std::string &line, std::string *reply) { return hook && hook(line, reply); };
-    std::string why;
-    server = sim_StartRequestServer(spec, &why);
-    ASSERT_NE(server, nullptr) << why;
-    tls = tnwtest::ServeOverTls(server, &g_server);
-    ASSERT_NE(tls, nullptr);
+    ASSERT_TRUE(tnwtest::StartRemotePeer(spec, &server, &tls, &g_server));
   }
   void TearDown() override {
-    srv_CloseAllConnections();
-    sim_StopTlsServer(tls);
-    sim_StopRequestServer(server);
+    tnwtest::StopRemotePeer(&server, &tls);
   }
   size_t Sent() const { return sim_ServedRequests(server).size(); }
   std::string config, local;

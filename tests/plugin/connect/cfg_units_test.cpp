@@ -45,16 +45,10 @@ class UnitList : public ::testing::Test {
     SimRequestSpec spec;
     spec.host = "HOSTU";
     spec.configFolder = "C:\\SRVCFG";
-    std::string why;
-    server = sim_StartRequestServer(spec, &why);
-    ASSERT_NE(server, nullptr) << why;
-    tls = tnwtest::ServeOverTls(server, &g_server);
-    ASSERT_NE(tls, nullptr);
+    ASSERT_TRUE(tnwtest::StartRemotePeer(spec, &server, &tls, &g_server));
   }
   void TearDown() override {
-    srv_CloseAllConnections();
-    sim_StopTlsServer(tls);
-    sim_StopRequestServer(server);
+    tnwtest::StopRemotePeer(&server, &tls);
     os_SetEnvironmentVariable("TSQ_DEVICES", nullptr);
     os_SetEnvironmentVariable("TSQ_PROCESSORS", nullptr);
   }

@@ -52,16 +52,10 @@ class RemoteStore : public ::testing::Test {
     spec.host = "HOSTR";
     spec.configFolder = "C:\\SRVCFG";
     spec.answer = [this](const std::string &line, std::string *reply) { return hook && hook(line, reply); };
-    std::string why;
-    server = sim_StartRequestServer(spec, &why);
-    ASSERT_NE(server, nullptr) << why;
-    tls = tnwtest::ServeOverTls(server, &g_server);
-    ASSERT_NE(tls, nullptr);
+    ASSERT_TRUE(tnwtest::StartRemotePeer(spec, &server, &tls, &g_server));
   }
   void TearDown() override {
-    srv_CloseAllConnections();
-    sim_StopTlsServer(tls);
-    sim_StopRequestServer(server);
+    tnwtest::StopRemotePeer(&server, &tls);
   }
   SimTlsServer *tls = nullptr;
 
@@ -248,21 +242,13 @@ TEST_F(RemoteStore, LimitsAndFailures) {
   hook = nullptr;
 
   // The server gone: reads fail, nothing hangs.
-  srv_CloseAllConnections();
-  sim_StopTlsServer(tls);
-  sim_StopRequestServer(server);
-  tls = nullptr;
-  server = nullptr;
+  tnwtest::StopRemotePeer(&server, &tls);
   EXPECT_EQ(remote.ReadLogs(0, &rh, buf.data(), 4, nullptr, nullptr, nullptr), 0);
   EXPECT_EQ(remote.GetNoLogs(&rh), -1);
   SimRequestSpec spec;
   spec.host = "HOSTR";
   spec.configFolder = "C:\\SRVCFG";
-  std::string why;
-  server = sim_StartRequestServer(spec, &why);
-  ASSERT_NE(server, nullptr) << why;
-  tls = tnwtest::ServeOverTls(server, &g_server);
-  ASSERT_NE(tls, nullptr);
+  ASSERT_TRUE(tnwtest::StartRemotePeer(spec, &server, &tls, &g_server));
 }
 
 // Text sections of a remote run are read and rewritten through the server;
