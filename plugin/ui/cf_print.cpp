@@ -42,10 +42,21 @@ const char kDigitalHead2[] =
 const char *YesNo(bool on) { return on ? "Y" : "N"; }
 const char *LowHigh(bool high) { return high ? "HIGH" : "LOW "; }
 
-// A text field of a record, terminated.
+// A record's text would break the table's lines and pages with its own line
+// feeds or form feeds: every control byte prints as a blank.
+void Printable(char *text) {
+  for (unsigned char *p = reinterpret_cast<unsigned char *>(text); *p; ++p)
+    if (*p < 0x20 || *p == 0x7f) *p = ' ';
+}
+
+// A text field of a record, terminated and printable.
 struct Field {
   char text[64];
-  Field(const char *field, size_t size) { cf_FieldText(field, size, text, sizeof text); }
+  Field(const char *field, size_t size) {
+    cf_FieldText(field, size, text, sizeof text);
+    Printable(text);
+  }
+  explicit Field(const char *terminated) : Field(terminated, strlen(terminated)) {}
 };
 
 float GetFloat(const ChannelRecord *r, size_t at) {
@@ -86,7 +97,10 @@ int DrawLine(const char *text, size_t length) {
 // The type's two-letter code, terminated.
 struct Code {
   char text[3];
-  explicit Code(const CfTypeEntry *e) { cf_FieldText(e->code, sizeof e->code, text, sizeof text); }
+  explicit Code(const CfTypeEntry *e) {
+    cf_FieldText(e->code, sizeof e->code, text, sizeof text);
+    Printable(text);
+  }
 };
 
 bool Enabled(const ChannelRecord *r) { return chan_FlagBit(r, CHAN_FLAG_ENABLE); }
@@ -100,8 +114,8 @@ int PrintAnalogChannel(const Code &code, int number, const ChannelRecord *r) {
   Line l;
   l.Add("%-7.7s [", name);
   l.Add("%s] ", YesNo(flag(CHAN_AF_ENABLE)));
-  l.Add("%-15.15s      ", chan_GetTag(r));
-  l.Add("%-8.8s   ", chan_GetUnits(r));
+  l.Add("%-15.15s      ", Field(chan_GetTag(r)).text);
+  l.Add("%-8.8s   ", Field(chan_GetUnits(r)).text);
   l.Add(" %s ", YesNo(event));
   l.Add("%s", event ? prn_ValueFormat(GetFloat(r, offsetof(ChannelAnalogue, LowEventLimit))) : kBlanks8);
   bool low = flag(CHAN_AF_LOW_ALARM_ENABLE);
@@ -129,7 +143,7 @@ int PrintAnalogChannel(const Code &code, int number, const ChannelRecord *r) {
   if (prn_PrintLine(l.text) < 0) return -1;
 
   Line m;
-  m.Add("            %-32.32s%s   ", chan_GetDescription(r), "");
+  m.Add("            %-32.32s%s   ", Field(chan_GetDescription(r)).text, "");
   m.Add("%s", event ? prn_ValueFormat(GetFloat(r, offsetof(ChannelAnalogue, HighEventLimit))) : kBlanks8);
   bool high = flag(CHAN_AF_HIGH_ALARM_ENABLE);
   m.Add(" %s ", YesNo(high));
@@ -170,7 +184,7 @@ int PrintDigitalChannel(const Code &code, int number, const ChannelRecord *r) {
   Line l;
   l.Add("%-7.7s [", name);
   l.Add("%s", YesNo(flag(CHAN_DF_ENABLE)));
-  l.Add("] %-15.15s ", chan_GetTag(r));
+  l.Add("] %-15.15s ", Field(chan_GetTag(r)).text);
   l.Add("%s", "                    ");
   l.Add(" %-32.32s%s ", lowState.text, "");
   if (flag(CHAN_DF_EVENT_ENABLE))
@@ -187,7 +201,7 @@ int PrintDigitalChannel(const Code &code, int number, const ChannelRecord *r) {
   l.Add("\n");
   if (prn_PrintLine(l.text) < 0) return -1;
   Line m;
-  m.Add("            %-32.32s ", chan_GetDescription(r));
+  m.Add("            %-32.32s ", Field(chan_GetDescription(r)).text);
   m.Add(" %-32.32s%s\n", highState.text, "");
   return prn_PrintLine(m.text);
 }
@@ -334,6 +348,10 @@ int prn_PrintAllConfig(OsDc *dc, const char *server, const HostDeviceRecord *dev
   char folder[CF_FOLDER_NAME_SIZE + 1], name[CF_DEVICE_NAME_SIZE + 1];
   cf_FieldText(device->folder, sizeof device->folder, folder, sizeof folder);
   cf_FieldText(device->name, sizeof device->name, name, sizeof name);
+  Printable(name);
+  char serverText[PRN_LINE_MAX + 1];
+  os_FormatC(serverText, sizeof serverText, "%s", server);
+  Printable(serverText);
   DeviceConfig read;
   if (!config) {
     if (cfg_ReadConfigStatus(server, folder, &autoEnable) != 0) return -1;
@@ -343,7 +361,7 @@ int prn_PrintAllConfig(OsDc *dc, const char *server, const HostDeviceRecord *dev
   }
   Line head;
   // The line bound cuts a long server name, never the line's end.
-  head.Add("        SERVER NAME    [%.*s]\n", PRN_LINE_MAX - 32, server);
+  head.Add("        SERVER NAME    [%.*s]\n", PRN_LINE_MAX - 32, serverText);
   if (prn_PrintLine(head.text) < 0) return -1;
   Line dev;
   char label[32];

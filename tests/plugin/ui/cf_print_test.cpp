@@ -200,6 +200,33 @@ TEST_F(CfPrint, DigitalLines) {
   EXPECT_NE(rec2.Texts()[2].find(" [DISB] [DISB] "), std::string::npos) << rec2.Texts()[2];
 }
 
+// Line feeds and form feeds inside a record's texts, the type code or the
+// names print as blanks: they must not add lines or pages.
+TEST_F(CfPrint, ControlBytesInTextsPrintAsBlanks) {
+  HostDeviceRecord d = Device("P\nQ");
+  SetType(&d, IO_DI, "D\f", 1);
+  ChannelRecord c = Digital(IO_DI, true, "A\nB\fC");
+  chan_SetDescription(&c, "\n\n\f\x7f");
+  memcpy(c.d.LowStateText, "L\nW", 3);
+  memcpy(c.d.HighStateText, "\fH", 2);
+  memcpy(c.d.AlarmText, "\r\n", 2);
+  chan_SetFlagBit(&c, CHAN_DF_ALARM_ENABLE, true);
+  ChannelRecord *types[IO_TYPE_COUNT] = {};
+  types[IO_DI] = &c;
+  DeviceConfig config;
+  memset(&config, 0, sizeof config);
+  cftest::Recorder rec;
+  EXPECT_EQ(ThePlugin().printAll(&rec.dc, "S\fT", &d, 1, 0, 0, 0, &config, types), 1);
+  std::vector<std::string> t = rec.Texts();
+  ASSERT_EQ(t.size(), 9u);
+  EXPECT_EQ(t[0], "        SERVER NAME    [S T]");
+  EXPECT_EQ(t[1], "        DEVICE NAME    [P Q]");
+  EXPECT_EQ(t[7].rfind("D 1     [Y] A B C" + std::string(10, ' ') + " " + std::string(20, ' ') + " L W ", 0), 0u)
+      << t[7];
+  EXPECT_EQ(t[8], std::string(47, ' ') + "H" + std::string(30, ' '));
+  EXPECT_EQ(rec.ends, 1);
+}
+
 TEST_F(CfPrint, AllDisabledIsOneLine) {
   HostDeviceRecord d = Device("P");
   SetType(&d, IO_AI, "AI", 40);
