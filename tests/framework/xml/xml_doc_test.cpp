@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "framework/xml/xml_doc.h"
+#include "tests/platform/child_process.h"
 #include "tests/support/test_root.h"
 
 namespace {
@@ -439,14 +440,20 @@ TEST_F(XmlDocTest, SaveFailures) {
   EXPECT_EQ(xml_Save(doc, longName.c_str()), -1);
   EXPECT_EQ(std::string(xml_GetErrorText()).rfind(" - VariantFromChar(", 0), 0u);
   xml_ClearError();
-  if (geteuid() != 0) {
-    std::filesystem::create_directories(tnwtest::Root() + "/drives/c/RO");
-    std::filesystem::permissions(tnwtest::Root() + "/drives/c/RO", std::filesystem::perms::owner_read |
-                                                                      std::filesystem::perms::owner_exec);
-    EXPECT_EQ(xml_Save(doc, "C:\\RO\\x.xml"), XML_E_ACCESSDENIED);
-    EXPECT_STREQ(xml_GetErrorText(), " - Save XML File (C:\\RO\\x.xml) failed, Access Denied 0x80070005");
-    std::filesystem::permissions(tnwtest::Root() + "/drives/c/RO", std::filesystem::perms::owner_all);
-  }
+  // A folder the user may not write to: as root the save runs as nobody in
+  // a child, so the refusal is seen whatever user runs the suite.
+  std::filesystem::create_directories(tnwtest::Root() + "/drives/c/RO");
+  std::filesystem::permissions(tnwtest::Root() + "/drives/c/RO",
+                               std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  pid_t child = tnwtest::Spawn([this] {
+    if (geteuid() == 0 && setresuid(65534, 65534, 65534) != 0) return 10;
+    if (xml_Save(doc, "C:\\RO\\x.xml") != XML_E_ACCESSDENIED) return 1;
+    if (std::string(xml_GetErrorText()) != " - Save XML File (C:\\RO\\x.xml) failed, Access Denied 0x80070005")
+      return 2;
+    return 0;
+  });
+  EXPECT_EQ(tnwtest::Join(child), 0);
+  std::filesystem::permissions(tnwtest::Root() + "/drives/c/RO", std::filesystem::perms::owner_all);
 }
 
 TEST_F(XmlDocTest, CommentsCdataAndInsertion) {

@@ -405,7 +405,7 @@ struct EdgeCase {
   std::vector<std::string> setup;  // more live statements
   const char *firstCutoff;         // an earlier call (copy 1) with this cut-off, or null
   std::vector<std::string> between;  // live statements after it
-  const char *arcCs;               // archive string (Jet case) or null for the usual one
+  const char *arcCs;               // archive string, or "case" / "quote" / "nodb" for the SQL Server forms, or null
   std::string logger;
   int copy;
   double cutoff;                   // NaN-able; 0 means the usual 2024-01-02 12:00
@@ -468,6 +468,8 @@ TEST_F(Archive, EdgeCasesAsOneTable) {
       {"SQL Server, same connection string", false, SQL_SAME, {}, nullptr, {}, nullptr, "L1", 1, 0, 0, movedL1},
       {"SQL Server, strings differing in case only go through OPENROWSET", false, SQL_DIFF, {}, nullptr, {}, "case", "L1", 1,
        0, 0, movedL1},
+      {"SQL Server, a quote in the live string reaches OPENROWSET doubled", true, SQL_DIFF, {}, nullptr, {}, "quote", "L1",
+       1, 0, 0, movedL1},
       {"SQL Server, empty database name: archive tables beside the live ones", false, SQL_SAME, {}, nullptr, {}, "nodb", "L1",
        1, 0, 0,
        {{false, "SELECT LoggerID, TS FROM D1_Arc", "1|2024-01-01 00:10:00, 1|2024-01-01 00:20:00, 2|2024-01-02 00:10:00"},
@@ -543,14 +545,17 @@ TEST_F(Archive, EdgeCasesAsOneTable) {
       arcCs = c.arcCs ? c.arcCs : JetCs("edge_arc.mdb");
       arcRead = JetCs("edge_arc.mdb");
     } else {
-      NewFile(SqlPath("Live" + tag));
+      const std::string live = "Live" + tag;
+      NewFile(SqlPath(live));
       NewFile(SqlPath("Projet" + tag));
-      liveCs = SqlCs("Live" + tag);
+      liveCs = SqlCs(live);
+      if (c.arcCs && std::string(c.arcCs) == "quote") liveCs += ";Application Name=Pump's logger";
       db = "Projet" + tag;
       arcCs = c.mode == SQL_SAME ? liveCs : SqlCs(db, ".");
-      if (c.arcCs && std::string(c.arcCs) == "case") arcCs = "PROVIDER=SQLOLEDB;DATA SOURCE=(LOCAL);INITIAL CATALOG=Live" + tag;
+      if (c.arcCs && (std::string(c.arcCs) == "case" || std::string(c.arcCs) == "quote"))
+        arcCs = "PROVIDER=SQLOLEDB;DATA SOURCE=(LOCAL);INITIAL CATALOG=" + live;
       if (c.arcCs && std::string(c.arcCs) == "nodb") db.clear();
-      arcRead = SqlCs(db.empty() ? "Live" + tag : db);
+      arcRead = SqlCs(db.empty() ? live : db);
     }
     {
       Connection live;
