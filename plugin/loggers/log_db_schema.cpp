@@ -166,6 +166,8 @@ bool ldb_ToCalendar(int32_t seconds, TmCalendar *cal) {
   return cal->year >= 1900 && cal->year <= 9999;
 }
 
+void ldb_WallCalendar(int32_t seconds, TmCalendar *cal) { CivilFromSeconds(seconds, cal); }
+
 bool ldb_FromCalendar(const TmCalendar *cal, int32_t *seconds) {
   int64_t s = SecondsFromCivil(cal);
   if (ldb_UtcMode()) s = UtcToLocal(s);

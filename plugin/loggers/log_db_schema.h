@@ -44,6 +44,8 @@ bool ldb_UtcMode();
 // The calendar a wall-clock second value is written as (UTC when the mode is
 // on) and back. False when the value lies outside 1900-9999.
 bool ldb_ToCalendar(int32_t seconds, TmCalendar *cal);
+// The calendar of a second value as it is, never shifted.
+void ldb_WallCalendar(int32_t seconds, TmCalendar *cal);
 bool ldb_FromCalendar(const TmCalendar *cal, int32_t *seconds);
 // As a stored date (days since 1899-12-30) and back.
 double ldb_ToOleDate(int32_t seconds);
