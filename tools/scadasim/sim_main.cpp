@@ -100,6 +100,7 @@ void Usage(FILE *f) {
           "        posts one notification code (31 stop, 300 scan, 302 reconfigure,\n"
           "        303 reset counters, 304 initialise values) to a process.\n"
           "  logger --runs FOLDER [--area CODE]...\n"
+          "  logger --store PROVIDER=... [--logger NAME] [--area CODE]...\n"
           "        plays a logger that keeps a run in FOLDER: one record of the areas\n"
           "        (default A1 and D1) per logger code, prints \"wrote N\" after each\n"
           "        append; a restarted one continues the newest open run\n"
@@ -877,6 +878,7 @@ int main(int argc, char **argv) {
     return 0;
   }
   if (cmd == "logger" && argc >= 4 && strcmp(argv[2], "--runs") == 0) return sim_LoggerRunsCommand(argc - 3, argv + 3);
+  if (cmd == "logger" && argc >= 4 && strcmp(argv[2], "--store") == 0) return sim_LoggerStoreCommand(argc - 3, argv + 3);
   if (cmd == "logger") {
     if (argc != 4 || strcmp(argv[2], "--out") != 0) return Usage(stderr), 2;
     return RunLogger(argv[3]);
