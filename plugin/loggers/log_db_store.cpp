@@ -509,15 +509,22 @@ int CLogDbStore::WriteLogs(const LogFileHeader *h, const void *records, uint32_t
   if (!logging_ || !h || (!records && count)) return -1;
   const uint8_t *p = static_cast<const uint8_t *>(records);
   bool retried = false;
+  // One commit per call; a failure keeps the rows written before it.
+  bool inTrans = log_.BeginTrans() == 0;
   for (uint32_t i = 0; i < count;) {
     const uint8_t *rec = p + uint64_t{i} * h->recordSize;
-    if (log_.AddNewRecord() != 0) return Fail("CAN'T LOG SCAN", &log_);
+    if (log_.AddNewRecord() != 0) {
+      if (inTrans) log_.CommitTrans();
+      return Fail("CAN'T LOG SCAN", &log_);
+    }
     if (FillRow(&log_, h, rec, h->recordSize) == 0 && log_.Update() == 0) {
       ++i;
       continue;
     }
     std::string d = log_.GetComErrorText();
     log_.CancelUpdate();
+    if (inTrans) log_.CommitTrans();
+    inTrans = false;
     Fail("CAN'T ADD LOG", d.c_str());
     if (retried) return -1;
     retried = true;
@@ -525,7 +532,9 @@ int CLogDbStore::WriteLogs(const LogFileHeader *h, const void *records, uint32_t
     logging_ = 0;
     uint32_t end = 0;
     if (UseforLogging(&end) != 0) return -1;
+    inTrans = log_.BeginTrans() == 0;
   }
+  if (inTrans && log_.CommitTrans() != 0) return Fail("CAN'T ADD LOG", &log_);
   return 0;
 }
 
