@@ -100,10 +100,12 @@ void Usage(FILE *f) {
           "        posts one notification code (31 stop, 300 scan, 302 reconfigure,\n"
           "        303 reset counters, 304 initialise values) to a process.\n"
           "  logger --runs FOLDER [--area CODE]...\n"
-          "  logger --store PROVIDER=... [--logger NAME] [--area CODE]...\n"
           "        plays a logger that keeps a run in FOLDER: one record of the areas\n"
           "        (default A1 and D1) per logger code, prints \"wrote N\" after each\n"
           "        append; a restarted one continues the newest open run\n"
+          "  logger --store PROVIDER=... [--logger NAME] [--area CODE]...\n"
+          "        the same logger keeping a new run (logger NAME, default LOG) in a\n"
+          "        database; prints \"created\" and the run's connection string\n"
           "  logger --out FILE\n"
           "        plays a logger process: appends every code it receives to FILE, one a\n"
           "        line, until code 31 or a signal (the server starts these itself).\n");
