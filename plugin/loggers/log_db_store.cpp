@@ -552,7 +552,7 @@ int CLogDbStore::DecodeRow(CLogITDbDataAcc *acc, const LogFileHeader *h, uint8_t
   int64_t m = 0;
   if (acc->GetFieldValueAt(1, &ms) == 0 && ToInt(ms, &m) && m >= 0 && m < 1000) t.ms = static_cast<int16_t>(m);
   memcpy(rec + LOG_RECORD_TIME, &t, sizeof t);
-  int32_t col = timesOnly ? 2 : 3;
+  int32_t col = 3;  // after DT, MS, TX
   if (h->sigChange) {
     Variant ll, lv;
     int64_t idx = 0;

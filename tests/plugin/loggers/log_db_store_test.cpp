@@ -347,6 +347,69 @@ TEST_F(LogDb, FallBacksThroughRefusals) {
   delete s;
 }
 
+// A significant-change run: the changed channel's index and value come back,
+// also when only times are read.
+TEST_F(LogDb, SignificantChangeTimesOnly) {
+  std::string cs = SqlCs("sig");
+  CLogDbCollection c;
+  ASSERT_EQ(c.Open(cs.c_str(), "", "S", "", kRW), 0);
+  RunFixture run;
+  run.h.sigChange = 1;
+  memcpy(run.h.trigPrefix, "AI", 2);
+  run.h.trigNumber = 2;
+  run.h.blocks[0].statusOffset = 18;
+  run.h.blocks[1].statusOffset = 18 + 24;
+  run.h.recordSize = 18 + 24 + 16;
+  CLogStore *s = c.CreateRun(&run.h.start.seconds, 1, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+  ASSERT_NE(s, nullptr) << c.GetErrorSummary() << c.GetErrorText();
+  std::vector<uint8_t> recs(size_t(3) * run.h.recordSize, 0);
+  for (int i = 0; i < 3; ++i) {
+    uint8_t *r = &recs[size_t(i) * run.h.recordSize];
+    TimeStamp t{kT0 + i, 0, 0};
+    memcpy(r + 4, &t, 8);
+    r[12] = static_cast<uint8_t>(i);
+    float lv = 2.5f * static_cast<float>(i);
+    memcpy(r + 13, &lv, 4);
+  }
+  ASSERT_EQ(s->WriteLogs(&run.h, recs.data(), 3), 0) << s->GetErrorSummary() << s->GetErrorText();
+  EXPECT_EQ(s->CountChannelRows(&run.h), 2);
+  std::vector<uint8_t> back(size_t(3) * run.h.recordSize);
+  int desc = 1, timesOnly = 1;
+  ASSERT_EQ(s->ReadLogsInRange(&run.h, nullptr, nullptr, back.data(), 3, &desc, &timesOnly, nullptr, nullptr, nullptr),
+            3)
+      << s->GetErrorSummary() << s->GetErrorText();
+  float lv;
+  memcpy(&lv, back.data() + 13, 4);
+  EXPECT_EQ(back[12], 2);
+  EXPECT_EQ(lv, 5.0f);
+  LogFileHeader h{};
+  ASSERT_EQ(s->ReadHeader(&h), 0);
+  EXPECT_EQ(h.sigChange, 1);
+  EXPECT_EQ(std::string(h.trigPrefix, 2), "AI");
+  EXPECT_EQ(h.trigNumber, 2);
+  delete s;
+}
+
+// A LOGGERS row whose tables are gone (a creation that failed after the
+// store added it) is removed with the run.
+TEST_F(LogDb, RemovingARunWithoutTablesDropsItsRow) {
+  std::string cs = SqlCs("orphan");
+  CLogDbCollection c;
+  ASSERT_EQ(c.Open(cs.c_str(), "", "R", "", kRW), 0);
+  {
+    ado::Connection conn;
+    ASSERT_GE(conn.Open(cs), 0);
+    ASSERT_GE(conn.Execute("INSERT INTO LOGGERS (sLoggerName, nLoggerSequence, dStartTime, bCompleted, sTablePrefix) "
+                           "VALUES ('R', 1, { ts '2023-06-15 08:00:00.000' }, 0, 'R_')",
+                           nullptr),
+              0)
+        << conn.LastError().description;
+  }
+  EXPECT_EQ(c.FirstRun(nullptr), 1);
+  EXPECT_EQ(c.RemoveRun("R_"), -1);  // its tables could not be dropped
+  EXPECT_EQ(c.FirstRun(nullptr), 0);  // but the row that named them is gone
+}
+
 TEST_F(LogDb, JetUsesOnlyItsDateForm) {
   std::string cs = JetCs("form.mdb");
   CLogDbCollection c;
