@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@
 #include "plugin/loggers/log_db_collection.h"
 #include "plugin/loggers/log_db_schema.h"
 #include "plugin/loggers/log_db_store.h"
+#include "plugin/loggers/log_file_store.h"
+#include "tests/support/test_root.h"
 
 namespace {
 
@@ -542,6 +545,100 @@ TEST_F(LogDb, FactoriesAndResolve) {
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->Open(nullptr, resolved.c_str(), kRO), 0) << s->GetErrorSummary();
   delete s;
+}
+
+// What a record means, whichever store kept it: time, then per channel bad
+// or its value (a digital channel's state).
+std::string Meaning(const LogFileHeader &h, const uint8_t *rec) {
+  TimeStamp t;
+  memcpy(&t, rec + 4, 8);
+  std::string out = std::to_string(t.seconds) + "." + std::to_string(t.ms);
+  for (uint32_t b = 0; b < h.blockCount; ++b) {
+    const LogChannelBlock &blk = h.blocks[b];
+    uint32_t n = uint32_t{blk.last} - blk.first + 1;
+    for (uint32_t k = 0; k < n; ++k) {
+      uint32_t st;
+      float v;
+      memcpy(&st, rec + blk.statusOffset + 4 * k, 4);
+      memcpy(&v, rec + blk.statusOffset + 4 * n + 4 * k, 4);
+      if (st & LOG_STATUS_BAD) out += " bad";
+      else if (blk.kind == LOG_KIND_DIGITAL) out += (st & LOG_STATUS_PRESENT) ? (v != 0 ? " on" : " off") : ((st & 1) ? " on" : " off");
+      else out += " " + std::to_string(v);
+    }
+  }
+  return out;
+}
+
+// One table of requests run against a file run and a database run holding
+// the same records: the answers agree.
+TEST_F(LogDb, FileAndDatabaseStoresAnswerAlike) {
+  RunFixture run;
+  auto recs = run.Records(7);
+  std::string dir = tnwtest::MakeTempDir("ldb_same");
+  CLogFileStore file;
+  LogFileHeader fh = run.h;
+  ASSERT_EQ(file.Create((dir + "/SA230615_080000.odl").c_str(), &fh, run.records), 0);
+  std::string cs = SqlCs("same");
+  CLogDbCollection c;
+  ASSERT_EQ(c.Open(cs.c_str(), "", "SA", "", kRW), 0);
+  CLogStore *db = c.CreateRun(&run.h.start.seconds, 1, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+  ASSERT_NE(db, nullptr) << c.GetErrorSummary() << c.GetErrorText();
+  CLogStore *stores[2] = {&file, db};
+  for (CLogStore *s : stores) {
+    ASSERT_EQ(s->WriteLogs(&fh, recs.data(), 4), 0);
+    ASSERT_EQ(s->WriteLogs(&fh, recs.data() + 4 * fh.recordSize, 3), 0);
+    ASSERT_EQ(s->WriteText(kT0 + 3, "pump tripped", nullptr, nullptr), 0) << s->GetErrorSummary();
+  }
+  using Op = std::function<std::string(CLogStore *)>;
+  auto read = [&](int64_t first, int32_t count) {
+    return [&, first, count](CLogStore *s) {
+      std::vector<uint8_t> buf(size_t(count) * fh.recordSize);
+      int32_t got = s->ReadLogs(first, &fh, buf.data(), count, nullptr, nullptr, nullptr);
+      std::string out = "got " + std::to_string(got);
+      for (int32_t i = 0; i < got; ++i) out += " | " + Meaning(fh, &buf[size_t(i) * fh.recordSize]);
+      return out;
+    };
+  };
+  const struct {
+    const char *name;
+    Op op;
+  } ops[] = {
+      {"count", [&](CLogStore *s) { return std::to_string(s->GetNoLogs(&fh)); }},
+      {"all", read(0, 7)},
+      {"middle", read(2, 3)},
+      {"past the end", read(5, 4)},
+      {"start beyond", read(9, 1)},
+      {"channels", [&](CLogStore *s) {
+         ChannelRecord ch[3];
+         std::string out = std::to_string(s->ReadChannels(&fh, ch, 0, 0, 3));
+         for (auto &r : ch) {
+           char tag[16];
+           chan_JoinTag(&r, tag);
+           out += std::string(" ") + tag;
+         }
+         return out;
+       }},
+      {"channel outside", [&](CLogStore *s) {
+         ChannelRecord ch[3];
+         return std::to_string(s->ReadChannels(&fh, ch, 1, 1, 2));
+       }},
+      {"text", [&](CLogStore *s) {
+         char buf[200] = {};
+         uint32_t cap = sizeof buf;
+         int n = s->ReadSection("TEXT", buf, &cap, nullptr, nullptr);
+         std::string t = buf;
+         // The file keeps the time with its milliseconds or not; compare the text.
+         return std::to_string(n) + (t.find("pump tripped\r\n") != std::string::npos ? " found" : " missing");
+       }},
+  };
+  for (const auto &o : ops) EXPECT_EQ(o.op(&file), o.op(db)) << o.name;
+  // The answers compared are the records themselves, not two failures.
+  EXPECT_EQ(ops[0].op(db), "7");
+  EXPECT_EQ(ops[1].op(db).substr(0, 6), "got 7 ");
+  EXPECT_EQ(ops[3].op(db).substr(0, 6), "got 2 ");
+  EXPECT_EQ(ops[5].op(db), "0 Flow1 Flow2 Flow3");
+  EXPECT_EQ(ops[7].op(db), "1 found");
+  delete db;
 }
 
 }  // namespace
