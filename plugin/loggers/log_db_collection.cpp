@@ -143,6 +143,48 @@ int CLogDbCollection::FirstRun(uint32_t *nameCapacity) {
   return runs_.empty() ? 0 : 1;
 }
 
+void CLogDbCollection::Purge(const int32_t *cutOff) {
+  if (!cutOff) return;
+  const int32_t limit = *cutOff;
+  FirstRun(nullptr);
+  std::vector<Run> runs;
+  runs.swap(runs_);
+  next_ = 0;
+  for (const Run &r : runs) {
+    if (r.stop == 0 || r.start > limit) continue;
+    if (r.start < limit && r.stop < limit) {
+      RemoveRun(r.prefix);
+      continue;
+    }
+    char sel[32];
+    snprintf(sel, sizeof sel, "LoggerSeq=%08d", r.seq);
+    CLogStore *store = OpenStore(sel, 0xC0000000u);
+    if (!store) continue;
+    TimeStamp to{limit, 0, 0};
+    store->DeleteLogsInRange(nullptr, &to);
+    LogFileHeader h;
+    if (store->ReadHeader(&h) != 0 || h.type != LOG_FILE_TYPE || h.recordSize == 0 || h.blockCount == 0) {
+      store->Close();
+      delete store;
+      continue;
+    }
+    if (h.recordCount > 0) {
+      std::vector<uint8_t> rec(h.recordSize);
+      if (store->ReadLogs(0, &h, rec.data(), 1, nullptr, nullptr, nullptr) == 1) {
+        TimeStamp first;
+        memcpy(&first, rec.data() + LOG_RECORD_TIME, sizeof first);
+        h.start = first;
+        store->WriteHeader(&h, nullptr);
+      }
+      int32_t start = h.start.seconds;
+      CloseRun(store, &start, nullptr, 0);
+    } else {
+      CloseRun(store, nullptr, nullptr, 0);
+    }
+    delete store;
+  }
+}
+
 int CLogDbCollection::NextRun(char *name, LogRunTime *start, LogRunTime *end) {
   if (next_ >= runs_.size()) {
     runs_.clear();

@@ -24,6 +24,9 @@ class CLogDbCollection : public CLogCollection {
 
   int Open(const char *connection, const char *folder, const char *logger, const char *prefix,
            uint32_t access) override;
+  // Removes the runs that ended before the limit and the records before it
+  // of a run that spans it.
+  void Purge(const int32_t *cutOff) override;
   int FirstRun(uint32_t *nameCapacity) override;
   int NextRun(char *name, LogRunTime *start, LogRunTime *end) override;
   int FindRun(char *name, uint32_t *capacity, LogRunTime *start, LogRunTime *end, int allRuns) override;

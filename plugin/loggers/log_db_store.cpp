@@ -403,7 +403,7 @@ int CLogDbStore::WriteHeader(const LogFileHeader *h, const char *) {
     return Fail("CAN'T FIND LOGGER TIMES", &main_);
   if (main_.SetFieldValueAt(0, ado::var_Date(ldb_ToOleDate(h->start.seconds))) != 0 ||
       main_.SetFieldValueAt(1, h->stop.seconds ? ado::var_Date(ldb_ToOleDate(h->stop.seconds)) : ado::var_Null()) != 0 ||
-      main_.SetFieldValueAt(2, ado::var_I4(1)) != 0 || main_.Update() != 0) {
+      main_.SetFieldValueAt(2, ado::var_I4(h->stop.seconds != 0 ? 1 : 0)) != 0 || main_.Update() != 0) {
     main_.CancelUpdate();
     return Fail("CAN'T FIND LOGGER TIMES", &main_);
   }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -411,6 +412,47 @@ TEST_F(LogDb, RemovingARunWithoutTablesDropsItsRow) {
   EXPECT_EQ(c.FirstRun(nullptr), 1);
   EXPECT_EQ(c.RemoveRun("R_"), -1);  // its tables could not be dropped
   EXPECT_EQ(c.FirstRun(nullptr), 0);  // but the row that named them is gone
+}
+
+// Purge: an ended run before the limit goes, a run across it loses the
+// records before it and starts at its oldest remaining one, an open run and
+// a later one stay.
+TEST_F(LogDb, Purge) {
+  std::string cs = SqlCs("purge");
+  CLogDbCollection c;
+  ASSERT_EQ(c.Open(cs.c_str(), "", "P", "", kRW), 0);
+  struct Spec {
+    int32_t start, stop;
+  } specs[] = {{kT0 - 1000, kT0 - 900}, {kT0, kT0 + 10}, {kT0 - 2000, 0}, {kT0 + 100, kT0 + 200}};
+  std::vector<std::string> prefixes;
+  for (const Spec &sp : specs) {
+    RunFixture run;
+    run.h.start.seconds = sp.start;
+    CLogStore *s = c.CreateRun(&sp.start, 0, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+    ASSERT_NE(s, nullptr) << c.GetErrorSummary() << c.GetErrorText();
+    auto recs = run.Records(6);  // kT0 + 0..5 s
+    ASSERT_EQ(s->WriteLogs(&run.h, recs.data(), 6), 0);
+    run.h.stop.seconds = sp.stop;
+    ASSERT_EQ(s->WriteHeader(&run.h, nullptr), 0) << s->GetErrorSummary() << s->GetErrorText();
+    prefixes.push_back(static_cast<CLogDbStore *>(s)->TablePrefix());
+    delete s;
+  }
+  int32_t limit = kT0 + 3;
+  c.Purge(&limit);
+  EXPECT_FALSE(HasTable(cs, prefixes[0] + "DATA"));
+  std::map<int32_t, std::pair<int32_t, int32_t>> left;  // sequence: start, stop
+  ASSERT_EQ(c.FirstRun(nullptr), 1);
+  char sel[32];
+  LogRunTime st{}, en{};
+  while (c.NextRun(sel, &st, &en) == 1) left[atoi(sel + 10)] = {st.seconds, en.seconds};
+  ASSERT_EQ(left.size(), 3u);
+  EXPECT_EQ(left[2], std::make_pair(kT0 + 3, kT0 + 10));  // its oldest record left is at +3 (250 ms)
+  EXPECT_EQ(left[3], std::make_pair(kT0 - 2000, 0));
+  EXPECT_EQ(left[4], std::make_pair(kT0 + 100, kT0 + 200));
+  CLogStore *s = c.OpenStore("LoggerSeq=00000002", kRO);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->GetNoLogs(nullptr), 3);
+  delete s;
 }
 
 TEST_F(LogDb, JetUsesOnlyItsDateForm) {
