@@ -455,6 +455,53 @@ TEST_F(LogDb, Purge) {
   delete s;
 }
 
+// The header is rewritten on the main connection between appends on the
+// logging one; with DatabaseUTC on, range reads and deletes still find the
+// records they name.
+TEST_F(LogDb, HeaderWritesBetweenAppendsAndUtcTimes) {
+  const char *old = getenv("TZ");
+  std::string saved = old ? old : "";
+  setenv("TZ", "CET-1", 1);
+  tzset();
+  ldb_SetUtcMode(1);
+  std::string cs = JetCs("utc.mdb");
+  CLogDbCollection c;
+  ASSERT_EQ(c.Open(cs.c_str(), "", "U", "", kRW), 0);
+  RunFixture run;
+  CLogStore *s = c.CreateRun(&run.h.start.seconds, 1, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+  ASSERT_NE(s, nullptr);
+  auto recs = run.Records(6);
+  for (int i = 0; i < 6; ++i) {
+    ASSERT_EQ(s->WriteLogs(&run.h, recs.data() + size_t(i) * run.h.recordSize, 1), 0) << s->GetErrorSummary();
+    run.h.stop.seconds = kT0 + i;
+    ASSERT_EQ(s->WriteHeader(&run.h, nullptr), 0) << s->GetErrorSummary() << s->GetErrorText();
+  }
+  TimeStamp from{kT0 + 1, 250, 0}, to{kT0 + 4, 250, 0};
+  EXPECT_EQ(s->CountLogsInRange(&from, &to, &run.h), 2);
+  LogFileHeader h{};
+  ASSERT_EQ(s->ReadHeader(&h), 0);
+  EXPECT_EQ(h.start.seconds, kT0);
+  EXPECT_EQ(h.stop.seconds, kT0 + 5);
+  TimeStamp cut{kT0 + 2, 0, 0};
+  s->DeleteLogsInRange(nullptr, &cut);
+  EXPECT_EQ(s->GetNoLogs(&run.h), 4);
+  delete s;
+  {
+    ado::Connection conn;
+    ASSERT_GE(conn.Open(cs), 0);
+    ado::Recordset r;
+    ASSERT_GE(r.Open("select dStartTime from LOGGERS", &conn, ado::adOpenStatic, ado::adLockReadOnly, ado::adCmdUnknown),
+              0);
+    ado::Variant v;
+    ASSERT_GE(r.GetValue(0, &v), 0);
+    EXPECT_EQ(ado::var_ToUtf8(v).substr(0, 19), "2023-06-15 07:00:00");  // stored as UTC
+  }
+  ldb_SetUtcMode(0);
+  if (old) setenv("TZ", saved.c_str(), 1);
+  else unsetenv("TZ");
+  tzset();
+}
+
 TEST_F(LogDb, JetUsesOnlyItsDateForm) {
   std::string cs = JetCs("form.mdb");
   CLogDbCollection c;
