@@ -7,7 +7,9 @@
 
 #include "framework/config/chan_record.h"
 #include "platform/os_codepage.h"
+#include "framework/server/srv_requests.h"
 #include "platform/os_error.h"
+#include "platform/os_file.h"
 #include "platform/os_handle.h"
 #include "plugin/loggers/log_db_schema.h"
 #include "plugin/loggers/log_db_store.h"
@@ -34,6 +36,14 @@ bool ToInt(const ado::Variant &v, int64_t *out) {
 }
 
 enum : int { kChannels = 1, kData = 2, kText = 4 };
+
+// A Windows folder with the folders above it.
+int MakeFolders(const std::string &path) {
+  for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
+    os_MakeDirectory(path.substr(0, at).c_str());  // levels that exist refuse, as they may
+  os_MakeDirectory(path.c_str());
+  return os_GetFileAttributes(path.c_str()) == OS_INVALID_FILE_ATTRIBUTES ? -1 : 0;
+}
 
 }  // namespace
 
@@ -69,11 +79,26 @@ int CLogDbCollection::Open(const char *connection, const char *folder, const cha
   if (connection && *connection) {
     if (strlen(connection) > kConnMax) return Fail("CONNECTION STRING TOO LONG", "");
     conn_ = connection;
-  } else if (folder && *folder) {
-    conn_ = std::string("Provider=Microsoft.Jet.OLEDB.4.0; Jet OLEDB:Engine Type=5; Data Source=\"") + folder + "\\" +
-            logger + ".mdb\"";
   } else {
-    return Fail("CAN'T ACCESS LOGGED_DATA DIR", "no folder");
+    std::string dir;
+    if (folder && *folder) {
+      dir = folder;
+    } else {
+      // The logger's own folder under the logged-data folder.
+      const char *data = srv_ResolveServerFolder(nullptr, "TSQ_LOGGED_DATA");
+      if (!data) return Fail("CAN'T ACCESS LOGGED_DATA DIR", "");
+      if (os_GetFileAttributes(data) == OS_INVALID_FILE_ATTRIBUTES) {
+        if (!(access & kGenericWrite)) return Fail("CAN'T ACCESS LOGGED_DATA DIR", data);
+        if (MakeFolders(data) != 0) return Fail("CAN'T CREATE LOGGED_DATA DIR", data);
+      }
+      dir = std::string(data) + "\\" + logger;
+      if (os_GetFileAttributes(dir.c_str()) == OS_INVALID_FILE_ATTRIBUTES) {
+        if (!(access & kGenericWrite)) return Fail("CAN'T ACCESS LOGGER DIRECTORY", dir.c_str());
+        if (os_MakeDirectory(dir.c_str()) != 0) return Fail("CAN'T CREATE LOGGER DIR", dir.c_str());
+      }
+    }
+    conn_ = std::string("Provider=Microsoft.Jet.OLEDB.4.0; Jet OLEDB:Engine Type=5; Data Source=\"") + dir + "\\" +
+            logger + ".mdb\"";
   }
   if (catalog_.Attach(W(conn_).c_str(), u"") != 0) {
     if (!(access & kGenericWrite)) return Fail("CAN'T OPEN DATABASE", catalog_.GetComErrorText());

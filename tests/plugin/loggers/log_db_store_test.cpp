@@ -13,6 +13,8 @@
 
 #include "framework/config/chan_record.h"
 #include "platform/ado/ado.h"
+#include "framework/server/srv_requests.h"
+#include "platform/os_file.h"
 #include "platform/os_path.h"
 #include "platform/os_registry.h"
 #include "plugin/loggers/log_db_collection.h"
@@ -500,6 +502,26 @@ TEST_F(LogDb, HeaderWritesBetweenAppendsAndUtcTimes) {
   if (old) setenv("TZ", saved.c_str(), 1);
   else unsetenv("TZ");
   tzset();
+}
+
+// Without a connection string or folder the logger's Jet file lives in its
+// folder under the logged-data folder, both made when writing.
+TEST_F(LogDb, DefaultJetFileUnderLoggedData) {
+  const char *data = srv_ResolveServerFolder(nullptr, "TSQ_LOGGED_DATA");
+  ASSERT_NE(data, nullptr);
+  std::string logged = data;
+  CLogDbCollection r;
+  EXPECT_EQ(r.Open("", "", "DEFLOG", "", kRO), -1);  // reading makes nothing
+  CLogDbCollection c;
+  ASSERT_EQ(c.Open("", "", "DEFLOG", "", kRW), 0) << c.GetErrorSummary() << c.GetErrorText();
+  EXPECT_TRUE(c.CreatedLoggers());
+  std::string file = logged + "\\DEFLOG\\DEFLOG.mdb";
+  EXPECT_NE(os_GetFileAttributes(file.c_str()), OS_INVALID_FILE_ATTRIBUTES) << file;
+  char path[1300];
+  uint32_t len = sizeof path;
+  c.GetStorePath("LoggerSeq=00000001", path, &len);
+  EXPECT_EQ(std::string(path), "Provider=Microsoft.Jet.OLEDB.4.0; Jet OLEDB:Engine Type=5; Data Source=\"" + file +
+                                   "\";LoggerName=DEFLOG;LoggerSeq=00000001");
 }
 
 TEST_F(LogDb, JetUsesOnlyItsDateForm) {
