@@ -4,8 +4,10 @@
 //           of the same rows in one transaction;
 //   read:   GetNoLogs and ReadLogs of 100 over every record / COUNT(*) and
 //           SELECT ... LIMIT 100 OFFSET i over the same table.
+// Each side runs three times on fresh files; the best times are compared.
 // Prints "store_insert_ratio <figure>" and "store_read_ratio <figure>"; exits
 // 1 when the insert ratio is above 2.5 or the read ratio above 3.0.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -159,9 +161,17 @@ int main() {
     setenv("PLATFORM_ROOT", root.c_str(), 1);
   }
   ldb_SetUtcMode(0);
-  double si = 0, sr = 0, hi = 0, hr = 0;
-  std::string table, cs;
-  if (!StoreSide(&si, &sr, &table, &cs) || !HandSide(table, &hi, &hr)) return 2;
+  // Best of three rounds on fresh files, each side.
+  double si = 1e30, sr = 1e30, hi = 1e30, hr = 1e30;
+  for (int round = 0; round < 3; ++round) {
+    double a = 0, b = 0, c = 0, d = 0;
+    std::string table, cs;
+    if (!StoreSide(&a, &b, &table, &cs) || !HandSide(table, &c, &d)) return 2;
+    si = std::min(si, a);
+    sr = std::min(sr, b);
+    hi = std::min(hi, c);
+    hr = std::min(hr, d);
+  }
   double insertRatio = si / hi, readRatio = sr / hr;
   printf("store insert %.3f s, hand %.3f s\nstore read %.3f s, hand %.3f s\n", si, hi, sr, hr);
   printf("store_insert_ratio %.2f\nstore_read_ratio %.2f\n", insertRatio, readRatio);
