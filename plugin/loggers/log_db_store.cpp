@@ -117,8 +117,6 @@ int CLogDbStore::CreateRun(const char *connection, const char *prefix, const cha
   if (!connection || !prefix || !logger || !h) return Fail("BADLY FORMED PATH NAME", "");
   if (strlen(connection) >= LDB_STORE_CONNSTR || strlen(logger) > LOG_LOGGER_NAME_MAX || strlen(prefix) > 259)
     return Fail("BADLY FORMED PATH NAME", "");
-  bool present = false;
-  std::string type = ldb_DigitalType(&present);
   access_ = 0xC0000000u;
   logger_ = logger;
   if (OpenMain(connection) != 0) return -1;
