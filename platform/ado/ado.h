@@ -360,6 +360,8 @@ class Recordset {
   std::vector<int64_t> rowids_;
   std::string fetchSql_;             // one row by its key
   sqlite3_stmt *fetch_ = nullptr;
+  sqlite3_stmt *change_ = nullptr;   // the last row change, reused while its text holds
+  std::string changeSql_;
   std::vector<Variant> rowCache_;
   int64_t cachedPos_ = -2;
   int64_t pos_ = 0;                  // -1 BOF, rows_.size() EOF
@@ -490,6 +492,10 @@ HRESULT ado_BaselineInsert(const std::string &path, const std::string &insertSql
                            int perTransaction, BaselineRow row, std::string *why);
 HRESULT ado_BaselineRead(const std::string &path, const std::string &selectSql, double *checksum, int64_t *rows,
                          std::string *why);
+// COUNT(*) of `table`, then `selectSql` (its one parameter the offset) run
+// page by page, `page` rows apart, on one connection.
+HRESULT ado_BaselinePages(const std::string &path, const std::string &table, const std::string &selectSql, int page,
+                          double *checksum, int64_t *rows, std::string *why);
 // The archive by hand: with the archive file attached, each run's rows of
 // `table` before the cut-off and its Loggers row copied into the X_Arc
 // tables and deleted, one transaction a run.

@@ -60,6 +60,43 @@ HRESULT ado_BaselineRead(const std::string &path, const std::string &selectSql, 
   return rc == SQLITE_OK ? ADO_S_OK : ado_FromSqlite(rc, why->c_str());
 }
 
+HRESULT ado_BaselinePages(const std::string &path, const std::string &table, const std::string &selectSql, int page,
+                          double *checksum, int64_t *rows, std::string *why) {
+  sqlite3 *db = nullptr;
+  HRESULT hr = ado_OpenFile(path, false, 300, &db, why);
+  if (hr < 0) return hr;
+  sqlite3_stmt *st = nullptr;
+  int64_t count = 0, n = 0;
+  double sum = 0;
+  int rc = sqlite3_prepare_v2(db, ("SELECT COUNT(*) FROM " + table).c_str(), -1, &st, nullptr);
+  if (rc == SQLITE_OK && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+    count = sqlite3_column_int64(st, 0);
+    rc = SQLITE_OK;
+  }
+  sqlite3_finalize(st);
+  st = nullptr;
+  if (rc == SQLITE_OK) rc = sqlite3_prepare_v2(db, selectSql.c_str(), -1, &st, nullptr);
+  for (int64_t at = 0; rc == SQLITE_OK && at < count; at += page) {
+    sqlite3_bind_int64(st, 1, at);
+    const int cols = sqlite3_column_count(st);
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+      for (int c = 0; c < cols; ++c) {
+        if (sqlite3_column_type(st, c) == SQLITE_TEXT) sum += (double)sqlite3_column_bytes(st, c);
+        else sum += sqlite3_column_double(st, c);
+      }
+      ++n;
+    }
+    if (rc == SQLITE_DONE) rc = SQLITE_OK;
+    sqlite3_reset(st);
+  }
+  if (rc != SQLITE_OK) *why = sqlite3_errmsg(db);
+  sqlite3_finalize(st);
+  ado_CloseFile(db);
+  *checksum = sum;
+  *rows = n;
+  return rc == SQLITE_OK ? ADO_S_OK : ado_FromSqlite(rc, why->c_str());
+}
+
 }  // namespace ado
 
 namespace ado {

@@ -158,6 +158,9 @@ HRESULT Recordset::Close() {
   stmt_ = nullptr;
   if (fetch_) sqlite3_finalize(fetch_);
   fetch_ = nullptr;
+  if (change_) sqlite3_finalize(change_);
+  change_ = nullptr;
+  changeSql_.clear();
   fetchSql_.clear();
   rowCache_.clear();
   cachedPos_ = -2;
@@ -530,18 +533,26 @@ HRESULT Recordset::Update() {
     for (size_t k = 0; k < cols.size(); ++k) sql += (k ? ", " : "") + QuoteName(fields_[cols[k]].column) + " = ?";
     sql += " WHERE rowid = ?";
   }
-  sqlite3_stmt *st = nullptr;
-  int rc = sqlite3_prepare_v2(conn_->Db(), sql.c_str(), (int)sql.size(), &st, nullptr);
-  if (rc != SQLITE_OK) return FailSqlite(rc);
+  // Rows added one after another share one statement.
+  if (!change_ || changeSql_ != sql) {
+    if (change_) sqlite3_finalize(change_);
+    change_ = nullptr;
+    changeSql_.clear();
+    int rc = sqlite3_prepare_v2(conn_->Db(), sql.c_str(), (int)sql.size(), &change_, nullptr);
+    if (rc != SQLITE_OK) return FailSqlite(rc);
+    changeSql_ = sql;
+  }
+  sqlite3_stmt *st = change_;
+  sqlite3_clear_bindings(st);
   for (size_t k = 0; k < cols.size(); ++k) {
     if (HRESULT hr = BindVariant(st, (int)k + 1, pending_[cols[k]]); hr < 0) {
-      sqlite3_finalize(st);
+      sqlite3_reset(st);
       return Fail(hr, "Data type mismatch in field '" + fields_[cols[k]].name + "'.");
     }
   }
   if (editMode_ == 1) sqlite3_bind_int64(st, (int)cols.size() + 1, rowids_[(size_t)pos_]);
-  rc = sqlite3_step(st);
-  sqlite3_finalize(st);
+  int rc = sqlite3_step(st);
+  sqlite3_reset(st);
   if (rc != SQLITE_DONE) return FailSqlite(rc);
   if (editMode_ == 2) {
     rowids_.push_back(sqlite3_last_insert_rowid(conn_->Db()));

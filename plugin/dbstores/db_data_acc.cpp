@@ -384,3 +384,15 @@ int32_t CLogITDbDataAcc::Connect(const char16_t *text, const char16_t *extra, in
   if (connection_->Open(Narrow(text) + Narrow(extra)) < 0) return Record(connection_->LastError(), DBACC_E_CONNECT);
   return 0;
 }
+
+int32_t CLogITDbDataAcc::BeginTrans() {
+  Hold h(&lock_);
+  if (!connection_) return NoRecordset(DBACC_E_STATE);
+  return connection_->BeginTrans() < 0 ? Record(connection_->LastError(), DBACC_E_UPDATE) : 0;
+}
+
+int32_t CLogITDbDataAcc::CommitTrans() {
+  Hold h(&lock_);
+  if (!connection_) return NoRecordset(DBACC_E_STATE);
+  return connection_->CommitTrans() < 0 ? Record(connection_->LastError(), DBACC_E_UPDATE) : 0;
+}

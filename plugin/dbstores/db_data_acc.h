@@ -102,6 +102,10 @@ class CLogITDbDataAcc {
   virtual int32_t Login(int32_t, int32_t);
   // A connection left open is closed first.
   virtual int32_t Connect(const char16_t *text, const char16_t *extra, int32_t options);
+  // A transaction on the connection: rows changed until the commit are
+  // written at once.
+  int32_t BeginTrans();
+  int32_t CommitTrans();
 
   const char *GetComErrorText() const { return errorText_; }
 

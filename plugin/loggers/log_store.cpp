@@ -9,6 +9,8 @@
 
 #include "platform/os_error.h"
 #include "platform/os_codepage.h"
+#include "plugin/loggers/log_db_collection.h"
+#include "plugin/loggers/log_db_store.h"
 #include "plugin/loggers/log_file_store.h"
 
 CLogStore::~CLogStore() = default;
@@ -116,12 +118,14 @@ int log_ProviderKind(const char *connection) {
 
 CLogStore *log_CreateStore(const char *connection) {
   if (log_ProviderKind(connection) == -1) return new (std::nothrow) CLogFileStore();
+  if (log_ProviderKind(connection) == 0) return new (std::nothrow) CLogDbStore();
   // The database stores come with their own libraries.
   os_Fail(OS_ERROR_NOT_SUPPORTED);
   return nullptr;
 }
 
-CLogCollection *log_CreateCollection(const char *) {
+CLogCollection *log_CreateCollection(const char *connection) {
+  if (log_ProviderKind(connection) == 0) return new (std::nothrow) CLogDbCollection();
   os_Fail(OS_ERROR_NOT_SUPPORTED);
   return nullptr;
 }

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "framework/notify/ntf_notify.h"
+#include "platform/ado/ado.h"
+#include "plugin/loggers/log_db_store.h"
 #include "plugin/loggers/log_file_store.h"
 #include "plugin/loggers/log_text.h"
 #include "tests/support/test_root.h"
@@ -29,7 +31,7 @@ struct Logger {
     if (!s.empty() && s.back() == '\n') s.pop_back();
     return s;
   }
-  void Start(const std::string &folder) {
+  void Start(const std::string &folder, const char *option = "--runs") {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     std::string prog = tnwtest::BinPath("scadasim");
@@ -38,7 +40,7 @@ struct Logger {
     if (pid == 0) {
       dup2(fds[1], 1);
       close(fds[0]);
-      execl(prog.c_str(), prog.c_str(), "logger", "--runs", folder.c_str(), static_cast<char *>(nullptr));
+      execl(prog.c_str(), prog.c_str(), "logger", option, folder.c_str(), static_cast<char *>(nullptr));
       _exit(127);
     }
     close(fds[1]);
@@ -116,6 +118,52 @@ TEST(ScadasimLogger, WritesARunAndContinuesItAfterAKill) {
   uint32_t cap = sizeof out;
   EXPECT_EQ(txt_ReadSection(text.c_str(), "TEXT", out, &cap), 1);
   EXPECT_NE(std::string(out).find(" events 2\r\n"), std::string::npos) << out;
+  sim_DestroyWorld();
+}
+
+// A logger process writing into a database while this process reads the
+// same run: no busy failure on either side, the reader sees every record.
+TEST(ScadasimLogger, WritesADatabaseRunThatAnotherProcessReads) {
+  std::string why;
+  ASSERT_EQ(sim_CreateWorld(SimWorldSpec{}, &why), 0) << why;
+  std::string dir = tnwtest::Root() + "/hosts/./sqlserver";
+  ASSERT_EQ(system(("mkdir -p '" + dir + "'").c_str()), 0);
+  remove((dir + "/simlog.db").c_str());
+  ASSERT_EQ(ado::ado_CreateFile(dir + "/simlog.db", &why), ado::ADO_S_OK) << why;
+  const std::string cs = "Provider=SQLOLEDB;Data Source=.;Initial Catalog=simlog";
+  Logger a;
+  a.Start(cs, "--store");
+  std::string created = a.Line();
+  ASSERT_EQ(created, "created " + cs + ";LoggerName=LOG;LoggerSeq=00000001");
+  std::string slot = tnwtest::Root() + "/kernel/mailslot/dm_" + std::to_string(a.pid) + ".slt";
+  for (int i = 0; i < 500 && access(slot.c_str(), F_OK) != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  CLogDbStore r;
+  ASSERT_EQ(r.Open(nullptr, created.substr(8).c_str(), 0x80000000u), 0) << r.GetErrorSummary() << r.GetErrorText();
+  std::vector<SimChannel> ai = sim_ReadChannels("A1");
+  ASSERT_EQ(ai.size(), 8u);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(sim_Post(uint32_t(a.pid), i == 1 ? 200002 : 200000), 0);
+    ASSERT_EQ(a.Line(), "wrote " + std::to_string(i + 1));
+    LogFileHeader h;
+    ASSERT_EQ(r.ReadHeader(&h), 0) << r.GetErrorSummary() << r.GetErrorText();
+    ASSERT_EQ(h.recordCount, uint32_t(i + 1));
+    ASSERT_EQ(h.blockCount, 2);
+    std::vector<uint8_t> rec(h.recordSize);
+    int desc = 1;
+    ASSERT_EQ(r.ReadLogs(0, &h, rec.data(), 1, &desc, nullptr, nullptr), 1) << r.GetErrorSummary();
+    for (size_t k = 0; k < 8; ++k) {
+      float v;
+      memcpy(&v, &rec[h.blocks[0].statusOffset + 32 + 4 * k], 4);
+      EXPECT_EQ(v, ai[k].value) << i << " " << k;
+    }
+  }
+  char out[512];
+  uint32_t cap = sizeof out;
+  EXPECT_EQ(r.ReadSection("TEXT", out, &cap, nullptr, nullptr), 1) << r.GetErrorSummary() << r.GetErrorText();
+  EXPECT_NE(std::string(out).find(" events 2\r\n"), std::string::npos) << out;
+  ASSERT_EQ(sim_Post(uint32_t(a.pid), NTF_STOP), 0);
+  int status = a.Wait();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   sim_DestroyWorld();
 }
 

@@ -4,11 +4,14 @@
 //   logtool follow RUN [--seconds N] [--raw]
 //                                 the records as they arrive (N: stop after N
 //                                 seconds; --raw: each record's bytes in hex)
-// RUN is the run's data file (".odl"), a Windows or Linux path.
+// RUN is the run's data file (".odl"), a Windows or Linux path, or a database
+// connection string ("PROVIDER=...;LoggerName=NAME", the newest run, or with
+// ";LoggerSeq=N" for run N).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +22,7 @@
 #include "platform/os_file.h"
 #include "platform/os_io.h"
 #include "plugin/loggers/log_file_store.h"
+#include "plugin/loggers/log_store.h"
 #include "plugin/loggers/log_format.h"
 #include "plugin/loggers/log_text.h"
 
@@ -71,18 +75,35 @@ void PrintRecord(const LogFileHeader &h, int64_t index, const uint8_t *rec, bool
   printf("\n");
 }
 
-int Open(CLogFileStore &store, const char *run, LogFileHeader *h) {
-  if (store.Open(nullptr, run, OS_GENERIC_READ) != 0 || store.ReadHeader(h) != 0) {
-    fprintf(stderr, "logtool: cannot read run %s (error %u)\n", run, os_GetLastError());
-    return -1;
+bool IsDatabase(const char *run) { return log_ProviderKind(run) >= 0; }
+
+// The store of a run: a file, or a database run (the newest when none is named).
+CLogStore *Open(const char *run, LogFileHeader *h) {
+  std::string path = run;
+  if (IsDatabase(run)) {
+    const char *resolved = log_ResolveRun(run);
+    if (!resolved || !*resolved) {
+      fprintf(stderr, "logtool: no run found for %s\n", run);
+      return nullptr;
+    }
+    path = resolved;
   }
-  return 0;
+  CLogStore *store = log_CreateStore(path.c_str());
+  if (!store || store->Open(nullptr, path.c_str(), OS_GENERIC_READ) != 0 || store->ReadHeader(h) != 0) {
+    fprintf(stderr, "logtool: cannot read run %s (error %u%s%s)\n", run, os_GetLastError(), store ? " " : "",
+            store ? store->GetErrorSummary() : "");
+    delete store;
+    return nullptr;
+  }
+  return store;
 }
 
 int Dump(const char *run) {
-  CLogFileStore store;
   LogFileHeader h;
-  if (Open(store, run, &h) != 0) return 1;
+  CLogStore *opened = Open(run, &h);
+  if (!opened) return 1;
+  std::unique_ptr<CLogStore> owner(opened);
+  CLogStore &store = *opened;
   printf("run %s\n", run);
   printf("header type=0x%04x blocks=%u records=%u record_size=%u first_record=%u end_offset=%u\n", h.type,
          h.blockCount, h.recordCount, h.recordSize, h.firstRecord, h.endOffset);
@@ -109,6 +130,16 @@ int Dump(const char *run) {
     if (got <= 0) break;
     for (int32_t k = 0; k < got; ++k) PrintRecord(h, i + k, &buf[size_t(k) * h.recordSize], false);
     i += got;
+  }
+  if (IsDatabase(run)) {
+    for (const char *n : {"HEADER", "PREDEFINED", "TEXT"}) {
+      uint32_t cap = 0;
+      if (store.ReadSection(n, nullptr, &cap, nullptr, nullptr) < 0) continue;
+      std::vector<char> out(cap + 1);
+      int lines = store.ReadSection(n, out.data(), &cap, nullptr, nullptr);
+      printf("section [%s] lines=%d\n%s\n", n, lines, lines < 0 ? "" : out.data());
+    }
+    return 0;
   }
   // Sections: every "[NAME]" line of the text file, each read as it is kept.
   char path[300];
@@ -141,9 +172,11 @@ int Dump(const char *run) {
 }
 
 int Follow(const char *run, double seconds, bool raw) {
-  CLogFileStore store;
   LogFileHeader h;
-  if (Open(store, run, &h) != 0) return 1;
+  CLogStore *opened = Open(run, &h);
+  if (!opened) return 1;
+  std::unique_ptr<CLogStore> owner(opened);
+  CLogStore &store = *opened;
   auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   int64_t next = 0;
   std::vector<uint8_t> buf(size_t{h.recordSize} * 1000);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "platform/os_io.h"
 #include "plugin/loggers/log_file_store.h"
 #include "plugin/loggers/log_format.h"
+#include "plugin/loggers/log_store.h"
 
 namespace {
 
@@ -31,6 +33,7 @@ struct Area {
 
 std::vector<Area> g_areas;
 CLogFileStore g_store;
+CLogStore *g_out = &g_store;
 LogFileHeader g_header;
 uint32_t g_written = 0;
 std::atomic<bool> g_stop{false};
@@ -56,15 +59,15 @@ int OnCode(int32_t code) {
     // Digital areas carry their states in the status words and no values.
     if (const float *values = shm_AreaValues(g_areas[i].data)) memcpy(&rec[b.statusOffset + 4 * n], values, 4 * n);
   }
-  if (g_store.WriteLogs(&g_header, rec.data(), 1) != 0) {
-    fprintf(stderr, "scadasim logger: append failed (error %u)\n", os_GetLastError());
+  if (g_out->WriteLogs(&g_header, rec.data(), 1) != 0) {
+    fprintf(stderr, "scadasim logger: append failed (error %u %s)\n", os_GetLastError(), g_out->GetErrorSummary());
     return 0;
   }
   ++g_written;
   printf("wrote %u\n", g_written);
   fflush(stdout);
   if (events > 0)
-    g_store.WriteTextAt(now, ("events " + std::to_string(events)).c_str(), nullptr, nullptr);
+    g_out->WriteTextAt(now, ("events " + std::to_string(events)).c_str(), nullptr, nullptr);
   return 0;
 }
 
@@ -78,6 +81,48 @@ std::string NewestOpenRun(const std::string &folder) {
       best = name;
   }
   return best.empty() ? best : folder + "/" + best;
+}
+
+int RunLoop() {
+  fflush(stdout);
+  signal(SIGTERM, OnSignal);
+  signal(SIGINT, OnSignal);
+  errno = 0;
+  if (!ntf_Start(OnCode) && errno != 0) return fprintf(stderr, "scadasim logger: no mailslot (error %d)\n", errno), 1;
+  while (!g_stop) os_Sleep(20);
+  ntf_Stop();
+  g_out->Close();
+  return 0;
+}
+
+// The run header and channel records of the areas' blocks.
+int BuildHeader(const std::vector<std::string> &codes, std::vector<std::vector<ChannelRecord>> *channels) {
+  memset(&g_header, 0, sizeof g_header);
+  uint32_t offset = LOG_RECORD_TIME + sizeof(TimeStamp);
+  for (const std::string &code : codes) {
+    Area a;
+    a.code = code;
+    a.data = shm_OpenDataArea(code.c_str());
+    void *conf = shm_OpenConfArea(code.c_str());
+    if (!a.data || !conf) return fprintf(stderr, "scadasim logger: no area %s\n", code.c_str()), -1;
+    a.count = shm_AreaHeader(a.data)->count;
+    if (a.count == 0 || g_areas.size() >= LOG_MAX_BLOCKS) continue;
+    LogChannelBlock &b = g_header.blocks[g_areas.size()];
+    memcpy(b.prefix, code.c_str(), 2);
+    b.first = 1;
+    b.last = a.count;
+    b.kind = code[0] == 'D' ? LOG_KIND_DIGITAL : 8;
+    b.statusOffset = static_cast<uint16_t>(offset);
+    snprintf(b.source, sizeof b.source, "scadasim");
+    offset += 8u * a.count;
+    channels->emplace_back(a.count);
+    memcpy(channels->back().data(), shm_AreaRecords(conf), sizeof(ChannelRecord) * a.count);
+    g_areas.push_back(a);
+  }
+  g_header.blockCount = static_cast<uint16_t>(g_areas.size());
+  g_header.recordSize = offset;
+  tm_Now(&g_header.start);
+  return 0;
 }
 
 }  // namespace
@@ -94,32 +139,8 @@ int sim_LoggerRunsCommand(int argc, char **argv) {
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
 
-  memset(&g_header, 0, sizeof g_header);
-  uint32_t offset = LOG_RECORD_TIME + sizeof(TimeStamp);
   std::vector<std::vector<ChannelRecord>> channels;
-  for (const std::string &code : codes) {
-    Area a;
-    a.code = code;
-    a.data = shm_OpenDataArea(code.c_str());
-    void *conf = shm_OpenConfArea(code.c_str());
-    if (!a.data || !conf) return fprintf(stderr, "scadasim logger: no area %s\n", code.c_str()), 1;
-    a.count = shm_AreaHeader(a.data)->count;
-    if (a.count == 0 || g_areas.size() >= LOG_MAX_BLOCKS) continue;
-    LogChannelBlock &b = g_header.blocks[g_areas.size()];
-    memcpy(b.prefix, code.c_str(), 2);
-    b.first = 1;
-    b.last = a.count;
-    b.kind = code[0] == 'D' ? LOG_KIND_DIGITAL : 8;
-    b.statusOffset = static_cast<uint16_t>(offset);
-    snprintf(b.source, sizeof b.source, "scadasim");
-    offset += 8u * a.count;
-    channels.emplace_back(a.count);
-    memcpy(channels.back().data(), shm_AreaRecords(conf), sizeof(ChannelRecord) * a.count);
-    g_areas.push_back(a);
-  }
-  g_header.blockCount = static_cast<uint16_t>(g_areas.size());
-  g_header.recordSize = offset;
-  tm_Now(&g_header.start);
+  if (BuildHeader(codes, &channels) != 0) return 1;
 
   std::string run = NewestOpenRun(folder);
   if (!run.empty()) {
@@ -141,13 +162,40 @@ int sim_LoggerRunsCommand(int argc, char **argv) {
       return fprintf(stderr, "scadasim logger: cannot create %s (error %u)\n", run.c_str(), os_GetLastError()), 1;
     printf("created %s\n", run.c_str());
   }
-  fflush(stdout);
-  signal(SIGTERM, OnSignal);
-  signal(SIGINT, OnSignal);
-  errno = 0;
-  if (!ntf_Start(OnCode) && errno != 0) return fprintf(stderr, "scadasim logger: no mailslot (error %d)\n", errno), 1;
-  while (!g_stop) os_Sleep(20);
-  ntf_Stop();
-  g_store.Close();
-  return 0;
+  return RunLoop();
+}
+
+int sim_LoggerStoreCommand(int argc, char **argv) {
+  const char *usage = "usage: scadasim logger --store PROVIDER=... [--logger NAME] [--area CODE]...\n";
+  if (argc < 1) return fprintf(stderr, "%s", usage), 2;
+  std::string cs = argv[0], logger = "LOG";
+  std::vector<std::string> codes;
+  for (int i = 1; i < argc; ++i) {
+    if (strcmp(argv[i], "--area") == 0 && i + 1 < argc) codes.push_back(argv[++i]);
+    else if (strcmp(argv[i], "--logger") == 0 && i + 1 < argc) logger = argv[++i];
+    else return fprintf(stderr, "%s", usage), 2;
+  }
+  if (codes.empty()) codes = {"A1", "D1"};
+  std::vector<std::vector<ChannelRecord>> channels;
+  if (BuildHeader(codes, &channels) != 0) return 1;
+  std::unique_ptr<CLogCollection> c(log_CreateCollection(cs.c_str()));
+  if (!c || c->Open(cs.c_str(), "", logger.c_str(), "", OS_GENERIC_READ | OS_GENERIC_WRITE) != 0)
+    return fprintf(stderr, "scadasim logger: cannot open %s (%s %s)\n", cs.c_str(), c ? c->GetErrorSummary() : "",
+                   c ? c->GetErrorText() : ""),
+           1;
+  std::vector<ChannelRecord *> blocks;
+  for (auto &b : channels) blocks.push_back(b.data());
+  std::unique_ptr<CLogStore> store(c->CreateRun(&g_header.start.seconds, 1, nullptr, &g_header, nullptr, 0, nullptr,
+                                                nullptr, blocks.data()));
+  if (!store)
+    return fprintf(stderr, "scadasim logger: cannot create a run (%s %s)\n", c->GetErrorSummary(), c->GetErrorText()),
+           1;
+  char name[LOG_CONNSTR_MAX + 64];
+  uint32_t size = sizeof name;
+  store->GetName(name, &size);
+  printf("created %s\n", name);
+  g_out = store.get();
+  int rc = RunLoop();
+  g_out = &g_store;
+  return rc;
 }

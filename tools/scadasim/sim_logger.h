@@ -5,3 +5,6 @@
 #pragma once
 
 int sim_LoggerRunsCommand(int argc, char **argv);
+// `scadasim logger --store CS [--logger NAME] [--area CODE]...`: the same
+// logger keeping a new run in the database CS ("PROVIDER=...").
+int sim_LoggerStoreCommand(int argc, char **argv);

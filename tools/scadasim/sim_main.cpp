@@ -103,6 +103,9 @@ void Usage(FILE *f) {
           "        plays a logger that keeps a run in FOLDER: one record of the areas\n"
           "        (default A1 and D1) per logger code, prints \"wrote N\" after each\n"
           "        append; a restarted one continues the newest open run\n"
+          "  logger --store PROVIDER=... [--logger NAME] [--area CODE]...\n"
+          "        the same logger keeping a new run (logger NAME, default LOG) in a\n"
+          "        database; prints \"created\" and the run's connection string\n"
           "  logger --out FILE\n"
           "        plays a logger process: appends every code it receives to FILE, one a\n"
           "        line, until code 31 or a signal (the server starts these itself).\n");
@@ -877,6 +880,7 @@ int main(int argc, char **argv) {
     return 0;
   }
   if (cmd == "logger" && argc >= 4 && strcmp(argv[2], "--runs") == 0) return sim_LoggerRunsCommand(argc - 3, argv + 3);
+  if (cmd == "logger" && argc >= 4 && strcmp(argv[2], "--store") == 0) return sim_LoggerStoreCommand(argc - 3, argv + 3);
   if (cmd == "logger") {
     if (argc != 4 || strcmp(argv[2], "--out") != 0) return Usage(stderr), 2;
     return RunLogger(argv[3]);

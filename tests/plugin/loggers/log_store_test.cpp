@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "platform/os_error.h"
+#include "plugin/loggers/log_db_collection.h"
+#include "plugin/loggers/log_db_store.h"
 #include "plugin/loggers/log_file_store.h"
 #include "plugin/loggers/log_store.h"
 
@@ -23,7 +25,8 @@ TEST(LogStoreHelpers, ProviderKindAndFactories) {
       {"PROVIDER=MySQL.1", 1, false},
       {"PROVIDER=WITSML;x", 2, false},
       {"Provider=osdu", 3, false},
-      {"PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=a.mdb", 0, false},
+      {"PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=a.mdb", 0, true},
+      {"Provider=SQLOLEDB;Data Source=.", 0, true},
       {"PROVIDER", -1, true},
       {" PROVIDER=MYSQL", -1, true},
   };
@@ -32,11 +35,17 @@ TEST(LogStoreHelpers, ProviderKindAndFactories) {
     EXPECT_EQ(log_ProviderKind(c.conn), c.kind);
     std::unique_ptr<CLogStore> s(log_CreateStore(c.conn));
     EXPECT_EQ(s != nullptr, c.store);
-    if (c.store) EXPECT_NE(dynamic_cast<CLogFileStore *>(s.get()), nullptr);
+    if (c.kind == 0) EXPECT_NE(dynamic_cast<CLogDbStore *>(s.get()), nullptr);
+    else if (c.store) EXPECT_NE(dynamic_cast<CLogFileStore *>(s.get()), nullptr);
     else EXPECT_EQ(os_GetLastError(), OS_ERROR_NOT_SUPPORTED);
     // The collections come with the file-collection and database stores.
-    EXPECT_EQ(log_CreateCollection(c.conn), nullptr);
-    EXPECT_EQ(os_GetLastError(), OS_ERROR_NOT_SUPPORTED);
+    std::unique_ptr<CLogCollection> col(log_CreateCollection(c.conn));
+    if (c.kind == 0) {
+      EXPECT_NE(dynamic_cast<CLogDbCollection *>(col.get()), nullptr);
+    } else {
+      EXPECT_EQ(col, nullptr);
+      EXPECT_EQ(os_GetLastError(), OS_ERROR_NOT_SUPPORTED);
+    }
   }
 }
 

@@ -1,0 +1,870 @@
+#include "plugin/loggers/log_db_store.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "framework/config/chan_record.h"
+#include "platform/os_codepage.h"
+#include "platform/os_error.h"
+#include "plugin/loggers/log_db_schema.h"
+
+using ado::Variant;
+
+namespace {
+
+constexpr uint32_t kGenericWrite = 0x40000000u;
+constexpr int32_t kStatic = ado::adOpenStatic, kReadOnly = ado::adLockReadOnly, kOptimistic = ado::adLockOptimistic;
+
+std::u16string W(const std::string &s) { return ado::ado_Wide(s); }
+
+bool IsNull(const Variant &v) { return v.vt == ado::VT_NULL || v.vt == ado::VT_EMPTY; }
+
+bool ToInt(const Variant &v, int64_t *out) {
+  Variant d;
+  if (IsNull(v) || ado::var_ChangeType(&d, v, ado::VT_R8) < 0 || !std::isfinite(d.dblVal)) return false;
+  if (d.dblVal < -9.2e18 || d.dblVal > 9.2e18) return false;
+  *out = static_cast<int64_t>(d.dblVal);
+  return true;
+}
+
+bool ToFloat(const Variant &v, float *out) {
+  Variant d;
+  if (IsNull(v) || ado::var_ChangeType(&d, v, ado::VT_R8) < 0) return false;
+  if (std::isfinite(d.dblVal) && std::fabs(d.dblVal) > 3.4028234663852886e38) return false;
+  *out = static_cast<float>(d.dblVal);
+  return true;
+}
+
+std::string Text(const Variant &v) { return IsNull(v) ? std::string() : ldb_TrimRight(ado::var_ToUtf8(v)); }
+
+bool ToSeconds(const Variant &v, int32_t *out) {
+  if (v.vt != ado::VT_DATE) return false;
+  return ldb_FromOleDate(v.date, out);
+}
+
+uint32_t Channels(const LogChannelBlock &b) { return b.last >= b.first ? uint32_t{b.last} - b.first + 1 : 0; }
+
+bool Eof(CLogITDbDataAcc *acc) {
+  Variant e;
+  return acc->GetEOF(&e) != 0 || e.boolVal != 0;
+}
+
+// A text kept in two pieces of a channel record, each ending at its first
+// zero.
+void JoinPieces(const ChannelRecord *r, int at1, int n1, int at2, int n2, char *out) {
+  size_t n = 0;
+  for (int i = 0; i < n1 && r->raw[at1 + i]; ++i) out[n++] = static_cast<char>(r->raw[at1 + i]);
+  if (n == static_cast<size_t>(n1))
+    for (int i = 0; i < n2 && r->raw[at2 + i]; ++i) out[n++] = static_cast<char>(r->raw[at2 + i]);
+  out[n] = 0;
+}
+
+void SplitPieces(ChannelRecord *r, int at1, int n1, int at2, int n2, const std::string &s) {
+  for (int i = 0; i < n1 + n2 && i < static_cast<int>(s.size()); ++i)
+    r->raw[i < n1 ? at1 + i : at2 + i - n1] = static_cast<uint8_t>(s[i]);
+}
+
+}  // namespace
+
+CLogDbStore::CLogDbStore() = default;
+CLogDbStore::~CLogDbStore() { Close(); }
+
+int CLogDbStore::Fail(const char *message, const char *detail) {
+  size_t n = strnlen(message ? message : "", sizeof message_ - 1);
+  memcpy(message_, message ? message : "", n);  // messages keep their first 30 characters
+  message_[n] = 0;
+  detail_ = detail ? detail : "";
+  if (detail_.size() > 999) detail_.resize(999);
+  return -1;
+}
+
+const char *CLogDbStore::GetErrorText() { return detail_.c_str(); }
+const char *CLogDbStore::GetErrorSummary() { return message_; }
+
+int32_t CLogDbStore::Query(CLogITDbDataAcc *acc, const std::string &sql, int32_t lock) {
+  if (acc == &main_) cursor_ = -1;
+  return acc->OpenRecordset(W(sql).c_str(), kStatic, lock, ado::adCmdUnknown);
+}
+
+template <class F>
+int32_t CLogDbStore::WithForms(CLogITDbDataAcc *acc, int32_t lock, F build) {
+  int32_t rc = -1;
+  for (int form = firstForm_; form <= lastForm_; ++form) {
+    rc = Query(acc, build(form), lock);
+    if (rc == 0) {
+      firstForm_ = lastForm_ = form;
+      return 0;
+    }
+  }
+  return rc;
+}
+
+std::string CLogDbStore::RunWhere() const {
+  return " from LOGGERS where sLoggerName = '" + ldb_Quote(logger_.c_str()) + "' AND nLoggerSequence = " +
+         std::to_string(seq_);
+}
+
+int CLogDbStore::OpenMain(const char *connection) {
+  if (main_.Connect(W(connection).c_str(), u"", 0) != 0) return Fail("CAN'T OPEN DATABASE", &main_);
+  if (main_.Login(0, 0) != 0) return Fail("CAN'T LOGIN TO DATABASE", &main_);
+  if (ldb_IsJet(connection)) firstForm_ = lastForm_ = LDB_FORM_JET;
+  return 0;
+}
+
+int CLogDbStore::CreateRun(const char *connection, const char *prefix, const char *logger, int32_t seq,
+                           const LogFileHeader *h, const char *headerText, ChannelRecord *const *records) {
+  if (!connection || !prefix || !logger || !h) return Fail("BADLY FORMED PATH NAME", "");
+  if (strlen(connection) >= LDB_STORE_CONNSTR || strlen(logger) > LOG_LOGGER_NAME_MAX || strlen(prefix) > 259)
+    return Fail("BADLY FORMED PATH NAME", "");
+  access_ = 0xC0000000u;
+  logger_ = logger;
+  if (OpenMain(connection) != 0) return -1;
+  // The LOGGERS row.
+  if (main_.OpenTable(u"LOGGERS") != 0) return Close(), Fail("CAN'T FIND LOGGERS TABLE", &main_);
+  if (main_.AddNewRecord() != 0) return Close(), Fail("CAN'T ADD TO LOGGERS TABLE", &main_);
+  std::string header;
+  bool hasHeader = ldb_HeaderColumn(headerText, &header);
+  const Variant values[17] = {
+      ado::var_Utf8(logger),
+      ado::var_I4(seq),
+      ado::var_Date(ldb_ToOleDate(h->start.seconds)),
+      h->stop.seconds ? ado::var_Date(ldb_ToOleDate(h->stop.seconds)) : ado::var_Null(),
+      ado::var_I4(0),
+      ado::var_Utf8(prefix),
+      hasHeader ? ado::var_Utf8(header) : ado::var_Null(),
+      ado::var_I4(h->tagColumns ? 1 : 0),
+      ado::var_I4(0),
+      ado::var_I4(0),
+      ado::var_I4(h->timeZone.Bias),
+      ado::var_I4(h->sigChange ? 1 : 0),
+      h->sigChange ? ado::var_Utf8(std::string(h->trigPrefix, strnlen(h->trigPrefix, 2))) : ado::var_Null(),
+      h->sigChange ? ado::var_I4(h->trigNumber) : ado::var_Null(),
+      h->sigChange ? ado::var_Utf8(std::string(h->lagPrefix, strnlen(h->lagPrefix, 2))) : ado::var_Null(),
+      h->sigChange ? ado::var_I4(h->lagNumber) : ado::var_Null(),
+      ado::var_Date(ldb_ToOleDate(h->start.seconds)),
+  };
+  for (int i = 0; i < 17; ++i)
+    if (main_.SetFieldValueAt(i, values[i]) != 0) {
+      main_.CancelUpdate();
+      return Close(), Fail("CAN'T UPDATE LOGGERS TABLE", &main_);
+    }
+  if (main_.Update() != 0) {
+    main_.CancelUpdate();
+    return Close(), Fail("CAN'T UPDATE LOGGERS TABLE", &main_);
+  }
+  prefix_ = prefix;
+  seq_ = seq;
+  conn_ = connection;
+  // The predefined lines.
+  std::vector<std::string> lines = ldb_PredefinedLines(headerText);
+  if (!lines.empty()) {
+    if (main_.OpenTable(W(prefix_ + "TEXT").c_str()) != 0) return Close(), Fail("CAN'T OPEN TEXT TABLE", &main_);
+    for (const std::string &l : lines) {
+      if (main_.AddNewRecord() != 0) return Close(), Fail("CAN'T ADD TO TEXT TABLE", &main_);
+      if (main_.SetFieldValueAt(0, ado::var_Utf8(l)) != 0 || main_.Update() != 0) {
+        main_.CancelUpdate();
+        return Close(), Fail("CAN'T UPDATE TEXT TABLE", &main_);
+      }
+    }
+  }
+  // One CHANNELS row per logged channel.
+  if (main_.OpenTable(W(prefix_ + "CHANNELS").c_str()) != 0) return Close(), Fail("CAN'T OPEN CHANNELS TABLE", &main_);
+  uint32_t blocks = h->blockCount < LOG_MAX_BLOCKS ? h->blockCount : LOG_MAX_BLOCKS;
+  for (uint32_t b = 0; b < blocks; ++b) {
+    const LogChannelBlock &blk = h->blocks[b];
+    if (!records || !records[b]) return Close(), Fail("CAN'T FIND CHANNEL CONFIG", "");
+    std::string source(blk.source, strnlen(blk.source, sizeof blk.source));
+    for (uint32_t k = 0; k < Channels(blk); ++k) {
+      const ChannelRecord *r = &records[b][k];
+      LdbChannel c{};
+      memcpy(c.prefix, blk.prefix, 2);
+      c.number = static_cast<uint16_t>(blk.first + k);
+      chan_JoinTag(r, c.tag);
+      int32_t ioType = chan_TypeByte(r);
+      bool enabled = true;  // a logged channel's record is taken as configured
+      bool digital = blk.kind == LOG_KIND_DIGITAL || chan_IsDigital(r);
+      char desc[CHAN_TEXT_SIZE + 1], low[CHAN_TEXT_SIZE + 1], high[CHAN_TEXT_SIZE + 1];
+      JoinPieces(r, 8, 16, 142, 16, desc);
+      if (main_.AddNewRecord() != 0) return Close(), Fail("CAN'T ADD TO CHANNELS TABLE", &main_);
+      std::vector<Variant> row = {ado::var_I4(static_cast<int32_t>(b)),
+                                  ado::var_Utf8(std::string(blk.prefix, strnlen(blk.prefix, 2))),
+                                  ado::var_I4(c.number),
+                                  ado::var_Utf8(source),
+                                  ado::var_Utf8(c.tag),
+                                  ado::var_Utf8(desc),
+                                  enabled ? ado::var_I4(ioType) : ado::var_Null(),
+                                  ado::var_Null(),
+                                  ado::var_Null(),
+                                  ado::var_Null(),
+                                  ado::var_Null(),
+                                  ado::var_Null(),
+                                  ado::var_Utf8(ldb_ColumnName(c, h->tagColumns != 0)),
+                                  ado::var_I4(blk.lag ? 1 : 0)};
+      if (enabled && digital) {
+        chan_GetText32(r, 0 + CHAN_HIGH_STATE_TEXT_OFFSET, high);
+        chan_GetText32(r, 64, low);
+        row[10] = ado::var_Utf8(low);
+        row[11] = ado::var_Utf8(high);
+      } else if (enabled) {
+        char units[9];
+        JoinPieces(r, 32, 4, 161, 4, units);
+        float lo = 0, hi = 0;
+        memcpy(&lo, r->raw + 172, 4);
+        memcpy(&hi, r->raw + 168, 4);
+        row[7] = ado::var_Utf8(units);
+        row[8] = ado::var_R4(lo);
+        row[9] = ado::var_R4(hi);
+      }
+      for (size_t i = 0; i < row.size(); ++i)
+        if (main_.SetFieldValueAt(static_cast<int32_t>(i), row[i]) != 0) {
+          main_.CancelUpdate();
+          return Close(), Fail("CAN'T UPDATE CHANNELS TABLE", &main_);
+        }
+      if (main_.Update() != 0) {
+        main_.CancelUpdate();
+        return Close(), Fail("CAN'T UPDATE CHANNELS TABLE", &main_);
+      }
+    }
+  }
+  main_.CloseRecordset();
+  uint32_t end = 0;
+  if (UseforLogging(&end) != 0) {
+    std::string d = detail_;
+    char m[LDB_MESSAGE_MAX + 1];
+    snprintf(m, sizeof m, "%s", message_);
+    Close();
+    return Fail(m, d.c_str());
+  }
+  return 0;
+}
+
+int CLogDbStore::Open(const char *server, const char *path, uint32_t access) {
+  Close();
+  if (!path || strlen(path) > LDB_STORE_CONNSTR) return os_SetLastError(0), Fail("BADLY FORMED PATH NAME", "");
+  char cs[LDB_STORE_CONNSTR + 1];
+  snprintf(cs, sizeof cs, "%s", path);
+  char logger[LOG_LOGGER_NAME_MAX + 1];
+  uint32_t cap = sizeof logger;
+  int32_t seq = 0;
+  if (!log_TakeLoggerName(cs, &cap, logger) || !log_TakeLoggerSeq(cs, &seq))
+    return os_SetLastError(0), Fail("BADLY FORMED PATH NAME", "");
+  logger_ = logger;
+  seq_ = seq;
+  access_ = access;
+  int rc = OpenMain(cs);
+  if (rc == 0) {
+    if (Query(&main_, "select sTablePrefix" + RunWhere(), kReadOnly) != 0 || Eof(&main_)) {
+      rc = Fail("CAN'T FIND LOGGER NAME AND SEQ", &main_);
+    } else {
+      Variant v;
+      // A char(255) value comes back padded: trim it, it names tables.
+      if (main_.GetFieldValueAt(0, &v) != 0 || IsNull(v) || Text(v).empty())
+        rc = Fail("CAN'T FIND LOGGER NAME AND SEQ", &main_);
+      else
+        prefix_ = Text(v);
+    }
+    main_.CloseRecordset();
+    if (rc != 0) main_.Disconnect();
+  }
+  if (rc != 0 && server && *server && os_CompareNoCaseN(cs, "PROVIDER=MS REMOTE", 18) != 0) {
+    char remote[LDB_STORE_CONNSTR + 64];
+    snprintf(remote, sizeof remote, "PROVIDER=MS REMOTE;REMOTE SERVER=HTTP://%s;REMOTE %s", server, path);
+    if (strlen(remote) <= LDB_STORE_CONNSTR) return Open(nullptr, remote, access);
+  }
+  if (rc == 0) conn_ = cs;
+  return rc;
+}
+
+int CLogDbStore::UseforLogging(uint32_t *) {
+  if (log_.Connect(W(conn_).c_str(), u"", 0) != 0) return Fail("CAN'T OPEN DATABASE", &log_);
+  logging_ = 1;
+  if (log_.Login(0, 0) != 0) return Fail("CAN'T LOG INTO DATABASE", &log_);
+  if (log_.OpenRecordset(W(prefix_ + "DATA").c_str(), ado::adOpenForwardOnly, kOptimistic, ado::adCmdTable) != 0)
+    return Fail("CAN'T OPEN DATA TABLE", &log_);
+  bool present = false;
+  std::string type = ldb_DigitalType(&present);
+  // State texts go only into columns that hold text.
+  digitalText_ = present && ldb_IsTextType(type);
+  return digitalText_ ? LoadStateTexts() : 0;
+}
+
+int CLogDbStore::LoadStateTexts() {
+  states_.clear();
+  if (Query(&main_, "select sLowStateDesc, sHighStateDesc from " + prefix_ + "CHANNELS", kReadOnly) != 0)
+    return Fail("CAN'T GET CHANNELS", &main_);
+  for (main_.MoveFirst(); !Eof(&main_); main_.MoveNext()) {
+    Variant lo, hi;
+    main_.GetFieldValueAt(0, &lo);
+    main_.GetFieldValueAt(1, &hi);
+    states_.emplace_back(Text(lo), Text(hi));
+  }
+  main_.CloseRecordset();
+  return 0;
+}
+
+void CLogDbStore::GetName(char *out, uint32_t *size) {
+  if (!size) return;
+  uint32_t need = static_cast<uint32_t>(conn_.size() + logger_.size() + 32);
+  if (!out || *size < need) {
+    *size = need;
+    return;
+  }
+  snprintf(out, *size, "%s;LoggerName=%s;LoggerSeq=%08d", conn_.c_str(), logger_.c_str(), seq_);
+}
+
+int CLogDbStore::Close() {
+  cursor_ = -1;
+  main_.Disconnect();
+  if (logging_) {
+    log_.Disconnect();
+    logging_ = 0;
+  }
+  return 0;
+}
+
+int CLogDbStore::FlushHeader(uint32_t) { return 0; }
+
+int CLogDbStore::ReadHeader(LogFileHeader *h) {
+  if (!h) return Fail("CAN'T FIND LOGGER", "");
+  if (Query(&main_, "select *" + RunWhere(), kReadOnly) != 0 || Eof(&main_)) return Fail("CAN'T FIND LOGGER", &main_);
+  Variant v[17];
+  for (int i = 0; i < 17; ++i)
+    if (main_.GetFieldValueAt(i, &v[i]) != 0) return Fail("CAN'T FIND LOGGER", &main_);
+  main_.CloseRecordset();
+  int32_t start = 0, stop = 0;
+  if (!ToSeconds(v[2], &start)) return Fail("COLUMN #3 IS NOT A DATE", "");
+  if (!IsNull(v[3]) && !ToSeconds(v[3], &stop)) return Fail("COLUMN #4 IS NOT A DATE", "");
+  memset(h, 0, sizeof *h);
+  h->start.seconds = start;
+  h->stop.seconds = stop;
+  int64_t n = 0;
+  h->tagColumns = ToInt(v[7], &n) && n ? 1 : 0;
+  h->sigChange = ToInt(v[11], &n) && n ? 1 : 0;
+  if (h->sigChange) {
+    std::string t = Text(v[12]), l = Text(v[14]);
+    memcpy(h->trigPrefix, t.c_str(), t.size() < 2 ? t.size() : 2);
+    memcpy(h->lagPrefix, l.c_str(), l.size() < 2 ? l.size() : 2);
+    if (ToInt(v[13], &n) && n >= 0 && n <= 0xFFFF) h->trigNumber = static_cast<uint16_t>(n);
+    if (ToInt(v[15], &n) && n >= 0 && n <= 0xFFFF) h->lagNumber = static_cast<uint16_t>(n);
+  }
+  if (ToInt(v[10], &n) && n >= INT32_MIN && n <= INT32_MAX) h->timeZone.Bias = static_cast<int32_t>(n);
+  h->type = LOG_FILE_TYPE;
+  if (Query(&main_, "select nBlock, sPrefix, nChannelNumber, sSource, bLag from " + prefix_ + "CHANNELS", kReadOnly) !=
+      0)
+    return Fail("CAN'T GET CHANNELS", &main_);
+  bool seen[LOG_MAX_BLOCKS] = {};
+  for (int32_t rc = main_.MoveFirst(); !Eof(&main_); rc = main_.MoveNext()) {
+    if (rc < 0) return Fail("CAN'T GET NEXT CHANNEL", &main_);
+    Variant f[5];
+    for (int i = 0; i < 5; ++i)
+      if (main_.GetFieldValueAt(i, &f[i]) != 0) return Fail("CAN'T CHECK NEXT CHANNEL", &main_);
+    int64_t block = 0, number = 0;
+    if (!ToInt(f[0], &block) || !ToInt(f[2], &number) || block < 0 || number < 0 || number > 0xFFFF)
+      return main_.CloseRecordset(), Fail("CAN'T CHECK NEXT CHANNEL", "bad block index or channel number");
+    if (block >= static_cast<int64_t>(LOG_MAX_BLOCKS)) continue;
+    LogChannelBlock &b = h->blocks[block];
+    if (!seen[block]) {
+      seen[block] = true;
+      std::string p = Text(f[1]), s = Text(f[3]);
+      memcpy(b.prefix, p.c_str(), p.size() < 2 ? p.size() : 2);
+      memcpy(b.source, s.c_str(), s.size() < sizeof b.source ? s.size() : sizeof b.source);
+      int64_t lag = 0;
+      b.lag = ToInt(f[4], &lag) && lag ? 1 : 0;
+      b.first = b.last = static_cast<uint16_t>(number);
+      b.kind = 8;
+    }
+    if (number < b.first) b.first = static_cast<uint16_t>(number);
+    if (number > b.last) b.last = static_cast<uint16_t>(number);
+    if (block + 1 > h->blockCount) h->blockCount = static_cast<uint16_t>(block + 1);
+  }
+  main_.CloseRecordset();
+  int64_t count = GetNoLogs(h);
+  if (count < 0) return -1;
+  h->recordCount = static_cast<uint32_t>(count);
+  uint64_t size = 18, channels = 0;
+  for (uint32_t i = 0; i < h->blockCount; ++i) {
+    h->blocks[i].statusOffset = static_cast<uint16_t>(size);
+    size += 8ull * Channels(h->blocks[i]) + 2;
+    channels += Channels(h->blocks[i]);
+  }
+  h->recordSize = static_cast<uint32_t>(size);
+  h->firstRecord = static_cast<uint32_t>(4404 + 4ull * h->blockCount + 216 * channels + size);
+  h->endOffset = log_EndWord(static_cast<uint64_t>(count) * size + h->firstRecord);
+  return 0;
+}
+
+int CLogDbStore::WriteHeader(const LogFileHeader *h, const char *) {
+  if (!(access_ & kGenericWrite)) return 0;
+  if (!h) return Fail("CAN'T FIND LOGGER TIMES", "");
+  if (Query(&main_, "select dStartTime, dStopTime, bCompleted" + RunWhere(), kOptimistic) != 0 || Eof(&main_))
+    return Fail("CAN'T FIND LOGGER TIMES", &main_);
+  if (main_.SetFieldValueAt(0, ado::var_Date(ldb_ToOleDate(h->start.seconds))) != 0 ||
+      main_.SetFieldValueAt(1, h->stop.seconds ? ado::var_Date(ldb_ToOleDate(h->stop.seconds)) : ado::var_Null()) != 0 ||
+      main_.SetFieldValueAt(2, ado::var_I4(h->stop.seconds != 0 ? 1 : 0)) != 0 || main_.Update() != 0) {
+    main_.CancelUpdate();
+    return Fail("CAN'T FIND LOGGER TIMES", &main_);
+  }
+  main_.CloseRecordset();
+  if (logging_) {
+    TimeStamp to = h->start;
+    to.ms = 0;
+    DeleteLogsInRange(nullptr, &to);
+  }
+  return 0;
+}
+
+int CLogDbStore::ReadChannels(const LogFileHeader *h, ChannelRecord *out, int block, int first, int count) {
+  if (!h || !out || block < 0 || block >= h->blockCount || block >= static_cast<int>(LOG_MAX_BLOCKS) || count < 0)
+    return Fail("CHANNEL NOT IN HEADER", "");
+  const LogChannelBlock &b = h->blocks[block];
+  if (first < 0 || static_cast<int64_t>(first) + count > static_cast<int64_t>(Channels(b)))
+    return Fail("CHANNEL NOT IN HEADER", "");
+  for (int k = 0; k < count; ++k) {
+    ChannelRecord *r = &out[k];
+    memset(r, 0, sizeof *r);
+    int number = b.first + first + k;
+    char sql[400];
+    snprintf(sql, sizeof sql, "select * from %sCHANNELS where sPrefix = '%s' AND nChannelNumber = %d", prefix_.c_str(),
+             ldb_Quote(std::string(b.prefix, strnlen(b.prefix, 2)).c_str()).c_str(), number);
+    if (Query(&main_, sql, kReadOnly) != 0 || Eof(&main_)) return Fail("CAN'T FIND CHANNEL", &main_);
+    Variant f[14];
+    for (int i = 0; i < 14; ++i)
+      if (main_.GetFieldValueAt(i, &f[i]) != 0) return Fail("CAN'T FIND CHANNEL", &main_);
+    main_.CloseRecordset();
+    std::string tag = Text(f[4]), desc = Text(f[5]);
+    if (tag.size() > 15) tag.resize(15);
+    static const int kPieces[3][2] = {{0, 8}, {138, 4}, {158, 3}};
+    size_t at = 0;
+    for (const auto &p : kPieces)
+      for (int i = 0; i < p[1] && at < tag.size(); ++i) r->raw[p[0] + i] = static_cast<uint8_t>(tag[at++]);
+    SplitPieces(r, 8, 16, 142, 16, desc);
+    int64_t type = 0;
+    if (ToInt(f[6], &type) && type >= 0 && type <= 255) {
+      r->raw[24] = static_cast<uint8_t>(type);
+      if (type & 1) {
+        chan_PutText32(r, CHAN_HIGH_STATE_TEXT_OFFSET, Text(f[11]).c_str());
+        chan_PutText32(r, 64, Text(f[10]).c_str());
+      } else {
+        SplitPieces(r, 32, 4, 161, 4, Text(f[7]));
+        float lo = 0, hi = 0;
+        ToFloat(f[8], &lo);
+        ToFloat(f[9], &hi);
+        memcpy(r->raw + 172, &lo, 4);
+        memcpy(r->raw + 168, &hi, 4);
+      }
+    }
+  }
+  return 0;
+}
+
+int CLogDbStore::FillRow(CLogITDbDataAcc *acc, const LogFileHeader *h, const uint8_t *rec, uint32_t bytes) {
+  TimeStamp t;
+  memcpy(&t, rec + LOG_RECORD_TIME, sizeof t);
+  if (acc->SetFieldValueAt(0, ado::var_Date(ldb_ToOleDate(t.seconds))) != 0) return Fail("CAN'T SET DT", acc);
+  if (acc->SetFieldValueAt(1, ado::var_I4(t.ms)) != 0) return Fail("CAN'T SET MS", acc);
+  int32_t col = 3;
+  if (h->sigChange) {
+    float lv = 0;
+    memcpy(&lv, rec + 13, 4);
+    if (acc->SetFieldValueAt(3, ado::var_I4(rec[12])) != 0) return Fail("CAN'T SET LL", acc);
+    if (acc->SetFieldValueAt(4, ado::var_R4(lv)) != 0) return Fail("CAN'T SET LV", acc);
+    col = 5;
+  }
+  if (bytes <= 16) return 0;
+  size_t channel = 0;
+  for (uint32_t b = 0; b < h->blockCount && b < LOG_MAX_BLOCKS; ++b) {
+    const LogChannelBlock &blk = h->blocks[b];
+    uint32_t n = Channels(blk);
+    if (uint64_t{blk.statusOffset} + 8ull * n > bytes) return Fail("CAN'T SET CHANNEL", "record shorter than its blocks");
+    for (uint32_t k = 0; k < n; ++k, ++col, ++channel) {
+      uint32_t status;
+      float value;
+      memcpy(&status, rec + blk.statusOffset + 4 * k, 4);
+      memcpy(&value, rec + blk.statusOffset + 4 * n + 4 * k, 4);
+      Variant v;
+      if (status & LOG_STATUS_BAD) {
+        v = ado::var_Null();
+      } else if (!(status & LOG_STATUS_PRESENT)) {
+        bool on = status & 1;
+        if (digitalText_) {
+          const std::string *s = channel < states_.size() ? (on ? &states_[channel].second : &states_[channel].first)
+                                                          : nullptr;
+          v = ado::var_Utf8(s ? s->substr(0, 32) : std::string());
+        } else {
+          v = ado::var_I4(on ? 1 : 0);
+        }
+      } else {
+        v = std::isfinite(value) ? ado::var_R4(value) : ado::var_Null();
+      }
+      if (acc->SetFieldValueAt(col, v) != 0) return Fail("CAN'T SET CHANNEL", acc);
+    }
+  }
+  return 0;
+}
+
+int CLogDbStore::WriteLogs(const LogFileHeader *h, const void *records, uint32_t count) {
+  if (!logging_ || !h || (!records && count)) return -1;
+  const uint8_t *p = static_cast<const uint8_t *>(records);
+  bool retried = false;
+  // One commit per call; a failure keeps the rows written before it.
+  bool inTrans = log_.BeginTrans() == 0;
+  for (uint32_t i = 0; i < count;) {
+    const uint8_t *rec = p + uint64_t{i} * h->recordSize;
+    if (log_.AddNewRecord() != 0) {
+      if (inTrans) log_.CommitTrans();
+      return Fail("CAN'T LOG SCAN", &log_);
+    }
+    if (FillRow(&log_, h, rec, h->recordSize) == 0 && log_.Update() == 0) {
+      ++i;
+      continue;
+    }
+    std::string d = log_.GetComErrorText();
+    log_.CancelUpdate();
+    if (inTrans) log_.CommitTrans();
+    inTrans = false;
+    Fail("CAN'T ADD LOG", d.c_str());
+    if (retried) return -1;
+    retried = true;
+    log_.Disconnect();
+    logging_ = 0;
+    uint32_t end = 0;
+    if (UseforLogging(&end) != 0) return -1;
+    inTrans = log_.BeginTrans() == 0;
+  }
+  if (inTrans && log_.CommitTrans() != 0) return Fail("CAN'T ADD LOG", &log_);
+  return 0;
+}
+
+int CLogDbStore::DecodeRow(CLogITDbDataAcc *acc, const LogFileHeader *h, uint8_t *rec, uint32_t bytes,
+                           bool timesOnly) {
+  if (bytes < 12) return Fail("RECORD BUFFER TOO SMALL", "");
+  Variant dt, ms;
+  if (acc->GetFieldValueAt(0, &dt) != 0) return Fail("CAN'T READ DATA", acc);
+  int32_t seconds = 0;
+  if (!ToSeconds(dt, &seconds)) return Fail("COLUMN #1 IS NOT A DATE", "");
+  memset(rec, 0, bytes);
+  uint16_t mark = LOG_RECORD_MARK;
+  memcpy(rec, &mark, 2);
+  TimeStamp t{seconds, 0, 0};
+  int64_t m = 0;
+  if (acc->GetFieldValueAt(1, &ms) == 0 && ToInt(ms, &m) && m >= 0 && m < 1000) t.ms = static_cast<int16_t>(m);
+  memcpy(rec + LOG_RECORD_TIME, &t, sizeof t);
+  int32_t col = 3;  // after DT, MS, TX
+  if (h->sigChange) {
+    Variant ll, lv;
+    int64_t idx = 0;
+    float f = 0;
+    if (bytes >= 17) {
+      if (acc->GetFieldValueAt(col, &ll) == 0 && ToInt(ll, &idx) && idx >= 0 && idx <= 255)
+        rec[12] = static_cast<uint8_t>(idx);
+      if (acc->GetFieldValueAt(col + 1, &lv) == 0 && ToFloat(lv, &f)) memcpy(rec + 13, &f, 4);
+    }
+    col += 2;
+  }
+  if (timesOnly) return 0;
+  for (uint32_t b = 0; b < h->blockCount && b < LOG_MAX_BLOCKS; ++b) {
+    const LogChannelBlock &blk = h->blocks[b];
+    uint32_t n = Channels(blk);
+    if (uint64_t{blk.statusOffset} + 8ull * n > bytes) return Fail("RECORD BUFFER TOO SMALL", "");
+    for (uint32_t k = 0; k < n; ++k, ++col) {
+      Variant v;
+      uint32_t status = LOG_STATUS_BAD;
+      float f = 0;
+      // A row with fewer columns than channels leaves the rest bad.
+      if (acc->GetFieldValueAt(col, &v) == 0 && !IsNull(v)) status = ToFloat(v, &f) ? LOG_STATUS_PRESENT : LOG_STATUS_BAD;
+      memcpy(rec + blk.statusOffset + 4 * k, &status, 4);
+      memcpy(rec + blk.statusOffset + 4 * n + 4 * k, &f, 4);
+    }
+  }
+  return 0;
+}
+
+int CLogDbStore::ReadLog(int64_t index, const LogFileHeader *h, void *out, uint32_t bytes, void *a, void *b, void *c,
+                         void *, void *) {
+  if (!h || !out || index < 0 || index > INT32_MAX) return Fail("CAN'T MOVE FIRST DATA", "");
+  const char *columns = static_cast<const char *>(a);
+  int32_t count = b ? *static_cast<int32_t *>(b) : 0;
+  bool desc = c && *static_cast<int *>(c);
+  if (columns && *columns) return Fail("CAN'T SELECT FROM DATA", "column prefix not supported");
+  if (cursor_ < 0 || count > 0 || cursorCount_ != (desc ? -1 : 1)) {
+    const char *dir = desc ? "DESC" : "ASC";
+    int32_t rc = -1;
+    if (count > 0 && top_)
+      rc = Query(&main_,
+                 "select TOP " + std::to_string(count) + " * from " + prefix_ + "DATA ORDER BY DT " + dir + ", MS " + dir,
+                 kReadOnly);
+    if (rc != 0) {
+      rc = Query(&main_, "select * from " + prefix_ + "DATA ORDER BY DT " + std::string(dir) + ", MS " + dir, kReadOnly);
+      if (rc != 0) return Fail("CAN'T SELECT FROM DATA", &main_);
+      if (count > 0 && top_) top_ = 0;
+    }
+    cursorCount_ = desc ? -1 : 1;
+  }
+  if (main_.MoveTo(static_cast<int32_t>(index)) < 0 || Eof(&main_)) {
+    cursor_ = -1;
+    return Fail("CAN'T MOVE FIRST DATA", &main_);
+  }
+  if (DecodeRow(&main_, h, static_cast<uint8_t *>(out), bytes, false) != 0) return -1;
+  cursor_ = count > 0 ? -1 : static_cast<int32_t>(index);
+  return 0;
+}
+
+int32_t CLogDbStore::ReadLogs(int64_t first, const LogFileHeader *h, void *out, int32_t count, void *a, void *,
+                              void *) {
+  if (!h || !out || count <= 0 || h->recordSize == 0) return 0;
+  int32_t n = 0;
+  for (; n < count; ++n)
+    if (ReadLog(first + n, h, static_cast<uint8_t *>(out) + uint64_t(n) * h->recordSize, h->recordSize, nullptr,
+                nullptr, a, nullptr, nullptr) != 0)
+      break;
+  return n;
+}
+
+int32_t CLogDbStore::ReadLogsInRange(const LogFileHeader *h, const TimeStamp *from, const TimeStamp *to, void *out,
+                                     int32_t count, void *a, void *b, void *, void *, void *) {
+  if (!h || !out || count <= 0 || h->recordSize == 0) return 0;
+  bool desc = a && *static_cast<int *>(a);
+  bool timesOnly = b && *static_cast<int *>(b);
+  const char *dir = desc ? "DESC" : "ASC";
+  std::string cols = timesOnly ? (h->sigChange ? "DT, MS, TX, LL, LV" : "DT, MS, TX") : "*";
+  auto build = [&](bool top) {
+    return [&, top](int form) {
+      return "SELECT " + (top ? "TOP " + std::to_string(count) + " " : std::string()) + cols + " FROM " + prefix_ +
+             "DATA" + ldb_RangeCondition(form, from, to) + " ORDER BY DT " + dir + ", MS " + dir;
+    };
+  };
+  int32_t rc = top_ ? WithForms(&main_, kReadOnly, build(true)) : -1;
+  if (rc != 0) {
+    rc = WithForms(&main_, kReadOnly, build(false));
+    if (rc != 0) return Fail("CAN'T SELECT FROM DATA", &main_), 0;
+    if (top_) top_ = 0;
+  }
+  int32_t n = 0;
+  for (main_.MoveFirst(); n < count && !Eof(&main_); main_.MoveNext(), ++n)
+    if (DecodeRow(&main_, h, static_cast<uint8_t *>(out) + uint64_t(n) * h->recordSize, h->recordSize, timesOnly) != 0)
+      break;
+  main_.CloseRecordset();
+  return n;
+}
+
+int CLogDbStore::WriteLog(int64_t, const LogFileHeader *h, const void *buf, uint32_t bytes) {
+  if (!h || !buf || bytes < 12) return Fail("CAN'T WRITE LOG", "");
+  TimeStamp t;
+  memcpy(&t, static_cast<const uint8_t *>(buf) + LOG_RECORD_TIME, sizeof t);
+  int32_t rc = WithForms(&main_, kOptimistic, [&](int form) {
+    return "SELECT * FROM " + prefix_ + "DATA WHERE DT = " + ldb_DateLiteral(form, t.seconds) +
+           " AND MS=" + std::to_string(t.ms);
+  });
+  if (rc != 0 || Eof(&main_)) return Fail("CAN'T WRITE LOG", &main_);
+  if (FillRow(&main_, h, static_cast<const uint8_t *>(buf), bytes) != 0 || main_.Update() != 0) {
+    std::string d = main_.GetComErrorText();
+    main_.CancelUpdate();
+    return Fail("CAN'T ADD LOG", d.c_str());
+  }
+  main_.CloseRecordset();
+  return 0;
+}
+
+int64_t CLogDbStore::GetNoLogs(const LogFileHeader *) {
+  Variant v;
+  int64_t n = 0;
+  if (Query(&main_, "SELECT COUNT(*) FROM " + prefix_ + "DATA", kReadOnly) != 0 || Eof(&main_) ||
+      main_.GetFieldValueAt(0, &v) != 0 || !ToInt(v, &n))
+    return Fail("CAN'T COUNT DATA ROWS", &main_);
+  main_.CloseRecordset();
+  return n;
+}
+
+int64_t CLogDbStore::CountChannelRows(const LogFileHeader *h) {
+  if (!h || !h->sigChange) return 0;
+  Variant v;
+  int64_t n = 0;
+  if (Query(&main_, "SELECT COUNT(*) FROM " + prefix_ + "DATA WHERE LL >= 1", kReadOnly) != 0 || Eof(&main_) ||
+      main_.GetFieldValueAt(0, &v) != 0 || !ToInt(v, &n))
+    return Fail("CAN'T COUNT DATA ROWS", &main_);
+  main_.CloseRecordset();
+  return n;
+}
+
+int64_t CLogDbStore::CountLogsInRange(void *a, void *b, const LogFileHeader *) {
+  auto *from = static_cast<const TimeStamp *>(a);
+  auto *to = static_cast<const TimeStamp *>(b);
+  if (WithForms(&main_, kReadOnly, [&](int form) {
+        return "SELECT COUNT(*) FROM " + prefix_ + "DATA" + ldb_RangeCondition(form, from, to);
+      }) != 0)
+    return Fail("CAN'T COUNT DATA ROWS", &main_);
+  Variant v;
+  int64_t n = 0;
+  if (Eof(&main_) || main_.GetFieldValueAt(0, &v) != 0 || !ToInt(v, &n)) return Fail("CAN'T COUNT DATA ROWS", &main_);
+  main_.CloseRecordset();
+  return n;
+}
+
+void CLogDbStore::DeleteLogsInRange(void *a, void *b) {
+  auto *from = static_cast<const TimeStamp *>(a);
+  auto *to = static_cast<const TimeStamp *>(b);
+  if (WithForms(&main_, kOptimistic, [&](int form) {
+        return "DELETE FROM " + prefix_ + "DATA" + ldb_RangeCondition(form, from, to);
+      }) != 0)
+    Fail("CAN'T DELETE LOGS", &main_);
+}
+
+int CLogDbStore::ReadTimed(const char *column, const char *fmt, const TimeStamp *from, const TimeStamp *to,
+                           std::string *out) {
+  if (WithForms(&main_, kReadOnly, [&](int form) {
+        return std::string("SELECT DT, ") + column + " FROM " + prefix_ + "DATA WHERE " + column + " IS NOT NULL" +
+               ldb_RangeParts(form, from, to) + " ORDER BY DT ASC";
+      }) != 0)
+    return Fail("CAN'T FIND TS", &main_);
+  int lines = 0;
+  for (main_.MoveFirst(); !Eof(&main_); main_.MoveNext()) {
+    Variant dt, v;
+    int32_t s = 0;
+    if (main_.GetFieldValueAt(0, &dt) != 0 || !ToSeconds(dt, &s)) return Fail("CAN'T FIND TS", &main_);
+    if (main_.GetFieldValueAt(1, &v) != 0) return Fail("CAN'T FIND TX", &main_);
+    TmCalendar c;
+    ldb_WallCalendar(s, &c);
+    char line[400];
+    if (fmt[0] == 's') {
+      snprintf(line, sizeof line, "%02d/%02d/%02d %02d:%02d:%02d %s\r\n", c.year % 100, c.month, c.day, c.hour,
+               c.minute, c.second, Text(v).c_str());
+    } else {
+      float f = 0;
+      ToFloat(v, &f);
+      snprintf(line, sizeof line, "%02d/%02d/%02d %02d:%02d:%02d %f\r\n", c.year % 100, c.month, c.day, c.hour,
+               c.minute, c.second, static_cast<double>(f));
+    }
+    *out += line;
+    ++lines;
+  }
+  main_.CloseRecordset();
+  return lines;
+}
+
+int CLogDbStore::ReadSection(const char *section, char *out, uint32_t *capacity, void *a, void *b) {
+  if (!section || !capacity) return 0;
+  std::string text;
+  int lines = 0;
+  if (os_CompareNoCase(section, "HEADER") == 0) {
+    Variant v;
+    if (Query(&main_, "select sHeader" + RunWhere(), kReadOnly) != 0 || Eof(&main_) || main_.GetFieldValueAt(0, &v) != 0)
+      return Fail("CAN'T FIND LOGGER NAME AND SEQ HDR", &main_);
+    main_.CloseRecordset();
+    text = Text(v);
+    lines = log_CountLines(text.c_str());
+  } else if (os_CompareNoCase(section, "TEXT") == 0 || os_CompareNoCase(section, "POSITIONS") == 0) {
+    bool tx = os_CompareNoCase(section, "TEXT") == 0;
+    lines = ReadTimed(tx ? "TX" : "TP", tx ? "s" : "f", static_cast<const TimeStamp *>(a),
+                      static_cast<const TimeStamp *>(b), &text);
+    if (lines < 0) return -1;
+  } else if (os_CompareNoCase(section, "PREDEFINED") == 0) {
+    if (Query(&main_, "SELECT TX FROM " + prefix_ + "TEXT WHERE TX IS NOT NULL", kReadOnly) != 0)
+      return Fail("CAN'T FIND TEXT/TX", &main_);
+    for (main_.MoveFirst(); !Eof(&main_); main_.MoveNext()) {
+      Variant v;
+      if (main_.GetFieldValueAt(0, &v) != 0) return Fail("CAN'T FIND TEXT/TX", &main_);
+      std::string l = Text(v);
+      if (l.empty()) continue;
+      text += l + "\r\n";
+      ++lines;
+    }
+    main_.CloseRecordset();
+  } else {
+    return 0;
+  }
+  uint32_t need = static_cast<uint32_t>(text.size() + 1);
+  if (!out) {
+    *capacity = need;
+    return lines;
+  }
+  if (*capacity < need) {
+    *capacity = need;
+    return Fail("BUFFER TOO SMALL", "");
+  }
+  memcpy(out, text.c_str(), need);
+  return lines;
+}
+
+int CLogDbStore::ReadSectionLines(const char *section, char **lines, uint32_t *lineCount, char *buf,
+                                  uint32_t *capacity, void *a, void *b) {
+  int rc = ReadSection(section, buf, capacity, a, b);
+  if (!lineCount) return rc;
+  if (!lines || !buf || rc < 0) {
+    *lineCount = rc < 0 ? 0 : static_cast<uint32_t>(rc);
+    return rc;
+  }
+  uint32_t max = *lineCount, n = 0;
+  char *p = buf;
+  while (*p && n < max) {
+    lines[n++] = p;
+    char *e = strstr(p, "\r\n");
+    if (!e) break;
+    *e = 0;
+    p = e + 2;
+  }
+  *lineCount = n;
+  return rc;
+}
+
+int CLogDbStore::WriteAt(const char *column, int32_t seconds, const Variant &value) {
+  if (WithForms(&main_, kOptimistic, [&](int form) {
+        return std::string("SELECT ") + column + " FROM " + prefix_ + "DATA WHERE DT = " +
+               ldb_DateLiteral(form, seconds);
+      }) != 0 ||
+      Eof(&main_))
+    return Fail("CAN'T WRITE LOG", &main_);
+  if (main_.SetFieldValueAt(0, value) != 0 || main_.Update() != 0) {
+    std::string d = main_.GetComErrorText();
+    main_.CancelUpdate();
+    return Fail("CAN'T UPDATE TEXT TABLE", d.c_str());
+  }
+  main_.CloseRecordset();
+  if (Query(&main_, "select dTextTime" + RunWhere(), kOptimistic) != 0 || Eof(&main_) ||
+      main_.SetFieldValueAt(0, ado::var_Date(ldb_ToOleDate(seconds))) != 0 || main_.Update() != 0) {
+    main_.CancelUpdate();
+    return Fail("CAN'T UPDATE LOGGERS TABLE", &main_);
+  }
+  main_.CloseRecordset();
+  return 0;
+}
+
+int CLogDbStore::WriteText(int32_t seconds, const char *text, const char *, const char *section) {
+  if (section && *section && os_CompareNoCase(section, "TEXT") != 0) return -1;
+  std::string t = text ? text : "";
+  if (t.size() > LDB_TEXT_COLUMN) t.resize(LDB_TEXT_COLUMN);
+  return WriteAt("TX", seconds, ado::var_Utf8(t));
+}
+
+int CLogDbStore::WriteTextAt(TimeStamp at, const char *text, const char *text2, const char *section) {
+  return WriteText(at.seconds, text, text2, section);
+}
+
+int CLogDbStore::WriteHeaderText(const char *text) {
+  std::string t = text ? text : "";
+  if (t.size() > LDB_TEXT_COLUMN) t.resize(LDB_TEXT_COLUMN);
+  TimeStamp now;
+  tm_Now(&now);
+  if (Query(&main_, "select sHeader, dTextTime " + RunWhere(), kOptimistic) != 0 || Eof(&main_) ||
+      main_.SetFieldValueAt(0, ado::var_Utf8(t)) != 0 ||
+      main_.SetFieldValueAt(1, ado::var_Date(ldb_ToOleDate(now.seconds))) != 0 || main_.Update() != 0) {
+    main_.CancelUpdate();
+    return Fail("CAN'T UPDATE LOGGERS TABLE", &main_);
+  }
+  main_.CloseRecordset();
+  return 0;
+}
+
+int CLogDbStore::WriteFormulae(const char *, int, const char *) { return -1; }
+int CLogDbStore::WriteUnitCategory(const char *, const char *) { return -1; }
+
+int CLogDbStore::GetLastModified(int32_t *seconds) {
+  if (!seconds) return -1;
+  Variant v;
+  if (Query(&main_, "select dTextTime" + RunWhere(), kReadOnly) != 0 || Eof(&main_) || main_.GetFieldValueAt(0, &v) != 0)
+    return Fail("CAN'T FIND LOGGER NAME AND SEQ HDR", &main_);
+  main_.CloseRecordset();
+  *seconds = 0;
+  if (!IsNull(v) && !ToSeconds(v, seconds)) *seconds = 0;
+  return 0;
+}
