@@ -9,6 +9,7 @@
 
 #include "platform/os_error.h"
 #include "platform/os_codepage.h"
+#include "plugin/loggers/log_file_collection.h"
 #include "plugin/loggers/log_file_store.h"
 
 CLogStore::~CLogStore() = default;
@@ -121,7 +122,8 @@ CLogStore *log_CreateStore(const char *connection) {
   return nullptr;
 }
 
-CLogCollection *log_CreateCollection(const char *) {
+CLogCollection *log_CreateCollection(const char *connection) {
+  if (log_ProviderKind(connection) == -1) return new (std::nothrow) CLogFileCollection();
   os_Fail(OS_ERROR_NOT_SUPPORTED);
   return nullptr;
 }
