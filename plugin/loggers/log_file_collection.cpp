@@ -19,13 +19,14 @@ namespace {
 constexpr size_t kPathMax = 259;
 
 const char *NamePart(const char *path) {
-  const char *slash = strrchr(path, '\\');
+  const char *slash = strrchr(path, '\\'), *fwd = strrchr(path, '/');
+  if (fwd && (!slash || fwd > slash)) slash = fwd;
   return slash ? slash + 1 : path;
 }
 
 // `path` with its extension replaced by `ext`.
 std::string WithExt(const std::string &path, const char *ext) {
-  size_t dot = path.rfind('.'), slash = path.rfind('\\');
+  size_t dot = path.rfind('.'), slash = path.find_last_of("\\/");
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
   return path.substr(0, dot) + ext;
 }
@@ -67,6 +68,12 @@ long LoggedDataLimit(const char *path) {
 
 }  // namespace
 
+char CLogFileCollection::Separator(const char *folder) { return folder[0] == '/' ? '/' : '\\'; }
+
+std::string CLogFileCollection::Join(const std::string &name) const {
+  return std::string(folder_) + Separator(folder_) + name;
+}
+
 CLogFileCollection::CLogFileCollection() { folder_[0] = error_[0] = summary_[0] = 0; }
 
 CLogFileCollection::~CLogFileCollection() = default;
@@ -91,7 +98,8 @@ int CLogFileCollection::Open(const char *, const char *folder, const char *logge
   if (folder && *folder) {
     path = folder;
     size_t n = path.size();
-    if (n > 2 && path.compare(0, 2, "\\\\") != 0 && path[1] != ':') {
+    // A Linux path ("/...") is taken as it is, like a drive path.
+    if (n > 2 && path.compare(0, 2, "\\\\") != 0 && path[1] != ':' && path[0] != '/') {
       size_t cut = path.find('\\', 2);
       std::string name = path.substr(0, cut);
       const char *resolved = cfg_ResolveName(name.c_str());
@@ -102,7 +110,7 @@ int CLogFileCollection::Open(const char *, const char *folder, const char *logge
     const char *base = cfg_ResolveName("LOGGED_DATA");
     if (!base) return os_SetLastError(OS_ERROR_SUCCESS), -1;
     if (os_GetFileAttributes(base) == OS_INVALID_FILE_ATTRIBUTES && os_MakeDirectory(base) != 0) return -1;
-    path = std::string(base) + "\\" + (logger ? logger : "");
+    path = std::string(base) + Separator(base) + (logger ? logger : "");
   }
   while (path.size() > 3 && path.back() == '\\') path.pop_back();
   // The longest name a run of this prefix takes must fit the path limit;
@@ -155,7 +163,7 @@ void CLogFileCollection::Purge(const int32_t *cutOff) {
   for (const char *ext : kExts)
     for (const std::string &n : names) {
       if (!log_PurgeTakes(n.c_str(), ext, prefix_, *cutOff)) continue;
-      std::string path = std::string(folder_) + "\\" + n;
+      std::string path = Join(n);
       // A run its writer holds stays: the move or delete is refused.
       os_SetFileAttributes(path.c_str(), OS_FILE_ATTRIBUTE_NORMAL);
       os_DeleteFile(path.c_str());
@@ -242,7 +250,7 @@ CLogStore *CLogFileCollection::Create(const int32_t *start, LogFileHeader *h, co
   if (!start || !h || !folder_[0]) return os_Fail(OS_ERROR_INVALID_PARAMETER), nullptr;
   char stamp[14];
   log_FormatStamp(*start, stamp);
-  std::string data = std::string(folder_) + "\\" + prefix_ + stamp + ".odl";
+  std::string data = Join(std::string(prefix_) + std::string(stamp, 13) + ".odl");
   if (data.size() > kPathMax) return os_Fail(OS_ERROR_FILENAME_EXCED_RANGE), nullptr;
   CLogFileStore *store = new (std::nothrow) CLogFileStore();
   if (!store) return os_Fail(OS_ERROR_NOT_ENOUGH_MEMORY), nullptr;
@@ -279,7 +287,7 @@ CLogStore *CLogFileCollection::Create(const int32_t *start, LogFileHeader *h, co
 
 CLogStore *CLogFileCollection::OpenStore(const char *run, uint32_t access) {
   if (!run) return os_Fail(OS_ERROR_INVALID_PARAMETER), nullptr;
-  std::string path = std::string(folder_) + "\\" + run;
+  std::string path = Join(run);
   if (path.size() > kPathMax) return os_Fail(OS_ERROR_FILENAME_EXCED_RANGE), nullptr;
   CLogFileStore *store = new (std::nothrow) CLogFileStore();
   if (!store) return os_Fail(OS_ERROR_NOT_ENOUGH_MEMORY), nullptr;
@@ -298,8 +306,8 @@ int CLogFileCollection::UseRunForLogging(CLogStore *store, uint32_t endOffset, c
   if (!store) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
   store->GetName(old, &size);
   const char *p = prefix ? prefix : "";
-  const char *slash = strrchr(old, '\\');
-  if (!slash || os_CompareNoCaseN(slash + 1, p, strlen(p)) != 0) {
+  const char *name = NamePart(old);
+  if (name == old || os_CompareNoCaseN(name, p, strlen(p)) != 0) {
     char full[sizeof error_];
     snprintf(full, sizeof full, "Prefixes don't match, Path %s, LogPrefix %s", old, p);
     return Fail("Prefixes don't match", full), -1;
@@ -378,5 +386,5 @@ void CLogFileCollection::GetStorePath(const char *run, char *out, uint32_t *leng
     if (out && *length < n) return;
     *length = static_cast<uint32_t>(n);
   }
-  if (out) snprintf(out, n, "%s\\%s", folder_, run);
+  if (out) snprintf(out, n, "%s%c%s", folder_, Separator(folder_), run);
 }

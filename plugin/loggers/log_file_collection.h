@@ -46,6 +46,9 @@ class CLogFileCollection : public CLogCollection {
                     int copyConfig, const char *channelSource, ChannelRecord **blockRecords);
   int MakeFolder(uint32_t access);
   void Fail(const char *summary, const char *full);
+  // Folders given in Linux form ("/...") keep Linux separators.
+  static char Separator(const char *folder);
+  std::string Join(const std::string &name) const;
 
   char folder_[260];
   std::vector<std::string> names_;  // the listing in progress
