@@ -160,13 +160,26 @@ void CLogFileCollection::Purge(const int32_t *cutOff) {
   static const char *const kExts[] = {".odl", ".txt", ".tsq", ".zip"};
   std::vector<std::string> names;
   if (os_ListDirectory(folder_, &CollectNames, &names) < 0) return;
-  for (const char *ext : kExts)
-    for (const std::string &n : names) {
-      if (!log_PurgeTakes(n.c_str(), ext, prefix_, *cutOff)) continue;
-      std::string path = Join(n);
-      // A run its writer holds stays: the move or delete is refused.
-      os_SetFileAttributes(path.c_str(), OS_FILE_ATTRIBUTE_NORMAL);
-      os_DeleteFile(path.c_str());
+  // One reading of each name; the deletes keep the extensions' order.
+  std::vector<const std::string *> take[4];
+  for (const std::string &n : names) {
+    size_t dot = n.rfind('.');
+    if (dot == std::string::npos) continue;
+    for (size_t k = 0; k < 4; ++k)
+      if (os_CompareNoCase(n.c_str() + dot, kExts[k]) == 0) {
+        if (log_PurgeTakes(n.c_str(), kExts[k], prefix_, *cutOff)) take[k].push_back(&n);
+        break;
+      }
+  }
+  for (const auto &list : take)
+    for (const std::string *n : list) {
+      std::string path = Join(*n);
+      // A run its writer holds stays: the delete is refused. A read-only run
+      // is made normal first.
+      if (os_DeleteFile(path.c_str()) != 0 && os_GetLastError() == OS_ERROR_ACCESS_DENIED) {
+        os_SetFileAttributes(path.c_str(), OS_FILE_ATTRIBUTE_NORMAL);
+        os_DeleteFile(path.c_str());
+      }
     }
 }
 
