@@ -279,11 +279,18 @@ CLogStore *CLogFileCollection::Create(const int32_t *start, LogFileHeader *h, co
   bool madeText = false, madeTsq = false, ok = true;
   if (hasText) ok = madeText = WriteWhole(text.c_str(), textBytes);
   if (ok && copyConfig) {
-    ok = os_SetCurrentDirectory("..") == 0;
+    // The archive is made of the configuration folder, the parent of the
+    // caller's "LOGGERS"; the caller is left in "LOGGERS".
+    char cwd[1024];
+    ok = os_GetCurrentDirectory(cwd, sizeof cwd) == 0;
+    std::string parent = ok ? std::string(cwd) : std::string();
+    size_t cut = parent.rfind('/');
+    parent = cut == std::string::npos || cut == 0 ? std::string("/") : parent.substr(0, cut);
+    ok = ok && os_SetCurrentDirectory(parent.c_str()) == 0;
     if (ok) {
       ok = madeTsq = tm_ArchiveConfig(tsq.c_str(), nullptr, 0) == 0;
       uint32_t e = os_GetLastError();
-      os_SetCurrentDirectory("LOGGERS");
+      os_SetCurrentDirectory((parent == "/" ? parent : parent + "/").append("LOGGERS").c_str());
       os_SetLastError(e);
     }
   }

@@ -5,12 +5,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "framework/config/chan_record.h"
+#include "platform/os_env.h"
 #include "platform/os_error.h"
 #include "platform/os_file.h"
 #include "platform/os_io.h"
@@ -399,6 +402,59 @@ TEST_F(LogFileCollectionTest, RunHeldByAnotherProcess) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_EQ(WEXITSTATUS(status), 0);
   for (int f : {ready[0], ready[1], done[0], done[1]}) close(f);
+}
+
+}  // namespace
+
+namespace {
+
+std::string Shell(const std::string &cmd) {
+  std::string out;
+  FILE *p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+// The configuration copy: archived from the configuration folder (the
+// parent of the caller's "LOGGERS"), the caller left in "LOGGERS"; when the
+// archive cannot be made the run's own files go and nothing else.
+TEST_F(LogFileCollectionTest, CreateRunCopiesTheConfiguration) {
+  std::string conf = dir_ + "/CONF";
+  ASSERT_EQ(os_MakeFolders((conf + "/LOGGERS").c_str()), 0);
+  ASSERT_TRUE(tnwtest::WriteFile(conf + "/LOGGERS/L1.ini", "[Logger]\r\n"));
+  ASSERT_TRUE(tnwtest::WriteFile(conf + "/chan.cfg", "x"));
+  const char *bin = getenv("TNW_BIN");
+  ASSERT_NE(bin, nullptr);
+  os_SetEnvironmentVariable("TSQ_BIN", bin);
+  ASSERT_EQ(os_MakeFolders((dir_ + "/SAVED").c_str()), 0);
+  os_SetEnvironmentVariable("TSQ_SAVED_CONFIG", (win_ + "\\SAVED").c_str());
+  ASSERT_EQ(os_SetCurrentDirectory((win_ + "\\CONF\\LOGGERS").c_str()), 0);
+  CLogFileCollection c;
+  ASSERT_EQ(c.Open("", win_.c_str(), "", "CC", kRW), 0);
+  int32_t start = Seconds("230101_120000");
+  std::unique_ptr<CLogStore> s(c.CreateRun(&start, 0, nullptr, &h_, "hdr", 1, nullptr, nullptr, blocks_));
+  ASSERT_NE(s, nullptr) << os_GetLastError();
+  std::string list = Shell("uncompress -c '" + L("CC230101_120000.tsq") + "' | tar -tPf -");
+  EXPECT_NE(list.find("./LOGGERS/L1.ini"), std::string::npos) << list;
+  EXPECT_NE(list.find("./chan.cfg"), std::string::npos) << list;
+  char cwd[600];
+  ASSERT_EQ(os_GetCurrentDirectory(cwd, sizeof cwd), 0);
+  EXPECT_EQ(std::string(cwd), conf + "/LOGGERS");
+
+  // No archive program: the second run's files are removed, the first run's stay.
+  std::string path = getenv("PATH");
+  setenv("PATH", "/nonexistent", 1);
+  int32_t later = Seconds("230101_130000");
+  std::unique_ptr<CLogStore> t(c.CreateRun(&later, 0, nullptr, &h_, "hdr2", 1, nullptr, nullptr, blocks_));
+  setenv("PATH", path.c_str(), 1);
+  EXPECT_EQ(t, nullptr);
+  std::vector<std::string> want = {"CC230101_120000.odl", "CC230101_120000.tsq", "CC230101_120000.txt", "CONF", "SAVED"};
+  EXPECT_EQ(Listing(), want);
+  os_SetCurrentDirectory(tnwtest::Root().c_str());
 }
 
 }  // namespace
