@@ -107,7 +107,7 @@ int CLogFileCollection::Open(const char *, const char *folder, const char *logge
       path = std::string(resolved) + (cut == std::string::npos ? "" : path.substr(cut));
     }
   } else {
-    const char *base = cfg_ResolveName("LOGGED_DATA");
+    const char *base = cfg_ResolveName("TSQ_LOGGED_DATA");
     if (!base) return os_SetLastError(OS_ERROR_SUCCESS), -1;
     if (os_GetFileAttributes(base) == OS_INVALID_FILE_ATTRIBUTES && os_MakeDirectory(base) != 0) return -1;
     path = std::string(base) + Separator(base) + (logger ? logger : "");

@@ -19,6 +19,7 @@
 #include "platform/os_io.h"
 #include "platform/os_path.h"
 #include "plugin/loggers/log_file_store.h"
+#include "plugin/loggers/log_store.h"
 #include "plugin/loggers/log_format.h"
 #include "tests/support/test_root.h"
 
@@ -455,6 +456,24 @@ TEST_F(LogFileCollectionTest, CreateRunCopiesTheConfiguration) {
   std::vector<std::string> want = {"CC230101_120000.odl", "CC230101_120000.tsq", "CC230101_120000.txt", "CONF", "SAVED"};
   EXPECT_EQ(Listing(), want);
   os_SetCurrentDirectory(tnwtest::Root().c_str());
+}
+
+}  // namespace
+
+namespace {
+
+// Without a folder the logger's folder under the logged-data folder serves;
+// the connection string is completed with its newest run of any prefix.
+TEST_F(LogFileCollectionTest, DefaultFolderAndResolveRun) {
+  os_SetEnvironmentVariable("TSQ_LOGGED_DATA", win_.c_str());
+  CLogFileCollection c;
+  EXPECT_EQ(c.Open("", "", "P1", "P", OS_GENERIC_READ), -1);  // no folder of P1 yet
+  EXPECT_EQ(std::string(log_ResolveRun("C:\\L;LoggerName=P1")), "");
+  ASSERT_EQ(c.Open("", "", "P1", "P", kRW), 0);
+  EXPECT_EQ(std::string(c.Folder()), win_ + "\\P1");
+  Touch({"P1/P230101_120000_230101_130000.odl", "P1/Q230102_120000.odl"});
+  EXPECT_EQ(std::string(log_ResolveRun("C:\\L;LoggerName=P1")), "C:\\L;LoggerName=P1;Q230102_120000.odl");
+  os_SetEnvironmentVariable("TSQ_LOGGED_DATA", nullptr);
 }
 
 }  // namespace
