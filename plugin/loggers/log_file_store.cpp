@@ -642,6 +642,10 @@ int CLogFileStore::Rename(const char *prefix) {
   return RenameWithPrefix(text.c_str(), ".txt", prefix, textRenamed, sizeof textRenamed);
 }
 
+void CLogFileStore::SetPath(const char *path) { snprintf(path_, sizeof path_, "%s", path ? path : ""); }
+
+bool log_FindRunText(const char *path, std::string *out) { return FindTextFile(nullptr, path, out); }
+
 bool CLogFileStore::Text(std::string *path) const {
   if (!path_[0]) return os_Fail(OS_ERROR_FILE_NOT_FOUND), false;
   FindTextFile(TextServer(), path_, path);

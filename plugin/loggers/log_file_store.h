@@ -62,6 +62,8 @@ class CLogFileStore : public CLogStore {
 
   // The 64-bit end offset appending resumes at (0 when not appending).
   uint64_t EndOffset() const { return end_; }
+  // Names the data file anew after its owner moved it (closed runs only).
+  void SetPath(const char *path);
 
  private:
   int Reopen();
@@ -85,3 +87,8 @@ class CLogFileStore : public CLogStore {
   uint64_t storedEnd_ = 0;
   bool remote_ = false;
 };
+
+// A run's text file for data file `path` (the ".txt" of the same name, else
+// the first ".txt" of the same prefix and start stamp). *out gets the file
+// found, else the ".txt" to make; true when one is there.
+bool log_FindRunText(const char *path, std::string *out);

@@ -11,6 +11,7 @@
 #include "platform/os_codepage.h"
 #include "plugin/loggers/log_db_collection.h"
 #include "plugin/loggers/log_db_store.h"
+#include "plugin/loggers/log_file_collection.h"
 #include "plugin/loggers/log_file_store.h"
 
 CLogStore::~CLogStore() = default;
@@ -126,6 +127,7 @@ CLogStore *log_CreateStore(const char *connection) {
 
 CLogCollection *log_CreateCollection(const char *connection) {
   if (log_ProviderKind(connection) == 0) return new (std::nothrow) CLogDbCollection();
+  if (log_ProviderKind(connection) == -1) return new (std::nothrow) CLogFileCollection();
   os_Fail(OS_ERROR_NOT_SUPPORTED);
   return nullptr;
 }

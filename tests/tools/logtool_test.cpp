@@ -6,13 +6,17 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "framework/config/chan_record.h"
 #include "platform/os_path.h"
+#include "platform/os_io.h"
+#include "plugin/loggers/log_file_collection.h"
 #include "plugin/loggers/log_file_store.h"
+#include "plugin/loggers/log_format.h"
 #include "tests/support/test_root.h"
 
 namespace {
@@ -153,6 +157,59 @@ TEST(Logtool, FollowsARunWhileItIsWritten) {
     ++expect;
   }
   EXPECT_EQ(expect, written);
+}
+
+}  // namespace
+
+namespace {
+
+// Two loggers in one folder: "runs" lists one prefix's runs or all of them,
+// "purge" removes only the named prefix's closed runs ended before the time.
+TEST(Logtool, RunsAndPurgeByPrefix) {
+  std::string dir = tnwtest::MakeTempDir("logtool_runs");
+  LogFileHeader h = TwoChannels();
+  struct Run {
+    const char *prefix, *start, *end;
+  } runs[] = {{"A", "230101_120000", "230101_130000"},
+              {"A", "230102_120000", nullptr},
+              {"B", "230101_120000", "230101_130000"}};
+  for (const Run &r : runs) {
+    CLogFileCollection c;
+    ASSERT_EQ(c.Open("", dir.c_str(), "", r.prefix, OS_GENERIC_READ | OS_GENERIC_WRITE), 0);
+    std::vector<ChannelRecord> ch(2);
+    memset(ch.data(), 0, sizeof(ChannelRecord) * 2);
+    ChannelRecord *blocks[1] = {ch.data()};
+    int32_t start = int32_t(log_ParseStamp(r.start));
+    std::unique_ptr<CLogStore> s(c.CreateRun(&start, 0, nullptr, &h, "hdr", 0, nullptr, nullptr, blocks));
+    ASSERT_NE(s, nullptr);
+    std::string recs = Record(0) + Record(1) + Record(2);
+    ASSERT_EQ(s->WriteLogs(&h, recs.data(), 3), 0);
+    if (r.end) {
+      int32_t end = int32_t(log_ParseStamp(r.end));
+      ASSERT_EQ(c.CloseRun(s.get(), &start, &end, 0), 0);
+    } else {
+      s->Close();
+    }
+  }
+  ASSERT_TRUE(tnwtest::WriteFile(dir + "/events.txt", "x"));
+  std::string tool = tnwtest::BinPath("logtool");
+  EXPECT_EQ(Shell(tool + " runs " + dir + " --prefix A"),
+            "A230101_120000_230101_130000.odl 230101_120000 230101_130000 3\n"
+            "A230102_120000.odl 230102_120000 - 3\n");
+  EXPECT_EQ(Shell(tool + " runs " + dir),
+            "A230101_120000_230101_130000.odl 230101_120000 230101_130000 3\n"
+            "A230102_120000.odl 230102_120000 - 3\n"
+            "B230101_120000_230101_130000.odl 230101_120000 230101_130000 3\n");
+  EXPECT_NE(Shell(tool + " purge " + dir + " --prefix A --before yesterday 2>&1").find("bad time"), std::string::npos);
+  EXPECT_NE(Shell(tool + " purge " + dir + "/none --prefix A --before now 2>&1").find("cannot open folder"),
+            std::string::npos);
+  EXPECT_EQ(system((tool + " purge " + dir + " --prefix A --before now").c_str()), 0);
+  EXPECT_EQ(Shell(tool + " runs " + dir),
+            "A230102_120000.odl 230102_120000 - 3\n"
+            "B230101_120000_230101_130000.odl 230101_120000 230101_130000 3\n");
+  EXPECT_EQ(Shell("ls " + dir),
+            "A230102_120000.odl\nA230102_120000.txt\nB230101_120000_230101_130000.odl\n"
+            "B230101_120000_230101_130000.txt\nevents.txt\n");
 }
 
 }  // namespace

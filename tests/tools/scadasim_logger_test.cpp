@@ -13,6 +13,7 @@
 #include "framework/notify/ntf_notify.h"
 #include "platform/ado/ado.h"
 #include "plugin/loggers/log_db_store.h"
+#include "plugin/loggers/log_file_collection.h"
 #include "plugin/loggers/log_file_store.h"
 #include "plugin/loggers/log_text.h"
 #include "tests/support/test_root.h"
@@ -31,7 +32,7 @@ struct Logger {
     if (!s.empty() && s.back() == '\n') s.pop_back();
     return s;
   }
-  void Start(const std::string &folder, const char *option = "--runs") {
+  void Start(const std::string &folder, std::vector<std::string> more = {}, const char *option = "--runs") {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     std::string prog = tnwtest::BinPath("scadasim");
@@ -40,7 +41,12 @@ struct Logger {
     if (pid == 0) {
       dup2(fds[1], 1);
       close(fds[0]);
-      execl(prog.c_str(), prog.c_str(), "logger", option, folder.c_str(), static_cast<char *>(nullptr));
+      std::vector<std::string> args = {prog, "logger", option, folder};
+      args.insert(args.end(), more.begin(), more.end());
+      std::vector<char *> argv;
+      for (auto &a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(prog.c_str(), argv.data());
       _exit(127);
     }
     close(fds[1]);
@@ -132,7 +138,7 @@ TEST(ScadasimLogger, WritesADatabaseRunThatAnotherProcessReads) {
   ASSERT_EQ(ado::ado_CreateFile(dir + "/simlog.db", &why), ado::ADO_S_OK) << why;
   const std::string cs = "Provider=SQLOLEDB;Data Source=.;Initial Catalog=simlog";
   Logger a;
-  a.Start(cs, "--store");
+  a.Start(cs, {}, "--store");
   std::string created = a.Line();
   ASSERT_EQ(created, "created " + cs + ";LoggerName=LOG;LoggerSeq=00000001");
   std::string slot = tnwtest::Root() + "/kernel/mailslot/dm_" + std::to_string(a.pid) + ".slt";
@@ -165,6 +171,56 @@ TEST(ScadasimLogger, WritesADatabaseRunThatAnotherProcessReads) {
   int status = a.Wait();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   sim_DestroyWorld();
+}
+
+// Cycling every second with a two-second keep: each run is closed with its
+// start and end and a new one begins; the purge takes this prefix's old
+// closed runs only.
+TEST(ScadasimLogger, CyclesRunsAndPurgesItsOwnPrefix) {
+  std::string why;
+  ASSERT_EQ(sim_CreateWorld(SimWorldSpec{}, &why), 0) << why;
+  std::string folder = tnwtest::MakeTempDir("sim_logger_cycle");
+  for (const char *n : {"A230101_000000_230101_010000.odl", "A230101_000000_230101_010000.txt",
+                        "B230101_000000_230101_010000.odl", "B230101_000000_230101_010000.txt"})
+    ASSERT_TRUE(tnwtest::WriteFile(folder + "/" + n, "x"));
+  Logger a;
+  a.Start(folder, {"--prefix", "A", "--cycle", "1", "--keep", "2"});
+  for (int i = 0; i < 6; ++i) {
+    std::string line = a.Line();
+    ASSERT_EQ(line.rfind("created " + folder + "/A", 0), 0u) << line;
+  }
+  kill(a.pid, SIGTERM);
+  int status = a.Wait();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  CLogFileCollection c;
+  ASSERT_EQ(c.Open("", folder.c_str(), "", "", 0x80000000u), 0);
+  ASSERT_EQ(c.FirstRun(nullptr), 1);
+  char name[256];
+  LogRunTime start{}, end{};
+  int open = 0, closed = 0, b = 0;
+  while (c.NextRun(name, &start, &end)) {
+    std::string n = name;
+    if (n[0] == 'B') {
+      ++b;
+      continue;
+    }
+    ASSERT_NE(n, "A230101_000000_230101_010000.odl");
+    if (end.seconds == 0) {
+      ++open;
+    } else {
+      ++closed;
+      EXPECT_GE(end.seconds - start.seconds, 1) << n;
+      EXPECT_TRUE(tnwtest::ReadFile(folder + "/" + n.substr(0, n.size() - 4) + ".txt").find("scadasim logger") !=
+                  std::string::npos) << n;
+    }
+  }
+  EXPECT_EQ(b, 1);
+  EXPECT_EQ(open, 1);
+  EXPECT_GE(closed, 1);
+  EXPECT_LE(closed, 3);  // five were closed; those ended over two seconds ago went
+  EXPECT_FALSE(access((folder + "/A230101_000000_230101_010000.txt").c_str(), F_OK) == 0);
+  EXPECT_TRUE(access((folder + "/B230101_000000_230101_010000.txt").c_str(), F_OK) == 0);
 }
 
 }  // namespace

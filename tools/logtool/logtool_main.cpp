@@ -4,10 +4,18 @@
 //   logtool follow RUN [--seconds N] [--raw]
 //                                 the records as they arrive (N: stop after N
 //                                 seconds; --raw: each record's bytes in hex)
+//   logtool runs FOLDER [--prefix P]
+//                                 the runs in FOLDER (of prefix P only):
+//                                 name, start, end, records
+//   logtool purge FOLDER --prefix P --before TIME
+//                                 deletes P's closed runs that ended before
+//                                 TIME ("YYMMDD_hhmmss", seconds, or "now")
 // RUN is the run's data file (".odl"), a Windows or Linux path, or a database
 // connection string ("PROVIDER=...;LoggerName=NAME", the newest run, or with
-// ";LoggerSeq=N" for run N).
+// ";LoggerSeq=N" for run N). FOLDER is a folder, a Windows or Linux path.
 #include <chrono>
+#include <climits>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,15 +29,19 @@
 #include "platform/os_error.h"
 #include "platform/os_file.h"
 #include "platform/os_io.h"
+#include "plugin/loggers/log_file_collection.h"
 #include "plugin/loggers/log_file_store.h"
 #include "plugin/loggers/log_store.h"
 #include "plugin/loggers/log_format.h"
+#include "plugin/loggers/log_run_name.h"
 #include "plugin/loggers/log_text.h"
 
 namespace {
 
 int Usage() {
-  fprintf(stderr, "usage: logtool dump RUN | logtool follow RUN [--seconds N] [--raw]\n");
+  fprintf(stderr,
+          "usage: logtool dump RUN | logtool follow RUN [--seconds N] [--raw] | logtool runs FOLDER [--prefix P]"
+          " | logtool purge FOLDER --prefix P --before TIME\n");
   return 2;
 }
 
@@ -190,6 +202,64 @@ int Follow(const char *run, double seconds, bool raw) {
   }
 }
 
+std::string StampText(int32_t seconds) {
+  if (seconds == 0) return "-";
+  char stamp[14];
+  log_FormatStamp(seconds, stamp);
+  return std::string(stamp, 13);
+}
+
+int Runs(const char *folder, const char *prefix) {
+  CLogFileCollection c;
+  if (c.Open("", folder, "", prefix ? prefix : "", OS_GENERIC_READ) != 0) {
+    fprintf(stderr, "logtool: cannot open folder %s (error %u)\n", folder, os_GetLastError());
+    return 1;
+  }
+  if (!c.FirstRun(nullptr)) return 0;
+  char name[256];
+  LogRunTime start, end;
+  std::vector<std::string> lines;
+  while (c.NextRun(name, &start, &end)) {
+    LogRunName run;
+    if (prefix && (!log_ParseRunName(name, ".odl", &run) || !log_RunOfPrefix(name, run, prefix))) continue;
+    long long records = -1;
+    if (CLogStore *s = c.OpenStore(name, OS_GENERIC_READ)) {
+      LogFileHeader h;
+      if (s->ReadHeader(&h) == 0) records = s->GetNoLogs(&h);
+      delete s;
+    }
+    char line[400];
+    snprintf(line, sizeof line, "%s %s %s %lld\n", name, StampText(start.seconds).c_str(), StampText(end.seconds).c_str(),
+             records);
+    lines.push_back(line);
+  }
+  for (const std::string &l : lines) fputs(l.c_str(), stdout);
+  return 0;
+}
+
+// "now", a run stamp or seconds since 1970; -1 when none of these.
+int64_t ParseTime(const char *text) {
+  if (strcmp(text, "now") == 0) return static_cast<int64_t>(time(nullptr));
+  if (strlen(text) == 13) return log_ParseStamp(text);
+  char *end = nullptr;
+  long long v = strtoll(text, &end, 10);
+  return *text && *end == 0 && v >= 0 && v <= INT32_MAX ? v : -1;
+}
+
+int PurgeRuns(const char *folder, const char *prefix, const char *before) {
+  int64_t cut = ParseTime(before);
+  if (cut < 0 || cut > INT32_MAX) return fprintf(stderr, "logtool: bad time %s\n", before), 2;
+  CLogFileCollection c;
+  // Read access: a mistyped folder is reported, not made.
+  if (c.Open("", folder, "", prefix, OS_GENERIC_READ) != 0) {
+    fprintf(stderr, "logtool: cannot open folder %s (error %u)\n", folder, os_GetLastError());
+    return 1;
+  }
+  int32_t cutOff = static_cast<int32_t>(cut);
+  c.Purge(&cutOff);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -204,6 +274,24 @@ int main(int argc, char **argv) {
       else return Usage();
     }
     return Follow(argv[2], seconds, raw);
+  }
+  if (strcmp(argv[1], "runs") == 0) {
+    const char *prefix = nullptr;
+    for (int i = 3; i < argc; ++i) {
+      if (strcmp(argv[i], "--prefix") == 0 && i + 1 < argc) prefix = argv[++i];
+      else return Usage();
+    }
+    return Runs(argv[2], prefix);
+  }
+  if (strcmp(argv[1], "purge") == 0) {
+    const char *prefix = nullptr, *before = nullptr;
+    for (int i = 3; i < argc; ++i) {
+      if (strcmp(argv[i], "--prefix") == 0 && i + 1 < argc) prefix = argv[++i];
+      else if (strcmp(argv[i], "--before") == 0 && i + 1 < argc) before = argv[++i];
+      else return Usage();
+    }
+    if (!prefix || !before) return Usage();
+    return PurgeRuns(argv[2], prefix, before);
   }
   return Usage();
 }

@@ -5,10 +5,12 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,7 @@
 #include "platform/os_error.h"
 #include "platform/os_handle.h"
 #include "platform/os_io.h"
+#include "plugin/loggers/log_file_collection.h"
 #include "plugin/loggers/log_file_store.h"
 #include "plugin/loggers/log_format.h"
 #include "plugin/loggers/log_store.h"
@@ -32,8 +35,10 @@ struct Area {
 };
 
 std::vector<Area> g_areas;
-CLogFileStore g_store;
-CLogStore *g_out = &g_store;
+CLogFileCollection g_runs;
+std::unique_ptr<CLogStore> g_store;
+std::mutex g_storeLock;  // the code thread appends while the main thread cycles runs
+int32_t g_runStart = 0;
 LogFileHeader g_header;
 uint32_t g_written = 0;
 std::atomic<bool> g_stop{false};
@@ -59,40 +64,41 @@ int OnCode(int32_t code) {
     // Digital areas carry their states in the status words and no values.
     if (const float *values = shm_AreaValues(g_areas[i].data)) memcpy(&rec[b.statusOffset + 4 * n], values, 4 * n);
   }
-  if (g_out->WriteLogs(&g_header, rec.data(), 1) != 0) {
-    fprintf(stderr, "scadasim logger: append failed (error %u %s)\n", os_GetLastError(), g_out->GetErrorSummary());
+  std::lock_guard<std::mutex> hold(g_storeLock);
+  if (!g_store || g_store->WriteLogs(&g_header, rec.data(), 1) != 0) {
+    fprintf(stderr, "scadasim logger: append failed (error %u %s)\n", os_GetLastError(),
+            g_store ? g_store->GetErrorSummary() : "");
     return 0;
   }
   ++g_written;
   printf("wrote %u\n", g_written);
   fflush(stdout);
   if (events > 0)
-    g_out->WriteTextAt(now, ("events " + std::to_string(events)).c_str(), nullptr, nullptr);
+    g_store->WriteTextAt(now, ("events " + std::to_string(events)).c_str(), nullptr, nullptr);
   return 0;
 }
 
-// The newest open run of the folder ("LOG" + start stamp + ".odl").
-std::string NewestOpenRun(const std::string &folder) {
-  std::string best;
-  std::error_code ec;
-  for (const auto &e : std::filesystem::directory_iterator(folder, ec)) {
-    std::string name = e.path().filename().string();
-    if (name.rfind("LOG", 0) == 0 && log_StampTail(name.c_str(), ".odl") == LOG_OPEN_STAMP_LEN && name > best)
-      best = name;
-  }
-  return best.empty() ? best : folder + "/" + best;
-}
+const char *const kUsage = "usage: scadasim logger --runs FOLDER [--prefix P] [--cycle S] [--keep S] [--area CODE]...\n";
 
-int RunLoop() {
+// A new run from now on, with its header text; the channel records are the
+// areas' at the time.
+bool NewRun(std::vector<std::vector<ChannelRecord>> &channels) {
+  TimeStamp now;
+  tm_Now(&now);
+  g_header.start = now;
+  g_header.recordCount = 0;
+  g_runStart = now.seconds;
+  std::vector<ChannelRecord *> blocks;
+  for (auto &c : channels) blocks.push_back(c.data());
+  g_store.reset(g_runs.CreateRun(&g_runStart, 0, nullptr, &g_header, "scadasim logger", 0, nullptr, nullptr,
+                                 blocks.data()));
+  if (!g_store) return fprintf(stderr, "scadasim logger: cannot create a run (error %u)\n", os_GetLastError()), false;
+  char name[300];
+  uint32_t size = sizeof name;
+  g_store->GetName(name, &size);
+  printf("created %s\n", name);
   fflush(stdout);
-  signal(SIGTERM, OnSignal);
-  signal(SIGINT, OnSignal);
-  errno = 0;
-  if (!ntf_Start(OnCode) && errno != 0) return fprintf(stderr, "scadasim logger: no mailslot (error %d)\n", errno), 1;
-  while (!g_stop) os_Sleep(20);
-  ntf_Stop();
-  g_out->Close();
-  return 0;
+  return true;
 }
 
 // The run header and channel records of the areas' blocks.
@@ -125,44 +131,81 @@ int BuildHeader(const std::vector<std::string> &codes, std::vector<std::vector<C
   return 0;
 }
 
+// Appends on each logger code until stopped; with a cycle the run is closed
+// and a new one begun every `cycle` seconds, `keep` seconds of runs kept.
+int RunLoop(std::vector<std::vector<ChannelRecord>> &channels, long cycle, long keep) {
+  signal(SIGTERM, OnSignal);
+  signal(SIGINT, OnSignal);
+  errno = 0;
+  if (!ntf_Start(OnCode) && errno != 0) return fprintf(stderr, "scadasim logger: no mailslot (error %d)\n", errno), 1;
+  while (!g_stop) {
+    os_Sleep(20);
+    TimeStamp now;
+    tm_Now(&now);
+    if (cycle <= 0 || now.seconds - g_runStart < cycle) continue;
+    std::lock_guard<std::mutex> hold(g_storeLock);
+    int32_t runEnd = now.seconds;
+    g_runs.CloseRun(g_store.get(), &g_runStart, &runEnd, 0);
+    g_store.reset();
+    if (keep > 0) {
+      int32_t cut = static_cast<int32_t>(now.seconds - keep);
+      g_runs.Purge(&cut);
+    }
+    // A run that starts in the second the last one ended would take its name.
+    while (tm_Now(&now), now.seconds == runEnd) os_Sleep(20);
+    if (!NewRun(channels)) break;
+  }
+  ntf_Stop();
+  std::lock_guard<std::mutex> hold(g_storeLock);
+  if (g_store) g_store->Close();
+  g_store.reset();
+  return 0;
+}
+
 }  // namespace
 
 int sim_LoggerRunsCommand(int argc, char **argv) {
-  if (argc < 1) return fprintf(stderr, "usage: scadasim logger --runs FOLDER [--area CODE]...\n"), 2;
+  if (argc < 1) return fprintf(stderr, "%s", kUsage), 2;
   std::string folder = argv[0];
   std::vector<std::string> codes;
+  const char *prefix = "LOG";
+  long cycle = 0, keep = 0;
   for (int i = 1; i < argc; ++i) {
     if (strcmp(argv[i], "--area") == 0 && i + 1 < argc) codes.push_back(argv[++i]);
-    else return fprintf(stderr, "usage: scadasim logger --runs FOLDER [--area CODE]...\n"), 2;
+    else if (strcmp(argv[i], "--prefix") == 0 && i + 1 < argc) prefix = argv[++i];
+    else if (strcmp(argv[i], "--cycle") == 0 && i + 1 < argc) cycle = strtol(argv[++i], nullptr, 10);
+    else if (strcmp(argv[i], "--keep") == 0 && i + 1 < argc) keep = strtol(argv[++i], nullptr, 10);
+    else return fprintf(stderr, "%s", kUsage), 2;
   }
   if (codes.empty()) codes = {"A1", "D1"};
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
+  folder = std::filesystem::absolute(folder, ec).string();
+  if (g_runs.Open("", folder.c_str(), "", prefix, OS_GENERIC_READ | OS_GENERIC_WRITE) != 0)
+    return fprintf(stderr, "scadasim logger: cannot open %s (error %u)\n", folder.c_str(), os_GetLastError()), 1;
 
   std::vector<std::vector<ChannelRecord>> channels;
   if (BuildHeader(codes, &channels) != 0) return 1;
 
-  std::string run = NewestOpenRun(folder);
-  if (!run.empty()) {
-    uint32_t at = LOG_END_UNKNOWN;
+  // The newest run of this prefix continues when it is still open.
+  char name[256];
+  uint32_t capacity = sizeof name;
+  LogRunTime start{}, end{};
+  if (g_runs.FindRun(name, &capacity, &start, &end, 0) == 1 && end.seconds == 0) {
     LogFileHeader read;
-    if (g_store.Open(nullptr, run.c_str(), OS_GENERIC_READ | OS_GENERIC_WRITE) != 0 || g_store.UseforLogging(&at) != 0 ||
-        g_store.ReadHeader(&read) != 0 || read.recordSize != g_header.recordSize)
-      return fprintf(stderr, "scadasim logger: cannot continue %s (error %u)\n", run.c_str(), os_GetLastError()), 1;
+    g_store.reset(g_runs.OpenStore(name, OS_GENERIC_READ | OS_GENERIC_WRITE));
+    if (!g_store || g_runs.UseRunForLogging(g_store.get(), LOG_END_UNKNOWN, prefix, 0, 0) != 0 ||
+        g_store->ReadHeader(&read) != 0 || read.recordSize != g_header.recordSize)
+      return fprintf(stderr, "scadasim logger: cannot continue %s (error %u)\n", name, os_GetLastError()), 1;
     g_header = read;
     g_written = read.recordCount;
-    printf("continued %s at %u\n", run.c_str(), g_written);
-  } else {
-    char stamp[14];
-    log_FormatStamp(g_header.start.seconds, stamp);
-    run = folder + "/LOG" + stamp + ".odl";
-    std::vector<ChannelRecord *> blocks;
-    for (auto &c : channels) blocks.push_back(c.data());
-    if (g_store.Create(run.c_str(), &g_header, blocks.data()) != 0)
-      return fprintf(stderr, "scadasim logger: cannot create %s (error %u)\n", run.c_str(), os_GetLastError()), 1;
-    printf("created %s\n", run.c_str());
+    g_runStart = start.seconds;
+    printf("continued %s/%s at %u\n", folder.c_str(), name, g_written);
+    fflush(stdout);
+  } else if (!NewRun(channels)) {
+    return 1;
   }
-  return RunLoop();
+  return RunLoop(channels, cycle, keep);
 }
 
 int sim_LoggerStoreCommand(int argc, char **argv) {
@@ -194,8 +237,7 @@ int sim_LoggerStoreCommand(int argc, char **argv) {
   uint32_t size = sizeof name;
   store->GetName(name, &size);
   printf("created %s\n", name);
-  g_out = store.get();
-  int rc = RunLoop();
-  g_out = &g_store;
-  return rc;
+  fflush(stdout);
+  g_store = std::move(store);
+  return RunLoop(channels, 0, 0);
 }

@@ -1,7 +1,11 @@
-// `scadasim logger --runs FOLDER [--area CODE]...`: a logger process that
-// keeps a run in FOLDER. Each logger code it receives appends one record of
-// the areas' status words and values; a code with events adds a text entry.
-// A restarted logger continues the newest open run of the folder.
+// `scadasim logger --runs FOLDER [--prefix P] [--cycle S] [--keep S]
+// [--area CODE]...`: a logger process that keeps runs of prefix P (default
+// "LOG") in FOLDER through the file collection. Each logger code it receives
+// appends one record of the areas' status words and values; a code with
+// events adds a text entry. Every S seconds of --cycle the run is closed with
+// its start and end and a new one begins; with --keep, closed runs that ended
+// more than that many seconds ago are purged. A restarted logger continues
+// the newest open run of its prefix.
 #pragma once
 
 int sim_LoggerRunsCommand(int argc, char **argv);

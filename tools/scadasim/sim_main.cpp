@@ -99,7 +99,7 @@ void Usage(FILE *f) {
           "  post PID CODE\n"
           "        posts one notification code (31 stop, 300 scan, 302 reconfigure,\n"
           "        303 reset counters, 304 initialise values) to a process.\n"
-          "  logger --runs FOLDER [--area CODE]...\n"
+          "  logger --runs FOLDER [--prefix P] [--cycle S] [--keep S] [--area CODE]...\n"
           "        plays a logger that keeps a run in FOLDER: one record of the areas\n"
           "        (default A1 and D1) per logger code, prints \"wrote N\" after each\n"
           "        append; a restarted one continues the newest open run\n"

@@ -7,6 +7,7 @@
 #include "platform/os_error.h"
 #include "plugin/loggers/log_db_collection.h"
 #include "plugin/loggers/log_db_store.h"
+#include "plugin/loggers/log_file_collection.h"
 #include "plugin/loggers/log_file_store.h"
 #include "plugin/loggers/log_store.h"
 
@@ -38,10 +39,12 @@ TEST(LogStoreHelpers, ProviderKindAndFactories) {
     if (c.kind == 0) EXPECT_NE(dynamic_cast<CLogDbStore *>(s.get()), nullptr);
     else if (c.store) EXPECT_NE(dynamic_cast<CLogFileStore *>(s.get()), nullptr);
     else EXPECT_EQ(os_GetLastError(), OS_ERROR_NOT_SUPPORTED);
-    // The collections come with the file-collection and database stores.
+    // Folders have the file collection, database strings the database one.
     std::unique_ptr<CLogCollection> col(log_CreateCollection(c.conn));
     if (c.kind == 0) {
       EXPECT_NE(dynamic_cast<CLogDbCollection *>(col.get()), nullptr);
+    } else if (c.kind == -1) {
+      EXPECT_NE(dynamic_cast<CLogFileCollection *>(col.get()), nullptr);
     } else {
       EXPECT_EQ(col, nullptr);
       EXPECT_EQ(os_GetLastError(), OS_ERROR_NOT_SUPPORTED);
@@ -116,7 +119,7 @@ TEST(LogStoreHelpers, ResolveRun) {
       {"C:\\L;LoggerSeq=3;LoggerName=P", "C:\\L;LoggerSeq=3;LoggerName=P"},
       {"C:\\L", ""},
       {"PROVIDER=WITSML;LoggerName=P;X=1", "PROVIDER=WITSML;X=1"},
-      {"C:\\L;LoggerName=P", nullptr},
+      {"C:\\L;LoggerName=P", ""},  // no logged-data folder of P
       {"C:\\L;LoggerName=" + std::string(LOG_LOGGER_NAME_MAX + 1, 'n'), ""},
   };
   for (const Case &c : cases) {
