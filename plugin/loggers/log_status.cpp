@@ -1,6 +1,10 @@
 #include "plugin/loggers/log_status.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include "framework/shm/shm_areas.h"
+#include "plugin/loggers/log_format.h"
 
 const LoggerStatusRow log_StatusRows[LOG_STATUS_ROWS] = {
     {"STATUS", "STATUS", "ENABLED", "DISABLED"},
@@ -97,4 +101,96 @@ void log_DeriveStatusRows(float *values, uint32_t *status) {
       }
     }
   }
+}
+
+bool log_RunIsOpen(const LogProviderRun *run) {
+  if (!run->hasStop) return true;
+  return run->records > 0 && static_cast<int64_t>(run->newestSeconds) + 1 < run->stopSeconds;
+}
+
+namespace {
+
+void SetText(char (&field)[32], const char *text, size_t n) {
+  if (n > sizeof field - 1) n = sizeof field - 1;
+  memcpy(field, text, n);
+  field[n] = 0;
+}
+
+void SetText(char (&field)[32], const char *text) { SetText(field, text, strlen(text)); }
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// Rows 2-6 get the last (at most five) folder levels above the data file.
+void FolderRows(const char *path, LoggerStatusRow *rows) {
+  size_t end = strlen(path);
+  while (end > 0 && !IsSeparator(path[end - 1])) --end;  // drop the file name
+  const char *level[5];
+  size_t length[5];
+  int n = 0;
+  while (end > 0 && n < 5) {
+    while (end > 0 && IsSeparator(path[end - 1])) --end;
+    size_t begin = end;
+    while (begin > 0 && !IsSeparator(path[begin - 1])) --begin;
+    if (begin == end) break;
+    // A drive ("D:") is not a folder level.
+    if (begin == 0 && end - begin == 2 && path[1] == ':') break;
+    level[n] = path + begin;
+    length[n] = end - begin;
+    ++n;
+    end = begin;
+  }
+  for (int i = 0; i < n; ++i) {
+    LoggerStatusRow &row = rows[LOG_ROW_DIRECTORY1 - 1 + (n - 1 - i)];
+    SetText(row.description, level[i], length[i]);
+    SetText(row.text1, level[i], length[i]);
+  }
+}
+
+void PrefixRow(const char *path, LoggerStatusRow *row) {
+  const char *name = path + strlen(path);
+  while (name > path && !IsSeparator(name[-1])) --name;
+  const char *dot = strrchr(name, '.');
+  if (!dot) return;
+  uint32_t tail = log_StampTail(name, dot);
+  if (tail == 0) return;
+  SetText(row->text1, name, strlen(name) - tail);
+}
+
+void StampNumbers(int32_t seconds, float *date, float *time) {
+  char stamp[14];
+  log_FormatStamp(seconds, stamp);
+  *date = static_cast<float>(atoi(stamp));
+  *time = static_cast<float>(atoi(stamp + 7));
+}
+
+}  // namespace
+
+void log_ProviderStatusRows(const LogProviderRun *run, LoggerStatusRow rows[LOG_STATUS_ROWS],
+                            float values[LOG_STATUS_ROWS], uint32_t status[LOG_STATUS_ROWS]) {
+  memcpy(rows, log_StatusRows, sizeof log_StatusRows);
+  for (int i = 0; i < LOG_STATUS_ROWS; ++i) {
+    values[i] = 0;
+    status[i] = CST_BAD | (i >= LOG_STATUS_DIGITAL_ROWS ? uint32_t{CST_ANALOGUE} : 0u);
+  }
+  const bool haveRun = run && run->dataPath && run->dataPath[0];
+  values[LOG_ROW_RT_DATE - 1] = -1;
+  values[LOG_ROW_RT_TIME - 1] = -1;
+  if (!haveRun) {
+    log_DeriveStatusRows(values, status);
+    return;
+  }
+  const bool open = log_RunIsOpen(run);
+  status[LOG_ROW_STATUS - 1] &= ~CST_BAD;
+  values[LOG_ROW_STATUS - 1] = open ? 1.0f : 0.0f;
+  FolderRows(run->dataPath, rows);
+  if (!run->database) PrefixRow(run->dataPath, &rows[LOG_ROW_PREFIX - 1]);
+  status[LOG_ROW_TYPE - 1] &= ~CST_BAD;
+  values[LOG_ROW_TYPE - 1] = run->database ? 1.0f : 0.0f;
+  SetText(rows[LOG_ROW_ACTIVITY - 1].text1, open ? "Logging" : "Finished");
+  if (run->records > 0) {
+    values[LOG_ROW_RT_NUMBER - 1] = static_cast<float>(run->records);
+    StampNumbers(run->newestSeconds, &values[LOG_ROW_RT_DATE - 1], &values[LOG_ROW_RT_TIME - 1]);
+    for (int row = LOG_ROW_RT_NUMBER; row <= LOG_ROW_RT_TIME; ++row) status[row - 1] &= ~CST_BAD;
+  }
+  log_DeriveStatusRows(values, status);
 }

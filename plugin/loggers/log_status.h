@@ -56,3 +56,24 @@ int32_t log_TimeNumber(int hour, int minute, int second);
 // `values` and `status` hold all 56 rows (index = row - 1). A derived row
 // carries its source row's bad bit beside the analogue bit.
 void log_DeriveStatusRows(float *values, uint32_t *status);
+
+// The newest run a provider serves, as its rows need it.
+struct LogProviderRun {
+  const char *dataPath;  // the run's data file; null or empty when there is no run
+  int database;          // the run lives in a database, not a folder
+  int hasStop;
+  int32_t stopSeconds;
+  int32_t records;        // records in the run
+  int32_t newestSeconds;  // time of the newest record when records > 0
+};
+
+// Whether the run is still being written: no stop time, or its newest record
+// more than one second before the stop time.
+bool log_RunIsOpen(const LogProviderRun *run);
+
+// The 56 rows a provider computes from its own newest run: `rows` starts as
+// the fixed table and gets the folder levels (rows 2-7), the run-name prefix
+// (row 8) and the activity text (row 10); values and status words as the
+// provider serves them, derived rows included.
+void log_ProviderStatusRows(const LogProviderRun *run, LoggerStatusRow rows[LOG_STATUS_ROWS],
+                            float values[LOG_STATUS_ROWS], uint32_t status[LOG_STATUS_ROWS]);

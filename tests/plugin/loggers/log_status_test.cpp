@@ -7,6 +7,7 @@
 #include <string>
 
 #include "framework/shm/shm_areas.h"
+#include "plugin/loggers/log_format.h"
 
 namespace {
 
@@ -121,6 +122,96 @@ TEST(LogStatus, DerivedRowsSplitTheirSourcesAndCopyTheBadBit) {
   EXPECT_EQ(v[41 - 1], 3.0f);
   EXPECT_EQ(v[45 - 1], 99.0f);
   EXPECT_EQ(v[54 - 1], 12.0f);
+}
+
+struct Served {
+  LoggerStatusRow rows[LOG_STATUS_ROWS];
+  float v[LOG_STATUS_ROWS];
+  uint32_t s[LOG_STATUS_ROWS];
+};
+
+void Serve(const LogProviderRun *run, Served *out) { log_ProviderStatusRows(run, out->rows, out->v, out->s); }
+
+TEST(LogStatus, ProviderOnAFolderOfRuns) {
+  const int32_t newest = static_cast<int32_t>(log_ParseStamp("231203_101530"));
+  LogProviderRun run{"/data/D/A/E/FRANCE/C1/L1/PLANT/KL231203_090000.odl", 0, 0, 0, 7, newest};
+  Served r;
+  Serve(&run, &r);
+  // Eight levels above the file: only the last five, oldest first; row 7 stays unset.
+  const char *const levels[] = {"FRANCE", "C1", "L1", "PLANT"};
+  EXPECT_STREQ(r.rows[2 - 1].text1, "E");
+  EXPECT_STREQ(r.rows[2 - 1].description, "E");
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_STREQ(r.rows[3 - 1 + i].text1, levels[i]) << i;
+    EXPECT_STREQ(r.rows[3 - 1 + i].description, levels[i]) << i;
+  }
+  EXPECT_STREQ(r.rows[7 - 1].text1, "N/A");
+  EXPECT_STREQ(r.rows[7 - 1].description, "DIRECTORY6");
+  EXPECT_STREQ(r.rows[LOG_ROW_PREFIX - 1].text1, "KL");
+  EXPECT_EQ(r.v[LOG_ROW_TYPE - 1], 0.0f);
+  EXPECT_EQ(r.s[LOG_ROW_TYPE - 1] & CST_BAD, 0u);
+  EXPECT_EQ(r.v[LOG_ROW_STATUS - 1], 1.0f);
+  EXPECT_EQ(r.s[LOG_ROW_STATUS - 1] & CST_BAD, 0u);
+  EXPECT_STREQ(r.rows[LOG_ROW_ACTIVITY - 1].text1, "Logging");
+  EXPECT_EQ(r.v[LOG_ROW_RT_NUMBER - 1], 7.0f);
+  EXPECT_EQ(r.v[LOG_ROW_RT_DATE - 1], 231203.0f);
+  EXPECT_EQ(r.v[LOG_ROW_RT_TIME - 1], 101530.0f);
+  EXPECT_EQ(r.s[LOG_ROW_RT_TIME - 1], uint32_t{CST_ANALOGUE});
+  // Derived from the real-time rows: year 23 ... second 30, good.
+  EXPECT_EQ(r.v[39 - 1], 23.0f);
+  EXPECT_EQ(r.v[41 - 1], 3.0f);
+  EXPECT_EQ(r.v[44 - 1], 30.0f);
+  EXPECT_EQ(r.s[44 - 1], uint32_t{CST_ANALOGUE});
+  // Rows the provider does not compute stay bad.
+  EXPECT_EQ(r.s[16 - 1], uint32_t{CST_BAD | CST_ANALOGUE});
+  EXPECT_EQ(r.s[11 - 1], uint32_t{CST_BAD});
+}
+
+TEST(LogStatus, ProviderOpenAndEndedRuns) {
+  const int32_t t = 1700000000;
+  struct Case {
+    int hasStop;
+    int32_t stop, records, newest;
+    bool open;
+  } cases[] = {
+      {0, 0, 5, t, true},           // no stop time
+      {1, t + 2, 5, t, true},       // newest two seconds before the stop
+      {1, t + 1, 5, t, false},      // one second before counts as ended
+      {1, t, 5, t, false},          // the stop record itself
+      {1, t + 100, 0, 0, false},    // stopped with no record
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.stop - t);
+    LogProviderRun run{"/r/AB230101_120000_230101_130000.odl", 0, c.hasStop, c.stop, c.records, c.newest};
+    EXPECT_EQ(log_RunIsOpen(&run), c.open);
+    Served r;
+    Serve(&run, &r);
+    EXPECT_EQ(r.v[LOG_ROW_STATUS - 1], c.open ? 1.0f : 0.0f);
+    EXPECT_STREQ(r.rows[LOG_ROW_ACTIVITY - 1].text1, c.open ? "Logging" : "Finished");
+    EXPECT_STREQ(r.rows[LOG_ROW_PREFIX - 1].text1, "AB");
+  }
+}
+
+TEST(LogStatus, ProviderWithoutARunOrInADatabase) {
+  Served r;
+  Serve(nullptr, &r);
+  EXPECT_STREQ(r.rows[LOG_ROW_ACTIVITY - 1].text1, "Not Started");
+  EXPECT_EQ(r.s[LOG_ROW_STATUS - 1], uint32_t{CST_BAD});
+  EXPECT_EQ(r.v[LOG_ROW_RT_NUMBER - 1], 0.0f);
+  EXPECT_EQ(r.v[LOG_ROW_RT_DATE - 1], -1.0f);
+  EXPECT_EQ(r.s[LOG_ROW_RT_DATE - 1], uint32_t{CST_BAD | CST_ANALOGUE});
+  EXPECT_EQ(r.s[41 - 1], uint32_t{CST_BAD | CST_ANALOGUE});
+  EXPECT_STREQ(r.rows[LOG_ROW_DIRECTORY1 - 1].text1, "N/A");
+
+  // A level longer than a field is cut; a database keeps "N/A" as prefix.
+  std::string path = "D:\\" + std::string(40, 'x') + "\\T230101_120000.odl";
+  LogProviderRun run{path.c_str(), 1, 0, 0, 0, 0};
+  Serve(&run, &r);
+  EXPECT_EQ(std::string(r.rows[LOG_ROW_DIRECTORY1 - 1].text1), std::string(31, 'x'));
+  EXPECT_STREQ(r.rows[LOG_ROW_DIRECTORY1 + 1 - 1].text1, "N/A");  // the drive is no level
+  EXPECT_STREQ(r.rows[LOG_ROW_PREFIX - 1].text1, "N/A");
+  EXPECT_EQ(r.v[LOG_ROW_TYPE - 1], 1.0f);
+  EXPECT_EQ(r.v[LOG_ROW_RT_TIME - 1], -1.0f);
 }
 
 }  // namespace
