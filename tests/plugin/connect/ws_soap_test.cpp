@@ -10,6 +10,7 @@
 
 #include "framework/registry/reg_settings.h"
 #include "framework/server/srv_client.h"
+#include "platform/os_debug.h"
 #include "platform/os_error.h"
 #include "platform/os_http.h"
 #include "platform/os_path.h"
@@ -143,6 +144,7 @@ TEST_F(Soap, ServerBehaviourToResultAndError) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     sim_SetSoapFault(s, c.fault);
+    if (c.fault == SimSoapFault::Fault500) std::filesystem::remove(os_DebugOutputPath());
     Outcome o = Send(Base(s), c.capacity);
     if (c.error) {
       EXPECT_EQ(o.result, -1);
@@ -150,6 +152,10 @@ TEST_F(Soap, ServerBehaviourToResultAndError) {
     } else {
       EXPECT_EQ(o.result, 17);
       EXPECT_EQ(o.reply, Reply(40));
+    }
+    if (c.fault == SimSoapFault::Fault500) {
+      std::string trace = tnwtest::ReadFile(os_DebugOutputPath());
+      EXPECT_NE(trace.find("scadasim refuses"), std::string::npos) << trace;
     }
     sim_SetSoapFault(s, SimSoapFault::None);
     EXPECT_EQ(Send(Base(s)).result, 17) << "the context rebuilt";
@@ -159,6 +165,10 @@ TEST_F(Soap, ServerBehaviourToResultAndError) {
   Outcome refused = Send(gone);
   EXPECT_EQ(refused.result, -1);
   EXPECT_EQ(refused.error, OS_INET_CANNOT_CONNECT);
+  // A name no resolver knows (the reserved top-level domain) fails before any connection.
+  Outcome unknown = Send("http://no-such-host.invalid/t/");
+  EXPECT_EQ(unknown.result, -1);
+  EXPECT_EQ(unknown.error, OS_INET_NAME_NOT_RESOLVED);
 }
 
 TEST_F(Soap, CertificatesAndTheErrorDialog) {
