@@ -110,6 +110,7 @@ int ns__SendRequest(struct soap *soap, SendRequest *request, xsd__base64Binary *
     soap->authrealm = "scadasim";
     return 401;
   }
+  if (fault == SimSoapFault::NeedProxyLogin && call.user.empty()) return 407;
   if (fault == SimSoapFault::Fault500) return soap_receiver_fault(soap, "scadasim refuses", "by its fault knob");
   if (fault == SimSoapFault::NotFound404) {
     // A status without a SOAP body.

@@ -18,6 +18,7 @@ enum class SimSoapFault {
   NotFound404,    // HTTP 404
   GzipReply,      // the reply gzip-compressed
   NeedLogin,      // 401 unless the call carries a user name
+  NeedProxyLogin, // 407 unless the call carries a user name
 };
 
 struct SimSoapSpec {
