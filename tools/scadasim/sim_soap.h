@@ -19,6 +19,7 @@ enum class SimSoapFault {
   GzipReply,      // the reply gzip-compressed
   NeedLogin,      // 401 unless the call carries a user name
   NeedProxyLogin, // 407 unless the call carries a user name
+  CorruptGzip,    // a gzip reply with damaged compressed bytes
 };
 
 struct SimSoapSpec {
