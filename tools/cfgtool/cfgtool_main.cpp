@@ -16,6 +16,7 @@
 #include "platform/ui/ui_print.h"
 #include "plugin/cf_exports.h"
 #include "plugin/connect/cfg_access.h"
+#include "plugin/connect/con_transports.h"
 
 namespace {
 
@@ -269,6 +270,8 @@ int Command(const Options &o, const Plugin &p, HostDeviceRecord *dp) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  // The tool's own reads and writes reach URL servers too, not only the plug-in's.
+  con_InstallTransports();
   Options o;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
