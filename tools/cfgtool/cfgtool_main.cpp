@@ -38,7 +38,7 @@ const char kUsage[] =
     "  --pdf FILE             where print-outs go (default cfgtool.pdf), A4 landscape\n"
     "  --png FILE             also a PNG of the print-out's last page\n"
     "  --script FILE          scripted dialogs: one action a line (pick ID TEXT,\n"
-    "                         pick-position ID N, ok, cancel, help)\n"
+    "                         pick-position ID N, type ID TEXT, ok, cancel, help)\n"
     "  --screenshot F.png     with a display: save the dialog's window, then Cancel\n"
     "  --help                 this text\n"
     "exit: 0 done, 1 failed, 2 bad arguments or script\n";
