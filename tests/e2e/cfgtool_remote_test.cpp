@@ -1,6 +1,7 @@
 // The configuration tool on a TLS and an https server URL: its print-out and
 // a channel written through scadasim's request server (TLS listener and SOAP
-// service), read by the real scanner after the reconfigure code.
+// service), read by the real scanner after the reconfigure code; with the
+// server's "IF" failing with 2 the print-out takes the raw road.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -67,6 +68,31 @@ class CfgtoolRemote : public ::testing::Test {
     ntf_Stop();
     sim_DestroyWorld();
   }
+  // The request server on the world's folder with its TLS listener and
+  // HTTPS SOAP service; their URLs.
+  void StartPeers(const SimWorldSpec &w, std::vector<SimVerbKnob> knobs, std::string *tlsUrl, std::string *httpsUrl) {
+    std::string why;
+    // The https peer's certificate is signed by the tests' CA, trusted on this root.
+    std::filesystem::create_directories(tnwtest::Root() + "/certs");
+    std::filesystem::copy_file(tnwtest::TestCerts() + "/ca.pem", tnwtest::Root() + "/certs/ca.pem",
+                               std::filesystem::copy_options::overwrite_existing);
+    SimRequestSpec spec;
+    spec.host = "HOSTR";
+    spec.configFolder = w.configFolder;
+    spec.knobs = std::move(knobs);
+    server = sim_StartRequestServer(spec, &why);
+    ASSERT_NE(server, nullptr) << why;
+    tls = tnwtest::ServeOverTls(server, tlsUrl);
+    ASSERT_NE(tls, nullptr);
+    SimSoapSpec soapSpec;
+    soapSpec.https = true;
+    soapSpec.certFile = tnwtest::TestCerts() + "/server.pem";
+    soapSpec.keyFile = tnwtest::TestCerts() + "/server.key";
+    soapSpec.server = server;
+    soap = sim_StartSoapServer(soapSpec, &why);
+    ASSERT_NE(soap, nullptr) << why;
+    *httpsUrl = "https://127.0.0.2:" + std::to_string(sim_SoapPort(soap)) + "/cfg/";
+  }
   OsHandle proc = nullptr, line = nullptr;
   uint32_t linePid = 0;
   SimRequestServer *server = nullptr;
@@ -79,26 +105,9 @@ TEST_F(CfgtoolRemote, PrintAndChannelWriteOverTlsAndHttpsReachTheScanner) {
   std::string why;
   ASSERT_EQ(sim_CreateWorld(w, &why), 0) << why;
   std::string folder = std::filesystem::path(sim_DeviceFolder(0)).filename().string();
-  // The https peer's certificate is signed by the tests' CA, trusted on this root.
-  std::filesystem::create_directories(tnwtest::Root() + "/certs");
-  std::filesystem::copy_file(tnwtest::TestCerts() + "/ca.pem", tnwtest::Root() + "/certs/ca.pem",
-                             std::filesystem::copy_options::overwrite_existing);
-  SimRequestSpec spec;
-  spec.host = "HOSTR";
-  spec.configFolder = w.configFolder;
-  server = sim_StartRequestServer(spec, &why);
-  ASSERT_NE(server, nullptr) << why;
-  std::string tlsUrl;
-  tls = tnwtest::ServeOverTls(server, &tlsUrl);
-  ASSERT_NE(tls, nullptr);
-  SimSoapSpec soapSpec;
-  soapSpec.https = true;
-  soapSpec.certFile = tnwtest::TestCerts() + "/server.pem";
-  soapSpec.keyFile = tnwtest::TestCerts() + "/server.key";
-  soapSpec.server = server;
-  soap = sim_StartSoapServer(soapSpec, &why);
-  ASSERT_NE(soap, nullptr) << why;
-  std::string httpsUrl = "https://127.0.0.2:" + std::to_string(sim_SoapPort(soap)) + "/cfg/";
+  std::string tlsUrl, httpsUrl;
+  StartPeers(w, {}, &tlsUrl, &httpsUrl);
+  if (HasFatalFailure()) return;
 
   uint32_t pid = 0;
   line = sim_StartPumpSim(0, {}, &linePid);
@@ -148,6 +157,33 @@ TEST_F(CfgtoolRemote, PrintAndChannelWriteOverTlsAndHttpsReachTheScanner) {
 
   ASSERT_EQ(sim_Post(pid, NTF_STOP), 0);
   EXPECT_EQ(sim_WaitExit(proc, 10000), 0);
+}
+
+// The server's "IF" failing with 2: the print-out reads the channel files
+// with "RF" over both roads.
+TEST_F(CfgtoolRemote, PrintFallsBackToTheFileWhenIfFails) {
+  SimWorldSpec w;
+  std::string why;
+  ASSERT_EQ(sim_CreateWorld(w, &why), 0) << why;
+  std::string folder = std::filesystem::path(sim_DeviceFolder(0)).filename().string();
+  std::string tlsUrl, httpsUrl;
+  StartPeers(w, {SimVerbKnob{"IF", 2, "", 0, false, -1, 0}}, &tlsUrl, &httpsUrl);
+  if (HasFatalFailure()) return;
+  std::string dir = tnwtest::MakeTempDir("cfgfallback");
+  for (const std::string &url : {tlsUrl, httpsUrl}) {
+    SCOPED_TRACE(url);
+    size_t before = sim_ServedRequests(server).size();
+    Result p = Cfgtool(url, folder, "--pdf '" + dir + "/all.pdf' print-all");
+    ASSERT_EQ(p.status, 0) << p.out;
+    std::vector<std::string> served = sim_ServedRequests(server);
+    int ifs = 0, rfs = 0;
+    for (size_t i = before; i < served.size(); ++i) {
+      ifs += served[i].rfind("IF,", 0) == 0;
+      rfs += served[i].rfind("RF,", 0) == 0;
+    }
+    EXPECT_GT(ifs, 0);
+    EXPECT_GT(rfs, 0) << "the raw road after IF's 2";
+  }
 }
 
 }  // namespace
