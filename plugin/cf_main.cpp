@@ -6,6 +6,7 @@
 #include "plugin/cf_exports.h"
 #include "plugin/connect/con_transports.h"
 #include "plugin/ui/cf_dialogs.h"
+#include "plugin/ui/cf_inet_dialog.h"
 #include "plugin/ui/cf_print.h"
 
 namespace {
@@ -17,6 +18,7 @@ char g_helpPath[4096];
 __attribute__((constructor)) void Load() {
   con_InstallTransports();
   ui_AttachHost();
+  cf_InstallInternetErrorDialog();
   char path[4000];
   if (ui_ModulePath(reinterpret_cast<const void *>(&Load), path, sizeof path) == 0)
     cf_HelpPath(path, g_helpPath, sizeof g_helpPath);

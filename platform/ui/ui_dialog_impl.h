@@ -11,7 +11,13 @@ struct UiListState {
   int selection = -1;
 };
 
+struct UiEditState {
+  int32_t id = 0;
+  std::string text;
+};
+
 struct UiDialog {
   const UiTemplate *tmpl = nullptr;
   std::vector<UiListState> lists;
+  std::vector<UiEditState> edits;
 };

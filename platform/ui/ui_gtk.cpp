@@ -59,6 +59,11 @@ void OnCombo(GtkComboBox *combo, gpointer data) {
   ui_ListSetSelection(link->run->dialog, link->id, gtk_combo_box_get_active(combo));
 }
 
+void OnEdit(GtkEditable *entry, gpointer data) {
+  ListLink *link = static_cast<ListLink *>(data);
+  ui_EditSetText(link->run->dialog, link->id, gtk_entry_get_text(GTK_ENTRY(entry)));
+}
+
 void OnButton(GtkButton *, gpointer data) {
   ListLink *link = static_cast<ListLink *>(data);
   Running *r = link->run;
@@ -111,12 +116,21 @@ int GtkRun(UiDialog *d, const UiDialogHooks *hooks) {
     } else if (c.kind == UI_STATIC) {
       w = gtk_label_new(c.text);
       gtk_label_set_xalign(GTK_LABEL(w), 0.0f);
+      gtk_label_set_line_wrap(GTK_LABEL(w), TRUE);
+      gtk_label_set_max_width_chars(GTK_LABEL(w), c.cx / 4);
     } else if (c.kind == UI_DROP_LIST) {
       w = gtk_combo_box_text_new();
       int count = ui_ListCount(d, c.id);
       for (int k = 0; k < count; ++k) gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(w), ui_ListText(d, c.id, k));
       gtk_combo_box_set_active(GTK_COMBO_BOX(w), ui_ListSelection(d, c.id));
       g_signal_connect(w, "changed", G_CALLBACK(OnCombo), &links[static_cast<size_t>(i)]);
+    } else if (c.kind == UI_EDIT || c.kind == UI_PASSWORD_EDIT) {
+      w = gtk_entry_new();
+      const char *text = ui_EditText(d, c.id);
+      gtk_entry_set_text(GTK_ENTRY(w), text ? text : "");
+      gtk_entry_set_visibility(GTK_ENTRY(w), c.kind == UI_EDIT);
+      gtk_entry_set_activates_default(GTK_ENTRY(w), TRUE);
+      g_signal_connect(w, "changed", G_CALLBACK(OnEdit), &links[static_cast<size_t>(i)]);
     }
     if (!w) continue;
     gtk_widget_set_size_request(w, PxX(c.cx), PxY(c.cy));

@@ -92,6 +92,7 @@ UiDialog *ui_DialogCreate(const UiTemplate *t) {
   d->tmpl = t;
   for (int i = 0; i < t->controlCount; ++i) {
     const UiControl &c = t->controls[i];
+    if (c.kind == UI_EDIT || c.kind == UI_PASSWORD_EDIT) d->edits.push_back({c.id, c.text ? c.text : ""});
     if (c.kind != UI_DROP_LIST) continue;
     UiListState l;
     l.id = c.id;
@@ -144,6 +145,21 @@ const char *ui_ListText(const UiDialog *dialog, int32_t id, int position) {
   return l->items[position].c_str();
 }
 
+int ui_EditSetText(UiDialog *dialog, int32_t id, const char *text) {
+  for (UiEditState &e : dialog->edits)
+    if (e.id == id) {
+      e.text = text ? text : "";
+      return 0;
+    }
+  return -1;
+}
+
+const char *ui_EditText(const UiDialog *dialog, int32_t id) {
+  for (const UiEditState &e : dialog->edits)
+    if (e.id == id) return e.text.c_str();
+  return nullptr;
+}
+
 int ui_DialogRun(UiDialog *dialog, const UiDialogHooks *hooks) { return Backend()->run(dialog, hooks); }
 
 int ui_MessageBox(const char *text, uint32_t style) { return Backend()->messageBox(text, style); }
@@ -192,15 +208,15 @@ int ui_ScriptParseLine(UiScript *script, const char *line, char *error, size_t e
   if (!strcmp(word, "ok")) kind = UI_ACT_OK;
   else if (!strcmp(word, "cancel")) kind = UI_ACT_CANCEL;
   else if (!strcmp(word, "help")) kind = UI_ACT_HELP;
-  else if (!strcmp(word, "pick") || !strcmp(word, "pick-position")) {
+  else if (!strcmp(word, "pick") || !strcmp(word, "pick-position") || !strcmp(word, "type")) {
     char *end = nullptr;
     long id = strtol(rest, &end, 10);
     if (end == rest || id < 0 || id > 65535) return fail("a pick needs a control id");
     control = static_cast<int32_t>(id);
     rest = end;
     if (*rest == ' ' || *rest == '\t') ++rest;
-    if (!strcmp(word, "pick")) {
-      kind = UI_ACT_PICK_TEXT;
+    if (!strcmp(word, "pick") || !strcmp(word, "type")) {
+      kind = word[0] == 'p' ? UI_ACT_PICK_TEXT : UI_ACT_TYPE;
       text = rest;
       if (text.size() >= UI_ITEM_TEXT) return fail("entry text too long");
     } else {
@@ -212,7 +228,7 @@ int ui_ScriptParseLine(UiScript *script, const char *line, char *error, size_t e
   } else {
     return fail("unknown script action");
   }
-  if (kind >= UI_ACT_OK && *rest != '\0') return fail("unexpected text after the action");
+  if ((kind == UI_ACT_OK || kind == UI_ACT_CANCEL || kind == UI_ACT_HELP) && *rest != '\0') return fail("unexpected text after the action");
   if (ui_ScriptPush(script, kind, control, position, text.c_str()) != 0) return fail("too many script actions");
   return 0;
 }
@@ -267,6 +283,8 @@ int ScriptedRun(UiDialog *d, const UiDialogHooks *hooks) {
     a.text[UI_ITEM_TEXT - 1] = '\0';
     if (a.kind == UI_ACT_PICK_TEXT) {
       ui_ListSelectExact(d, a.control, a.text);
+    } else if (a.kind == UI_ACT_TYPE) {
+      ui_EditSetText(d, a.control, a.text);
     } else if (a.kind == UI_ACT_PICK_POSITION) {
       ui_ListSetSelection(d, a.control, a.position);
     } else if (a.kind == UI_ACT_HELP) {

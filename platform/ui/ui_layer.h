@@ -8,7 +8,8 @@
 // current resource handle, the host's string resources, the wait cursor, the
 // parent window and the back end that shows dialogs:
 //   UI_BACKEND_SCRIPTED  actions queued in a UiScript (pick an entry by text
-//                        or position, press OK, Cancel or Help); it records
+//                        or position, type into an edit box, press OK,
+//                        Cancel or Help); it records
 //                        each dialog's lists and selection, message boxes and
 //                        help requests. Out of actions, a dialog is cancelled.
 //   UI_BACKEND_GTK       real GTK 3 windows, controls at the template's
@@ -37,13 +38,15 @@ enum : int32_t {
   UI_SCRIPT_ACTIONS = 32, UI_SCRIPT_DIALOGS = 8, UI_SCRIPT_LISTS = 4, UI_LIST_ITEMS = 96, UI_ITEM_TEXT = 32,
   UI_SCRIPT_MESSAGES = 8, UI_MESSAGE_TEXT = 256, UI_SCRIPT_HELPS = 8, UI_HELP_TEXT = 512
 };
-enum : int32_t { UI_ACT_PICK_TEXT = 1, UI_ACT_PICK_POSITION = 2, UI_ACT_OK = 3, UI_ACT_CANCEL = 4, UI_ACT_HELP = 5 };
+enum : int32_t {
+  UI_ACT_PICK_TEXT = 1, UI_ACT_PICK_POSITION = 2, UI_ACT_OK = 3, UI_ACT_CANCEL = 4, UI_ACT_HELP = 5, UI_ACT_TYPE = 6
+};
 
 struct UiAction {
   int32_t kind;
   int32_t control;            // list id for the picks
   int32_t position;           // UI_ACT_PICK_POSITION
-  char text[UI_ITEM_TEXT];    // UI_ACT_PICK_TEXT: the entry's exact text
+  char text[UI_ITEM_TEXT];    // UI_ACT_PICK_TEXT: the entry's exact text; UI_ACT_TYPE: the edit's new text
 };
 struct UiListShown {
   int32_t control;
@@ -77,7 +80,7 @@ struct UiScript {
 // Queues an action; 0, or -1 when the queue is full.
 int ui_ScriptPush(UiScript *script, int32_t kind, int32_t control = 0, int32_t position = 0, const char *text = "");
 // One script line: "pick ID TEXT", "pick-position ID N", "ok", "cancel",
-// "help" (blank lines and '#' comments are skipped: 1). 0 when queued, -1
+// "help", "type ID TEXT" (blank lines and '#' comments are skipped: 1). 0 when queued, -1
 // with a message in error for a bad line.
 int ui_ScriptParseLine(UiScript *script, const char *line, char *error, size_t errorSize);
 const UiListShown *ui_ScriptList(const UiDialogShown *dialog, int32_t control);
@@ -112,7 +115,10 @@ void ui_LoadString(const UiHostState *host, uint32_t id, char *out, size_t size)
 int ui_ModulePath(const void *address, char *out, size_t size);
 
 // Dialog templates, positions and sizes in dialog units.
-enum : int32_t { UI_DEFAULT_BUTTON = 1, UI_BUTTON = 2, UI_GROUP_BOX = 3, UI_STATIC = 4, UI_DROP_LIST = 5 };
+enum : int32_t {
+  UI_DEFAULT_BUTTON = 1, UI_BUTTON = 2, UI_GROUP_BOX = 3, UI_STATIC = 4, UI_DROP_LIST = 5,
+  UI_EDIT = 6, UI_PASSWORD_EDIT = 7  // text: the initial contents
+};
 struct UiControl {
   int32_t id;
   int32_t kind;
@@ -148,6 +154,9 @@ int ui_ListSelectExact(UiDialog *dialog, int32_t id, const char *text);  // firs
 int ui_ListSetSelection(UiDialog *dialog, int32_t id, int position);     // outside the list: none, -1
 int ui_ListSelection(const UiDialog *dialog, int32_t id);
 const char *ui_ListText(const UiDialog *dialog, int32_t id, int position);  // NULL outside
+// Edit boxes: -1 for a control that is no edit box; NULL likewise.
+int ui_EditSetText(UiDialog *dialog, int32_t id, const char *text);
+const char *ui_EditText(const UiDialog *dialog, int32_t id);
 // Runs the dialog modally with the host's back end: UI_IDOK, UI_IDCANCEL, or
 // -1 when it cannot be shown.
 int ui_DialogRun(UiDialog *dialog, const UiDialogHooks *hooks);

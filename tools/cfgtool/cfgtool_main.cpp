@@ -16,6 +16,7 @@
 #include "platform/ui/ui_print.h"
 #include "plugin/cf_exports.h"
 #include "plugin/connect/cfg_access.h"
+#include "plugin/connect/con_transports.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ const char kUsage[] =
     "  --pdf FILE             where print-outs go (default cfgtool.pdf), A4 landscape\n"
     "  --png FILE             also a PNG of the print-out's last page\n"
     "  --script FILE          scripted dialogs: one action a line (pick ID TEXT,\n"
-    "                         pick-position ID N, ok, cancel, help)\n"
+    "                         pick-position ID N, type ID TEXT, ok, cancel, help)\n"
     "  --screenshot F.png     with a display: save the dialog's window, then Cancel\n"
     "  --help                 this text\n"
     "exit: 0 done, 1 failed, 2 bad arguments or script\n";
@@ -269,6 +270,8 @@ int Command(const Options &o, const Plugin &p, HostDeviceRecord *dp) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  // The tool's own reads and writes reach URL servers too, not only the plug-in's.
+  con_InstallTransports();
   Options o;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];

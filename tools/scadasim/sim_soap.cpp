@@ -33,14 +33,37 @@ struct SimSoapServer {
 
 namespace {
 
-// Per connection: the request's content encoding as its header gave it.
+// Per connection: the request's content encoding as its header gave it, and
+// the reply being damaged.
 struct Conn {
   SimSoapServer *server;
   std::string encoding;
   int (*parseHeader)(struct soap *, const char *, const char *);
+  int (*send)(struct soap *, const char *, size_t);
+  bool corrupt = false;
+  uint32_t headerEnd = 0;  // how much of "\r\n\r\n" was seen
+  size_t bodyAt = 0;
 };
 
 Conn *ConnOf(struct soap *soap) { return static_cast<Conn *>(soap->user); }
+
+// Past the header, bytes 20 to 27 of the body are flipped: deflate data
+// whether or not a chunk line comes first.
+int CorruptingSend(struct soap *soap, const char *data, size_t n) {
+  Conn *c = ConnOf(soap);
+  if (!c->corrupt) return c->send(soap, data, n);
+  std::string out(data, n);
+  static const char kEnd[] = "\r\n\r\n";
+  for (char &ch : out) {
+    if (c->headerEnd < 4) {
+      c->headerEnd = ch == kEnd[c->headerEnd] ? c->headerEnd + 1 : (ch == '\r' ? 1 : 0);
+      continue;
+    }
+    if (c->bodyAt >= 20 && c->bodyAt < 28) ch = static_cast<char>(ch ^ 0xA5);
+    ++c->bodyAt;
+  }
+  return c->send(soap, out.data(), out.size());
+}
 
 int ParseHeader(struct soap *soap, const char *key, const char *value) {
   Conn *c = ConnOf(soap);
@@ -60,9 +83,10 @@ void Serve(SimSoapServer *s, struct soap *conn) {
   sigemptyset(&pipe);
   sigaddset(&pipe, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
-  Conn c{s, "", conn->fparsehdr};
+  Conn c{s, "", conn->fparsehdr, conn->fsend};
   conn->user = &c;
   conn->fparsehdr = ParseHeader;
+  conn->fsend = CorruptingSend;
   if (!s->spec.https || soap_ssl_accept(conn) == SOAP_OK) WebServ::WebServ_serve(conn);
   soap_destroy(conn);
   soap_end(conn);
@@ -110,6 +134,7 @@ int ns__SendRequest(struct soap *soap, SendRequest *request, xsd__base64Binary *
     soap->authrealm = "scadasim";
     return 401;
   }
+  if (fault == SimSoapFault::NeedProxyLogin && call.user.empty()) return 407;
   if (fault == SimSoapFault::Fault500) return soap_receiver_fault(soap, "scadasim refuses", "by its fault knob");
   if (fault == SimSoapFault::NotFound404) {
     // A status without a SOAP body.
@@ -124,7 +149,11 @@ int ns__SendRequest(struct soap *soap, SendRequest *request, xsd__base64Binary *
     shutdown(soap->socket, SHUT_RDWR);
     return SOAP_EOF;
   }
-  if (fault == SimSoapFault::GzipReply) soap_set_omode(soap, SOAP_ENC_ZLIB);
+  Conn *conn = ConnOf(soap);
+  conn->corrupt = fault == SimSoapFault::CorruptGzip;
+  conn->headerEnd = 0;
+  conn->bodyAt = 0;
+  if (fault == SimSoapFault::GzipReply || conn->corrupt) soap_set_omode(soap, SOAP_ENC_ZLIB);
   std::string reply = s->spec.answer ? s->spec.answer(call.request) : sim_ServeRequest(s->spec.server, call.request);
   result->__ptr = static_cast<unsigned char *>(soap_malloc(soap, reply.size() ? reply.size() : 1));
   memcpy(result->__ptr, reply.data(), reply.size());

@@ -18,6 +18,8 @@ enum class SimSoapFault {
   NotFound404,    // HTTP 404
   GzipReply,      // the reply gzip-compressed
   NeedLogin,      // 401 unless the call carries a user name
+  NeedProxyLogin, // 407 unless the call carries a user name
+  CorruptGzip,    // a gzip reply with damaged compressed bytes
 };
 
 struct SimSoapSpec {

@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -59,6 +61,13 @@ Outcome Send(const std::string &server, int capacity = 256) {
   uint32_t err = rc < 0 ? os_GetLastError() : 0;
   for (size_t i = static_cast<size_t>(capacity); i < buf.size(); ++i) EXPECT_EQ(buf[i], '#');
   return {rc, err, rc < 0 ? std::string() : std::string(buf.data(), static_cast<size_t>(n))};
+}
+
+std::string DebugOutput() {
+  std::ifstream in(os_DebugOutputPath(), std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 int g_dialogs = 0;
@@ -132,30 +141,33 @@ TEST_F(Soap, ServerBehaviourToResultAndError) {
     const char *name;
     SimSoapFault fault;
     int capacity;
-    uint32_t error;  // 0: succeeds
+    uint32_t error;      // 0: succeeds
+    const char *traced;  // a text the debugger output gains, or nullptr
   } cases[] = {
-      {"gzip reply", SimSoapFault::GzipReply, 256, 0},
-      {"reset mid-reply", SimSoapFault::ResetMidReply, 256, OS_INET_CONNECTION_RESET},
-      {"fault", SimSoapFault::Fault500, 256, 2},  // the SOAP library's server fault
-      {"not found", SimSoapFault::NotFound404, 256, 404},
-      {"result over the buffer", SimSoapFault::None, 39, OS_ERROR_MORE_DATA},
-      {"result exactly the buffer", SimSoapFault::None, 40, 0},
+      {"gzip reply", SimSoapFault::GzipReply, 256, 0, nullptr},
+      {"corrupt gzip reply", SimSoapFault::CorruptGzip, 256, OS_INET_BAD_REPLY, nullptr},
+      {"reset mid-reply", SimSoapFault::ResetMidReply, 256, OS_INET_CONNECTION_RESET, nullptr},
+      // The SOAP library's server fault, its text in the trace.
+      {"fault", SimSoapFault::Fault500, 256, 2, "scadasim refuses"},
+      {"not found", SimSoapFault::NotFound404, 256, 404, nullptr},
+      {"proxy login, no dialog answer", SimSoapFault::NeedProxyLogin, 256, 407, nullptr},
+      {"result over the buffer", SimSoapFault::None, 39, OS_ERROR_MORE_DATA, nullptr},
+      {"result exactly the buffer", SimSoapFault::None, 40, 0, nullptr},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     sim_SetSoapFault(s, c.fault);
-    if (c.fault == SimSoapFault::Fault500) std::filesystem::remove(os_DebugOutputPath());
+    const size_t traceBefore = DebugOutput().size();
     Outcome o = Send(Base(s), c.capacity);
+    if (c.traced) {
+      EXPECT_NE(DebugOutput().find(c.traced, traceBefore), std::string::npos);
+    }
     if (c.error) {
       EXPECT_EQ(o.result, -1);
       EXPECT_EQ(o.error, c.error);
     } else {
       EXPECT_EQ(o.result, 17);
       EXPECT_EQ(o.reply, Reply(40));
-    }
-    if (c.fault == SimSoapFault::Fault500) {
-      std::string trace = tnwtest::ReadFile(os_DebugOutputPath());
-      EXPECT_NE(trace.find("scadasim refuses"), std::string::npos) << trace;
     }
     sim_SetSoapFault(s, SimSoapFault::None);
     EXPECT_EQ(Send(Base(s)).result, 17) << "the context rebuilt";
@@ -165,10 +177,9 @@ TEST_F(Soap, ServerBehaviourToResultAndError) {
   Outcome refused = Send(gone);
   EXPECT_EQ(refused.result, -1);
   EXPECT_EQ(refused.error, OS_INET_CANNOT_CONNECT);
-  // A name no resolver knows (the reserved top-level domain) fails before any connection.
-  Outcome unknown = Send("http://no-such-host.invalid/t/");
-  EXPECT_EQ(unknown.result, -1);
-  EXPECT_EQ(unknown.error, OS_INET_NAME_NOT_RESOLVED);
+  Outcome noHost = Send("http://no-such-host.invalid:8080");
+  EXPECT_EQ(noHost.result, -1);
+  EXPECT_EQ(noHost.error, OS_INET_NAME_NOT_RESOLVED);
 }
 
 TEST_F(Soap, CertificatesAndTheErrorDialog) {

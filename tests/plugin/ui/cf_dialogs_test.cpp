@@ -414,20 +414,24 @@ TEST(UiScript, Lines) {
   EXPECT_EQ(ui_ScriptParseLine(&s, "pick 7000 COM 3", error, sizeof error), 0);
   EXPECT_EQ(ui_ScriptParseLine(&s, "  pick-position 7002 3\n", error, sizeof error), 0);
   EXPECT_EQ(ui_ScriptParseLine(&s, "ok", error, sizeof error), 0);
+  EXPECT_EQ(ui_ScriptParseLine(&s, "type 7011 ann smith", error, sizeof error), 0);
   EXPECT_EQ(ui_ScriptParseLine(&s, "# comment", error, sizeof error), 1);
   EXPECT_EQ(ui_ScriptParseLine(&s, "", error, sizeof error), 1);
-  ASSERT_EQ(s.actionCount, 3);
+  ASSERT_EQ(s.actionCount, 4);
+  EXPECT_EQ(s.actions[3].kind, UI_ACT_TYPE);
+  EXPECT_EQ(s.actions[3].control, 7011);
+  EXPECT_STREQ(s.actions[3].text, "ann smith");
   EXPECT_EQ(s.actions[0].kind, UI_ACT_PICK_TEXT);
   EXPECT_EQ(s.actions[0].control, 7000);
   EXPECT_STREQ(s.actions[0].text, "COM 3");
   EXPECT_EQ(s.actions[1].position, 3);
   for (const char *bad : {"press ok", "pick", "pick x COM1", "pick-position 7002 three", "ok now",
-                          "pick 7000 ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"}) {
+                          "pick 7000 ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789", "type", "type x ann"}) {
     error[0] = '\0';
     EXPECT_EQ(ui_ScriptParseLine(&s, bad, error, sizeof error), -1) << bad;
     EXPECT_NE(error[0], '\0') << bad;
   }
-  EXPECT_EQ(s.actionCount, 3);
+  EXPECT_EQ(s.actionCount, 4);
 }
 
 }  // namespace
