@@ -7,6 +7,21 @@
 
 namespace ado {
 
+// Steps through a statement's rows, adding every value (a text by its
+// length) to *sum and counting the rows; SQLITE_OK when all were read.
+static int SumRows(sqlite3_stmt *st, double *sum, int64_t *n) {
+  const int cols = sqlite3_column_count(st);
+  int rc;
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    for (int c = 0; c < cols; ++c) {
+      if (sqlite3_column_type(st, c) == SQLITE_TEXT) *sum += (double)sqlite3_column_bytes(st, c);
+      else *sum += sqlite3_column_double(st, c);
+    }
+    ++*n;
+  }
+  return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
 HRESULT ado_BaselineInsert(const std::string &path, const std::string &insertSql, int rows, int cols,
                            int perTransaction, BaselineRow row, std::string *why) {
   sqlite3 *db = nullptr;
@@ -42,15 +57,7 @@ HRESULT ado_BaselineRead(const std::string &path, const std::string &selectSql, 
   double sum = 0;
   int64_t n = 0;
   if (rc == SQLITE_OK) {
-    const int cols = sqlite3_column_count(st);
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-      for (int c = 0; c < cols; ++c) {
-        if (sqlite3_column_type(st, c) == SQLITE_TEXT) sum += (double)sqlite3_column_bytes(st, c);
-        else sum += sqlite3_column_double(st, c);
-      }
-      ++n;
-    }
-    if (rc == SQLITE_DONE) rc = SQLITE_OK;
+    rc = SumRows(st, &sum, &n);
   }
   if (rc != SQLITE_OK) *why = sqlite3_errmsg(db);
   sqlite3_finalize(st);
@@ -78,15 +85,7 @@ HRESULT ado_BaselinePages(const std::string &path, const std::string &table, con
   if (rc == SQLITE_OK) rc = sqlite3_prepare_v2(db, selectSql.c_str(), -1, &st, nullptr);
   for (int64_t at = 0; rc == SQLITE_OK && at < count; at += page) {
     sqlite3_bind_int64(st, 1, at);
-    const int cols = sqlite3_column_count(st);
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-      for (int c = 0; c < cols; ++c) {
-        if (sqlite3_column_type(st, c) == SQLITE_TEXT) sum += (double)sqlite3_column_bytes(st, c);
-        else sum += sqlite3_column_double(st, c);
-      }
-      ++n;
-    }
-    if (rc == SQLITE_DONE) rc = SQLITE_OK;
+    rc = SumRows(st, &sum, &n);
     sqlite3_reset(st);
   }
   if (rc != SQLITE_OK) *why = sqlite3_errmsg(db);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -43,6 +44,18 @@ inline int WaitChild(pid_t pid, int ms) {
     if (r < 0 || std::chrono::steady_clock::now() > end) return -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+}
+
+// What a shell command writes to its standard output.
+inline std::string Shell(const std::string &cmd) {
+  std::string out;
+  FILE *p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
 }
 
 inline std::string ReadAll(const std::string &path) {

@@ -17,6 +17,7 @@
 #include "plugin/loggers/log_file_collection.h"
 #include "plugin/loggers/log_file_store.h"
 #include "plugin/loggers/log_format.h"
+#include "tests/support/child_run.h"
 #include "tests/support/test_root.h"
 
 namespace {
@@ -64,16 +65,7 @@ int Create(CLogFileStore &s, const std::string &path, LogFileHeader &h) {
   return s.Create(path.c_str(), &h, blocks);
 }
 
-std::string Shell(const std::string &cmd) {
-  std::string out;
-  FILE *p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
+using tnwtest::Shell;
 
 TEST(Logtool, DumpShowsHeaderBlocksRecordsAndSections) {
   std::string dir = tnwtest::MakeTempDir("logtool_dump");

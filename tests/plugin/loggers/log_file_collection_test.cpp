@@ -21,6 +21,7 @@
 #include "plugin/loggers/log_file_store.h"
 #include "plugin/loggers/log_store.h"
 #include "plugin/loggers/log_format.h"
+#include "tests/support/child_run.h"
 #include "tests/support/test_root.h"
 
 namespace {
@@ -409,16 +410,7 @@ TEST_F(LogFileCollectionTest, RunHeldByAnotherProcess) {
 
 namespace {
 
-std::string Shell(const std::string &cmd) {
-  std::string out;
-  FILE *p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
+using tnwtest::Shell;
 
 // The configuration copy: archived from the configuration folder (the
 // parent of the caller's "LOGGERS"), the caller left in "LOGGERS"; when the
