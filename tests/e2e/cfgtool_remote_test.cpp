@@ -17,6 +17,7 @@
 #include "framework/shm/shm_areas.h"
 #include "platform/os_handle.h"
 #include "tests/support/proc_stats.h"
+#include "tests/support/child_run.h"
 #include "tests/support/test_root.h"
 #include "tests/support/tls_peer.h"
 #include "tools/scadasim/sim_requests.h"
@@ -27,23 +28,11 @@ using tnwtest::Until;
 
 namespace {
 
-struct Result {
-  int status = -1;
-  std::string out;
-};
+using Result = tnwtest::ShellResult;
 
 Result Cfgtool(const std::string &server, const std::string &folder, const std::string &args) {
-  Result r;
-  std::string command = "env -u DISPLAY '" + tnwtest::BinPath("cfgtool") + "' --server '" + server + "' --folder " +
-                        folder + " --types A1:8,D1:16,,, " + args + " 2>&1";
-  FILE *p = popen(command.c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  int s = pclose(p);
-  r.status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
-  return r;
+  return tnwtest::ShellRun("env -u DISPLAY '" + tnwtest::BinPath("cfgtool") + "' --server '" + server + "' --folder " +
+                           folder + " --types A1:8,D1:16,,, " + args + " 2>&1");
 }
 
 uint32_t Word(const ChannelRecord &r, int at) {

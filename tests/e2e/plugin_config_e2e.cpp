@@ -21,6 +21,7 @@
 #include "platform/os_handle.h"
 #include "platform/ui/ui_print.h"
 #include "tests/support/proc_stats.h"
+#include "tests/support/child_run.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_world.h"
 
@@ -28,22 +29,9 @@ using tnwtest::Until;
 
 namespace {
 
-struct Result {
-  int status = -1;
-  std::string out;
-};
+using Result = tnwtest::ShellResult;
 
-Result Shell(const std::string &command) {
-  Result r;
-  FILE *p = popen((command + " 2>&1").c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  int s = pclose(p);
-  r.status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
-  return r;
-}
+Result Shell(const std::string &command) { return tnwtest::ShellRun(command + " 2>&1"); }
 
 Result Cfgtool(const std::string &args, bool display) {
   return Shell(std::string(display ? "" : "env -u DISPLAY ") + "'" + tnwtest::BinPath("cfgtool") +

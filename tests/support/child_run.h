@@ -46,17 +46,24 @@ inline int WaitChild(pid_t pid, int ms) {
   }
 }
 
-// What a shell command writes to its standard output.
-inline std::string Shell(const std::string &cmd) {
+// A shell command's exit status (-1 when it did not exit) and what it wrote
+// to its standard output.
+struct ShellResult {
+  int status = -1;
   std::string out;
+};
+inline ShellResult ShellRun(const std::string &cmd) {
+  ShellResult r;
   FILE *p = popen(cmd.c_str(), "r");
-  if (!p) return out;
+  if (!p) return r;
   char buf[4096];
   size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  int s = pclose(p);
+  r.status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+  return r;
 }
+inline std::string Shell(const std::string &cmd) { return ShellRun(cmd).out; }
 
 inline std::string ReadAll(const std::string &path) {
   std::ifstream f(path, std::ios::binary);

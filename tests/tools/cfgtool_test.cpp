@@ -16,29 +16,18 @@
 #include "platform/os_registry.h"
 #include "plugin/connect/cfg_access.h"
 #include "platform/ui/ui_print.h"
+#include "tests/support/child_run.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_world.h"
 
 namespace {
 
-struct Result {
-  int status = -1;
-  std::string out;
-};
+using Result = tnwtest::ShellResult;
 
 // Without a display unless asked for one.
 Result Cfgtool(const std::string &args, bool display = false, const char *env = "") {
-  Result r;
-  std::string cmd = std::string(display ? "env " : "env -u DISPLAY ") + env + " '" + tnwtest::BinPath("cfgtool") +
-                    "' " + args + " 2>&1";
-  FILE *p = popen(cmd.c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  int s = pclose(p);
-  r.status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
-  return r;
+  return tnwtest::ShellRun(std::string(display ? "env " : "env -u DISPLAY ") + env + " '" +
+                          tnwtest::BinPath("cfgtool") + "' " + args + " 2>&1");
 }
 
 std::string Script(const std::string &dir, const char *name, const std::string &text) {
@@ -47,16 +36,7 @@ std::string Script(const std::string &dir, const char *name, const std::string &
   return path;
 }
 
-std::string PdfText(const std::string &pdf) {
-  std::string out;
-  FILE *p = popen(("pdftotext -layout -fixed 4.2 '" + pdf + "' -").c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
+std::string PdfText(const std::string &pdf) { return tnwtest::Shell("pdftotext -layout -fixed 4.2 '" + pdf + "' -"); }
 
 class Cfgtool_ : public ::testing::Test {
  protected:

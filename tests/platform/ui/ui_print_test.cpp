@@ -9,22 +9,14 @@
 #include <vector>
 
 #include "platform/ui/ui_print.h"
+#include "tests/support/child_run.h"
 #include "tests/support/test_root.h"
 
 namespace {
 
 int Pages(const std::string &pdf);
 
-std::string Output(const std::string &command) {
-  std::string out;
-  FILE *p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
+std::string Output(const std::string &command) { return tnwtest::Shell(command); }
 
 int Pages(const std::string &pdf) {
   std::string info = Output("pdfinfo '" + pdf + "'");
