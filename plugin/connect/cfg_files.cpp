@@ -150,35 +150,73 @@ int srv_RemoteWriteFile(const char *server, OsHandle local, const char *path, co
   return 1;
 }
 
-int srv_ListDirectory(const char *server, const char *folder, const char *pattern, int start,
-                      char (*names)[CFG_DF_NAME], int capacity) {
+namespace {
+
+// The pages of a "DF" listing from index start. Names go to slots while
+// capacity lasts; without slots (names NULL) they are only counted. Strict:
+// each page must bring the number of names its result states, a name over
+// CFG_DF_NAME - 1 characters is refused rather than cut, and the whole
+// listing is bounded by CFG_DF_COUNT_MAX so that slots for it can be sized.
+int ListPages(const char *server, const char *folder, const char *pattern, int start, char (*names)[CFG_DF_NAME],
+              int capacity, bool strict) {
   if (!FieldOk(folder, '\t') || !FieldOk(pattern, '\t') || start < 0 || capacity < 0 || (!names && capacity))
     return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  const bool counting = strict && !names;
   int filled = 0, index = start;
-  while (filled < capacity) {
+  while (counting || filled < capacity) {
     std::string reply;
-    if (Ask(server, Line("DF," + std::string(folder) + "\t" + pattern + "\t" + std::to_string(index)), kReplyMax,
-            &reply) < 0)
-      return -1;
+    int stated = Ask(server, Line("DF," + std::string(folder) + "\t" + pattern + "\t" + std::to_string(index)),
+                     kReplyMax, &reply);
+    if (stated < 0) return -1;
     size_t end = strnlen(reply.data(), reply.size());
     size_t at = reply.find(',');
+    // "0," is a page without names.
+    if (at != std::string::npos && at + 1 >= end) at = std::string::npos;
     int page = 0;
-    while (at != std::string::npos && at < end && filled < capacity) {
+    while (at != std::string::npos && at < end && (strict || filled < capacity)) {
       size_t next = reply.find(',', at + 1);
       size_t stop = next == std::string::npos || next > end ? end : next;
       size_t len = stop - at - 1;
-      if (len > CFG_DF_NAME - 1) len = CFG_DF_NAME - 1;
-      memcpy(names[filled], reply.data() + at + 1, len);
-      names[filled][len] = '\0';
-      ++filled, ++page;
+      if (len > CFG_DF_NAME - 1) {
+        if (strict) return os_Fail(OS_ERROR_FILENAME_EXCED_RANGE), -1;
+        len = CFG_DF_NAME - 1;
+      }
+      if (names && filled < capacity) {
+        memcpy(names[filled], reply.data() + at + 1, len);
+        names[filled][len] = '\0';
+        ++filled;
+      } else if (counting) {
+        ++filled;
+      }
+      ++page;
       at = stop < end ? stop : std::string::npos;
     }
+    // The page's own count is trusted only as far as its names arrived.
+    if (strict && (page != stated || (counting && filled > CFG_DF_COUNT_MAX)))
+      return os_Fail(OS_ERROR_INVALID_DATA), -1;
     // A page that filled its buffer may have a next one; a page that brought
     // nothing ends the listing.
     if (page == 0 || reply.size() < static_cast<size_t>(kReplyMax) - static_cast<size_t>(CFG_DF_NAME)) break;
     index += page;
   }
   return filled;
+}
+
+}  // namespace
+
+int srv_ListDirectory(const char *server, const char *folder, const char *pattern, int start,
+                      char (*names)[CFG_DF_NAME], int capacity) {
+  return ListPages(server, folder, pattern, start, names, capacity, false);
+}
+
+int srv_CountDirectory(const char *server, const char *folder, const char *pattern) {
+  return ListPages(server, folder, pattern, 0, nullptr, 0, true);
+}
+
+int srv_ListDirectoryStrict(const char *server, const char *folder, const char *pattern, int start,
+                            char (*names)[CFG_DF_NAME], int capacity) {
+  if (!names) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  return ListPages(server, folder, pattern, start, names, capacity, true);
 }
 
 int srv_RemoteRequestUF(const char *server, const char *path) { return OnePath(server, "UF", path); }

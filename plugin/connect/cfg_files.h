@@ -16,6 +16,7 @@ enum : int32_t {
   CFG_RAW_CHUNK = 32668,     // less the path's length: one chunk of records or of a push
   CFG_PATH_MAX = 260,
   CFG_DF_NAME = 256,         // one slot of a directory listing
+  CFG_DF_COUNT_MAX = INT32_MAX / CFG_DF_NAME,  // names of one strict listing: their slots' size fits 32 bits
   CFG_FILE_TOO_LARGE = 223,  // the error of a size above INT32_MAX
 };
 
@@ -47,6 +48,15 @@ int srv_RemoteWriteFile(const char *server, OsHandle local, const char *path, co
 // The number of names, or -1.
 int srv_ListDirectory(const char *server, const char *folder, const char *pattern, int start, char (*names)[CFG_DF_NAME],
                       int capacity);
+// Strict listings for callers that size their slots from a count: every page
+// must bring as many names as its result states and the whole listing at
+// most CFG_DF_COUNT_MAX names (else OS_ERROR_INVALID_DATA); a name over 255
+// characters fails (OS_ERROR_FILENAME_EXCED_RANGE) instead of being cut. The
+// count of all names from index 0, or -1.
+int srv_CountDirectory(const char *server, const char *folder, const char *pattern);
+// Like srv_ListDirectory, strict; names past capacity are checked, not kept.
+int srv_ListDirectoryStrict(const char *server, const char *folder, const char *pattern, int start,
+                            char (*names)[CFG_DF_NAME], int capacity);
 // One-path verbs ("UF", "NF", "OF", "BF"), the two-path "EF" and "MF" (on
 // result 1 its reply text after two characters goes to text). The result
 // number, or -1.

@@ -2,13 +2,16 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "framework/registry/reg_settings.h"
 #include "platform/os_codepage.h"
+#include "platform/os_env.h"
 #include "platform/os_error.h"
 #include "platform/os_file.h"
 #include "platform/os_io.h"
+#include "plugin/connect/cfg_files.h"
 #include "plugin/connect/tm_archive.h"
 #include "plugin/loggers/log_file_store.h"
 #include "plugin/loggers/log_format.h"
@@ -119,6 +122,7 @@ int CLogFileCollection::Open(const char *, const char *folder, const char *logge
     return os_Fail(OS_ERROR_FILENAME_EXCED_RANGE), -1;
   if (CLogCollection::Open(nullptr, nullptr, nullptr, prefix, access) != 0) return -1;
   memcpy(folder_, path.c_str(), path.size() + 1);
+  remote_ = false;
   names_.clear();
   next_ = 0;
   return MakeFolder(access);
@@ -127,7 +131,13 @@ int CLogFileCollection::Open(const char *, const char *folder, const char *logge
 int CLogFileCollection::MakeFolder(uint32_t access) {
   uint32_t a = os_GetFileAttributes(folder_);
   if (a != OS_INVALID_FILE_ATTRIBUTES) return (a & OS_FILE_ATTRIBUTE_DIRECTORY) ? 0 : (os_Fail(OS_ERROR_PATH_NOT_FOUND), -1);
-  // Folders of other computers listed through the server are not served here.
+  std::string host, subPath;
+  if (!(access & OS_GENERIC_WRITE) && RemoteParts(&host, &subPath)) {
+    // Only a server that answers the listing makes the folder usable.
+    if (srv_CountDirectory(host.c_str(), subPath.c_str(), "*.odl") < 0) return FailRemote(host.c_str()), -1;
+    remote_ = true;
+    return 0;
+  }
   if (!(access & OS_GENERIC_WRITE)) return os_Fail(OS_ERROR_PATH_NOT_FOUND), -1;
   if (os_MakeDirectory(folder_) == 0) return 0;
   std::string path = folder_;
@@ -183,10 +193,52 @@ void CLogFileCollection::Purge(const int32_t *cutOff) {
     }
 }
 
+bool CLogFileCollection::RemoteParts(std::string *host, std::string *subPath) const {
+  if (strncmp(folder_, "\\\\", 2) != 0) return false;
+  const char *name = folder_ + 2, *cut = strchr(name, '\\');
+  if (!cut || cut == name || !cut[1]) return false;
+  host->assign(name, static_cast<size_t>(cut - name));
+  if (os_IsLocalHost(host->c_str())) return false;
+  subPath->assign(cut + 1);
+  return true;
+}
+
+void CLogFileCollection::FailRemote(const char *host) {
+  uint32_t e = os_GetLastError();
+  const char *why = e == OS_ERROR_FILENAME_EXCED_RANGE ? "a name over 255 characters"
+                    : e == OS_ERROR_INVALID_DATA       ? "a count its names do not match"
+                                                       : "no answer";
+  char full[sizeof error_];
+  snprintf(full, sizeof full, "Directory listing of %s from %s failed: %s (%u)", folder_, host, why, e);
+  Fail("Remote listing failed", full);
+  os_SetLastError(e);
+}
+
+int CLogFileCollection::FirstRemoteRun() {
+  std::string host, subPath;
+  if (!RemoteParts(&host, &subPath)) return 0;
+  int count = srv_CountDirectory(host.c_str(), subPath.c_str(), "*.odl");
+  if (count <= 0) return count < 0 ? (FailRemote(host.c_str()), 0) : 0;
+  // The count is bounded, so its slots' size cannot wrap.
+  std::unique_ptr<char[][CFG_DF_NAME]> slots(new (std::nothrow) char[static_cast<size_t>(count)][CFG_DF_NAME]);
+  if (!slots) return os_Fail(OS_ERROR_NOT_ENOUGH_MEMORY), 0;
+  // The folder may have shrunk since the count: only the names that arrived.
+  int got = srv_ListDirectoryStrict(host.c_str(), subPath.c_str(), "*.odl", 0, slots.get(), count);
+  if (got < 0) return FailRemote(host.c_str()), 0;
+  names_.reserve(static_cast<size_t>(got));
+  for (int i = 0; i < got; ++i) names_.emplace_back(slots[i]);
+  return names_.empty() ? 0 : 1;
+}
+
 int CLogFileCollection::FirstRun(uint32_t *nameCapacity) {
   names_.clear();
   next_ = 0;
-  if (!folder_[0] || os_ListDirectory(folder_, &CollectNames, &names_) < 0 || names_.empty()) return 0;
+  if (!folder_[0]) return 0;
+  if (remote_) {
+    if (!FirstRemoteRun()) return 0;
+  } else if (os_ListDirectory(folder_, &CollectNames, &names_) < 0 || names_.empty()) {
+    return 0;
+  }
   if (nameCapacity) *nameCapacity = 256;
   return 1;
 }

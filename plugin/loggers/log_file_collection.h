@@ -49,10 +49,16 @@ class CLogFileCollection : public CLogCollection {
   // Folders given in Linux form ("/...") keep Linux separators.
   static char Separator(const char *folder);
   std::string Join(const std::string &name) const;
+  // A folder of another computer reached only through its server: the host
+  // and the path after it; false for any other folder.
+  bool RemoteParts(std::string *host, std::string *subPath) const;
+  int FirstRemoteRun();
+  void FailRemote(const char *host);
 
   char folder_[260];
   std::vector<std::string> names_;  // the listing in progress
   size_t next_ = 0;
+  bool remote_ = false;  // listed through the server's "DF" request
   char error_[1000];
   char summary_[32];
 };

@@ -228,6 +228,10 @@ TEST_F(FileRequests, ListingsOverPages) {
   sent = Sent();
   EXPECT_EQ(srv_ListDirectory(g_server.c_str(), "TSQ_CURRENT_CONFIG", "*", 0, names.data(), 3), 0);
   EXPECT_EQ(Sent() - sent, 1u);
+  // An empty folder's "0," is no name at all, not one empty name.
+  next = "0,";
+  EXPECT_EQ(srv_ListDirectory(g_server.c_str(), "TSQ_CURRENT_CONFIG", "*", 0, names.data(), 3), 0);
+  EXPECT_EQ(srv_CountDirectory(g_server.c_str(), "TSQ_CURRENT_CONFIG", "*"), 0);
 }
 
 TEST_F(FileRequests, SmallerFileVerbs) {
