@@ -2,6 +2,7 @@
 // of this target's own that answers from memory, at the capacities they use: nothing is
 // written past the caller's arrays and buffers, counts stay within what was
 // asked, and a failure is -1 (or 0 for the file requests).
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -78,6 +79,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       FUZZ_CHECK(n == -1 || (n >= 0 && n <= cap));
       for (int i = 0; i < n; ++i) FUZZ_CHECK(memchr(&slots[static_cast<size_t>(i) * CFG_DF_NAME], 0, CFG_DF_NAME));
       FUZZ_CHECK(Guarded(slots, static_cast<size_t>(cap) * CFG_DF_NAME));
+      // The strict forms: a count that slots can be sized from, names never
+      // cut, nothing past the slots.
+      std::fill(slots.begin(), slots.end(), kGuard);
+      n = srv_ListDirectoryStrict(kServer, "TSQ_CURRENT_CONFIG", "*", 0, reinterpret_cast<char(*)[CFG_DF_NAME]>(slots.data()), cap);
+      FUZZ_CHECK(n == -1 || (n >= 0 && n <= cap));
+      for (int i = 0; i < n; ++i) FUZZ_CHECK(memchr(&slots[static_cast<size_t>(i) * CFG_DF_NAME], 0, CFG_DF_NAME));
+      FUZZ_CHECK(Guarded(slots, static_cast<size_t>(cap) * CFG_DF_NAME));
+      int count = srv_CountDirectory(kServer, "TSQ_CURRENT_CONFIG", "*");
+      FUZZ_CHECK(count >= -1 && count <= CFG_DF_COUNT_MAX);
       break;
     }
     case 2: {
