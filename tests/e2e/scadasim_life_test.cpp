@@ -15,15 +15,20 @@ namespace {
 
 std::string Sim() { return tnwtest::BinPath("scadasim"); }
 
-bool WorldGoneNow(const std::string &root) {
-  return !std::filesystem::exists(root + "/scadasim.pid") && !std::filesystem::exists(root + "/scadasim-world") &&
-         !std::filesystem::is_symlink(root + "/dev/COM1");
+// What is left of the world: the pid file, the world folder, the port link.
+std::string WorldLeft(const std::string &root) {
+  std::string left;
+  if (std::filesystem::exists(root + "/scadasim.pid")) left += " scadasim.pid";
+  if (std::filesystem::exists(root + "/scadasim-world")) left += " scadasim-world";
+  if (std::filesystem::is_symlink(root + "/dev/COM1")) left += " dev/COM1";
+  return left;
 }
 
 // The children remove their own parts (pumpsim its port link) as they end,
 // which a loaded machine may delay past scadasim's own exit.
-bool WorldGone(const std::string &root) {
-  return tnwtest::Until([&] { return WorldGoneNow(root); }, 5000);
+std::string WorldGone(const std::string &root) {
+  tnwtest::Until([&] { return WorldLeft(root).empty(); }, 5000);
+  return WorldLeft(root);
 }
 
 struct SignalCase {
@@ -48,7 +53,7 @@ TEST(ScadasimLife, EverySignalEndsTheWholeWorld) {
     std::vector<int> left = tnwtest::WaitRootEmpty(root, 2000);
     EXPECT_TRUE(left.empty()) << left.size() << " processes left, the first " << left[0];
     if (c.cleansUp) {
-      EXPECT_TRUE(WorldGone(root));
+      EXPECT_EQ(WorldGone(root), "");
       EXPECT_NE(tnwtest::ReadAll(out).find("ended by signal " + std::to_string(c.signal)), std::string::npos);
       continue;
     }
@@ -68,7 +73,7 @@ TEST(ScadasimLife, EverySignalEndsTheWholeWorld) {
                                                    "process [0-9]+, which is gone")))
         << text;
     EXPECT_TRUE(std::regex_search(text, std::regex("P1\\.CYL1\\.POS +[0-9.]+ +% +(ok|ALARM|WARN|EVENT)"))) << text;
-    EXPECT_TRUE(WorldGone(root));
+    EXPECT_EQ(WorldGone(root), "");
     EXPECT_TRUE(tnwtest::WaitRootEmpty(root, 2000).empty());
   }
 }
@@ -84,7 +89,7 @@ TEST(ScadasimLife, AReaderThatGoesAwayIsNoDeathBySignal) {
   EXPECT_LT(code, 128) << "ended by a signal";
   EXPECT_LT(took, 20.0) << "ran on after its reader left";
   EXPECT_TRUE(tnwtest::WaitRootEmpty(root, 2000).empty());
-  EXPECT_TRUE(WorldGone(root));
+  EXPECT_EQ(WorldGone(root), "");
 }
 
 TEST(ScadasimLife, ALivePortOwnerIsNamedAndItsLinkKept) {
