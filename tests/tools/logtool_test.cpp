@@ -205,3 +205,61 @@ TEST(Logtool, RunsAndPurgeByPrefix) {
 }
 
 }  // namespace
+
+namespace {
+
+// "asset" in a process of its own per case: the asset terms set with regtool
+// before it starts name the levels it prints.
+TEST(Logtool, AssetShowsCodeLevelsAndPosition) {
+  const std::string regtool = tnwtest::BinPath("regtool"), tool = tnwtest::BinPath("logtool");
+  const std::string key = "'HKLM\\SOFTWARE\\Quenford\\Tessarine\\FIELDTOBASE'";
+  ASSERT_EQ(system((regtool + " write " + key + " ROOT sz 'C:\\AST'").c_str()), 0);
+  const std::string disk = tnwtest::Root() + "/drives/c/AST";
+  ASSERT_EQ(system(("mkdir -p " + disk + "/E/FRANCE/ACME/NORTH/F1/W1/P7 " + disk + "/X/FRANCE/C " + disk +
+                    "/N/ATLANTIS/C").c_str()),
+            0);
+  ASSERT_TRUE(tnwtest::WriteFile(disk + "/E/FRANCE/ACME/NORTH/F1/information.ini",
+                                 "[POSITION]\r\nLATITUDE=47.5\r\nLONGITUDE=1.25\r\n"));
+  const std::string well = "'C:\\AST\\E\\FRANCE\\ACME\\NORTH\\F1\\W1'";
+  const struct {
+    const char *terms;  // "NAME=VALUE ..." set for this case only
+    std::string path, out;
+  } cases[] = {
+      {"", well,
+       "code E_FR_ACME_NORTH_F1_W1\nREGION=EUROPE CIS\nCOUNTRY=FRANCE\nCUSTOMER=ACME\nCLIENT=NORTH\nFIELD=F1\n"
+       "WELL=W1\nposition 47.500000 1.250000\n"},
+      {"ASSET_TERM_1=AREA", well,
+       "code E_FR_ACME_NORTH_F1_W1\nREGION=EUROPE CIS\nCOUNTRY=FRANCE\nCUSTOMER=ACME\nCLIENT=NORTH\nAREA=F1\n"
+       "WELL=W1\nposition 47.500000 1.250000\n"},
+      {"", "'c:\\ast\\E\\France\\ACME\\NORTH\\F1\\W1\\P7'",  // deeper than the levels
+       "code E_FR_ACME_NORTH_F1_W1\nREGION=EUROPE CIS\nCOUNTRY=FRANCE\nCUSTOMER=ACME\nCLIENT=NORTH\nFIELD=F1\n"
+       "WELL=W1\nposition 47.500000 1.250000\n"},
+      {"ASSET_TERM_3=PAD", "'C:\\AST\\E\\FRANCE\\ACME\\NORTH\\F1\\W1\\P7'",
+       "code E_FR_ACME_NORTH_F1_W1_P7\nREGION=EUROPE CIS\nCOUNTRY=FRANCE\nCUSTOMER=ACME\nCLIENT=NORTH\nFIELD=F1\n"
+       "WELL=W1\nPAD=P7\nposition 47.500000 1.250000\n"},
+      {"", "'C:\\AST\\X\\FRANCE\\C'", "code X_FR_C\nREGION=-\nCOUNTRY=FRANCE\nCUSTOMER=C\nposition -\n"},
+      {"", "'C:\\AST\\N\\ATLANTIS\\C'",
+       "code N_--_C\nREGION=NORTH AMERICA\nCOUNTRY=-\nCUSTOMER=C\nposition 48.806999 -104.414001\n"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::string(c.terms) + " " + c.path);
+    std::string set = c.terms, name;
+    size_t eq = set.find('=');
+    if (eq != std::string::npos) {
+      name = set.substr(0, eq);
+      ASSERT_EQ(system((regtool + " write " + key + " " + name + " sz " + set.substr(eq + 1)).c_str()), 0);
+    }
+    tnwtest::ShellResult r = tnwtest::ShellRun(tool + " asset " + c.path);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, c.out);
+    if (!name.empty()) {
+      ASSERT_EQ(system((regtool + " delete " + key + " " + name).c_str()), 0);
+    }
+  }
+  tnwtest::ShellResult r = tnwtest::ShellRun(tool + " asset 'C:\\OTHER\\E\\FRANCE' 2>&1");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "logtool: C:\\OTHER\\E\\FRANCE is not below the asset root C:\\AST\n");
+  EXPECT_EQ(tnwtest::ShellRun(tool + " asset 2>/dev/null").status, 2);
+}
+
+}  // namespace
