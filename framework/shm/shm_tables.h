@@ -59,19 +59,28 @@ static_assert(offsetof(DataProcessorRecord, Enabled) == 37);
 static_assert(offsetof(DataProcessorRecord, Flag) == 39);
 static_assert(offsetof(DataProcessorRecord, ProcessId) == 40);
 
+// The server places Enabled, ProcessId and Name. The logger's type name, the
+// connection and the path of the data it serves (which a provider matches
+// against its own) live in bytes the server leaves reserved: TypeName at 0
+// (8 characters and a zero), Connection at 16 (20 and a zero: a host or
+// server name), Path at 69 (102 and a zero). Each is zero-padded; a longer
+// text does not fit and is not stored.
 struct LoggerRecord {
-  uint8_t reserved0[9];
+  char TypeName[9];      // 0: "stand", "repub" or "resub" (the first five letters tell)
   uint8_t Enabled;       // 9
   uint8_t reserved10[2];
   uint32_t ProcessId;    // 12
-  uint8_t reserved16[21];
+  char Connection[21];   // 16
   char Name[32];         // 37
-  uint8_t reserved69[103];
+  char Path[103];        // 69
 };
 static_assert(sizeof(LoggerRecord) == 172);
+static_assert(offsetof(LoggerRecord, TypeName) == 0);
 static_assert(offsetof(LoggerRecord, Enabled) == 9);
 static_assert(offsetof(LoggerRecord, ProcessId) == 12);
+static_assert(offsetof(LoggerRecord, Connection) == 16);
 static_assert(offsetof(LoggerRecord, Name) == 37);
+static_assert(offsetof(LoggerRecord, Path) == 69);
 
 struct ShortDriverStatusEntry {
   uint8_t kind;

@@ -56,9 +56,9 @@ bool LoggerChannelName(const char *name, char (&out)[kSearchName + 1]) {
   int32_t k = shm_FindLoggerIndex(name);
   if (k <= 0) return false;
   const LoggerRecord *l = reinterpret_cast<const LoggerRecord *>(shm_LoggerTable()->first) + (k - 1);
-  // The record's leading text is the logger's type, as a processor record's is its name.
-  char type[sizeof l->reserved0 + 1] = {}, own[sizeof l->Name + 1] = {};
-  memcpy(type, l->reserved0, sizeof l->reserved0);
+  // The record's type name decides the form, as a processor record's name does.
+  char type[sizeof l->TypeName + 1] = {}, own[sizeof l->Name + 1] = {};
+  memcpy(type, l->TypeName, sizeof l->TypeName);
   memcpy(own, l->Name, sizeof l->Name);
   snprintf(out, sizeof out, "%s", chan_ShortenName(type, own));
   for (size_t n = strlen(out); n > 0 && out[n - 1] == ' ';) out[--n] = '\0';

@@ -13,6 +13,7 @@
 #include "platform/os_handle.h"
 #include "plugin/loggers/log_db_schema.h"
 #include "plugin/loggers/log_db_store.h"
+#include "plugin/loggers/log_status_feed.h"
 
 namespace {
 
@@ -100,6 +101,7 @@ int CLogDbCollection::Open(const char *connection, const char *folder, const cha
     conn_ = std::string("Provider=Microsoft.Jet.OLEDB.4.0; Jet OLEDB:Engine Type=5; Data Source=\"") + dir + "\\" +
             logger + ".mdb\"";
   }
+  log_StatusFeedCollection(nullptr, prefix, 1, logger);
   if (catalog_.Attach(W(conn_).c_str(), u"") != 0) {
     if (!(access & kGenericWrite)) return Fail("CAN'T OPEN DATABASE", catalog_.GetComErrorText());
     if (catalog_.CreateDatabase(W(conn_).c_str(), u"") != 0)

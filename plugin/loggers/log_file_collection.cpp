@@ -16,6 +16,7 @@
 #include "plugin/loggers/log_file_store.h"
 #include "plugin/loggers/log_format.h"
 #include "plugin/loggers/log_run_name.h"
+#include "plugin/loggers/log_status_feed.h"
 
 namespace {
 
@@ -125,6 +126,7 @@ int CLogFileCollection::Open(const char *, const char *folder, const char *logge
   remote_ = false;
   names_.clear();
   next_ = 0;
+  log_StatusFeedCollection(folder_, prefix, 0, logger);
   return MakeFolder(access);
 }
 

@@ -1,8 +1,11 @@
 #include "plugin/loggers/log_status.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "framework/config/chan_text.h"
+#include "framework/shm/io_types.h"
 #include "framework/shm/shm_areas.h"
 #include "plugin/loggers/log_format.h"
 
@@ -103,6 +106,13 @@ void log_DeriveStatusRows(float *values, uint32_t *status) {
   }
 }
 
+void log_StampNumbers(int64_t seconds, int32_t *date, int32_t *time) {
+  char stamp[14];
+  log_FormatStamp(seconds, stamp);
+  *date = atoi(stamp);
+  *time = atoi(stamp + 7);
+}
+
 bool log_RunIsOpen(const LogProviderRun *run) {
   if (!run->hasStop) return true;
   return run->records > 0 && static_cast<int64_t>(run->newestSeconds) + 1 < run->stopSeconds;
@@ -120,10 +130,26 @@ void SetText(char (&field)[32], const char *text) { SetText(field, text, strlen(
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
-// Rows 2-6 get the last (at most five) folder levels above the data file.
-void FolderRows(const char *path, LoggerStatusRow *rows) {
-  size_t end = strlen(path);
-  while (end > 0 && !IsSeparator(path[end - 1])) --end;  // drop the file name
+void PrefixRow(const char *path, LoggerStatusRow *row) {
+  const char *name = path + strlen(path);
+  while (name > path && !IsSeparator(name[-1])) --name;
+  const char *dot = strrchr(name, '.');
+  if (!dot) return;
+  uint32_t tail = log_StampTail(name, dot);
+  if (tail == 0) return;
+  SetText(row->text1, name, strlen(name) - tail);
+}
+
+void StampNumbers(int32_t seconds, float *date, float *time) {
+  int32_t d = 0, t = 0;
+  log_StampNumbers(seconds, &d, &t);
+  *date = static_cast<float>(d);
+  *time = static_cast<float>(t);
+}
+
+}  // namespace
+
+void log_FolderStatusRows(const char *path, size_t end, LoggerStatusRow rows[LOG_STATUS_ROWS]) {
   const char *level[5];
   size_t length[5];
   int n = 0;
@@ -146,24 +172,30 @@ void FolderRows(const char *path, LoggerStatusRow *rows) {
   }
 }
 
-void PrefixRow(const char *path, LoggerStatusRow *row) {
-  const char *name = path + strlen(path);
-  while (name > path && !IsSeparator(name[-1])) --name;
-  const char *dot = strrchr(name, '.');
-  if (!dot) return;
-  uint32_t tail = log_StampTail(name, dot);
-  if (tail == 0) return;
-  SetText(row->text1, name, strlen(name) - tail);
+void log_BuildStatusRecords(int loggerNumber, const LoggerStatusRow *rows, int count, ChannelRecord *records) {
+  for (int i = 0; i < count; ++i) {
+    ChannelRecord *r = &records[i];
+    memset(r->raw, 0, sizeof r->raw);
+    const bool digital = i < LOG_STATUS_DIGITAL_ROWS;
+    r->raw[CHAN_TYPE_OFFSET] = static_cast<uint8_t>(digital ? IO_DO : IO_AO);
+    chan_SetFlagBit(r, CHAN_FLAG_ENABLE, true);
+    char tag[32];
+    snprintf(tag, sizeof tag, "%04d_%.*s", loggerNumber, static_cast<int>(sizeof rows[i].tag), rows[i].tag);
+    chan_SetTag(r, tag);
+    char text[33];
+    snprintf(text, sizeof text, "%.*s", 32, rows[i].description);
+    chan_SetDescription(r, text);
+    if (digital) {
+      snprintf(text, sizeof text, "%.*s", 32, rows[i].text1);
+      chan_PutText32(r, CHAN_HIGH_STATE_TEXT_OFFSET, text);
+      snprintf(text, sizeof text, "%.*s", 32, rows[i].text2);
+      chan_PutText32(r, static_cast<int>(offsetof(ChannelDigital, LowStateText)), text);
+    } else {
+      snprintf(text, sizeof text, "%.*s", 32, rows[i].text1);
+      chan_SetUnits(r, text);
+    }
+  }
 }
-
-void StampNumbers(int32_t seconds, float *date, float *time) {
-  char stamp[14];
-  log_FormatStamp(seconds, stamp);
-  *date = static_cast<float>(atoi(stamp));
-  *time = static_cast<float>(atoi(stamp + 7));
-}
-
-}  // namespace
 
 void log_ProviderStatusRows(const LogProviderRun *run, LoggerStatusRow rows[LOG_STATUS_ROWS],
                             float values[LOG_STATUS_ROWS], uint32_t status[LOG_STATUS_ROWS]) {
@@ -182,7 +214,9 @@ void log_ProviderStatusRows(const LogProviderRun *run, LoggerStatusRow rows[LOG_
   const bool open = log_RunIsOpen(run);
   status[LOG_ROW_STATUS - 1] &= ~CST_BAD;
   values[LOG_ROW_STATUS - 1] = open ? 1.0f : 0.0f;
-  FolderRows(run->dataPath, rows);
+  size_t end = strlen(run->dataPath);
+  while (end > 0 && !IsSeparator(run->dataPath[end - 1])) --end;  // drop the file name
+  log_FolderStatusRows(run->dataPath, end, rows);
   if (!run->database) PrefixRow(run->dataPath, &rows[LOG_ROW_PREFIX - 1]);
   status[LOG_ROW_TYPE - 1] &= ~CST_BAD;
   values[LOG_ROW_TYPE - 1] = run->database ? 1.0f : 0.0f;

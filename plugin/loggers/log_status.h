@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "framework/config/chan_record.h"
+
 struct LoggerStatusRow {
   char tag[16];          // suffix of "%04d_%s" (logger number, suffix)
   char description[32];
@@ -44,12 +46,34 @@ enum : int {
 // The fixed table; row n is log_StatusRows[n - 1].
 extern const LoggerStatusRow log_StatusRows[LOG_STATUS_ROWS];
 
+// A logger's activity codes.
+enum : int {
+  LOG_ACTIVITY_NOT_STARTED = 0,
+  LOG_ACTIVITY_FINISHED = 1,
+  LOG_ACTIVITY_FINISHED_IN_ERROR = 2,
+  LOG_ACTIVITY_PREPARING = 3,
+  LOG_ACTIVITY_WAITING = 4,
+  LOG_ACTIVITY_LOGGING = 5,
+};
+
 // The text of an activity code 0-5; "Unknown" for any other code.
 const char *log_ActivityText(int code);
 
 // (year % 100) x 10000 + month x 100 + day; hour x 10000 + minute x 100 + second.
 int32_t log_DateNumber(int year, int month, int day);
 int32_t log_TimeNumber(int hour, int minute, int second);
+// The date and time numbers of a time in seconds.
+void log_StampNumbers(int64_t seconds, int32_t *date, int32_t *time);
+
+// Rows 2-6 get the last (at most five) folder levels of the folder path
+// path[0, end) ('\' or '/' between levels; a drive is no level): description
+// and first text. Rows keep the table's texts where there is no level.
+void log_FolderStatusRows(const char *path, size_t end, LoggerStatusRow rows[LOG_STATUS_ROWS]);
+
+// The status channel records of rows 1 to `count`: enabled, tag "%04d_%s"
+// (logger number, tag suffix), the description; rows 1-12 digital outputs
+// with their two state texts, the others analogue outputs with the units.
+void log_BuildStatusRecords(int loggerNumber, const LoggerStatusRow *rows, int count, ChannelRecord *records);
 
 // Fills rows 33-56 (year, month, day, hour, minute, second of the last-write,
 // real-time, historical and lag groups) from their date and time rows.

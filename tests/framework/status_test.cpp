@@ -258,7 +258,7 @@ TEST(SyserLoggerNames, LoggerEntriesSearchByTheLoggersDisplayName) {
   ASSERT_EQ(shm_AttachLoggers(), 0);
   // The second logger is a resubscriber: its record's leading text is its type.
   LoggerRecord *resub = reinterpret_cast<LoggerRecord *>(shm_LoggerTable()->first) + 1;
-  memcpy(resub->reserved0, "resub", 5);
+  memcpy(resub->TypeName, "resub", 5);
   struct Case {
     int kind;
     const char *name;

@@ -754,6 +754,11 @@ int simfile_ReadLive(SimWorldSpec *spec, std::string *why) {
     SimProcessorAreas a;
     a.code = p.code;
     a.channels = static_cast<uint16_t>(shm_DataLength(conf) / CHAN_RECORD_SIZE);
+    if (p.kind == SIM_LOGGER_STATUS_KIND) {
+      // The loggers' feeds write its records; 32 rows a logger is the default.
+      if (a.channels != 32 * std::max(Count(log), 0)) w.processorAreas.push_back(a);
+      continue;
+    }
     for (uint16_t c = 0; c < a.channels; ++c) {
       const ChannelRecord *rec = reinterpret_cast<const ChannelRecord *>(shm_AreaRecords(conf)) + c;
       char own[16];

@@ -17,6 +17,7 @@
 #include "framework/config/chan_record.h"
 #include "framework/notify/ntf_notify.h"
 #include "framework/shm/shm_areas.h"
+#include "framework/shm/shm_tables.h"
 #include "framework/time/tm_time.h"
 #include "platform/os_error.h"
 #include "platform/os_handle.h"
@@ -24,6 +25,8 @@
 #include "plugin/loggers/log_file_collection.h"
 #include "plugin/loggers/log_file_store.h"
 #include "plugin/loggers/log_format.h"
+#include "plugin/loggers/log_status.h"
+#include "plugin/loggers/log_status_feed.h"
 #include "plugin/loggers/log_store.h"
 
 namespace {
@@ -71,6 +74,8 @@ int OnCode(int32_t code) {
     return 0;
   }
   ++g_written;
+  log_StatusFeedWrite(g_header.recordSize);
+  log_StatusFeedLog(LOG_FEED_REAL_TIME, static_cast<int32_t>(g_written), now.seconds);
   printf("wrote %u\n", g_written);
   fflush(stdout);
   if (events > 0)
@@ -78,7 +83,8 @@ int OnCode(int32_t code) {
   return 0;
 }
 
-const char *const kUsage = "usage: scadasim logger --runs FOLDER [--prefix P] [--cycle S] [--keep S] [--area CODE]...\n";
+const char *const kUsage =
+    "usage: scadasim logger --runs FOLDER [--prefix P] [--cycle S] [--keep S] [--logger NAME] [--area CODE]...\n";
 
 // A new run from now on, with its header text; the channel records are the
 // areas' at the time.
@@ -138,6 +144,7 @@ int RunLoop(std::vector<std::vector<ChannelRecord>> &channels, long cycle, long 
   signal(SIGINT, OnSignal);
   errno = 0;
   if (!ntf_Start(OnCode) && errno != 0) return fprintf(stderr, "scadasim logger: no mailslot (error %d)\n", errno), 1;
+  log_StatusFeedActivity(LOG_ACTIVITY_LOGGING);
   while (!g_stop) {
     os_Sleep(20);
     TimeStamp now;
@@ -153,25 +160,50 @@ int RunLoop(std::vector<std::vector<ChannelRecord>> &channels, long cycle, long 
     }
     // A run that starts in the second the last one ended would take its name.
     while (tm_Now(&now), now.seconds == runEnd) os_Sleep(20);
-    if (!NewRun(channels)) break;
+    if (!NewRun(channels)) {
+      log_StatusFeedActivity(LOG_ACTIVITY_FINISHED_IN_ERROR);
+      break;
+    }
   }
   ntf_Stop();
   std::lock_guard<std::mutex> hold(g_storeLock);
   if (g_store) g_store->Close();
   g_store.reset();
+  if (g_stop) log_StatusFeedActivity(LOG_ACTIVITY_FINISHED);
+  log_StatusFeedStop();
   return 0;
 }
 
 }  // namespace
 
+bool sim_StartStatusFeed(const char *logger, bool quiet) {
+  int32_t number = shm_AttachLoggers() == 0 ? shm_FindLoggerIndex(logger) : 0;
+  if (number <= 0) {
+    if (!quiet) fprintf(stderr, "scadasim logger: no logger %s in the loggers table: no status channels\n", logger);
+    return false;
+  }
+  const LoggerRecord *r = reinterpret_cast<const LoggerRecord *>(shm_LoggerTable()->first) + (number - 1);
+  char type[sizeof r->TypeName + 1] = {};
+  memcpy(type, r->TypeName, sizeof r->TypeName);
+  if (log_StatusFeedStart(number, type, logger) != 0) {
+    if (!quiet)
+      fprintf(stderr, "scadasim logger: no status channels for logger %d (%s) (error %u)\n", number, logger,
+              os_GetLastError());
+    return false;
+  }
+  log_StatusFeedActivity(LOG_ACTIVITY_PREPARING);
+  return true;
+}
+
 int sim_LoggerRunsCommand(int argc, char **argv) {
   if (argc < 1) return fprintf(stderr, "%s", kUsage), 2;
   std::string folder = argv[0];
   std::vector<std::string> codes;
-  const char *prefix = "LOG";
+  const char *prefix = "LOG", *logger = nullptr;
   long cycle = 0, keep = 0;
   for (int i = 1; i < argc; ++i) {
     if (strcmp(argv[i], "--area") == 0 && i + 1 < argc) codes.push_back(argv[++i]);
+    else if (strcmp(argv[i], "--logger") == 0 && i + 1 < argc) logger = argv[++i];
     else if (strcmp(argv[i], "--prefix") == 0 && i + 1 < argc) prefix = argv[++i];
     else if (strcmp(argv[i], "--cycle") == 0 && i + 1 < argc) cycle = strtol(argv[++i], nullptr, 10);
     else if (strcmp(argv[i], "--keep") == 0 && i + 1 < argc) keep = strtol(argv[++i], nullptr, 10);
@@ -181,6 +213,8 @@ int sim_LoggerRunsCommand(int argc, char **argv) {
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   folder = std::filesystem::absolute(folder, ec).string();
+  // Started first, so the feed hears of the collection that opens.
+  if (logger) sim_StartStatusFeed(logger, false);
   if (g_runs.Open("", folder.c_str(), "", prefix, OS_GENERIC_READ | OS_GENERIC_WRITE) != 0)
     return fprintf(stderr, "scadasim logger: cannot open %s (error %u)\n", folder.c_str(), os_GetLastError()), 1;
 
@@ -221,6 +255,7 @@ int sim_LoggerStoreCommand(int argc, char **argv) {
   if (codes.empty()) codes = {"A1", "D1"};
   std::vector<std::vector<ChannelRecord>> channels;
   if (BuildHeader(codes, &channels) != 0) return 1;
+  sim_StartStatusFeed(logger.c_str(), false);
   std::unique_ptr<CLogCollection> c(log_CreateCollection(cs.c_str()));
   if (!c || c->Open(cs.c_str(), "", logger.c_str(), "", OS_GENERIC_READ | OS_GENERIC_WRITE) != 0)
     return fprintf(stderr, "scadasim logger: cannot open %s (%s %s)\n", cs.c_str(), c ? c->GetErrorSummary() : "",

@@ -24,6 +24,8 @@
 #include "framework/shm/shm_segment.h"
 #include "platform/os_handle.h"
 #include "platform/os_path.h"
+#include "plugin/loggers/log_status.h"
+#include "plugin/loggers/log_status_feed.h"
 #include "tools/scadasim/sim_demo.h"
 #include "tools/scadasim/sim_file.h"
 #include "tools/scadasim/sim_logger.h"
@@ -99,16 +101,19 @@ void Usage(FILE *f) {
           "  post PID CODE\n"
           "        posts one notification code (31 stop, 300 scan, 302 reconfigure,\n"
           "        303 reset counters, 304 initialise values) to a process.\n"
-          "  logger --runs FOLDER [--prefix P] [--cycle S] [--keep S] [--area CODE]...\n"
+          "  logger --runs FOLDER [--prefix P] [--cycle S] [--keep S] [--logger NAME]\n"
+          "         [--area CODE]...\n"
           "        plays a logger that keeps a run in FOLDER: one record of the areas\n"
           "        (default A1 and D1) per logger code, prints \"wrote N\" after each\n"
-          "        append; a restarted one continues the newest open run\n"
+          "        append; a restarted one continues the newest open run; with\n"
+          "        --logger it keeps that logger's status channels (\"logst\", LS) current\n"
           "  logger --store PROVIDER=... [--logger NAME] [--area CODE]...\n"
           "        the same logger keeping a new run (logger NAME, default LOG) in a\n"
           "        database; prints \"created\" and the run's connection string\n"
-          "  logger --out FILE\n"
+          "  logger --out FILE [--logger NAME]\n"
           "        plays a logger process: appends every code it receives to FILE, one a\n"
-          "        line, until code 31 or a signal (the server starts these itself).\n");
+          "        line, until code 31 or a signal (the server starts these itself,\n"
+          "        each feeding its logger's status channels when the world has them).\n");
   sim_RequestsUsage(f);
   fprintf(f,
           "  --help\n"
@@ -143,6 +148,9 @@ void Usage(FILE *f) {
           "  derived CODE  the area code sent to the derived-value processor\n"
           "  logger NAME N a code the logger received: 200000 + the events since the last\n"
           "                one, bit 31 for a significant change\n"
+          "  LS.N NAME     below the table, a logger's status channels from N on (the\n"
+          "                \"logst\" processor's area): activity, write requests and\n"
+          "                bytes written, date and time of the last write (YYMMDD HHMNSS)\n"
           "  scadasim: ... what scadasim did or saw: children started and ended (with\n"
           "                their exit status or signal), faults as they start and end\n"
           "Control bytes in tags and texts are shown as \\xHH.\n");
@@ -396,7 +404,47 @@ class Console {
           rows.push_back(line);
         }
       }
+    for (const std::string &l : LoggerStatusLines()) rows.push_back(l);
     return rows;
+  }
+
+  // One line a logger whose rows the logger status area holds.
+  std::vector<std::string> LoggerStatusLines() {
+    std::vector<std::string> out;
+    std::string code;
+    for (const SimProcessorSpec &p : spec_.processors)
+      if (p.kind == SIM_LOGGER_STATUS_KIND && p.code.size() == 2) code = p.code;
+    if (code.empty()) return out;
+    std::vector<SimChannel> rows = sim_ReadChannels(code);
+    void *conf = sim_Area(code, SHM_AREA_CONF);
+    if (!conf) return out;
+    const ChannelRecord *records = reinterpret_cast<const ChannelRecord *>(shm_AreaRecords(conf));
+    for (size_t k = 0; k < spec_.loggers.size(); ++k) {
+      const size_t base = k * LOG_STATUS_FEED_ROWS;
+      if (base + LOG_STATUS_FEED_ROWS > rows.size()) break;
+      char ch[16], line[256];
+      snprintf(ch, sizeof ch, "%s.%zu", code.c_str(), base + 1);
+      const std::string name = simfile_Escape(spec_.loggers[k]);
+      if (rows[base].tag.empty()) {
+        snprintf(line, sizeof line, "  %-6s %-15s no status yet", ch, name.c_str());
+        out.push_back(line);
+        continue;
+      }
+      char activity[CHAN_TEXT_SIZE + 1];
+      chan_GetText32(&records[base + LOG_ROW_ACTIVITY - 1], CHAN_HIGH_STATE_TEXT_OFFSET, activity);
+      auto value = [&](int row) { return static_cast<double>(rows[base + static_cast<size_t>(row) - 1].value); };
+      auto bad = [&](int row) { return (rows[base + static_cast<size_t>(row) - 1].status & CST_BAD) != 0; };
+      std::string last = "-";
+      if (!bad(LOG_ROW_DATE_LAST_WRITE)) {
+        char when[32];
+        snprintf(when, sizeof when, "%06.0f %06.0f", value(LOG_ROW_DATE_LAST_WRITE), value(LOG_ROW_TIME_LAST_WRITE));
+        last = when;
+      }
+      snprintf(line, sizeof line, "  %-6s %-15s %s, %.0f writes, %.0f bytes, last %s", ch, name.c_str(),
+               simfile_Escape(activity).c_str(), value(16), value(17), last.c_str());
+      out.push_back(line);
+    }
+    return out;
   }
 
   // A reader that went away ends the run as an interruption would.
@@ -822,21 +870,26 @@ volatile sig_atomic_t g_loggerStop;
 int OnLoggerCode(int32_t code) {
   char line[24];
   int n = snprintf(line, sizeof line, "%d\n", code);
-  if (g_loggerOut >= 0 && n > 0) {
-    [[maybe_unused]] ssize_t w = write(g_loggerOut, line, static_cast<size_t>(n));
-  }
+  if (g_loggerOut >= 0 && n > 0 && write(g_loggerOut, line, static_cast<size_t>(n)) == n)
+    log_StatusFeedWrite(static_cast<uint32_t>(n));
   if (code == NTF_STOP) g_loggerStop = 1;
   return 0;
 }
 
-int RunLogger(const std::string &out) {
+// `logger`: the loggers table's logger whose status channels it feeds ("" none).
+int RunLogger(const std::string &out, const std::string &logger) {
   g_loggerOut = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (g_loggerOut < 0) return perror("scadasim logger"), 1;
+  // A world without the status processor is no fault of the logger's: quiet.
+  if (!logger.empty()) sim_StartStatusFeed(logger.c_str(), true);
   errno = 0;
   if (!ntf_Start(OnLoggerCode) && errno != 0)
     return fprintf(stderr, "scadasim logger: no mailslot (error %d)\n", errno), 1;
+  log_StatusFeedActivity(LOG_ACTIVITY_LOGGING);
   while (!g_interrupted && !g_loggerStop) os_Sleep(20);
   ntf_Stop();
+  log_StatusFeedActivity(LOG_ACTIVITY_FINISHED);
+  log_StatusFeedStop();
   close(g_loggerOut);
   return 0;
 }
@@ -882,8 +935,9 @@ int main(int argc, char **argv) {
   if (cmd == "logger" && argc >= 4 && strcmp(argv[2], "--runs") == 0) return sim_LoggerRunsCommand(argc - 3, argv + 3);
   if (cmd == "logger" && argc >= 4 && strcmp(argv[2], "--store") == 0) return sim_LoggerStoreCommand(argc - 3, argv + 3);
   if (cmd == "logger") {
-    if (argc != 4 || strcmp(argv[2], "--out") != 0) return Usage(stderr), 2;
-    return RunLogger(argv[3]);
+    if ((argc != 4 && (argc != 6 || strcmp(argv[4], "--logger") != 0)) || strcmp(argv[2], "--out") != 0)
+      return Usage(stderr), 2;
+    return RunLogger(argv[3], argc == 6 ? argv[5] : "");
   }
   if (cmd == "requests") return sim_RequestsCommand(argc - 2, argv + 2);
   if (cmd == "scanner") {

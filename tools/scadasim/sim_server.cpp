@@ -189,7 +189,9 @@ int sim_StartLogger(int index, uint32_t *pid) {
   std::filesystem::create_directories(std::filesystem::path(out).parent_path(), ec);
   std::filesystem::remove(out, ec);
   uint32_t child = 0;
-  OsHandle p = sim_SpawnChild({prog, "logger", "--out", out}, &child);
+  // It feeds the logger's status channels when the world has them.
+  const std::string name(r->Name, strnlen(r->Name, sizeof r->Name));
+  OsHandle p = sim_SpawnChild({prog, "logger", "--out", out, "--logger", name}, &child);
   if (!p) return -1;
   // Ready once its notification mailslot is there.
   std::string slot = std::string(os_Root()) + "/kernel/mailslot/dm_" + std::to_string(child) + ".slt";

@@ -4,6 +4,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -125,21 +126,26 @@ bool MakeStatsAreas(const SimDeviceSpec &d, std::string *why) {
          Make("dm_" + code + "_event", (n + 7) / 8 * (1 + static_cast<uint32_t>(g_world.spec.loggers.size())), why);
 }
 
-// A processor's data, configuration and event areas of digital outputs.
-bool MakeProcessorAreas(const SimProcessorAreas &p, std::string *why) {
+// A processor's data, configuration and event areas of digital outputs, or
+// of analogue entries without records for the logger status processor.
+bool MakeProcessorAreas(const SimProcessorAreas &p, bool loggerStatus, std::string *why) {
   if (p.code.size() != 2 || p.channels == 0) return true;
   std::string code = p.code;
   for (char &c : code) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  uint32_t n = p.channels;
-  void *data = Make("dm_" + code, 20 + n * 4, why);
+  uint32_t n = p.channels, width = loggerStatus ? 8 : 4;
+  void *data = Make("dm_" + code, 20 + n * width, why);
   if (!data) return false;
   ChannelAreaHeader *h = shm_AreaHeader(data);
   memcpy(h->code, code.data(), 2);
-  h->entryWidth = 4;
+  h->entryWidth = static_cast<uint16_t>(width);
   h->count = static_cast<uint16_t>(n);
   void *conf = Make("dm_" + code + "_conf", n * CHAN_RECORD_SIZE, why);
   if (!conf) return false;
-  for (uint32_t i = 0; i < n; ++i) {
+  if (loggerStatus) {
+    uint32_t *status = shm_AreaStatusWords(data);
+    for (uint32_t i = 0; i < n; ++i) status[i] = CST_BAD | CST_ANALOGUE;
+  }
+  for (uint32_t i = 0; i < n && !loggerStatus; ++i) {
     uint8_t *r = shm_AreaRecords(conf) + i * CHAN_RECORD_SIZE;
     char own[16];
     snprintf(own, sizeof own, "%s%03u", code.c_str(), i + 1);
@@ -348,8 +354,21 @@ int sim_CreateWorld(const SimWorldSpec &spec, std::string *why) {
   void *status = Make("dm_status", 4, why);
   if (!status) return sim_DestroyWorld(), -1;
 
-  for (const SimProcessorAreas &p : spec.processorAreas)
-    if (!MakeProcessorAreas(p, why)) return sim_DestroyWorld(), -1;
+  // The logger status processor's area has 32 rows a logger unless its count is given.
+  std::vector<SimProcessorAreas> areas = spec.processorAreas;
+  auto statusKind = [&](const std::string &code) {
+    for (const SimProcessorSpec &p : spec.processors)
+      if (p.kind == SIM_LOGGER_STATUS_KIND && strcasecmp(p.code.c_str(), code.c_str()) == 0) return true;
+    return false;
+  };
+  for (const SimProcessorSpec &p : spec.processors) {
+    if (p.kind != SIM_LOGGER_STATUS_KIND || p.code.size() != 2) continue;
+    bool given = false;
+    for (const SimProcessorAreas &a : areas) given = given || strcasecmp(a.code.c_str(), p.code.c_str()) == 0;
+    if (!given) areas.push_back({p.code, static_cast<uint16_t>(std::min(32 * nl, 0xFFFF)), {}});
+  }
+  for (const SimProcessorAreas &p : areas)
+    if (!MakeProcessorAreas(p, statusKind(p.code), why)) return sim_DestroyWorld(), -1;
   for (const SimDeviceSpec &d : spec.devices) {
     if (!MakeAreas(d, why) || !MakeStatsAreas(d, why)) return sim_DestroyWorld(), -1;
     if (d.writeConfigFiles && !WriteConfigFolder(d, why)) return sim_DestroyWorld(), -1;

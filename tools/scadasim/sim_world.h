@@ -51,8 +51,13 @@ struct SimProcessorSpec {
   uint32_t processId = 0;
 };
 
+// A processor of this kind (the logger status processor "logst", code "LS")
+// has an area of analogue entries: 32 rows for each logger of the world unless
+// its areas give a channel count, channel records left to the loggers' feeds.
+enum : uint8_t { SIM_LOGGER_STATUS_KIND = 8 };
+
 // Channel areas of a processor's code: digital outputs, tags from `tags` (else
-// the code and the channel number).
+// the code and the channel number); analogue entries for the logger status kind.
 struct SimProcessorAreas {
   std::string code;
   uint16_t channels = 0;
