@@ -13,6 +13,7 @@
 #include "platform/os_io.h"
 #include "plugin/connect/cfg_files.h"
 #include "plugin/connect/tm_archive.h"
+#include "plugin/dbstores/asset_countries.h"
 #include "plugin/loggers/log_file_store.h"
 #include "plugin/loggers/log_format.h"
 #include "plugin/loggers/log_run_name.h"
@@ -56,18 +57,6 @@ void MoveCompanion(const std::string &from, const std::string &to, uint32_t attr
     if (os_MoveFile(from.c_str(), to.c_str()) != 0) return;
   }
   os_SetFileAttributes(to.c_str(), attributes);
-}
-
-// The offset of the '\' before the first "\LOGGED_DATA\" component: levels
-// at or above it belong to the installation and are never made here.
-long LoggedDataLimit(const char *path) {
-  const char *at = nullptr;
-  for (const char *p = path; (p = strchr(p, '\\')) != nullptr; ++p)
-    if (os_CompareNoCaseN(p, "\\LOGGED_DATA\\", 13) == 0) {
-      at = p;
-      break;
-    }
-  return at ? static_cast<long>(at - path) : -1;
 }
 
 }  // namespace
@@ -153,7 +142,9 @@ int CLogFileCollection::MakeFolder(uint32_t access) {
     from = path.find('\\');
     if (from == std::string::npos) from = path.size();
   }
-  long limit = LoggedDataLimit(folder_);
+  // The upper levels (a country's and above, else the logged-data folder's)
+  // belong to the installation and are never made here.
+  long limit = asset_FolderLimit(folder_, strcmp(prod_GetProductName(), "Rimfold") == 0);
   for (size_t sep = from; sep < path.size(); sep = path.find('\\', sep + 1)) {
     size_t end = path.find('\\', sep + 1);
     std::string level = path.substr(0, end == std::string::npos ? path.size() : end);

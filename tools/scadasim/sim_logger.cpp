@@ -16,18 +16,23 @@
 
 #include "framework/config/chan_record.h"
 #include "framework/notify/ntf_notify.h"
+#include "framework/registry/reg_settings.h"
 #include "framework/shm/shm_areas.h"
 #include "framework/shm/shm_tables.h"
 #include "framework/time/tm_time.h"
 #include "platform/os_error.h"
 #include "platform/os_handle.h"
+#include "platform/os_env.h"
+#include "platform/os_file.h"
 #include "platform/os_io.h"
+#include "platform/os_path.h"
 #include "plugin/loggers/log_file_collection.h"
 #include "plugin/loggers/log_file_store.h"
 #include "plugin/loggers/log_format.h"
 #include "plugin/loggers/log_status.h"
 #include "plugin/loggers/log_status_feed.h"
 #include "plugin/loggers/log_store.h"
+#include "tools/scadasim/sim_world.h"
 
 namespace {
 
@@ -44,6 +49,8 @@ std::mutex g_storeLock;  // the code thread appends while the main thread cycles
 int32_t g_runStart = 0;
 LogFileHeader g_header;
 uint32_t g_written = 0;
+std::string g_headerText;
+int g_copyConfig = 0;  // each run gets a ".tsq" copy of the configuration
 std::atomic<bool> g_stop{false};
 
 void OnSignal(int) { g_stop = true; }
@@ -96,8 +103,8 @@ bool NewRun(std::vector<std::vector<ChannelRecord>> &channels) {
   g_runStart = now.seconds;
   std::vector<ChannelRecord *> blocks;
   for (auto &c : channels) blocks.push_back(c.data());
-  g_store.reset(g_runs.CreateRun(&g_runStart, 0, nullptr, &g_header, "scadasim logger", 0, nullptr, nullptr,
-                                 blocks.data()));
+  g_store.reset(g_runs.CreateRun(&g_runStart, 0, nullptr, &g_header, g_headerText.c_str(), g_copyConfig, nullptr,
+                                 nullptr, blocks.data()));
   if (!g_store) return fprintf(stderr, "scadasim logger: cannot create a run (error %u)\n", os_GetLastError()), false;
   char name[300];
   uint32_t size = sizeof name;
@@ -105,6 +112,39 @@ bool NewRun(std::vector<std::vector<ChannelRecord>> &channels) {
   printf("created %s\n", name);
   fflush(stdout);
   return true;
+}
+
+// A logger process works in its configuration's "LOGGERS" folder, where the
+// collection archives the configuration for each run. The configuration is
+// the world's; without one on disk the runs go without a copy.
+void EnterLoggersFolder() {
+  char conf[CFG_FOLDER_MAX] = "";
+  if (os_GetEnvironmentVariable("TSQ_CURRENT_CONFIG", conf, sizeof conf) == 0 || conf[0] == 0) {
+    std::vector<std::string> note = sim_WorldNote("config-folder");
+    if (!note.empty()) snprintf(conf, sizeof conf, "%s", note[0].c_str());
+  }
+  char local[4096];
+  uint32_t a = conf[0] ? os_GetFileAttributes(conf) : OS_INVALID_FILE_ATTRIBUTES;
+  if (a == OS_INVALID_FILE_ATTRIBUTES || !(a & OS_FILE_ATTRIBUTE_DIRECTORY) ||
+      os_TranslatePath(conf, local, sizeof local) != 0) {
+    fprintf(stderr, "scadasim logger: no configuration folder \"%s\": runs without a configuration copy\n", conf);
+    return;
+  }
+  // The archive is staged in the saved-configuration folder and compressed
+  // by the build's "compress", as an installation keeps it in its binaries.
+  char bin[4096];
+  if (os_GetEnvironmentVariable("TSQ_BIN", bin, sizeof bin) == 0 || bin[0] == 0)
+    os_SetEnvironmentVariable("TSQ_BIN", std::filesystem::path(sim_ProgramPath("compress")).parent_path().c_str());
+  char saved[4096];
+  const char *savedFolder = cfg_GetFolder("TSQ_SAVED_CONFIG");
+  std::string loggers = std::string(local) + "/LOGGERS";
+  if (!savedFolder || os_TranslatePath(savedFolder, saved, sizeof saved) != 0 || os_MakeFolders(saved) != 0 ||
+      os_MakeFolders(loggers.c_str()) != 0 || os_SetCurrentDirectory(loggers.c_str()) != 0) {
+    fprintf(stderr, "scadasim logger: cannot prepare the configuration copy (error %u): runs without one\n",
+            os_GetLastError());
+    return;
+  }
+  g_copyConfig = 1;
 }
 
 // The run header and channel records of the areas' blocks.
@@ -220,6 +260,10 @@ int sim_LoggerRunsCommand(int argc, char **argv) {
 
   std::vector<std::vector<ChannelRecord>> channels;
   if (BuildHeader(codes, &channels) != 0) return 1;
+  g_headerText = std::string("[HEADER]\r\nscadasim logger, prefix ") + prefix + ", areas";
+  for (const std::string &code : codes) g_headerText += " " + code;
+  g_headerText += "\r\n";
+  EnterLoggersFolder();
 
   // The newest run of this prefix continues when it is still open.
   char name[256];
@@ -228,9 +272,12 @@ int sim_LoggerRunsCommand(int argc, char **argv) {
   if (g_runs.FindRun(name, &capacity, &start, &end, 0) == 1 && end.seconds == 0) {
     LogFileHeader read;
     g_store.reset(g_runs.OpenStore(name, OS_GENERIC_READ | OS_GENERIC_WRITE));
-    if (!g_store || g_runs.UseRunForLogging(g_store.get(), LOG_END_UNKNOWN, prefix, 0, 0) != 0 ||
+    // The run keeps its text and its configuration copy.
+    if (!g_store || g_runs.UseRunForLogging(g_store.get(), LOG_END_UNKNOWN, prefix, 1, g_copyConfig) != 0 ||
         g_store->ReadHeader(&read) != 0 || read.recordSize != g_header.recordSize)
-      return fprintf(stderr, "scadasim logger: cannot continue %s (error %u)\n", name, os_GetLastError()), 1;
+      return fprintf(stderr, "scadasim logger: cannot continue %s (error %u %s)\n", name, os_GetLastError(),
+                     g_runs.GetErrorText()),
+             1;
     g_header = read;
     g_written = read.recordCount;
     g_runStart = start.seconds;

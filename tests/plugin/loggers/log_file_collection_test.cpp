@@ -13,11 +13,13 @@
 #include <vector>
 
 #include "framework/config/chan_record.h"
+#include "framework/registry/reg_settings.h"
 #include "platform/os_env.h"
 #include "platform/os_error.h"
 #include "platform/os_file.h"
 #include "platform/os_io.h"
 #include "platform/os_path.h"
+#include "platform/os_registry.h"
 #include "plugin/loggers/log_file_store.h"
 #include "plugin/loggers/log_store.h"
 #include "plugin/loggers/log_format.h"
@@ -466,6 +468,102 @@ TEST_F(LogFileCollectionTest, DefaultFolderAndResolveRun) {
   Touch({"P1/P230101_120000_230101_130000.odl", "P1/Q230102_120000.odl"});
   EXPECT_EQ(std::string(log_ResolveRun("C:\\L;LoggerName=P1")), "C:\\L;LoggerName=P1;Q230102_120000.odl");
   os_SetEnvironmentVariable("TSQ_LOGGED_DATA", nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// The product name the edition test reads; restored to none afterwards.
+void SetProduct(const char *name) {
+  OsHKey key = nullptr;
+  ASSERT_EQ(os_RegCreateKeyEx(OS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Quenford", 0, OS_KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
+  if (name) {
+    ASSERT_EQ(os_RegSetValueEx(key, "ProductName", OS_REG_SZ, name, static_cast<uint32_t>(strlen(name) + 1)), 0);
+  } else {
+    os_RegDeleteValue(key, "ProductName");
+  }
+  os_RegCloseKey(key);
+  prod_ForgetNames();
+}
+
+// A country level and those above it belong to the installation: a missing
+// one fails the open, the levels below it are made. The "Rimfold" edition
+// protects only the logged-data folder.
+TEST_F(LogFileCollectionTest, OpenMakesLevelsBelowTheCountry) {
+  struct Case {
+    const char *product;     // null: the default edition
+    const char *existing;    // made before the open (below the test folder)
+    const char *folder;      // opened, below the test folder
+    int result;
+    const char *notMade;     // a level the open must not make
+  } cases[] = {
+      {nullptr, "D1\\A\\E", "D1\\A\\E\\FRANCE\\C1\\L1", -1, "D1\\A\\E\\FRANCE"},
+      {nullptr, "D2\\A\\E\\FRANCE", "D2\\A\\E\\FRANCE\\C1\\L1", 0, nullptr},
+      {nullptr, "D3\\A\\E\\france", "D3\\A\\E\\FRANCE\\C1", 0, nullptr},
+      // A country below the logged-data folder wins over it.
+      {nullptr, "D4\\LOGGED_DATA", "D4\\LOGGED_DATA\\E\\CHAD\\L1", -1, "D4\\LOGGED_DATA\\E"},
+      {nullptr, "D5\\A", "D5\\A\\E\\L1\\FRANCE", 0, nullptr},  // the last level is no limit
+      {"Rimfold", "D6\\A\\E", "D6\\A\\E\\FRANCE\\C1\\L1", 0, nullptr},
+      {"Rimfold", "D7", "D7\\LOGGED_DATA\\E\\FRANCE\\L1", -1, "D7\\LOGGED_DATA"},
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.folder);
+    SetProduct(k.product);
+    std::string existing = k.existing;
+    std::replace(existing.begin(), existing.end(), '\\', '/');
+    ASSERT_EQ(os_MakeFolders(L(existing).c_str()), 0);
+    CLogFileCollection c;
+    std::string folder = win_ + "\\" + k.folder;
+    EXPECT_EQ(c.Open("", folder.c_str(), "", "A", kRW), k.result);
+    EXPECT_EQ(Exists(k.folder), k.result == 0);
+    if (k.notMade) {
+      EXPECT_FALSE(Exists(k.notMade));
+    }
+  }
+  SetProduct(nullptr);
+}
+
+// UseRunForLogging passes the store's refusal on in both texts; CloseRun of
+// a run without a stamp fails and keeps it; a run closed writable stays
+// normal.
+TEST_F(LogFileCollectionTest, ReopenAndCloseFailures) {
+  CLogFileCollection c;
+  ASSERT_EQ(c.Open("", win_.c_str(), "", "UF", kRW), 0);
+  auto s = Create(c, "230101_120000", "text");
+  ASSERT_NE(s, nullptr);
+  int32_t start = Seconds("230101_120000"), end = Seconds("230101_130000");
+  ASSERT_EQ(c.CloseRun(s.get(), &start, &end, 0), 0);
+  EXPECT_FALSE(os_GetFileAttributes((win_ + "\\UF230101_120000_230101_130000.odl").c_str()) & OS_FILE_ATTRIBUTE_READONLY);
+  s.reset();
+  const std::string data = tnwtest::ReadFile(L("UF230101_120000_230101_130000.odl"));
+  Touch({"UFbad.txt"});
+  ASSERT_TRUE(tnwtest::WriteFile(L("UFbad.odl"), data));
+
+  struct Case {
+    const char *run;
+    uint32_t offset;  // LOG_END_UNKNOWN: the last whole record
+    const char *text;
+  } cases[] = {
+      {"UFbad.odl", LOG_END_UNKNOWN, "UseforLogging failed 0 0"},                     // no stamp
+      {"UF230101_120000_230101_130000.odl", 3, "UseforLogging failed 87 87"},        // not a record's end
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.run);
+    std::unique_ptr<CLogStore> r(c.OpenStore(k.run, kRW));
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(c.UseRunForLogging(r.get(), k.offset, "UF", 1, 0), -1);
+    EXPECT_STREQ(c.GetErrorSummary(), k.text);
+    EXPECT_STREQ(c.GetErrorText(), k.text);
+    EXPECT_TRUE(Exists(k.run));
+  }
+
+  std::unique_ptr<CLogStore> bad(c.OpenStore("UFbad.odl", kRW));
+  ASSERT_NE(bad, nullptr);
+  EXPECT_EQ(c.CloseRun(bad.get(), &start, &end, 1), -1);
+  EXPECT_EQ(os_GetLastError(), OS_ERROR_INVALID_NAME);
+  EXPECT_TRUE(Exists("UFbad.odl"));
+  EXPECT_TRUE(Exists("UFbad.txt"));
 }
 
 }  // namespace

@@ -174,6 +174,36 @@ TEST_F(RemoteCollection, ListingTakesOnlyTheNamesThatArrived) {
   EXPECT_STREQ(c.GetErrorText(), "");
 }
 
+// Names a server may send that are no runs are passed over: empty, hidden,
+// without a stamp, month 13; a last character with its top bit set is read
+// without it.
+TEST_F(RemoteCollection, ListingSkipsNamesThatAreNoRuns) {
+  const std::string top = "A" + Stamp(kBase + 60) + ".od" + static_cast<char>('l' | 0x80);
+  const std::string names[] = {"", ".A" + Stamp(kBase) + ".odl", "Anostamp.odl", "A231301_120000.odl", top,
+                               "A" + Stamp(kBase + 120) + "_" + Stamp(kBase + 180) + ".odl"};
+  std::string reply = std::to_string(std::size(names));
+  for (const std::string &n : names) reply += "," + n;
+  hook = [&](const std::string &, std::string *r) { return *r = reply, true; };
+  CLogFileCollection c;
+  ASSERT_EQ(c.Open(nullptr, kFolder, "L", "A", OS_GENERIC_READ), 0);
+  ASSERT_EQ(c.FirstRun(nullptr), 1) << c.GetErrorText();
+  struct Seen {
+    std::string name;
+    int32_t start, end;
+  };
+  std::vector<Seen> seen;
+  char name[256];
+  LogRunTime s{}, e{};
+  while (c.NextRun(name, &s, &e) == 1) seen.push_back({name, s.seconds, e.seconds});
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].name, "A" + Stamp(kBase + 60) + ".odl");
+  EXPECT_EQ(seen[0].start, kBase + 60);
+  EXPECT_EQ(seen[0].end, 0);
+  EXPECT_EQ(seen[1].start, kBase + 120);
+  EXPECT_EQ(seen[1].end, kBase + 180);
+  EXPECT_EQ(os_GetLastError(), OS_ERROR_SUCCESS);
+}
+
 TEST_F(RemoteCollection, WriteAccessOrLocalHostIsNoRemoteListing) {
   size_t before = Listings();
   CLogFileCollection c;
