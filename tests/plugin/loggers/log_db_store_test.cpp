@@ -702,6 +702,46 @@ TEST_F(LogDb, LoggerAndReaderProcessesShareARun) {
   }
 }
 
+// Several records in one second: a text stamped with milliseconds goes to
+// its own record; a position is kept and listed.
+TEST_F(LogDb, TextsAndPositionsLandOnTheirRecord) {
+  std::string cs = SqlCs("texts");
+  CLogDbCollection c;
+  ASSERT_EQ(c.Open(cs.c_str(), "", "X", "", kRW), 0);
+  RunFixture run;
+  CLogStore *s = c.CreateRun(&run.h.start.seconds, 1, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+  ASSERT_NE(s, nullptr);
+  auto recs = run.Records(3);
+  for (int i = 0; i < 3; ++i) {
+    TimeStamp t{kT0, static_cast<int16_t>(100 * (i + 1)), 0};
+    memcpy(recs.data() + size_t(i) * run.h.recordSize + 4, &t, 8);
+  }
+  ASSERT_EQ(s->WriteLogs(&run.h, recs.data(), 3), 0);
+  ASSERT_EQ(s->WriteTextAt(TimeStamp{kT0, 200, 0}, "valve shut", nullptr, nullptr), 0) << s->GetErrorSummary();
+  EXPECT_EQ(s->WriteTextAt(TimeStamp{kT0, 250, 0}, "no such record", nullptr, nullptr), -1);
+  EXPECT_STREQ(s->GetErrorSummary(), "CAN'T WRITE LOG");
+  ASSERT_EQ(s->WritePosition(kT0, 1, 2.5f), 0) << s->GetErrorSummary();
+  EXPECT_EQ(s->WritePosition(kT0 + 9, 1, 1.0f), -1);
+  char buf[200] = {};
+  uint32_t cap = sizeof buf;
+  EXPECT_EQ(s->ReadSection("POSITIONS", buf, &cap, nullptr, nullptr), 1);
+  EXPECT_NE(strstr(buf, " 2.500000\r\n"), nullptr) << buf;
+  delete s;
+  ado::Connection conn;
+  ASSERT_GE(conn.Open(cs), 0);
+  ado::Recordset r;
+  ASSERT_GE(r.Open("select MS from X_DATA where TX IS NOT NULL", &conn, ado::adOpenStatic, ado::adLockReadOnly,
+                   ado::adCmdUnknown),
+            0);
+  ado::Variant v;
+  ASSERT_GE(r.GetValue(0, &v), 0);
+  EXPECT_EQ(ado::var_ToUtf8(v), "200");
+  r.MoveNext();
+  bool eof = false;
+  ASSERT_GE(r.GetEOF(&eof), 0);
+  EXPECT_TRUE(eof);
+}
+
 // A digital type that holds no text takes 0 and 1, never state texts; a
 // text type takes the state texts.
 TEST_F(LogDb, DigitalColumns) {
