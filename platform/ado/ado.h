@@ -164,7 +164,10 @@ struct Translation {
   std::string table;  // the one table of a plain single-table select, or ""
   std::string columns;  // its column list (with `table` only)
   bool isSelect = false;
-  bool isExec = false;  // "exec sp_x": sql selects the canned reply table
+  // "exec sp_x" (or "exec db..sp_x"): sql selects the canned reply table
+  // "exec.sp_x"; executed, a reply whose first column is "error" fails with
+  // the text of its first row.
+  bool isExec = false;
   // Other Jet files the statement names ("T IN 'C:\x.mdb'"), each attached
   // under ado_DatabaseAlias of its path while the statement runs.
   std::vector<std::string> databases;

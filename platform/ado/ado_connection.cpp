@@ -431,6 +431,14 @@ HRESULT Connection::ExecuteTranslated(const Translation &tr, int32_t *affected) 
     hr = Prepare(tr.sql, &st);
     if (hr < 0 && tr.isExec) hr = Fail(ADO_E_SYNTAX, "Could not find stored procedure.");
   }
+  // A canned reply whose first column is "error" is a procedure that failed
+  // with the text of its first row.
+  if (hr >= 0 && tr.isExec && sqlite3_column_count(st) > 0 && strcasecmp(sqlite3_column_name(st, 0), "error") == 0 &&
+      sqlite3_step(st) == SQLITE_ROW && sqlite3_column_type(st, 0) != SQLITE_NULL) {
+    hr = Fail(ADO_E_FAIL, reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
+  } else if (tr.isExec && st) {
+    sqlite3_reset(st);
+  }
   if (hr >= 0) {
     if (ado_BeforeStatement && !tr.isSelect) ado_BeforeStatement();
     int rc;

@@ -114,6 +114,12 @@ static bool Tokenize(const std::string &s, std::vector<Token> *out, std::string 
       size_t j = i;
       while (j < n && IsWordChar((unsigned char)s[j])) ++j;
       t.kind = T_WORD; t.text = s.substr(i, j - i); t.end = j; i = j;
+    } else if (c == '0' && i + 2 < n && (s[i + 1] == 'x' || s[i + 1] == 'X') && isxdigit((unsigned char)s[i + 2])) {
+      // A binary literal (0x0A0B), as procedure arguments carry job ids.
+      size_t j = i + 2;
+      while (j < n && isxdigit((unsigned char)s[j])) ++j;
+      if (j < n && IsWordChar((unsigned char)s[j])) return Fail(why, "Malformed number");
+      t.kind = T_NUMBER; t.text = s.substr(i, j - i); t.end = j; i = j;
     } else if (isdigit(c) || (c == '.' && i + 1 < n && isdigit((unsigned char)s[i + 1]))) {
       size_t j = i;
       while (j < n && (isdigit((unsigned char)s[j]) || s[j] == '.')) ++j;
@@ -625,12 +631,23 @@ static bool DoDropIndex(const Ctx &c, const std::string &, const std::vector<Tok
 // exec sp_x ...: no server runs here; a table "exec.sp_x" in the file holds
 // the canned reply (tests fill it).
 static bool DoExec(const Ctx &c, const std::string &, const std::vector<Token> &t, Translation *tr) {
-  if (t.size() < 2 || t[1].kind != T_WORD || strncasecmp(t[1].text.c_str(), "sp_", 3) != 0)
+  // A procedure of another catalog (msdb..sp_x) answers from the same table.
+  size_t at = t.size() > 1 && t[1].kind == T_WORD && IsP(t, 2, ".") && IsP(t, 3, ".") ? 4 : 1;
+  if (t.size() <= at || t[at].kind != T_WORD || strncasecmp(t[at].text.c_str(), "sp_", 3) != 0)
     return Fail(c.why, "Could not find stored procedure");
-  std::string name = t[1].text;
+  std::string name = t[at].text;
   for (char &ch : name) ch = (char)tolower((unsigned char)ch);
   tr->sql = "SELECT * FROM " + Quote("exec." + name);
   tr->isExec = true;
+  tr->isSelect = true;
+  return true;
+}
+
+// use <catalog>: every statement of the accessors runs on a connection of
+// its own, so switching catalogs for the rest of one has nothing to keep.
+static bool DoUse(const Ctx &c, const std::string &, const std::vector<Token> &t, Translation *tr) {
+  if (!IsName(t, 1) || EndOf(t) != 2) return Fail(c.why, "Incorrect syntax near 'use'.");
+  tr->sql = "SELECT 1";
   tr->isSelect = true;
   return true;
 }
@@ -655,6 +672,7 @@ static const StatementForm kForms[] = {
     {{"DROP", "INDEX", nullptr}, 1 << PROFILE_JET, DoDropIndex},
     {{"EXEC", nullptr, nullptr}, 1 << PROFILE_SQLSERVER, DoExec},
     {{"EXECUTE", nullptr, nullptr}, 1 << PROFILE_SQLSERVER, DoExec},
+    {{"USE", nullptr, nullptr}, 1 << PROFILE_SQLSERVER, DoUse},
 };
 
 HRESULT ado_Translate(Profile p, const std::string &in, Translation *out, std::string *why, const ConnInfo *on) {

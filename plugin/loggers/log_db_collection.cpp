@@ -1,18 +1,21 @@
 #include "plugin/loggers/log_db_collection.h"
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "framework/config/chan_record.h"
 #include "platform/os_codepage.h"
+#include "platform/os_env.h"
 #include "framework/server/srv_requests.h"
 #include "platform/os_error.h"
 #include "platform/os_file.h"
 #include "platform/os_handle.h"
 #include "plugin/loggers/log_db_schema.h"
 #include "plugin/loggers/log_db_store.h"
+#include "plugin/loggers/log_file_store.h"
 #include "plugin/loggers/log_status_feed.h"
 
 namespace {
@@ -20,6 +23,8 @@ namespace {
 constexpr uint32_t kGenericWrite = 0x40000000u;
 constexpr size_t kConnMax = 1024;
 std::atomic<uint32_t> g_jetWait{LDB_JET_CREATE_WAIT_MS};
+std::atomic<uint32_t> g_snapshotLimit{LDB_SNAPSHOT_LIMIT_MS}, g_snapshotPoll{LDB_SNAPSHOT_POLL_MS};
+constexpr size_t kReplicationName = 100, kSubscriberName = 16;
 
 std::u16string W(const std::string &s) { return ado::ado_Wide(s); }
 
@@ -38,6 +43,55 @@ bool ToInt(const ado::Variant &v, int64_t *out) {
 
 enum : int { kChannels = 1, kData = 2, kText = 4 };
 
+// The value after `key` (any case) up to the next ';'; false when the key is
+// missing or its value empty or longer than a replication name.
+bool ConnValue(const std::string &cs, const char *key, std::string *out) {
+  std::string upper = cs;
+  for (char &ch : upper) ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
+  size_t at = upper.find(key);
+  if (at == std::string::npos) return false;
+  at += strlen(key);
+  size_t end = cs.find(';', at);
+  *out = cs.substr(at, end == std::string::npos ? std::string::npos : end - at);
+  return !out->empty() && out->size() <= kReplicationName;
+}
+
+bool IsLocal(const std::string &source) {
+  return os_IsLocalHost(source.c_str()) || os_CompareNoCase(source.c_str(), "(local)") == 0;
+}
+
+// A job id as the hex digits of its bytes: a uniqueidentifier's text gives
+// the bytes of the GUID as held in memory (the first three groups reversed),
+// a "0x..." text its bytes as written.
+bool JobIdHex(const ado::Variant &v, std::string *hex) {
+  std::string t = ldb_TrimRight(ado::var_ToUtf8(v));
+  hex->clear();
+  auto isHex = [](const std::string &s) {
+    return !s.empty() && s.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+  };
+  if (v.vt == ado::VT_NULL || v.vt == ado::VT_EMPTY) return false;
+  if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
+    *hex = t.substr(2);
+    if (!isHex(*hex) || hex->size() % 2 != 0) return false;
+  } else {
+    if (t.size() == 38 && t.front() == '{' && t.back() == '}') t = t.substr(1, 36);
+    if (t.size() != 36 || t[8] != '-' || t[13] != '-' || t[18] != '-' || t[23] != '-') return false;
+    const std::string g[5] = {t.substr(0, 8), t.substr(9, 4), t.substr(14, 4), t.substr(19, 4), t.substr(24, 12)};
+    for (int i = 0; i < 5; ++i) {
+      if (!isHex(g[i])) return false;
+      if (i < 3)
+        for (size_t k = g[i].size(); k >= 2; k -= 2) *hex += g[i].substr(k - 2, 2);
+      else
+        *hex += g[i];
+    }
+  }
+  for (char &ch : *hex) ch = static_cast<char>(tolower(static_cast<unsigned char>(ch)));  // "%02x" per byte
+  return true;
+}
+
+// A procedure's failure whose text is only a warning.
+bool OnlyWarning(const char *text) { return text && os_CompareNoCaseN(text, "Warning", 7) == 0; }
+
 // A Windows folder with the folders above it.
 int MakeFolders(const std::string &path) {
   for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
@@ -49,6 +103,11 @@ int MakeFolders(const std::string &path) {
 }  // namespace
 
 void ldb_SetJetCreateWait(uint32_t ms) { g_jetWait = ms; }
+
+void ldb_SetSnapshotWait(uint32_t limitMs, uint32_t pollMs) {
+  g_snapshotLimit = limitMs;
+  g_snapshotPoll = pollMs ? pollMs : 1;
+}
 
 CLogDbCollection::CLogDbCollection() = default;
 
@@ -273,7 +332,7 @@ CLogStore *CLogDbCollection::CreateRunW(const int32_t *start, int freshName, voi
 }
 
 CLogStore *CLogDbCollection::CreateRun(const int32_t *start, int freshName, void *, LogFileHeader *h,
-                                       const char *headerText, int copyConfig, const char *, void *,
+                                       const char *headerText, int copyConfig, const char *channelSource, void *,
                                        ChannelRecord **blockRecords) {
   if (!h) return Fail("CAN'T CREATE CHANNELS TABLE", "no header"), nullptr;
   bool present = false;
@@ -297,21 +356,30 @@ CLogStore *CLogDbCollection::CreateRun(const int32_t *start, int freshName, void
   if (prefix.empty()) return Fail("CAN'T CREATE CHANNELS TABLE", catalog_.GetComErrorText()), nullptr;
   if (createIndexes_ && Exec("CREATE INDEX CH ON " + prefix + "CHANNELS (sPrefix, nChannelNumber)") != 0)
     createIndexes_ = 0;
-  // The data table's columns.
+  // The data table's columns, from the caller's channel records, else the
+  // configuration's (here, or on the server that holds it).
   std::vector<LdbChannel> channels;
   uint32_t blocks = h->blockCount < LOG_MAX_BLOCKS ? h->blockCount : LOG_MAX_BLOCKS;
+  std::vector<std::vector<ChannelRecord>> fetched(blocks);
+  std::vector<ChannelRecord *> records(LOG_MAX_BLOCKS, nullptr);
+  const bool remote = channelSource && *channelSource && !os_IsLocalHost(channelSource);
   for (uint32_t b = 0; b < blocks; ++b) {
     const LogChannelBlock &blk = h->blocks[b];
-    if (!blockRecords || !blockRecords[b]) {
-      DropTables(prefix, kChannels);
-      return Fail("CAN'T FIND CHANNELS", ""), nullptr;
+    records[b] = blockRecords ? blockRecords[b] : nullptr;
+    if (!records[b]) {
+      fetched[b].resize(blk.last >= blk.first ? size_t{blk.last} - blk.first + 1 : 0);
+      if (blk.first == 0 || fetched[b].empty() || log_FetchChannels(channelSource, blk, fetched[b].data()) != 0) {
+        DropTables(prefix, kChannels);
+        return Fail(remote ? "CAN'T CREATE DATA TABLE" : "CAN'T FIND CHANNELS", ""), nullptr;
+      }
+      records[b] = fetched[b].data();
     }
     for (uint32_t k = 0; blk.last >= blk.first && k <= uint32_t{blk.last} - blk.first; ++k) {
       LdbChannel c{};
       memcpy(c.prefix, blk.prefix, 2);
       c.number = static_cast<uint16_t>(blk.first + k);
-      chan_JoinTag(&blockRecords[b][k], c.tag);
-      c.digital = blk.kind == LOG_KIND_DIGITAL || chan_IsDigital(&blockRecords[b][k]);
+      chan_JoinTag(&records[b][k], c.tag);
+      c.digital = blk.kind == LOG_KIND_DIGITAL || chan_IsDigital(&records[b][k]);
       channels.push_back(c);
     }
   }
@@ -350,7 +418,7 @@ CLogStore *CLogDbCollection::CreateRun(const int32_t *start, int freshName, void
     DropTables(prefix, kChannels | kData | kText);
     return Fail("CAN'T ALLOCATE MEMORY", ""), nullptr;
   }
-  if (store->CreateRun(conn_.c_str(), prefix.c_str(), logger_.c_str(), seq, h, headerText, blockRecords) != 0) {
+  if (store->CreateRun(conn_.c_str(), prefix.c_str(), logger_.c_str(), seq, h, headerText, records.data()) != 0) {
     Fail("CAN'T CONNECT TO DATABASE", store->GetErrorText());
     delete store;
     // The store may have added the run's LOGGERS row: it must not outlive
@@ -359,6 +427,9 @@ CLogStore *CLogDbCollection::CreateRun(const int32_t *start, int freshName, void
     DropTables(prefix, kChannels | kData | kText);
     return nullptr;
   }
+  // The run logs whether or not its tables could be published; the failure
+  // stays readable through GetErrorSummary.
+  if (replicate_) Publish(prefix, {prefix + "DATA", prefix + "CHANNELS", prefix + "TEXT"});
   return store;
 }
 
@@ -390,6 +461,7 @@ int CLogDbCollection::CloseRun(CLogStore *store, const int32_t *start, const int
 
 int CLogDbCollection::RemoveRun(const std::string &prefix) {
   if (prefix.empty()) return -1;
+  if (replicate_) Unpublish(prefix);
   int ok = Exec("DROP TABLE " + prefix + "TEXT") == 0;
   ok &= Exec("DROP TABLE " + prefix + "DATA") == 0;
   Exec("DROP TABLE " + prefix + "CHANNELS");
@@ -413,4 +485,161 @@ void CLogDbCollection::GetStorePath(const char *run, char *out, uint32_t *length
   }
   memcpy(out, s.c_str(), s.size() + 1);
   *length = need;
+}
+
+std::string CLogDbCollection::ThisComputer() const {
+  std::string name = subscriber_.empty() ? std::string(os_ComputerName() ? os_ComputerName() : "") : subscriber_;
+  return name.substr(0, kSubscriberName);
+}
+
+int CLogDbCollection::SetReplicationTarget(const char *target, int32_t options, const char *subscriber) {
+  if (conn_.size() < 17 || os_CompareNoCaseN(conn_.c_str(), "PROVIDER=SQLOLEDB", 17) != 0) return 0;
+  std::string t = target ? target : "", tCatalog, tSource, oCatalog, oSource;
+  if (t.size() > kConnMax) return Fail("CONNECTION STRING TOO LONG", "");
+  if (!ConnValue(t, "INITIAL CATALOG=", &tCatalog))
+    return Fail("NO INITIAL CATALOG IN TARGET", "NO INITIAL CATALOG DEFINED IN TARGET CONNECTION STRING");
+  if (!ConnValue(t, ";DATA SOURCE=", &tSource))
+    return Fail("NO DATA SOURCE DEFINED IN TARGET", "NO DATA SOURCE DEFINED IN TARGET CONNECTION STRING");
+  if (!ConnValue(conn_, "INITIAL CATALOG=", &oCatalog))
+    return Fail("NO INITIAL CATALOG IN TARGET", "NO INITIAL CATALOG DEFINED IN DATABASE CONNECTION STRING");
+  if (!ConnValue(conn_, ";DATA SOURCE=", &oSource))
+    return Fail("NO DATA SOURCE DEFINED IN TARGET", "NO DATA SOURCE DEFINED IN DATABASE CONNECTION STRING");
+  bool sameSource = os_CompareNoCase(tSource.c_str(), oSource.c_str()) == 0 || (IsLocal(tSource) && IsLocal(oSource));
+  if (sameSource && os_CompareNoCase(tCatalog.c_str(), oCatalog.c_str()) == 0)
+    return Fail("DATABASE AND TARGET ARE SAME", "DATABASE AND TARGET CONNECTION STRINGS ARE THE SAME");
+  replicate_ = 1;
+  target_ = t;
+  targetSource_ = tSource;
+  targetCatalog_ = tCatalog;
+  ownSource_ = oSource;
+  ownCatalog_ = oCatalog;
+  publicationOptions_ = options;
+  subscriber_ = subscriber ? std::string(subscriber).substr(0, kSubscriberName) : std::string();
+  return createdLoggers_ ? Publish(logger_, {"LOGGERS"}) : 0;
+}
+
+int CLogDbCollection::StartJob(const std::string &id) { return Exec("exec msdb..sp_start_job @job_id = 0x" + id); }
+
+// Polls the started snapshot job until its last run finished: 1 succeeded;
+// 0 failed and 3 cancelled did not run; anything else is still to come.
+int CLogDbCollection::WaitForSnapshot(const std::string &id) {
+  const std::string sql = "exec msdb..sp_help_job @job_id = 0x" + id + ", @job_aspect = N'job'";
+  const uint32_t began = os_GetTickCount(), limit = g_snapshotLimit, poll = g_snapshotPoll;
+  for (;;) {
+    if (data_.OpenRecordset(W(sql).c_str(), ado::adOpenStatic, ado::adLockReadOnly, ado::adCmdUnknown) != 0)
+      return Fail("CAN'T GET SNAPSHOT STATUS", data_.GetComErrorText());
+    ado::Variant v;
+    int64_t outcome = -1;
+    bool got = !Eof(&data_) && data_.GetFieldValue(u"last_run_outcome", &v) == 0 && ToInt(v, &outcome);
+    data_.CloseRecordset();
+    if (!got) return Fail("CAN'T GET SNAPSHOT STATUS", "no last_run_outcome");
+    if (outcome == 1) return 0;
+    if (outcome == 0 || outcome == 3)
+      return Fail("SNAPSHOT DID NOT RUN", ("last_run_outcome " + std::to_string(outcome)).c_str());
+    if (os_GetTickCount() - began >= limit)
+      return Fail("SNAPSHOT DID NOT RUN", ("no outcome after " + std::to_string(limit / 1000) + " s").c_str());
+    os_Sleep(poll);
+  }
+}
+
+int CLogDbCollection::Publish(const std::string &name, const std::vector<std::string> &tables) {
+  const std::string pub = ldb_Quote(name.c_str()), catalog = ldb_Quote(ownCatalog_.c_str());
+  bool exists = false;
+  if (data_.OpenRecordset(u"exec sp_helpmergepublication", ado::adOpenStatic, ado::adLockReadOnly,
+                          ado::adCmdUnknown) == 0) {
+    for (data_.MoveFirst(); !exists && !Eof(&data_); data_.MoveNext()) {
+      ado::Variant v;
+      exists = data_.GetFieldValue(u"name", &v) == 0 && ldb_TrimRight(ado::var_ToUtf8(v)) == name;
+    }
+    data_.CloseRecordset();
+  }
+  if (!exists) {
+    Exec("exec sp_replicationdboption @dbname = N'" + catalog + "', @optname = N'merge publish', @value = N'true'");
+    if (Exec("exec sp_addmergepublication @publication = N'" + pub + "', @description = N'Merge publication of " +
+             catalog +
+             " logger database.', @retention = 14, @sync_mode = N'native', @allow_push = N'true', @allow_pull = "
+             "N'true', @allow_anonymous = N'true', @enabled_for_internet = N'false', @centralized_conflicts = N'true', "
+             "@dynamic_filters = N'false', @snapshot_in_defaultfolder = N'true', @compress_snapshot = N'false', "
+             "@ftp_port = 21, @conflict_retention = 14, @keep_partition_changes = N'false', @allow_subscription_copy = "
+             "N'false', @allow_synctoalternate = N'false', @add_to_active_directory = N'false', "
+             "@max_concurrent_merge = 0, @max_concurrent_dynamic_snapshots = 0" +
+             ",@use_partition_groups = null, @publication_compatibility_level = N'90RTM', @replicate_ddl = 1, "
+             "@allow_subscriber_initiated_snapshot = N'false', @allow_web_synchronization = N'false', "
+             "@allow_partition_realignment = N'true', @retention_period_unit = N'days', @conflict_logging = N'both', "
+             "@automatic_reinitialization_policy = 0") != 0)
+      return Fail("CAN'T ADD PUBLICATION", catalog_.GetComErrorText());
+    if (Exec("exec sp_addpublication_snapshot @publication = N'" + pub +
+             "',@frequency_type = 1, @frequency_interval = 1, @frequency_relative_interval = 0, "
+             "@frequency_recurrence_factor = 1, @frequency_subday = 1, @frequency_subday_interval = 0, "
+             "@active_start_date = 20050101, @active_end_date = 99991231, @active_start_time_of_day = 0, "
+             "@active_end_time_of_day = 235959") != 0)
+      return Fail("CAN'T ADD PUBLICATION SNAPSHOT", catalog_.GetComErrorText());
+  }
+  for (const std::string &table : tables) {
+    const std::string t = ldb_Quote(table.c_str());
+    if (Exec("exec sp_addmergearticle @publication = N'" + pub + "', @article = N'" + t +
+             "', @source_owner = N'dbo', @source_object = N'" + t +
+             "', @type = N'table', @description = null, @status = N'unsynced', @column_tracking = N'true', "
+             "@pre_creation_cmd = N'drop', @creation_script = null, @schema_option = 0x000000000000CFF1, "
+             "@article_resolver = null, @subset_filterclause = null, @vertical_partition = N'false', "
+             "@auto_identity_range = N'false', @verify_resolver_signature = 0, @allow_interactive_resolver = "
+             "N'false', @fast_multicol_updateproc = N'true', @check_permissions = 0, @force_invalidate_snapshot = "
+             "1") != 0 &&
+        !OnlyWarning(catalog_.GetComErrorText()))
+      return Fail("CAN'T ADD PUBLICATION ARTICLE", catalog_.GetComErrorText());
+  }
+  // The publication's snapshot, made before anyone subscribes.
+  std::string id;
+  if (data_.OpenRecordset(W("exec sp_helpmergepublication @publication = N'" + pub + "'").c_str(),
+                          ado::adOpenStatic, ado::adLockReadOnly, ado::adCmdUnknown) != 0)
+    return Fail("CAN'T GET PUBLICATION INFO", data_.GetComErrorText());
+  ado::Variant v;
+  bool haveId = !Eof(&data_) && data_.GetFieldValue(u"snapshot_jobid", &v) == 0 && JobIdHex(v, &id);
+  data_.CloseRecordset();
+  if (!haveId) return Fail("CAN'T GET SNAPSHOT JOB ID", data_.GetComErrorText());
+  if (StartJob(id) != 0) return Fail("CAN'T START SNAPSHOT", catalog_.GetComErrorText());
+  if (WaitForSnapshot(id) != 0) return -1;
+  if (Exec("exec sp_addmergesubscription @publication = N'" + pub + "', @subscriber = N'" +
+           ldb_Quote(ThisComputer().c_str()) + "', @subscriber_db = N'" + ldb_Quote(targetCatalog_.c_str()) +
+           "', @subscription_type = N'push', @subscriber_type = N'local', @subscription_priority = 0.000000, "
+           "@sync_type = N'automatic', @frequency_type = 4, @frequency_interval = 1, @frequency_relative_interval = "
+           "2, @frequency_recurrence_factor = 0, @frequency_subday = 4, @frequency_subday_interval = 1, "
+           "@active_start_date = 0, @active_end_date = 99991231, @active_start_time_of_day = 0, "
+           "@active_end_time_of_day = 235900, @enabled_for_syncmgr = N'false', @offloadagent = 0, "
+           "@use_interactive_resolver = N'false'") != 0)
+    return Fail("CAN'T ADD SUBSCRIPTION", catalog_.GetComErrorText());
+  // The subscription's merge agent, started once now.
+  if (data_.OpenRecordset(
+          W("exec sp_helpmergesubscription @subscription_type = N'both', @publication = N'" + pub + "'").c_str(),
+          ado::adOpenStatic, ado::adLockReadOnly, ado::adCmdUnknown) != 0)
+    return Fail("CAN'T GET SUBSCRIPTION INFO", data_.GetComErrorText());
+  haveId = false;
+  if (!Eof(&data_)) {
+    haveId = data_.GetFieldValue(u"merge_jobid", &v) == 0 && JobIdHex(v, &id);
+    if (!haveId) haveId = data_.GetFieldValue(u"job_id", &v) == 0 && JobIdHex(v, &id);
+  }
+  data_.CloseRecordset();
+  if (!haveId) return Fail("CAN'T GET SUBSCRIPTION JOB ID", data_.GetComErrorText());
+  Exec("use master");
+  int started = StartJob(id);
+  std::string detail = started != 0 ? catalog_.GetComErrorText() : "";
+  Exec("use " + ownCatalog_);
+  return started != 0 ? Fail("CAN'T UPDATE MERGE", detail.c_str()) : 0;
+}
+
+// The run's subscription and publication go before its tables; the target
+// forgets the subscription too.
+void CLogDbCollection::Unpublish(const std::string &prefix) {
+  const std::string pub = ldb_Quote(prefix.c_str());
+  Exec("exec sp_dropmergesubscription @publication = N'" + pub + "', @subscriber = N'" +
+       ldb_Quote(targetSource_.c_str()) + "', @subscriber_db = N'" + ldb_Quote(targetCatalog_.c_str()) +
+       "', @subscription_type = N'push'");
+  Exec("exec sp_dropmergepublication @publication = N'" + pub + "'");
+  CLogITDbAcc target;
+  if (target.Attach(W(target_).c_str(), u"") == 0 && target.Login(0, 0) == 0)
+    target.ExecuteSql(W("exec sp_mergesubscription_cleanup @publication = N'" + pub + "', @publisher = N'" +
+                        ldb_Quote(ThisComputer().c_str()) + "', @publisher_db = N'" + ldb_Quote(ownCatalog_.c_str()) +
+                        "'")
+                          .c_str());
+  target.ReleaseCatalog();
 }

@@ -16,6 +16,10 @@ class CLogDbStore;
 constexpr uint32_t LDB_JET_CREATE_WAIT_MS = 5000;
 // Tests set a shorter wait; programs keep the default.
 void ldb_SetJetCreateWait(uint32_t ms);
+// How long a started snapshot job is waited for, and how often its outcome
+// is asked; tests set shorter times.
+constexpr uint32_t LDB_SNAPSHOT_LIMIT_MS = 300000, LDB_SNAPSHOT_POLL_MS = 1000;
+void ldb_SetSnapshotWait(uint32_t limitMs, uint32_t pollMs);
 
 class CLogDbCollection : public CLogCollection {
  public:
@@ -46,6 +50,13 @@ class CLogDbCollection : public CLogCollection {
 
   // 0, or -1 when a text or data table could not be dropped.
   int RemoveRun(const std::string &prefix);
+  // SQL Server only (else nothing is done and 0 returned): merge-replicates
+  // this database to the target's catalog from now on. `subscriber` (at
+  // most 16 characters) names this computer to the servers, when given.
+  int SetReplicationTarget(const char *target, int32_t options, const char *subscriber);
+  bool ReplicationOn() const { return replicate_ != 0; }
+  // One statement through the catalog accessor: 0, or -1.
+  int Exec(const std::string &sql);
   bool CreatedLoggers() const { return createdLoggers_ != 0; }
   bool IndexesOn() const { return createIndexes_ != 0; }
 
@@ -56,10 +67,14 @@ class CLogDbCollection : public CLogCollection {
     std::string prefix;
   };
   int Fail(const char *message, const char *detail);
-  int Exec(const std::string &sql);
   int CreateLoggers();
   int NextSequence(int32_t *seq);
   void DropTables(const std::string &prefix, int tables);
+  int Publish(const std::string &name, const std::vector<std::string> &tables);
+  int StartJob(const std::string &id);
+  int WaitForSnapshot(const std::string &id);
+  void Unpublish(const std::string &prefix);
+  std::string ThisComputer() const;
 
   std::string conn_, logger_, prefixCopy_;
   CLogITDbAcc catalog_;
@@ -71,4 +86,9 @@ class CLogDbCollection : public CLogCollection {
   int createIndexes_ = 1;
   uint32_t access_ = 0;
   int createdLoggers_ = 0;
+  // Replication: the target, its data source and catalog and the
+  // database's own.
+  int replicate_ = 0;
+  std::string target_, targetSource_, targetCatalog_, ownSource_, ownCatalog_, subscriber_;
+  int32_t publicationOptions_ = 0;
 };

@@ -807,10 +807,12 @@ int CLogDbStore::ReadSectionLines(const char *section, char **lines, uint32_t *l
   return rc;
 }
 
-int CLogDbStore::WriteAt(const char *column, int32_t seconds, const Variant &value) {
+int CLogDbStore::WriteAt(const char *column, int32_t seconds, int ms, const Variant &value) {
+  // With its milliseconds the record itself, not the first of its second.
+  const std::string msTest = ms >= 0 ? " AND MS=" + std::to_string(ms) : std::string();
   if (WithForms(&main_, kOptimistic, [&](int form) {
         return std::string("SELECT ") + column + " FROM " + prefix_ + "DATA WHERE DT = " +
-               ldb_DateLiteral(form, seconds);
+               ldb_DateLiteral(form, seconds) + msTest;
       }) != 0 ||
       Eof(&main_))
     return Fail("CAN'T WRITE LOG", &main_);
@@ -829,15 +831,23 @@ int CLogDbStore::WriteAt(const char *column, int32_t seconds, const Variant &val
   return 0;
 }
 
-int CLogDbStore::WriteText(int32_t seconds, const char *text, const char *, const char *section) {
+int CLogDbStore::WriteTextOn(int32_t seconds, int ms, const char *text, const char *section) {
   if (section && *section && os_CompareNoCase(section, "TEXT") != 0) return -1;
   std::string t = text ? text : "";
   if (t.size() > LDB_TEXT_COLUMN) t.resize(LDB_TEXT_COLUMN);
-  return WriteAt("TX", seconds, ado::var_Utf8(t));
+  return WriteAt("TX", seconds, ms, ado::var_Utf8(t));
 }
 
-int CLogDbStore::WriteTextAt(TimeStamp at, const char *text, const char *text2, const char *section) {
-  return WriteText(at.seconds, text, text2, section);
+int CLogDbStore::WriteText(int32_t seconds, const char *text, const char *, const char *section) {
+  return WriteTextOn(seconds, -1, text, section);
+}
+
+int CLogDbStore::WriteTextAt(TimeStamp at, const char *text, const char *, const char *section) {
+  return WriteTextOn(at.seconds, at.ms, text, section);
+}
+
+int CLogDbStore::WritePosition(int32_t seconds, int, float value) {
+  return WriteAt("TP", seconds, -1, ado::var_R4(value));
 }
 
 int CLogDbStore::WriteHeaderText(const char *text) {

@@ -50,6 +50,7 @@ class CLogDbStore : public CLogStore {
                        void *b) override;
   int WriteText(int32_t seconds, const char *text, const char *text2, const char *section) override;
   int WriteTextAt(TimeStamp at, const char *text, const char *text2, const char *section) override;
+  int WritePosition(int32_t seconds, int flag, float value) override;
   int WriteHeaderText(const char *text) override;
   int WriteFormulae(const char *prefix, int number, const char *text) override;
   int WriteUnitCategory(const char *category, const char *text) override;
@@ -80,7 +81,10 @@ class CLogDbStore : public CLogStore {
   int DecodeRow(CLogITDbDataAcc *acc, const LogFileHeader *h, uint8_t *rec, uint32_t bytes, bool timesOnly);
   int LoadStateTexts();
   int ReadTimed(const char *column, const char *fmt, const TimeStamp *from, const TimeStamp *to, std::string *out);
-  int WriteAt(const char *column, int32_t seconds, const ado::Variant &value);
+  // The value into `column` of the record at the time (ms < 0: the first
+  // record of that second).
+  int WriteAt(const char *column, int32_t seconds, int ms, const ado::Variant &value);
+  int WriteTextOn(int32_t seconds, int ms, const char *text, const char *section);
 
   CLogITDbDataAcc main_;
   CLogITDbDataAcc log_;

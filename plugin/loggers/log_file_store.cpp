@@ -125,10 +125,9 @@ int ReadMarked(OsHandle h, uint64_t offset, const LogFileHeader *header, void *o
   return 0;
 }
 
-// Channel records first..last of a block: one "CV" request a channel to a
-// server that is not this computer, else the configuration area of the data
-// area the block's prefix names.
-int FetchChannels(const char *server, const LogChannelBlock &b, ChannelRecord *out) {
+}  // namespace
+
+int log_FetchChannels(const char *server, const LogChannelBlock &b, ChannelRecord *out) {
   char prefix[3] = {b.prefix[0], b.prefix[1], 0};
   if (server && *server && !os_IsLocalHost(server)) {
     for (uint32_t k = b.first; k <= b.last; ++k) {
@@ -150,8 +149,6 @@ int FetchChannels(const char *server, const LogChannelBlock &b, ChannelRecord *o
          (size_t{b.last} - b.first + 1) * LOG_CHANNEL_SIZE);
   return 0;
 }
-
-}  // namespace
 
 CLogFileStore::CLogFileStore() {
   server_[0] = 0;
@@ -180,7 +177,7 @@ int CLogFileStore::Create(const char *path, LogFileHeader *h, ChannelRecord *con
     const LogChannelBlock &b = h->blocks[i];
     if (b.last < b.first || b.first == 0) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
     fetched[i].resize(size_t{b.last} - b.first + 1);
-    if (FetchChannels(server, b, fetched[i].data()) != 0) return -1;
+    if (log_FetchChannels(server, b, fetched[i].data()) != 0) return -1;
   }
   CloseHandles();
   h->type = LOG_FILE_TYPE;

@@ -12,6 +12,11 @@
 #include "platform/os_handle.h"
 #include "plugin/loggers/log_store.h"
 
+// Channel records first..last of a block: one "CV" request a channel to a
+// server that is not this computer, else the configuration area of the data
+// area the block's prefix names. -1 with the thread's last error.
+int log_FetchChannels(const char *server, const LogChannelBlock &b, ChannelRecord *out);
+
 class CLogFileStore : public CLogStore {
  public:
   CLogFileStore();

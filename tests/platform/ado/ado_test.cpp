@@ -282,6 +282,27 @@ TEST(AdoRecordset, StoredProceduresAnswerFromCannedReplies) {
                       adCmdUnknown),
             ADO_E_SYNTAX);
   EXPECT_EQ(none.LastError().description, "Could not find stored procedure.");
+  // Another catalog's procedure and binary arguments; use switches nothing
+  // that outlives a statement.
+  Recordset job;
+  ASSERT_EQ(c.Execute("CREATE TABLE [exec.sp_help_job] (last_run_outcome int)", nullptr), ADO_S_OK);
+  ASSERT_EQ(c.Execute("INSERT INTO [exec.sp_help_job] (last_run_outcome) VALUES (4)", nullptr), ADO_S_OK);
+  ASSERT_EQ(job.Open("exec msdb..sp_help_job @job_id = 0x0a0B, @job_aspect = N'job'", &c, adOpenStatic,
+                     adLockReadOnly, adCmdUnknown),
+            ADO_S_OK);
+  ASSERT_EQ(job.GetValue("last_run_outcome", &v), ADO_S_OK);
+  EXPECT_EQ(var_ToUtf8(v), "4");
+  EXPECT_EQ(c.Execute("use master", nullptr), ADO_S_OK);
+  EXPECT_EQ(c.Execute("use", nullptr), ADO_E_SYNTAX);
+  EXPECT_EQ(c.Execute("exec msdb..job", nullptr), ADO_E_SYNTAX);
+  EXPECT_EQ(c.Execute("exec sp_help_job @job_id = 0x0g", nullptr), ADO_E_SYNTAX);
+  // A reply whose first column is "error" is a failed procedure.
+  ASSERT_EQ(c.Execute("CREATE TABLE [exec.sp_addmergearticle] (error varchar(80))", nullptr), ADO_S_OK);
+  EXPECT_EQ(c.Execute("exec sp_addmergearticle @publication = N'L_'", nullptr), ADO_S_OK);  // no row: success
+  ASSERT_EQ(c.Execute("INSERT INTO [exec.sp_addmergearticle] (error) VALUES ('Warning: table changed')", nullptr),
+            ADO_S_OK);
+  EXPECT_EQ(c.Execute("exec sp_addmergearticle @publication = N'L_'", nullptr), ADO_E_FAIL);
+  EXPECT_EQ(c.LastError().description, "Warning: table changed");
   // Canned replies are no tables of the database.
   Catalog cat;
   ASSERT_EQ(cat.SetActiveConnection("Provider=SQLOLEDB;Data Source=localhost;Initial Catalog=Canned"), ADO_S_OK);

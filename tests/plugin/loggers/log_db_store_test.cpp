@@ -1,6 +1,8 @@
 // Logger runs in a database: the collection and the run store over real
 // Jet and SQL Server profile files.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -14,6 +16,9 @@
 #include "framework/config/chan_record.h"
 #include "platform/ado/ado.h"
 #include "framework/server/srv_requests.h"
+#include "framework/shm/shm_areas.h"
+#include "framework/shm/shm_segment.h"
+#include "framework/shm/shm_tables.h"
 #include "platform/os_file.h"
 #include "platform/os_path.h"
 #include "platform/os_registry.h"
@@ -568,6 +573,175 @@ TEST_F(LogDb, CreationFailuresDropTheirTables) {
   EXPECT_EQ(c.FirstRun(nullptr), 0);
 }
 
+// A block the caller gives no channel records for takes them from the
+// configuration area of its data area: its tags name the data columns and
+// fill CHANNELS. A block without such an area makes no run.
+TEST_F(LogDb, ChannelRecordsFromTheConfiguration) {
+  const uint16_t count = 3;
+  void *dataSeg = shm_CreateSegmentWithWaiters("dm_AI", 20 + 8 * count);
+  void *confSeg = shm_CreateSegmentWithWaiters("dm_AI_conf", count * LOG_CHANNEL_SIZE);
+  ASSERT_NE(dataSeg, nullptr);
+  ASSERT_NE(confSeg, nullptr);
+  uint8_t *d = shm_Payload(dataSeg);
+  memcpy(d, "AI", 2);
+  uint16_t width = 8;
+  memcpy(d + 2, &width, 2);
+  memcpy(d + 4, &count, 2);
+  for (int k = 0; k < count; ++k) {
+    ChannelRecord *r = reinterpret_cast<ChannelRecord *>(shm_Payload(confSeg) + k * LOG_CHANNEL_SIZE);
+    memset(r, 0, LOG_CHANNEL_SIZE);
+    char tag[8];
+    snprintf(tag, sizeof tag, "Inlet%d", k + 1);
+    memcpy(r->raw, tag, strlen(tag));
+  }
+  std::string cs = SqlCs("fromconf");
+  CLogDbCollection c;
+  ASSERT_EQ(c.Open(cs.c_str(), "", "C", "", kRW), 0);
+  RunFixture run;
+  run.h.tagColumns = 1;
+  run.records[0] = nullptr;
+  CLogStore *s = c.CreateRun(&run.h.start.seconds, 1, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+  ASSERT_NE(s, nullptr) << c.GetErrorSummary() << c.GetErrorText();
+  auto recs = run.Records(1);
+  EXPECT_EQ(s->WriteLogs(&run.h, recs.data(), 1), 0) << s->GetErrorSummary();
+  ChannelRecord back[3];
+  ASSERT_EQ(s->ReadChannels(&run.h, back, 0, 0, 3), 0) << s->GetErrorSummary();
+  char tag[16];
+  chan_JoinTag(&back[2], tag);
+  EXPECT_STREQ(tag, "Inlet3");
+  delete s;
+  EXPECT_TRUE(HasTable(cs, "C_DATA"));
+  {
+    ado::Connection conn;
+    ASSERT_GE(conn.Open(cs), 0);
+    ado::Recordset r;
+    EXPECT_GE(r.Open("select Inlet1, Inlet2, Inlet3, Pump1 from C_DATA", &conn, ado::adOpenStatic,
+                     ado::adLockReadOnly, ado::adCmdUnknown),
+              0)
+        << r.LastError().description;
+  }
+  // No area for the digital block.
+  RunFixture none;
+  none.records[1] = nullptr;
+  CLogDbCollection d2;
+  ASSERT_EQ(d2.Open(cs.c_str(), "", "N", "", kRW), 0);
+  EXPECT_EQ(d2.CreateRun(&none.h.start.seconds, 1, nullptr, &none.h, nullptr, 0, nullptr, nullptr, none.records),
+            nullptr);
+  EXPECT_STREQ(d2.GetErrorSummary(), "CAN'T FIND CHANNELS");
+  EXPECT_FALSE(HasTable(cs, "N_CHANNELS"));
+  shm_DestroySegment("dm_AI");
+  shm_DestroySegment("dm_AI_conf");
+  shm_ForgetTables();
+}
+
+// A logger process appends to a run while this one reads it and rewrites
+// its header: neither meets a busy database.
+TEST_F(LogDb, LoggerAndReaderProcessesShareARun) {
+  constexpr int kRecords = 300, kBatch = 3;
+  for (const std::string &cs : {JetCs("share.mdb"), SqlCs("share")}) {
+    SCOPED_TRACE(cs);
+    RunFixture run;
+    {
+      CLogDbCollection c;
+      ASSERT_EQ(c.Open(cs.c_str(), "", "S", "", kRW), 0);
+      CLogStore *s = c.CreateRun(&run.h.start.seconds, 1, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+      ASSERT_NE(s, nullptr) << c.GetErrorSummary();
+      delete s;
+    }
+    const std::string path = cs + ";LoggerName=S;LoggerSeq=00000001";
+    auto recs = run.Records(kRecords);
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      CLogDbStore logger;
+      uint32_t at = 0;
+      char byte;
+      if (logger.Open(nullptr, path.c_str(), kRW) != 0 || logger.UseforLogging(&at) != 0) _exit(2);
+      // A batch each time the reader asks, while it reads.
+      for (int i = 0; i < kRecords; i += kBatch)
+        if (read(go[0], &byte, 1) != 1 ||
+            logger.WriteLogs(&run.h, recs.data() + size_t(i) * run.h.recordSize, kBatch) != 0)
+          _exit(3);
+      logger.Close();
+      _exit(0);
+    }
+    CLogDbStore reader, header;
+    ASSERT_EQ(reader.Open(nullptr, path.c_str(), kRO), 0) << reader.GetErrorSummary();
+    ASSERT_EQ(header.Open(nullptr, path.c_str(), kRW), 0) << header.GetErrorSummary();
+    int status = 0, rounds = 0, failures = 0, between = 0;
+    int32_t seen = 0;
+    std::string firstFailure;
+    while (waitpid(child, &status, WNOHANG) == 0) {
+      if (rounds++ < kRecords / kBatch && write(go[1], "g", 1) != 1) break;
+      int32_t n = reader.GetNoLogs(&run.h);
+      std::vector<uint8_t> buf(size_t(kBatch) * run.h.recordSize);
+      LogFileHeader h{};
+      run.h.stop.seconds = kT0 + rounds;
+      bool ok = n >= seen && reader.ReadHeader(&h) == 0 && header.WriteHeader(&run.h, nullptr) == 0 &&
+                (n == 0 || reader.ReadLogs(n - 1, &run.h, buf.data(), 1, nullptr, nullptr, nullptr) == 1);
+      if (!ok && failures++ == 0)
+        firstFailure = std::string(reader.GetErrorSummary()) + " " + reader.GetErrorText() + " / " +
+                       header.GetErrorSummary() + " " + header.GetErrorText();
+      if (n > seen) seen = n;
+      between += n > 0 && n < kRecords;
+    }
+    close(go[0]);
+    close(go[1]);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the logger failed";
+    EXPECT_EQ(failures, 0) << "of " << rounds << " rounds; first: " << firstFailure;
+    EXPECT_GT(between, 0) << "no read while the logger appended";
+    EXPECT_EQ(reader.GetNoLogs(&run.h), kRecords);
+    std::vector<uint8_t> all(size_t(kRecords) * run.h.recordSize);
+    ASSERT_EQ(reader.ReadLogs(0, &run.h, all.data(), kRecords, nullptr, nullptr, nullptr), kRecords);
+    TimeStamp last;
+    memcpy(&last, all.data() + size_t(kRecords - 1) * run.h.recordSize + 4, 8);
+    EXPECT_EQ(last.seconds, kT0 + kRecords - 1);
+  }
+}
+
+// Several records in one second: a text stamped with milliseconds goes to
+// its own record; a position is kept and listed.
+TEST_F(LogDb, TextsAndPositionsLandOnTheirRecord) {
+  std::string cs = SqlCs("texts");
+  CLogDbCollection c;
+  ASSERT_EQ(c.Open(cs.c_str(), "", "X", "", kRW), 0);
+  RunFixture run;
+  CLogStore *s = c.CreateRun(&run.h.start.seconds, 1, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+  ASSERT_NE(s, nullptr);
+  auto recs = run.Records(3);
+  for (int i = 0; i < 3; ++i) {
+    TimeStamp t{kT0, static_cast<int16_t>(100 * (i + 1)), 0};
+    memcpy(recs.data() + size_t(i) * run.h.recordSize + 4, &t, 8);
+  }
+  ASSERT_EQ(s->WriteLogs(&run.h, recs.data(), 3), 0);
+  ASSERT_EQ(s->WriteTextAt(TimeStamp{kT0, 200, 0}, "valve shut", nullptr, nullptr), 0) << s->GetErrorSummary();
+  EXPECT_EQ(s->WriteTextAt(TimeStamp{kT0, 250, 0}, "no such record", nullptr, nullptr), -1);
+  EXPECT_STREQ(s->GetErrorSummary(), "CAN'T WRITE LOG");
+  ASSERT_EQ(s->WritePosition(kT0, 1, 2.5f), 0) << s->GetErrorSummary();
+  EXPECT_EQ(s->WritePosition(kT0 + 9, 1, 1.0f), -1);
+  char buf[200] = {};
+  uint32_t cap = sizeof buf;
+  EXPECT_EQ(s->ReadSection("POSITIONS", buf, &cap, nullptr, nullptr), 1);
+  EXPECT_NE(strstr(buf, " 2.500000\r\n"), nullptr) << buf;
+  delete s;
+  ado::Connection conn;
+  ASSERT_GE(conn.Open(cs), 0);
+  ado::Recordset r;
+  ASSERT_GE(r.Open("select MS from X_DATA where TX IS NOT NULL", &conn, ado::adOpenStatic, ado::adLockReadOnly,
+                   ado::adCmdUnknown),
+            0);
+  ado::Variant v;
+  ASSERT_GE(r.GetValue(0, &v), 0);
+  EXPECT_EQ(ado::var_ToUtf8(v), "200");
+  r.MoveNext();
+  bool eof = false;
+  ASSERT_GE(r.GetEOF(&eof), 0);
+  EXPECT_TRUE(eof);
+}
+
 // A digital type that holds no text takes 0 and 1, never state texts; a
 // text type takes the state texts.
 TEST_F(LogDb, DigitalColumns) {
@@ -733,6 +907,31 @@ TEST_F(LogDb, FileAndDatabaseStoresAnswerAlike) {
          ChannelRecord ch[3];
          return std::to_string(s->ReadChannels(&fh, ch, 1, 1, 2));
        }},
+      {"header", [&](CLogStore *s) {
+         LogFileHeader h{};
+         std::string out = std::to_string(s->ReadHeader(&h));
+         out += " records " + std::to_string(h.recordCount) + " start " + std::to_string(h.start.seconds);
+         for (uint32_t b = 0; b < h.blockCount; ++b)
+           out += " " + std::string(h.blocks[b].prefix, 2) + std::to_string(h.blocks[b].first) + "-" +
+                  std::to_string(h.blocks[b].last);
+         return out;
+       }},
+      {"one record", [&](CLogStore *s) {
+         std::vector<uint8_t> buf(fh.recordSize);
+         int rc = s->ReadLog(3, &fh, buf.data(), fh.recordSize, nullptr, nullptr, nullptr, nullptr, nullptr);
+         return std::to_string(rc) + (rc == 0 ? " | " + Meaning(fh, buf.data()) : std::string());
+       }},
+      {"rewritten record", [&](CLogStore *s) {
+         std::vector<uint8_t> rec(recs.begin() + 2 * fh.recordSize, recs.begin() + 3 * fh.recordSize);
+         float v = 99.5f;
+         uint32_t st = LOG_STATUS_PRESENT;
+         memcpy(&rec[12 + 4], &st, 4);  // AI2, bad in the original, now a value
+         memcpy(&rec[12 + 12 + 4], &v, 4);
+         std::string out = std::to_string(s->WriteLog(2, &fh, rec.data(), fh.recordSize));
+         std::vector<uint8_t> back(fh.recordSize);
+         out += " " + std::to_string(s->ReadLogs(2, &fh, back.data(), 1, nullptr, nullptr, nullptr));
+         return out + " | " + Meaning(fh, back.data());
+       }},
       {"text", [&](CLogStore *s) {
          char buf[200] = {};
          uint32_t cap = sizeof buf;
@@ -748,7 +947,9 @@ TEST_F(LogDb, FileAndDatabaseStoresAnswerAlike) {
   EXPECT_EQ(ops[1].op(db).substr(0, 6), "got 7 ");
   EXPECT_EQ(ops[3].op(db).substr(0, 6), "got 2 ");
   EXPECT_EQ(ops[5].op(db), "0 Flow1 Flow2 Flow3");
-  EXPECT_EQ(ops[7].op(db), "1 found");
+  EXPECT_EQ(ops[7].op(db).substr(0, 31), "0 records 7 start 1686816000 AI");
+  EXPECT_EQ(ops[9].op(db).substr(0, 4), "0 1 ");
+  EXPECT_EQ(ops[10].op(db), "1 found");
   delete db;
 }
 

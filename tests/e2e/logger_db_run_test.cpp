@@ -1,0 +1,250 @@
+// The logger's road into databases with the real programs: the scanner reads
+// pumpsim's pumps, two `scadasim logger --store` processes record each pass,
+// one into a Jet file and one into a SQL Server catalog, each with a
+// `logtool follow` beside it; afterwards the sqlite3 shell reads the files
+// and finds the types, values, NULLs and dates that were written.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "framework/notify/ntf_notify.h"
+#include "framework/shm/shm_segment.h"
+#include "platform/os_handle.h"
+#include "platform/os_path.h"
+#include "tests/support/child_run.h"
+#include "tests/support/proc_stats.h"
+#include "tests/support/test_root.h"
+#include "tools/scadasim/sim_world.h"
+
+using tnwtest::Until;
+
+namespace {
+
+struct Hw {
+  uint32_t pump, value;
+};
+
+void Put(ChannelRecord *r, int t, Hw hw) {
+  int at = t == IO_DI ? CHAN_DIGITAL_HW_OFFSET : CHAN_ANALOGUE_HW_OFFSET;
+  memcpy(r->raw + at, &hw.pump, 4);
+  memcpy(r->raw + at + 4, &hw.value, 4);
+}
+
+std::vector<std::string> Lines(const std::string &text, const char *start) {
+  std::vector<std::string> out;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) break;  // a line still being written
+    if (text.compare(at, strlen(start), start) == 0) out.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return out;
+}
+
+std::vector<std::string> Split(const std::string &line, char sep) {
+  std::vector<std::string> out;
+  size_t at = 0;
+  for (size_t end; (end = line.find(sep, at)) != std::string::npos; at = end + 1) out.push_back(line.substr(at, end - at));
+  out.push_back(line.substr(at));
+  return out;
+}
+
+// A stored date and milliseconds as logtool shows a record time:
+// "2026-12-11 02:30:01", 250 -> "26/12/11 02:30:01.250".
+std::string AsShown(const std::string &dt, const std::string &ms) {
+  if (dt.size() < 19) return "bad date " + dt;
+  std::string out = dt.substr(2, 2) + "/" + dt.substr(5, 2) + "/" + dt.substr(8, 2) + " " + dt.substr(11, 8);
+  int m = atoi(ms.c_str());
+  char frac[8] = "";
+  if (m) snprintf(frac, sizeof frac, ".%03d", m);
+  return out + frac;
+}
+
+struct Store {
+  const char *name;
+  std::string cs, file, out, follow;
+  pid_t logger = -1, follower = -1;
+};
+
+class LoggerDbRun : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    for (pid_t &p : children)
+      if (p > 0) kill(p, SIGKILL), tnwtest::WaitChild(p, 5000), p = -1;
+    if (scanner) {
+      if (sim_WaitExit(scanner, 0) < 0) os_TerminateProcess(scanner, 9);
+      sim_WaitExit(scanner, 5000);
+      os_CloseHandle(scanner);
+    }
+    if (line) sim_StopPumpSim(line, linePid, 5000);
+    ntf_Stop();
+    sim_DestroyWorld();
+  }
+  pid_t Start(const std::vector<std::string> &argv, const std::string &out) {
+    pid_t p = tnwtest::Launch(argv, tnwtest::Root(), out);
+    children.push_back(p);
+    return p;
+  }
+  int Reap(pid_t p, int ms) {
+    int status = tnwtest::WaitChild(p, ms);
+    if (status >= 0)
+      for (pid_t &c : children)
+        if (c == p) c = -1;
+    return status;
+  }
+  std::vector<pid_t> children;
+  OsHandle scanner = nullptr, line = nullptr;
+  uint32_t scannerPid = 0, linePid = 0;
+};
+
+struct Sample {
+  std::vector<SimChannel> ai, di;
+};
+
+}  // namespace
+
+TEST_F(LoggerDbRun, JetAndSqlServerRunsReadBackBySqlite3) {
+  SimWorldSpec w;
+  SimDeviceSpec &d = w.devices[0];
+  d.channels[IO_AI] = 3;
+  d.channels[IO_DI] = 2;
+  d.channelSetup = [](int t, int i, ChannelRecord *r) {
+    static const Hw ai[3] = {{1, 3}, {2, 3}, {1, 18}};  // outlet pressures of pumps 1 and 2, CYL1_POS
+    static const Hw di[2] = {{1, 1}, {1, 26}};          // STATUS, M_VALVE1
+    if (t == IO_AI) Put(r, t, ai[i]);
+    if (t == IO_DI) Put(r, t, di[i]);
+  };
+  std::string why;
+  ASSERT_EQ(sim_CreateWorld(w, &why), 0) << why;
+  ASSERT_TRUE(sim_Watch("A1", 1));
+  line = sim_StartPumpSim(0, {}, &linePid);
+  ASSERT_NE(line, nullptr);
+  scanner = sim_StartScanner(0, "", &scannerPid);
+  ASSERT_NE(scanner, nullptr);
+  ASSERT_TRUE(sim_WaitRunning(0, scanner, 10000));
+  DeviceRecord *rec = sim_Device(0);
+  ASSERT_TRUE(Until([&] { return rec->Ready == 1 && rec->Busy == 0; }, 15000)) << sim_StatusText("TNWELL1");
+
+  // The Jet file's folder, and the SQL Server catalog (a server's catalogs
+  // exist before a logger connects to one).
+  const std::string root = tnwtest::Root();
+  ASSERT_EQ(os_MakeFolders((root + "/drives/c/e2edb").c_str()), 0);
+  ASSERT_EQ(os_MakeFolders((root + "/hosts/./sqlserver").c_str()), 0);
+  ASSERT_EQ(tnwtest::ShellRun("sqlite3 '" + root + "/hosts/./sqlserver/E2ELOG.db' 'CREATE TABLE t(x); DROP TABLE t;'").status,
+            0);
+  const std::string outs = tnwtest::MakeTempDir("logger_db_out");
+  Store stores[2] = {
+      {"jet", "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\e2edb\\pumps.mdb", root + "/drives/c/e2edb/pumps.mdb",
+       outs + "/jet.txt", outs + "/jet_follow.txt"},
+      {"sqlserver", "Provider=SQLOLEDB;Data Source=.;Initial Catalog=E2ELOG", root + "/hosts/./sqlserver/E2ELOG.db",
+       outs + "/sql.txt", outs + "/sql_follow.txt"},
+  };
+  const std::string scadasim = tnwtest::BinPath("scadasim"), logtool = tnwtest::BinPath("logtool");
+  for (Store &s : stores) s.logger = Start({scadasim, "logger", "--store", s.cs, "--logger", "PUMPS"}, s.out);
+  for (Store &s : stores) {
+    // A new Jet file waits after it made its LOGGERS table.
+    ASSERT_TRUE(tnwtest::WaitForText(s.out, "^created .*\n", 20000)) << s.name << ": " << tnwtest::ReadAll(s.out);
+    EXPECT_EQ(Lines(tnwtest::ReadAll(s.out), "created ")[0], "created " + s.cs + ";LoggerName=PUMPS;LoggerSeq=00000001");
+    std::string slot = root + "/kernel/mailslot/dm_" + std::to_string(s.logger) + ".slt";
+    ASSERT_TRUE(Until([&] { return access(slot.c_str(), F_OK) == 0; }, 5000)) << s.name;
+    s.follower = Start({logtool, "follow", s.cs + ";LoggerName=PUMPS", "--seconds", "120"}, s.follow);
+  }
+
+  // Passes, each recorded by both loggers and shown by both followers
+  // before the next; the fourth carries a text.
+  const uint32_t kRecords = 8, kTextAt = 4;
+  std::vector<Sample> samples;
+  void *area = sim_Area("A1", SHM_AREA_DATA);
+  for (uint32_t n = 1; n <= kRecords; ++n) {
+    while (shm_WaitChangeFor(area, 1, 1) == 1) {
+    }
+    ASSERT_EQ(sim_Post(scannerPid, NTF_SCAN), 0);
+    ASSERT_TRUE(sim_WaitForChange("A1", 1, 10000)) << "no scanner pass for record " << n;
+    samples.push_back({sim_ReadChannels("A1"), sim_ReadChannels("D1")});
+    for (Store &s : stores) ASSERT_EQ(sim_Post(uint32_t(s.logger), n == kTextAt ? 200003 : 200000), 0) << s.name;
+    for (Store &s : stores) {
+      ASSERT_TRUE(tnwtest::WaitForText(s.out, "\nwrote " + std::to_string(n) + "\n", 10000))
+          << s.name << ": " << tnwtest::ReadAll(s.out);
+      ASSERT_TRUE(tnwtest::WaitForText(s.follow, "(^|\n)record " + std::to_string(n - 1) + " ", 10000))
+          << s.name << " follower: " << tnwtest::ReadAll(s.follow);
+    }
+  }
+  for (Store &s : stores) {
+    ASSERT_EQ(sim_Post(uint32_t(s.logger), NTF_STOP), 0);
+    EXPECT_EQ(Reap(s.logger, 10000), 0) << s.name;
+    ASSERT_EQ(kill(s.follower, SIGTERM), 0);
+    Reap(s.follower, 5000);
+  }
+
+  for (Store &s : stores) {
+    SCOPED_TRACE(s.name);
+    // Neither the logger nor its reader met a busy or failing database.
+    const std::string loggerOut = tnwtest::ReadAll(s.out), followOut = tnwtest::ReadAll(s.follow);
+    EXPECT_EQ(loggerOut.find("failed"), std::string::npos) << loggerOut;
+    EXPECT_EQ(followOut.find("logtool:"), std::string::npos) << followOut;
+    std::vector<std::string> followed = Lines(followOut, "record ");
+    ASSERT_EQ(followed.size(), kRecords);
+
+    tnwtest::ShellResult types = tnwtest::ShellRun(
+        "sqlite3 -separator '|' '" + s.file +
+        "' \"SELECT typeof(DT), typeof(MS), typeof(TX), typeof(A11), typeof(A12), typeof(A13), typeof(D11), "
+        "typeof(D12), typeof(TP) FROM PUMPS_DATA ORDER BY DT, MS\"");
+    ASSERT_EQ(types.status, 0) << types.out;
+    std::vector<std::string> typeRows = Split(types.out.substr(0, types.out.size() - 1), '\n');
+    ASSERT_EQ(typeRows.size(), kRecords) << types.out;
+    for (uint32_t i = 0; i < kRecords; ++i)
+      EXPECT_EQ(typeRows[i], std::string("text|integer|") + (i + 1 == kTextAt ? "text" : "null") +
+                                 "|real|real|real|integer|integer|null")
+          << "row " << i;
+
+    tnwtest::ShellResult rows = tnwtest::ShellRun(
+        "sqlite3 -separator '|' -nullvalue NULL '" + s.file +
+        "' \"SELECT DT, MS, TX, A11, A12, A13, D11, D12, TP FROM PUMPS_DATA ORDER BY DT, MS\"");
+    ASSERT_EQ(rows.status, 0) << rows.out;
+    std::vector<std::string> got = Split(rows.out.substr(0, rows.out.size() - 1), '\n');
+    ASSERT_EQ(got.size(), kRecords) << rows.out;
+    for (uint32_t i = 0; i < kRecords; ++i) {
+      SCOPED_TRACE("row " + std::to_string(i) + ": " + got[i]);
+      std::vector<std::string> f = Split(got[i], '|');
+      ASSERT_EQ(f.size(), 9u);
+      // The time logtool read back for the record.
+      std::smatch m;
+      ASSERT_TRUE(std::regex_search(followed[i], m, std::regex("^record \\d+ (\\S+ \\S+) "))) << followed[i];
+      EXPECT_EQ(AsShown(f[0], f[1]), m[1].str());
+      EXPECT_EQ(f[2], i + 1 == kTextAt ? "events 3" : "NULL");
+      for (size_t k = 0; k < 3; ++k) {
+        // Floats stored as doubles come back to the same float.
+        EXPECT_EQ(static_cast<float>(std::stod(f[3 + k])), samples[i].ai[k].value) << "A1" << k + 1;
+        char shown[48];
+        snprintf(shown, sizeof shown, " A1%zu=%g[", k + 1, static_cast<double>(samples[i].ai[k].value));
+        EXPECT_NE(followed[i].find(shown), std::string::npos) << followed[i];
+      }
+      for (size_t k = 0; k < 2; ++k) {
+        uint32_t st = samples[i].di[k].status;
+        EXPECT_EQ(f[6 + k], (st & 0x20) ? "NULL" : std::to_string(st & 1)) << "D1" << k + 1 << " status " << st;
+      }
+      EXPECT_EQ(f[8], "NULL");
+    }
+    // The run's LOGGERS row.
+    tnwtest::ShellResult run = tnwtest::ShellRun("sqlite3 -separator '|' -nullvalue NULL '" + s.file +
+                                                 "' \"SELECT sLoggerName, nLoggerSequence, typeof(dStartTime), "
+                                                 "dStopTime, bCompleted, sTablePrefix FROM LOGGERS\"");
+    ASSERT_EQ(run.status, 0);
+    std::vector<std::string> r = Split(run.out.substr(0, run.out.size() - 1), '|');
+    ASSERT_EQ(r.size(), 6u) << run.out;
+    EXPECT_EQ(r[0].substr(0, 6), "PUMPS ");  // char(255), padded
+    EXPECT_EQ(r[1], "1");
+    EXPECT_EQ(r[2], "text");
+    EXPECT_EQ(r[3], "NULL");
+    EXPECT_EQ(r[4], "0");
+    EXPECT_EQ(r[5].substr(0, 7), "PUMPS_ ");
+  }
+  std::printf("%u records in each store\n", kRecords);
+}
