@@ -512,3 +512,43 @@ void ldb_RecordLayout(LogFileHeader *h, int64_t count) {
   h->firstRecord = static_cast<uint32_t>(4404 + 4ull * h->blockCount + 216 * channels + size);
   h->endOffset = log_EndWord(static_cast<uint64_t>(count) * size + h->firstRecord);
 }
+
+bool ldb_HeaderAddChannel(LogFileHeader *h, bool *seen, int64_t block, int64_t number, const std::string &p,
+                          const std::string &s, bool lag) {
+  if (block < 0 || number < 0 || number > 0xFFFF) return false;
+  if (block >= static_cast<int64_t>(LOG_MAX_BLOCKS)) return true;
+  LogChannelBlock &b = h->blocks[block];
+  if (!seen[block]) {
+    seen[block] = true;
+    memcpy(b.prefix, p.c_str(), p.size() < 2 ? p.size() : 2);
+    memcpy(b.source, s.c_str(), s.size() < sizeof b.source ? s.size() : sizeof b.source);
+    b.lag = lag ? 1 : 0;
+    b.first = b.last = static_cast<uint16_t>(number);
+    b.kind = 8;
+  }
+  if (number < b.first) b.first = static_cast<uint16_t>(number);
+  if (number > b.last) b.last = static_cast<uint16_t>(number);
+  if (block + 1 > h->blockCount) h->blockCount = static_cast<uint16_t>(block + 1);
+  return true;
+}
+
+int32_t ldb_ReadLogs(CLogStore *store, int64_t first, const LogFileHeader *h, void *out, int32_t count,
+                     void *descending) {
+  if (!h || !out || count <= 0 || h->recordSize == 0) return 0;
+  int32_t n = 0;
+  for (; n < count; ++n)
+    if (store->ReadLog(first + n, h, static_cast<uint8_t *>(out) + uint64_t(n) * h->recordSize, h->recordSize, nullptr,
+                       nullptr, descending, nullptr, nullptr) != 0)
+      break;
+  return n;
+}
+
+void ldb_RunName(const std::string &conn, const std::string &logger, int32_t seq, char *out, uint32_t *size) {
+  if (!size) return;
+  uint32_t need = static_cast<uint32_t>(conn.size() + logger.size() + 32);
+  if (!out || *size < need) {
+    *size = need;
+    return;
+  }
+  snprintf(out, *size, "%s;LoggerName=%s;LoggerSeq=%08d", conn.c_str(), logger.c_str(), seq);
+}

@@ -153,3 +153,16 @@ bool ldb_DecodeRecord(const LogFileHeader *h, uint8_t *rec, uint32_t bytes, Time
 // Record size, status offsets, first record and end offset of a header
 // rebuilt from its blocks, for `count` records.
 void ldb_RecordLayout(LogFileHeader *h, int64_t count);
+// Adds one CHANNELS row (block, sPrefix, nChannelNumber, sSource, bLag) to a
+// header being rebuilt; `seen` has LOG_MAX_BLOCKS flags, cleared at the
+// start. False for a negative block or a number outside 0-65535; rows of
+// blocks past the table are skipped.
+bool ldb_HeaderAddChannel(LogFileHeader *h, bool *seen, int64_t block, int64_t number, const std::string &prefix,
+                          const std::string &source, bool lag);
+// The records of a database store from `first` on, one ReadLog each;
+// `descending` as ReadLog's. Records read.
+class CLogStore;
+int32_t ldb_ReadLogs(CLogStore *store, int64_t first, const LogFileHeader *h, void *out, int32_t count,
+                     void *descending);
+// "%s;LoggerName=%s;LoggerSeq=%08d", or the size it needs in *size.
+void ldb_RunName(const std::string &conn, const std::string &logger, int32_t seq, char *out, uint32_t *size);

@@ -272,15 +272,7 @@ int CLogDbStore::LoadStateTexts() {
   return 0;
 }
 
-void CLogDbStore::GetName(char *out, uint32_t *size) {
-  if (!size) return;
-  uint32_t need = static_cast<uint32_t>(conn_.size() + logger_.size() + 32);
-  if (!out || *size < need) {
-    *size = need;
-    return;
-  }
-  snprintf(out, *size, "%s;LoggerName=%s;LoggerSeq=%08d", conn_.c_str(), logger_.c_str(), seq_);
-}
+void CLogDbStore::GetName(char *out, uint32_t *size) { ldb_RunName(conn_, logger_, seq_, out, size); }
 
 int CLogDbStore::Close() {
   cursor_ = -1;
@@ -328,24 +320,11 @@ int CLogDbStore::ReadHeader(LogFileHeader *h) {
     Variant f[5];
     for (int i = 0; i < 5; ++i)
       if (main_.GetFieldValueAt(i, &f[i]) != 0) return Fail("CAN'T CHECK NEXT CHANNEL", &main_);
-    int64_t block = 0, number = 0;
-    if (!ToInt(f[0], &block) || !ToInt(f[2], &number) || block < 0 || number < 0 || number > 0xFFFF)
+    int64_t block = -1, number = -1, lag = 0;
+    ToInt(f[0], &block);
+    ToInt(f[2], &number);
+    if (!ldb_HeaderAddChannel(h, seen, block, number, Text(f[1]), Text(f[3]), ToInt(f[4], &lag) && lag))
       return main_.CloseRecordset(), Fail("CAN'T CHECK NEXT CHANNEL", "bad block index or channel number");
-    if (block >= static_cast<int64_t>(LOG_MAX_BLOCKS)) continue;
-    LogChannelBlock &b = h->blocks[block];
-    if (!seen[block]) {
-      seen[block] = true;
-      std::string p = Text(f[1]), s = Text(f[3]);
-      memcpy(b.prefix, p.c_str(), p.size() < 2 ? p.size() : 2);
-      memcpy(b.source, s.c_str(), s.size() < sizeof b.source ? s.size() : sizeof b.source);
-      int64_t lag = 0;
-      b.lag = ToInt(f[4], &lag) && lag ? 1 : 0;
-      b.first = b.last = static_cast<uint16_t>(number);
-      b.kind = 8;
-    }
-    if (number < b.first) b.first = static_cast<uint16_t>(number);
-    if (number > b.last) b.last = static_cast<uint16_t>(number);
-    if (block + 1 > h->blockCount) h->blockCount = static_cast<uint16_t>(block + 1);
   }
   main_.CloseRecordset();
   int64_t count = GetNoLogs(h);
@@ -515,13 +494,7 @@ int CLogDbStore::ReadLog(int64_t index, const LogFileHeader *h, void *out, uint3
 
 int32_t CLogDbStore::ReadLogs(int64_t first, const LogFileHeader *h, void *out, int32_t count, void *a, void *,
                               void *) {
-  if (!h || !out || count <= 0 || h->recordSize == 0) return 0;
-  int32_t n = 0;
-  for (; n < count; ++n)
-    if (ReadLog(first + n, h, static_cast<uint8_t *>(out) + uint64_t(n) * h->recordSize, h->recordSize, nullptr,
-                nullptr, a, nullptr, nullptr) != 0)
-      break;
-  return n;
+  return ldb_ReadLogs(this, first, h, out, count, a);
 }
 
 int32_t CLogDbStore::ReadLogsInRange(const LogFileHeader *h, const TimeStamp *from, const TimeStamp *to, void *out,
