@@ -16,15 +16,16 @@
 #include "plugin/loggers/log_mysql_collection.h"
 #include "plugin/loggers/log_mysql_conn.h"
 #include "plugin/loggers/log_mysql_store.h"
-#include "tests/plugin/loggers/mysql_server.h"
+#include "tests/plugin/loggers/mysql_fixture.h"
 
 namespace {
 
+using mysqltest::kT0;
+using mysqltest::LoggedRun;
 using mysqltest::Server;
 using tnwtest::ShellResult;
 
 constexpr uint32_t kRW = 0xC0000000u, kRO = 0x80000000u;
-constexpr int32_t kT0 = 19523 * 86400 + 8 * 3600;  // 2023-06-15 08:00:00
 
 void SetSetting(const char *name, const char *value) {
   OsHKey k = nullptr;
@@ -37,88 +38,6 @@ void SetSetting(const char *name, const char *value) {
     os_RegDeleteValue(k, name);
   os_RegCloseKey(k);
 }
-
-// A run of `analogue` AI channels and two DI channels, laid out as a logger
-// lays it out; `sig` makes it a significant-change run.
-struct LoggedRun {
-  LogFileHeader h{};
-  std::vector<ChannelRecord> ai, di;
-  ChannelRecord *records[2];
-  explicit LoggedRun(int analogue, bool sig = false) : ai(analogue), di(2) {
-    memcpy(h.blocks[0].prefix, "AI", 2);
-    h.blocks[0].first = 1;
-    h.blocks[0].last = static_cast<uint16_t>(analogue);
-    h.blocks[0].kind = 8;
-    memcpy(h.blocks[1].prefix, "DI", 2);
-    h.blocks[1].first = 1;
-    h.blocks[1].last = 2;
-    h.blocks[1].kind = LOG_KIND_DIGITAL;
-    snprintf(h.blocks[0].source, sizeof h.blocks[0].source, "srv");
-    h.blockCount = 2;
-    h.start.seconds = kT0;
-    h.type = LOG_FILE_TYPE;
-    h.sigChange = sig ? 1 : 0;
-    if (sig) {
-      memcpy(h.trigPrefix, "AI", 2);
-      h.trigNumber = 1;
-      memcpy(h.lagPrefix, "DI", 2);
-      h.lagNumber = 2;
-    }
-    ldb_RecordLayout(&h, 0);
-    memset(ai.data(), 0, ai.size() * sizeof(ChannelRecord));
-    memset(di.data(), 0, di.size() * sizeof(ChannelRecord));
-    for (int i = 0; i < analogue; ++i) {
-      char tag[16];
-      snprintf(tag, sizeof tag, "Flow%d", i + 1);
-      memcpy(ai[i].raw, tag, strlen(tag));
-      memcpy(ai[i].raw + 32, "m3/h", 4);
-      float lo = -5, hi = 250;
-      memcpy(ai[i].raw + 172, &lo, 4);
-      memcpy(ai[i].raw + 168, &hi, 4);
-    }
-    for (int i = 0; i < 2; ++i) {
-      char tag[8];
-      snprintf(tag, sizeof tag, "Pump%d", i + 1);
-      memcpy(di[i].raw, tag, strlen(tag));
-      di[i].raw[24] = 1;
-      chan_PutText32(&di[i], CHAN_HIGH_STATE_TEXT_OFFSET, "RUNNING");
-      chan_PutText32(&di[i], 64, "STOPPED");
-    }
-    records[0] = ai.data();
-    records[1] = di.data();
-  }
-  uint32_t Analogue() const { return h.blocks[0].last; }
-  // Record i: kT0 + i s, 250 ms + i % 1000 us; AI k = i * 10 + k, AI2 bad
-  // on odd records; DI1 on for even records, DI2 bad; LL = i % 7, LV = i / 2.
-  std::vector<uint8_t> Records(int count, int from = 0) const {
-    std::vector<uint8_t> out(size_t(count) * h.recordSize, 0);
-    const uint32_t n = Analogue();
-    for (int j = 0; j < count; ++j) {
-      const int i = from + j;
-      uint8_t *r = &out[size_t(j) * h.recordSize];
-      uint16_t mark = LOG_RECORD_MARK;
-      memcpy(r, &mark, 2);
-      TimeStamp t{kT0 + i, 250, static_cast<int16_t>(i % 1000)};
-      memcpy(r + LOG_RECORD_TIME, &t, 8);
-      if (h.sigChange) {
-        r[12] = static_cast<uint8_t>(i % 7);
-        float lv = i / 2.0f;
-        memcpy(r + 13, &lv, 4);
-      }
-      uint8_t *a = r + h.blocks[0].statusOffset;
-      for (uint32_t k = 0; k < n; ++k) {
-        uint32_t st = (k == 1 && i % 2) ? LOG_STATUS_BAD : LOG_STATUS_PRESENT;
-        float v = static_cast<float>(i * 10 + k);
-        memcpy(a + 4 * k, &st, 4);
-        memcpy(a + 4 * n + 4 * k, &v, 4);
-      }
-      uint32_t d1 = (i % 2 == 0) ? 1u : 0u, d2 = LOG_STATUS_BAD;
-      memcpy(r + h.blocks[1].statusOffset, &d1, 4);
-      memcpy(r + h.blocks[1].statusOffset + 4, &d2, 4);
-    }
-    return out;
-  }
-};
 
 class LogMySql : public ::testing::Test {
  protected:
