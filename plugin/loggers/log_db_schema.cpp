@@ -1,10 +1,12 @@
 #include "plugin/loggers/log_db_schema.h"
 
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
+#include "framework/config/chan_record.h"
 #include "platform/ado/ado.h"
 #include "platform/os_codepage.h"
 #include "platform/os_registry.h"
@@ -92,6 +94,23 @@ int64_t UtcToLocal(int64_t utc) {
 }
 
 std::atomic<int> g_utc{-1};
+
+uint32_t Channels(const LogChannelBlock &b) { return b.last >= b.first ? uint32_t{b.last} - b.first + 1 : 0; }
+
+// A text kept in two pieces of a channel record, each ending at its first
+// zero.
+void JoinPieces(const ChannelRecord *r, int at1, int n1, int at2, int n2, char *out) {
+  size_t n = 0;
+  for (int i = 0; i < n1 && r->raw[at1 + i]; ++i) out[n++] = static_cast<char>(r->raw[at1 + i]);
+  if (n == static_cast<size_t>(n1))
+    for (int i = 0; i < n2 && r->raw[at2 + i]; ++i) out[n++] = static_cast<char>(r->raw[at2 + i]);
+  out[n] = 0;
+}
+
+void SplitPieces(ChannelRecord *r, int at1, int n1, int at2, int n2, const std::string &s) {
+  for (int i = 0; i < n1 + n2 && i < static_cast<int>(s.size()); ++i)
+    r->raw[i < n1 ? at1 + i : at2 + i - n1] = static_cast<uint8_t>(s[i]);
+}
 
 std::string Upper(std::string s) {
   for (char &ch : s)
@@ -330,4 +349,206 @@ std::string ldb_TrimRight(const std::string &s) {
   size_t n = s.size();
   while (n && s[n - 1] == ' ') --n;
   return s.substr(0, n);
+}
+
+bool ldb_WallSeconds(const TmCalendar *cal, int32_t *seconds) {
+  int64_t s = SecondsFromCivil(cal);
+  if (s < INT32_MIN || s > INT32_MAX) return false;
+  *seconds = static_cast<int32_t>(s);
+  return true;
+}
+
+void ldb_ChannelRow(const LogFileHeader *h, uint32_t b, uint32_t k, const ChannelRecord *r, LdbChannelRow *out) {
+  const LogChannelBlock &blk = h->blocks[b];
+  LdbChannel c{};
+  memcpy(c.prefix, blk.prefix, 2);
+  c.number = static_cast<uint16_t>(blk.first + k);
+  chan_JoinTag(r, c.tag);
+  char desc[CHAN_TEXT_SIZE + 1];
+  JoinPieces(r, 8, 16, 142, 16, desc);
+  *out = LdbChannelRow{};
+  out->block = static_cast<int32_t>(b);
+  out->prefix.assign(blk.prefix, strnlen(blk.prefix, 2));
+  out->number = c.number;
+  out->source.assign(blk.source, strnlen(blk.source, sizeof blk.source));
+  out->tag = c.tag;
+  out->description = desc;
+  out->typed = true;  // a logged channel's record is taken as configured
+  out->type = chan_TypeByte(r);
+  out->analogue = !(blk.kind == LOG_KIND_DIGITAL || chan_IsDigital(r));
+  if (out->analogue) {
+    char units[9];
+    JoinPieces(r, 32, 4, 161, 4, units);
+    out->units = units;
+    memcpy(&out->minScale, r->raw + 172, 4);
+    memcpy(&out->maxScale, r->raw + 168, 4);
+  } else {
+    char low[CHAN_TEXT_SIZE + 1], high[CHAN_TEXT_SIZE + 1];
+    chan_GetText32(r, CHAN_HIGH_STATE_TEXT_OFFSET, high);
+    chan_GetText32(r, 64, low);
+    out->lowState = low;
+    out->highState = high;
+  }
+  out->column = ldb_ColumnName(c, h->tagColumns != 0);
+  out->lag = blk.lag ? 1 : 0;
+}
+
+void ldb_ChannelRecord(ChannelRecord *r, const std::string &tagIn, const std::string &description, bool typed,
+                       int32_t type, const std::string &units, float minScale, float maxScale,
+                       const std::string &lowState, const std::string &highState) {
+  memset(r, 0, sizeof *r);
+  std::string tag = tagIn.substr(0, 15);
+  static const int kPieces[3][2] = {{0, 8}, {138, 4}, {158, 3}};
+  size_t at = 0;
+  for (const auto &p : kPieces)
+    for (int i = 0; i < p[1] && at < tag.size(); ++i) r->raw[p[0] + i] = static_cast<uint8_t>(tag[at++]);
+  SplitPieces(r, 8, 16, 142, 16, description);
+  if (!typed || type < 0 || type > 255) return;
+  r->raw[24] = static_cast<uint8_t>(type);
+  if (type & 1) {
+    chan_PutText32(r, CHAN_HIGH_STATE_TEXT_OFFSET, highState.c_str());
+    chan_PutText32(r, 64, lowState.c_str());
+  } else {
+    SplitPieces(r, 32, 4, 161, 4, units);
+    memcpy(r->raw + 172, &minScale, 4);
+    memcpy(r->raw + 168, &maxScale, 4);
+  }
+}
+
+bool ldb_RecordCells(const LogFileHeader *h, const uint8_t *rec, uint32_t bytes, bool digitalText,
+                     const std::vector<std::pair<std::string, std::string>> &states, std::vector<LdbCell> *cells) {
+  cells->clear();
+  if (h->sigChange) {
+    LdbCell ll{LdbCell::INT, rec[12], 0, {}}, lv{LdbCell::REAL, 0, 0, {}};
+    memcpy(&lv.f, rec + 13, 4);
+    cells->push_back(ll);
+    cells->push_back(lv);
+  }
+  if (bytes <= 16) return true;
+  size_t channel = 0;
+  for (uint32_t b = 0; b < h->blockCount && b < LOG_MAX_BLOCKS; ++b) {
+    const LogChannelBlock &blk = h->blocks[b];
+    uint32_t n = Channels(blk);
+    if (uint64_t{blk.statusOffset} + 8ull * n > bytes) return false;
+    for (uint32_t k = 0; k < n; ++k, ++channel) {
+      uint32_t status;
+      float value;
+      memcpy(&status, rec + blk.statusOffset + 4 * k, 4);
+      memcpy(&value, rec + blk.statusOffset + 4 * n + 4 * k, 4);
+      LdbCell c{LdbCell::NUL, 0, 0, {}};
+      if (status & LOG_STATUS_BAD) {
+      } else if (!(status & LOG_STATUS_PRESENT)) {
+        bool on = status & 1;
+        if (digitalText) {
+          c.kind = LdbCell::TEXT;
+          if (channel < states.size()) c.text = (on ? states[channel].second : states[channel].first).substr(0, 32);
+        } else {
+          c.kind = LdbCell::INT;
+          c.i = on ? 1 : 0;
+        }
+      } else if (std::isfinite(value)) {
+        c.kind = LdbCell::REAL;
+        c.f = value;
+      }
+      cells->push_back(std::move(c));
+    }
+  }
+  return true;
+}
+
+namespace {
+bool CellFloat(const LdbValue &v, float *out) {
+  if (!v.present || v.null || !v.number) return false;
+  if (std::isfinite(v.num) && std::fabs(v.num) > 3.4028234663852886e38) return false;
+  *out = static_cast<float>(v.num);
+  return true;
+}
+}  // namespace
+
+bool ldb_DecodeRecord(const LogFileHeader *h, uint8_t *rec, uint32_t bytes, TimeStamp t, bool timesOnly,
+                      LdbColumnReader read, void *context) {
+  if (bytes < 12) return false;
+  memset(rec, 0, bytes);
+  uint16_t mark = LOG_RECORD_MARK;
+  memcpy(rec, &mark, 2);
+  memcpy(rec + LOG_RECORD_TIME, &t, sizeof t);
+  int32_t col = 3;  // after DT, MS, TX
+  if (h->sigChange) {
+    if (bytes >= 17) {
+      LdbValue ll = read(context, col), lv = read(context, col + 1);
+      float f = 0;
+      if (ll.present && !ll.null && ll.number && ll.num >= 0 && ll.num <= 255) rec[12] = static_cast<uint8_t>(ll.num);
+      if (CellFloat(lv, &f)) memcpy(rec + 13, &f, 4);
+    }
+    col += 2;
+  }
+  if (timesOnly) return true;
+  for (uint32_t b = 0; b < h->blockCount && b < LOG_MAX_BLOCKS; ++b) {
+    const LogChannelBlock &blk = h->blocks[b];
+    uint32_t n = Channels(blk);
+    if (uint64_t{blk.statusOffset} + 8ull * n > bytes) return false;
+    for (uint32_t k = 0; k < n; ++k, ++col) {
+      uint32_t status = LOG_STATUS_BAD;
+      float f = 0;
+      // A row with fewer columns than channels leaves the rest bad.
+      LdbValue v = read(context, col);
+      if (v.present && !v.null) status = CellFloat(v, &f) ? LOG_STATUS_PRESENT : LOG_STATUS_BAD;
+      memcpy(rec + blk.statusOffset + 4 * k, &status, 4);
+      memcpy(rec + blk.statusOffset + 4 * n + 4 * k, &f, 4);
+    }
+  }
+  return true;
+}
+
+void ldb_RecordLayout(LogFileHeader *h, int64_t count) {
+  uint64_t size = 18, channels = 0;
+  for (uint32_t i = 0; i < h->blockCount && i < LOG_MAX_BLOCKS; ++i) {
+    h->blocks[i].statusOffset = static_cast<uint16_t>(size);
+    size += 8ull * Channels(h->blocks[i]) + 2;
+    channels += Channels(h->blocks[i]);
+  }
+  h->recordCount = static_cast<uint32_t>(count);
+  h->recordSize = static_cast<uint32_t>(size);
+  h->firstRecord = static_cast<uint32_t>(4404 + 4ull * h->blockCount + 216 * channels + size);
+  h->endOffset = log_EndWord(static_cast<uint64_t>(count) * size + h->firstRecord);
+}
+
+bool ldb_HeaderAddChannel(LogFileHeader *h, bool *seen, int64_t block, int64_t number, const std::string &p,
+                          const std::string &s, bool lag) {
+  if (block < 0 || number < 0 || number > 0xFFFF) return false;
+  if (block >= static_cast<int64_t>(LOG_MAX_BLOCKS)) return true;
+  LogChannelBlock &b = h->blocks[block];
+  if (!seen[block]) {
+    seen[block] = true;
+    memcpy(b.prefix, p.c_str(), p.size() < 2 ? p.size() : 2);
+    memcpy(b.source, s.c_str(), s.size() < sizeof b.source ? s.size() : sizeof b.source);
+    b.lag = lag ? 1 : 0;
+    b.first = b.last = static_cast<uint16_t>(number);
+    b.kind = 8;
+  }
+  if (number < b.first) b.first = static_cast<uint16_t>(number);
+  if (number > b.last) b.last = static_cast<uint16_t>(number);
+  if (block + 1 > h->blockCount) h->blockCount = static_cast<uint16_t>(block + 1);
+  return true;
+}
+
+int32_t ldb_ReadLogs(CLogStore *store, int64_t first, const LogFileHeader *h, void *out, int32_t count,
+                     void *descending) {
+  if (!h || !out || count <= 0 || h->recordSize == 0) return 0;
+  int32_t n = 0;
+  for (; n < count; ++n)
+    if (store->ReadLog(first + n, h, static_cast<uint8_t *>(out) + uint64_t(n) * h->recordSize, h->recordSize, nullptr,
+                       nullptr, descending, nullptr, nullptr) != 0)
+      break;
+  return n;
+}
+
+void ldb_RunName(const std::string &conn, const std::string &logger, int32_t seq, char *out, uint32_t *size) {
+  if (!size) return;
+  uint32_t need = static_cast<uint32_t>(conn.size() + logger.size() + 32);
+  if (!out || *size < need) {
+    *size = need;
+    return;
+  }
+  snprintf(out, *size, "%s;LoggerName=%s;LoggerSeq=%08d", conn.c_str(), logger.c_str(), seq);
 }

@@ -90,3 +90,79 @@ bool ldb_HeaderColumn(const char *text, std::string *out);
 std::vector<std::string> ldb_PredefinedLines(const char *text);
 // Removes trailing blanks (char(n) values come back padded).
 std::string ldb_TrimRight(const std::string &s);
+
+// The calendar a second value is stored as without any zone shift, and back
+// (the MySQL stores); false outside the 32-bit range.
+bool ldb_WallSeconds(const TmCalendar *cal, int32_t *seconds);
+
+union ChannelRecord;
+struct LogFileHeader;
+
+// A CHANNELS row as both dialects write it (columns in table order).
+struct LdbChannelRow {
+  int32_t block;
+  std::string prefix;
+  int32_t number;
+  std::string source, tag, description;
+  bool typed;  // nType and the kind's columns below are set
+  int32_t type;
+  bool analogue;  // sUnits, fMinScale, fMaxScale set, else the state texts
+  std::string units;
+  float minScale, maxScale;
+  std::string lowState, highState;
+  std::string column;
+  int32_t lag;
+};
+// The row of channel `k` of block `b` from its channel record.
+void ldb_ChannelRow(const LogFileHeader *h, uint32_t b, uint32_t k, const ChannelRecord *r, LdbChannelRow *out);
+// A channel record from the stored columns (tag, description, nType, units,
+// scales, state texts); `typed` false when nType is NULL or out of range.
+void ldb_ChannelRecord(ChannelRecord *r, const std::string &tag, const std::string &description, bool typed,
+                       int32_t type, const std::string &units, float minScale, float maxScale,
+                       const std::string &lowState, const std::string &highState);
+
+// One value of a data row after DT, MS, TX.
+struct LdbCell {
+  enum Kind : uint8_t { NUL, INT, REAL, TEXT } kind;
+  int32_t i;
+  float f;
+  std::string text;
+};
+// The cells of one record: LL and LV for a significant-change logger, then
+// one per channel when the record is longer than 16 bytes (NULL when bad,
+// the state text or 0/1 for a digital channel, else the value). States are
+// (low, high) per channel in column order. False when the record is shorter
+// than its blocks.
+bool ldb_RecordCells(const LogFileHeader *h, const uint8_t *rec, uint32_t bytes, bool digitalText,
+                     const std::vector<std::pair<std::string, std::string>> &states, std::vector<LdbCell> *cells);
+
+// A value read back from a data row: absent, NULL, a number or a text.
+struct LdbValue {
+  bool present;
+  bool null;
+  bool number;
+  double num;
+};
+// Reads column `col` of the current row.
+using LdbColumnReader = LdbValue (*)(void *context, int32_t col);
+// The record of one row: time, LL/LV, then per channel status and value (a
+// NULL, a text or a number out of float range is bad). False when the buffer
+// is too small for the header's blocks.
+bool ldb_DecodeRecord(const LogFileHeader *h, uint8_t *rec, uint32_t bytes, TimeStamp t, bool timesOnly,
+                      LdbColumnReader read, void *context);
+// Record size, status offsets, first record and end offset of a header
+// rebuilt from its blocks, for `count` records.
+void ldb_RecordLayout(LogFileHeader *h, int64_t count);
+// Adds one CHANNELS row (block, sPrefix, nChannelNumber, sSource, bLag) to a
+// header being rebuilt; `seen` has LOG_MAX_BLOCKS flags, cleared at the
+// start. False for a negative block or a number outside 0-65535; rows of
+// blocks past the table are skipped.
+bool ldb_HeaderAddChannel(LogFileHeader *h, bool *seen, int64_t block, int64_t number, const std::string &prefix,
+                          const std::string &source, bool lag);
+// The records of a database store from `first` on, one ReadLog each;
+// `descending` as ReadLog's. Records read.
+class CLogStore;
+int32_t ldb_ReadLogs(CLogStore *store, int64_t first, const LogFileHeader *h, void *out, int32_t count,
+                     void *descending);
+// "%s;LoggerName=%s;LoggerSeq=%08d", or the size it needs in *size.
+void ldb_RunName(const std::string &conn, const std::string &logger, int32_t seq, char *out, uint32_t *size);

@@ -50,21 +50,6 @@ bool Eof(CLogITDbDataAcc *acc) {
   return acc->GetEOF(&e) != 0 || e.boolVal != 0;
 }
 
-// A text kept in two pieces of a channel record, each ending at its first
-// zero.
-void JoinPieces(const ChannelRecord *r, int at1, int n1, int at2, int n2, char *out) {
-  size_t n = 0;
-  for (int i = 0; i < n1 && r->raw[at1 + i]; ++i) out[n++] = static_cast<char>(r->raw[at1 + i]);
-  if (n == static_cast<size_t>(n1))
-    for (int i = 0; i < n2 && r->raw[at2 + i]; ++i) out[n++] = static_cast<char>(r->raw[at2 + i]);
-  out[n] = 0;
-}
-
-void SplitPieces(ChannelRecord *r, int at1, int n1, int at2, int n2, const std::string &s) {
-  for (int i = 0; i < n1 + n2 && i < static_cast<int>(s.size()); ++i)
-    r->raw[i < n1 ? at1 + i : at2 + i - n1] = static_cast<uint8_t>(s[i]);
-}
-
 }  // namespace
 
 CLogDbStore::CLogDbStore() = default;
@@ -174,47 +159,31 @@ int CLogDbStore::CreateRun(const char *connection, const char *prefix, const cha
   for (uint32_t b = 0; b < blocks; ++b) {
     const LogChannelBlock &blk = h->blocks[b];
     if (!records || !records[b]) return Close(), Fail("CAN'T FIND CHANNEL CONFIG", "");
-    std::string source(blk.source, strnlen(blk.source, sizeof blk.source));
     for (uint32_t k = 0; k < Channels(blk); ++k) {
-      const ChannelRecord *r = &records[b][k];
-      LdbChannel c{};
-      memcpy(c.prefix, blk.prefix, 2);
-      c.number = static_cast<uint16_t>(blk.first + k);
-      chan_JoinTag(r, c.tag);
-      int32_t ioType = chan_TypeByte(r);
-      bool enabled = true;  // a logged channel's record is taken as configured
-      bool digital = blk.kind == LOG_KIND_DIGITAL || chan_IsDigital(r);
-      char desc[CHAN_TEXT_SIZE + 1], low[CHAN_TEXT_SIZE + 1], high[CHAN_TEXT_SIZE + 1];
-      JoinPieces(r, 8, 16, 142, 16, desc);
+      LdbChannelRow c;
+      ldb_ChannelRow(h, b, k, &records[b][k], &c);
       if (main_.AddNewRecord() != 0) return Close(), Fail("CAN'T ADD TO CHANNELS TABLE", &main_);
-      std::vector<Variant> row = {ado::var_I4(static_cast<int32_t>(b)),
-                                  ado::var_Utf8(std::string(blk.prefix, strnlen(blk.prefix, 2))),
+      std::vector<Variant> row = {ado::var_I4(c.block),
+                                  ado::var_Utf8(c.prefix),
                                   ado::var_I4(c.number),
-                                  ado::var_Utf8(source),
+                                  ado::var_Utf8(c.source),
                                   ado::var_Utf8(c.tag),
-                                  ado::var_Utf8(desc),
-                                  enabled ? ado::var_I4(ioType) : ado::var_Null(),
+                                  ado::var_Utf8(c.description),
+                                  c.typed ? ado::var_I4(c.type) : ado::var_Null(),
                                   ado::var_Null(),
                                   ado::var_Null(),
                                   ado::var_Null(),
                                   ado::var_Null(),
                                   ado::var_Null(),
-                                  ado::var_Utf8(ldb_ColumnName(c, h->tagColumns != 0)),
-                                  ado::var_I4(blk.lag ? 1 : 0)};
-      if (enabled && digital) {
-        chan_GetText32(r, 0 + CHAN_HIGH_STATE_TEXT_OFFSET, high);
-        chan_GetText32(r, 64, low);
-        row[10] = ado::var_Utf8(low);
-        row[11] = ado::var_Utf8(high);
-      } else if (enabled) {
-        char units[9];
-        JoinPieces(r, 32, 4, 161, 4, units);
-        float lo = 0, hi = 0;
-        memcpy(&lo, r->raw + 172, 4);
-        memcpy(&hi, r->raw + 168, 4);
-        row[7] = ado::var_Utf8(units);
-        row[8] = ado::var_R4(lo);
-        row[9] = ado::var_R4(hi);
+                                  ado::var_Utf8(c.column),
+                                  ado::var_I4(c.lag)};
+      if (c.typed && !c.analogue) {
+        row[10] = ado::var_Utf8(c.lowState);
+        row[11] = ado::var_Utf8(c.highState);
+      } else if (c.typed) {
+        row[7] = ado::var_Utf8(c.units);
+        row[8] = ado::var_R4(c.minScale);
+        row[9] = ado::var_R4(c.maxScale);
       }
       for (size_t i = 0; i < row.size(); ++i)
         if (main_.SetFieldValueAt(static_cast<int32_t>(i), row[i]) != 0) {
@@ -303,15 +272,7 @@ int CLogDbStore::LoadStateTexts() {
   return 0;
 }
 
-void CLogDbStore::GetName(char *out, uint32_t *size) {
-  if (!size) return;
-  uint32_t need = static_cast<uint32_t>(conn_.size() + logger_.size() + 32);
-  if (!out || *size < need) {
-    *size = need;
-    return;
-  }
-  snprintf(out, *size, "%s;LoggerName=%s;LoggerSeq=%08d", conn_.c_str(), logger_.c_str(), seq_);
-}
+void CLogDbStore::GetName(char *out, uint32_t *size) { ldb_RunName(conn_, logger_, seq_, out, size); }
 
 int CLogDbStore::Close() {
   cursor_ = -1;
@@ -359,38 +320,16 @@ int CLogDbStore::ReadHeader(LogFileHeader *h) {
     Variant f[5];
     for (int i = 0; i < 5; ++i)
       if (main_.GetFieldValueAt(i, &f[i]) != 0) return Fail("CAN'T CHECK NEXT CHANNEL", &main_);
-    int64_t block = 0, number = 0;
-    if (!ToInt(f[0], &block) || !ToInt(f[2], &number) || block < 0 || number < 0 || number > 0xFFFF)
+    int64_t block = -1, number = -1, lag = 0;
+    ToInt(f[0], &block);
+    ToInt(f[2], &number);
+    if (!ldb_HeaderAddChannel(h, seen, block, number, Text(f[1]), Text(f[3]), ToInt(f[4], &lag) && lag))
       return main_.CloseRecordset(), Fail("CAN'T CHECK NEXT CHANNEL", "bad block index or channel number");
-    if (block >= static_cast<int64_t>(LOG_MAX_BLOCKS)) continue;
-    LogChannelBlock &b = h->blocks[block];
-    if (!seen[block]) {
-      seen[block] = true;
-      std::string p = Text(f[1]), s = Text(f[3]);
-      memcpy(b.prefix, p.c_str(), p.size() < 2 ? p.size() : 2);
-      memcpy(b.source, s.c_str(), s.size() < sizeof b.source ? s.size() : sizeof b.source);
-      int64_t lag = 0;
-      b.lag = ToInt(f[4], &lag) && lag ? 1 : 0;
-      b.first = b.last = static_cast<uint16_t>(number);
-      b.kind = 8;
-    }
-    if (number < b.first) b.first = static_cast<uint16_t>(number);
-    if (number > b.last) b.last = static_cast<uint16_t>(number);
-    if (block + 1 > h->blockCount) h->blockCount = static_cast<uint16_t>(block + 1);
   }
   main_.CloseRecordset();
   int64_t count = GetNoLogs(h);
   if (count < 0) return -1;
-  h->recordCount = static_cast<uint32_t>(count);
-  uint64_t size = 18, channels = 0;
-  for (uint32_t i = 0; i < h->blockCount; ++i) {
-    h->blocks[i].statusOffset = static_cast<uint16_t>(size);
-    size += 8ull * Channels(h->blocks[i]) + 2;
-    channels += Channels(h->blocks[i]);
-  }
-  h->recordSize = static_cast<uint32_t>(size);
-  h->firstRecord = static_cast<uint32_t>(4404 + 4ull * h->blockCount + 216 * channels + size);
-  h->endOffset = log_EndWord(static_cast<uint64_t>(count) * size + h->firstRecord);
+  ldb_RecordLayout(h, count);
   return 0;
 }
 
@@ -422,7 +361,6 @@ int CLogDbStore::ReadChannels(const LogFileHeader *h, ChannelRecord *out, int bl
     return Fail("CHANNEL NOT IN HEADER", "");
   for (int k = 0; k < count; ++k) {
     ChannelRecord *r = &out[k];
-    memset(r, 0, sizeof *r);
     int number = b.first + first + k;
     char sql[400];
     snprintf(sql, sizeof sql, "select * from %sCHANNELS where sPrefix = '%s' AND nChannelNumber = %d", prefix_.c_str(),
@@ -432,28 +370,13 @@ int CLogDbStore::ReadChannels(const LogFileHeader *h, ChannelRecord *out, int bl
     for (int i = 0; i < 14; ++i)
       if (main_.GetFieldValueAt(i, &f[i]) != 0) return Fail("CAN'T FIND CHANNEL", &main_);
     main_.CloseRecordset();
-    std::string tag = Text(f[4]), desc = Text(f[5]);
-    if (tag.size() > 15) tag.resize(15);
-    static const int kPieces[3][2] = {{0, 8}, {138, 4}, {158, 3}};
-    size_t at = 0;
-    for (const auto &p : kPieces)
-      for (int i = 0; i < p[1] && at < tag.size(); ++i) r->raw[p[0] + i] = static_cast<uint8_t>(tag[at++]);
-    SplitPieces(r, 8, 16, 142, 16, desc);
     int64_t type = 0;
-    if (ToInt(f[6], &type) && type >= 0 && type <= 255) {
-      r->raw[24] = static_cast<uint8_t>(type);
-      if (type & 1) {
-        chan_PutText32(r, CHAN_HIGH_STATE_TEXT_OFFSET, Text(f[11]).c_str());
-        chan_PutText32(r, 64, Text(f[10]).c_str());
-      } else {
-        SplitPieces(r, 32, 4, 161, 4, Text(f[7]));
-        float lo = 0, hi = 0;
-        ToFloat(f[8], &lo);
-        ToFloat(f[9], &hi);
-        memcpy(r->raw + 172, &lo, 4);
-        memcpy(r->raw + 168, &hi, 4);
-      }
-    }
+    float lo = 0, hi = 0;
+    bool typed = ToInt(f[6], &type) && type >= 0 && type <= 255;
+    ToFloat(f[8], &lo);
+    ToFloat(f[9], &hi);
+    ldb_ChannelRecord(r, Text(f[4]), Text(f[5]), typed, static_cast<int32_t>(type), Text(f[7]), lo, hi, Text(f[10]),
+                      Text(f[11]));
   }
   return 0;
 }
@@ -463,42 +386,19 @@ int CLogDbStore::FillRow(CLogITDbDataAcc *acc, const LogFileHeader *h, const uin
   memcpy(&t, rec + LOG_RECORD_TIME, sizeof t);
   if (acc->SetFieldValueAt(0, ado::var_Date(ldb_ToOleDate(t.seconds))) != 0) return Fail("CAN'T SET DT", acc);
   if (acc->SetFieldValueAt(1, ado::var_I4(t.ms)) != 0) return Fail("CAN'T SET MS", acc);
+  std::vector<LdbCell> cells;
+  if (!ldb_RecordCells(h, rec, bytes, digitalText_ != 0, states_, &cells))
+    return Fail("CAN'T SET CHANNEL", "record shorter than its blocks");
   int32_t col = 3;
-  if (h->sigChange) {
-    float lv = 0;
-    memcpy(&lv, rec + 13, 4);
-    if (acc->SetFieldValueAt(3, ado::var_I4(rec[12])) != 0) return Fail("CAN'T SET LL", acc);
-    if (acc->SetFieldValueAt(4, ado::var_R4(lv)) != 0) return Fail("CAN'T SET LV", acc);
-    col = 5;
-  }
-  if (bytes <= 16) return 0;
-  size_t channel = 0;
-  for (uint32_t b = 0; b < h->blockCount && b < LOG_MAX_BLOCKS; ++b) {
-    const LogChannelBlock &blk = h->blocks[b];
-    uint32_t n = Channels(blk);
-    if (uint64_t{blk.statusOffset} + 8ull * n > bytes) return Fail("CAN'T SET CHANNEL", "record shorter than its blocks");
-    for (uint32_t k = 0; k < n; ++k, ++col, ++channel) {
-      uint32_t status;
-      float value;
-      memcpy(&status, rec + blk.statusOffset + 4 * k, 4);
-      memcpy(&value, rec + blk.statusOffset + 4 * n + 4 * k, 4);
-      Variant v;
-      if (status & LOG_STATUS_BAD) {
-        v = ado::var_Null();
-      } else if (!(status & LOG_STATUS_PRESENT)) {
-        bool on = status & 1;
-        if (digitalText_) {
-          const std::string *s = channel < states_.size() ? (on ? &states_[channel].second : &states_[channel].first)
-                                                          : nullptr;
-          v = ado::var_Utf8(s ? s->substr(0, 32) : std::string());
-        } else {
-          v = ado::var_I4(on ? 1 : 0);
-        }
-      } else {
-        v = std::isfinite(value) ? ado::var_R4(value) : ado::var_Null();
-      }
-      if (acc->SetFieldValueAt(col, v) != 0) return Fail("CAN'T SET CHANNEL", acc);
-    }
+  for (const LdbCell &c : cells) {
+    Variant v = c.kind == LdbCell::INT    ? ado::var_I4(c.i)
+                : c.kind == LdbCell::REAL ? ado::var_R4(c.f)
+                : c.kind == LdbCell::TEXT ? ado::var_Utf8(c.text)
+                                          : ado::var_Null();
+    if (acc->SetFieldValueAt(col, v) != 0)
+      return Fail(h->sigChange && col == 3 ? "CAN'T SET LL" : h->sigChange && col == 4 ? "CAN'T SET LV" : "CAN'T SET CHANNEL",
+                  acc);
+    ++col;
   }
   return 0;
 }
@@ -543,40 +443,22 @@ int CLogDbStore::DecodeRow(CLogITDbDataAcc *acc, const LogFileHeader *h, uint8_t
   if (acc->GetFieldValueAt(0, &dt) != 0) return Fail("CAN'T READ DATA", acc);
   int32_t seconds = 0;
   if (!ToSeconds(dt, &seconds)) return Fail("COLUMN #1 IS NOT A DATE", "");
-  memset(rec, 0, bytes);
-  uint16_t mark = LOG_RECORD_MARK;
-  memcpy(rec, &mark, 2);
   TimeStamp t{seconds, 0, 0};
   int64_t m = 0;
   if (acc->GetFieldValueAt(1, &ms) == 0 && ToInt(ms, &m) && m >= 0 && m < 1000) t.ms = static_cast<int16_t>(m);
-  memcpy(rec + LOG_RECORD_TIME, &t, sizeof t);
-  int32_t col = 3;  // after DT, MS, TX
-  if (h->sigChange) {
-    Variant ll, lv;
-    int64_t idx = 0;
-    float f = 0;
-    if (bytes >= 17) {
-      if (acc->GetFieldValueAt(col, &ll) == 0 && ToInt(ll, &idx) && idx >= 0 && idx <= 255)
-        rec[12] = static_cast<uint8_t>(idx);
-      if (acc->GetFieldValueAt(col + 1, &lv) == 0 && ToFloat(lv, &f)) memcpy(rec + 13, &f, 4);
+  auto read = [](void *ctx, int32_t col) {
+    Variant v, d;
+    LdbValue out{};
+    if (static_cast<CLogITDbDataAcc *>(ctx)->GetFieldValueAt(col, &v) != 0) return out;
+    out.present = true;
+    out.null = IsNull(v);
+    if (!out.null && ado::var_ChangeType(&d, v, ado::VT_R8) >= 0) {
+      out.number = true;
+      out.num = d.dblVal;
     }
-    col += 2;
-  }
-  if (timesOnly) return 0;
-  for (uint32_t b = 0; b < h->blockCount && b < LOG_MAX_BLOCKS; ++b) {
-    const LogChannelBlock &blk = h->blocks[b];
-    uint32_t n = Channels(blk);
-    if (uint64_t{blk.statusOffset} + 8ull * n > bytes) return Fail("RECORD BUFFER TOO SMALL", "");
-    for (uint32_t k = 0; k < n; ++k, ++col) {
-      Variant v;
-      uint32_t status = LOG_STATUS_BAD;
-      float f = 0;
-      // A row with fewer columns than channels leaves the rest bad.
-      if (acc->GetFieldValueAt(col, &v) == 0 && !IsNull(v)) status = ToFloat(v, &f) ? LOG_STATUS_PRESENT : LOG_STATUS_BAD;
-      memcpy(rec + blk.statusOffset + 4 * k, &status, 4);
-      memcpy(rec + blk.statusOffset + 4 * n + 4 * k, &f, 4);
-    }
-  }
+    return out;
+  };
+  if (!ldb_DecodeRecord(h, rec, bytes, t, timesOnly, read, acc)) return Fail("RECORD BUFFER TOO SMALL", "");
   return 0;
 }
 
@@ -612,13 +494,7 @@ int CLogDbStore::ReadLog(int64_t index, const LogFileHeader *h, void *out, uint3
 
 int32_t CLogDbStore::ReadLogs(int64_t first, const LogFileHeader *h, void *out, int32_t count, void *a, void *,
                               void *) {
-  if (!h || !out || count <= 0 || h->recordSize == 0) return 0;
-  int32_t n = 0;
-  for (; n < count; ++n)
-    if (ReadLog(first + n, h, static_cast<uint8_t *>(out) + uint64_t(n) * h->recordSize, h->recordSize, nullptr,
-                nullptr, a, nullptr, nullptr) != 0)
-      break;
-  return n;
+  return ldb_ReadLogs(this, first, h, out, count, a);
 }
 
 int32_t CLogDbStore::ReadLogsInRange(const LogFileHeader *h, const TimeStamp *from, const TimeStamp *to, void *out,

@@ -13,6 +13,8 @@
 #include "plugin/loggers/log_db_store.h"
 #include "plugin/loggers/log_file_collection.h"
 #include "plugin/loggers/log_file_store.h"
+#include "plugin/loggers/log_mysql_collection.h"
+#include "plugin/loggers/log_mysql_store.h"
 
 CLogStore::~CLogStore() = default;
 int CLogStore::Open(const char *, const char *, uint32_t) { return 0; }
@@ -120,7 +122,7 @@ int log_ProviderKind(const char *connection) {
 CLogStore *log_CreateStore(const char *connection) {
   if (log_ProviderKind(connection) == -1) return new (std::nothrow) CLogFileStore();
   if (log_ProviderKind(connection) == 0) return new (std::nothrow) CLogDbStore();
-  // The database stores come with their own libraries.
+  if (log_ProviderKind(connection) == 1) return new (std::nothrow) CLogDbMySQLStore();
   os_Fail(OS_ERROR_NOT_SUPPORTED);
   return nullptr;
 }
@@ -128,6 +130,7 @@ CLogStore *log_CreateStore(const char *connection) {
 CLogCollection *log_CreateCollection(const char *connection) {
   if (log_ProviderKind(connection) == 0) return new (std::nothrow) CLogDbCollection();
   if (log_ProviderKind(connection) == -1) return new (std::nothrow) CLogFileCollection();
+  if (log_ProviderKind(connection) == 1) return new (std::nothrow) CLogDbMySQLCollection();
   os_Fail(OS_ERROR_NOT_SUPPORTED);
   return nullptr;
 }

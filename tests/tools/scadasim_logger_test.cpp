@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "framework/notify/ntf_notify.h"
+#include "framework/shm/shm_areas.h"
 #include "platform/ado/ado.h"
 #include "plugin/loggers/log_db_store.h"
 #include "plugin/loggers/log_file_collection.h"
@@ -170,6 +171,75 @@ TEST(ScadasimLogger, WritesADatabaseRunThatAnotherProcessReads) {
   ASSERT_EQ(sim_Post(uint32_t(a.pid), NTF_STOP), 0);
   int status = a.Wait();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  sim_DestroyWorld();
+}
+
+// The same into the MariaDB server of the CTest fixture: the logger's records
+// read back by logtool and by the mariadb client.
+TEST(ScadasimLogger, WritesAMySqlRunThatLogtoolAndTheClientRead) {
+  const char *dir = getenv("TNW_MYSQL_DIR");
+  if (!dir || !*dir) GTEST_SKIP() << "no server: run through ctest (the fixture starts one)";
+  std::string port = tnwtest::ReadFile(std::string(dir) + "/port");
+  while (!port.empty() && port.back() == '\n') port.pop_back();
+  const std::string client = std::string("mariadb --no-defaults -N -B -uroot --socket='") + dir + "/sock' ";
+  ASSERT_EQ(system((client + "-e 'DROP DATABASE IF EXISTS simlog; CREATE DATABASE simlog'").c_str()), 0);
+  std::string why;
+  ASSERT_EQ(sim_CreateWorld(SimWorldSpec{}, &why), 0) << why;
+  // Published values on the analogue area, so that the records carry them.
+  void *area = shm_OpenDataArea("A1");
+  ASSERT_NE(area, nullptr);
+  for (uint32_t k = 0; k < 8; ++k) {
+    shm_AreaStatusWords(area)[k] = LOG_STATUS_PRESENT;
+    shm_AreaValues(area)[k] = 1.5f + static_cast<float>(k) * 10.25f;
+  }
+  const std::string cs =
+      "PROVIDER=MYSQL;HOST=127.0.0.2;PORT=" + port + ";USER=tnw;PASSWORD=dG53cGFzcw==;DB=simlog";
+  Logger a;
+  a.Start(cs, {"--logger", "PUMPS"}, "--store");
+  std::string created = a.Line();
+  ASSERT_EQ(created, "created " + cs + ";LoggerName=PUMPS;LoggerSeq=00000001");
+  std::string slot = tnwtest::Root() + "/kernel/mailslot/dm_" + std::to_string(a.pid) + ".slt";
+  for (int i = 0; i < 500 && access(slot.c_str(), F_OK) != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(sim_Post(uint32_t(a.pid), i == 1 ? 200002 : 200000), 0);
+    ASSERT_EQ(a.Line(), "wrote " + std::to_string(i + 1));
+  }
+  ASSERT_EQ(sim_Post(uint32_t(a.pid), NTF_STOP), 0);
+  int status = a.Wait();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  // logtool finds the newest run of the logger through the socket.
+  std::string dump;
+  {
+    std::string cmd = "MYSQL_UNIX_PORT='" + std::string(dir) + "/sock' '" + tnwtest::BinPath("logtool") +
+                      "' dump 'PROVIDER=MYSQL;USER=tnw;PASSWORD=dG53cGFzcw==;DB=simlog;LoggerName=PUMPS' 2>&1";
+    FILE *p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) dump.append(buf, n);
+    EXPECT_EQ(pclose(p), 0) << dump;
+  }
+  EXPECT_NE(dump.find("records=3 "), std::string::npos) << dump;
+  EXPECT_NE(dump.find("record 2 "), std::string::npos) << dump;
+  EXPECT_NE(dump.find(" A11=1.5[P] A12=11.75[P]"), std::string::npos) << dump;
+  // The client reads the same values from the run's data table.
+  FILE *p = popen((client + "simlog -e 'select A11, A12, A13, A14, A15, A16, A17, A18 from PUMPS_DATA'").c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  char line[512];
+  int rows = 0;
+  while (fgets(line, sizeof line, p)) {
+    ++rows;
+    char *at = line;
+    for (size_t k = 0; k < 8; ++k) {
+      char *end = nullptr;
+      float v = strtof(at, &end);
+      ASSERT_NE(end, at) << line;
+      EXPECT_EQ(v, 1.5f + static_cast<float>(k) * 10.25f) << rows << " " << k;
+      at = end;
+    }
+  }
+  pclose(p);
+  EXPECT_EQ(rows, 3);
   sim_DestroyWorld();
 }
 
