@@ -38,6 +38,7 @@ std::string BaseName(const char *typeName, int number) { return std::string(type
 std::string Namespace(const char *typeName) { return std::string(CHAN_XML_NAMESPACE_BASE) + "/" + typeName; }
 
 void SetSection(const char *typeName, int number) {
+  xml_SetErrorConfigName("");
   char section[XML_TEXT_MAX];
   snprintf(section, sizeof section, "Logger %s_%d", typeName, number);
   xml_SetErrorSection(section);
@@ -114,9 +115,8 @@ bool ReadDocument(XmlDocument *doc, const std::string &file, LcfgKind kind, std:
   return true;
 }
 
-int ReadXml(const std::string &dir, const std::string &file, const char *typeName, int number, LcfgKind kind,
+int ReadXml(const std::string &file, const char *typeName, int number, LcfgKind kind,
             void *record, int length) {
-  xml_SetErrorConfigName(cfg_LastComponent(dir).c_str());
   SetSection(typeName, number);
   std::vector<uint8_t> work(lcfg_RecordSize(kind), 0);
   XmlDocument *doc = xml_CreateDocument();
@@ -132,7 +132,7 @@ int ReadXml(const std::string &dir, const std::string &file, const char *typeNam
 
 int WriteSchemaIn(const std::string &dir, const char *typeName, const RecordType *type) {
   XmlDocument *doc = xml_CreateDocument();
-  xml_SetErrorConfigName(cfg_LastComponent(dir).c_str());
+  xml_SetErrorConfigName("");
   xml_SetErrorSection("Creating Schema - Logger Type");
   std::string folder = cfg_SchemaFolder(dir);
   XmlNode *schema = folder.empty() ? nullptr : cfg_NewSchemaDocument(doc, typeName, Namespace(typeName));
@@ -158,7 +158,6 @@ int WriteXml(const std::string &dir, const char *typeName, int number, LcfgKind 
   memcpy(copy.data(), record, std::min(copy.size(), static_cast<size_t>(length)));
   Normalise(kind, copy.data());
   XmlDocument *doc = xml_CreateDocument();
-  xml_SetErrorConfigName(cfg_LastComponent(dir).c_str());
   SetSection(typeName, number);
   XmlNode *root = cfg_NewRootedDocument(doc, "Loggers", Namespace(typeName),
                                         "../SCHEMA/" + std::string(typeName) + ".xsd");
@@ -220,7 +219,7 @@ int lcfg_ReadLogger(const char *folder, const char *typeName, int number, void *
   std::string base = cfg_JoinPath(dir, BaseName(typeName, number).c_str());
   std::string xml = base + ".xml";
   if (kind != LCFG_OTHER && cfg_ReadXmlEnabled(dir.c_str()) && cfg_FileExists(xml))
-    return ReadXml(dir, xml, typeName, number, kind, record, length);
+    return ReadXml(xml, typeName, number, kind, record, length);
   return ReadBinary(base, record, length);
 }
 
