@@ -44,28 +44,6 @@ void SetSection(const char *typeName, int number) {
   xml_SetErrorSection(section);
 }
 
-// The primary fields decide: the second set and the flag copies follow them.
-void Normalise(LcfgKind kind, uint8_t *record) {
-  if (kind != LCFG_STAND) return;
-  LoggerStand *r = reinterpret_cast<LoggerStand *>(record);
-  lcfg_StandToXmlForm(r);
-  lcfg_StandFlagsForward(r);
-}
-
-// The primary fields of a record just read from its XML form, and the second
-// set again from them, so that a record read and written reads back the same.
-void Derive(LcfgKind kind, uint8_t *record) {
-  if (kind == LCFG_STAND) {
-    LoggerStand *r = reinterpret_cast<LoggerStand *>(record);
-    lcfg_StandFromXmlForm(r);
-    r->Converted = 1;
-    lcfg_StandFlagsReverse(r);
-    Normalise(kind, record);
-  } else if (kind == LCFG_REPUB) {
-    lcfg_RepubPeriodCodes(reinterpret_cast<LoggerRepub *>(record));
-  }
-}
-
 int ReadBinary(const std::string &file, void *record, int length) {
   OsHandle h = os_CreateFile(file.c_str(), OS_GENERIC_READ, OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE,
                              OS_OPEN_EXISTING, 0);
@@ -111,7 +89,7 @@ bool ReadDocument(XmlDocument *doc, const std::string &file, LcfgKind kind, std:
   for (int i = 0; i < names.count; ++i)
     if (!cfg_ReadField(logger, type, names.names[i], work->data(), &present, "<%s> %s", nullptr)) return false;
   if (lcfg_CheckRequiredTags(kind, present.c_str(), work->data()) != 0) return false;
-  Derive(kind, work->data());
+  lcfg_RecordFromXmlForm(kind, work->data());
   return true;
 }
 
@@ -156,7 +134,7 @@ int WriteXml(const std::string &dir, const char *typeName, int number, LcfgKind 
   const RecordType *type = lcfg_RecordType(kind);
   std::vector<uint8_t> copy(type->size, 0);
   memcpy(copy.data(), record, std::min(copy.size(), static_cast<size_t>(length)));
-  Normalise(kind, copy.data());
+  lcfg_RecordToXmlForm(kind, copy.data());
   XmlDocument *doc = xml_CreateDocument();
   SetSection(typeName, number);
   XmlNode *root = cfg_NewRootedDocument(doc, "Loggers", Namespace(typeName),
@@ -174,8 +152,8 @@ int WriteXml(const std::string &dir, const char *typeName, int number, LcfgKind 
 void WriteHistory(const std::string &dir, const char *user, LcfgKind kind, std::vector<uint8_t> &before,
                   std::vector<uint8_t> &after, size_t limit) {
   const RecordType *type = lcfg_RecordType(kind);
-  Normalise(kind, before.data());
-  Normalise(kind, after.data());
+  lcfg_RecordToXmlForm(kind, before.data());
+  lcfg_RecordToXmlForm(kind, after.data());
   if (memcmp(before.data(), after.data(), limit) == 0 || !cfg_OpenHistoryIn(dir.c_str(), 0, 1)) return;
   CfgNames names;
   if (cfg_ListNames(type, after.data(), &names))

@@ -537,3 +537,24 @@ void lcfg_RepubPeriodCodes(LoggerRepub *r) {
                                r->DeleteDestinationOlderThan};
   for (int i = 0; i < 4; ++i) r->PeriodCodes[i] = static_cast<uint8_t>(lcfg_PeriodCode(periods[i]));
 }
+
+void lcfg_RecordToXmlForm(LcfgKind kind, void *record) {
+  if (kind != LCFG_STAND) return;
+  LoggerStand *r = static_cast<LoggerStand *>(record);
+  lcfg_StandToXmlForm(r);
+  lcfg_StandFlagsForward(r);
+}
+
+void lcfg_RecordFromXmlForm(LcfgKind kind, void *record) {
+  if (kind == LCFG_STAND) {
+    LoggerStand *r = static_cast<LoggerStand *>(record);
+    lcfg_StandFromXmlForm(r);
+    r->Converted = 1;
+    lcfg_StandFlagsReverse(r);
+    // The second set again from the primary fields: a record read and
+    // written reads back the same.
+    lcfg_RecordToXmlForm(kind, record);
+  } else if (kind == LCFG_REPUB) {
+    lcfg_RepubPeriodCodes(static_cast<LoggerRepub *>(record));
+  }
+}

@@ -351,3 +351,10 @@ int lcfg_StandFlagsForward(LoggerStand *r);
 int lcfg_StandFlagsReverse(LoggerStand *r);
 // The period codes of a "repub" record from its four periods.
 void lcfg_RepubPeriodCodes(LoggerRepub *r);
+
+// A whole record of a kind (of its full size): the second set from the
+// primary fields (flag part included), which the XML form and the history
+// compare; and after the XML form was read, the primary fields from the second
+// set and the derived fields ("repub" period codes).
+void lcfg_RecordToXmlForm(LcfgKind kind, void *record);
+void lcfg_RecordFromXmlForm(LcfgKind kind, void *record);
