@@ -19,6 +19,7 @@
 #include "platform/os_io.h"
 #include "plugin/connect/cfg_files.h"
 #include "plugin/connect/tm_utils.h"
+#include "plugin/loggers/lcfg_files.h"
 
 namespace {
 
@@ -375,6 +376,7 @@ int cfg_WriteConfigStatus(const char *server, const char *folder, uint8_t autoEn
 int cfg_ReadLoggerConfig(const char *server, const char *type, int number, void *record, int length) {
   if (!Field(type) || length < 0 || (!record && length)) return Fail(OS_ERROR_INVALID_PARAMETER);
   ConfigFile file = FileOf(server, "LOGGERS", std::string(type) + "_" + std::to_string(number));
+  if (!file.remote) return lcfg_ReadLogger(cfg_ParentDir(file.path).c_str(), type, number, record, length);
   return ReadAll(file, record, 0, length, OS_OPEN_EXISTING, CFG_RF_MAX) ? 0 : -1;
 }
 
@@ -384,7 +386,7 @@ int cfg_WriteLoggerConfig(const char *server, const char *type, int number, cons
   std::string name = UserName(user);
   if (cfg_Road(server) != CFG_ROAD_REMOTE) {
     ConfigFile file = FileOf(server, "LOGGERS", std::string(type) + "_" + std::to_string(number));
-    return WriteAll(file, record, 0, length, OS_CREATE_ALWAYS, length ? length : 1) ? 0 : -1;
+    return lcfg_WriteLogger(cfg_ParentDir(file.path).c_str(), name.c_str(), type, number, record, length);
   }
   if (!Field(name.c_str())) return Fail(OS_ERROR_INVALID_PARAMETER);
   // The server checks what it is given: no raw write behind its back.

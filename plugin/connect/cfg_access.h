@@ -52,7 +52,9 @@ int cfg_WriteSaveConfig(const char *server, const char *folder, uint8_t saveOutp
 int cfg_ReadConfigStatus(const char *server, const char *folder, uint8_t *autoEnable);
 int cfg_WriteConfigStatus(const char *server, const char *folder, uint8_t autoEnable);
 
-// A logger configuration LOGGERS\<type>_<number>, in its binary form.
+// A logger configuration LOGGERS\<type>_<number>: on this computer and on
+// shares through the logger configuration files (binary or XML by the
+// switches), behind a server in its binary form.
 int cfg_ReadLoggerConfig(const char *server, const char *type, int number, void *record, int length);
 int cfg_WriteLoggerConfig(const char *server, const char *type, int number, const void *record, int length,
                           const char *user);

@@ -41,11 +41,15 @@ bool DeriveKeys(const char *phrase, uint8_t keys[2][16]) {
   return true;
 }
 
-bool Plausible(const uint8_t *text, size_t length) {
-  if (length == kPaddedField && text[length - 1] != ' ') return false;
+bool Printable(const uint8_t *text, size_t length) {
   for (size_t n = 0; n < length; ++n)
     if (text[n] < 0x20 || text[n] > 0x7e) return false;
   return true;
+}
+
+// A field-sized text normally ends in its padding.
+bool Plausible(const uint8_t *text, size_t length) {
+  return Printable(text, length) && (length != kPaddedField || text[length - 1] == ' ');
 }
 
 }  // namespace
@@ -68,14 +72,21 @@ int asset_DecryptPassword(const uint8_t *cipher, size_t length, char *out, size_
   if (length > ASSET_CIPHER_MAX_TEXT || length + 1 > size) return 0;
   uint8_t keys[2][16];
   if (!DeriveKeys(phrase, keys)) return 0;
-  uint8_t work[ASSET_CIPHER_MAX_TEXT];
+  uint8_t work[ASSET_CIPHER_MAX_TEXT], other[ASSET_CIPHER_MAX_TEXT];
   Rc4(keys[0], cipher, work, length);
+  const uint8_t *text = work;
   if (!Plausible(work, length)) {
     // RC4 cannot tell a wrong key; a text that is not printable shows one.
-    Rc4(keys[1], cipher, work, length);
-    if (!Plausible(work, length)) return 0;
+    // A password that fills the whole field has no padding: printable is
+    // then enough, the 40-bit text first.
+    Rc4(keys[1], cipher, other, length);
+    if (Plausible(other, length))
+      text = other;
+    else if (!Printable(work, length))
+      text = Printable(other, length) ? other : nullptr;
+    if (!text) return 0;
   }
-  memcpy(out, work, length);
+  memcpy(out, text, length);
   out[length] = '\0';
   return 1;
 }

@@ -263,3 +263,43 @@ TEST(Logtool, AssetShowsCodeLevelsAndPosition) {
 }
 
 }  // namespace
+
+// A logger configuration written from field=value lines and printed back in
+// the same form; what does not parse names its line and field.
+TEST(Logtool, LoggerConfigWrittenAndReadAsFieldLines) {
+  std::string dir = tnwtest::MakeTempDir("lcfg") + "/LOGGERS";
+  ASSERT_EQ(os_MakeFolders(dir.c_str()), 0);
+  std::string tool = tnwtest::BinPath("logtool") + " logger-config ";
+  tnwtest::ShellResult w = tnwtest::ShellRun(
+      "printf 'Name=Pump wells\\nExpiryTimeEnable=1\\nExpiryTime=2030-12-31T23:59\\n"
+      "SourceServer=https://me:pw@logs.example:8443/x\\n' | " + tool + "write " + dir + " resub 4");
+  ASSERT_EQ(w.status, 0) << w.out;
+  std::string out = Shell(tool + "read " + dir + " resub 4");
+  EXPECT_NE(out.find("\nExpiryTime=2030-12-31T23:59\n"), std::string::npos) << out;
+  EXPECT_EQ(out.rfind("Name=Pump wells\nAutostart=0\nExpiryTimeEnable=1\n", 0), 0u) << out;
+  EXPECT_NE(out.find("\nSourceServer=https://me:enc"), std::string::npos) << out;
+  EXPECT_EQ(out.find(":pw@"), std::string::npos) << out;
+  // The rest of the record was kept by a later write of one field.
+  ASSERT_EQ(tnwtest::ShellRun("echo 'Autostart=1' | " + tool + "write " + dir + " resub 4").status, 0);
+  out = Shell(tool + "read " + dir + " resub 4");
+  EXPECT_NE(out.find("Name=Pump wells\nAutostart=1\n"), std::string::npos) << out;
+
+  struct Case {
+    std::string cmd, message;
+    int status;
+  } cases[] = {
+      {"echo 'ExpiryTime=2030-12-31T24:00' | " + tool + "write " + dir + " resub 4",
+       "line 1: <ExpiryTime> invalid time value", 1},
+      {"printf '\\nNoSuch=1\\n' | " + tool + "write " + dir + " resub 4", "line 2: <NoSuch> no such field", 1},
+      {"echo 'Name' | " + tool + "write " + dir + " resub 4", "line 1: no '='", 1},
+      {tool + "read " + dir + " resub 5", "read: error 2", 1},
+      {tool + "read " + dir + " filelog 1", "filelog has no record type", 2},
+      {tool + "read " + dir + " resub x", "bad logger number", 2},
+  };
+  for (const Case &c : cases) {
+    tnwtest::ShellResult r = tnwtest::ShellRun(c.cmd + " 2>&1");
+    EXPECT_EQ(r.status, c.status) << c.cmd;
+    EXPECT_NE(r.out.find(c.message), std::string::npos) << c.cmd << ": " << r.out;
+  }
+  EXPECT_NE(Shell(tool + "read " + dir + " resub 4").find("Autostart=1"), std::string::npos) << "failed writes change nothing";
+}

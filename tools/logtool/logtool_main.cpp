@@ -12,6 +12,9 @@
 //                                 TIME ("YYMMDD_hhmmss", seconds, or "now")
 //   logtool asset PATH            the asset code of PATH (below the asset
 //                                 root), "LEVEL=value" per level, position
+//   logtool logger-config read|write FOLDER TYPE N
+//                                 a logger configuration as field=value
+//                                 lines (write: the lines on standard input)
 // RUN is the run's data file (".odl"), a Windows or Linux path, or a database
 // connection string ("PROVIDER=...;LoggerName=NAME", the newest run, or with
 // ";LoggerSeq=N" for run N). FOLDER is a folder, a Windows or Linux path.
@@ -39,13 +42,15 @@
 #include "plugin/loggers/log_format.h"
 #include "plugin/loggers/log_run_name.h"
 #include "plugin/loggers/log_text.h"
+#include "tools/logtool/logtool_config.h"
 
 namespace {
 
 int Usage() {
   fprintf(stderr,
           "usage: logtool dump RUN | logtool follow RUN [--seconds N] [--raw] | logtool runs FOLDER [--prefix P]"
-          " | logtool purge FOLDER --prefix P --before TIME | logtool asset PATH\n");
+          " | logtool purge FOLDER --prefix P --before TIME | logtool asset PATH\n"
+          "       | logtool logger-config read|write FOLDER TYPE N\n");
   return 2;
 }
 
@@ -295,6 +300,7 @@ int main(int argc, char **argv) {
   if (argc < 3) return Usage();
   if (strcmp(argv[1], "asset") == 0 && argc == 3) return Asset(argv[2]);
   if (strcmp(argv[1], "dump") == 0 && argc == 3) return Dump(argv[2]);
+  if (strcmp(argv[1], "logger-config") == 0 && argc == 6) return LoggerConfigCommand(argv[2], argv[3], argv[4], argv[5]);
   if (strcmp(argv[1], "follow") == 0) {
     double seconds = 0;
     bool raw = false;

@@ -79,6 +79,13 @@ TEST(AssetCipher, PaddedFieldRoundTripsUnderThe40BitKey) {
   char back[257];
   ASSERT_NE(asset_DecryptPassword(c, 256, back, sizeof back, ASSET_PHRASE_PASSWORD), 0);
   EXPECT_EQ(std::string(back), field);
+
+  // A password that fills the field has no padding and still deciphers.
+  std::string full;
+  for (int i = 0; i < 256; ++i) full += static_cast<char>('!' + (i * 7) % 90);
+  ASSERT_EQ(asset_EncryptPassword(full.c_str(), c, sizeof c, ASSET_PHRASE_PASSWORD), 256u);
+  ASSERT_NE(asset_DecryptPassword(c, 256, back, sizeof back, ASSET_PHRASE_PASSWORD), 0);
+  EXPECT_EQ(std::string(back), full);
 }
 
 TEST(AssetCipher, LengthLimits) {
