@@ -38,6 +38,7 @@ struct ProvSlot {
   TimeStamp start{};
   std::vector<uint8_t> record;
   int64_t newest = -1;  // -1 none, -2 the count failed
+  bool digital[LOG_MAX_BLOCKS] = {};
   char folder[260] = {};
   char logger[100] = {};
 };
@@ -267,6 +268,12 @@ int LoadSlot(LocalProvider *p, int i) {
   s.header = h;
   s.record.assign(h.recordSize, 0);
   s.newest = -1;
+  // A database keeps no block kind: its channel records tell.
+  for (int b = 0; b < h.blockCount && b < int{LOG_MAX_BLOCKS}; ++b) {
+    ChannelRecord c{};
+    s.digital[b] = h.blocks[b].kind == LOG_KIND_DIGITAL ||
+                   (store->ReadChannels(&h, &c, b, 0, 1) == 0 && chan_IsDigital(&c));
+  }
   return 0;
 }
 
@@ -527,7 +534,7 @@ std::vector<Pseudo> Processors(const LocalProvider *p, bool *hasStatus) {
       at->last = std::max<int>(at->last, k.last);
       continue;
     }
-    Pseudo q{{k.prefix[0], k.prefix[1]}, k.last, k.kind == LOG_KIND_DIGITAL ? 'D' : 'A', {}};
+    Pseudo q{{k.prefix[0], k.prefix[1]}, k.last, s.digital[b] ? 'D' : 'A', {}};
     std::string src(k.source, strnlen(k.source, sizeof k.source));
     if (src.empty()) {
       char d[32];
@@ -680,6 +687,12 @@ bool SlotValue(const LocalProvider *p, int i, const char prefix[2], uint32_t n, 
   if (!s.store || s.newest < 0 || !Locate(s.header, prefix, n, &w)) return false;
   *status = Get32(&s.record[w.status]) & ~0x40u;
   *value = Get32(&s.record[w.value]);
+  // A digital value stored as a number (databases) reads as its state bit.
+  if (s.digital[w.block] && (*status & LOG_STATUS_PRESENT) && !(*status & LOG_STATUS_BAD)) {
+    float f;
+    memcpy(&f, value, 4);
+    *status = (*status & ~(LOG_STATUS_PRESENT | 1u)) | (static_cast<int64_t>(f) & 1);
+  }
   return true;
 }
 
@@ -701,6 +714,8 @@ void ReadValues(LocalProvider *p, const std::vector<std::string> &args, Reply *r
       if (IsStatus(g.prefix, n)) {
         st = p->status[n - 1];
         memcpy(&v, &p->values[n - 1], 4);
+        // Digital rows carry their state in the status word.
+        if (n <= LOG_STATUS_DIGITAL_ROWS && !(st & LOG_STATUS_BAD) && p->values[n - 1] != 0) st |= 1;
       } else {
         bool in0 = SlotValue(p, 0, g.prefix, n, &st, &v);
         uint32_t st1 = 0, v1 = 0;
