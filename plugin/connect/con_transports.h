@@ -1,6 +1,5 @@
 // The plug-in's connection kinds beyond the named pipe: the TLS socket (2),
-// the in-process provider of logged-data stores (3) and SOAP (4). Until the
-// provider exists, opening one fails with OS_ERROR_NOT_SUPPORTED.
+// the in-process provider of logged-data stores (3) and SOAP (4).
 #pragma once
 #include <cstdint>
 

@@ -1,0 +1,591 @@
+// The in-process provider over runs written by the file store and by the
+// database store: its replies byte for byte, the time lookup, lent buffers,
+// reply capacity and the bounded record cache.
+#include "plugin/loggers/prov_provider.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/config/chan_record.h"
+#include "framework/config/chan_text.h"
+#include "framework/server/srv_client.h"
+#include "platform/ado/ado.h"
+#include "platform/os_error.h"
+#include "platform/os_io.h"
+#include "platform/os_path.h"
+#include "plugin/connect/con_transports.h"
+#include "plugin/loggers/log_db_collection.h"
+#include "plugin/loggers/log_file_collection.h"
+#include "plugin/loggers/log_format.h"
+#include "tests/support/test_root.h"
+
+namespace {
+
+constexpr uint32_t kRW = OS_GENERIC_READ | OS_GENERIC_WRITE;
+constexpr int32_t kT0 = 19523 * 86400 + 8 * 3600;  // 2023-06-15 08:00:00
+
+// Reply bytes as a test spells them.
+struct Bytes {
+  std::string s;
+  Bytes &T(const std::string &t) { return s += t, *this; }
+  Bytes &Z() { return s.push_back('\0'), *this; }
+  Bytes &U32(uint32_t v) { return s.append(reinterpret_cast<const char *>(&v), 4), *this; }
+  Bytes &F(float v) { return s.append(reinterpret_cast<const char *>(&v), 4), *this; }
+  Bytes &U16(uint16_t v) { return s.append(reinterpret_cast<const char *>(&v), 2), *this; }
+  Bytes &Raw(const void *p, size_t n) { return s.append(static_cast<const char *>(p), n), *this; }
+};
+std::string Z(const std::string &t) { return t + std::string(1, '\0'); }
+
+// A logger's layout: AI1-AI3 (source PUMP1; AI3 an output channel) and
+// DI1-DI2 (DI2 an output channel).
+struct Layout {
+  LogFileHeader h{};
+  std::vector<ChannelRecord> ai, di;
+  ChannelRecord *blocks[2];
+  Layout(const char *analogue = "AI", const char *tagBase = "Flow") : ai(3), di(2) {
+    memcpy(h.blocks[0].prefix, analogue, 2);
+    h.blocks[0].first = 1;
+    h.blocks[0].last = 3;
+    h.blocks[0].kind = 8;
+    h.blocks[0].statusOffset = 12;
+    snprintf(h.blocks[0].source, sizeof h.blocks[0].source, "PUMP1");
+    memcpy(h.blocks[1].prefix, "DI", 2);
+    h.blocks[1].first = 1;
+    h.blocks[1].last = 2;
+    h.blocks[1].kind = LOG_KIND_DIGITAL;
+    h.blocks[1].statusOffset = 12 + 24;
+    h.blockCount = 2;
+    h.recordSize = 12 + 24 + 16;
+    h.type = LOG_FILE_TYPE;
+    h.timeZone.Bias = -60;
+    h.timeZone.StandardName[0] = 'W';
+    memset(ai.data(), 0, ai.size() * sizeof(ChannelRecord));
+    memset(di.data(), 0, di.size() * sizeof(ChannelRecord));
+    for (int i = 0; i < 3; ++i) {
+      chan_SetTag(&ai[i], (tagBase + std::to_string(i + 1)).c_str());
+      chan_SetUnits(&ai[i], "m3/h");
+    }
+    ai[2].raw[CHAN_TYPE_OFFSET] = 2;
+    for (int i = 0; i < 2; ++i) {
+      chan_SetTag(&di[i], ("Pump" + std::to_string(i + 1)).c_str());
+      di[i].raw[CHAN_TYPE_OFFSET] = static_cast<uint8_t>(i == 0 ? 1 : 3);
+    }
+    blocks[0] = ai.data();
+    blocks[1] = di.data();
+  }
+  // Record i of a run: time start + i s + ms; AI k = base + i * 10 + k, AI2
+  // bad on odd records; DI1 bit 0 on even records, DI2 bad.
+  std::vector<uint8_t> Records(int32_t start, int16_t ms, int count, int base) const {
+    std::vector<uint8_t> out(size_t(count) * h.recordSize, 0);
+    for (int i = 0; i < count; ++i) {
+      uint8_t *r = &out[size_t(i) * h.recordSize];
+      uint16_t mark = LOG_RECORD_MARK;
+      memcpy(r, &mark, 2);
+      TimeStamp t{start + i, ms, 0};
+      memcpy(r + 4, &t, 8);
+      for (int k = 0; k < 3; ++k) {
+        uint32_t st = (k == 1 && i % 2) ? LOG_STATUS_BAD : LOG_STATUS_PRESENT;
+        float v = static_cast<float>(base + i * 10 + k);
+        memcpy(r + 12 + 4 * k, &st, 4);
+        memcpy(r + 24 + 4 * k, &v, 4);
+      }
+      uint32_t d1 = (i % 2 == 0) ? 1u : 0u, d2 = LOG_STATUS_BAD;
+      memcpy(r + 36, &d1, 4);
+      memcpy(r + 40, &d2, 4);
+    }
+    return out;
+  }
+};
+
+// Run A: 5 records from kT0 (250 ms); run B, the newest: 3 records from
+// kT0 + 3600 (500 ms).
+void WriteRuns(CLogCollection *c, Layout *l, int32_t shift = 0) {
+  struct Run {
+    int32_t start;
+    int16_t ms;
+    int count, base;
+  } runs[] = {{kT0 + shift, 250, 5, 0}, {kT0 + shift + 3600, 500, 3, 100}};
+  for (const Run &r : runs) {
+    l->h.start = {r.start, 0, 0};
+    int32_t start = r.start;
+    std::unique_ptr<CLogStore> s(c->CreateRun(&start, 1, nullptr, &l->h, "head", 0, nullptr, nullptr, l->blocks));
+    ASSERT_TRUE(s) << c->GetErrorSummary() << c->GetErrorText();
+    std::vector<uint8_t> recs = l->Records(r.start, r.ms, r.count, r.base);
+    ASSERT_EQ(s->WriteLogs(&l->h, recs.data(), static_cast<uint32_t>(r.count)), 0) << s->GetErrorText();
+    s->Close();
+  }
+}
+
+std::string Folder(const std::string &name) {
+  std::string dir = tnwtest::Root() + "/drives/c/pv/" + name;
+  EXPECT_EQ(os_MakeFolders(dir.c_str()), 0);
+  return "C:\\pv\\" + name;
+}
+
+std::string FolderLogger(const std::string &name, Layout *l, int32_t shift = 0) {
+  std::string win = Folder(name);
+  CLogFileCollection c;
+  EXPECT_EQ(c.Open("", win.c_str(), "", "P", kRW), 0);
+  WriteRuns(&c, l, shift);
+  return win;
+}
+
+std::string SqlCs(const std::string &catalog) {
+  std::string dir = std::string(os_Root()) + "/hosts/./sqlserver";
+  os_MakeFolders(dir.c_str());
+  std::string path = dir + "/" + catalog + ".db", why;
+  remove(path.c_str());
+  EXPECT_EQ(ado::ado_CreateFile(path, &why), ado::ADO_S_OK) << why;
+  return "Provider=SQLOLEDB;Data Source=.;Initial Catalog=" + catalog;
+}
+
+std::string DbLogger(const std::string &catalog, Layout *l) {
+  std::string cs = SqlCs(catalog);
+  CLogDbCollection c;
+  EXPECT_EQ(c.Open(cs.c_str(), "", "P1", "", kRW), 0) << c.GetErrorSummary() << c.GetErrorText();
+  WriteRuns(&c, l);
+  return cs + ";LoggerName=P1";
+}
+
+struct Provider {
+  LocalProvider *p = prov_Init();
+  ~Provider() { prov_Destroy(p); }
+  std::string Ask(const std::string &line, uint32_t capacity = 65512, int *rc = nullptr) {
+    std::vector<char> buf(capacity + 16, '\x7E');
+    uint32_t n = capacity;
+    int r = prov_Dispatch(p, line.data(), static_cast<uint32_t>(line.size()), buf.data(), &n);
+    if (rc) *rc = r;
+    EXPECT_LE(n, capacity) << line;
+    for (size_t i = capacity; i < buf.size(); ++i) EXPECT_EQ(buf[i], '\x7E') << line << " wrote past the reply";
+    return std::string(buf.data(), n);
+  }
+};
+
+std::string Hex(const std::string &s) {
+  std::string out;
+  char b[4];
+  for (unsigned char c : s) {
+    if (c >= 32 && c < 127) out.push_back(static_cast<char>(c));
+    else snprintf(b, sizeof b, "\\%02X", c), out += b;
+  }
+  return out;
+}
+
+ChannelRecord AsInput(ChannelRecord c) {
+  if (c.raw[CHAN_TYPE_OFFSET] == 3) c.raw[CHAN_TYPE_OFFSET] = 1;
+  if (c.raw[CHAN_TYPE_OFFSET] == 2) c.raw[CHAN_TYPE_OFFSET] = 0;
+  return c;
+}
+
+// Every request of the table over one logger; `database` only changes what
+// the store keeps of times and the run list's start milliseconds.
+void CheckRequestTable(const std::string &server, const Layout &l) {
+  Provider pv;
+  ASSERT_EQ(prov_Open(pv.p, server.c_str()), 0) << server;
+  const int32_t b0 = kT0 + 3600;
+  ChannelRecord ai1 = AsInput(l.ai[0]), ai3 = AsInput(l.ai[2]), di2 = AsInput(l.di[1]);
+  std::string longTag(16, 'F');
+  struct Row {
+    std::string line, reply;
+  } rows[] = {
+      {"QE", Z("0")},
+      {"qp", Z("3")},
+      {"IP,*,9", Z("1,CUSTAA,PUMP1,AI:3,0,A;CUSTAB,DI CHANNELS,DI:2,0,D;logst,LOGGER STATUS CHANNELS,LS:56,0,A;")},
+      {"IP,*,1", Z("1,CUSTAA,PUMP1,AI:3,0,A;")},
+      {"IP,custab", Z("1,CUSTAB,DI CHANNELS,DI:2,0,D;")},
+      {"IP,LOGST", Z("1,logst,LOGGER STATUS CHANNELS,LS:56,0,A;")},
+      {"IP,CUSTAZ", Z("0,")},
+      {"TP,*,9", Z("1,1,1,1,1,1,1,")},
+      {"CV,AI1,3,DI2", Bytes().T("1,").U32(b0).U16(0).Raw(&ai1, 216).Raw(&ai3, 216).U32(b0).U16(0).Raw(&di2, 216).s},
+      {"CV,", Z("0")},
+      {"RV,AI1,2,3,DI1,2", Bytes()
+                               .T("1,")
+                               .U32(b0).U16(0)
+                               .U32(0x80).F(120).U32(0x80).F(121).U32(0x80).F(122)
+                               .U32(b0).U16(0)
+                               .U32(1).U32(0x20)
+                               .s},
+      {"RV,AI9,XX1", Bytes().T("1,").U32(b0).U16(0).U32(0x20).U32(0).U16(0).U32(0x20).s},
+      {"RV,", Z("0")},
+      {"TC,flow2,Pump1,NoSuch," + longTag, Bytes().T("1,AI").U16(2).T("DI").U16(1).U32(0).U32(0).s},
+      {"RS", Z("0")},
+      {"BS", Z("0")},
+      {"ES", Z("1")},
+      {"DS", Z("0")},
+      {"WS", Z("-1,50")},
+      {"IS", Z("1," + std::to_string(kT0))},
+      {"NS", Z("1," + std::to_string(b0 + 2) + ",8")},
+      {"5S,0,0,0,0", Z("1," + std::to_string(kT0) + "," + std::to_string(b0 + 3) + ",8,0,0")},
+      {"5S,1," + std::to_string(b0) + ",0,0", Z("1," + std::to_string(b0) + "," + std::to_string(b0 + 3) + ",3,0,0")},
+      {"6S," + std::string(100, 'S') + ",0,0", Z("-1,0")},
+      {"6S,,0,0", Z("-1,0")},
+      {"9S", Z("0")},
+      {"ZZ,1", Z("0")},
+  };
+  // The time-zone block as the store keeps it, after the newest record's time.
+  std::string ts = pv.Ask("TS");
+  EXPECT_EQ(ts.size(), Z(std::to_string(b0 + 2) + ",500").size() + 172);
+  EXPECT_EQ(ts.substr(0, 15), Z(std::to_string(b0 + 2) + ",500"));
+  int32_t bias = 0;
+  if (ts.size() >= 19) memcpy(&bias, ts.data() + 15, 4);
+  EXPECT_TRUE(bias == 0 || bias == -60) << bias;
+  for (const Row &r : rows) {
+    int rc = -1;
+    std::string got = pv.Ask(r.line, 65512, &rc);
+    EXPECT_EQ(rc, 1) << r.line;
+    EXPECT_EQ(Hex(got), Hex(r.reply)) << r.line;
+  }
+}
+
+TEST(ProviderRequests, FolderOfRuns) {
+  Layout l;
+  CheckRequestTable(FolderLogger("table", &l), l);
+}
+
+TEST(ProviderRequests, SameRunsInDatabase) {
+  Layout l;
+  CheckRequestTable(DbLogger("provtable", &l), l);
+}
+
+// The rows the two storages serve differently: the storage type.
+TEST(ProviderRequests, StatusRowsOfEachStorage) {
+  Layout l1, l2;
+  std::string folder = FolderLogger("status", &l1), db = DbLogger("provstatus", &l2);
+  for (const auto &[server, type] : {std::pair{folder, 0u}, std::pair{db, 1u}}) {
+    Provider pv;
+    ASSERT_EQ(prov_Open(pv.p, server.c_str()), 0);
+    std::string r = pv.Ask("RV,LS1,9");
+    ASSERT_EQ(r.size(), 2u + 6 + 4 + 4) << Hex(r);
+    uint32_t s1, s9;
+    memcpy(&s1, r.data() + 8, 4);
+    memcpy(&s9, r.data() + 12, 4);
+    EXPECT_EQ(s1 & 0x21, 1u) << server;  // the newest run has not ended
+    EXPECT_EQ(s9 & 0x21, type) << server;
+    std::string c = pv.Ask("CV,LS1,13");
+    ASSERT_EQ(c.size(), 2u + 6 + 2 * 216);
+    ChannelRecord status, units;
+    memcpy(&status, c.data() + 8, 216);
+    memcpy(&units, c.data() + 8 + 216, 216);
+    EXPECT_STREQ(chan_GetTag(&status), "0001_STATUS");
+    EXPECT_EQ(status.raw[CHAN_TYPE_OFFSET], 3);
+    EXPECT_TRUE(chan_FlagBit(&status, CHAN_FLAG_ENABLE));
+    EXPECT_STREQ(chan_GetDescription(&units), "DATE OF LAST WRITE");
+    EXPECT_EQ(units.raw[CHAN_TYPE_OFFSET], 2);
+  }
+}
+
+TEST(ProviderTime, LookupTable) {
+  auto ts = [](int32_t s, int16_t ms) { return TimeStamp{s, ms, 0}; };
+  struct Case {
+    const char *what;
+    std::vector<TimeStamp> times;
+    TimeStamp sought;
+    int64_t want;
+  } cases[] = {
+      {"one record, before", {ts(100, 0)}, ts(50, 0), 0},
+      {"one record, at", {ts(100, 0)}, ts(100, 0), 0},
+      {"one record, after", {ts(100, 0)}, ts(500, 0), 0},
+      {"all at one time, before", {ts(100, 5), ts(100, 5), ts(100, 5)}, ts(99, 0), 0},
+      {"all at one time, at", {ts(100, 5), ts(100, 5), ts(100, 5)}, ts(100, 5), 2},
+      {"all at one time, after", {ts(100, 5), ts(100, 5), ts(100, 5)}, ts(101, 0), 2},
+      {"before the first", {ts(10, 0), ts(20, 0), ts(30, 0)}, ts(5, 0), 0},
+      {"after the last", {ts(10, 0), ts(20, 0), ts(30, 0)}, ts(31, 0), 2},
+      {"between", {ts(10, 0), ts(20, 0), ts(30, 0), ts(40, 0)}, ts(25, 0), 1},
+      {"equal seconds, ms between", {ts(10, 100), ts(10, 200), ts(10, 300), ts(10, 400)}, ts(10, 250), 1},
+      {"equal seconds, ms exact", {ts(10, 100), ts(10, 200), ts(10, 300), ts(10, 400)}, ts(10, 300), 2},
+      {"equal seconds, ms before all", {ts(10, 100), ts(10, 200)}, ts(10, 99), 0},
+      {"uneven spacing", {ts(0, 0), ts(1, 0), ts(2, 0), ts(3, 0), ts(1000000, 0)}, ts(2, 500), 2},
+  };
+  for (const Case &c : cases) {
+    auto at = [](void *ctx, int64_t i, TimeStamp *t) {
+      *t = (*static_cast<const std::vector<TimeStamp> *>(ctx))[static_cast<size_t>(i)];
+      return 0;
+    };
+    EXPECT_EQ(prov_FindRecord(static_cast<int64_t>(c.times.size()), c.sought, at,
+                              const_cast<std::vector<TimeStamp> *>(&c.times)),
+              c.want)
+        << c.what;
+  }
+}
+
+TEST(ProviderTime, EstimateIsExact) {
+  struct Case {
+    int64_t first, last, sought, count, want;
+  } cases[] = {
+      {5, 5, 5, 10, 0},                                           // no span: no division by zero
+      {5, 5, 9, 10, 0},
+      {0, 100, 50, 11, 5},
+      {0, 100, 100, 11, 10},
+      {0, 100, -7, 11, 0},
+      {0, 100, 1000, 11, 10},
+      // 10^15 us (31 years) x 2^31 records passes 64 bits: exact, not wrapped.
+      {0, 1000000000000000, 999999999999999, int64_t{1} << 31, (int64_t{1} << 31) - 1},
+      {0, 1000000000000000, 500000000000000, int64_t{1} << 31, int64_t{1} << 30},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(prov_EstimateIndex(c.first, c.last, c.sought, c.count), c.want) << c.first << " " << c.sought;
+}
+
+TEST(ProviderOpen, PartnerNames) {
+  struct Case {
+    const char *name, *partner;
+  } cases[] = {
+      {"D:\\LOG\\P1_FAST_LOG", "D:\\LOG\\P1"},
+      {"D:\\LOG\\P1FAST_LOG", "D:\\LOG\\P1SLOW_LOG"},
+      {"D:\\LOG\\p1_fast_log", "D:\\LOG\\p1"},
+      {"D:\\LOG\\P1", ""},
+      {"_FAST_LOG", "_SLOW_LOG"},  // 9 characters: only the second rule applies
+      {"FAST_LOG", ""},
+  };
+  char out[64];
+  for (const Case &c : cases) {
+    prov_PartnerName(c.name, out, sizeof out);
+    EXPECT_STREQ(out, c.partner) << c.name;
+  }
+}
+
+TEST(ProviderOpen, Failures) {
+  Provider a, b, c;
+  EXPECT_EQ(prov_Open(a.p, "Provider=SQLOLEDB;Data Source=.;Initial Catalog=x"), -1);  // no logger name
+  EXPECT_EQ(os_GetLastError(), 0u);
+  EXPECT_EQ(prov_Open(b.p, Folder("empty").c_str()), -1);  // no run
+  EXPECT_EQ(prov_Open(c.p, "C:\\pv\\missing\\folder"), -1);
+}
+
+// The partner's value stands in for a channel the primary does not log,
+// while its newest record lies within 180 s of the primary's.
+TEST(ProviderPartner, WithinAndPast180Seconds) {
+  for (int32_t shift : {170, 181}) {
+    std::string name = "partner" + std::to_string(shift);
+    Layout fast, slow("AO", "Out");
+    std::string primary = FolderLogger(name + "_FAST_LOG", &fast);
+    FolderLogger(name, &slow, shift);
+    Provider pv;
+    ASSERT_EQ(prov_Open(pv.p, primary.c_str()), 0);
+    std::string r = pv.Ask("RV,AO1");
+    Bytes want;
+    want.T("1,").U32(kT0 + shift + 3600).U16(0);
+    if (shift <= 180) want.U32(0x80).F(120);
+    else want.U32(0x20);
+    EXPECT_EQ(Hex(r), Hex(want.s)) << shift;
+    // The listing follows the partner: its prefixes.
+    EXPECT_EQ(pv.Ask("IP,*,1"), Z("1,CUSTAA,PUMP1,AO:3,0,A;"));
+  }
+}
+
+// "7S" and "8S" read and write only buffers the thread lent for them.
+class ProviderHistory : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_ = FolderLogger(std::string("history_") + ::testing::UnitTest::GetInstance()->current_test_info()->name(), &l_);
+    ASSERT_EQ(prov_Open(pv_.p, server_.c_str()), 0);
+  }
+  void TearDown() override { prov_ClearBuffers(); }
+  std::string Line(const char *cmd, int fromFlag, int toFlag, uint32_t capacity) {
+    char b[400];
+    snprintf(b, sizeof b, "%s,%d,%lld,%d,%lld,%lld,%u,%lld,%lld,%lld,%d", cmd, fromFlag, Addr(&from_), toFlag,
+             Addr(&to_), Addr(list_), capacity, Addr(times_), Addr(values_), Addr(text_), int{sizeof text_});
+    std::string s = b;
+    if (cmd[0] == '8') s += "," + std::to_string(Addr(passed_));
+    return s;
+  }
+  static long long Addr(const void *p) { return static_cast<long long>(reinterpret_cast<uintptr_t>(p)); }
+  void LendAll() {
+    prov_RegisterBuffer(&from_, sizeof from_);
+    prov_RegisterBuffer(&to_, sizeof to_);
+    prov_RegisterBuffer(list_, sizeof list_);
+    prov_RegisterBuffer(times_, sizeof times_);
+    prov_RegisterBuffer(values_, sizeof values_);
+    prov_RegisterBuffer(text_, sizeof text_);
+    prov_RegisterBuffer(passed_, sizeof passed_);
+  }
+  float V(int rec, int ch) const {
+    float f;
+    memcpy(&f, &values_[(rec * 4 + ch) * 4], 4);
+    return f;
+  }
+  uint32_t W(int rec, int ch) const {
+    uint32_t w;
+    memcpy(&w, &values_[(rec * 4 + ch) * 4], 4);
+    return w;
+  }
+
+  Layout l_;
+  std::string server_;
+  Provider pv_;
+  TimeStamp from_{}, to_{};
+  char list_[64] = "AI1,AI2,DI1,XX7";
+  TimeStamp times_[10] = {};
+  uint8_t values_[10 * 4 * 4] = {};
+  char text_[256] = {};
+  uint32_t passed_[10] = {};
+};
+
+TEST_F(ProviderHistory, UnlentBuffersAreRefused) {
+  EXPECT_EQ(pv_.Ask(Line("7S", 0, 0, 10)), Z("-1,87"));
+  prov_RegisterBuffer(list_, sizeof list_);
+  prov_RegisterBuffer(times_, sizeof times_);
+  // The value array is not lent; nor is a capacity beyond the lent times.
+  EXPECT_EQ(pv_.Ask(Line("7S", 0, 0, 10)), Z("-1,87"));
+  prov_RegisterBuffer(values_, sizeof values_);
+  prov_RegisterBuffer(text_, sizeof text_);
+  EXPECT_EQ(pv_.Ask(Line("7S", 0, 0, 11)), Z("-1,87"));
+  EXPECT_EQ(pv_.Ask(Line("7S", 1, 0, 10)), Z("-1,87"));  // from time not lent
+  EXPECT_EQ(pv_.Ask(Line("7S", 0, 0, 10)), Z("1,8,0,0"));
+  EXPECT_EQ(pv_.Ask("7S,0,0,0,0,12345,1,0,0,0,0"), Z("-1,87"));  // any address from a line
+  EXPECT_EQ(pv_.Ask("6S,TEXT,12345,10"), Z("-1,87"));
+  for (uint8_t b : std::string(reinterpret_cast<const char *>(&from_), sizeof from_)) EXPECT_EQ(b, 0);
+}
+
+TEST_F(ProviderHistory, RecordsWithinRange) {
+  LendAll();
+  from_ = {kT0 + 3, 0, 0};
+  to_ = {kT0 + 3601, 0, 0};
+  uint8_t untouched = 0xAB;
+  memset(values_, untouched, sizeof values_);
+  ASSERT_EQ(pv_.Ask(Line("7S", 1, 1, 10)), Z("1,3,0,0"));
+  // Run A's records 3 and 4, run B's record 0; run B's record 1 is at the end.
+  const TimeStamp want[] = {{kT0 + 3, 250, 0}, {kT0 + 4, 250, 0}, {kT0 + 3600, 500, 0}};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(times_[i].seconds, want[i].seconds) << i;
+    EXPECT_EQ(times_[i].ms, want[i].ms) << i;
+  }
+  EXPECT_EQ(V(0, 0), 30.0f);
+  EXPECT_EQ(values_[(0 * 4 + 1) * 4], untouched);  // AI2 bad on record 3: left alone
+  EXPECT_EQ(V(0, 2), 0.0f);                         // DI1 off on odd records
+  EXPECT_EQ(W(0, 3), 2147483647u);                  // no such channel
+  EXPECT_EQ(V(1, 1), 41.0f);
+  EXPECT_EQ(V(1, 2), 1.0f);
+  EXPECT_EQ(V(2, 0), 100.0f);
+  EXPECT_EQ(times_[3].seconds, 0);  // nothing past what was delivered
+  // The capacity stops the read.
+  EXPECT_EQ(pv_.Ask(Line("7S", 0, 0, 2)), Z("1,2,0,0"));
+  EXPECT_EQ(times_[1].seconds, kT0 + 1);
+}
+
+TEST_F(ProviderHistory, CacheLimitGivesTheSameRecords) {
+  LendAll();
+  std::string cached = pv_.Ask(Line("7S", 0, 0, 10));
+  std::vector<uint8_t> v1(values_, values_ + sizeof values_);
+  std::vector<TimeStamp> t1(times_, times_ + 10);
+  prov_SetCacheLimit(0);
+  Provider uncached;
+  ASSERT_EQ(prov_Open(uncached.p, server_.c_str()), 0);
+  memset(values_, 0, sizeof values_);
+  memset(times_, 0, sizeof times_);
+  EXPECT_EQ(uncached.Ask(Line("7S", 0, 0, 10)), cached);
+  prov_SetCacheLimit(64ull << 20);
+  EXPECT_EQ(cached, Z("1,8,0,0"));
+  EXPECT_EQ(std::vector<uint8_t>(values_, values_ + sizeof values_), v1);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(times_[i].seconds, t1[static_cast<size_t>(i)].seconds);
+}
+
+TEST_F(ProviderHistory, ChangedRecordsOnly) {
+  LendAll();
+  snprintf(list_, sizeof list_, "AI1");
+  // AI1 changes on every record: all delivered, nothing passed over.
+  EXPECT_EQ(pv_.Ask(Line("8S", 0, 0, 10)), Z("1,8,0,0"));
+  snprintf(list_, sizeof list_, "DI2");
+  // DI2 is bad throughout: one record stands for each run.
+  EXPECT_EQ(pv_.Ask(Line("8S", 0, 0, 10)), Z("1,1,0,0"));
+  snprintf(list_, sizeof list_, "%s", "");
+  int rc = -1;
+  EXPECT_EQ(pv_.Ask(Line("8S", 0, 0, 10), 64, &rc), "");
+  EXPECT_EQ(rc, 0);  // an empty list gets no reply
+}
+
+TEST(ProviderReplies, NeverPastTheCapacity) {
+  Layout l;
+  Provider pv;
+  ASSERT_EQ(prov_Open(pv.p, FolderLogger("capacity", &l).c_str()), 0);
+  std::string many = "CV,AI1";
+  for (int i = 0; i < 200; ++i) many += ",1";
+  // 201 records of 216 bytes after "1," and the group's start time.
+  EXPECT_EQ(pv.Ask(many, 43423), Z("-1,234"));
+  EXPECT_EQ(pv.Ask(many, 43424).size(), 43424u);
+  EXPECT_EQ(pv.Ask("TS", 50), Z("-1,234"));
+  EXPECT_EQ(pv.Ask("QP", 1), "");  // not even the error fits
+  EXPECT_EQ(pv.Ask("IP,*,9", 20), Z("-1,234"));
+}
+
+TEST(ProviderReplies, SectionsIntoLentBuffer) {
+  Layout l;
+  std::string win = Folder("sections");
+  {
+    CLogFileCollection c;
+    ASSERT_EQ(c.Open("", win.c_str(), "", "P", kRW), 0);
+    l.h.start = {kT0, 0, 0};
+    int32_t start = kT0;
+    std::unique_ptr<CLogStore> s(c.CreateRun(&start, 1, nullptr, &l.h, "[HEADER]\r\nthe header\r\n", 0, nullptr, nullptr, l.blocks));
+    ASSERT_TRUE(s);
+    std::vector<uint8_t> recs = l.Records(kT0, 0, 2, 0);
+    ASSERT_EQ(s->WriteLogs(&l.h, recs.data(), 2), 0);
+    ASSERT_EQ(s->WriteText(kT0 + 1, "pump started", nullptr, "TEXT"), 0);
+    s->Close();
+  }
+  Provider pv;
+  ASSERT_EQ(prov_Open(pv.p, win.c_str()), 0);
+  char buf[128];
+  memset(buf, 'x', sizeof buf);
+  prov_RegisterBuffer(buf, sizeof buf);
+  std::string line = "6S,TEXT," + std::to_string(reinterpret_cast<uintptr_t>(buf)) + ",128";
+  std::string r = pv.Ask(line);
+  ASSERT_EQ(r.substr(0, 2), "1,");
+  size_t n = std::stoul(r.substr(2));
+  EXPECT_EQ(strlen(buf), n);
+  EXPECT_NE(std::string(buf).find("pump started"), std::string::npos) << buf;
+  EXPECT_EQ(pv.Ask("5S,0,0,0,0"), Z("1," + std::to_string(kT0) + "," + std::to_string(kT0 + 2) + ",2," +
+                                   std::to_string(n + 1) + ",0"));
+  // A capacity smaller than the text: cut, still terminated.
+  line = "6S,HEADER," + std::to_string(reinterpret_cast<uintptr_t>(buf)) + ",5";
+  EXPECT_EQ(pv.Ask(line), Z("1,4"));
+  EXPECT_EQ(buf[4], '\0');
+  prov_ClearBuffers();
+}
+
+TEST(ProviderReplies, NoRecordsNoReply) {
+  Layout l;
+  std::string win = Folder("norecords");
+  {
+    CLogFileCollection c;
+    ASSERT_EQ(c.Open("", win.c_str(), "", "P", kRW), 0);
+    l.h.start = {kT0, 0, 0};
+    int32_t start = kT0;
+    std::unique_ptr<CLogStore> s(c.CreateRun(&start, 1, nullptr, &l.h, nullptr, 0, nullptr, nullptr, l.blocks));
+    ASSERT_TRUE(s);
+    s->Close();
+  }
+  Provider pv;
+  EXPECT_EQ(prov_Open(pv.p, win.c_str()), 0);
+  int rc = -1;
+  EXPECT_EQ(pv.Ask("RV,AI1", 100, &rc), "");
+  EXPECT_EQ(rc, 0);
+}
+
+// Through the connection table: a folder string opens a provider, and
+// "CV" and "RV" read as result 1.
+TEST(ProviderConnection, KindThreeThroughTheTable) {
+  con_InstallTransports();
+  Layout l;
+  std::string win = FolderLogger("conn", &l);
+  std::vector<char> reply(65512);
+  for (const char *line : {"CV,AI1", "RV,AI1", "QP"}) {
+    int n = static_cast<int>(reply.size());
+    EXPECT_EQ(con_Transact(win.c_str(), line, static_cast<int>(strlen(line) + 1), reply.data(), &n),
+              line[0] == 'Q' ? 3 : 1)
+        << line;
+  }
+  std::string url = "file:///C:/pv/conn";
+  int n = static_cast<int>(reply.size());
+  EXPECT_EQ(con_Transact(url.c_str(), "QP", 3, reply.data(), &n), 3);
+  n = static_cast<int>(reply.size());
+  EXPECT_EQ(con_Transact("C:\\pv\\nothing_here", "QP", 3, reply.data(), &n), -1);
+  con_CloseAllConnections();
+}
+
+}  // namespace
