@@ -183,7 +183,7 @@ bool TableType(int n, char out[16]) {
   if (!t || n < 1 || n > t->count) return FailWith(OS_ERROR_INVALID_PARAMETER), false;
   const LoggerRecord *l = reinterpret_cast<const LoggerRecord *>(t->first) + (n - 1);
   memset(out, 0, 16);
-  memcpy(out, l->reserved0, sizeof l->reserved0);
+  memcpy(out, l->TypeName, sizeof l->TypeName);
   if (!*out) return FailWith(OS_ERROR_INVALID_PARAMETER), false;
   return true;
 }

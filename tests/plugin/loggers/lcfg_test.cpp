@@ -992,7 +992,7 @@ TEST_F(LoggerConfigFiles, LoggersByTableEntry) {
   ASSERT_EQ(sim_CreateWorld(w, &why), 0) << why;
   ASSERT_EQ(shm_AttachLoggers(), 0);
   LoggerRecord *second = reinterpret_cast<LoggerRecord *>(shm_LoggerTable()->first) + 1;
-  memcpy(second->reserved0, "resub", 5);
+  memcpy(second->TypeName, "resub", 5);
   LoggerResub r = Resub();
   ASSERT_EQ(lcfg_WriteLoggerN(win_.c_str(), "ann", 2, &r, sizeof r), 0);
   ASSERT_TRUE(fs::exists(dir_ + "/resub_2.xml"));
