@@ -57,7 +57,7 @@ struct Area {
   }
   bool operator==(const Area &o) const {
     return status == o.status && values == o.values && records.size() == o.records.size() &&
-           memcmp(records.data(), o.records.data(), records.size() * sizeof(ChannelRecord)) == 0;
+           (records.empty() || memcmp(records.data(), o.records.data(), records.size() * sizeof(ChannelRecord)) == 0);
   }
   // Row `row` (1-32) of logger `logger`.
   size_t At(int logger, int row) const { return static_cast<size_t>((logger - 1) * 32 + row - 1); }
