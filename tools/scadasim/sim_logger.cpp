@@ -302,7 +302,8 @@ int sim_LoggerStoreCommand(int argc, char **argv) {
   if (codes.empty()) codes = {"A1", "D1"};
   std::vector<std::vector<ChannelRecord>> channels;
   if (BuildHeader(codes, &channels) != 0) return 1;
-  sim_StartStatusFeed(logger.c_str(), false);
+  // NAME is first the database's logger: a world without it is no fault.
+  sim_StartStatusFeed(logger.c_str(), true);
   std::unique_ptr<CLogCollection> c(log_CreateCollection(cs.c_str()));
   if (!c || c->Open(cs.c_str(), "", logger.c_str(), "", OS_GENERIC_READ | OS_GENERIC_WRITE) != 0)
     return fprintf(stderr, "scadasim logger: cannot open %s (%s %s)\n", cs.c_str(), c ? c->GetErrorSummary() : "",

@@ -13,7 +13,8 @@
 int sim_LoggerRunsCommand(int argc, char **argv);
 // `scadasim logger --store CS [--logger NAME] [--area CODE]...`: the same
 // logger keeping a new run in the database CS ("PROVIDER=..."), feeding the
-// status channels of logger NAME.
+// status channels of logger NAME when the loggers table has it (quietly
+// without them otherwise).
 int sim_LoggerStoreCommand(int argc, char **argv);
 
 // Starts this process's status feed for logger `logger` of the loggers table

@@ -57,7 +57,7 @@ struct Area {
   }
   bool operator==(const Area &o) const {
     return status == o.status && values == o.values && records.size() == o.records.size() &&
-           memcmp(records.data(), o.records.data(), records.size() * sizeof(ChannelRecord)) == 0;
+           (records.empty() || memcmp(records.data(), o.records.data(), records.size() * sizeof(ChannelRecord)) == 0);
   }
   // Row `row` (1-32) of logger `logger`.
   size_t At(int logger, int row) const { return static_cast<size_t>((logger - 1) * 32 + row - 1); }
@@ -96,29 +96,27 @@ class StatusFeed : public ::testing::Test {
 }  // namespace
 
 TEST_F(StatusFeed, RefusedWhenTheAreaCannotHoldTheLoggersRows) {
+  const std::vector<std::string> two = {"LOGA", "LOGB"};
   struct Case {
     const char *what;
     std::vector<SimProcessorSpec> processors;
     std::vector<SimProcessorAreas> areas;
+    std::vector<std::string> loggers;
     int number;
     uint32_t error;
   };
   const Case cases[] = {
-      {"no logst processor", {}, {}, 1, OS_ERROR_FILE_NOT_FOUND},
-      {"logst without an area", {StatusProcessor()}, {}, 1, OS_ERROR_FILE_NOT_FOUND},
-      {"logger 2 in an area of 48 rows", {StatusProcessor()}, {{"LS", 48, {}}}, 2, OS_ERROR_INSUFFICIENT_BUFFER},
-      {"logger 3 of a world of two", {StatusProcessor()}, {}, 3, OS_ERROR_INSUFFICIENT_BUFFER},
-      {"a digital area", {StatusProcessor(0)}, {{"LS", 64, {}}}, 1, OS_ERROR_INVALID_DATA},
-      {"logger number 0", {StatusProcessor()}, {}, 0, OS_ERROR_INVALID_PARAMETER},
-      {"logger number -1", {StatusProcessor()}, {}, -1, OS_ERROR_INVALID_PARAMETER},
+      {"no logst processor", {}, {}, two, 1, OS_ERROR_FILE_NOT_FOUND},
+      {"logst without an area (no loggers, no rows)", {StatusProcessor()}, {}, {}, 1, OS_ERROR_FILE_NOT_FOUND},
+      {"logger 2 in an area of 48 rows", {StatusProcessor()}, {{"LS", 48, {}}}, two, 2, OS_ERROR_INSUFFICIENT_BUFFER},
+      {"logger 3 of a world of two", {StatusProcessor()}, {}, two, 3, OS_ERROR_INSUFFICIENT_BUFFER},
+      {"a digital area", {StatusProcessor(0)}, {{"LS", 64, {}}}, two, 1, OS_ERROR_INVALID_DATA},
+      {"logger number 0", {StatusProcessor()}, {}, two, 0, OS_ERROR_INVALID_PARAMETER},
+      {"logger number -1", {StatusProcessor()}, {}, two, -1, OS_ERROR_INVALID_PARAMETER},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
-    // "logst without an area": a processor of the kind, but a world without loggers has no rows.
-    std::vector<std::string> loggers = std::string(c.what) == "logst without an area"
-                                           ? std::vector<std::string>{}
-                                           : std::vector<std::string>{"LOGA", "LOGB"};
-    Build(c.processors, c.areas, loggers);
+    Build(c.processors, c.areas, c.loggers);
     const Area before = Area::Read();
     os_SetLastError(0);
     EXPECT_EQ(log_StatusFeedStart(c.number, "repub", "LOGB"), -1);
