@@ -589,3 +589,47 @@ TEST(ProviderConnection, KindThreeThroughTheTable) {
 }
 
 }  // namespace
+
+namespace {
+
+// Closing gives a run that has a stop time, still under its open name, its
+// closed name; a run without one (a writer's live run) keeps its name.
+TEST(ProviderClose, StoppedRunsTakeTheirClosedName) {
+  Layout l;
+  std::string win = Folder("closing");
+  std::string dir = tnwtest::Root() + "/drives/c/pv/closing";
+  {
+    CLogFileCollection c;
+    ASSERT_EQ(c.Open("", win.c_str(), "", "P", kRW), 0);
+    for (int32_t start : {kT0, kT0 + 3600}) {
+      l.h.start = {start, 0, 0};
+      int32_t s0 = start;
+      std::unique_ptr<CLogStore> s(c.CreateRun(&s0, 1, nullptr, &l.h, nullptr, 0, nullptr, nullptr, l.blocks));
+      ASSERT_TRUE(s);
+      std::vector<uint8_t> recs = l.Records(start, 0, 2, 0);
+      ASSERT_EQ(s->WriteLogs(&l.h, recs.data(), 2), 0);
+      if (start == kT0) {
+        LogFileHeader h{};
+        ASSERT_EQ(s->ReadHeader(&h), 0);
+        h.stop = {kT0 + 2, 0, 0};
+        ASSERT_EQ(s->WriteHeader(&h, nullptr), 0);
+      }
+      s->Close();
+    }
+  }
+  char a[14], b[14], e[14];
+  log_FormatStamp(kT0, a);
+  log_FormatStamp(kT0 + 3600, b);
+  log_FormatStamp(kT0 + 2, e);
+  {
+    Provider pv;
+    ASSERT_EQ(prov_Open(pv.p, win.c_str()), 0);
+    EXPECT_EQ(pv.Ask("5S,0,0,0,0").substr(0, 2), "1,");
+  }
+  std::string closed = dir + "/P" + a + "_" + e + ".odl", open = dir + "/P" + b + ".odl";
+  EXPECT_FALSE(tnwtest::ReadFile(closed).empty()) << closed;
+  EXPECT_TRUE(tnwtest::ReadFile(dir + "/P" + a + ".odl").empty());
+  EXPECT_FALSE(tnwtest::ReadFile(open).empty()) << open;
+}
+
+}  // namespace
