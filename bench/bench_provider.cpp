@@ -64,6 +64,12 @@ bool MakeRuns(const std::string &dir, uint32_t perRun) {
   ChannelRecord *blocks[1] = {channels.data()};
   constexpr uint32_t kChunk = 1000;
   std::vector<char> b(size_t(kChunk) * kRecordSize);
+  // Runs of another record count would join the list: only this set stays.
+  std::vector<std::string> keep;
+  for (uint32_t run = 0; run < kRuns; ++run) keep.push_back(RunName(run, perRun));
+  for (const auto &e : std::filesystem::directory_iterator(dir))
+    if (std::find(keep.begin(), keep.end(), e.path().filename().string()) == keep.end())
+      std::filesystem::remove(e.path());
   for (uint32_t run = 0; run < kRuns; ++run) {
     std::string path = dir + "/" + RunName(run, perRun);
     if (std::filesystem::exists(path) &&
