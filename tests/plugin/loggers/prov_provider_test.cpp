@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -630,6 +631,41 @@ TEST(ProviderClose, StoppedRunsTakeTheirClosedName) {
   EXPECT_FALSE(tnwtest::ReadFile(closed).empty()) << closed;
   EXPECT_TRUE(tnwtest::ReadFile(dir + "/P" + a + ".odl").empty());
   EXPECT_FALSE(tnwtest::ReadFile(open).empty()) << open;
+}
+
+}  // namespace
+
+namespace {
+
+// A run still being written: "RV" shows a record appended after the
+// provider opened within the 500 ms between record reads.
+TEST(ProviderLive, FollowsTheWriter) {
+  Layout l;
+  std::string win = Folder("live");
+  CLogFileCollection c;
+  ASSERT_EQ(c.Open("", win.c_str(), "", "P", kRW), 0);
+  l.h.start = {kT0, 0, 0};
+  int32_t start = kT0;
+  std::unique_ptr<CLogStore> writer(c.CreateRun(&start, 1, nullptr, &l.h, nullptr, 0, nullptr, nullptr, l.blocks));
+  ASSERT_TRUE(writer);
+  std::vector<uint8_t> recs = l.Records(kT0, 0, 3, 0);
+  ASSERT_EQ(writer->WriteLogs(&l.h, recs.data(), 2), 0);
+  Provider pv;
+  ASSERT_EQ(prov_Open(pv.p, win.c_str()), 0);
+  auto value = [&] {
+    std::string r = pv.Ask("RV,AI1");
+    float f = -1;
+    if (r.size() == 16) memcpy(&f, r.data() + 12, 4);
+    return f;
+  };
+  EXPECT_EQ(value(), 10.0f);
+  ASSERT_EQ(writer->WriteLogs(&l.h, recs.data() + 2 * l.h.recordSize, 1), 0);
+  auto appended = std::chrono::steady_clock::now();
+  float now = value();
+  while (now != 20.0f && std::chrono::steady_clock::now() - appended < std::chrono::seconds(3)) now = value();
+  EXPECT_EQ(now, 20.0f);
+  EXPECT_LT(std::chrono::steady_clock::now() - appended, std::chrono::milliseconds(700));
+  writer->Close();
 }
 
 }  // namespace
