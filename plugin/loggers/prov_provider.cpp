@@ -16,6 +16,7 @@
 #include "framework/config/chan_record.h"
 #include "framework/config/chan_text.h"
 #include "framework/registry/srv_hosts.h"
+#include "framework/server/srv_requests.h"
 #include "platform/os_codepage.h"
 #include "platform/os_debug.h"
 #include "platform/os_error.h"
@@ -287,16 +288,6 @@ int LoadRuns(LocalProvider *p) {
 bool EndsNoCase(const char *s, const char *tail) {
   size_t n = strlen(s), t = strlen(tail);
   return n >= t && os_CompareNoCase(s + n - t, tail) == 0;
-}
-
-// "file://host/a/b" -> "\\host\a\b"; "file:///C:/a" -> "C:\a".
-std::string FolderOfUrl(const char *url) {
-  std::string s(url + 7);
-  if (!s.empty() && s[0] == '/') s.erase(0, 1);
-  for (char &c : s)
-    if (c == '/') c = '\\';
-  if (s.size() < 2 || s[1] != ':') s = "\\\\" + s;
-  return s;
 }
 
 int OpenCollection(LocalProvider *p, int i, CLogCollection **out) {
@@ -1099,8 +1090,7 @@ LocalProvider *prov_Init(void) {
 
 int prov_Open(LocalProvider *p, const char *server) {
   if (!p || !server) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
-  std::string s = server;
-  if (os_CompareNoCaseN(server, "file://", 7) == 0) s = FolderOfUrl(server);
+  std::string s = srv_ProviderPath(server);
   if (os_CompareNoCaseN(s.c_str(), "PROVIDER=", 9) == 0) {
     char cs[LOG_CONNSTR_MAX + 1], logger[201];
     if (s.size() > LOG_CONNSTR_MAX) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
