@@ -866,8 +866,9 @@ int History(LocalProvider *p, const std::vector<std::string> &args, bool eight, 
   if (args.size() < want) return Fail(r, OS_ERROR_INVALID_PARAMETER), 1;
   for (size_t i = 0; i < want; ++i)
     if (!Number(args[i], &a[i])) return Fail(r, OS_ERROR_INVALID_PARAMETER), 1;
-  const auto *fromAt = static_cast<const TimeStamp *>(a[0] ? LentAt(a[1], sizeof(TimeStamp)) : nullptr);
-  const auto *toAt = static_cast<const TimeStamp *>(a[2] ? LentAt(a[3], sizeof(TimeStamp)) : nullptr);
+  // Lent buffers need not be aligned: every access is a byte copy.
+  const void *fromAt = a[0] ? LentAt(a[1], sizeof(TimeStamp)) : nullptr;
+  const void *toAt = a[2] ? LentAt(a[3], sizeof(TimeStamp)) : nullptr;
   if ((a[0] && !fromAt) || (a[2] && !toAt)) return Fail(r, OS_ERROR_INVALID_PARAMETER), 1;
   // The channel list: a text within its lent buffer.
   const char *list = nullptr;
@@ -888,10 +889,10 @@ int History(LocalProvider *p, const std::vector<std::string> &args, bool eight, 
   }
   if (a[5] < 0 || a[5] > UINT32_MAX || a[9] < 0 || a[9] > INT32_MAX) return Fail(r, OS_ERROR_INVALID_PARAMETER), 1;
   uint64_t capacity = static_cast<uint64_t>(a[5]), textCap = static_cast<uint64_t>(a[9]);
-  auto *times = static_cast<TimeStamp *>(LentAt(a[6], capacity * sizeof(TimeStamp)));
+  auto *times = static_cast<uint8_t *>(LentAt(a[6], capacity * sizeof(TimeStamp)));
   auto *values = static_cast<uint8_t *>(LentAt(a[7], capacity * chans.size() * 4));
   auto *text = static_cast<char *>(LentAt(a[8], textCap));
-  auto *passed = static_cast<uint32_t *>(eight ? LentAt(a[10], capacity * 4) : nullptr);
+  auto *passed = static_cast<uint8_t *>(eight ? LentAt(a[10], capacity * 4) : nullptr);
   if ((!times && capacity) || (!values && capacity && !chans.empty()) || (!text && textCap) ||
       (eight && !passed && capacity))
     return Fail(r, OS_ERROR_INVALID_PARAMETER), 1;
@@ -899,8 +900,9 @@ int History(LocalProvider *p, const std::vector<std::string> &args, bool eight, 
     Debug("No RT Records GraphFiltered for %d:d\r\n", 0);
     return 0;
   }
-  TimeStamp from = fromAt ? *fromAt : TimeStamp{};
-  TimeStamp to = toAt ? *toAt : TimeStamp{};
+  TimeStamp from{}, to{};
+  if (fromAt) memcpy(&from, fromAt, sizeof from);
+  if (toAt) memcpy(&to, toAt, sizeof to);
   RebuildList(p);
   if (p->runs.empty()) return Fail(r, OS_ERROR_NO_MORE_ITEMS), 1;
   if (!fromAt) {
@@ -971,10 +973,10 @@ int History(LocalProvider *p, const std::vector<std::string> &args, bool eight, 
               memcpy(&previous[c * 8], rec + where[c].status, 4);
               memcpy(&previous[c * 8 + 4], rec + where[c].value, 4);
             }
-          passed[delivered] = skipped;
+          memcpy(passed + delivered * 4, &skipped, 4);
           skipped = 0;
         }
-        times[delivered] = t;
+        memcpy(times + delivered * sizeof t, &t, sizeof t);
         for (size_t c = 0; c < chans.size(); ++c) {
           uint8_t *cell = row + c * 4;
           if (!has[c]) {
