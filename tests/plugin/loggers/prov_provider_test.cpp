@@ -669,3 +669,55 @@ TEST(ProviderLive, FollowsTheWriter) {
 }
 
 }  // namespace
+
+namespace {
+
+// Pseudo-processor names past the first 26 prefixes, and a count that stops
+// before the status entry.
+TEST(ProviderRequests, ProcessorNamesAndCounts) {
+  LogFileHeader h{};
+  h.type = LOG_FILE_TYPE;
+  const int kBlocks = 28;
+  std::vector<std::string> prefixes;
+  for (int b = 0; b < kBlocks; ++b) prefixes.push_back(std::string(1, char('A' + b / 26)) + char('A' + b % 26));
+  for (int b = 0; b < kBlocks; ++b) {
+    memcpy(h.blocks[b].prefix, prefixes[size_t(b)].data(), 2);
+    h.blocks[b].first = h.blocks[b].last = 1;
+    h.blocks[b].kind = 8;
+    h.blocks[b].statusOffset = static_cast<uint16_t>(12 + 8 * b);
+  }
+  h.blockCount = kBlocks;
+  h.recordSize = 12 + 8 * kBlocks;
+  std::vector<ChannelRecord> recs(kBlocks);
+  memset(recs.data(), 0, recs.size() * sizeof(ChannelRecord));
+  std::vector<ChannelRecord *> blocks;
+  for (auto &r : recs) blocks.push_back(&r);
+  std::string win = Folder("many");
+  {
+    CLogFileCollection c;
+    ASSERT_EQ(c.Open("", win.c_str(), "", "P", kRW), 0);
+    h.start = {kT0, 0, 0};
+    int32_t start = kT0;
+    std::unique_ptr<CLogStore> s(c.CreateRun(&start, 1, nullptr, &h, nullptr, 0, nullptr, nullptr, blocks.data()));
+    ASSERT_TRUE(s);
+    std::vector<uint8_t> rec(h.recordSize, 0);
+    uint16_t mark = LOG_RECORD_MARK;
+    memcpy(rec.data(), &mark, 2);
+    TimeStamp t{kT0, 0, 0};
+    memcpy(rec.data() + 4, &t, 8);
+    ASSERT_EQ(s->WriteLogs(&h, rec.data(), 1), 0);
+    s->Close();
+  }
+  Provider pv;
+  ASSERT_EQ(prov_Open(pv.p, win.c_str()), 0);
+  EXPECT_EQ(pv.Ask("QP"), Z("29"));
+  EXPECT_EQ(pv.Ask("IP,CUSTAZ"), Z("1,CUSTAZ,AZ CHANNELS,AZ:1,0,A;"));
+  EXPECT_EQ(pv.Ask("IP,CUSTBA"), Z("1,CUSTBA,BA CHANNELS,BA:1,0,A;"));
+  EXPECT_EQ(pv.Ask("IP,custbb"), Z("1,CUSTBB,BB CHANNELS,BB:1,0,A;"));
+  EXPECT_EQ(pv.Ask("IP,*,2"), Z("1,CUSTAA,AA CHANNELS,AA:1,0,A;CUSTAB,AB CHANNELS,AB:1,0,A;"));
+  std::string all = pv.Ask("IP,*,99");
+  EXPECT_NE(all.find(";logst,LOGGER STATUS CHANNELS,LS:56,0,A;"), std::string::npos);
+  EXPECT_EQ(pv.Ask("IP,*,x"), Z("0,"));
+}
+
+}  // namespace
