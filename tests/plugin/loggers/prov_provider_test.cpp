@@ -16,6 +16,7 @@
 #include "framework/config/chan_text.h"
 #include "framework/server/srv_client.h"
 #include "platform/ado/ado.h"
+#include "platform/os_debug.h"
 #include "platform/os_error.h"
 #include "platform/os_io.h"
 #include "platform/os_path.h"
@@ -718,6 +719,48 @@ TEST(ProviderRequests, ProcessorNamesAndCounts) {
   std::string all = pv.Ask("IP,*,99");
   EXPECT_NE(all.find(";logst,LOGGER STATUS CHANNELS,LS:56,0,A;"), std::string::npos);
   EXPECT_EQ(pv.Ask("IP,*,x"), Z("0,"));
+}
+
+}  // namespace
+
+namespace {
+
+// The channels of the web pages are counted once, from the menu beside the
+// "LOGGED_DATA" level and its dashboards; the debugger output says how it went.
+TEST(ProviderWebHmi, MenuDashboardsAndDebuggerLines) {
+  std::string root = tnwtest::Root() + "/drives/c/pvweb";
+  ASSERT_EQ(os_MakeFolders((root + "/WEBHMI/DASHBOARDS").c_str()), 0);
+  ASSERT_TRUE(tnwtest::WriteFile(root + "/WEBHMI/menu.xml",
+                                 "<Menu><Group><Item>d1.xml</Item></Group><Item>missing.xml</Item></Menu>"));
+  ASSERT_TRUE(tnwtest::WriteFile(root + "/WEBHMI/DASHBOARDS/d1.xml",
+                                 "<Dashboard><channel><prefix>AI</prefix><no>1</no></channel>"
+                                 "<XChannel><prefix>ai</prefix><no>1</no></XChannel>"
+                                 "<XChannel><prefix>DI2x</prefix><no>2</no></XChannel>"
+                                 "<channel><prefix></prefix><no>3</no></channel>"
+                                 "<channel><prefix>AO</prefix><no>0</no></channel></Dashboard>"));
+  ASSERT_EQ(os_MakeFolders((root + "/LOGGED_DATA/web").c_str()), 0);
+  Layout l1, l2;
+  std::string withMenu = "C:\\pvweb\\LOGGED_DATA\\web";
+  {
+    CLogFileCollection c;
+    ASSERT_EQ(c.Open("", withMenu.c_str(), "", "P", kRW), 0);
+    WriteRuns(&c, &l1);
+  }
+  std::string without = FolderLogger("webless", &l2);
+  remove(os_DebugOutputPath().c_str());
+  for (const std::string &server : {withMenu, without}) {
+    Provider pv;
+    ASSERT_EQ(prov_Open(pv.p, server.c_str()), 0) << server;
+    EXPECT_EQ(pv.Ask("5S,0,0,0,0").substr(0, 2), "1,");
+  }
+  std::string log = tnwtest::ReadFile(os_DebugOutputPath());
+  // A dashboard missing beside the menu is looked for in the named folder.
+  EXPECT_NE(log.find("\\WEBHMI\\DASHBOARDS\\missing.xml to determine number of WebHMIChannels"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("2 WebHMIChannels for C:\\pvweb\\LOGGED_DATA\\web"), std::string::npos) << log;
+  EXPECT_NE(log.find("Can't read menu file "), std::string::npos) << log;
+  EXPECT_EQ(log.find("WebHMIChannels for C:\\pv\\webless"), std::string::npos) << log;
 }
 
 }  // namespace
