@@ -45,22 +45,13 @@ bool IsProviderServer(const char *server) {
   return srv_CrackUrl(server, 0, 0, &url) && url.scheme == SRV_SCHEME_FILE;
 }
 
-// The path of a provider server: a "file" URL's path, else the text itself.
-std::string ProviderPath(const char *server) {
-  if (os_CompareNoCaseN(server, "file://", 7) != 0) return server;
-  std::string rest = server + 7;
-  if (rest.size() > 2 && rest[0] == '/' && rest[2] == ':') return rest.substr(1);  // file:///C:/...
-  if (!rest.empty() && rest[0] != '/') return "\\\\" + rest;                         // file://host/share
-  return rest;
-}
-
 int NoteFile(const char *, bool isDir, void *) { return isDir ? 0 : 1; }
 
 bool HoldsAFile(const std::string &folder) { return os_ListDirectory(folder.c_str(), NoteFile, nullptr) == 1; }
 
 // Walks up the provider's path for "<parent>\<bare name>" holding a file.
 const char *Beside(const char *server, const char *name) {
-  std::string p = ProviderPath(server);
+  std::string p = srv_ProviderPath(server);
   for (;;) {
     size_t cut = p.find_last_of("\\/");
     if (cut == std::string::npos) break;
@@ -100,6 +91,14 @@ const char *Remote(const char *server, const char *name) {
 }
 
 }  // namespace
+
+std::string srv_ProviderPath(const char *server) {
+  if (os_CompareNoCaseN(server, "file://", 7) != 0) return server;
+  std::string rest = server + 7;
+  if (rest.size() > 2 && rest[0] == '/' && rest[2] == ':') return rest.substr(1);  // file:///C:/...
+  if (!rest.empty() && rest[0] != '/') return "\\\\" + rest;                         // file://host/share
+  return rest;
+}
 
 const char *srv_ResolveServerFolder(const char *server, const char *name) {
   if (!name || !*name) return errno = EINVAL, nullptr;

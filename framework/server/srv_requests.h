@@ -7,6 +7,7 @@
 // number filled; a record with too few fields fails the call with -1.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "framework/tables/tbl_text.h"
 
@@ -93,6 +94,8 @@ const char *srv_LoggerKeyName(const char *name, int number);
 // REPLAY_OPTIONS, ...) in a buffer of the calling thread; NULL with errno
 // when the local folder cannot be resolved.
 const char *srv_ResolveServerFolder(const char *server, const char *name);
+// The path of a provider server: a "file" URL's path, else the text itself.
+std::string srv_ProviderPath(const char *server);
 
 // Four operations of the module that do nothing but return a fixed value.
 int srv_ReservedZeroA(void);   // 0

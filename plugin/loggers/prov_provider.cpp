@@ -16,6 +16,10 @@
 #include "framework/config/chan_record.h"
 #include "framework/config/chan_text.h"
 #include "framework/registry/srv_hosts.h"
+#include "framework/registry/reg_settings.h"
+#include "framework/server/srv_requests.h"
+#include "framework/xml/xml_doc.h"
+#include "platform/os_file.h"
 #include "platform/os_codepage.h"
 #include "platform/os_debug.h"
 #include "platform/os_error.h"
@@ -70,6 +74,7 @@ struct LocalProvider {
   uint32_t status[LOG_STATUS_ROWS] = {};
   uint32_t state = 0;
   bool opened = false;
+  int webChannels = 0;  // 0 not yet counted, -1 unavailable
 };
 
 namespace {
@@ -289,16 +294,6 @@ bool EndsNoCase(const char *s, const char *tail) {
   return n >= t && os_CompareNoCase(s + n - t, tail) == 0;
 }
 
-// "file://host/a/b" -> "\\host\a\b"; "file:///C:/a" -> "C:\a".
-std::string FolderOfUrl(const char *url) {
-  std::string s(url + 7);
-  if (!s.empty() && s[0] == '/') s.erase(0, 1);
-  for (char &c : s)
-    if (c == '/') c = '\\';
-  if (s.size() < 2 || s[1] != ':') s = "\\\\" + s;
-  return s;
-}
-
 int OpenCollection(LocalProvider *p, int i, CLogCollection **out) {
   const char *conn = p->database ? p->connection.c_str() : "";
   CLogCollection *c = log_CreateCollection(conn);
@@ -461,7 +456,11 @@ void ReadText(CLogStore *store, const char *section, std::string *out) {
   out->assign(buf.data(), strnlen(buf.data(), buf.size()));
 }
 
+void CountWebChannels(LocalProvider *p);
+
 void RebuildList(LocalProvider *p) {
+  // Counted once; whole records are cached whatever the count.
+  if (p->webChannels == 0 && !p->database) CountWebChannels(p);
   if (p->listed && !Elapsed(p->listTick, PROV_LIST_MS)) return;
   p->listed = true;
   p->listTick = os_GetTickCount();
@@ -500,6 +499,92 @@ void RebuildList(LocalProvider *p) {
     at = p->runs.insert(at, std::move(entry));
     CountEntry(p, &*at);
   }
+}
+
+// ---- The WebHMI channel set ----
+
+// `tail` beside the first "LOGGED_DATA" level of `folder` when that file
+// exists, else under the named folder.
+std::string WebFile(const char *folder, const std::string &tail, const std::string &named) {
+  std::string f = folder;
+  for (size_t at = 0; at <= f.size();) {
+    size_t end = f.find_first_of("\\/", at);
+    if (end == std::string::npos) end = f.size();
+    if (end - at == 11 && os_CompareNoCaseN(f.c_str() + at, "LOGGED_DATA", 11) == 0) {
+      std::string beside = f.substr(0, at) + "WEBHMI\\" + tail;
+      if (os_GetFileAttributes(beside.c_str()) != OS_INVALID_FILE_ATTRIBUTES) return beside;
+      break;
+    }
+    at = end + 1;
+  }
+  const char *web = srv_ResolveServerFolder(nullptr, "TSQ_WEBHMI");
+  return std::string(web ? web : "") + "\\" + named;
+}
+
+void CollectElements(XmlNode *node, const char *const *names, std::vector<XmlNode *> *out) {
+  for (XmlNode *c = xml_FirstChild(node); c; c = xml_NextSibling(c)) {
+    char *n = xml_getName(c);
+    for (const char *const *w = names; n && *w; ++w)
+      if (strcmp(n, *w) == 0) out->push_back(c);
+    xml_FreeText(n);
+    CollectElements(c, names, out);
+  }
+}
+
+std::string ChildText(XmlNode *node, const char *name) {
+  XmlNode *c = xml_FindByName(node, name);
+  char *t = c ? xml_getText(c) : nullptr;
+  std::string s = t ? t : "";
+  xml_FreeText(t);
+  return s;
+}
+
+// The channels the web operator pages show: the menu's dashboards' channels.
+void CountWebChannels(LocalProvider *p) {
+  const char *folder = p->slot[0].folder;
+  std::string menu = WebFile(folder, "menu.xml", "menu.xml");
+  XmlDocument *doc = xml_CreateDocument();
+  if (!doc || xml_Load(doc, menu.c_str()) != 0) {
+    Debug("Can't read menu file %s to determine number of WebHMIChannels\r\n", menu.c_str());
+    xml_ReleaseDocument(doc);
+    p->webChannels = -1;
+    return;
+  }
+  static const char *const kItem[] = {"Item", nullptr};
+  static const char *const kAll[] = {"channel", "XChannel", nullptr};
+  static const char *const kPlain[] = {"channel", nullptr};
+  bool rimfold = strcmp(prod_GetProductName(), "Rimfold") == 0;
+  std::vector<XmlNode *> items;
+  CollectElements(xml_DocumentNode(doc), kItem, &items);
+  std::vector<std::pair<std::string, int>> set;
+  for (XmlNode *item : items) {
+    char *t = xml_getText(item);
+    std::string name = t ? t : "";
+    xml_FreeText(t);
+    std::string path = WebFile(folder, "DASHBOARDS\\" + name, "DASHBOARDS\\" + name);
+    XmlDocument *d = xml_CreateDocument();
+    if (name.empty() || !d || xml_Load(d, path.c_str()) != 0) {
+      Debug("Can't read dashboard %s to determine number of WebHMIChannels\r\n", path.c_str());
+      xml_ReleaseDocument(d);
+      continue;
+    }
+    std::vector<XmlNode *> chans;
+    CollectElements(xml_DocumentNode(d), rimfold ? kPlain : kAll, &chans);
+    for (XmlNode *c : chans) {
+      std::string prefix = ChildText(c, "prefix").substr(0, 2);
+      short number = 0;
+      if (prefix.empty() || sscanf(ChildText(c, "no").c_str(), "%hd", &number) != 1 || number == 0) continue;
+      for (char &ch : prefix) ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
+      std::pair<std::string, int> key{prefix, number};
+      if (std::find(set.begin(), set.end(), key) == set.end()) set.push_back(key);
+    }
+    xml_ReleaseDocument(d);
+  }
+  xml_ReleaseDocument(doc);
+  std::sort(set.begin(), set.end());
+  p->webChannels = static_cast<int>(set.size());
+  if (set.empty()) Debug("No WebHMIChannels for %s\r\n", folder);
+  else Debug("%d WebHMIChannels for %s\r\n", p->webChannels, folder);
 }
 
 bool Overlaps(const ProvEntry &e, bool fromSet, const TimeStamp &from, bool toSet, const TimeStamp &to) {
@@ -875,8 +960,9 @@ int History(LocalProvider *p, const std::vector<std::string> &args, bool eight, 
   if (args.size() < want) return Fail(r, OS_ERROR_INVALID_PARAMETER), 1;
   for (size_t i = 0; i < want; ++i)
     if (!Number(args[i], &a[i])) return Fail(r, OS_ERROR_INVALID_PARAMETER), 1;
-  const auto *fromAt = static_cast<const TimeStamp *>(a[0] ? LentAt(a[1], sizeof(TimeStamp)) : nullptr);
-  const auto *toAt = static_cast<const TimeStamp *>(a[2] ? LentAt(a[3], sizeof(TimeStamp)) : nullptr);
+  // Lent buffers need not be aligned: every access is a byte copy.
+  const void *fromAt = a[0] ? LentAt(a[1], sizeof(TimeStamp)) : nullptr;
+  const void *toAt = a[2] ? LentAt(a[3], sizeof(TimeStamp)) : nullptr;
   if ((a[0] && !fromAt) || (a[2] && !toAt)) return Fail(r, OS_ERROR_INVALID_PARAMETER), 1;
   // The channel list: a text within its lent buffer.
   const char *list = nullptr;
@@ -897,10 +983,10 @@ int History(LocalProvider *p, const std::vector<std::string> &args, bool eight, 
   }
   if (a[5] < 0 || a[5] > UINT32_MAX || a[9] < 0 || a[9] > INT32_MAX) return Fail(r, OS_ERROR_INVALID_PARAMETER), 1;
   uint64_t capacity = static_cast<uint64_t>(a[5]), textCap = static_cast<uint64_t>(a[9]);
-  auto *times = static_cast<TimeStamp *>(LentAt(a[6], capacity * sizeof(TimeStamp)));
+  auto *times = static_cast<uint8_t *>(LentAt(a[6], capacity * sizeof(TimeStamp)));
   auto *values = static_cast<uint8_t *>(LentAt(a[7], capacity * chans.size() * 4));
   auto *text = static_cast<char *>(LentAt(a[8], textCap));
-  auto *passed = static_cast<uint32_t *>(eight ? LentAt(a[10], capacity * 4) : nullptr);
+  auto *passed = static_cast<uint8_t *>(eight ? LentAt(a[10], capacity * 4) : nullptr);
   if ((!times && capacity) || (!values && capacity && !chans.empty()) || (!text && textCap) ||
       (eight && !passed && capacity))
     return Fail(r, OS_ERROR_INVALID_PARAMETER), 1;
@@ -908,8 +994,9 @@ int History(LocalProvider *p, const std::vector<std::string> &args, bool eight, 
     Debug("No RT Records GraphFiltered for %d:d\r\n", 0);
     return 0;
   }
-  TimeStamp from = fromAt ? *fromAt : TimeStamp{};
-  TimeStamp to = toAt ? *toAt : TimeStamp{};
+  TimeStamp from{}, to{};
+  if (fromAt) memcpy(&from, fromAt, sizeof from);
+  if (toAt) memcpy(&to, toAt, sizeof to);
   RebuildList(p);
   if (p->runs.empty()) return Fail(r, OS_ERROR_NO_MORE_ITEMS), 1;
   if (!fromAt) {
@@ -980,10 +1067,10 @@ int History(LocalProvider *p, const std::vector<std::string> &args, bool eight, 
               memcpy(&previous[c * 8], rec + where[c].status, 4);
               memcpy(&previous[c * 8 + 4], rec + where[c].value, 4);
             }
-          passed[delivered] = skipped;
+          memcpy(passed + delivered * 4, &skipped, 4);
           skipped = 0;
         }
-        times[delivered] = t;
+        memcpy(times + delivered * sizeof t, &t, sizeof t);
         for (size_t c = 0; c < chans.size(); ++c) {
           uint8_t *cell = row + c * 4;
           if (!has[c]) {
@@ -1099,8 +1186,7 @@ LocalProvider *prov_Init(void) {
 
 int prov_Open(LocalProvider *p, const char *server) {
   if (!p || !server) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
-  std::string s = server;
-  if (os_CompareNoCaseN(server, "file://", 7) == 0) s = FolderOfUrl(server);
+  std::string s = srv_ProviderPath(server);
   if (os_CompareNoCaseN(s.c_str(), "PROVIDER=", 9) == 0) {
     char cs[LOG_CONNSTR_MAX + 1], logger[201];
     if (s.size() > LOG_CONNSTR_MAX) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;

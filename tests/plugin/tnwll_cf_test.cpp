@@ -78,8 +78,9 @@ TEST(TnwllCfLibrary, LoadsWithoutTouchingItsHost) {
   dlclose(lib);
 }
 
-// The plug-in's kinds 2 to 4 are there; the provider, not built yet, fails
-// with error 50, a TLS peer that is not there with its socket error; the entry
+// The plug-in's kinds 2 to 4 are there; a provider on a folder that is not
+// there fails with error 3, one on a connection string without a logger name
+// with 1168, a TLS peer that is not there with its socket error; the entry
 // goes back. A SOAP connection opens without the network: its call fails.
 TEST(PluginKinds, KindsThatCannotOpenGiveTheirEntryBack) {
   con_InstallTransports();
@@ -87,9 +88,9 @@ TEST(PluginKinds, KindsThatCannotOpenGiveTheirEntryBack) {
     const char *server;
     uint32_t error;
   } cases[] = {{"tnw://127.0.0.3:1", OS_WSAECONNREFUSED},
-               {"C:\\data", OS_ERROR_NOT_SUPPORTED},
-               {"PROVIDER=x", OS_ERROR_NOT_SUPPORTED},
-               {"file:///c:/d", OS_ERROR_NOT_SUPPORTED}};
+               {"C:\\data", OS_ERROR_PATH_NOT_FOUND},
+               {"PROVIDER=x", OS_ERROR_NOT_FOUND},
+               {"file:///c:/d", OS_ERROR_PATH_NOT_FOUND}};
   for (const Case &c : cases) {
     char reply[16];
     int n = sizeof reply;

@@ -204,6 +204,42 @@ TEST(Logtool, RunsAndPurgeByPrefix) {
             "B230101_120000_230101_130000.txt\nevents.txt\n");
 }
 
+// A request through the connection table to a folder of runs: text replies
+// as they stand, binary ones field by field.
+TEST(Logtool, RequestPrintsTheReplyFieldByField) {
+  std::string dir = tnwtest::Root() + "/drives/c/ltreq";
+  ASSERT_EQ(os_MakeFolders(dir.c_str()), 0);
+  LogFileHeader h = TwoChannels();
+  h.type = LOG_FILE_TYPE;
+  CLogFileCollection c;
+  ASSERT_EQ(c.Open("", "C:\\ltreq", "", "R", OS_GENERIC_READ | OS_GENERIC_WRITE), 0);
+  std::vector<ChannelRecord> ch(2);
+  memset(ch.data(), 0, sizeof(ChannelRecord) * 2);
+  memcpy(ch[1].raw, "Level", 5);
+  ChannelRecord *blocks[1] = {ch.data()};
+  int32_t start = h.start.seconds;
+  std::unique_ptr<CLogStore> s(c.CreateRun(&start, 0, nullptr, &h, nullptr, 0, nullptr, nullptr, blocks));
+  ASSERT_NE(s, nullptr);
+  std::string recs = Record(0) + Record(1) + Record(2);
+  ASSERT_EQ(s->WriteLogs(&h, recs.data(), 3), 0);
+  s->Close();
+  std::string tool = tnwtest::BinPath("logtool") + " request 'C:\\ltreq' ";
+  EXPECT_EQ(Shell(tool + "QP"), "result 2, 2 bytes\n2\n");
+  EXPECT_EQ(Shell(tool + "'RV,AI1,2,XX1'"),
+            "result 1, 34 bytes\n"
+            "group AI: run start 1672574400.000\n"
+            "  AI1 status 0x80 P value 2\n"
+            "  AI2 status 0x80 P value 1\n"
+            "group XX: run start 0.000\n"
+            "  XX1 status 0x20 B state 0\n");
+  EXPECT_EQ(Shell(tool + "'CV,AI2'"),
+            "result 1, 224 bytes\ngroup AI: run start 1672574400.000\n"
+            "  AI2 tag \"Level\" description \"\" type 0 analogue\n");
+  EXPECT_EQ(Shell(tool + "'TC,level,none'"), "result 1, 10 bytes\nlevel = AI2\nnone = none\n");
+  EXPECT_EQ(Shell(tool + "TS | head -2"), "result 1672574402, 185 bytes\ntime 1672574402,0\n");
+  EXPECT_EQ(Shell(tool + "'7S,0,1,0,1,1,1,1,1,1,1'"), "result -1, 6 bytes, error 87\n-1,87\n");
+}
+
 }  // namespace
 
 namespace {

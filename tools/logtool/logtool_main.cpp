@@ -15,9 +15,14 @@
 //   logtool logger-config read|write FOLDER TYPE N
 //                                 a logger configuration as field=value
 //                                 lines (write: the lines on standard input)
+//   logtool request SERVER LINE
+//                                 one request line through the connection
+//                                 table; the reply printed, binary replies
+//                                 ("TS", "CV", "RV", "TC") field by field
 // RUN is the run's data file (".odl"), a Windows or Linux path, or a database
 // connection string ("PROVIDER=...;LoggerName=NAME", the newest run, or with
 // ";LoggerSeq=N" for run N). FOLDER is a folder, a Windows or Linux path.
+#include <cctype>
 #include <chrono>
 #include <climits>
 #include <ctime>
@@ -36,6 +41,8 @@
 #include "platform/os_io.h"
 #include "plugin/dbstores/asset_folders.h"
 #include "plugin/dbstores/asset_settings.h"
+#include "framework/server/srv_client.h"
+#include "plugin/connect/con_transports.h"
 #include "plugin/loggers/log_file_collection.h"
 #include "plugin/loggers/log_file_store.h"
 #include "plugin/loggers/log_store.h"
@@ -50,7 +57,8 @@ int Usage() {
   fprintf(stderr,
           "usage: logtool dump RUN | logtool follow RUN [--seconds N] [--raw] | logtool runs FOLDER [--prefix P]"
           " | logtool purge FOLDER --prefix P --before TIME | logtool asset PATH\n"
-          "       | logtool logger-config read|write FOLDER TYPE N\n");
+          "       | logtool logger-config read|write FOLDER TYPE N\n"
+          "       | logtool request SERVER LINE\n");
   return 2;
 }
 
@@ -294,11 +302,123 @@ int Asset(const char *path) {
   return 0;
 }
 
+// Reads what a reply holds at `at`, or says it ended early.
+struct ReplyReader {
+  const std::vector<char> &r;
+  size_t n, at;
+  template <class T>
+  bool Get(T *v) {
+    if (n - at < sizeof(T)) return printf("  (reply ends at byte %zu)\n", at), false;
+    memcpy(v, r.data() + at, sizeof(T));
+    at += sizeof(T);
+    return true;
+  }
+};
+
+// The groups of a "CV" or "RV" line: a tag, then plain numbers.
+std::vector<std::pair<std::string, std::vector<int>>> LineGroups(const std::string &args) {
+  std::vector<std::pair<std::string, std::vector<int>>> out;
+  size_t at = 0;
+  while (at <= args.size()) {
+    size_t c = args.find(',', at);
+    std::string t = args.substr(at, c == std::string::npos ? std::string::npos : c - at);
+    at = c == std::string::npos ? args.size() + 1 : c + 1;
+    if (t.empty()) continue;
+    if (isdigit(static_cast<unsigned char>(t[0]))) {
+      if (!out.empty()) out.back().second.push_back(atoi(t.c_str()));
+      continue;
+    }
+    size_t d = 0;
+    while (d < t.size() && isalpha(static_cast<unsigned char>(t[d]))) ++d;
+    out.push_back({t.substr(0, d), {atoi(t.c_str() + d)}});
+  }
+  return out;
+}
+
+std::string Utf16(const uint16_t *w, size_t n) {
+  std::string s;
+  for (size_t i = 0; i < n && w[i]; ++i) s.push_back(w[i] < 128 ? static_cast<char>(w[i]) : '?');
+  return s;
+}
+
+int Request(const char *server, const char *line) {
+  con_InstallTransports();
+  std::vector<char> reply(65512);
+  int n = static_cast<int>(reply.size());
+  int rc = con_Transact(server, line, static_cast<int>(strlen(line) + 1), reply.data(), &n);
+  printf("result %d, %d bytes", rc, n);
+  if (rc < 0) printf(", error %u", os_GetLastError());
+  printf("\n");
+  if (n <= 0) return rc < 0 ? 1 : 0;
+  std::string cmd(line, strnlen(line, 2));
+  for (char &c : cmd) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  std::string args = strlen(line) > 3 ? line + 3 : "";
+  size_t text = strnlen(reply.data(), static_cast<size_t>(n));
+  bool binary = rc == 1 && text >= 2 && reply[0] == '1' && reply[1] == ',' && (cmd == "CV" || cmd == "RV" || cmd == "TC");
+  if (cmd == "TS" && rc >= 0 && text < static_cast<size_t>(n)) {
+    printf("time %s\n", reply.data());
+    TIME_ZONE_INFORMATION tz;
+    if (static_cast<size_t>(n) - text - 1 < sizeof tz) return printf("  (time zone cut short)\n"), 0;
+    memcpy(&tz, reply.data() + text + 1, sizeof tz);
+    printf("bias %d\nstandard %s, bias %d\ndaylight %s, bias %d\n", tz.Bias, Utf16(tz.StandardName, 32).c_str(),
+           tz.StandardBias, Utf16(tz.DaylightName, 32).c_str(), tz.DaylightBias);
+    return 0;
+  }
+  if (!binary) {
+    printf("%.*s\n", static_cast<int>(text), reply.data());
+    return rc < 0 ? 1 : 0;
+  }
+  ReplyReader rd{reply, static_cast<size_t>(n), 2};
+  if (cmd == "TC") {
+    size_t at = 0;
+    while (at <= args.size()) {
+      size_t c = args.find(',', at);
+      std::string tag = args.substr(at, c == std::string::npos ? std::string::npos : c - at);
+      at = c == std::string::npos ? args.size() + 1 : c + 1;
+      char prefix[3] = {};
+      uint16_t number = 0;
+      if (!rd.Get(&prefix[0]) || !rd.Get(&prefix[1]) || !rd.Get(&number)) return 1;
+      if (prefix[0]) printf("%s = %s%u\n", tag.c_str(), prefix, number);
+      else printf("%s = none\n", tag.c_str());
+    }
+    return 0;
+  }
+  for (const auto &[prefix, numbers] : LineGroups(args)) {
+    uint32_t seconds = 0;
+    uint16_t ms = 0;
+    if (!rd.Get(&seconds) || !rd.Get(&ms)) return 1;
+    printf("group %s: run start %u.%03u\n", prefix.c_str(), seconds, ms);
+    for (int number : numbers) {
+      if (cmd == "CV") {
+        ChannelRecord c;
+        if (!rd.Get(&c)) return 1;
+        printf("  %s%d tag \"%s\" description \"%s\" type %u %s\n", prefix.c_str(), number, chan_GetTag(&c),
+               chan_GetDescription(&c), chan_TypeByte(&c), chan_IsDigital(&c) ? "digital" : "analogue");
+        continue;
+      }
+      uint32_t status = 0;
+      if (!rd.Get(&status)) return 1;
+      printf("  %s%d status 0x%02X %s", prefix.c_str(), number, status, Flags(status).c_str());
+      if ((status & LOG_STATUS_PRESENT) && !(status & LOG_STATUS_BAD)) {
+        float v = 0;
+        if (!rd.Get(&v)) return 1;
+        printf(" value %g", static_cast<double>(v));
+      } else {
+        printf(" state %u", status & 1);
+      }
+      printf("\n");
+    }
+  }
+  if (rd.at != rd.n) printf("  (%zu bytes more)\n", rd.n - rd.at);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   if (argc < 3) return Usage();
   if (strcmp(argv[1], "asset") == 0 && argc == 3) return Asset(argv[2]);
+  if (strcmp(argv[1], "request") == 0 && argc == 4) return Request(argv[2], argv[3]);
   if (strcmp(argv[1], "dump") == 0 && argc == 3) return Dump(argv[2]);
   if (strcmp(argv[1], "logger-config") == 0 && argc == 6) return LoggerConfigCommand(argv[2], argv[3], argv[4], argv[5]);
   if (strcmp(argv[1], "follow") == 0) {

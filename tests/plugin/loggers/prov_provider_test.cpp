@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "framework/config/chan_text.h"
 #include "framework/server/srv_client.h"
 #include "platform/ado/ado.h"
+#include "platform/os_debug.h"
 #include "platform/os_error.h"
 #include "platform/os_io.h"
 #include "platform/os_path.h"
@@ -586,6 +588,179 @@ TEST(ProviderConnection, KindThreeThroughTheTable) {
   n = static_cast<int>(reply.size());
   EXPECT_EQ(con_Transact("C:\\pv\\nothing_here", "QP", 3, reply.data(), &n), -1);
   con_CloseAllConnections();
+}
+
+}  // namespace
+
+namespace {
+
+// Closing gives a run that has a stop time, still under its open name, its
+// closed name; a run without one (a writer's live run) keeps its name.
+TEST(ProviderClose, StoppedRunsTakeTheirClosedName) {
+  Layout l;
+  std::string win = Folder("closing");
+  std::string dir = tnwtest::Root() + "/drives/c/pv/closing";
+  {
+    CLogFileCollection c;
+    ASSERT_EQ(c.Open("", win.c_str(), "", "P", kRW), 0);
+    for (int32_t start : {kT0, kT0 + 3600}) {
+      l.h.start = {start, 0, 0};
+      int32_t s0 = start;
+      std::unique_ptr<CLogStore> s(c.CreateRun(&s0, 1, nullptr, &l.h, nullptr, 0, nullptr, nullptr, l.blocks));
+      ASSERT_TRUE(s);
+      std::vector<uint8_t> recs = l.Records(start, 0, 2, 0);
+      ASSERT_EQ(s->WriteLogs(&l.h, recs.data(), 2), 0);
+      if (start == kT0) {
+        LogFileHeader h{};
+        ASSERT_EQ(s->ReadHeader(&h), 0);
+        h.stop = {kT0 + 2, 0, 0};
+        ASSERT_EQ(s->WriteHeader(&h, nullptr), 0);
+      }
+      s->Close();
+    }
+  }
+  char a[14], b[14], e[14];
+  log_FormatStamp(kT0, a);
+  log_FormatStamp(kT0 + 3600, b);
+  log_FormatStamp(kT0 + 2, e);
+  {
+    Provider pv;
+    ASSERT_EQ(prov_Open(pv.p, win.c_str()), 0);
+    EXPECT_EQ(pv.Ask("5S,0,0,0,0").substr(0, 2), "1,");
+  }
+  std::string closed = dir + "/P" + a + "_" + e + ".odl", open = dir + "/P" + b + ".odl";
+  EXPECT_FALSE(tnwtest::ReadFile(closed).empty()) << closed;
+  EXPECT_TRUE(tnwtest::ReadFile(dir + "/P" + a + ".odl").empty());
+  EXPECT_FALSE(tnwtest::ReadFile(open).empty()) << open;
+}
+
+}  // namespace
+
+namespace {
+
+// A run still being written: "RV" shows a record appended after the
+// provider opened within the 500 ms between record reads.
+TEST(ProviderLive, FollowsTheWriter) {
+  Layout l;
+  std::string win = Folder("live");
+  CLogFileCollection c;
+  ASSERT_EQ(c.Open("", win.c_str(), "", "P", kRW), 0);
+  l.h.start = {kT0, 0, 0};
+  int32_t start = kT0;
+  std::unique_ptr<CLogStore> writer(c.CreateRun(&start, 1, nullptr, &l.h, nullptr, 0, nullptr, nullptr, l.blocks));
+  ASSERT_TRUE(writer);
+  std::vector<uint8_t> recs = l.Records(kT0, 0, 3, 0);
+  ASSERT_EQ(writer->WriteLogs(&l.h, recs.data(), 2), 0);
+  Provider pv;
+  ASSERT_EQ(prov_Open(pv.p, win.c_str()), 0);
+  auto value = [&] {
+    std::string r = pv.Ask("RV,AI1");
+    float f = -1;
+    if (r.size() == 16) memcpy(&f, r.data() + 12, 4);
+    return f;
+  };
+  EXPECT_EQ(value(), 10.0f);
+  ASSERT_EQ(writer->WriteLogs(&l.h, recs.data() + 2 * l.h.recordSize, 1), 0);
+  auto appended = std::chrono::steady_clock::now();
+  float now = value();
+  while (now != 20.0f && std::chrono::steady_clock::now() - appended < std::chrono::seconds(3)) now = value();
+  EXPECT_EQ(now, 20.0f);
+  EXPECT_LT(std::chrono::steady_clock::now() - appended, std::chrono::milliseconds(700));
+  writer->Close();
+}
+
+}  // namespace
+
+namespace {
+
+// Pseudo-processor names past the first 26 prefixes, and a count that stops
+// before the status entry.
+TEST(ProviderRequests, ProcessorNamesAndCounts) {
+  LogFileHeader h{};
+  h.type = LOG_FILE_TYPE;
+  const int kBlocks = 28;
+  std::vector<std::string> prefixes;
+  for (int b = 0; b < kBlocks; ++b) prefixes.push_back(std::string(1, char('A' + b / 26)) + char('A' + b % 26));
+  for (int b = 0; b < kBlocks; ++b) {
+    memcpy(h.blocks[b].prefix, prefixes[size_t(b)].data(), 2);
+    h.blocks[b].first = h.blocks[b].last = 1;
+    h.blocks[b].kind = 8;
+    h.blocks[b].statusOffset = static_cast<uint16_t>(12 + 8 * b);
+  }
+  h.blockCount = kBlocks;
+  h.recordSize = 12 + 8 * kBlocks;
+  std::vector<ChannelRecord> recs(kBlocks);
+  memset(recs.data(), 0, recs.size() * sizeof(ChannelRecord));
+  std::vector<ChannelRecord *> blocks;
+  for (auto &r : recs) blocks.push_back(&r);
+  std::string win = Folder("many");
+  {
+    CLogFileCollection c;
+    ASSERT_EQ(c.Open("", win.c_str(), "", "P", kRW), 0);
+    h.start = {kT0, 0, 0};
+    int32_t start = kT0;
+    std::unique_ptr<CLogStore> s(c.CreateRun(&start, 1, nullptr, &h, nullptr, 0, nullptr, nullptr, blocks.data()));
+    ASSERT_TRUE(s);
+    std::vector<uint8_t> rec(h.recordSize, 0);
+    uint16_t mark = LOG_RECORD_MARK;
+    memcpy(rec.data(), &mark, 2);
+    TimeStamp t{kT0, 0, 0};
+    memcpy(rec.data() + 4, &t, 8);
+    ASSERT_EQ(s->WriteLogs(&h, rec.data(), 1), 0);
+    s->Close();
+  }
+  Provider pv;
+  ASSERT_EQ(prov_Open(pv.p, win.c_str()), 0);
+  EXPECT_EQ(pv.Ask("QP"), Z("29"));
+  EXPECT_EQ(pv.Ask("IP,CUSTAZ"), Z("1,CUSTAZ,AZ CHANNELS,AZ:1,0,A;"));
+  EXPECT_EQ(pv.Ask("IP,CUSTBA"), Z("1,CUSTBA,BA CHANNELS,BA:1,0,A;"));
+  EXPECT_EQ(pv.Ask("IP,custbb"), Z("1,CUSTBB,BB CHANNELS,BB:1,0,A;"));
+  EXPECT_EQ(pv.Ask("IP,*,2"), Z("1,CUSTAA,AA CHANNELS,AA:1,0,A;CUSTAB,AB CHANNELS,AB:1,0,A;"));
+  std::string all = pv.Ask("IP,*,99");
+  EXPECT_NE(all.find(";logst,LOGGER STATUS CHANNELS,LS:56,0,A;"), std::string::npos);
+  EXPECT_EQ(pv.Ask("IP,*,x"), Z("0,"));
+}
+
+}  // namespace
+
+namespace {
+
+// The channels of the web pages are counted once, from the menu beside the
+// "LOGGED_DATA" level and its dashboards; the debugger output says how it went.
+TEST(ProviderWebHmi, MenuDashboardsAndDebuggerLines) {
+  std::string root = tnwtest::Root() + "/drives/c/pvweb";
+  ASSERT_EQ(os_MakeFolders((root + "/WEBHMI/DASHBOARDS").c_str()), 0);
+  ASSERT_TRUE(tnwtest::WriteFile(root + "/WEBHMI/menu.xml",
+                                 "<Menu><Group><Item>d1.xml</Item></Group><Item>missing.xml</Item></Menu>"));
+  ASSERT_TRUE(tnwtest::WriteFile(root + "/WEBHMI/DASHBOARDS/d1.xml",
+                                 "<Dashboard><channel><prefix>AI</prefix><no>1</no></channel>"
+                                 "<XChannel><prefix>ai</prefix><no>1</no></XChannel>"
+                                 "<XChannel><prefix>DI2x</prefix><no>2</no></XChannel>"
+                                 "<channel><prefix></prefix><no>3</no></channel>"
+                                 "<channel><prefix>AO</prefix><no>0</no></channel></Dashboard>"));
+  ASSERT_EQ(os_MakeFolders((root + "/LOGGED_DATA/web").c_str()), 0);
+  Layout l1, l2;
+  std::string withMenu = "C:\\pvweb\\LOGGED_DATA\\web";
+  {
+    CLogFileCollection c;
+    ASSERT_EQ(c.Open("", withMenu.c_str(), "", "P", kRW), 0);
+    WriteRuns(&c, &l1);
+  }
+  std::string without = FolderLogger("webless", &l2);
+  remove(os_DebugOutputPath().c_str());
+  for (const std::string &server : {withMenu, without}) {
+    Provider pv;
+    ASSERT_EQ(prov_Open(pv.p, server.c_str()), 0) << server;
+    EXPECT_EQ(pv.Ask("5S,0,0,0,0").substr(0, 2), "1,");
+  }
+  std::string log = tnwtest::ReadFile(os_DebugOutputPath());
+  // A dashboard missing beside the menu is looked for in the named folder.
+  EXPECT_NE(log.find("\\WEBHMI\\DASHBOARDS\\missing.xml to determine number of WebHMIChannels"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("2 WebHMIChannels for C:\\pvweb\\LOGGED_DATA\\web"), std::string::npos) << log;
+  EXPECT_NE(log.find("Can't read menu file "), std::string::npos) << log;
+  EXPECT_EQ(log.find("WebHMIChannels for C:\\pv\\webless"), std::string::npos) << log;
 }
 
 }  // namespace
