@@ -174,15 +174,25 @@ void CLogFileCollection::Purge(const int32_t *cutOff) {
         break;
       }
   }
-  for (const auto &list : take)
-    for (const std::string *n : list) {
+  // A run its writer holds stays: the delete is refused, and its companions
+  // stay with it.
+  std::vector<std::string> held;
+  auto isHeld = [&held](const std::string &n) {
+    for (const std::string &h : held)
+      if (n.size() == h.size() + 4 && os_CompareNoCaseN(n.c_str(), h.c_str(), h.size()) == 0) return true;
+    return false;
+  };
+  for (size_t k = 0; k < 4; ++k)
+    for (const std::string *n : take[k]) {
+      if (k > 0 && isHeld(*n)) continue;
       std::string path = Join(*n);
-      // A run its writer holds stays: the delete is refused. A read-only run
-      // is made normal first.
-      if (os_DeleteFile(path.c_str()) != 0 && os_GetLastError() == OS_ERROR_ACCESS_DENIED) {
+      // A read-only run is made normal first.
+      int rc = os_DeleteFile(path.c_str());
+      if (rc != 0 && os_GetLastError() == OS_ERROR_ACCESS_DENIED) {
         os_SetFileAttributes(path.c_str(), OS_FILE_ATTRIBUTE_NORMAL);
-        os_DeleteFile(path.c_str());
+        rc = os_DeleteFile(path.c_str());
       }
+      if (rc != 0 && k == 0 && os_GetLastError() == OS_ERROR_SHARING_VIOLATION) held.push_back(n->substr(0, n->size() - 4));
     }
 }
 

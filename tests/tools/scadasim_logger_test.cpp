@@ -13,6 +13,7 @@
 #include "framework/notify/ntf_notify.h"
 #include "framework/shm/shm_areas.h"
 #include "platform/ado/ado.h"
+#include "platform/os_env.h"
 #include "plugin/loggers/log_db_store.h"
 #include "plugin/loggers/log_file_collection.h"
 #include "plugin/loggers/log_file_store.h"
@@ -283,6 +284,7 @@ TEST(ScadasimLogger, CyclesRunsAndPurgesItsOwnPrefix) {
       EXPECT_GE(end.seconds - start.seconds, 1) << n;
       EXPECT_TRUE(tnwtest::ReadFile(folder + "/" + n.substr(0, n.size() - 4) + ".txt").find("scadasim logger") !=
                   std::string::npos) << n;
+      EXPECT_TRUE(access((folder + "/" + n.substr(0, n.size() - 4) + ".tsq").c_str(), F_OK) == 0) << n;
     }
   }
   EXPECT_EQ(b, 1);
@@ -291,6 +293,28 @@ TEST(ScadasimLogger, CyclesRunsAndPurgesItsOwnPrefix) {
   EXPECT_LE(closed, 3);  // five were closed; those ended over two seconds ago went
   EXPECT_FALSE(access((folder + "/A230101_000000_230101_010000.txt").c_str(), F_OK) == 0);
   EXPECT_TRUE(access((folder + "/B230101_000000_230101_010000.txt").c_str(), F_OK) == 0);
+}
+
+// Without a configuration folder the logger still keeps its runs, with
+// their header text and no configuration copy.
+TEST(ScadasimLogger, RunsWithoutAConfigurationHaveNoCopy) {
+  std::string why;
+  ASSERT_EQ(sim_CreateWorld(SimWorldSpec{}, &why), 0) << why;
+  os_SetEnvironmentVariable("TSQ_CURRENT_CONFIG", "C:\\NO_SUCH_CONFIG");
+  std::string folder = tnwtest::MakeTempDir("sim_logger_noconf");
+  Logger a;
+  a.Start(folder, {"--prefix", "N"});
+  std::string created = a.Line();
+  os_SetEnvironmentVariable("TSQ_CURRENT_CONFIG", nullptr);
+  ASSERT_EQ(created.rfind("created ", 0), 0u) << created;
+  std::string base = created.substr(8, created.size() - 12);
+  EXPECT_EQ(tnwtest::ReadFile(base + ".txt"), "[HEADER]\r\nscadasim logger, prefix N, areas A1 D1\r\n");
+  EXPECT_NE(access((base + ".odl").c_str(), F_OK), -1);
+  EXPECT_EQ(access((base + ".tsq").c_str(), F_OK), -1);
+  kill(a.pid, SIGTERM);
+  int status = a.Wait();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  sim_DestroyWorld();
 }
 
 }  // namespace

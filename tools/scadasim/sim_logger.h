@@ -2,7 +2,8 @@
 // [--area CODE]...`: a logger process that keeps runs of prefix P (default
 // "LOG") in FOLDER through the file collection. Each logger code it receives
 // appends one record of the areas' status words and values; a code with
-// events adds a text entry. Every S seconds of --cycle the run is closed with
+// events adds a text entry. Each run has a header text and a ".tsq" copy of
+// the world's configuration. Every S seconds of --cycle the run is closed with
 // its start and end and a new one begins; with --keep, closed runs that ended
 // more than that many seconds ago are purged. A restarted logger continues
 // the newest open run of its prefix. With --logger, the logger NAME of the

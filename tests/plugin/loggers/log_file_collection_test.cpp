@@ -371,7 +371,12 @@ TEST_F(LogFileCollectionTest, RunHeldByAnotherProcess) {
     char ok = 0;
     if (w.Open("", win_.c_str(), "", "HW", kRW) == 0) {
       auto s = Create(w, "230101_120000", "held");
-      ok = s != nullptr;
+      // A second held run under a closed name: only a purge could reach it.
+      auto t = Create(w, "230102_000000", "held closed");
+      ok = s != nullptr && t != nullptr;
+      for (const char *ext : {".odl", ".txt"})
+        ok = ok && rename(L(std::string("HW230102_000000") + ext).c_str(),
+                          L(std::string("HW230102_000000_230102_010000") + ext).c_str()) == 0;
       (void)!write(ready[1], &ok, 1);
       (void)!read(done[0], &ok, 1);
     } else {
@@ -398,9 +403,15 @@ TEST_F(LogFileCollectionTest, RunHeldByAnotherProcess) {
   ASSERT_NE(u, nullptr);
   EXPECT_EQ(c.UseRunForLogging(u.get(), 0, "HW", 1, 0), -1);
   EXPECT_TRUE(Exists("HW230101_120000.odl"));
+  Touch({"HW230103_000000_230103_010000.odl", "HW230103_000000_230103_010000.txt"});
   int32_t cut = Seconds("300101_000000");
   c.Purge(&cut);
   EXPECT_TRUE(Exists("HW230101_120000.odl"));
+  // The held closed run keeps its text; a run nobody holds goes.
+  EXPECT_TRUE(Exists("HW230102_000000_230102_010000.odl"));
+  EXPECT_TRUE(Exists("HW230102_000000_230102_010000.txt"));
+  EXPECT_FALSE(Exists("HW230103_000000_230103_010000.odl"));
+  EXPECT_FALSE(Exists("HW230103_000000_230103_010000.txt"));
   ASSERT_EQ(write(done[1], &ok, 1), 1);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
