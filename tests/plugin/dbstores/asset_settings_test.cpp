@@ -157,10 +157,10 @@ TEST_F(AssetSettings, ReadAndWriteValuesHereAndOnAnotherComputer) {
 // ReplicationProductName go to the maker's key) with regtool, then prints
 // what the settings give.
 TEST(AssetSettingsChild, Report) {
-  const char *spec = getenv("TNW_ASSET_CASE");
-  if (!spec) GTEST_SKIP() << "run by AssetSettingsCases";
+  const char *given = getenv("TNW_ASSET_CASE");
+  if (!given) GTEST_SKIP() << "run by AssetSettingsCases";
   std::vector<std::string> assetValues;
-  std::string all = spec;
+  std::string all = given;
   for (size_t at = 0; at <= all.size();) {
     size_t cut = all.find('|', at);
     std::string item = all.substr(at, cut == std::string::npos ? std::string::npos : cut - at);
