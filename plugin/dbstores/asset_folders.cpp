@@ -90,20 +90,19 @@ int JoinLines(const std::vector<char> &lines, char *buffer, size_t size, Keep ke
 
 bool IsRimfold() { return os_CompareNoCase(prod_GetProductName(), "Rimfold") == 0; }
 
+std::string Trim(const std::string &s) {
+  size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t");
+  return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+}
+
 // Whether a header line names a level (or "WellNo") before its colon.
 bool NamesLevel(const char *line) {
   const char *colon = strchr(line, ':');
   if (!colon) return false;
-  std::string name(line, static_cast<size_t>(colon - line));
-  while (!name.empty() && name.back() == ' ') name.pop_back();
+  std::string name = Trim(std::string(line, static_cast<size_t>(colon - line)));
   for (int i = 1; i <= asset_LevelCount(); ++i)
     if (os_CompareNoCase(name.c_str(), asset_LevelName(i)) == 0) return true;
   return IsRimfold() && os_CompareNoCase(name.c_str(), "WellNo") == 0;
-}
-
-std::string Trim(const std::string &s) {
-  size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t");
-  return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
 }
 
 void SetValue(AssetHeaderValue *v, const std::string &name, const std::string &text) {

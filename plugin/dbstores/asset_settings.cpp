@@ -142,7 +142,7 @@ int asset_GetSetting(const char *host, const char *name, uint32_t type, void *bu
   if (!name || !buffer || size == 0) return os_Fail(OS_ERROR_INVALID_PARAMETER), 0;
   OsHKey root = nullptr;
   if (cfg_OpenHostRegistry(host, &root) != 0) return 0;
-  std::vector<char> data(size + 1, '\0');
+  std::vector<char> data(static_cast<size_t>(size) + 1, '\0');
   uint32_t got = 0, n = size;
   int32_t rc = reg_AccessValue(root, AssetKey().c_str(), OS_KEY_QUERY_VALUE, name, &got, data.data(), &n);
   cfg_CloseHostRegistry(root);

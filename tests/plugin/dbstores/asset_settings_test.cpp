@@ -4,6 +4,8 @@
 // default server that each set of values gives.
 #include "plugin/dbstores/asset_settings.h"
 
+#include "plugin/dbstores/asset_folders.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "framework/registry/reg_settings.h"
+#include "platform/os_path.h"
 #include "platform/os_registry.h"
 #include "tests/support/child_run.h"
 #include "tests/support/test_root.h"
@@ -154,10 +157,10 @@ TEST_F(AssetSettings, ReadAndWriteValuesHereAndOnAnotherComputer) {
 // ReplicationProductName go to the maker's key) with regtool, then prints
 // what the settings give.
 TEST(AssetSettingsChild, Report) {
-  const char *spec = getenv("TNW_ASSET_CASE");
-  if (!spec) GTEST_SKIP() << "run by AssetSettingsCases";
+  const char *given = getenv("TNW_ASSET_CASE");
+  if (!given) GTEST_SKIP() << "run by AssetSettingsCases";
   std::vector<std::string> assetValues;
-  std::string all = spec;
+  std::string all = given;
   for (size_t at = 0; at <= all.size();) {
     size_t cut = all.find('|', at);
     std::string item = all.substr(at, cut == std::string::npos ? std::string::npos : cut - at);
@@ -184,8 +187,22 @@ TEST(AssetSettingsChild, Report) {
   for (int i = 1; i <= asset_LevelCount(); ++i) levels += std::string(i > 1 ? "," : "") + asset_LevelName(i);
   for (int i = 1; i <= asset_LoggerDirCount(); ++i)
     dirs += std::string(i > 1 ? "," : "") + asset_LoggerDirName(i) + "(" + asset_LoggerDirSuffix(i) + ")";
-  printf("levels=%s\ndirs=%s\nkeyword=%s\nroot=%s\nserver=%s\n", levels.c_str(), dirs.c_str(), asset_ProductKeyWord(),
-         asset_Root(nullptr) ? asset_Root(nullptr) : "(null)", asset_DefaultServer());
+  // An asset of every level below the root, with a header.
+  std::string root = asset_Root(nullptr) ? asset_Root(nullptr) : "(null)", well = root + "\\E\\FRANCE\\C\\CL\\F\\W";
+  char disk[4096];
+  ASSERT_EQ(os_TranslatePath(well.c_str(), disk, sizeof disk), 0);
+  std::filesystem::create_directories(disk);
+  ASSERT_TRUE(tnwtest::WriteFile(std::string(disk) + "/information.ini",
+                                 "[HEADER]\r\nWellNo:7\r\n  field : deep\r\nNote:x\r\n"));
+  AssetHeaderValue v[ASSET_VALUE_MAX];
+  std::string values, extra;
+  int n = asset_HeaderValues(nullptr, well.c_str(), v, ASSET_VALUE_MAX);
+  for (int i = 0; i < n; ++i) values += std::string(i ? "," : "") + v[i].name + ":" + v[i].text;
+  char text[256] = "";
+  ASSERT_EQ(asset_GetHeaderExtra(nullptr, well.c_str(), text, sizeof text), 1);
+  for (char *p = text; *p; ++p) extra += *p == '\r' ? "" : *p == '\n' ? "|" : std::string(1, *p);
+  printf("levels=%s\ndirs=%s\nkeyword=%s\nroot=%s\nserver=%s\nvalues=%s\nextra=%s\n", levels.c_str(), dirs.c_str(),
+         asset_ProductKeyWord(), root.c_str(), asset_DefaultServer(), values.c_str(), extra.c_str());
 }
 
 TEST(AssetSettingsCases, EachSetOfValuesInItsOwnProcess) {
@@ -197,9 +214,11 @@ TEST(AssetSettingsCases, EachSetOfValuesInItsOwnProcess) {
   const struct {
     const char *values;
     std::string levels, dirs, keyword, root, server;  // server: a regular expression
+    std::string wantValues = "", wantExtra = "";      // "" not looked at
   } cases[] = {
       {"", std::string(kFieldLevels) + "FIELD,WELL", "(_)", "FIELDTOBASE", "C:\\TESSARINE\\FIELDTOBASE",
-       "fieldlogger:[^:@]{8}@[^:@]+"},
+       "fieldlogger:[^:@]{8}@[^:@]+",
+       "REGION:E,COUNTRY:FRANCE,CUSTOMER:C,CLIENT:CL,FIELD:F,WELL:W,WellNo:7,field:deep,Note:x", "WellNo:7|Note:x|"},
       {"ASSET_TERM_1=AREA", std::string(kFieldLevels) + "AREA,WELL", "(_)", "FIELDTOBASE",
        "C:\\TESSARINE\\FIELDTOBASE", ".*"},
       // 1 and 2 have defaults, so 3 counts; 5 follows a gap and does not.
@@ -211,8 +230,10 @@ TEST(AssetSettingsCases, EachSetOfValuesInItsOwnProcess) {
        "C:\\TESSARINE\\FIELDTOBASE", ".*"},
       {"ROOT=E:\\Assets|DefaultServer=me:secret@example", std::string(kFieldLevels) + "FIELD,WELL", "(_)",
        "FIELDTOBASE", "E:\\Assets", "me:secret@example"},
+      // The second asset term is also the well number, and no extra line.
       {"ProductName=Rimfold", std::string(kFieldLevels) + "FIELD,WELL", "SLOW_LOG(_SLOW_LOG),FAST_LOG(_FAST_LOG)",
-       "LEDGERLANE", "D:\\LedgerLane", "rimlogger:[^:@]{8}@[^:@]+"},
+       "LEDGERLANE", "D:\\LedgerLane", "rimlogger:[^:@]{8}@[^:@]+",
+       "REGION:E,COUNTRY:FRANCE,CUSTOMER:C,CLIENT:CL,FIELD:F,WELL:W,WellNo:W,WellNo:7,field:deep,Note:x", "Note:x|"},
       {"ProductName=Rimfold|LOGGER_DIR_2=MID|LOGGER_DIR_3=EXTRA", std::string(kFieldLevels) + "FIELD,WELL",
        "SLOW_LOG(_SLOW_LOG),MID(_MID),EXTRA(_EXTRA)", "LEDGERLANE", "D:\\LedgerLane", ".*"},
       // The key word: upper case, no blanks, 19 characters at most.
@@ -225,13 +246,19 @@ TEST(AssetSettingsCases, EachSetOfValuesInItsOwnProcess) {
     std::string out = tnwtest::Shell("TNW_ASSET_CASE=" + Quoted(c.values) + " " + self +
                                      " --gtest_filter=AssetSettingsChild.Report 2>&1");
     std::smatch m;
-    std::regex report("levels=(.*)\ndirs=(.*)\nkeyword=(.*)\nroot=(.*)\nserver=(.*)\n");
+    std::regex report("levels=(.*)\ndirs=(.*)\nkeyword=(.*)\nroot=(.*)\nserver=(.*)\nvalues=(.*)\nextra=(.*)\n");
     ASSERT_TRUE(std::regex_search(out, m, report)) << out;
     EXPECT_EQ(m[1].str(), c.levels);
     EXPECT_EQ(m[2].str(), c.dirs);
     EXPECT_EQ(m[3].str(), c.keyword);
     EXPECT_EQ(m[4].str(), c.root);
     EXPECT_TRUE(std::regex_match(m[5].str(), std::regex(c.server))) << m[5].str();
+    if (!c.wantValues.empty()) {
+      EXPECT_EQ(m[6].str(), c.wantValues);
+    }
+    if (!c.wantExtra.empty()) {
+      EXPECT_EQ(m[7].str(), c.wantExtra);
+    }
     EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
   }
 }
