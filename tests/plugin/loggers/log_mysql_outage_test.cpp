@@ -85,7 +85,7 @@ TEST(LogMySqlOutage, EveryRecordStoredOnceThroughKillsAndAPause) {
         sh.step = static_cast<int>(i);
       }
       if (s.kind == Step::KILL) {
-        EXPECT_EQ(srv.Signal("KILL"), 0);
+        EXPECT_EQ(srv.Kill(), 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(s.downMs));  // the outage itself
         EXPECT_EQ(srv.Restart(), 0);
         std::lock_guard<std::mutex> lk(sh.m);
