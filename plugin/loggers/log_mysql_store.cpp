@@ -529,7 +529,7 @@ int CLogDbMySQLStore::ReadLog(int64_t index, const LogFileHeader *h, void *out, 
   LmyRow &r = rows[0];
   if (r.empty() || r[0].null || !r[0].time) return Fail("COLUMN #1 IS NOT A DATE", "");
   TimeStamp t = FromMs(r[0].seconds, r.size() > 1 && !r[1].null && r[1].number ? r[1].num : 0);
-  auto read = [](void *ctx, int32_t col) {
+  auto cell = [](void *ctx, int32_t col) {
     const LmyRow &row = *static_cast<const LmyRow *>(ctx);
     LdbValue v{};
     if (col < 0 || static_cast<size_t>(col) >= row.size()) return v;
@@ -539,7 +539,7 @@ int CLogDbMySQLStore::ReadLog(int64_t index, const LogFileHeader *h, void *out, 
     v.num = row[col].num;
     return v;
   };
-  if (!ldb_DecodeRecord(h, static_cast<uint8_t *>(out), bytes, t, timesOnly, read, &r))
+  if (!ldb_DecodeRecord(h, static_cast<uint8_t *>(out), bytes, t, timesOnly, cell, &r))
     return Fail("CAN'T GET DATA", "record buffer too small");
   cursor_ = static_cast<int32_t>(index);
   return 0;
