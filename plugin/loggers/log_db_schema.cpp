@@ -466,7 +466,7 @@ bool CellFloat(const LdbValue &v, float *out) {
 }  // namespace
 
 bool ldb_DecodeRecord(const LogFileHeader *h, uint8_t *rec, uint32_t bytes, TimeStamp t, bool timesOnly,
-                      LdbColumnReader readCell, void *context) {
+                      LdbColumnReader column, void *context) {
   if (bytes < 12) return false;
   memset(rec, 0, bytes);
   uint16_t mark = LOG_RECORD_MARK;
@@ -475,7 +475,7 @@ bool ldb_DecodeRecord(const LogFileHeader *h, uint8_t *rec, uint32_t bytes, Time
   int32_t col = 3;  // after DT, MS, TX
   if (h->sigChange) {
     if (bytes >= 17) {
-      LdbValue ll = readCell(context, col), lv = readCell(context, col + 1);
+      LdbValue ll = column(context, col), lv = column(context, col + 1);
       float f = 0;
       if (ll.present && !ll.null && ll.number && ll.num >= 0 && ll.num <= 255) rec[12] = static_cast<uint8_t>(ll.num);
       if (CellFloat(lv, &f)) memcpy(rec + 13, &f, 4);
@@ -491,7 +491,7 @@ bool ldb_DecodeRecord(const LogFileHeader *h, uint8_t *rec, uint32_t bytes, Time
       uint32_t status = LOG_STATUS_BAD;
       float f = 0;
       // A row with fewer columns than channels leaves the rest bad.
-      LdbValue v = readCell(context, col);
+      LdbValue v = column(context, col);
       if (v.present && !v.null) status = CellFloat(v, &f) ? LOG_STATUS_PRESENT : LOG_STATUS_BAD;
       memcpy(rec + blk.statusOffset + 4 * k, &status, 4);
       memcpy(rec + blk.statusOffset + 4 * n + 4 * k, &f, 4);

@@ -149,7 +149,7 @@ using LdbColumnReader = LdbValue (*)(void *context, int32_t col);
 // NULL, a text or a number out of float range is bad). False when the buffer
 // is too small for the header's blocks.
 bool ldb_DecodeRecord(const LogFileHeader *h, uint8_t *rec, uint32_t bytes, TimeStamp t, bool timesOnly,
-                      LdbColumnReader readCell, void *context);
+                      LdbColumnReader column, void *context);
 // Record size, status offsets, first record and end offset of a header
 // rebuilt from its blocks, for `count` records.
 void ldb_RecordLayout(LogFileHeader *h, int64_t count);

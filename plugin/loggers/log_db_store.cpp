@@ -446,7 +446,7 @@ int CLogDbStore::DecodeRow(CLogITDbDataAcc *acc, const LogFileHeader *h, uint8_t
   TimeStamp t{seconds, 0, 0};
   int64_t m = 0;
   if (acc->GetFieldValueAt(1, &ms) == 0 && ToInt(ms, &m) && m >= 0 && m < 1000) t.ms = static_cast<int16_t>(m);
-  auto read = [](void *ctx, int32_t col) {
+  auto cell = [](void *ctx, int32_t col) {
     Variant v, d;
     LdbValue out{};
     if (static_cast<CLogITDbDataAcc *>(ctx)->GetFieldValueAt(col, &v) != 0) return out;
@@ -458,7 +458,7 @@ int CLogDbStore::DecodeRow(CLogITDbDataAcc *acc, const LogFileHeader *h, uint8_t
     }
     return out;
   };
-  if (!ldb_DecodeRecord(h, rec, bytes, t, timesOnly, read, acc)) return Fail("RECORD BUFFER TOO SMALL", "");
+  if (!ldb_DecodeRecord(h, rec, bytes, t, timesOnly, cell, acc)) return Fail("RECORD BUFFER TOO SMALL", "");
   return 0;
 }
 

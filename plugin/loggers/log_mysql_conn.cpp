@@ -122,6 +122,7 @@ st_mysql *lmy_Connect(const LmyKeys &k, std::string *message, std::string *detai
 }
 
 std::string lmy_Escape(st_mysql *db, const std::string &text) {
+  if (!db) return "";  // no statement goes out without a connection
   std::string out(text.size() * 2 + 1, '\0');
   unsigned long n = mysql_real_escape_string(db, out.data(), text.c_str(), static_cast<unsigned long>(text.size()));
   out.resize(n == static_cast<unsigned long>(-1) ? 0 : n);

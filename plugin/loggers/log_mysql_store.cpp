@@ -95,8 +95,20 @@ int CLogDbMySQLStore::Run(const std::string &sql, const std::vector<LmyParam> &p
                           const char *executeMessage, std::vector<LmyRow> *rows, size_t textCap) {
   LmyOutcome o;
   lastError_ = 0;
-  if (lmy_Run(db_, sql, params, prepareMessage, executeMessage, rows, textCap, &o) != 0) return Fail(o);
+  // A link lost in an earlier call is made again once, before the statement.
+  if (!db_ && lost_ && Reconnect() != 0) return -1;
+  if (lmy_Run(db_, sql, params, prepareMessage, executeMessage, rows, textCap, &o) != 0) {
+    if (lmy_LinkLost(o.error)) Lose();
+    return Fail(o);
+  }
   return 0;
+}
+
+void CLogDbMySQLStore::Lose() {
+  DropBatch();
+  if (db_) mysql_close(db_);
+  db_ = nullptr;
+  lost_ = true;
 }
 
 std::string CLogDbMySQLStore::RunWhere() const {
@@ -113,10 +125,10 @@ int CLogDbMySQLStore::Connect(const char *connection) {
 }
 
 int CLogDbMySQLStore::Reconnect() {
-  DropBatch();
-  if (db_) mysql_close(db_);
-  db_ = nullptr;
-  return Connect(conn_.c_str());
+  Lose();
+  if (Connect(conn_.c_str()) != 0) return -1;
+  lost_ = false;
+  return 0;
 }
 
 int CLogDbMySQLStore::CreateRun(const char *connection, const char *prefix, const char *logger, int32_t seq,
@@ -254,6 +266,7 @@ int CLogDbMySQLStore::Close() {
   DropBatch();
   if (db_) mysql_close(db_);
   db_ = nullptr;
+  lost_ = false;
   cursor_ = -1;
   logging_ = 0;
   return 0;
@@ -460,9 +473,14 @@ int CLogDbMySQLStore::WriteLogs(const LogFileHeader *h, const void *records, uin
   bool reconnected = false;
   uint32_t i = 0;
   if (!db_) {
-    // The link broke in an earlier call: records it may have stored come again.
+    if (!lost_) return Fail("CAN'T CONNECT TO DATABASE", "the run is closed");
     reconnected = true;
-    if (Reconnect() != 0 || SkipStored(h, p, count, &i) != 0) return -1;
+    if (Reconnect() != 0) return -1;
+  }
+  if (resume_) {
+    // An earlier call failed part-way: the records it stored come again.
+    if (SkipStored(h, p, count, &i) != 0) return -1;
+    resume_ = false;
   }
   while (i < count) {
     uint32_t n = count - i < per ? count - i : per;
@@ -470,8 +488,9 @@ int CLogDbMySQLStore::WriteLogs(const LogFileHeader *h, const void *records, uin
       i += n;
       continue;
     }
+    resume_ = true;
     if (reconnected || !lmy_LinkLost(lastError_)) {
-      if (lmy_LinkLost(lastError_)) Close(), logging_ = 1;
+      if (lmy_LinkLost(lastError_)) Lose();
       return -1;
     }
     reconnected = true;
@@ -480,10 +499,10 @@ int CLogDbMySQLStore::WriteLogs(const LogFileHeader *h, const void *records, uin
     memcpy(m, message_, sizeof m);
     if (Reconnect() != 0) {
       // The failed write's own text tells what happened; the next call tries again.
-      Close(), logging_ = 1;
       return Fail(m, d + "; " + detail_);
     }
     if (SkipStored(h, p, count, &i) != 0) return -1;
+    resume_ = false;
   }
   char line[80];
   snprintf(line, sizeof line, "%u Samples took %u ms\r\n", count, os_GetTickCount() - started);
@@ -510,7 +529,7 @@ int CLogDbMySQLStore::ReadLog(int64_t index, const LogFileHeader *h, void *out, 
   LmyRow &r = rows[0];
   if (r.empty() || r[0].null || !r[0].time) return Fail("COLUMN #1 IS NOT A DATE", "");
   TimeStamp t = FromMs(r[0].seconds, r.size() > 1 && !r[1].null && r[1].number ? r[1].num : 0);
-  auto read = [](void *ctx, int32_t col) {
+  auto cell = [](void *ctx, int32_t col) {
     const LmyRow &row = *static_cast<const LmyRow *>(ctx);
     LdbValue v{};
     if (col < 0 || static_cast<size_t>(col) >= row.size()) return v;
@@ -520,7 +539,7 @@ int CLogDbMySQLStore::ReadLog(int64_t index, const LogFileHeader *h, void *out, 
     v.num = row[col].num;
     return v;
   };
-  if (!ldb_DecodeRecord(h, static_cast<uint8_t *>(out), bytes, t, timesOnly, read, &r))
+  if (!ldb_DecodeRecord(h, static_cast<uint8_t *>(out), bytes, t, timesOnly, cell, &r))
     return Fail("CAN'T GET DATA", "record buffer too small");
   cursor_ = static_cast<int32_t>(index);
   return 0;

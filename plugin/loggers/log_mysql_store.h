@@ -65,6 +65,8 @@ class CLogDbMySQLStore : public CLogStore {
   std::string RunWhere() const;
   int LoadStateTexts();
   int Reconnect();
+  // Lets a broken link go; the next statement connects again.
+  void Lose();
   // Index of the first record after the newest stored one.
   int SkipStored(const LogFileHeader *h, const uint8_t *records, uint32_t count, uint32_t *from);
   int WriteBatch(const LogFileHeader *h, const uint8_t *records, uint32_t rows, uint32_t columns);
@@ -88,6 +90,9 @@ class CLogDbMySQLStore : public CLogStore {
   struct Buffers;
   std::unique_ptr<Buffers> buf_;
   unsigned lastError_ = 0;
+  bool lost_ = false;    // the link broke: connect again before the next statement
+  bool resume_ = false;  // a write failed part-way: skip what the table holds
+
   std::string detail_;
   char message_[31] = {};
 };

@@ -60,6 +60,10 @@ TEST(LogMySqlOutage, EveryRecordStoredOnceThroughKillsAndAPause) {
   ASSERT_NE(made, nullptr) << c.GetErrorText();
   auto *store = dynamic_cast<CLogDbMySQLStore *>(made);
   const std::string table = store->TablePrefix() + "DATA";
+  // A reader of the same run, idle through the outages.
+  CLogDbMySQLStore reader;
+  const std::string path = srv.Tcp("outage") + ";LoggerName=Pumps;LoggerSeq=00000001";
+  ASSERT_EQ(reader.Open(nullptr, path.c_str(), 0x80000000u), 0) << reader.GetErrorText();
 
   std::mt19937 rng(std::random_device{}());
   std::vector<Step> steps = {{Step::KILL, 3000, 2000}, {Step::PAUSE, 9000, 3000}};
@@ -81,7 +85,7 @@ TEST(LogMySqlOutage, EveryRecordStoredOnceThroughKillsAndAPause) {
         sh.step = static_cast<int>(i);
       }
       if (s.kind == Step::KILL) {
-        EXPECT_EQ(srv.Signal("KILL"), 0);
+        EXPECT_EQ(srv.Kill(), 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(s.downMs));  // the outage itself
         EXPECT_EQ(srv.Restart(), 0);
         std::lock_guard<std::mutex> lk(sh.m);
@@ -182,6 +186,18 @@ TEST(LogMySqlOutage, EveryRecordStoredOnceThroughKillsAndAPause) {
   }
   EXPECT_TRUE(inOrder);
   EXPECT_EQ(i, total);
+  // The reader's link died with the first kill: its first call says so, the
+  // next one connects again.
+  LogFileHeader h;
+  int64_t n = reader.GetNoLogs(&h);
+  if (n < 0) {
+    EXPECT_TRUE(LinkText(reader.GetErrorText())) << reader.GetErrorText();
+    n = reader.GetNoLogs(&h);
+  }
+  EXPECT_EQ(n, int64_t{total}) << reader.GetErrorText();
+  EXPECT_EQ(reader.ReadHeader(&h), 0) << reader.GetErrorText();
+  EXPECT_EQ(h.recordCount, total);
+  reader.Close();
   store->Close();
   delete store;
   srv.Stop();

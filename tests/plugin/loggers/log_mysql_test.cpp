@@ -249,6 +249,16 @@ TEST_F(LogMySql, EdgeCases) {
                      "' and table_name='" + prefix + "DATA'"),
                    "1");
        }},
+      {"a store never opened fails its reads and writes cleanly",
+       [&] {
+         CLogDbMySQLStore s;
+         LogFileHeader h{};
+         EXPECT_EQ(s.ReadHeader(&h), -1);
+         EXPECT_EQ(s.GetNoLogs(&h), -1);
+         uint8_t rec[32] = {};
+         EXPECT_EQ(s.ReadLog(0, &h, rec, sizeof rec, nullptr, nullptr, nullptr, nullptr, nullptr), -1);
+         EXPECT_EQ(s.WriteLogs(&h, rec, 1), -1);
+       }},
       {"unused slots: the time is not known, the rest do nothing",
        [&] {
          CLogDbMySQLStore s;

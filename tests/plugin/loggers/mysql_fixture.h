@@ -64,6 +64,13 @@ struct Server {
   void Stop() const { ShellRun(Quote(Script()) + " stop " + Quote(dir) + " >/dev/null 2>&1"); }
   std::string Pid() const { return Trim(tnwtest::ReadFile(dir + "/mysqld.pid")); }
   int Signal(const char *sig) const { return ShellRun("kill -" + std::string(sig) + " " + Pid()).status; }
+  // SIGKILL, and back once the process is gone (a zombie counts as gone).
+  int Kill() const {
+    const std::string pid = Pid();
+    return ShellRun("kill -KILL " + pid + " || exit 1; for i in $(seq 1 400); do s=$(ps -o stat= -p " + pid +
+                    "); case $s in ''|Z*) exit 0;; esac; sleep 0.05; done; exit 1")
+        .status;
+  }
 
   // A statement as root through the socket; tab-separated rows, no heading.
   ShellResult Sql(const std::string &db, const std::string &sql) const {
