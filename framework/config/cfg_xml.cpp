@@ -80,15 +80,19 @@ void cfg_PutFields(XmlDocument *doc, XmlNode *parent, const RecordType *type, co
   }
 }
 
-bool cfg_ReadField(XmlNode *parent, const RecordType *type, const char *name, void *value, std::string *present,
-                   const char *errorFormat, bool *found) {
+namespace {
+
+// The element's text through `parse`; the rest as cfg_ReadField says.
+template <typename Parse>
+bool ReadElement(XmlNode *parent, const char *name, std::string *present, const char *errorFormat, bool *found,
+                 Parse parse) {
   if (found) *found = false;
   XmlNode *e = cfg_FindChild(parent, name);
   if (!e) return xml_GetError() >= 0;
   char *text = xml_getText(e);
   if (!text) return false;
   char ebuf[256] = "";
-  int rc = structs_FieldFromText(type, name, text, value, ebuf, sizeof ebuf);
+  int rc = parse(text, ebuf, sizeof ebuf);
   xml_FreeText(text);
   if (rc != 0) {
     char msg[XML_TEXT_MAX];
@@ -100,6 +104,22 @@ bool cfg_ReadField(XmlNode *parent, const RecordType *type, const char *name, vo
   if (found) *found = true;
   xml_RemoveChild(parent, e);
   return xml_GetError() >= 0;
+}
+
+}  // namespace
+
+bool cfg_ReadField(XmlNode *parent, const RecordType *type, const char *name, void *value, std::string *present,
+                   const char *errorFormat, bool *found) {
+  return ReadElement(parent, name, present, errorFormat, found, [&](const char *text, char *ebuf, size_t emax) {
+    return structs_FieldFromText(type, name, text, value, ebuf, emax);
+  });
+}
+
+bool cfg_ReadFieldAt(XmlNode *parent, const char *name, const RecordType *fieldType, void *at, std::string *present,
+                     const char *errorFormat, bool *found) {
+  return ReadElement(parent, name, present, errorFormat, found, [&](const char *text, char *ebuf, size_t emax) {
+    return fieldType->from_text(fieldType, text, at, ebuf, emax);
+  });
 }
 
 std::string cfg_DriverPrefix(const std::string &driver) { return driver.substr(0, 5); }

@@ -35,6 +35,10 @@ void cfg_PutFields(XmlDocument *doc, XmlNode *parent, const RecordType *type, co
 // with `errorFormat` (field name, parser's text). True when nothing failed.
 bool cfg_ReadField(XmlNode *parent, const RecordType *type, const char *name, void *value, std::string *present,
                    const char *errorFormat, bool *found);
+// The same for a field located once beforehand (a fixed-size primitive type
+// whose value lies at `at`), for readers of many records of one type.
+bool cfg_ReadFieldAt(XmlNode *parent, const char *name, const RecordType *fieldType, void *at, std::string *present,
+                     const char *errorFormat, bool *found);
 
 // The namespace of a driver's kind ("%1.5s_%s") or of its device files ("%1.5s").
 std::string cfg_KindNamespace(const std::string &driver, int kind);

@@ -259,6 +259,9 @@ int lcfg_TextEqual(const RecordType *t, const void *a, const void *b) {
 
 char *lcfg_PasswordToText(const RecordType *t, const char *mtype, const void *value) {
   std::string plain = FieldText(t, value);
+  // The padding cannot keep trailing spaces: none is written, so a password
+  // of spaces alone is written as none.
+  while (!plain.empty() && plain.back() == ' ') plain.pop_back();
   if (plain.empty()) return Dup(mtype, "");
   std::string padded = plain;
   if (padded.size() < kPaddedPassword) padded.append(kPaddedPassword - padded.size(), ' ');

@@ -78,16 +78,14 @@ int WriteBinary(const std::string &file, const void *record, int length) {
 }
 
 bool ReadDocument(XmlDocument *doc, const std::string &file, LcfgKind kind, std::vector<uint8_t> *work) {
-  const RecordType *type = lcfg_RecordType(kind);
   if (xml_Load(doc, file.c_str()) != 0) return false;
   XmlNode *root = xml_GetRootElement(doc);
   XmlNode *logger = root ? cfg_FindChild(root, "Logger") : nullptr;
   if (!logger) return xml_GetError() >= 0 && (xml_SetError(-1, "<Logger> tag not found"), false);
-  CfgNames names;
-  if (!cfg_ListNames(type, work->data(), &names)) return false;
   std::string present = ",";
-  for (int i = 0; i < names.count; ++i)
-    if (!cfg_ReadField(logger, type, names.names[i], work->data(), &present, "<%s> %s", nullptr)) return false;
+  for (const LcfgField &f : lcfg_Fields(kind))
+    if (!cfg_ReadFieldAt(logger, f.name.c_str(), f.type, work->data() + f.offset, &present, "<%s> %s", nullptr))
+      return false;
   if (lcfg_CheckRequiredTags(kind, present.c_str(), work->data()) != 0) return false;
   lcfg_RecordFromXmlForm(kind, work->data());
   return true;
@@ -151,24 +149,18 @@ int WriteXml(const std::string &dir, const char *typeName, int number, LcfgKind 
 
 void WriteHistory(const std::string &dir, const char *user, LcfgKind kind, std::vector<uint8_t> &before,
                   std::vector<uint8_t> &after, size_t limit) {
-  const RecordType *type = lcfg_RecordType(kind);
   lcfg_RecordToXmlForm(kind, before.data());
   lcfg_RecordToXmlForm(kind, after.data());
   if (memcmp(before.data(), after.data(), limit) == 0 || !cfg_OpenHistoryIn(dir.c_str(), 0, 1)) return;
-  CfgNames names;
-  if (cfg_ListNames(type, after.data(), &names))
-    for (int i = 0; i < names.count; ++i) {
-      void *at = after.data();
-      const RecordType *ft = structs_LocateField(type, names.names[i], &at, 0);
-      size_t offset = static_cast<size_t>(static_cast<uint8_t *>(at) - after.data());
-      if (!ft || offset + ft->size > limit) continue;
-      char *a = structs_FieldToText(type, names.names[i], before.data(), TYPED_MEM_TEMP);
-      char *b = structs_FieldToText(type, names.names[i], after.data(), TYPED_MEM_TEMP);
-      if (a && b && os_CompareNoCase(a, b) != 0 && strlen(names.names[i]) + strlen(a) + strlen(b) < kHistoryTextMax)
-        cfg_WriteHistoryLine(user, 0, names.names[i], a, b);
-      if (a) typed_mem_Release(TYPED_MEM_TEMP, a);
-      if (b) typed_mem_Release(TYPED_MEM_TEMP, b);
-    }
+  for (const LcfgField &f : lcfg_Fields(kind)) {
+    if (f.offset + f.type->size > limit) continue;
+    char *a = f.type->to_text(f.type, TYPED_MEM_TEMP, before.data() + f.offset);
+    char *b = f.type->to_text(f.type, TYPED_MEM_TEMP, after.data() + f.offset);
+    if (a && b && os_CompareNoCase(a, b) != 0 && f.name.size() + strlen(a) + strlen(b) < kHistoryTextMax)
+      cfg_WriteHistoryLine(user, 0, f.name.c_str(), a, b);
+    if (a) typed_mem_Release(TYPED_MEM_TEMP, a);
+    if (b) typed_mem_Release(TYPED_MEM_TEMP, b);
+  }
   cfg_CloseHistory();
 }
 

@@ -9,7 +9,9 @@
 #include "framework/xml/xml_error.h"
 #include "platform/os_codepage.h"
 #include "plugin/loggers/lcfg_fields.h"
+#include "record/structs.h"
 #include "record/structs_types.h"
+#include "record/typed_mem.h"
 
 namespace {
 
@@ -271,6 +273,7 @@ struct Required {
 
   explicit Required(const char *list) {
     std::string_view s = list ? list : "";
+    present.reserve(s.size() / 8);
     for (size_t at = 0; at < s.size();) {
       size_t end = s.find(',', at);
       if (end == std::string_view::npos) end = s.size();
@@ -288,16 +291,32 @@ struct Required {
   void Need(std::initializer_list<const char *> names) {
     for (const char *n : names) Need(n);
   }
-  // Each of the entries' tags: `format` holds "%d" once.
-  void NeedEach(const char *const *formats, int count) {
-    char name[96];
+  // Each entry's tags: prefix, the entry's number, one of the suffixes.
+  void NeedEach(const char *prefix, std::initializer_list<const char *> suffixes) {
+    std::string name;
     for (uint32_t i = 0; i < LCFG_CHANNELS && !failed; ++i)
-      for (int k = 0; k < count; ++k) {
-        snprintf(name, sizeof name, formats[k], static_cast<int>(i));
-        Need(name);
+      for (const char *suffix : suffixes) {
+        name.assign(prefix).append(std::to_string(i)).append(suffix);
+        Need(name.c_str());
       }
   }
 };
+
+std::vector<LcfgField> Locate(const RecordType *type) {
+  std::vector<LcfgField> fields;
+  std::vector<uint8_t> zero(type->size, 0);
+  char **names = nullptr;
+  int n = structs_ListFieldNames(type, zero.data(), &names, TYPED_MEM_TEMP);
+  for (int i = 0; i < n; ++i) {
+    void *at = zero.data();
+    const RecordType *ft = structs_LocateField(type, names[i], &at, 0);
+    if (ft)
+      fields.push_back({names[i], ft, static_cast<uint32_t>(static_cast<uint8_t *>(at) - zero.data())});
+    typed_mem_Release(TYPED_MEM_TEMP, names[i]);
+  }
+  if (names) typed_mem_Release(TYPED_MEM_TEMP, names);
+  return fields;
+}
 
 void StandTags(Required &q, const LoggerStand &r) {
   q.Need({"Name", "Autostart", "Storage", "Type"});
@@ -309,15 +328,10 @@ void StandTags(Required &q, const LoggerStand &r) {
   if (r.Delete) q.Need("DeleteOlderThan");
   q.Need("Cycle");
   if (r.Cycle) q.Need({"CycleEvery", "CycleMode", "CycleLogFor"});
-  static const char *const kLog[] = {"LogChannels.%d.Range.Prefix", "LogChannels.%d.Range.From",
-                                     "LogChannels.%d.Range.To",     "LogChannels.%d.Tags.From",
-                                     "LogChannels.%d.Tags.To",      "LogChannels.%d.Average",
-                                     "LogChannels.%d.Lag"};
-  q.NeedEach(kLog, 7);
-  static const char *const kEvent[] = {"EventChannels.%d.Range.Prefix", "EventChannels.%d.Range.From",
-                                       "EventChannels.%d.Range.To", "EventChannels.%d.Tags.From",
-                                       "EventChannels.%d.Tags.To"};
-  if (r.Type == 1 || r.Type == 2) q.NeedEach(kEvent, 5);
+  q.NeedEach("LogChannels.", {".Range.Prefix", ".Range.From", ".Range.To", ".Tags.From", ".Tags.To", ".Average",
+                               ".Lag"});
+  if (r.Type == 1 || r.Type == 2)
+    q.NeedEach("EventChannels.", {".Range.Prefix", ".Range.From", ".Range.To", ".Tags.From", ".Tags.To"});
   if (r.Type == 3) {
     q.Need({"RofCTriggerChannel.Prefix", "RofCTriggerChannel.Number", "RofCTriggerTag", "RateofChangeType"});
     if (r.RateofChangeType == 0)
@@ -382,9 +396,13 @@ void RepubTags(Required &q, const LoggerRepub &r) {
   q.Need({"BufferSize", "NetworkConnection", "ThrottleBandwidth"});
   if (r.ThrottleBandwidth) q.Need("BandwidthThrottleKbs");
   q.Need("ChannelFilter");
-  static const char *const kFilter[] = {"FilterChannels.%d.Prefix", "FilterChannels.%d.From",
-                                        "FilterChannels.%d.To", "FilterChannelsName.%d"};
-  if (r.ChannelFilter) q.NeedEach(kFilter, 4);
+  if (r.ChannelFilter) {
+    for (uint32_t i = 0; i < LCFG_CHANNELS && !q.failed; ++i) {
+      std::string n = std::to_string(i);
+      q.Need({("FilterChannels." + n + ".Prefix").c_str(), ("FilterChannels." + n + ".From").c_str(),
+              ("FilterChannels." + n + ".To").c_str(), ("FilterChannelsName." + n).c_str()});
+    }
+  }
 }
 
 void ResubTags(Required &q, const LoggerResub &r) {
@@ -444,6 +462,12 @@ const RecordType *lcfg_RecordType(LcfgKind kind) {
     case LCFG_RESUB: return &kResubType;
     default: return nullptr;
   }
+}
+
+const std::vector<LcfgField> &lcfg_Fields(LcfgKind kind) {
+  static const std::vector<LcfgField> kNone, kStand = Locate(&kStandType), kRepub = Locate(&kRepubType),
+                                             kResub = Locate(&kResubType);
+  return kind == LCFG_STAND ? kStand : kind == LCFG_REPUB ? kRepub : kind == LCFG_RESUB ? kResub : kNone;
 }
 
 uint32_t lcfg_RecordSize(LcfgKind kind) {

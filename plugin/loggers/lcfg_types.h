@@ -9,6 +9,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "record/rec_type.h"
 
@@ -336,6 +338,15 @@ LcfgKind lcfg_KindOf(const char *typeName);
 // The record type and size of a kind; NULL and 0 for LCFG_OTHER.
 const RecordType *lcfg_RecordType(LcfgKind kind);
 uint32_t lcfg_RecordSize(LcfgKind kind);
+
+// The fields of a kind's record type in their order (the dotted names of the
+// XML form), each with its type and offset: located once per process.
+struct LcfgField {
+  std::string name;
+  const RecordType *type;
+  uint32_t offset;
+};
+const std::vector<LcfgField> &lcfg_Fields(LcfgKind kind);
 
 // The required-tag check of a record just read: `present` is ",A,B,". 0, or
 // -1 with the XML error "<%s> tag not found" of the first missing tag.

@@ -855,8 +855,10 @@ TEST(LoggerFieldTexts, Passwords) {
   int rc = -1;
   EXPECT_EQ(toText(""), "");
   EXPECT_EQ(fromText("", &rc), "");
-  // Trailing spaces do not survive the padding.
+  // Trailing spaces do not survive the padding; spaces alone are no password.
   EXPECT_EQ(fromText(toText("tail  "), &rc), "tail");
+  EXPECT_EQ(toText("tail  "), toText("tail"));
+  EXPECT_EQ(toText("   "), "");
   // Not hexadecimal pairs, or not a cipher text: kept as it stands.
   for (const char *kept : {"plain", "enc:zz", "enc:abc", "enc:", "enc:0011"}) {
     EXPECT_EQ(fromText(kept, &rc), kept);
