@@ -43,18 +43,25 @@ int ReadSwitchText(const char *path, const char *name, char *out) {
 
 }  // namespace
 
-int32_t cfg_ReadHostValue(const char *host, const char *name, uint32_t *type, void *data, uint32_t *size) {
-  OsHKey root = OS_HKEY_LOCAL_MACHINE, remote = nullptr;
+int32_t cfg_OpenHostRegistry(const char *host, OsHKey *root) {
+  *root = OS_HKEY_LOCAL_MACHINE;
   // Only a plain host name's registry can be reached; other hosts use this computer's.
-  if (!srv_IsLocalHost(host) && srv_ClassifyServer(host) == SRV_KIND_PIPE) {
-    char unc[kHostMax + 3];
-    snprintf(unc, sizeof unc, "\\\\%.*s", static_cast<int>(kHostMax), host);
-    int32_t rc = os_RegConnectRegistry(unc, OS_HKEY_LOCAL_MACHINE, &remote);
-    if (rc != 0) return rc;
-    root = remote;
-  }
-  int32_t rc = reg_AccessValue(root, kServerKey, OS_KEY_QUERY_VALUE, name, type, data, size);
-  if (remote && remote != OS_HKEY_LOCAL_MACHINE) os_RegCloseKey(remote);
+  if (srv_IsLocalHost(host) || srv_ClassifyServer(host) != SRV_KIND_PIPE) return 0;
+  char unc[kHostMax + 3];
+  snprintf(unc, sizeof unc, "\\\\%.*s", static_cast<int>(kHostMax), host);
+  return os_RegConnectRegistry(unc, OS_HKEY_LOCAL_MACHINE, root);
+}
+
+void cfg_CloseHostRegistry(OsHKey root) {
+  if (root && root != OS_HKEY_LOCAL_MACHINE) os_RegCloseKey(root);
+}
+
+int32_t cfg_ReadHostValue(const char *host, const char *name, uint32_t *type, void *data, uint32_t *size) {
+  OsHKey root = nullptr;
+  int32_t rc = cfg_OpenHostRegistry(host, &root);
+  if (rc != 0) return rc;
+  rc = reg_AccessValue(root, kServerKey, OS_KEY_QUERY_VALUE, name, type, data, size);
+  cfg_CloseHostRegistry(root);
   return rc;
 }
 

@@ -10,6 +10,8 @@
 //   logtool purge FOLDER --prefix P --before TIME
 //                                 deletes P's closed runs that ended before
 //                                 TIME ("YYMMDD_hhmmss", seconds, or "now")
+//   logtool asset PATH            the asset code of PATH (below the asset
+//                                 root), "LEVEL=value" per level, position
 // RUN is the run's data file (".odl"), a Windows or Linux path, or a database
 // connection string ("PROVIDER=...;LoggerName=NAME", the newest run, or with
 // ";LoggerSeq=N" for run N). FOLDER is a folder, a Windows or Linux path.
@@ -29,6 +31,8 @@
 #include "platform/os_error.h"
 #include "platform/os_file.h"
 #include "platform/os_io.h"
+#include "plugin/dbstores/asset_folders.h"
+#include "plugin/dbstores/asset_settings.h"
 #include "plugin/loggers/log_file_collection.h"
 #include "plugin/loggers/log_file_store.h"
 #include "plugin/loggers/log_store.h"
@@ -41,7 +45,7 @@ namespace {
 int Usage() {
   fprintf(stderr,
           "usage: logtool dump RUN | logtool follow RUN [--seconds N] [--raw] | logtool runs FOLDER [--prefix P]"
-          " | logtool purge FOLDER --prefix P --before TIME\n");
+          " | logtool purge FOLDER --prefix P --before TIME | logtool asset PATH\n");
   return 2;
 }
 
@@ -260,10 +264,36 @@ int PurgeRuns(const char *folder, const char *prefix, const char *before) {
   return 0;
 }
 
+// The code, each level the code reaches ("-" for a region or country with
+// no name) and the position ("-" when the path has none).
+int Asset(const char *path) {
+  const char *found = asset_Code(".", path, 1);
+  if (!found || !*found) {
+    fprintf(stderr, "logtool: %s is not below the asset root %s\n", path, asset_Root(".") ? asset_Root(".") : "-");
+    return 1;
+  }
+  std::string code = found;
+  printf("code %s\n", code.c_str());
+  int parts = 1;
+  for (char ch : code) parts += ch == '_';
+  for (int level = 1; level <= asset_LevelCount() && level <= parts; ++level) {
+    char name[64], value[ASSET_PATH_MAX + 1];
+    if (asset_LevelValue(".", level, code.c_str(), name, sizeof name, value, sizeof value))
+      printf("%s=%s\n", name, value);
+    else
+      printf("%s=-\n", asset_LevelName(level));
+  }
+  double latitude = 0, longitude = 0;
+  if (asset_GetPosition(".", path, &latitude, &longitude)) printf("position %f %f\n", latitude, longitude);
+  else printf("position -\n");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   if (argc < 3) return Usage();
+  if (strcmp(argv[1], "asset") == 0 && argc == 3) return Asset(argv[2]);
   if (strcmp(argv[1], "dump") == 0 && argc == 3) return Dump(argv[2]);
   if (strcmp(argv[1], "follow") == 0) {
     double seconds = 0;

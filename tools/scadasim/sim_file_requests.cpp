@@ -17,7 +17,10 @@
 #include "framework/xml/xml_error.h"
 #include "platform/os_error.h"
 #include "platform/os_file.h"
+#include "platform/os_format.h"
 #include "platform/os_io.h"
+#include "plugin/dbstores/asset_folders.h"
+#include "plugin/dbstores/asset_settings.h"
 
 namespace {
 
@@ -387,5 +390,22 @@ bool sim_AnswerChannelVerb(const std::string &request, std::string *reply) {
   reply->assign(head, 8);
   reply->append(reinterpret_cast<const char *>(shm_AreaRecords(conf)) + (k - 1) * record, record);
   reply->push_back('\0');
+  return true;
+}
+
+bool sim_AnswerAssetVerb(const std::string &request, std::string *reply) {
+  if (request.size() < 3 || request[2] != ',' || toupper(static_cast<unsigned char>(request[0])) != 'L' ||
+      toupper(static_cast<unsigned char>(request[1])) != 'F')
+    return false;
+  std::string line = request.substr(3, strnlen(request.c_str() + 3, request.size() - 3));
+  size_t comma = line.rfind(',');
+  if (comma == std::string::npos || strcasecmp(line.c_str() + comma + 1, "information.ini") != 0)
+    return *reply = Error(OS_ERROR_INVALID_PARAMETER), true;
+  std::string folder = line.substr(0, comma);
+  double latitude = 0, longitude = 0;
+  if (!asset_PositionBelow(asset_Root(nullptr), folder.c_str(), &latitude, &longitude)) return *reply = "0", true;
+  char text[96];
+  os_FormatC(text, sizeof text, "1,%f,%f", latitude, longitude);
+  *reply = text;
   return true;
 }

@@ -21,3 +21,8 @@ bool sim_AnswerConfigVerb(const std::string &configFolder, const std::string &re
 // configuration area, after an 8-byte head ("1,PP,NNN"). True when `request`
 // is one; *reply gets the exact bytes to send.
 bool sim_AnswerChannelVerb(const std::string &request, std::string *reply);
+
+// "LF,<folder>,information.ini": the position of an asset folder below this
+// computer's asset root, "1,<latitude>,<longitude>", or "0" when it has none.
+// True when `request` is one; *reply gets the answer without its terminator.
+bool sim_AnswerAssetVerb(const std::string &request, std::string *reply);
