@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -19,6 +20,7 @@
 #include "plugin/loggers/log_format.h"
 #include "tests/support/child_run.h"
 #include "tests/support/test_root.h"
+#include "tools/scadasim/sim_requests.h"
 
 namespace {
 
@@ -238,6 +240,42 @@ TEST(Logtool, RequestPrintsTheReplyFieldByField) {
   EXPECT_EQ(Shell(tool + "'TC,level,none'"), "result 1, 10 bytes\nlevel = AI2\nnone = none\n");
   EXPECT_EQ(Shell(tool + "TS | head -2"), "result 1672574402, 185 bytes\ntime 1672574402,0\n");
   EXPECT_EQ(Shell(tool + "'7S,0,1,0,1,1,1,1,1,1,1'"), "result -1, 6 bytes, error 87\n-1,87\n");
+}
+
+// The logger list: from the tables while no server answers, and the
+// server's own list while one does.
+TEST(Logtool, LoggersFromTheTablesAndFromTheServer) {
+  std::string config = tnwtest::Root() + "/drives/c/LTCFG";
+  std::filesystem::create_directories(config + "/LOGGERS");
+  ASSERT_TRUE(tnwtest::WriteFile(config + "/LOGCAP.TXT", "* types\nstand\nresub\n"));
+  std::string one(1480, '\0'), two(1480, '\0');
+  one.replace(1, 10, "Main pumps");
+  two.replace(1, 29, "A resubscriber, its long name");
+  ASSERT_TRUE(tnwtest::WriteFile(config + "/LOGGERS/stand_1", one));
+  ASSERT_TRUE(tnwtest::WriteFile(config + "/LOGGERS/resub_2", two));
+  std::string tool = "TSQ_CURRENT_CONFIG='C:\\LTCFG' " + tnwtest::BinPath("logtool") + " loggers . ";
+  EXPECT_EQ(Shell(tool), "stand,1,Main pumps\nresub,2,A resubscriber, its long\n");
+  EXPECT_EQ(Shell(tool + "RESUB"), "resub,2,A resubscriber, its long\n");
+  EXPECT_EQ(Shell(tool + "'*,1'"), "stand,1,Main pumps\n");
+  EXPECT_EQ(Shell(tool + "3"), "");
+  ASSERT_TRUE(tnwtest::WriteFile(config + "/LOGCAP.TXT", "stand\nnine_long\n"));
+  tnwtest::ShellResult bad = tnwtest::ShellRun(tool + "2>&1");
+  EXPECT_NE(bad.status, 0);
+  EXPECT_NE(bad.out.find("fails its check"), std::string::npos) << bad.out;
+
+  SimRequestSpec spec;
+  spec.answer = [](const std::string &line, std::string *reply) {
+    if (line == "QL") return *reply = std::string("2", 2), true;
+    if (line.rfind("IL,", 0) != 0) return false;
+    *reply = std::string("2,stand,4,Live;repub,5,Other;", 30);
+    return true;
+  };
+  std::string why;
+  SimRequestServer *server = sim_StartRequestServer(spec, &why);
+  ASSERT_NE(server, nullptr) << why;
+  EXPECT_EQ(Shell(tool), "stand,4,Live\nrepub,5,Other\n");
+  EXPECT_EQ(Shell(tool + "stand"), "stand,4,Live\n");
+  sim_StopRequestServer(server);
 }
 
 }  // namespace

@@ -19,6 +19,11 @@
 //                                 one request line through the connection
 //                                 table; the reply printed, binary replies
 //                                 ("TS", "CV", "RV", "TC") field by field
+//   logtool loggers SERVER [SELECTOR]
+//                                 the configured loggers of SERVER ("." this
+//                                 computer) as "type,number,description";
+//                                 SELECTOR "*,n", a number or a type name
+//                                 (default: all of them)
 // RUN is the run's data file (".odl"), a Windows or Linux path, or a database
 // connection string ("PROVIDER=...;LoggerName=NAME", the newest run, or with
 // ";LoggerSeq=N" for run N). FOLDER is a folder, a Windows or Linux path.
@@ -36,6 +41,7 @@
 
 #include "framework/config/chan_record.h"
 #include "framework/config/chan_text.h"
+#include "framework/server/srv_requests.h"
 #include "platform/os_error.h"
 #include "platform/os_file.h"
 #include "platform/os_io.h"
@@ -43,6 +49,7 @@
 #include "plugin/dbstores/asset_settings.h"
 #include "framework/server/srv_client.h"
 #include "plugin/connect/con_transports.h"
+#include "plugin/loggers/lcfg_list.h"
 #include "plugin/loggers/log_file_collection.h"
 #include "plugin/loggers/log_file_store.h"
 #include "plugin/loggers/log_store.h"
@@ -58,7 +65,8 @@ int Usage() {
           "usage: logtool dump RUN | logtool follow RUN [--seconds N] [--raw] | logtool runs FOLDER [--prefix P]"
           " | logtool purge FOLDER --prefix P --before TIME | logtool asset PATH\n"
           "       | logtool logger-config read|write FOLDER TYPE N\n"
-          "       | logtool request SERVER LINE\n");
+          "       | logtool request SERVER LINE\n"
+          "       | logtool loggers SERVER [SELECTOR]\n");
   return 2;
 }
 
@@ -413,12 +421,38 @@ int Request(const char *server, const char *line) {
   return 0;
 }
 
+int Loggers(const char *server, const char *selector) {
+  std::string all;
+  if (!selector) {
+    int count = srv_CountLoggers(server);
+    all = "*," + std::to_string(count > 0 ? count : 0);
+    selector = all.c_str();
+  }
+  // Room for what the selector can give, within reason.
+  int64_t limit = lcfg_ListSelectorLimit(selector);
+  std::vector<LoggerListEntry> entries(static_cast<size_t>(limit < 1 ? 1 : limit > 65535 ? 65535 : limit));
+  int n = lcfg_ListLoggers(server, selector, entries.data(), static_cast<int>(entries.size()));
+  if (n == -2) {
+    fprintf(stderr, "logtool: a line of LOGCAP.TXT of %s fails its check\n", server);
+    return 1;
+  }
+  if (n < 0) {
+    fprintf(stderr, "logtool: the logger list of %s failed (error %u)\n", server, os_GetLastError());
+    return 1;
+  }
+  for (int i = 0; i < n; ++i)
+    printf("%s,%u,%s\n", entries[static_cast<size_t>(i)].TypeName, entries[static_cast<size_t>(i)].Number,
+           entries[static_cast<size_t>(i)].Description);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   if (argc < 3) return Usage();
   if (strcmp(argv[1], "asset") == 0 && argc == 3) return Asset(argv[2]);
   if (strcmp(argv[1], "request") == 0 && argc == 4) return Request(argv[2], argv[3]);
+  if (strcmp(argv[1], "loggers") == 0 && argc <= 4) return Loggers(argv[2], argc == 4 ? argv[3] : nullptr);
   if (strcmp(argv[1], "dump") == 0 && argc == 3) return Dump(argv[2]);
   if (strcmp(argv[1], "logger-config") == 0 && argc == 6) return LoggerConfigCommand(argv[2], argv[3], argv[4], argv[5]);
   if (strcmp(argv[1], "follow") == 0) {

@@ -21,6 +21,7 @@
 #include "platform/os_io.h"
 #include "plugin/dbstores/asset_folders.h"
 #include "plugin/dbstores/asset_settings.h"
+#include "plugin/loggers/lcfg_list.h"
 
 namespace {
 
@@ -407,5 +408,24 @@ bool sim_AnswerAssetVerb(const std::string &request, std::string *reply) {
   char text[96];
   os_FormatC(text, sizeof text, "1,%f,%f", latitude, longitude);
   *reply = text;
+  return true;
+}
+
+bool sim_AnswerLoggerListVerb(const std::string &configFolder, const std::string &request, std::string *reply) {
+  if (request.size() < 3 || request[2] != ',' || toupper(static_cast<unsigned char>(request[0])) != 'I' ||
+      toupper(static_cast<unsigned char>(request[1])) != 'L')
+    return false;
+  std::string selector = request.substr(3, strnlen(request.c_str() + 3, request.size() - 3));
+  // As many entries as fit the client's reply buffer.
+  int64_t limit = lcfg_ListSelectorLimit(selector.c_str());
+  int capacity = static_cast<int>(limit < LCFG_LIST_REPLY / 40 ? limit : LCFG_LIST_REPLY / 40);
+  std::vector<LoggerListEntry> entries(static_cast<size_t>(capacity > 0 ? capacity : 1));
+  int n = lcfg_ListLoggersIn(DeviceFolder(configFolder, "").c_str(), selector.c_str(), entries.data(), capacity);
+  if (n == -2) return *reply = Error(OS_ERROR_INVALID_DATA), true;
+  if (n < 0) return *reply = Error(os_GetLastError() ? os_GetLastError() : OS_ERROR_GEN_FAILURE), true;
+  std::vector<char> text(LCFG_LIST_REPLY);
+  if (lcfg_FormatLoggerList(entries.data(), n, text.data(), text.size()) < 0)
+    return *reply = Error(OS_ERROR_MORE_DATA), true;
+  *reply = text.data();
   return true;
 }

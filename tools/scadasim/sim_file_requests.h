@@ -26,3 +26,9 @@ bool sim_AnswerChannelVerb(const std::string &request, std::string *reply);
 // computer's asset root, "1,<latitude>,<longitude>", or "0" when it has none.
 // True when `request` is one; *reply gets the answer without its terminator.
 bool sim_AnswerAssetVerb(const std::string &request, std::string *reply);
+
+// "IL,<selector>": the loggers of the world's "LOGCAP.TXT" and "LOGGERS"
+// records, "n,type,number,description;...", or "-1,<code>" for a bad table
+// or record. True when `request` is one; *reply gets the answer without its
+// terminator.
+bool sim_AnswerLoggerListVerb(const std::string &configFolder, const std::string &request, std::string *reply);

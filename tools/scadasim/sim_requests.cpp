@@ -243,7 +243,8 @@ std::string OwnAnswer(SimRequestServer *s, const char *data, uint32_t n) {
     return "-1," + std::to_string(knob->failCode) + (knob->failText.empty() ? "" : "," + knob->failText) +
            std::string(1, '\0');
   std::string answer;
-  if (sim_AnswerFileVerb(s->spec.configFolder, request, &answer) || sim_AnswerAssetVerb(request, &answer)) {
+  if (sim_AnswerFileVerb(s->spec.configFolder, request, &answer) || sim_AnswerAssetVerb(request, &answer) ||
+      sim_AnswerLoggerListVerb(s->spec.configFolder, request, &answer)) {
     answer.push_back('\0');
   } else if (!sim_AnswerConfigVerb(s->spec.configFolder, request, &answer) &&
              !sim_AnswerChannelVerb(request, &answer)) {
