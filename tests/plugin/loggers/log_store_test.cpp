@@ -9,6 +9,8 @@
 #include "plugin/loggers/log_db_store.h"
 #include "plugin/loggers/log_file_collection.h"
 #include "plugin/loggers/log_file_store.h"
+#include "plugin/loggers/log_mysql_collection.h"
+#include "plugin/loggers/log_mysql_store.h"
 #include "plugin/loggers/log_store.h"
 
 namespace {
@@ -22,8 +24,8 @@ TEST(LogStoreHelpers, ProviderKindAndFactories) {
       {nullptr, -1, true},
       {"", -1, true},
       {"C:\\Logs\\Pump1", -1, true},
-      {"provider=mysql;Server=x", 1, false},
-      {"PROVIDER=MySQL.1", 1, false},
+      {"provider=mysql;Server=x", 1, true},
+      {"PROVIDER=MySQL.1", 1, true},
       {"PROVIDER=WITSML;x", 2, false},
       {"Provider=osdu", 3, false},
       {"PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=a.mdb", 0, true},
@@ -37,6 +39,7 @@ TEST(LogStoreHelpers, ProviderKindAndFactories) {
     std::unique_ptr<CLogStore> s(log_CreateStore(c.conn));
     EXPECT_EQ(s != nullptr, c.store);
     if (c.kind == 0) EXPECT_NE(dynamic_cast<CLogDbStore *>(s.get()), nullptr);
+    else if (c.kind == 1) EXPECT_NE(dynamic_cast<CLogDbMySQLStore *>(s.get()), nullptr);
     else if (c.store) EXPECT_NE(dynamic_cast<CLogFileStore *>(s.get()), nullptr);
     else EXPECT_EQ(os_GetLastError(), OS_ERROR_NOT_SUPPORTED);
     // Folders have the file collection, database strings the database one.
@@ -45,6 +48,8 @@ TEST(LogStoreHelpers, ProviderKindAndFactories) {
       EXPECT_NE(dynamic_cast<CLogDbCollection *>(col.get()), nullptr);
     } else if (c.kind == -1) {
       EXPECT_NE(dynamic_cast<CLogFileCollection *>(col.get()), nullptr);
+    } else if (c.kind == 1) {
+      EXPECT_NE(dynamic_cast<CLogDbMySQLCollection *>(col.get()), nullptr);
     } else {
       EXPECT_EQ(col, nullptr);
       EXPECT_EQ(os_GetLastError(), OS_ERROR_NOT_SUPPORTED);
