@@ -401,24 +401,72 @@ TEST_F(LogDb, SignificantChangeTimesOnly) {
   delete s;
 }
 
-// A LOGGERS row whose tables are gone (a creation that failed after the
-// store added it) is removed with the run.
-TEST_F(LogDb, RemovingARunWithoutTablesDropsItsRow) {
-  std::string cs = SqlCs("orphan");
-  CLogDbCollection c;
-  ASSERT_EQ(c.Open(cs.c_str(), "", "R", "", kRW), 0);
-  {
-    ado::Connection conn;
-    ASSERT_GE(conn.Open(cs), 0);
-    ASSERT_GE(conn.Execute("INSERT INTO LOGGERS (sLoggerName, nLoggerSequence, dStartTime, bCompleted, sTablePrefix) "
-                           "VALUES ('R', 1, { ts '2023-06-15 08:00:00.000' }, 0, 'R_')",
-                           nullptr),
-              0)
-        << conn.LastError().description;
+// A run's LOGGERS row goes only when all of its tables are gone; a table that
+// was never made (a creation that failed after the store added the row)
+// counts as gone, one whose DROP is refused keeps the row and the run.
+TEST_F(LogDb, RemovingARunKeepsItsRowWhileATableStays) {
+  for (const std::string &cs : {SqlCs("orphan"), JetCs("orphan.mdb")}) {
+    SCOPED_TRACE(cs);
+    const ado::Profile profile = ldb_IsJet(cs.c_str()) ? ado::PROFILE_JET : ado::PROFILE_SQLSERVER;
+    CLogDbCollection c;
+    ASSERT_EQ(c.Open(cs.c_str(), "", "R", "", kRW), 0);
+    auto runs = [&c] {
+      int n = 0;
+      char sel[32];
+      if (c.FirstRun(nullptr) == 1)
+        while (c.NextRun(sel, nullptr, nullptr) == 1) ++n;
+      return n;
+    };
+    // A row whose tables were never made.
+    {
+      ado::Connection conn;
+      ASSERT_GE(conn.Open(cs), 0);
+      ASSERT_GE(conn.Execute("INSERT INTO LOGGERS (sLoggerName, nLoggerSequence, dStartTime, bCompleted, sTablePrefix) "
+                             "VALUES ('R', 9, " + ldb_DateLiteral(profile == ado::PROFILE_JET ? LDB_FORM_JET : LDB_FORM_TS_DASH, kT0) +
+                                 ", 0, 'R_GHOST_')",
+                             nullptr),
+                0)
+          << conn.LastError().description;
+    }
+    ASSERT_EQ(runs(), 1);
+    EXPECT_EQ(c.RemoveRun("R_GHOST_"), 0);
+    EXPECT_EQ(runs(), 0);
+
+    // A real run whose tables cannot be dropped: all, or all but its text
+    // table (already dropped by hand).
+    RunFixture run;
+    CLogStore *s = c.CreateRun(&run.h.start.seconds, 1, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+    ASSERT_NE(s, nullptr) << c.GetErrorSummary() << c.GetErrorText();
+    const std::string prefix = static_cast<CLogDbStore *>(s)->TablePrefix();
+    auto recs = run.Records(3);
+    ASSERT_EQ(s->WriteLogs(&run.h, recs.data(), 3), 0);
+    ado::ado_SetRefusals(profile, ado::REFUSE_DROP);
+    EXPECT_EQ(c.CloseRun(s, nullptr, nullptr, 0), -1);  // no start time: the run is removed
+    delete s;
+    for (bool textGone : {false, true}) {
+      SCOPED_TRACE(textGone ? "text table gone" : "all tables there");
+      if (textGone) {
+        ado::ado_SetRefusals(profile, 0);
+        ASSERT_EQ(c.Exec("DROP TABLE " + prefix + "TEXT"), 0);
+        ado::ado_SetRefusals(profile, ado::REFUSE_DROP);
+      }
+      EXPECT_EQ(c.RemoveRun(prefix), -1);
+      EXPECT_EQ(runs(), 1);
+      EXPECT_TRUE(HasTable(cs, prefix + "DATA"));
+      EXPECT_TRUE(HasTable(cs, prefix + "CHANNELS"));
+      // The run still opens and reads.
+      CLogStore *again = c.OpenStore("LoggerSeq=00000001", kRO);
+      ASSERT_NE(again, nullptr) << c.GetErrorSummary() << c.GetErrorText();
+      EXPECT_EQ(again->GetNoLogs(nullptr), 3);
+      delete again;
+    }
+    // Once the tables can go, the row goes with them.
+    ado::ado_SetRefusals(profile, 0);
+    EXPECT_EQ(c.RemoveRun(prefix), 0);
+    EXPECT_EQ(runs(), 0);
+    EXPECT_FALSE(HasTable(cs, prefix + "DATA"));
+    EXPECT_FALSE(HasTable(cs, prefix + "CHANNELS"));
   }
-  EXPECT_EQ(c.FirstRun(nullptr), 1);
-  EXPECT_EQ(c.RemoveRun("R_"), -1);  // its tables could not be dropped
-  EXPECT_EQ(c.FirstRun(nullptr), 0);  // but the row that named them is gone
 }
 
 // Purge: an ended run before the limit goes, a run across it loses the
