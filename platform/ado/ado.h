@@ -152,9 +152,10 @@ enum : uint32_t {
   REFUSE_VARCHAR = 1u << 3,      // the column type varchar
   REFUSE_CREATE_INDEX = 1u << 4, // CREATE INDEX
   REFUSE_ADDATE = 1u << 5,       // adDate columns in Catalog tables
+  REFUSE_DROP = 1u << 6,         // DROP TABLE
 };
 // Sets the refusals of a profile (test hook). Programs read them once from
-// $ADO_REFUSE, e.g. "jet:top,datetime;sqlserver:ts0,varchar,index,addate".
+// $ADO_REFUSE, e.g. "jet:top,datetime;sqlserver:ts0,varchar,index,addate,drop".
 void ado_SetRefusals(Profile p, uint32_t mask);
 uint32_t ado_Refusals(Profile p);
 

@@ -26,7 +26,8 @@ static bool g_refuseRead;
 static uint32_t FeatureBit(const std::string &w) {
   static const struct { const char *name; uint32_t bit; } kNames[] = {
       {"top", REFUSE_TOP}, {"ts0", REFUSE_TS0}, {"datetime", REFUSE_DATETIME},
-      {"varchar", REFUSE_VARCHAR}, {"index", REFUSE_CREATE_INDEX}, {"addate", REFUSE_ADDATE}};
+      {"varchar", REFUSE_VARCHAR}, {"index", REFUSE_CREATE_INDEX}, {"addate", REFUSE_ADDATE},
+      {"drop", REFUSE_DROP}};
   for (const auto &n : kNames)
     if (strcasecmp(n.name, w.c_str()) == 0) return n.bit;
   return 0;
@@ -617,6 +618,7 @@ static bool DoAlterTable(const Ctx &c, const std::string &, const std::vector<To
 
 static bool DoDropTable(const Ctx &c, const std::string &, const std::vector<Token> &t, Translation *tr) {
   if (!IsName(t, 2) || EndOf(t) != 3) return Fail(c.why, "Syntax error in DROP TABLE statement");
+  if (c.refuse & REFUSE_DROP) return Fail(c.why, "Cannot drop table " + t[2].text + ": it is in use");
   tr->sql = "DROP TABLE " + NameOut(t[2]);
   return true;
 }

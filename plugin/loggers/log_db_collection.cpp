@@ -362,13 +362,13 @@ CLogStore *CLogDbCollection::CreateRun(const int32_t *start, int freshName, void
   uint32_t blocks = h->blockCount < LOG_MAX_BLOCKS ? h->blockCount : LOG_MAX_BLOCKS;
   std::vector<std::vector<ChannelRecord>> fetched(blocks);
   std::vector<ChannelRecord *> records(LOG_MAX_BLOCKS, nullptr);
-  const bool remote = channelSource && *channelSource && !os_IsLocalHost(channelSource);
+  const bool remote = log_ChannelsRemote(channelSource);
   for (uint32_t b = 0; b < blocks; ++b) {
     const LogChannelBlock &blk = h->blocks[b];
     records[b] = blockRecords ? blockRecords[b] : nullptr;
     if (!records[b]) {
       fetched[b].resize(blk.last >= blk.first ? size_t{blk.last} - blk.first + 1 : 0);
-      if (blk.first == 0 || fetched[b].empty() || log_FetchChannels(channelSource, blk, fetched[b].data()) != 0) {
+      if (log_FetchChannels(channelSource, blk, fetched[b].data()) != 0) {
         DropTables(prefix, kChannels);
         return Fail(remote ? "CAN'T CREATE DATA TABLE" : "CAN'T FIND CHANNELS", ""), nullptr;
       }
@@ -418,13 +418,13 @@ CLogStore *CLogDbCollection::CreateRun(const int32_t *start, int freshName, void
     DropTables(prefix, kChannels | kData | kText);
     return Fail("CAN'T ALLOCATE MEMORY", ""), nullptr;
   }
-  if (store->CreateRun(conn_.c_str(), prefix.c_str(), logger_.c_str(), seq, h, headerText, records.data()) != 0) {
+  if (store->CreateRun(conn_.c_str(), prefix.c_str(), logger_.c_str(), seq, h, headerText, channelSource,
+                       records.data()) != 0) {
     Fail("CAN'T CONNECT TO DATABASE", store->GetErrorText());
     delete store;
-    // The store may have added the run's LOGGERS row: it must not outlive
-    // the tables it names.
+    // The store may have added the run's LOGGERS row: it goes with the
+    // tables.
     RemoveRun(prefix);
-    DropTables(prefix, kChannels | kData | kText);
     return nullptr;
   }
   // The run logs whether or not its tables could be published; the failure
@@ -462,17 +462,26 @@ int CLogDbCollection::CloseRun(CLogStore *store, const int32_t *start, const int
 int CLogDbCollection::RemoveRun(const std::string &prefix) {
   if (prefix.empty()) return -1;
   if (replicate_) Unpublish(prefix);
-  int ok = Exec("DROP TABLE " + prefix + "TEXT") == 0;
-  ok &= Exec("DROP TABLE " + prefix + "DATA") == 0;
-  Exec("DROP TABLE " + prefix + "CHANNELS");
-  // A run whose tables are already gone still loses its row (a creation that
-  // failed part-way).
+  // The row must not outlive a table it names, nor name a run that can still
+  // be opened; tables never made (a creation that failed part-way) count as
+  // gone.
+  bool gone = DropTable(prefix + "TEXT");
+  gone &= DropTable(prefix + "DATA");
+  gone &= DropTable(prefix + "CHANNELS");
+  if (!gone) return -1;
   std::string sql = "select * from LOGGERS where sTablePrefix = '" + ldb_Quote(prefix.c_str()) + "'";
-  if (data_.OpenRecordset(W(sql).c_str(), ado::adOpenStatic, ado::adLockOptimistic, ado::adCmdUnknown) == 0) {
-    if (!Eof(&data_)) data_.Delete();
-    data_.CloseRecordset();
-  }
-  return ok ? 0 : -1;
+  if (data_.OpenRecordset(W(sql).c_str(), ado::adOpenStatic, ado::adLockOptimistic, ado::adCmdUnknown) != 0)
+    return -1;
+  int rc = Eof(&data_) || data_.Delete() == 0 ? 0 : -1;
+  data_.CloseRecordset();
+  return rc;
+}
+
+bool CLogDbCollection::DropTable(const std::string &table) {
+  if (Exec("DROP TABLE " + table) == 0) return true;
+  bool missing = data_.OpenTable(W(table).c_str()) == ado::ADO_E_NOTABLE;
+  data_.CloseRecordset();
+  return missing;
 }
 
 void CLogDbCollection::GetStorePath(const char *run, char *out, uint32_t *length) {

@@ -48,7 +48,8 @@ class CLogDbCollection : public CLogCollection {
   const char *GetErrorSummary() override;
   void GetStorePath(const char *run, char *out, uint32_t *length) override;
 
-  // 0, or -1 when a text or data table could not be dropped.
+  // Drops the run's tables and then deletes its LOGGERS row: 0, or -1 with
+  // the row kept when a table of the run is still there.
   int RemoveRun(const std::string &prefix);
   // SQL Server only (else nothing is done and 0 returned): merge-replicates
   // this database to the target's catalog from now on. `subscriber` (at
@@ -70,6 +71,8 @@ class CLogDbCollection : public CLogCollection {
   int CreateLoggers();
   int NextSequence(int32_t *seq);
   void DropTables(const std::string &prefix, int tables);
+  // Dropped now, or not there: true.
+  bool DropTable(const std::string &table);
   int Publish(const std::string &name, const std::vector<std::string> &tables);
   int StartJob(const std::string &id);
   int WaitForSnapshot(const std::string &id);

@@ -8,6 +8,7 @@
 #include "platform/os_codepage.h"
 #include "platform/os_error.h"
 #include "plugin/loggers/log_db_schema.h"
+#include "plugin/loggers/log_file_store.h"
 
 using ado::Variant;
 
@@ -98,10 +99,25 @@ int CLogDbStore::OpenMain(const char *connection) {
 }
 
 int CLogDbStore::CreateRun(const char *connection, const char *prefix, const char *logger, int32_t seq,
-                           const LogFileHeader *h, const char *headerText, ChannelRecord *const *records) {
+                           const LogFileHeader *h, const char *headerText, const char *server,
+                           ChannelRecord *const *records) {
   if (!connection || !prefix || !logger || !h) return Fail("BADLY FORMED PATH NAME", "");
   if (strlen(connection) >= LDB_STORE_CONNSTR || strlen(logger) > LOG_LOGGER_NAME_MAX || strlen(prefix) > 259)
     return Fail("BADLY FORMED PATH NAME", "");
+  // Every block's channel records before the first row is added, so that a
+  // configuration that cannot be read leaves no row behind.
+  const uint32_t blocks = h->blockCount < LOG_MAX_BLOCKS ? h->blockCount : LOG_MAX_BLOCKS;
+  std::vector<std::vector<ChannelRecord>> fetched(blocks);
+  std::vector<ChannelRecord *> blockRecords(blocks, nullptr);
+  for (uint32_t b = 0; b < blocks; ++b) {
+    blockRecords[b] = records ? records[b] : nullptr;
+    if (blockRecords[b]) continue;
+    fetched[b].resize(Channels(h->blocks[b]));
+    if (log_FetchChannels(server, h->blocks[b], fetched[b].data()) != 0)
+      return log_ChannelsRemote(server) ? Fail("CAN'T GET CHANNEL CONFIGS", "CAN'T GET CHANNEL CONFIGURATION")
+                                        : Fail("CAN'T FIND CHANNEL CONFIG", "");
+    blockRecords[b] = fetched[b].data();
+  }
   access_ = 0xC0000000u;
   logger_ = logger;
   if (OpenMain(connection) != 0) return -1;
@@ -155,13 +171,11 @@ int CLogDbStore::CreateRun(const char *connection, const char *prefix, const cha
   }
   // One CHANNELS row per logged channel.
   if (main_.OpenTable(W(prefix_ + "CHANNELS").c_str()) != 0) return Close(), Fail("CAN'T OPEN CHANNELS TABLE", &main_);
-  uint32_t blocks = h->blockCount < LOG_MAX_BLOCKS ? h->blockCount : LOG_MAX_BLOCKS;
   for (uint32_t b = 0; b < blocks; ++b) {
     const LogChannelBlock &blk = h->blocks[b];
-    if (!records || !records[b]) return Close(), Fail("CAN'T FIND CHANNEL CONFIG", "");
     for (uint32_t k = 0; k < Channels(blk); ++k) {
       LdbChannelRow c;
-      ldb_ChannelRow(h, b, k, &records[b][k], &c);
+      ldb_ChannelRow(h, b, k, &blockRecords[b][k], &c);
       if (main_.AddNewRecord() != 0) return Close(), Fail("CAN'T ADD TO CHANNELS TABLE", &main_);
       std::vector<Variant> row = {ado::var_I4(c.block),
                                   ado::var_Utf8(c.prefix),

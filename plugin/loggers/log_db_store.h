@@ -21,9 +21,11 @@ class CLogDbStore : public CLogStore {
 
   // Adds the run's LOGGERS, TEXT and CHANNELS rows (the tables must exist)
   // and opens the data table for appending. `records[i]` are block i's
-  // channel records; a block without them fails.
+  // channel records; a block without them (or no `records`) takes them from
+  // `server` when it is another computer, else from the configuration area
+  // here.
   int CreateRun(const char *connection, const char *prefix, const char *logger, int32_t seq, const LogFileHeader *h,
-                const char *headerText, ChannelRecord *const *records);
+                const char *headerText, const char *server, ChannelRecord *const *records);
 
   int Open(const char *server, const char *path, uint32_t access) override;
   int UseforLogging(uint32_t *endOffset) override;

@@ -127,9 +127,12 @@ int ReadMarked(OsHandle h, uint64_t offset, const LogFileHeader *header, void *o
 
 }  // namespace
 
+bool log_ChannelsRemote(const char *server) { return server && *server && !os_IsLocalHost(server); }
+
 int log_FetchChannels(const char *server, const LogChannelBlock &b, ChannelRecord *out) {
   char prefix[3] = {b.prefix[0], b.prefix[1], 0};
-  if (server && *server && !os_IsLocalHost(server)) {
+  if (b.first == 0 || b.last < b.first) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  if (log_ChannelsRemote(server)) {
     for (uint32_t k = b.first; k <= b.last; ++k) {
       char argument[32], reply[CV_REPLY_HEAD + LOG_CHANNEL_SIZE + 64];
       snprintf(argument, sizeof argument, "%1.2s,%u", prefix, k);

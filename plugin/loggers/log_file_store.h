@@ -12,9 +12,12 @@
 #include "platform/os_handle.h"
 #include "plugin/loggers/log_store.h"
 
+// Whether channel records come from `server` rather than from this computer.
+bool log_ChannelsRemote(const char *server);
 // Channel records first..last of a block: one "CV" request a channel to a
 // server that is not this computer, else the configuration area of the data
-// area the block's prefix names. -1 with the thread's last error.
+// area the block's prefix names. -1 with the thread's last error (a block
+// without channels too).
 int log_FetchChannels(const char *server, const LogChannelBlock &b, ChannelRecord *out);
 
 class CLogFileStore : public CLogStore {

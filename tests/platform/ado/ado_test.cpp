@@ -580,6 +580,7 @@ TEST(AdoTranslate, RefusalHookMakesFallBacksRun) {
       {PROFILE_SQLSERVER, REFUSE_DATETIME, "CREATE TABLE T (DT datetime, MS integer)"},
       {PROFILE_JET, REFUSE_VARCHAR, "CREATE TABLE T (DT datetime, MS integer, TX varchar(255) NULL)"},
       {PROFILE_JET, REFUSE_CREATE_INDEX, "CREATE INDEX CH ON T (a, b)"},
+      {PROFILE_SQLSERVER, REFUSE_DROP, "DROP TABLE T"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.stmt);

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -15,6 +16,7 @@
 
 #include "framework/config/chan_record.h"
 #include "platform/ado/ado.h"
+#include "framework/server/srv_client.h"
 #include "framework/server/srv_requests.h"
 #include "framework/shm/shm_areas.h"
 #include "framework/shm/shm_segment.h"
@@ -27,6 +29,7 @@
 #include "plugin/loggers/log_db_store.h"
 #include "plugin/loggers/log_file_store.h"
 #include "tests/support/test_root.h"
+#include "tools/scadasim/sim_requests.h"
 
 namespace {
 
@@ -133,6 +136,34 @@ struct RunFixture {
       memcpy(r + h.blocks[1].statusOffset + 4, &d2, 4);
     }
     return out;
+  }
+};
+
+// The configuration area of data area "AI": `count` channels tagged
+// Inlet1, Inlet2, ...
+struct ConfigArea {
+  void *data, *conf;
+  explicit ConfigArea(uint16_t count) {
+    data = shm_CreateSegmentWithWaiters("dm_AI", 20 + 8 * count);
+    conf = shm_CreateSegmentWithWaiters("dm_AI_conf", count * LOG_CHANNEL_SIZE);
+    if (!data || !conf) return;
+    uint8_t *d = shm_Payload(data);
+    memcpy(d, "AI", 2);
+    uint16_t width = 8;
+    memcpy(d + 2, &width, 2);
+    memcpy(d + 4, &count, 2);
+    for (int k = 0; k < count; ++k) {
+      ChannelRecord *r = reinterpret_cast<ChannelRecord *>(shm_Payload(conf) + k * LOG_CHANNEL_SIZE);
+      memset(r, 0, LOG_CHANNEL_SIZE);
+      char tag[8];
+      snprintf(tag, sizeof tag, "Inlet%d", k + 1);
+      memcpy(r->raw, tag, strlen(tag));
+    }
+  }
+  ~ConfigArea() {
+    shm_DestroySegment("dm_AI");
+    shm_DestroySegment("dm_AI_conf");
+    shm_ForgetTables();
   }
 };
 
@@ -401,24 +432,72 @@ TEST_F(LogDb, SignificantChangeTimesOnly) {
   delete s;
 }
 
-// A LOGGERS row whose tables are gone (a creation that failed after the
-// store added it) is removed with the run.
-TEST_F(LogDb, RemovingARunWithoutTablesDropsItsRow) {
-  std::string cs = SqlCs("orphan");
-  CLogDbCollection c;
-  ASSERT_EQ(c.Open(cs.c_str(), "", "R", "", kRW), 0);
-  {
-    ado::Connection conn;
-    ASSERT_GE(conn.Open(cs), 0);
-    ASSERT_GE(conn.Execute("INSERT INTO LOGGERS (sLoggerName, nLoggerSequence, dStartTime, bCompleted, sTablePrefix) "
-                           "VALUES ('R', 1, { ts '2023-06-15 08:00:00.000' }, 0, 'R_')",
-                           nullptr),
-              0)
-        << conn.LastError().description;
+// A run's LOGGERS row goes only when all of its tables are gone; a table that
+// was never made (a creation that failed after the store added the row)
+// counts as gone, one whose DROP is refused keeps the row and the run.
+TEST_F(LogDb, RemovingARunKeepsItsRowWhileATableStays) {
+  for (const std::string &cs : {SqlCs("orphan"), JetCs("orphan.mdb")}) {
+    SCOPED_TRACE(cs);
+    const ado::Profile profile = ldb_IsJet(cs.c_str()) ? ado::PROFILE_JET : ado::PROFILE_SQLSERVER;
+    CLogDbCollection c;
+    ASSERT_EQ(c.Open(cs.c_str(), "", "R", "", kRW), 0);
+    auto runs = [&c] {
+      int n = 0;
+      char sel[32];
+      if (c.FirstRun(nullptr) == 1)
+        while (c.NextRun(sel, nullptr, nullptr) == 1) ++n;
+      return n;
+    };
+    // A row whose tables were never made.
+    {
+      ado::Connection conn;
+      ASSERT_GE(conn.Open(cs), 0);
+      ASSERT_GE(conn.Execute("INSERT INTO LOGGERS (sLoggerName, nLoggerSequence, dStartTime, bCompleted, sTablePrefix) "
+                             "VALUES ('R', 9, " + ldb_DateLiteral(profile == ado::PROFILE_JET ? LDB_FORM_JET : LDB_FORM_TS_DASH, kT0) +
+                                 ", 0, 'R_GHOST_')",
+                             nullptr),
+                0)
+          << conn.LastError().description;
+    }
+    ASSERT_EQ(runs(), 1);
+    EXPECT_EQ(c.RemoveRun("R_GHOST_"), 0);
+    EXPECT_EQ(runs(), 0);
+
+    // A real run whose tables cannot be dropped: all, or all but its text
+    // table (already dropped by hand).
+    RunFixture run;
+    CLogStore *s = c.CreateRun(&run.h.start.seconds, 1, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+    ASSERT_NE(s, nullptr) << c.GetErrorSummary() << c.GetErrorText();
+    const std::string prefix = static_cast<CLogDbStore *>(s)->TablePrefix();
+    auto recs = run.Records(3);
+    ASSERT_EQ(s->WriteLogs(&run.h, recs.data(), 3), 0);
+    ado::ado_SetRefusals(profile, ado::REFUSE_DROP);
+    EXPECT_EQ(c.CloseRun(s, nullptr, nullptr, 0), -1);  // no start time: the run is removed
+    delete s;
+    for (bool textGone : {false, true}) {
+      SCOPED_TRACE(textGone ? "text table gone" : "all tables there");
+      if (textGone) {
+        ado::ado_SetRefusals(profile, 0);
+        ASSERT_EQ(c.Exec("DROP TABLE " + prefix + "TEXT"), 0);
+        ado::ado_SetRefusals(profile, ado::REFUSE_DROP);
+      }
+      EXPECT_EQ(c.RemoveRun(prefix), -1);
+      EXPECT_EQ(runs(), 1);
+      EXPECT_TRUE(HasTable(cs, prefix + "DATA"));
+      EXPECT_TRUE(HasTable(cs, prefix + "CHANNELS"));
+      // The run still opens and reads.
+      CLogStore *again = c.OpenStore("LoggerSeq=00000001", kRO);
+      ASSERT_NE(again, nullptr) << c.GetErrorSummary() << c.GetErrorText();
+      EXPECT_EQ(again->GetNoLogs(nullptr), 3);
+      delete again;
+    }
+    // Once the tables can go, the row goes with them.
+    ado::ado_SetRefusals(profile, 0);
+    EXPECT_EQ(c.RemoveRun(prefix), 0);
+    EXPECT_EQ(runs(), 0);
+    EXPECT_FALSE(HasTable(cs, prefix + "DATA"));
+    EXPECT_FALSE(HasTable(cs, prefix + "CHANNELS"));
   }
-  EXPECT_EQ(c.FirstRun(nullptr), 1);
-  EXPECT_EQ(c.RemoveRun("R_"), -1);  // its tables could not be dropped
-  EXPECT_EQ(c.FirstRun(nullptr), 0);  // but the row that named them is gone
 }
 
 // Purge: an ended run before the limit goes, a run across it loses the
@@ -577,23 +656,9 @@ TEST_F(LogDb, CreationFailuresDropTheirTables) {
 // configuration area of its data area: its tags name the data columns and
 // fill CHANNELS. A block without such an area makes no run.
 TEST_F(LogDb, ChannelRecordsFromTheConfiguration) {
-  const uint16_t count = 3;
-  void *dataSeg = shm_CreateSegmentWithWaiters("dm_AI", 20 + 8 * count);
-  void *confSeg = shm_CreateSegmentWithWaiters("dm_AI_conf", count * LOG_CHANNEL_SIZE);
-  ASSERT_NE(dataSeg, nullptr);
-  ASSERT_NE(confSeg, nullptr);
-  uint8_t *d = shm_Payload(dataSeg);
-  memcpy(d, "AI", 2);
-  uint16_t width = 8;
-  memcpy(d + 2, &width, 2);
-  memcpy(d + 4, &count, 2);
-  for (int k = 0; k < count; ++k) {
-    ChannelRecord *r = reinterpret_cast<ChannelRecord *>(shm_Payload(confSeg) + k * LOG_CHANNEL_SIZE);
-    memset(r, 0, LOG_CHANNEL_SIZE);
-    char tag[8];
-    snprintf(tag, sizeof tag, "Inlet%d", k + 1);
-    memcpy(r->raw, tag, strlen(tag));
-  }
+  ConfigArea area(3);
+  ASSERT_NE(area.data, nullptr);
+  ASSERT_NE(area.conf, nullptr);
   std::string cs = SqlCs("fromconf");
   CLogDbCollection c;
   ASSERT_EQ(c.Open(cs.c_str(), "", "C", "", kRW), 0);
@@ -629,9 +694,6 @@ TEST_F(LogDb, ChannelRecordsFromTheConfiguration) {
             nullptr);
   EXPECT_STREQ(d2.GetErrorSummary(), "CAN'T FIND CHANNELS");
   EXPECT_FALSE(HasTable(cs, "N_CHANNELS"));
-  shm_DestroySegment("dm_AI");
-  shm_DestroySegment("dm_AI_conf");
-  shm_ForgetTables();
 }
 
 // A logger process appends to a run while this one reads it and rewrites
@@ -951,6 +1013,150 @@ TEST_F(LogDb, FileAndDatabaseStoresAnswerAlike) {
   EXPECT_EQ(ops[9].op(db).substr(0, 4), "0 1 ");
   EXPECT_EQ(ops[10].op(db), "1 found");
   delete db;
+}
+
+// A configuration server on another computer: answers "CV" with records
+// tagged Far1, Far2, ... or, while `refuse` is set, with a refusal.
+class LogDbRemote : public LogDb {
+ protected:
+  void SetUp() override {
+    LogDb::SetUp();
+    srv_CloseAllConnections();
+    SimRequestSpec spec;
+    spec.host = kHost;
+    spec.answer = [this](const std::string &line, std::string *reply) {
+      if (line.rfind("CV,", 0) != 0) return false;
+      if (refuse) {
+        *reply = std::string("-1,2", 5);
+        return true;
+      }
+      ChannelRecord r;
+      memset(&r, 0, sizeof r);
+      std::string tag = "Far" + std::to_string(atoi(line.c_str() + 6));
+      memcpy(r.raw, tag.data(), tag.size());
+      *reply = "1,AI,000" + std::string(reinterpret_cast<const char *>(r.raw), LOG_CHANNEL_SIZE);
+      return true;
+    };
+    std::string why;
+    server = sim_StartRequestServer(spec, &why);
+    ASSERT_NE(server, nullptr) << why;
+  }
+  void TearDown() override {
+    srv_CloseAllConnections();
+    if (server) sim_StopRequestServer(server);
+    LogDb::TearDown();
+  }
+  size_t Asked() const {
+    size_t n = 0;
+    for (const std::string &r : sim_ServedRequests(server)) n += r.rfind("CV,", 0) == 0;
+    return n;
+  }
+  static constexpr const char *kHost = "HOSTC";
+  SimRequestServer *server = nullptr;
+  std::atomic<bool> refuse{false};
+};
+
+// The store reads the channel records its caller does not give: from the
+// configuration area here, or with one "CV" a channel from the computer that
+// holds the configuration. When they cannot be read it adds no row.
+TEST_F(LogDbRemote, StoreReadsMissingChannelRecords) {
+  ConfigArea area(3);
+  ASSERT_NE(area.conf, nullptr);
+  std::string cs = SqlCs("storech");
+  CLogDbCollection c;
+  ASSERT_EQ(c.Open(cs.c_str(), "", "K", "", kRW), 0);
+  RunFixture run;
+  // The run's tables, from a creation whose rows are taken away again.
+  CLogStore *made = c.CreateRun(&run.h.start.seconds, 1, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+  ASSERT_NE(made, nullptr) << c.GetErrorSummary() << c.GetErrorText();
+  const std::string prefix = static_cast<CLogDbStore *>(made)->TablePrefix();
+  const int32_t seq = static_cast<CLogDbStore *>(made)->Sequence();
+  delete made;
+  const struct {
+    const char *what, *server;
+    bool refuse;
+    int without;  // the block given no records
+    int rc;
+    const char *message, *detail, *tag;
+  } cases[] = {
+      {"the area here", nullptr, false, 0, 0, "", "", "Inlet3"},
+      {"this computer by name", ".", false, 0, 0, "", "", "Inlet3"},
+      {"the server", kHost, false, 0, 0, "", "", "Far3"},
+      {"a refusing server", kHost, true, 0, -1, "CAN'T GET CHANNEL CONFIGS", "CAN'T GET CHANNEL CONFIGURATION", ""},
+      {"no area here", nullptr, false, 1, -1, "CAN'T FIND CHANNEL CONFIG", "", ""},
+  };
+  for (const auto &k : cases) {
+    SCOPED_TRACE(k.what);
+    ASSERT_EQ(c.Exec("DELETE FROM " + prefix + "CHANNELS"), 0);
+    ASSERT_EQ(c.Exec("DELETE FROM LOGGERS"), 0);
+    refuse = k.refuse;
+    ChannelRecord *given[2] = {run.records[0], run.records[1]};
+    given[k.without] = nullptr;
+    const size_t before = Asked();
+    CLogDbStore s;
+    ASSERT_EQ(s.CreateRun(cs.c_str(), prefix.c_str(), "K", seq, &run.h, nullptr, k.server, given), k.rc)
+        << s.GetErrorSummary() << " " << s.GetErrorText();
+    const bool remote = k.server && strcmp(k.server, kHost) == 0;
+    if (k.rc != 0) {
+      EXPECT_STREQ(s.GetErrorSummary(), k.message);
+      EXPECT_STREQ(s.GetErrorText(), k.detail);
+      EXPECT_EQ(Asked() > before, remote);
+      EXPECT_EQ(c.FirstRun(nullptr), 0) << "no LOGGERS row";
+      continue;
+    }
+    EXPECT_EQ(Asked() - before, remote ? 3u : 0u);
+    ChannelRecord back[3];
+    char tag[16];
+    ASSERT_EQ(s.ReadChannels(&run.h, back, 0, 0, 3), 0) << s.GetErrorSummary();
+    chan_JoinTag(&back[2], tag);
+    EXPECT_STREQ(tag, k.tag);
+    ASSERT_EQ(s.ReadChannels(&run.h, back, 1, 0, 1), 0) << s.GetErrorSummary();
+    chan_JoinTag(&back[0], tag);
+    EXPECT_STREQ(tag, "Pump1");  // the caller's records where given
+    auto recs = run.Records(2);
+    EXPECT_EQ(s.WriteLogs(&run.h, recs.data(), 2), 0) << s.GetErrorSummary();
+    s.Close();
+    ASSERT_EQ(c.Exec("DELETE FROM " + prefix + "DATA"), 0);
+  }
+}
+
+// A run whose tags come from the computer that holds the configuration: its
+// records name the data columns and are asked for once; a refused "CV" makes
+// no run and leaves no table.
+TEST_F(LogDbRemote, CollectionTakesChannelRecordsFromTheServer) {
+  std::string cs = SqlCs("remotech");
+  CLogDbCollection c;
+  ASSERT_EQ(c.Open(cs.c_str(), "", "F", "", kRW), 0);
+  RunFixture run;
+  run.h.tagColumns = 1;
+  run.records[0] = nullptr;
+  refuse = true;
+  size_t before = Asked();
+  EXPECT_EQ(c.CreateRun(&run.h.start.seconds, 1, nullptr, &run.h, nullptr, 0, kHost, nullptr, run.records), nullptr);
+  EXPECT_STREQ(c.GetErrorSummary(), "CAN'T CREATE DATA TABLE");
+  EXPECT_GT(Asked(), before);
+  EXPECT_FALSE(HasTable(cs, "F_CHANNELS"));
+  EXPECT_FALSE(HasTable(cs, "F_DATA"));
+  EXPECT_EQ(c.FirstRun(nullptr), 0);
+
+  refuse = false;
+  before = Asked();
+  CLogStore *s = c.CreateRun(&run.h.start.seconds, 1, nullptr, &run.h, nullptr, 0, kHost, nullptr, run.records);
+  ASSERT_NE(s, nullptr) << c.GetErrorSummary() << " " << c.GetErrorText();
+  EXPECT_EQ(Asked() - before, 3u);  // the store takes the records the collection read
+  ChannelRecord back[3];
+  char tag[16];
+  ASSERT_EQ(s->ReadChannels(&run.h, back, 0, 0, 3), 0) << s->GetErrorSummary();
+  chan_JoinTag(&back[1], tag);
+  EXPECT_STREQ(tag, "Far2");
+  delete s;
+  ado::Connection conn;
+  ASSERT_GE(conn.Open(cs), 0);
+  ado::Recordset r;
+  EXPECT_GE(r.Open("select Far1, Far2, Far3, Pump1 from F_DATA", &conn, ado::adOpenStatic, ado::adLockReadOnly,
+                   ado::adCmdUnknown),
+            0)
+      << r.LastError().description;
 }
 
 }  // namespace
