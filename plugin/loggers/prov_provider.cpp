@@ -88,6 +88,7 @@ struct LocalProvider {
 namespace {
 
 std::atomic_uint64_t g_cacheLimit{64ull << 20};
+std::atomic_uint32_t g_newerRunMs{PROV_NEWER_RUN_MS};
 
 // ---- Buffers the sending thread lends ----
 
@@ -342,7 +343,7 @@ bool Refresh(LocalProvider *p) {
     p->refreshTick = os_GetTickCount();
     if (!p->slot[0].store) {
       LoadRuns(p);
-    } else if (Elapsed(p->loadTick, PROV_NEWER_RUN_MS)) {
+    } else if (Elapsed(p->loadTick, g_newerRunMs.load())) {
       for (int i = 0; i < 2; ++i) {
         ProvSlot &s = p->slot[i];
         LogRunTime start{};
@@ -1249,6 +1250,8 @@ int prov_RegisterBuffer(const void *address, uint64_t size) {
 void prov_ClearBuffers(void) { t_lentCount = 0; }
 
 void prov_SetCacheLimit(uint64_t bytes) { g_cacheLimit = bytes; }
+
+void prov_SetNewerRunMs(uint32_t ms) { g_newerRunMs = ms; }
 
 LocalProvider *prov_Init(void) {
   auto *p = new (std::nothrow) LocalProvider();

@@ -357,3 +357,94 @@ TEST_F(ProviderRun, FolderAndDatabaseRunsAnswerRequests) {
   }
   std::printf("%u records in each run\n", n);
 }
+
+namespace {
+
+struct Provided {
+  LocalProvider *p = prov_Init();
+  ~Provided() { prov_Destroy(p); }
+  std::string Ask(const std::string &text) {
+    std::vector<char> reply(65512);
+    uint32_t n = static_cast<uint32_t>(reply.size());
+    if (prov_Dispatch(p, text.data(), static_cast<uint32_t>(text.size()), reply.data(), &n) != 1) return "";
+    return std::string(reply.data(), n);
+  }
+  // "RV,LS20": the records of the newest run; -1 without a reply.
+  int Records() {
+    std::string r = Ask("RV,LS20");
+    float v = -1;
+    if (r.size() == 2 + 6 + 8) memcpy(&v, r.data() + 12, 4);
+    return static_cast<int>(v);
+  }
+  // The start (seconds) of the run "CV" names for AI.
+  uint32_t RunStart() {
+    std::string r = Ask("CV,AI1");
+    uint32_t s = 0;
+    if (r.size() >= 6) memcpy(&s, r.data() + 2, 4);
+    return s;
+  }
+};
+
+}  // namespace
+
+// A provider kept open over a cycling logger's folder: each append by the
+// logger's process shows within the refresh interval, and the run the logger
+// begins next is taken at the next look for a newer run.
+TEST_F(ProviderRun, FollowsAppendsAndTheNextRunOfACyclingLogger) {
+  SimWorldSpec w;
+  SimDeviceSpec &d = w.devices[0];
+  d.codes[IO_AI] = "AI";
+  d.codes[IO_DI] = "DI";
+  d.channels[IO_AI] = 2;
+  d.channels[IO_DI] = 1;
+  std::string why;
+  ASSERT_EQ(sim_CreateWorld(w, &why), 0) << why;
+  const std::string root = tnwtest::Root();
+  ASSERT_EQ(os_MakeFolders((root + "/drives/c/e2ecycle").c_str()), 0);
+  const std::string out = tnwtest::MakeTempDir("provider_cycle_out") + "/logger.txt";
+  pid_t logger = Start({tnwtest::BinPath("scadasim"), "logger", "--runs", root + "/drives/c/e2ecycle", "--prefix", "C",
+                        "--cycle", "3", "--area", "AI", "--area", "DI"},
+                       out);
+  ASSERT_TRUE(tnwtest::WaitForText(out, "^created .*\n", 10000)) << tnwtest::ReadAll(out);
+  std::string slot = root + "/kernel/mailslot/dm_" + std::to_string(logger) + ".slt";
+  ASSERT_TRUE(Until([&] { return access(slot.c_str(), F_OK) == 0; }, 5000));
+  uint32_t n = 0;
+  auto append = [&] {
+    ++n;
+    return sim_Post(uint32_t(logger), 200000) == 0 &&
+           tnwtest::WaitForText(out, "\nwrote " + std::to_string(n) + "\n", 5000);
+  };
+  ASSERT_TRUE(append());
+
+  // A short look for newer runs stands in for the 30 s one.
+  const uint32_t kNewerRunMs = 1000;
+  prov_SetNewerRunMs(kNewerRunMs);
+  Provided pv;
+  ASSERT_EQ(prov_Open(pv.p, "C:\\e2ecycle"), 0);
+  ASSERT_EQ(pv.Records(), 1);
+  const uint32_t firstStart = pv.RunStart();
+  ASSERT_NE(firstStart, 0u);
+
+  // Appends: each shows within the 500 ms refresh (and the polling's slack).
+  int first = 1;
+  double slowest = 0;
+  for (int i = 0; i < 3 && Lines(tnwtest::ReadAll(out), "created ").size() == 1; ++i) {
+    ASSERT_TRUE(append());
+    const auto wrote = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Until([&] { return pv.Records() == first + i + 1; }, 550)) << "append " << n << ": " << pv.Records();
+    slowest = std::max(slowest, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wrote).count());
+  }
+  std::printf("appends shown after at most %.0f ms\n", slowest);
+
+  // The next run, once it holds a record, replaces the closed one.
+  ASSERT_TRUE(Until([&] { return Lines(tnwtest::ReadAll(out), "created ").size() >= 2; }, 6000)) << tnwtest::ReadAll(out);
+  ASSERT_TRUE(append());
+  const auto wrote = std::chrono::steady_clock::now();
+  EXPECT_TRUE(Until([&] { return pv.RunStart() > firstStart && pv.Records() == 1; }, kNewerRunMs + 1000))
+      << pv.RunStart() << " " << firstStart << " " << pv.Records();
+  std::printf("the next run taken %.0f ms after its first record\n",
+              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wrote).count());
+  prov_SetNewerRunMs(PROV_NEWER_RUN_MS);
+  ASSERT_EQ(sim_Post(uint32_t(logger), NTF_STOP), 0);
+  EXPECT_EQ(Reap(logger, 10000), 0);
+}
