@@ -28,6 +28,7 @@
 #include "plugin/loggers/log_format.h"
 #include "plugin/loggers/log_run_name.h"
 #include "plugin/loggers/log_status.h"
+#include "plugin/loggers/log_text.h"
 #include "plugin/loggers/log_store.h"
 
 namespace {
@@ -55,6 +56,8 @@ struct ProvEntry {
   int64_t records = 0;
   std::string text;
   TimeStamp first{}, last{};
+  std::vector<std::string> updates;  // its update and backfill lines at the last rebuild, sorted
+  uint32_t readAt = 0;               // the rebuild that last read its records
 };
 
 }  // namespace
@@ -75,11 +78,17 @@ struct LocalProvider {
   uint32_t state = 0;
   bool opened = false;
   int webChannels = 0;  // 0 not yet counted, -1 unavailable
+  uint32_t rebuilds = 0;
+  // Update and backfill lines the latest rebuild found new, and the span of
+  // data they changed; the count ends the history replies.
+  int changedLines = 0;
+  TimeStamp changedFrom{}, changedTo{};
 };
 
 namespace {
 
 std::atomic_uint64_t g_cacheLimit{64ull << 20};
+std::atomic_uint32_t g_newerRunMs{PROV_NEWER_RUN_MS};
 
 // ---- Buffers the sending thread lends ----
 
@@ -334,7 +343,7 @@ bool Refresh(LocalProvider *p) {
     p->refreshTick = os_GetTickCount();
     if (!p->slot[0].store) {
       LoadRuns(p);
-    } else if (Elapsed(p->loadTick, PROV_NEWER_RUN_MS)) {
+    } else if (Elapsed(p->loadTick, g_newerRunMs.load())) {
       for (int i = 0; i < 2; ++i) {
         ProvSlot &s = p->slot[i];
         LogRunTime start{};
@@ -405,13 +414,14 @@ int ReadTimeAt(void *ctx, int64_t i, TimeStamp *t) {
 
 // Counts the entry's records anew, with its first and last times, and caches
 // them while the provider's budget allows.
-void CountEntry(LocalProvider *p, ProvEntry *e) {
+void CountEntry(LocalProvider *p, ProvEntry *e, bool force = false) {
   int64_t n = e->store->GetNoLogs(&e->header);
   if (n < 0) {
     Debug("Can't get size of GraphFiltered %s\r\n", e->name.c_str());
     n = 0;
   }
-  if (n == e->records && n > 0) return;
+  if (n == e->records && n > 0 && !force) return;
+  e->readAt = p->rebuilds;
   uint64_t size = e->header.recordSize;
   p->cached -= e->cache.size();
   e->cache.clear();
@@ -456,7 +466,43 @@ void ReadText(CLogStore *store, const char *section, std::string *out) {
   out->assign(buf.data(), strnlen(buf.data(), buf.size()));
 }
 
+// Takes the entry's "SCAN UPDATES" and "BACKFILLS" lines (each the start and
+// the end of a span of data that was written again, then any text); those
+// not seen at the last rebuild are counted into *lines and widen the span.
+void TakeUpdates(ProvEntry *e, int *lines, TimeStamp *from, TimeStamp *to) {
+  std::vector<std::string> now;
+  for (const char *section : {"SCAN UPDATES", "BACKFILLS"}) {
+    std::string text;
+    ReadText(e->store, section, &text);
+    for (size_t at = 0; at < text.size();) {
+      size_t end = text.find('\n', at);
+      if (end == std::string::npos) end = text.size();
+      std::string line = text.substr(at, end - at);
+      at = end + 1;
+      while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+      TimeStamp start{}, stop{};
+      size_t past = 0, past2 = 0;
+      bool timeFirst = false;
+      if (!txt_ParseStamp(line.data(), line.size(), &start, &past, &timeFirst) ||
+          !txt_ParseStamp(line.data() + past, line.size() - past, &stop, &past2, &timeFirst))
+        continue;
+      line.insert(0, section);  // the same line in the other section is another change
+      if (std::binary_search(e->updates.begin(), e->updates.end(), line)) {
+        now.push_back(std::move(line));
+        continue;
+      }
+      if (*lines == 0 || Earlier(start, *from)) *from = start;
+      if (*lines == 0 || Earlier(*to, stop)) *to = stop;
+      ++*lines;
+      now.push_back(std::move(line));
+    }
+  }
+  std::sort(now.begin(), now.end());
+  e->updates.swap(now);
+}
+
 void CountWebChannels(LocalProvider *p);
+bool Overlaps(const ProvEntry &e, bool fromSet, const TimeStamp &from, bool toSet, const TimeStamp &to);
 
 void RebuildList(LocalProvider *p) {
   // Counted once; whole records are cached whatever the count.
@@ -470,6 +516,15 @@ void RebuildList(LocalProvider *p) {
   LogRunTime s{}, e{};
   std::vector<std::string> names;
   while (c->NextRun(name, &s, &e)) names.emplace_back(name);
+  ++p->rebuilds;
+  // A run no longer listed was renamed when it closed (or removed): its
+  // records come again under the new name.
+  std::sort(names.begin(), names.end());
+  for (size_t i = p->runs.size(); i-- > 0;)
+    if (!std::binary_search(names.begin(), names.end(), p->runs[i].name)) {
+      FreeEntry(p, &p->runs[i]);
+      p->runs.erase(p->runs.begin() + static_cast<ptrdiff_t>(i));
+    }
   for (const std::string &n : names) {
     auto at = std::lower_bound(p->runs.begin(), p->runs.end(), n,
                                [](const ProvEntry &x, const std::string &y) { return x.name < y; });
@@ -498,6 +553,16 @@ void RebuildList(LocalProvider *p) {
     ReadText(entry.store, "TEXT", &entry.text);
     at = p->runs.insert(at, std::move(entry));
     CountEntry(p, &*at);
+  }
+  // Records written again since the last rebuild are read again where they
+  // were kept (the runs read just now hold them already).
+  p->changedLines = 0;
+  for (ProvEntry &x : p->runs) TakeUpdates(&x, &p->changedLines, &p->changedFrom, &p->changedTo);
+  if (p->changedLines > 0) {
+    TimeStamp after = p->changedTo;
+    ++after.ms;  // the span's last record too
+    for (ProvEntry &x : p->runs)
+      if (x.readAt != p->rebuilds && Overlaps(x, true, p->changedFrom, true, after)) CountEntry(p, &x, true);
   }
 }
 
@@ -719,8 +784,17 @@ bool Groups(const std::vector<std::string> &args, std::vector<Group> *out) {
     }
     Group g{};
     uint32_t n = 0;
-    if (!ParseTag(a.data(), a.size(), g.prefix, &n)) return false;
-    g.numbers.push_back(n);
+    // A prefix alone ("AI,2", as a new run asks for its channel records)
+    // names the group; its numbers follow.
+    bool bare = a.size() <= 2;
+    for (char c : a) bare = bare && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'));
+    if (bare) {
+      g.prefix[0] = g.prefix[1] = ' ';
+      for (size_t i = 0; i < a.size(); ++i) g.prefix[i] = static_cast<char>(a[i] >= 'a' ? a[i] - 32 : a[i]);
+    } else {
+      if (!ParseTag(a.data(), a.size(), g.prefix, &n)) return false;
+      g.numbers.push_back(n);
+    }
     out->push_back(g);
   }
   return true;
@@ -917,7 +991,7 @@ void Summary(LocalProvider *p, const std::vector<std::string> &args, Reply *r) {
     text += static_cast<uint32_t>(e.text.size());
   }
   if (text) ++text;
-  Say(r, "1,%u,%u,%u,%u,%d", first, last, records, text, 0);
+  Say(r, "1,%u,%u,%u,%u,%d", first, last, records, text, p->changedLines);
 }
 
 void Section(LocalProvider *p, const std::vector<std::string> &args, Reply *r) {
@@ -1094,7 +1168,7 @@ int History(LocalProvider *p, const std::vector<std::string> &args, bool eight, 
       i += n;
     }
   }
-  Say(r, "1,%u,%u,%d", static_cast<uint32_t>(delivered), static_cast<uint32_t>(textLen), 0);
+  Say(r, "1,%u,%u,%d", static_cast<uint32_t>(delivered), static_cast<uint32_t>(textLen), p->changedLines);
   return 1;
 }
 
@@ -1176,6 +1250,8 @@ int prov_RegisterBuffer(const void *address, uint64_t size) {
 void prov_ClearBuffers(void) { t_lentCount = 0; }
 
 void prov_SetCacheLimit(uint64_t bytes) { g_cacheLimit = bytes; }
+
+void prov_SetNewerRunMs(uint32_t ms) { g_newerRunMs = ms; }
 
 LocalProvider *prov_Init(void) {
   auto *p = new (std::nothrow) LocalProvider();

@@ -45,6 +45,8 @@ void prov_ClearBuffers(void);
 // Record bytes the run list may keep in memory per provider (the rest is
 // read in batches); for tests and the benchmark.
 void prov_SetCacheLimit(uint64_t bytes);
+// How often a newer run is looked for (PROV_NEWER_RUN_MS); for tests.
+void prov_SetNewerRunMs(uint32_t ms);
 
 // A time in microseconds.
 int64_t prov_Micros(const TimeStamp &t);

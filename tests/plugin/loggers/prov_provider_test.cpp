@@ -24,6 +24,9 @@
 #include "plugin/loggers/log_db_collection.h"
 #include "plugin/loggers/log_file_collection.h"
 #include "plugin/loggers/log_format.h"
+#include "plugin/loggers/log_run_name.h"
+#include "plugin/loggers/log_text.h"
+#include "tests/support/proc_stats.h"
 #include "tests/support/test_root.h"
 
 namespace {
@@ -205,6 +208,8 @@ void CheckRequestTable(const std::string &server, const Layout &l) {
       {"TP,*,9", Z("1,1,1,1,1,1,1,")},
       {"CV,AI1,3,DI2", Bytes().T("1,").U32(b0).U16(0).Raw(&ai1, 216).Raw(&ai3, 216).U32(b0).U16(0).Raw(&di2, 216).s},
       {"CV,", Z("0")},
+      {"CV,AI,3", Bytes().T("1,").U32(b0).U16(0).Raw(&ai3, 216).s},  // a prefix alone, its numbers after it
+      {"CV,AIX,3", Z("-1,87")},
       {"RV,AI1,2,3,DI1,2", Bytes()
                                .T("1,")
                                .U32(b0).U16(0)
@@ -499,6 +504,52 @@ TEST_F(ProviderHistory, ChangedRecordsOnly) {
   int rc = -1;
   EXPECT_EQ(pv_.Ask(Line("8S", 0, 0, 10), 64, &rc), "");
   EXPECT_EQ(rc, 0);  // an empty list gets no reply
+}
+
+// Records written again into a run come back through the history requests
+// once its "SCAN UPDATES" or "BACKFILLS" section tells of them; the lines a
+// rebuild finds new end the replies.
+TEST_F(ProviderHistory, RewrittenRecordsAfterUpdateLines) {
+  LendAll();
+  const std::string summary = "5S,0,0,0,0";
+  ASSERT_EQ(pv_.Ask(summary), Z("1," + std::to_string(kT0) + "," + std::to_string(kT0 + 3603) + ",8,0,0"));
+  ASSERT_EQ(pv_.Ask(Line("7S", 0, 0, 10)), Z("1,8,0,0"));
+  EXPECT_EQ(V(2, 0), 20.0f);  // run A's record 2, now cached
+
+  CLogFileCollection c;
+  ASSERT_EQ(c.Open("", server_.c_str(), "", "P", kRW), 0);
+  ASSERT_TRUE(c.FirstRun(nullptr));
+  char runA[LOG_RUN_NAME_MAX + 1];
+  LogRunTime s{}, e{};
+  ASSERT_TRUE(c.NextRun(runA, &s, &e));
+  std::unique_ptr<CLogStore> a(c.OpenStore(runA, kRW));
+  ASSERT_TRUE(a);
+  LogFileHeader h;
+  ASSERT_EQ(a->ReadHeader(&h), 0);
+  std::vector<uint8_t> rec = l_.Records(kT0 + 2, 250, 1, 0);
+  const float rewritten = 999;
+  memcpy(&rec[24], &rewritten, 4);
+  ASSERT_EQ(a->WriteLog(2, &h, rec.data(), h.recordSize), 0);
+  auto stamp = [](int32_t sec) { return txt_FormatStamp(TimeStamp{sec, 250, 0}, false); };
+  // Two spans (one in each section) and lines that are not spans.
+  ASSERT_EQ(a->WriteTextAt({kT0 + 2, 250, 0}, (stamp(kT0 + 2) + "rescanned").c_str(), nullptr, "SCAN UPDATES"), 0);
+  ASSERT_EQ(a->WriteTextAt({kT0 + 1, 250, 0}, (stamp(kT0 + 2) + "backfilled").c_str(), nullptr, "BACKFILLS"), 0);
+  ASSERT_EQ(a->WriteTextAt({kT0 + 3, 250, 0}, "one stamp only", nullptr, "BACKFILLS"), 0);
+  a->Close();
+
+  // The next rebuild (at most one a second) finds the two new lines.
+  std::string r;
+  EXPECT_TRUE(tnwtest::Until([&] { return (r = pv_.Ask(summary)).find(",8,0,2") != std::string::npos; }, 3000)) << r;
+  memset(values_, 0, sizeof values_);
+  std::string history = pv_.Ask(Line("7S", 0, 0, 10));
+  EXPECT_TRUE(history == Z("1,8,0,2") || history == Z("1,8,0,0")) << history;
+  EXPECT_EQ(V(2, 0), rewritten);
+  EXPECT_EQ(V(1, 0), 10.0f);
+  EXPECT_EQ(V(5, 0), 100.0f);
+  std::string changed = pv_.Ask(Line("8S", 0, 0, 10));
+  EXPECT_TRUE(changed == Z("1,8,0,2") || changed == Z("1,8,0,0")) << changed;
+  // Seen once, the lines are not new again.
+  EXPECT_TRUE(tnwtest::Until([&] { return (r = pv_.Ask(summary)).find(",8,0,0") != std::string::npos; }, 3000)) << r;
 }
 
 TEST(ProviderReplies, NeverPastTheCapacity) {
