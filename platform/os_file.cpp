@@ -3,10 +3,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -84,10 +87,11 @@ int CopyPlain(const char *from, const char *to, bool failIfExists) {
 // open of one would wait for the other end (for ever, if none comes).
 bool IsChannel(const struct stat &st) { return S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode); }
 
-// Whether any open description holds a byte lock on the file: a fresh
-// description holds none, so any lock the test meets is another's.
-bool HeldByLock(const char *path) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+// Whether any open description holds a byte lock on the file `name` of the
+// folder `dir` (AT_FDCWD: a path): a fresh description holds none, so any
+// lock the test meets is another's.
+bool HeldByLockAt(int dir, const char *name) {
+  int fd = openat(dir, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat st;
   bool held = false;
@@ -102,6 +106,67 @@ bool HeldByLock(const char *path) {
   }
   close(fd);
   return held;
+}
+
+bool HeldByLock(const char *path) { return HeldByLockAt(AT_FDCWD, path); }
+
+// File systems whose stat device and inode numbers are the ones the
+// kernel's lock list shows (not so for btrfs subvolumes or overlays).
+bool LockListMatchesStat(int dir) {
+  struct statfs fs;
+  if (fstatfs(dir, &fs) != 0) return false;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0xEF53:      // ext2, ext3, ext4
+    case 0x58465342:  // xfs
+    case 0x01021994:  // tmpfs
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The inodes of device `dev` on which a byte lock is held, sorted. POSIX and
+// open-description locks are the ones F_OFD_GETLK meets; "->" lines are
+// waiters, which hold nothing. False when the list cannot be read.
+bool ReadLockedInodes(dev_t dev, std::vector<ino_t> *out) {
+  out->clear();
+  FILE *f = fopen("/proc/locks", "re");
+  if (!f) return false;
+  char line[512];
+  while (fgets(line, sizeof line, f)) {
+    // "1: OFDLCK ADVISORY WRITE -1 08:01:1234 0 EOF"
+    char kind[16];
+    long pid = 0;
+    unsigned major = 0, minor = 0;
+    unsigned long long ino = 0;
+    if (sscanf(line, "%*d: %15s %*15s %*15s %ld %x:%x:%llu", kind, &pid, &major, &minor, &ino) != 5) continue;
+    if ((strcmp(kind, "POSIX") == 0 || strcmp(kind, "OFDLCK") == 0) && makedev(major, minor) == dev)
+      out->push_back(static_cast<ino_t>(ino));
+  }
+  fclose(f);
+  std::sort(out->begin(), out->end());
+  return true;
+}
+
+// os_DeleteFile for the entry `name` of the open folder `dir`. `locked`, when
+// given, lists the inodes of `dev` that may be held; any other is not.
+uint32_t DeleteAt(int dir, const char *name, bool readOnlyToo, const std::vector<ino_t> *locked, dev_t dev) {
+  // A plain name of the folder, never a way out of it.
+  if (!name || !*name || strchr(name, '/') || strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
+    return OS_ERROR_INVALID_NAME;
+  // With nothing held on the device and no read-only test, the delete alone decides.
+  if (readOnlyToo && locked && locked->empty()) {
+    if (unlinkat(dir, name, 0) == 0) return 0;
+    return errno == EISDIR ? OS_ERROR_ACCESS_DENIED : os_ErrorFromErrno(errno);
+  }
+  struct stat st;
+  if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return os_ErrorFromErrno(errno);
+  if (S_ISDIR(st.st_mode) || (!readOnlyToo && !S_ISLNK(st.st_mode) && ReadOnly(st))) return OS_ERROR_ACCESS_DENIED;
+  if (S_ISREG(st.st_mode)) {
+    bool maybe = !locked || st.st_dev != dev || std::binary_search(locked->begin(), locked->end(), st.st_ino);
+    if (maybe && HeldByLockAt(dir, name)) return OS_ERROR_SHARING_VIOLATION;
+  }
+  return unlinkat(dir, name, 0) == 0 ? 0 : os_ErrorFromErrno(errno);
 }
 
 }  // namespace
@@ -175,6 +240,31 @@ int os_DeleteFile(const char *path) {
   if (S_ISDIR(st.st_mode) || (!S_ISLNK(st.st_mode) && ReadOnly(st))) return os_Fail(OS_ERROR_ACCESS_DENIED), -1;
   if (S_ISREG(st.st_mode) && HeldByLock(t.path)) return os_Fail(OS_ERROR_SHARING_VIOLATION), -1;
   return unlink(t.path) == 0 ? 0 : Fail();
+}
+
+int os_DeleteFilesIn(const char *folder, const char *const *names, size_t count, bool readOnlyToo, uint32_t *errors) {
+  Translated t(folder);
+  if (!t.ok) return -1;
+  if (count > 0 && (!names || !errors)) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  int dir = open(t.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return errno == ENOTDIR ? (os_Fail(OS_ERROR_DIRECTORY), -1) : Fail();
+  // One reading of the lock list stands for a lock test of each file; it is
+  // read again now and then, so a lock taken meanwhile is seen soon.
+  constexpr size_t kRereadEvery = 64;
+  struct stat st;
+  std::vector<ino_t> locked;
+  bool listed = fstat(dir, &st) == 0 && LockListMatchesStat(dir);
+  int deleted = 0;
+  uint32_t first = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (listed && i % kRereadEvery == 0) listed = ReadLockedInodes(st.st_dev, &locked);
+    errors[i] = DeleteAt(dir, names[i], readOnlyToo, listed ? &locked : nullptr, st.st_dev);
+    if (errors[i] == 0) ++deleted;
+    else if (first == 0) first = errors[i];
+  }
+  close(dir);
+  os_SetLastError(first);
+  return deleted;
 }
 
 int os_MoveFile(const char *from, const char *to) {

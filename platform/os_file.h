@@ -87,6 +87,13 @@ FILE *os_FOpen(const char *path, const char *mode);  // fopen(3)
 int os_MakeDirectory(const char *path);              // one level; exists -> -1 (183)
 int os_RemoveDirectory(const char *path);
 int os_DeleteFile(const char *path);                 // read-only -> -1 (5)
+// os_DeleteFile for each of `count` entries of one folder, named as its
+// listing gives them (a name with '/', "." or ".." is refused, 123); the
+// folder is resolved once. `readOnlyToo` deletes read-only files as if their
+// attribute were cleared first. errors[i] is 0 or the error for names[i]. The
+// number deleted (the last error: the first failure, else 0), or -1 when the
+// folder cannot be opened.
+int os_DeleteFilesIn(const char *folder, const char *const *names, size_t count, bool readOnlyToo, uint32_t *errors);
 int os_MoveFile(const char *from, const char *to);   // existing target -> -1 (183)
 int os_CopyFile(const char *from, const char *to, bool failIfExists);
 // Puts `from` in the place of `to` in one step: a reader sees the old file or

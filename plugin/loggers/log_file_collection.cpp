@@ -160,20 +160,26 @@ int CLogFileCollection::MakeFolder(uint32_t access) {
 
 void CLogFileCollection::Purge(const int32_t *cutOff) {
   if (!cutOff || !folder_[0]) return;
-  static const char *const kExts[] = {".odl", ".txt", ".tsq", ".zip"};
-  std::vector<std::string> names;
-  if (os_ListDirectory(folder_, &CollectNames, &names) < 0) return;
-  // One reading of each name; the deletes keep the extensions' order.
-  std::vector<const std::string *> take[4];
-  for (const std::string &n : names) {
-    size_t dot = n.rfind('.');
-    if (dot == std::string::npos) continue;
+  // One reading of each name; only the names taken are kept, by extension,
+  // as the deletes keep the extensions' order.
+  struct Take {
+    const char *prefix;
+    int32_t cutOff;
+    std::vector<std::string> names[4];
+  } take{prefix_, *cutOff, {}};
+  auto classify = [](const char *name, bool isDir, void *ctx) {
+    static const char *const kExts[] = {".odl", ".txt", ".tsq", ".zip"};
+    Take *t = static_cast<Take *>(ctx);
+    const char *dot = strrchr(name, '.');
+    if (isDir || !dot) return 0;
     for (size_t k = 0; k < 4; ++k)
-      if (os_CompareNoCase(n.c_str() + dot, kExts[k]) == 0) {
-        if (log_PurgeTakes(n.c_str(), kExts[k], prefix_, *cutOff)) take[k].push_back(&n);
+      if (os_CompareNoCase(dot, kExts[k]) == 0) {
+        if (log_PurgeTakes(name, kExts[k], t->prefix, t->cutOff)) t->names[k].emplace_back(name);
         break;
       }
-  }
+    return 0;
+  };
+  if (os_ListDirectory(folder_, classify, &take) < 0) return;
   // A run its writer holds stays: the delete is refused, and its companions
   // stay with it.
   std::vector<std::string> held;
@@ -182,18 +188,17 @@ void CLogFileCollection::Purge(const int32_t *cutOff) {
       if (n.size() == h.size() + 4 && os_CompareNoCaseN(n.c_str(), h.c_str(), h.size()) == 0) return true;
     return false;
   };
-  for (size_t k = 0; k < 4; ++k)
-    for (const std::string *n : take[k]) {
-      if (k > 0 && isHeld(*n)) continue;
-      std::string path = Join(*n);
-      // A read-only run is made normal first.
-      int rc = os_DeleteFile(path.c_str());
-      if (rc != 0 && os_GetLastError() == OS_ERROR_ACCESS_DENIED) {
-        os_SetFileAttributes(path.c_str(), OS_FILE_ATTRIBUTE_NORMAL);
-        rc = os_DeleteFile(path.c_str());
-      }
-      if (rc != 0 && k == 0 && os_GetLastError() == OS_ERROR_SHARING_VIOLATION) held.push_back(n->substr(0, n->size() - 4));
-    }
+  for (size_t k = 0; k < 4; ++k) {
+    std::vector<const std::string *> batch;
+    std::vector<const char *> texts;
+    for (const std::string &n : take.names[k])
+      if (k == 0 || !isHeld(n)) batch.push_back(&n), texts.push_back(n.c_str());
+    std::vector<uint32_t> errors(texts.size());
+    // A read-only run goes too, as when made normal first.
+    if (os_DeleteFilesIn(folder_, texts.data(), texts.size(), true, errors.data()) < 0) return;
+    for (size_t i = 0; i < batch.size(); ++i)
+      if (errors[i] == OS_ERROR_SHARING_VIOLATION && k == 0) held.push_back(batch[i]->substr(0, batch[i]->size() - 4));
+  }
 }
 
 bool CLogFileCollection::RemoteParts(std::string *host, std::string *subPath) const {

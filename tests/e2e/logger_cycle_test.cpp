@@ -1,7 +1,9 @@
 // Two loggers sharing one runs folder with the real scanner and pumpsim: each
 // cycles its runs (header text, ".tsq" copy of the configuration) and purges
 // its own old runs; one is killed and continues its open run; `logtool purge`
-// for one prefix takes that logger's closed runs only.
+// for one prefix takes that logger's closed runs only. Each keeps its status
+// channels in the world's "LS" area, whose write count follows the appends
+// of the logger's present life.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -18,6 +20,7 @@
 
 #include "framework/notify/ntf_notify.h"
 #include "framework/shm/shm_segment.h"
+#include "plugin/loggers/log_status.h"
 #include "platform/os_handle.h"
 #include "tests/support/child_run.h"
 #include "tests/support/proc_stats.h"
@@ -50,6 +53,14 @@ std::vector<RunLine> ParseRuns(const std::string &text) {
 }
 
 std::string Base(const std::string &name) { return name.substr(0, name.rfind('.')); }
+
+// Logger `number`'s (from 1) status channel of `row` (from 1) in "LS".
+SimChannel StatusRow(int number, int row) {
+  std::vector<SimChannel> ls = sim_ReadChannels("LS");
+  size_t at = static_cast<size_t>((number - 1) * 32 + row - 1);
+  return at < ls.size() ? ls[at] : SimChannel{};
+}
+constexpr int kWritesRow = 16;  // "NO WRITES"
 
 // A `scadasim logger --runs` child and what its output says.
 struct Logger {
@@ -94,8 +105,9 @@ class LoggerCycle : public ::testing::Test {
   ::testing::AssertionResult StartLogger(Logger *l, const std::string &prefix, const std::string &out) {
     l->out = out;
     l->written = 0;
+    // Each logger is named as its prefix in the world's loggers table.
     l->pid = tnwtest::Launch({tnwtest::BinPath("scadasim"), "logger", "--runs", folder, "--prefix", prefix, "--cycle",
-                              kCycle, "--keep", "3600"},
+                              kCycle, "--keep", "3600", "--logger", prefix},
                              tnwtest::Root(), out);
     children.push_back(l->pid);
     if (!tnwtest::WaitForText(out, "^(created|continued) .*\n", 10000))
@@ -153,6 +165,13 @@ class LoggerCycle : public ::testing::Test {
 
 TEST_F(LoggerCycle, TwoLoggersCycleInOneFolderAndThePurgeTakesOnePrefix) {
   SimWorldSpec w;
+  w.loggers = {"A", "B"};  // logger 1 and 2: LS rows 1-32 and 33-64
+  SimProcessorSpec status;
+  status.name = "logst";
+  status.text = "Logger status channels";
+  status.code = "LS";
+  status.kind = SIM_LOGGER_STATUS_KIND;
+  w.processors.push_back(status);
   SimDeviceSpec &d = w.devices[0];
   d.channels[IO_AI] = 3;
   d.channels[IO_DI] = 2;
@@ -183,6 +202,9 @@ TEST_F(LoggerCycle, TwoLoggersCycleInOneFolderAndThePurgeTakesOnePrefix) {
   Logger a, b;
   ASSERT_TRUE(StartLogger(&a, "A", outs + "/a1.txt"));
   ASSERT_TRUE(StartLogger(&b, "B", outs + "/b.txt"));
+  ASSERT_EQ(sim_ReadChannels("LS").size(), 64u);
+  for (const std::string &out : {a.out, b.out})
+    EXPECT_EQ(tnwtest::ReadAll(out).find("no status channels"), std::string::npos) << tnwtest::ReadAll(out);
 
   // A cycles once; then it dies in its second run.
   ASSERT_TRUE(StepUntilCreated(a, 2, {&a, &b}));
@@ -196,6 +218,11 @@ TEST_F(LoggerCycle, TwoLoggersCycleInOneFolderAndThePurgeTakesOnePrefix) {
   const uint32_t inOpen = firstLife - before;
   ASSERT_GT(inOpen, 0u);
   const std::string openName = std::filesystem::path(open).filename().string();
+  // A's channels hold what its first life appended; "wrote N" follows the
+  // channels' update, so no wait is needed.
+  EXPECT_EQ(StatusRow(1, kWritesRow).tag, "0001_NO WRITES");
+  EXPECT_EQ(StatusRow(1, kWritesRow).value, static_cast<float>(firstLife));
+  EXPECT_EQ(StatusRow(1, LOG_ROW_RT_NUMBER).value, static_cast<float>(firstLife));
   {
     // The folder agrees: one open run of A, holding what was appended.
     std::vector<RunLine> runs = Runs("A");
@@ -214,15 +241,26 @@ TEST_F(LoggerCycle, TwoLoggersCycleInOneFolderAndThePurgeTakesOnePrefix) {
   EXPECT_EQ(tnwtest::ReadAll(a.out).substr(0, tnwtest::ReadAll(a.out).find('\n')),
             "continued " + open + " at " + std::to_string(inOpen));
   a.written = inOpen;
+  // The restarted feed counts this life's writes from 0; the newest record's
+  // number goes on from the continued run.
+  EXPECT_EQ(StatusRow(1, kWritesRow).value, 0.0f);
+  ASSERT_TRUE(Step({&a, &b}));
+  EXPECT_EQ(StatusRow(1, kWritesRow).value, 1.0f);
+  EXPECT_EQ(StatusRow(1, LOG_ROW_RT_NUMBER).value, static_cast<float>(inOpen + 1));
   ASSERT_TRUE(StepUntilCreated(a, 1, {&a, &b}));
   const std::string stamp = openName.substr(1, 13);
   EXPECT_FALSE(Has(openName));
   ASSERT_TRUE(StepUntilCreated(b, 3, {&a, &b}));
   for (const std::string &n : oldB) EXPECT_FALSE(Has(n)) << n << " outlived B's own purge";
+  // Both feeds at once, each in its own rows, across A's cycles.
+  EXPECT_EQ(StatusRow(1, kWritesRow).value, static_cast<float>(a.written - inOpen));
+  EXPECT_EQ(StatusRow(2, kWritesRow).tag, "0002_NO WRITES");
+  EXPECT_EQ(StatusRow(2, kWritesRow).value, static_cast<float>(b.written));
 
   // B stops (its last run stays open); no more records from here.
   ASSERT_EQ(sim_Post(uint32_t(b.pid), NTF_STOP), 0);
   EXPECT_EQ(Reap(b.pid, 10000), 0);
+  EXPECT_EQ(StatusRow(2, kWritesRow).value, static_cast<float>(b.written));
 
   // Every record each logger reported is in its runs, across A's restart.
   // A still cycles: a run renamed under the listing is read again.
@@ -312,6 +350,9 @@ TEST_F(LoggerCycle, TwoLoggersCycleInOneFolderAndThePurgeTakesOnePrefix) {
   EXPECT_EQ(after[0].records, static_cast<long long>(a.written - beforeRun));
   ASSERT_EQ(sim_Post(uint32_t(a.pid), NTF_STOP), 0);
   EXPECT_EQ(Reap(a.pid, 10000), 0);
+  EXPECT_EQ(StatusRow(1, kWritesRow).value, static_cast<float>(a.written - inOpen));
+  EXPECT_EQ(StatusRow(1, LOG_ROW_RT_NUMBER).value, static_cast<float>(a.written));
+  EXPECT_EQ(StatusRow(2, kWritesRow).value, static_cast<float>(b.written)) << "B's rows stay as B left them";
   std::printf("A: %u + %u records, %zu files of closed runs purged; B: %u records in %zu runs\n", firstLife,
               a.written - inOpen, purged, b.written, runsB.size());
 }

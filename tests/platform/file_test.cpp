@@ -94,6 +94,78 @@ OsHandle OpenRw(const std::string &path, uint32_t access = OS_GENERIC_READ | OS_
   return os_CreateFile(path.c_str(), access, OS_FILE_SHARE_READ | OS_FILE_SHARE_WRITE, OS_OPEN_EXISTING, 0);
 }
 
+// A batch delete in one folder decides each name as os_DeleteFile does, and
+// never reaches past the folder.
+TEST_F(FileTest, DeletingNamesOfOneFolder) {
+  ASSERT_TRUE(tnwtest::WriteFile(L("held.odl"), "held.odl"));
+  ASSERT_EQ(os_MakeDirectory(W("sub").c_str()), 0);
+  ASSERT_TRUE(tnwtest::WriteFile(L("sub") + "/inner", "in"));
+  ASSERT_TRUE(tnwtest::WriteFile(dir_ + "-outside", "out"));
+  // The writer's lock, on a description of its own.
+  OsHandle writer = OpenRw(W("held.odl"));
+  ASSERT_NE(writer, nullptr);
+  ASSERT_EQ(os_LockFile(writer, 0, 1, true, false), 0);
+
+  struct Case {
+    const char *name;
+    uint32_t error;  // without and with readOnlyToo
+    uint32_t errorReadOnlyToo;
+  };
+  const Case cases[] = {
+      {"plain.odl", 0, 0},
+      {"held.odl", OS_ERROR_SHARING_VIOLATION, OS_ERROR_SHARING_VIOLATION},
+      {"ro.txt", OS_ERROR_ACCESS_DENIED, 0},
+      {"sub", OS_ERROR_ACCESS_DENIED, OS_ERROR_ACCESS_DENIED},
+      {"link", 0, 0},  // the link goes, its target stays
+      {"missing", OS_ERROR_FILE_NOT_FOUND, OS_ERROR_FILE_NOT_FOUND},
+      {"sub/inner", OS_ERROR_INVALID_NAME, OS_ERROR_INVALID_NAME},
+      {"..", OS_ERROR_INVALID_NAME, OS_ERROR_INVALID_NAME},
+      {"", OS_ERROR_INVALID_NAME, OS_ERROR_INVALID_NAME},
+  };
+  for (bool readOnlyToo : {false, true}) {
+    SCOPED_TRACE(readOnlyToo ? "read-only too" : "as os_DeleteFile");
+    for (const char *n : {"plain.odl", "ro.txt"}) {
+      if (access(L(n).c_str(), F_OK) != 0) {
+        ASSERT_TRUE(tnwtest::WriteFile(L(n), n));
+      }
+    }
+    ASSERT_EQ(chmod(L("ro.txt").c_str(), 0444), 0);
+    if (access(L("link").c_str(), F_OK) != 0) {
+      ASSERT_EQ(symlink((dir_ + "-outside").c_str(), L("link").c_str()), 0);
+    }
+    std::vector<const char *> names;
+    for (const Case &c : cases) names.push_back(c.name);
+    std::vector<uint32_t> errors(names.size(), 99);
+    int want = 0;
+    for (const Case &c : cases) want += (readOnlyToo ? c.errorReadOnlyToo : c.error) == 0;
+    EXPECT_EQ(os_DeleteFilesIn(win_.c_str(), names.data(), names.size(), readOnlyToo, errors.data()), want);
+    EXPECT_EQ(os_GetLastError(), uint32_t{OS_ERROR_SHARING_VIOLATION}) << "the first failure";
+    for (size_t i = 0; i < names.size(); ++i) {
+      const Case &c = cases[i];
+      const uint32_t expected = readOnlyToo ? c.errorReadOnlyToo : c.error;
+      EXPECT_EQ(errors[i], expected) << c.name;
+      if (expected == 0) {
+        EXPECT_NE(access(L(c.name).c_str(), F_OK), 0) << c.name;
+      }
+    }
+    EXPECT_EQ(tnwtest::ReadFile(L("held.odl")), "held.odl");
+    EXPECT_EQ(tnwtest::ReadFile(L("sub") + "/inner"), "in");
+    EXPECT_EQ(tnwtest::ReadFile(dir_ + "-outside"), "out");
+    if (!readOnlyToo) {
+      EXPECT_EQ(tnwtest::ReadFile(L("ro.txt")), "ro.txt");
+    }
+  }
+  // Released, the writer's file goes like any other.
+  os_CloseHandle(writer);
+  const char *held[] = {"held.odl"};
+  uint32_t error = 99;
+  EXPECT_EQ(os_DeleteFilesIn(win_.c_str(), held, 1, false, &error), 1);
+  EXPECT_EQ(error, 0u);
+  EXPECT_EQ(os_DeleteFilesIn(W("missing").c_str(), held, 1, false, &error), -1);
+  EXPECT_EQ(os_GetLastError(), OS_ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(os_DeleteFilesIn(win_.c_str(), nullptr, 0, false, nullptr), 0);
+}
+
 TEST_F(FileTest, RangeLocksBelongToTheOpenFile) {
   ASSERT_TRUE(tnwtest::WriteFile(L("lock.dat"), std::string(100, 'x')));
   OsHandle holder = OpenRw(W("lock.dat"));
