@@ -21,6 +21,7 @@ namespace {
 using mysqltest::kT0;
 using mysqltest::LoggedRun;
 using mysqltest::Server;
+using tnwtest::ShellResult;
 
 constexpr uint32_t kRW = 0xC0000000u;
 
@@ -40,6 +41,7 @@ struct Shared {
   bool paused = false;  // the server is stopped
   int step = -1;       // the step under way
   int restarts = 0;
+  bool broken = false;  // the server could not be brought back
 };
 
 bool LinkText(const std::string &t) {
@@ -81,16 +83,21 @@ TEST(LogMySqlOutage, EveryRecordStoredOnceThroughKillsAndAPause) {
       const Step &s = steps[i];
       {
         std::unique_lock<std::mutex> lk(sh.m);
-        sh.cv.wait(lk, [&] { return sh.stored >= s.after; });
+        if (!sh.cv.wait_for(lk, std::chrono::seconds(120), [&] { return sh.stored >= s.after || sh.broken; }) ||
+            sh.broken)
+          break;
         sh.step = static_cast<int>(i);
       }
       if (s.kind == Step::KILL) {
         EXPECT_EQ(srv.Kill(), 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(s.downMs));  // the outage itself
-        EXPECT_EQ(srv.Restart(), 0);
+        ShellResult r = srv.Restart();
+        EXPECT_EQ(r.status, 0) << r.out;
         std::lock_guard<std::mutex> lk(sh.m);
         ++sh.restarts;
+        if (r.status != 0) sh.broken = true;
         sh.cv.notify_all();
+        if (r.status != 0) break;
       } else {
         EXPECT_EQ(srv.Signal("STOP"), 0);
         {
@@ -112,11 +119,22 @@ TEST(LogMySqlOutage, EveryRecordStoredOnceThroughKillsAndAPause) {
   std::vector<int> failuresPerStep(steps.size() + 1, 0);
   std::vector<std::string> texts;
   const uint32_t sizes[] = {300, 2500, 700};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(200);
   for (int call = 0;; ++call) {
-    bool done;
+    bool done, broken;
     {
       std::lock_guard<std::mutex> lk(sh.m);
       done = sh.done;
+      broken = sh.broken;
+    }
+    if (broken || std::chrono::steady_clock::now() > deadline) {
+      {
+        std::lock_guard<std::mutex> lk(sh.m);
+        sh.broken = true;
+        sh.cv.notify_all();
+      }
+      ADD_FAILURE() << "the stream did not finish: " << stored << " of " << total << " stored";
+      break;
     }
     if (done && next >= total && pending.empty()) break;
     uint32_t more = sizes[call % 3];
@@ -167,6 +185,12 @@ TEST(LogMySqlOutage, EveryRecordStoredOnceThroughKillsAndAPause) {
       EXPECT_GT(failuresPerStep[i + 1], 0) << "kill " << i;
     }
   for (const std::string &t : texts) EXPECT_TRUE(LinkText(t)) << t;
+  if (sh.broken) {
+    store->Close();
+    delete store;
+    srv.Stop();
+    return;
+  }
 
   // Every record once, in the order written: AI1 of record i is i * 10.
   ASSERT_EQ(srv.Value("outage", "select count(*) from " + table), std::to_string(total));

@@ -11,6 +11,8 @@
 #include "plugin/loggers/log_mysql_store.h"
 #include "plugin/loggers/log_file_collection.h"
 #include "plugin/loggers/log_file_store.h"
+#include "plugin/loggers/log_mysql_collection.h"
+#include "plugin/loggers/log_mysql_store.h"
 #include "plugin/loggers/log_store.h"
 
 namespace {
@@ -50,6 +52,8 @@ TEST(LogStoreHelpers, ProviderKindAndFactories) {
       EXPECT_NE(dynamic_cast<CLogDbMySQLCollection *>(col.get()), nullptr);
     } else if (c.kind == -1) {
       EXPECT_NE(dynamic_cast<CLogFileCollection *>(col.get()), nullptr);
+    } else if (c.kind == 1) {
+      EXPECT_NE(dynamic_cast<CLogDbMySQLCollection *>(col.get()), nullptr);
     } else {
       EXPECT_EQ(col, nullptr);
       EXPECT_EQ(os_GetLastError(), OS_ERROR_NOT_SUPPORTED);

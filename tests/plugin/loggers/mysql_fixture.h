@@ -60,7 +60,7 @@ struct Server {
     s.port = Trim(r.out);
     return s;
   }
-  int Restart() const { return ShellRun(Quote(Script()) + " start " + Quote(dir) + " >/dev/null 2>&1").status; }
+  ShellResult Restart() const { return ShellRun(Quote(Script()) + " start " + Quote(dir) + " 2>&1"); }
   void Stop() const { ShellRun(Quote(Script()) + " stop " + Quote(dir) + " >/dev/null 2>&1"); }
   std::string Pid() const { return Trim(tnwtest::ReadFile(dir + "/mysqld.pid")); }
   int Signal(const char *sig) const { return ShellRun("kill -" + std::string(sig) + " " + Pid()).status; }
