@@ -26,12 +26,19 @@ pidf=$dir/mysqld.pid
 userargs=()
 [ "$(id -u)" -eq 0 ] && userargs=(--user=root)
 
-client() { mariadb --no-defaults --socket="$sock" -uroot "$@"; }
+# Bounded, so that a server that accepts and then stalls cannot hang a caller.
+client() { timeout 30 mariadb --no-defaults --connect-timeout=5 --socket="$sock" -uroot "$@"; }
 
 server_pid() { [ -s "$pidf" ] && cat "$pidf"; }
 
-# A killed server may linger as a zombie where nothing reaps orphans.
-alive() { kill -0 "$1" 2>/dev/null && [ "$(ps -o stat= -p "$1" 2>/dev/null | cut -c1)" != Z ]; }
+# A killed server may linger as a zombie where nothing reaps orphans, and may
+# be reaped at any moment: one look at its state, gone or zombie is dead.
+alive() {
+  local s
+  s=$(ps -o stat= -p "$1" 2>/dev/null) || return 1
+  s=${s//[[:space:]]/}
+  [ -n "$s" ] && [ "${s:0:1}" != Z ]
+}
 
 port_taken() { (exec 3<>"/dev/tcp/127.0.0.2/$1") 2>/dev/null; }
 
@@ -42,9 +49,9 @@ start_on() {  # port; 0 when the server answers
     --log-error="$dir/error.log" --bind-address=127.0.0.2 --port="$port" --skip-log-bin \
     --innodb-log-file-size=8M --general-log=0 --general-log-file="$dir/general.log" \
     --max-connections=300 --skip-name-resolve </dev/null >/dev/null 2>&1 &
-  local launched=$!
-  for _ in $(seq 1 300); do
-    if client -e 'select 1' >/dev/null 2>&1; then return 0; fi
+  local launched=$! until=$((SECONDS + 30))
+  while [ $SECONDS -lt $until ]; do
+    if client --connect-timeout=2 -e 'select 1' >/dev/null 2>&1; then return 0; fi
     alive "$launched" || return 1
     sleep 0.1
   done
@@ -61,7 +68,7 @@ start)
   fresh=0
   if [ ! -d "$dir/data/mysql" ]; then
     fresh=1
-    mariadb-install-db --no-defaults "${userargs[@]}" --datadir="$dir/data" \
+    timeout 120 mariadb-install-db --no-defaults "${userargs[@]}" --datadir="$dir/data" \
       --auth-root-authentication-method=normal --skip-test-db --innodb-log-file-size=8M \
       >"$dir/install.log" 2>&1 || { cat "$dir/install.log" >&2; exit 1; }
   fi

@@ -3,6 +3,7 @@
 #include <mysql.h>
 #include <errmsg.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -103,11 +104,17 @@ int lmy_ReadKeys(const char *connection, LmyKeys *k, std::string *message, std::
   return 0;
 }
 
+namespace {
+std::atomic<unsigned> g_timeout{LMY_TIMEOUT_S};
+}
+
+void lmy_SetTimeout(unsigned seconds) { g_timeout = seconds ? seconds : LMY_TIMEOUT_S; }
+
 st_mysql *lmy_Connect(const LmyKeys &k, std::string *message, std::string *detail, unsigned *error) {
   MYSQL *db = mysql_init(nullptr);
   *error = 0;
   if (!db) return *message = "CAN'T OPEN DATABASE", *detail = "mysql_init() failed", nullptr;
-  const unsigned timeout = LMY_TIMEOUT_S;
+  const unsigned timeout = g_timeout;
   mysql_options(db, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
   mysql_options(db, MYSQL_OPT_READ_TIMEOUT, &timeout);
   mysql_options(db, MYSQL_OPT_WRITE_TIMEOUT, &timeout);

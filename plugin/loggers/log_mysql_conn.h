@@ -15,6 +15,9 @@ struct LmyKeys {
 
 // Client time-outs (connect, read, write), as the ADO layer's.
 constexpr unsigned LMY_TIMEOUT_S = 300;
+// Sets the time-outs of later connections (0: LMY_TIMEOUT_S), so that tests
+// of a stalled server end in seconds.
+void lmy_SetTimeout(unsigned seconds);
 
 // Reads the keys. A key counts only at the start of a pair (after ';'), in
 // any case; a key given twice, a value over its bound, an empty host or

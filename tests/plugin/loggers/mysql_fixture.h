@@ -73,8 +73,10 @@ struct Server {
   }
 
   // A statement as root through the socket; tab-separated rows, no heading.
+  // Bounded: a stalled server fails the test instead of hanging it.
   ShellResult Sql(const std::string &db, const std::string &sql) const {
-    return ShellRun("mariadb --no-defaults -N -B -uroot --socket=" + Quote(dir + "/sock") +
+    return ShellRun("timeout 60 mariadb --no-defaults --connect-timeout=10 -N -B -uroot --socket=" +
+                    Quote(dir + "/sock") +
                     (db.empty() ? std::string() : " -D " + Quote(db)) + " -e " + Quote(sql) + " 2>&1");
   }
   std::string Value(const std::string &db, const std::string &sql) const { return Trim(Sql(db, sql).out); }
