@@ -270,6 +270,12 @@ bool ldb_IsTextType(const std::string &type) {
   return u.find("CHAR") != std::string::npos || u.find("TEXT") != std::string::npos;
 }
 
+bool ldb_DigitalText() {
+  bool present = false;
+  std::string type = ldb_DigitalType(&present);
+  return present && ldb_IsTextType(type);
+}
+
 std::string ldb_ColumnName(const LdbChannel &c, bool tagColumns) {
   if (tagColumns) {
     char tag[16];

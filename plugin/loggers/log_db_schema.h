@@ -63,6 +63,9 @@ std::string ldb_RangeParts(int form, const TimeStamp *from, const TimeStamp *to)
 std::string ldb_DigitalType(bool *present);
 // Whether a column type holds text (state texts go only into such columns).
 bool ldb_IsTextType(const std::string &type);
+// Whether digital values are stored as their state texts: the digital type
+// is set and holds text.
+bool ldb_DigitalText();
 
 // One logged channel as the data table sees it.
 struct LdbChannel {
