@@ -178,11 +178,7 @@ int CLogDbCollection::Open(const char *connection, const char *folder, const cha
 }
 
 int CLogDbCollection::CreateLoggers() {
-  std::string sql =
-      "CREATE TABLE LOGGERS (sLoggerName char(255), nLoggerSequence integer, dStartTime datetime,dStopTime datetime, "
-      "bCompleted integer, sTablePrefix char(255), sHeader char(255), bTagColumns integer, bRowsPerChannel integer, "
-      "bDST integer, nTimeZone integer,bSigChange integer, sTriggerPrefix char(2), nTriggerNumber integer,sLagPrefix "
-      "char(2), nLagNumber integer, dTextTime datetime)";
+  std::string sql = LDB_CREATE_LOGGERS;
   if (Exec(sql) != 0) {
     for (size_t at; (at = sql.find("datetime")) != std::string::npos;) sql.replace(at, 8, "date");
     if (Exec(sql) != 0) {
@@ -310,10 +306,7 @@ CLogStore *CLogDbCollection::CreateRun(const int32_t *start, int freshName, void
   bool bare = freshName != 0 && (!prefixCopy_.empty() || seq == 1);
   std::string prefix;
   for (const LdbPrefixCandidate &c : ldb_PrefixCandidates(base.c_str(), bare, copyConfig != 0, seq, when)) {
-    if (Exec("CREATE TABLE " + c.prefix +
-             "CHANNELS (nBlock int, sPrefix char(2), nChannelNumber integer, sSource char(32), sTag char(32), "
-             "sDescription char(32), nType int,sUnits char(12), fMinScale real, fMaxScale real, sLowStateDesc "
-             "char(32), sHighStateDesc char(32), sColumnName char(32), bLag integer)") == 0) {
+    if (Exec(ldb_CreateChannels(c.prefix)) == 0) {
       prefix = c.prefix;
       seq = c.sequence;
       break;

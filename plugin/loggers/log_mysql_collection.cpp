@@ -69,11 +69,7 @@ int CLogDbMySQLCollection::Open(const char *connection, const char *folder, cons
   db_ = lmy_Connect(keys, &message, &detail, &error);
   if (!db_) return Fail(message.c_str(), detail);
   if (!(access & kGenericWrite)) return 0;
-  unsigned e = Exec(
-      "CREATE TABLE LOGGERS (sLoggerName char(255), nLoggerSequence integer, dStartTime datetime,dStopTime datetime, "
-      "bCompleted integer, sTablePrefix char(255), sHeader char(255), bTagColumns integer, bRowsPerChannel integer, "
-      "bDST integer, nTimeZone integer,bSigChange integer, sTriggerPrefix char(2), nTriggerNumber integer,sLagPrefix "
-      "char(2), nLagNumber integer, dTextTime datetime)");
+  unsigned e = Exec(LDB_CREATE_LOGGERS);
   if (e != 0 && e != ER_TABLE_EXISTS_ERROR) return Fail("CAN'T CREATE LOGGERS TABLE", detail_);
   loggersReady_ = 1;
   return 0;
@@ -167,10 +163,7 @@ CLogStore *CLogDbMySQLCollection::CreateRun(const int32_t *start, int freshName,
   bool bare = freshName != 0 && (!prefixCopy_.empty() || seq == 1);
   std::string prefix;
   for (const LdbPrefixCandidate &c : ldb_PrefixCandidates(base.c_str(), bare, copyConfig != 0, seq, when)) {
-    if (Exec("CREATE TABLE " + c.prefix +
-             "CHANNELS (nBlock int, sPrefix char(2), nChannelNumber integer, sSource char(32), sTag char(32), "
-             "sDescription char(32), nType int,sUnits char(12), fMinScale real, fMaxScale real, sLowStateDesc "
-             "char(32), sHighStateDesc char(32), sColumnName char(32), bLag integer)") == 0) {
+    if (Exec(ldb_CreateChannels(c.prefix)) == 0) {
       prefix = c.prefix;
       seq = c.sequence;
       break;
