@@ -123,12 +123,7 @@ double AnchorSide(MYSQL *db, MYSQL *root) {
   if (!Exec(db, create) || !Exec(db, "CREATE INDEX TM ON A_DATA (DT, MS)")) return -1;
   const int full = static_cast<int>(lmy_BatchRows(kColumns)), tail = kPerCall % full;
   auto prepare = [&](int rows) {
-    std::string sql = "INSERT INTO A_DATA VALUES ";
-    for (int r = 0; r < rows; ++r) {
-      sql += r ? ",(" : "(";
-      for (int c = 0; c < kColumns; ++c) sql += c ? ",?" : "?";
-      sql += ')';
-    }
+    const std::string sql = lmy_BatchInsert("A_DATA", static_cast<uint32_t>(rows), static_cast<uint32_t>(kColumns));
     MYSQL_STMT *st = mysql_stmt_init(db);
     if (mysql_stmt_prepare(st, sql.c_str(), static_cast<unsigned long>(sql.size())) != 0) {
       fprintf(stderr, "prepare: %s\n", mysql_stmt_error(st));
@@ -151,17 +146,8 @@ double AnchorSide(MYSQL *db, MYSQL *root) {
       for (int r = 0; r < rows; ++r) {
         const int i = first + r;
         TimeStamp t = Time(i);
-        TmCalendar c;
-        ldb_WallCalendar(t.seconds, &c);
         MYSQL_TIME &mt = times[r];
-        memset(&mt, 0, sizeof mt);
-        mt.year = c.year;
-        mt.month = c.month;
-        mt.day = c.day;
-        mt.hour = c.hour;
-        mt.minute = c.minute;
-        mt.second = c.second;
-        mt.time_type = MYSQL_TIMESTAMP_DATETIME;
+        lmy_DateTime(t.seconds, &mt);
         ms[r] = static_cast<float>(t.ms + t.us / 1000.0);
         MYSQL_BIND *b = &binds[size_t(r) * kColumns];
         b[0].buffer_type = MYSQL_TYPE_DATETIME;

@@ -13,6 +13,7 @@
 #include "platform/os_error.h"
 #include "platform/os_file.h"
 #include "platform/os_handle.h"
+#include "plugin/loggers/log_db_runs.h"
 #include "plugin/loggers/log_db_schema.h"
 #include "plugin/loggers/log_db_store.h"
 #include "plugin/loggers/log_file_store.h"
@@ -117,11 +118,7 @@ CLogDbCollection::~CLogDbCollection() {
 }
 
 int CLogDbCollection::Fail(const char *message, const char *detail) {
-  size_t n = strnlen(message ? message : "", sizeof message_ - 1);
-  memcpy(message_, message ? message : "", n);  // messages keep their first 30 characters
-  message_[n] = 0;
-  detail_ = detail ? detail : "";
-  return -1;
+  return ldb_KeepError(message_, &detail_, message, detail ? detail : "");
 }
 
 const char *CLogDbCollection::GetErrorText() { return detail_.c_str(); }
@@ -181,11 +178,7 @@ int CLogDbCollection::Open(const char *connection, const char *folder, const cha
 }
 
 int CLogDbCollection::CreateLoggers() {
-  std::string sql =
-      "CREATE TABLE LOGGERS (sLoggerName char(255), nLoggerSequence integer, dStartTime datetime,dStopTime datetime, "
-      "bCompleted integer, sTablePrefix char(255), sHeader char(255), bTagColumns integer, bRowsPerChannel integer, "
-      "bDST integer, nTimeZone integer,bSigChange integer, sTriggerPrefix char(2), nTriggerNumber integer,sLagPrefix "
-      "char(2), nLagNumber integer, dTextTime datetime)";
+  std::string sql = LDB_CREATE_LOGGERS;
   if (Exec(sql) != 0) {
     for (size_t at; (at = sql.find("datetime")) != std::string::npos;) sql.replace(at, 8, "date");
     if (Exec(sql) != 0) {
@@ -202,8 +195,7 @@ int CLogDbCollection::CreateLoggers() {
 }
 
 int CLogDbCollection::FirstRun(uint32_t *nameCapacity) {
-  runs_.clear();
-  next_ = 0;
+  ldb_ClearRuns(&runs_);
   if (nameCapacity) *nameCapacity = 20;
   std::string sql = "select nLoggerSequence, dStartTime, dStopTime, bCompleted, sTablePrefix from LOGGERS where "
                     "sLoggerName = '" +
@@ -212,31 +204,25 @@ int CLogDbCollection::FirstRun(uint32_t *nameCapacity) {
   for (data_.MoveFirst(); !Eof(&data_); data_.MoveNext()) {
     ado::Variant v[5];
     for (int i = 0; i < 5; ++i) data_.GetFieldValueAt(i, &v[i]);
-    Run r{};
+    LdbRun r{};
     int64_t n = 0;
     if (!ToInt(v[0], &n)) continue;
     r.seq = static_cast<int32_t>(n);
     if (v[1].vt == ado::VT_DATE) ldb_FromOleDate(v[1].date, &r.start);
     if (v[2].vt == ado::VT_DATE) ldb_FromOleDate(v[2].date, &r.stop);
     if (!ToInt(v[3], &n) || n == 0) r.stop = 0;
-    std::string p = ado::var_ToUtf8(v[4]);
-    size_t blank = p.find(' ');
-    r.prefix = p.substr(0, blank == std::string::npos ? p.size() : blank);
-    if (r.prefix.size() > 255) r.prefix.resize(255);
-    runs_.push_back(r);
+    r.prefix = ldb_RunPrefix(ado::var_ToUtf8(v[4]));
+    runs_.runs.push_back(r);
   }
   data_.CloseRecordset();
-  return runs_.empty() ? 0 : 1;
+  return runs_.runs.empty() ? 0 : 1;
 }
 
 void CLogDbCollection::Purge(const int32_t *cutOff) {
   if (!cutOff) return;
   const int32_t limit = *cutOff;
   FirstRun(nullptr);
-  std::vector<Run> runs;
-  runs.swap(runs_);
-  next_ = 0;
-  for (const Run &r : runs) {
+  for (const LdbRun &r : ldb_TakeRuns(&runs_)) {
     if (r.stop == 0 || r.start > limit) continue;
     if (r.start < limit && r.stop < limit) {
       RemoveRun(r.prefix);
@@ -272,36 +258,12 @@ void CLogDbCollection::Purge(const int32_t *cutOff) {
 }
 
 int CLogDbCollection::NextRun(char *name, LogRunTime *start, LogRunTime *end) {
-  if (next_ >= runs_.size()) {
-    runs_.clear();
-    next_ = 0;
-    os_SetLastError(0);
-    return 0;
-  }
-  const Run &r = runs_[next_++];
-  if (name) snprintf(name, 20, "LoggerSeq=%08d", r.seq);
-  if (start) *start = {r.start, 0};
-  if (end) *end = {r.stop, 0};
-  return 1;
+  return ldb_NextRun(&runs_, name, start, end);
 }
 
 int CLogDbCollection::FindRun(char *name, uint32_t *, LogRunTime *start, LogRunTime *end, int allRuns) {
   FirstRun(nullptr);
-  int found = 0;
-  for (const Run &r : runs_) {
-    if (!allRuns && !prefixCopy_.empty() &&
-        (r.prefix.size() < prefixCopy_.size() ||
-         os_CompareNoCaseN(r.prefix.c_str(), prefixCopy_.c_str(), prefixCopy_.size()) != 0))
-      continue;
-    if (name) snprintf(name, 20, "LoggerSeq=%08d", r.seq);
-    if (start) *start = {r.start, 0};
-    if (end) *end = {r.stop, 0};
-    found = 1;
-    break;
-  }
-  runs_.clear();
-  next_ = 0;
-  return found;
+  return ldb_FindRun(&runs_, prefixCopy_, allRuns, name, start, end);
 }
 
 int CLogDbCollection::NextSequence(int32_t *seq) {
@@ -344,10 +306,7 @@ CLogStore *CLogDbCollection::CreateRun(const int32_t *start, int freshName, void
   bool bare = freshName != 0 && (!prefixCopy_.empty() || seq == 1);
   std::string prefix;
   for (const LdbPrefixCandidate &c : ldb_PrefixCandidates(base.c_str(), bare, copyConfig != 0, seq, when)) {
-    if (Exec("CREATE TABLE " + c.prefix +
-             "CHANNELS (nBlock int, sPrefix char(2), nChannelNumber integer, sSource char(32), sTag char(32), "
-             "sDescription char(32), nType int,sUnits char(12), fMinScale real, fMaxScale real, sLowStateDesc "
-             "char(32), sHighStateDesc char(32), sColumnName char(32), bLag integer)") == 0) {
+    if (Exec(ldb_CreateChannels(c.prefix)) == 0) {
       prefix = c.prefix;
       seq = c.sequence;
       break;
@@ -485,15 +444,7 @@ bool CLogDbCollection::DropTable(const std::string &table) {
 }
 
 void CLogDbCollection::GetStorePath(const char *run, char *out, uint32_t *length) {
-  if (!length) return;
-  std::string s = conn_ + ";LoggerName=" + logger_ + ";" + (run ? run : "");
-  uint32_t need = static_cast<uint32_t>(conn_.size() + logger_.size() + (run ? strlen(run) : 0) + 14);
-  if (!out || *length < s.size() + 1) {
-    *length = need;
-    return;
-  }
-  memcpy(out, s.c_str(), s.size() + 1);
-  *length = need;
+  ldb_StorePath(conn_, logger_, run, out, length);
 }
 
 std::string CLogDbCollection::ThisComputer() const {

@@ -8,6 +8,7 @@
 
 #include "plugin/dbstores/db_acc.h"
 #include "plugin/dbstores/db_data_acc.h"
+#include "plugin/loggers/log_db_runs.h"
 #include "plugin/loggers/log_store.h"
 
 class CLogDbStore;
@@ -62,11 +63,6 @@ class CLogDbCollection : public CLogCollection {
   bool IndexesOn() const { return createIndexes_ != 0; }
 
  private:
-  struct Run {
-    int32_t seq;
-    int32_t start, stop;
-    std::string prefix;
-  };
   int Fail(const char *message, const char *detail);
   int CreateLoggers();
   int NextSequence(int32_t *seq);
@@ -82,8 +78,7 @@ class CLogDbCollection : public CLogCollection {
   std::string conn_, logger_, prefixCopy_;
   CLogITDbAcc catalog_;
   CLogITDbDataAcc data_;
-  std::vector<Run> runs_;
-  size_t next_ = 0;
+  LdbRunList runs_;
   std::string detail_;
   char message_[31] = {};
   int createIndexes_ = 1;

@@ -270,6 +270,12 @@ bool ldb_IsTextType(const std::string &type) {
   return u.find("CHAR") != std::string::npos || u.find("TEXT") != std::string::npos;
 }
 
+bool ldb_DigitalText() {
+  bool present = false;
+  std::string type = ldb_DigitalType(&present);
+  return present && ldb_IsTextType(type);
+}
+
 std::string ldb_ColumnName(const LdbChannel &c, bool tagColumns) {
   if (tagColumns) {
     char tag[16];
@@ -308,6 +314,19 @@ bool ldb_DataColumns(const std::vector<LdbChannel> &channels, bool tagColumns, b
   cols += ", TP float NULL)";
   *columns = cols;
   return true;
+}
+
+const char LDB_CREATE_LOGGERS[] =
+    "CREATE TABLE LOGGERS (sLoggerName char(255), nLoggerSequence integer, dStartTime datetime,dStopTime datetime, "
+    "bCompleted integer, sTablePrefix char(255), sHeader char(255), bTagColumns integer, bRowsPerChannel integer, "
+    "bDST integer, nTimeZone integer,bSigChange integer, sTriggerPrefix char(2), nTriggerNumber integer,sLagPrefix "
+    "char(2), nLagNumber integer, dTextTime datetime)";
+
+std::string ldb_CreateChannels(const std::string &prefix) {
+  return "CREATE TABLE " + prefix +
+         "CHANNELS (nBlock int, sPrefix char(2), nChannelNumber integer, sSource char(32), sTag char(32), "
+         "sDescription char(32), nType int,sUnits char(12), fMinScale real, fMaxScale real, sLowStateDesc "
+         "char(32), sHighStateDesc char(32), sColumnName char(32), bLag integer)";
 }
 
 std::vector<std::string> ldb_DataTableStarts(const std::string &prefix) {

@@ -63,6 +63,9 @@ std::string ldb_RangeParts(int form, const TimeStamp *from, const TimeStamp *to)
 std::string ldb_DigitalType(bool *present);
 // Whether a column type holds text (state texts go only into such columns).
 bool ldb_IsTextType(const std::string &type);
+// Whether digital values are stored as their state texts: the digital type
+// is set and holds text.
+bool ldb_DigitalText();
 
 // One logged channel as the data table sees it.
 struct LdbChannel {
@@ -80,6 +83,9 @@ std::string ldb_ColumnName(const LdbChannel &c, bool tagColumns);
 bool ldb_DataColumns(const std::vector<LdbChannel> &channels, bool tagColumns, bool sigChange,
                      const std::string &digitalType, std::string *columns, std::string *duplicate,
                      std::vector<std::string> *names);
+// The statements that create LOGGERS and a run's CHANNELS table.
+extern const char LDB_CREATE_LOGGERS[];
+std::string ldb_CreateChannels(const std::string &prefix);
 // The statements that start the data table, in the order they are tried.
 std::vector<std::string> ldb_DataTableStarts(const std::string &prefix);
 

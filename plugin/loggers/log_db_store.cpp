@@ -7,6 +7,7 @@
 #include "framework/config/chan_record.h"
 #include "platform/os_codepage.h"
 #include "platform/os_error.h"
+#include "plugin/loggers/log_db_runs.h"
 #include "plugin/loggers/log_db_schema.h"
 #include "plugin/loggers/log_file_store.h"
 
@@ -57,12 +58,7 @@ CLogDbStore::CLogDbStore() = default;
 CLogDbStore::~CLogDbStore() { Close(); }
 
 int CLogDbStore::Fail(const char *message, const char *detail) {
-  size_t n = strnlen(message ? message : "", sizeof message_ - 1);
-  memcpy(message_, message ? message : "", n);  // messages keep their first 30 characters
-  message_[n] = 0;
-  detail_ = detail ? detail : "";
-  if (detail_.size() > 999) detail_.resize(999);
-  return -1;
+  return ldb_KeepError(message_, &detail_, message, detail ? detail : "");
 }
 
 const char *CLogDbStore::GetErrorText() { return detail_.c_str(); }
@@ -224,18 +220,13 @@ int CLogDbStore::CreateRun(const char *connection, const char *prefix, const cha
 
 int CLogDbStore::Open(const char *server, const char *path, uint32_t access) {
   Close();
-  if (!path || strlen(path) > LDB_STORE_CONNSTR) return os_SetLastError(0), Fail("BADLY FORMED PATH NAME", "");
-  char cs[LDB_STORE_CONNSTR + 1];
-  snprintf(cs, sizeof cs, "%s", path);
-  char logger[LOG_LOGGER_NAME_MAX + 1];
-  uint32_t cap = sizeof logger;
+  std::string cs;
   int32_t seq = 0;
-  if (!log_TakeLoggerName(cs, &cap, logger) || !log_TakeLoggerSeq(cs, &seq))
+  if (!ldb_SplitRunPath(path, LDB_STORE_CONNSTR, &cs, &logger_, &seq))
     return os_SetLastError(0), Fail("BADLY FORMED PATH NAME", "");
-  logger_ = logger;
   seq_ = seq;
   access_ = access;
-  int rc = OpenMain(cs);
+  int rc = OpenMain(cs.c_str());
   if (rc == 0) {
     if (Query(&main_, "select sTablePrefix" + RunWhere(), kReadOnly) != 0 || Eof(&main_)) {
       rc = Fail("CAN'T FIND LOGGER NAME AND SEQ", &main_);
@@ -250,11 +241,9 @@ int CLogDbStore::Open(const char *server, const char *path, uint32_t access) {
     main_.CloseRecordset();
     if (rc != 0) main_.Disconnect();
   }
-  if (rc != 0 && server && *server && os_CompareNoCaseN(cs, "PROVIDER=MS REMOTE", 18) != 0) {
-    char remote[LDB_STORE_CONNSTR + 64];
-    snprintf(remote, sizeof remote, "PROVIDER=MS REMOTE;REMOTE SERVER=HTTP://%s;REMOTE %s", server, path);
-    if (strlen(remote) <= LDB_STORE_CONNSTR) return Open(nullptr, remote, access);
-  }
+  std::string remote;
+  if (rc != 0 && ldb_RemotePath(server, cs, path, LDB_STORE_CONNSTR, &remote))
+    return Open(nullptr, remote.c_str(), access);
   if (rc == 0) conn_ = cs;
   return rc;
 }
@@ -265,10 +254,7 @@ int CLogDbStore::UseforLogging(uint32_t *) {
   if (log_.Login(0, 0) != 0) return Fail("CAN'T LOG INTO DATABASE", &log_);
   if (log_.OpenRecordset(W(prefix_ + "DATA").c_str(), ado::adOpenForwardOnly, kOptimistic, ado::adCmdTable) != 0)
     return Fail("CAN'T OPEN DATA TABLE", &log_);
-  bool present = false;
-  std::string type = ldb_DigitalType(&present);
-  // State texts go only into columns that hold text.
-  digitalText_ = present && ldb_IsTextType(type);
+  digitalText_ = ldb_DigitalText();
   return digitalText_ ? LoadStateTexts() : 0;
 }
 

@@ -10,6 +10,7 @@
 #include "framework/config/chan_record.h"
 #include "platform/os_codepage.h"
 #include "platform/os_error.h"
+#include "plugin/loggers/log_db_runs.h"
 #include "plugin/loggers/log_db_schema.h"
 #include "plugin/loggers/log_mysql_conn.h"
 #include "plugin/loggers/log_mysql_store.h"
@@ -30,11 +31,7 @@ CLogDbMySQLCollection::~CLogDbMySQLCollection() {
 }
 
 int CLogDbMySQLCollection::Fail(const char *message, const std::string &detail) {
-  size_t n = strnlen(message ? message : "", sizeof message_ - 1);
-  memcpy(message_, message ? message : "", n);
-  message_[n] = 0;
-  detail_ = detail.substr(0, 999);
-  return -1;
+  return ldb_KeepError(message_, &detail_, message, detail);
 }
 
 const char *CLogDbMySQLCollection::GetErrorText() { return detail_.c_str(); }
@@ -72,19 +69,14 @@ int CLogDbMySQLCollection::Open(const char *connection, const char *folder, cons
   db_ = lmy_Connect(keys, &message, &detail, &error);
   if (!db_) return Fail(message.c_str(), detail);
   if (!(access & kGenericWrite)) return 0;
-  unsigned e = Exec(
-      "CREATE TABLE LOGGERS (sLoggerName char(255), nLoggerSequence integer, dStartTime datetime,dStopTime datetime, "
-      "bCompleted integer, sTablePrefix char(255), sHeader char(255), bTagColumns integer, bRowsPerChannel integer, "
-      "bDST integer, nTimeZone integer,bSigChange integer, sTriggerPrefix char(2), nTriggerNumber integer,sLagPrefix "
-      "char(2), nLagNumber integer, dTextTime datetime)");
+  unsigned e = Exec(LDB_CREATE_LOGGERS);
   if (e != 0 && e != ER_TABLE_EXISTS_ERROR) return Fail("CAN'T CREATE LOGGERS TABLE", detail_);
   loggersReady_ = 1;
   return 0;
 }
 
 int CLogDbMySQLCollection::FirstRun(uint32_t *nameCapacity) {
-  runs_.clear();
-  next_ = 0;
+  ldb_ClearRuns(&runs_);
   if (nameCapacity) *nameCapacity = 20;
   if (!db_) return 0;
   const std::string sql =
@@ -104,60 +96,31 @@ int CLogDbMySQLCollection::FirstRun(uint32_t *nameCapacity) {
   if (rows.size() > count) rows.resize(count);
   for (const LmyRow &v : rows) {
     if (v[0].null || !v[0].number) continue;
-    Run r{};
+    LdbRun r{};
     r.seq = static_cast<int32_t>(v[0].num);
     if (v[1].time) r.start = v[1].seconds;
     if (v[2].time) r.stop = v[2].seconds;
     if (v[3].null || !v[3].number || v[3].num == 0) r.stop = 0;
-    std::string p = v[4].null ? std::string() : v[4].text;
-    size_t blank = p.find(' ');
-    r.prefix = p.substr(0, blank == std::string::npos ? p.size() : blank).substr(0, 255);
-    runs_.push_back(r);
+    r.prefix = ldb_RunPrefix(v[4].null ? std::string() : v[4].text);
+    runs_.runs.push_back(r);
   }
   return 1;
 }
 
 int CLogDbMySQLCollection::NextRun(char *name, LogRunTime *start, LogRunTime *end) {
-  if (next_ >= runs_.size()) {
-    runs_.clear();
-    next_ = 0;
-    os_SetLastError(0);
-    return 0;
-  }
-  const Run &r = runs_[next_++];
-  if (name) snprintf(name, 20, "LoggerSeq=%08d", r.seq);
-  if (start) *start = {r.start, 0};
-  if (end) *end = {r.stop, 0};
-  return 1;
+  return ldb_NextRun(&runs_, name, start, end);
 }
 
 int CLogDbMySQLCollection::FindRun(char *name, uint32_t *, LogRunTime *start, LogRunTime *end, int allRuns) {
   FirstRun(nullptr);
-  int found = 0;
-  for (const Run &r : runs_) {
-    if (!allRuns && !prefixCopy_.empty() &&
-        (r.prefix.size() < prefixCopy_.size() ||
-         os_CompareNoCaseN(r.prefix.c_str(), prefixCopy_.c_str(), prefixCopy_.size()) != 0))
-      continue;
-    if (name) snprintf(name, 20, "LoggerSeq=%08d", r.seq);
-    if (start) *start = {r.start, 0};
-    if (end) *end = {r.stop, 0};
-    found = 1;
-    break;
-  }
-  runs_.clear();
-  next_ = 0;
-  return found;
+  return ldb_FindRun(&runs_, prefixCopy_, allRuns, name, start, end);
 }
 
 void CLogDbMySQLCollection::Purge(const int32_t *cutOff) {
   if (!cutOff) return;
   const int32_t limit = *cutOff;
   FirstRun(nullptr);
-  std::vector<Run> runs;
-  runs.swap(runs_);
-  next_ = 0;
-  for (const Run &r : runs)
+  for (const LdbRun &r : ldb_TakeRuns(&runs_))
     if (r.stop != 0 && r.start < limit && r.stop < limit) RemoveRun(r.prefix);
 }
 
@@ -200,10 +163,7 @@ CLogStore *CLogDbMySQLCollection::CreateRun(const int32_t *start, int freshName,
   bool bare = freshName != 0 && (!prefixCopy_.empty() || seq == 1);
   std::string prefix;
   for (const LdbPrefixCandidate &c : ldb_PrefixCandidates(base.c_str(), bare, copyConfig != 0, seq, when)) {
-    if (Exec("CREATE TABLE " + c.prefix +
-             "CHANNELS (nBlock int, sPrefix char(2), nChannelNumber integer, sSource char(32), sTag char(32), "
-             "sDescription char(32), nType int,sUnits char(12), fMinScale real, fMaxScale real, sLowStateDesc "
-             "char(32), sHighStateDesc char(32), sColumnName char(32), bLag integer)") == 0) {
+    if (Exec(ldb_CreateChannels(c.prefix)) == 0) {
       prefix = c.prefix;
       seq = c.sequence;
       break;
@@ -303,13 +263,5 @@ int CLogDbMySQLCollection::RemoveRun(const std::string &prefix) {
 }
 
 void CLogDbMySQLCollection::GetStorePath(const char *run, char *out, uint32_t *length) {
-  if (!length) return;
-  std::string s = conn_ + ";LoggerName=" + logger_ + ";" + (run ? run : "");
-  uint32_t need = static_cast<uint32_t>(conn_.size() + logger_.size() + (run ? strlen(run) : 0) + 14);
-  if (!out || *length < s.size() + 1) {
-    *length = need;
-    return;
-  }
-  memcpy(out, s.c_str(), s.size() + 1);
-  *length = need;
+  ldb_StorePath(conn_, logger_, run, out, length);
 }

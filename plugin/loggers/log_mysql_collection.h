@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "plugin/loggers/log_db_runs.h"
 #include "plugin/loggers/log_store.h"
 
 struct st_mysql;
@@ -41,11 +42,6 @@ class CLogDbMySQLCollection : public CLogCollection {
   bool LoggersReady() const { return loggersReady_ != 0; }
 
  private:
-  struct Run {
-    int32_t seq;
-    int32_t start, stop;
-    std::string prefix;
-  };
   int Fail(const char *message, const std::string &detail);
   // mysql_query: 0, or the server's error number.
   unsigned Exec(const std::string &sql);
@@ -54,8 +50,7 @@ class CLogDbMySQLCollection : public CLogCollection {
 
   std::string conn_, logger_, prefixCopy_;
   st_mysql *db_ = nullptr;
-  std::vector<Run> runs_;
-  size_t next_ = 0;
+  LdbRunList runs_;
   std::string detail_;
   char message_[31] = {};
   uint32_t access_ = 0;

@@ -174,6 +174,19 @@ bool IsNumberType(enum_field_types t) {
 
 }  // namespace
 
+void lmy_DateTime(int32_t seconds, MYSQL_TIME *out) {
+  TmCalendar c;
+  ldb_WallCalendar(seconds, &c);
+  memset(out, 0, sizeof *out);
+  out->year = c.year;
+  out->month = c.month;
+  out->day = c.day;
+  out->hour = c.hour;
+  out->minute = c.minute;
+  out->second = c.second;
+  out->time_type = MYSQL_TIMESTAMP_DATETIME;
+}
+
 int lmy_Run(st_mysql *db, const std::string &sql, const std::vector<LmyParam> &params, const char *prepareMessage,
             const char *executeMessage, std::vector<LmyRow> *rows, size_t textCap, LmyOutcome *out) {
   *out = LmyOutcome{};
@@ -201,22 +214,11 @@ int lmy_Run(st_mysql *db, const std::string &sql, const std::vector<LmyParam> &p
         b.buffer_length = lengths[i];
         b.length = &lengths[i];
         break;
-      case LmyParam::TIME: {
-        TmCalendar c;
-        ldb_WallCalendar(p.seconds, &c);
-        MYSQL_TIME &t = times[i];
-        memset(&t, 0, sizeof t);
-        t.year = c.year;
-        t.month = c.month;
-        t.day = c.day;
-        t.hour = c.hour;
-        t.minute = c.minute;
-        t.second = c.second;
-        t.time_type = MYSQL_TIMESTAMP_DATETIME;
+      case LmyParam::TIME:
+        lmy_DateTime(p.seconds, &times[i]);
         b.buffer_type = MYSQL_TYPE_DATETIME;
-        b.buffer = &t;
+        b.buffer = &times[i];
         break;
-      }
     }
   }
   if (!binds.empty() && mysql_stmt_bind_param(s.get(), binds.data()) != 0)

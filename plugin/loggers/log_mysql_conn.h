@@ -32,7 +32,11 @@ bool lmy_DecodePassword(const char *text, char *out, size_t size);
 
 // The client library's connection, statement runs over it.
 struct st_mysql;
+struct st_mysql_time;
 struct TmCalendar;
+
+// A DATETIME value of a second value's calendar, unshifted.
+void lmy_DateTime(int32_t seconds, st_mysql_time *out);
 
 // mysql_init, the time-outs, mysql_real_connect (no socket, no flags). Null
 // with the message ("CAN'T OPEN DATABASE", "CAN'T CONNECT TO DATABASE"), the

@@ -12,6 +12,7 @@
 #include "platform/os_debug.h"
 #include "platform/os_error.h"
 #include "platform/os_handle.h"
+#include "plugin/loggers/log_db_runs.h"
 #include "plugin/loggers/log_db_schema.h"
 
 namespace {
@@ -72,15 +73,23 @@ uint32_t lmy_BatchRows(uint32_t columns) {
   return n > 1000 ? 1000 : n < 1 ? 1 : n;
 }
 
+std::string lmy_BatchInsert(const std::string &table, uint32_t rows, uint32_t columns) {
+  std::string sql;
+  sql.reserve(32 + table.size() + size_t{rows} * (2 * columns + 2));
+  sql = "INSERT INTO " + table + " VALUES ";
+  for (uint32_t r = 0; r < rows; ++r) {
+    sql += r ? ",(" : "(";
+    for (uint32_t c = 0; c < columns; ++c) sql += c ? ",?" : "?";
+    sql += ')';
+  }
+  return sql;
+}
+
 CLogDbMySQLStore::CLogDbMySQLStore() : buf_(new Buffers) {}
 CLogDbMySQLStore::~CLogDbMySQLStore() { Close(); }
 
 int CLogDbMySQLStore::Fail(const char *message, const std::string &detail) {
-  size_t n = strnlen(message ? message : "", sizeof message_ - 1);
-  memcpy(message_, message ? message : "", n);
-  message_[n] = 0;
-  detail_ = detail.substr(0, 999);
-  return -1;
+  return ldb_KeepError(message_, &detail_, message, detail);
 }
 
 int CLogDbMySQLStore::Fail(const LmyOutcome &o) {
@@ -199,19 +208,12 @@ int CLogDbMySQLStore::CreateRun(const char *connection, const char *prefix, cons
 
 int CLogDbMySQLStore::Open(const char *server, const char *path, uint32_t access) {
   Close();
-  if (!path || strlen(path) > kConnMax) return os_SetLastError(0), Fail("BADLY FORMED PATH NAME", "");
-  char cs[kConnMax + 1];
-  snprintf(cs, sizeof cs, "%s", path);
-  char logger[LOG_LOGGER_NAME_MAX + 1];
-  uint32_t cap = sizeof logger;
   int32_t seq = 0;
-  if (!log_TakeLoggerName(cs, &cap, logger) || !log_TakeLoggerSeq(cs, &seq))
+  if (!ldb_SplitRunPath(path, kConnMax, &conn_, &logger_, &seq))
     return os_SetLastError(0), Fail("BADLY FORMED PATH NAME", "");
-  logger_ = logger;
   seq_ = seq;
   access_ = access;
-  conn_ = cs;
-  int rc = Connect(cs);
+  int rc = Connect(conn_.c_str());
   if (rc == 0) {
     std::vector<LmyRow> rows;
     rc = Run("select sTablePrefix" + RunWhere(), {}, kSelectFailed, "CAN'T FIND LOGGER NAME AND SEQ", &rows, 260);
@@ -225,21 +227,15 @@ int CLogDbMySQLStore::Open(const char *server, const char *path, uint32_t access
     memcpy(m, message_, sizeof m);
     Close();
     Fail(m, d);
-    if (server && *server && os_CompareNoCaseN(path, "PROVIDER=MS REMOTE", 18) != 0) {
-      char remote[kConnMax + 64];
-      snprintf(remote, sizeof remote, "PROVIDER=MS REMOTE;REMOTE SERVER=HTTP://%s;REMOTE %s", server, path);
-      if (strlen(remote) <= kConnMax) return Open(nullptr, remote, access);
-    }
+    std::string remote;
+    if (ldb_RemotePath(server, conn_, path, kConnMax, &remote)) return Open(nullptr, remote.c_str(), access);
   }
   return rc;
 }
 
 int CLogDbMySQLStore::UseforLogging(uint32_t *) {
   logging_ = 1;
-  bool present = false;
-  std::string type = ldb_DigitalType(&present);
-  // State texts go only into columns that hold text.
-  digitalText_ = present && ldb_IsTextType(type);
+  digitalText_ = ldb_DigitalText();
   return digitalText_ ? LoadStateTexts() : 0;
 }
 
@@ -377,14 +373,7 @@ int CLogDbMySQLStore::WriteBatch(const LogFileHeader *h, const uint8_t *records,
   if (!slot.stmt || slot.rows != rows || slot.columns != columns) {
     if (slot.stmt) mysql_stmt_close(slot.stmt);
     slot = Batch{};
-    std::string sql;
-    sql.reserve(32 + prefix_.size() + size_t{rows} * (2 * columns + 2));
-    sql = "INSERT INTO " + prefix_ + "DATA VALUES ";
-    for (uint32_t r = 0; r < rows; ++r) {
-      sql += r ? ",(" : "(";
-      for (uint32_t c = 0; c < columns; ++c) sql += c ? ",?" : "?";
-      sql += ')';
-    }
+    const std::string sql = lmy_BatchInsert(prefix_ + "DATA", rows, columns);
     slot.stmt = mysql_stmt_init(db_);
     if (!slot.stmt) return Fail("mysql_stmt_init(), out of memory", "");
     if (mysql_stmt_prepare(slot.stmt, sql.c_str(), static_cast<unsigned long>(sql.size())) != 0) {
@@ -410,16 +399,8 @@ int CLogDbMySQLStore::WriteBatch(const LogFileHeader *h, const uint8_t *records,
     const uint8_t *rec = records + uint64_t{r} * h->recordSize;
     TimeStamp t;
     memcpy(&t, rec + LOG_RECORD_TIME, sizeof t);
-    TmCalendar c;
-    ldb_WallCalendar(t.seconds, &c);
     MYSQL_TIME &mt = times[r];
-    mt.year = c.year;
-    mt.month = c.month;
-    mt.day = c.day;
-    mt.hour = c.hour;
-    mt.minute = c.minute;
-    mt.second = c.second;
-    mt.time_type = MYSQL_TIMESTAMP_DATETIME;
+    lmy_DateTime(t.seconds, &mt);
     msv[r] = MsValue(t);
     if (!ldb_RecordCells(h, rec, h->recordSize, digitalText_ != 0, states_, &cells[r]))
       return Fail("CAN'T SET CHANNEL", "record shorter than its blocks");

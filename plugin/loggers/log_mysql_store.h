@@ -16,6 +16,8 @@ struct st_mysql_stmt;
 
 // Rows per INSERT: at most 1000, and the server's 65535 placeholders.
 uint32_t lmy_BatchRows(uint32_t columns);
+// "INSERT INTO <table> VALUES (?,...),..." of `rows` rows of `columns`.
+std::string lmy_BatchInsert(const std::string &table, uint32_t rows, uint32_t columns);
 
 class CLogDbMySQLStore : public CLogStore {
  public:
