@@ -773,7 +773,23 @@ struct Group {
   char prefix[2];
   std::vector<uint32_t> numbers;
 };
-bool Groups(const std::vector<std::string> &args, std::vector<Group> *out) {
+// A tag whose prefix is a letter and a digit ("A12": area A1's channel 2)
+// names that prefix when a run holds it and holds no one-letter "A".
+bool AreaTag(const LocalProvider *p, const std::string &a, Group *g) {
+  if (a.size() < 2 || a.size() > 7 || !isalpha(static_cast<unsigned char>(a[0])) ||
+      !isdigit(static_cast<unsigned char>(a[1])))
+    return false;
+  const char two[2] = {static_cast<char>(toupper(static_cast<unsigned char>(a[0]))), a[1]};
+  const char one[2] = {two[0], ' '};
+  if (SlotOf(p, two) < 0 || SlotOf(p, one) >= 0) return false;
+  int64_t v = 0;
+  if (a.size() > 2 && (!Number(a.substr(2), &v) || v < 0 || v > 99999)) return false;
+  memcpy(g->prefix, two, 2);
+  if (a.size() > 2) g->numbers.push_back(static_cast<uint32_t>(v));
+  return true;
+}
+
+bool Groups(const LocalProvider *p, const std::vector<std::string> &args, std::vector<Group> *out) {
   for (const std::string &a : args) {
     if (a.empty()) continue;
     if (a[0] >= '0' && a[0] <= '9') {
@@ -784,6 +800,10 @@ bool Groups(const std::vector<std::string> &args, std::vector<Group> *out) {
     }
     Group g{};
     uint32_t n = 0;
+    if (AreaTag(p, a, &g)) {
+      out->push_back(g);
+      continue;
+    }
     // A prefix alone ("AI,2", as a new run asks for its channel records)
     // names the group; its numbers follow.
     bool bare = a.size() <= 2;
@@ -813,7 +833,7 @@ bool IsStatus(const char prefix[2], uint32_t n) {
 void ChannelValues(LocalProvider *p, const std::vector<std::string> &args, Reply *r) {
   std::vector<Group> groups;
   if (args.empty() || args[0].empty()) return Say(r, "0");
-  if (!Groups(args, &groups)) return Fail(r, OS_ERROR_INVALID_PARAMETER);
+  if (!Groups(p, args, &groups)) return Fail(r, OS_ERROR_INVALID_PARAMETER);
   r->Text("1,");
   for (const Group &g : groups) {
     GroupStart(p, g, r);
@@ -858,7 +878,7 @@ bool SlotValue(const LocalProvider *p, int i, const char prefix[2], uint32_t n, 
 void ReadValues(LocalProvider *p, const std::vector<std::string> &args, Reply *r) {
   std::vector<Group> groups;
   if (args.empty() || args[0].empty()) return Say(r, "0");
-  if (!Groups(args, &groups)) return Fail(r, OS_ERROR_INVALID_PARAMETER);
+  if (!Groups(p, args, &groups)) return Fail(r, OS_ERROR_INVALID_PARAMETER);
   bool partner = false;
   const ProvSlot &s0 = p->slot[0], &s1 = p->slot[1];
   if (s1.store && s1.newest >= 0 && s0.newest >= 0) {

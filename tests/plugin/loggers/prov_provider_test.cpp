@@ -286,6 +286,23 @@ TEST(ProviderRequests, StatusRowsOfEachStorage) {
   }
 }
 
+// Area codes such as "A1": a letter and a digit name the prefix the run holds.
+TEST(ProviderRequests, PrefixOfALetterAndADigit) {
+  Layout l("A1");
+  Provider pv;
+  ASSERT_EQ(prov_Open(pv.p, FolderLogger("area", &l).c_str()), 0);
+  const uint32_t b0 = kT0 + 3600;
+  EXPECT_EQ(Hex(pv.Ask("RV,A11,2")), Hex(Bytes().T("1,").U32(b0).U16(0).U32(0x80).F(120).U32(0x80).F(121).s));
+  std::string one = pv.Ask("CV,A13");
+  ASSERT_EQ(one.size(), 2u + 6 + 216);
+  EXPECT_EQ(pv.Ask("CV,A1,3"), one);
+  ChannelRecord c;
+  memcpy(&c, one.data() + 8, 216);
+  EXPECT_STREQ(chan_GetTag(&c), "Flow3");
+  // "A9" is no prefix of the run: the one-letter reading, no such channel.
+  EXPECT_EQ(Hex(pv.Ask("RV,A91")), Hex(Bytes().T("1,").U32(0).U16(0).U32(0x20).s));
+}
+
 TEST(ProviderTime, LookupTable) {
   auto ts = [](int32_t s, int16_t ms) { return TimeStamp{s, ms, 0}; };
   struct Case {
