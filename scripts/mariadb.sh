@@ -7,7 +7,7 @@
 #                          folder is started again on it, on the same port.
 #   mariadb.sh stop DIR    shuts the server down and removes DIR.
 #
-# In DIR: data/, sock, mysqld.pid, error.log, general.log (off until a client
+# In DIR: data/, tmp/, sock, mysqld.pid, error.log, general.log (off until a client
 # turns it on), port. User "tnw" with password "tnwpass" may do anything;
 # root has no password and is reached through the socket.
 set -euo pipefail
@@ -47,7 +47,7 @@ start_on() {  # port; 0 when the server answers
   rm -f "$sock" "$pidf"
   mariadbd --no-defaults "${userargs[@]}" --datadir="$dir/data" --socket="$sock" --pid-file="$pidf" \
     --log-error="$dir/error.log" --bind-address=127.0.0.2 --port="$port" --skip-log-bin \
-    --innodb-log-file-size=8M --general-log=0 --general-log-file="$dir/general.log" \
+    --tmpdir="$dir/tmp" --innodb-log-file-size=8M --general-log=0 --general-log-file="$dir/general.log" \
     --max-connections=300 --skip-name-resolve </dev/null >/dev/null 2>&1 &
   local launched=$! until=$((SECONDS + 30))
   while [ $SECONDS -lt $until ]; do
@@ -65,11 +65,15 @@ start)
   if [ -n "$(server_pid || true)" ] && alive "$(server_pid)"; then
     echo "mariadb.sh: a server already runs on $dir" >&2; exit 1
   fi
+  # A temporary folder of its own: a server starting removes every "#sql"
+  # file of its temporary folder, a shared /tmp included, under other
+  # servers' feet.
+  mkdir -p "$dir/tmp"
   fresh=0
   if [ ! -d "$dir/data/mysql" ]; then
     fresh=1
     timeout 120 mariadb-install-db --no-defaults "${userargs[@]}" --datadir="$dir/data" \
-      --auth-root-authentication-method=normal --skip-test-db --innodb-log-file-size=8M \
+      --auth-root-authentication-method=normal --skip-test-db --innodb-log-file-size=8M --tmpdir="$dir/tmp" \
       >"$dir/install.log" 2>&1 || { cat "$dir/install.log" >&2; exit 1; }
   fi
   if [ -s "$dir/port" ]; then

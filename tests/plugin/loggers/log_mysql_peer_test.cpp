@@ -151,7 +151,8 @@ TEST_F(LogMySqlPeer, BrokenOrSilentPeersFailFastWithTheLibrarysText) {
 }
 
 // Relays 127.0.0.1:Port() to the fixture's server. FORWARD passes bytes
-// both ways; STALL stops passing and answers no new connection; CUT passes
+// both ways; STALL stops passing and answers no new connection, and a link
+// it held is closed afterwards, never resumed; CUT passes
 // what the client sends but only half of the server's next reply, then closes.
 class Relay {
  public:
@@ -203,11 +204,15 @@ class Relay {
   }
   void Pump(int c, int sv) {
     char buf[65536];
+    bool stalled = false;
     while (!stop_) {
       if (mode_ == STALL) {
+        stalled = true;
         poll(nullptr, 0, 50);
         continue;
       }
+      // A stalled link is dead: what the client sent into it never arrives.
+      if (stalled) break;
       pollfd p[2] = {{c, POLLIN, 0}, {sv, POLLIN, 0}};
       if (poll(p, 2, 50) <= 0) continue;
       if (p[0].revents) {
