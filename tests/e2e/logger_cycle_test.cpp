@@ -24,6 +24,7 @@
 #include "platform/os_handle.h"
 #include "tests/support/child_run.h"
 #include "tests/support/proc_stats.h"
+#include "tests/support/sim_fixture.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_world.h"
 
@@ -88,20 +89,8 @@ struct Logger {
   }
 };
 
-class LoggerCycle : public ::testing::Test {
+class LoggerCycle : public tnwtest::SimProcesses {
  protected:
-  void TearDown() override {
-    for (pid_t &p : children)
-      if (p > 0) kill(p, SIGKILL), tnwtest::WaitChild(p, 5000), p = -1;
-    if (scanner) {
-      if (sim_WaitExit(scanner, 0) < 0) os_TerminateProcess(scanner, 9);
-      sim_WaitExit(scanner, 5000);
-      os_CloseHandle(scanner);
-    }
-    if (line) sim_StopPumpSim(line, linePid, 5000);
-    ntf_Stop();
-    sim_DestroyWorld();
-  }
   ::testing::AssertionResult StartLogger(Logger *l, const std::string &prefix, const std::string &out) {
     l->out = out;
     l->written = 0;
@@ -116,13 +105,6 @@ class LoggerCycle : public ::testing::Test {
     if (!Until([&] { return access(slot.c_str(), F_OK) == 0; }, 5000))
       return ::testing::AssertionFailure() << "logger " << prefix << " has no mailslot";
     return ::testing::AssertionSuccess();
-  }
-  int Reap(pid_t p, int ms) {
-    int status = tnwtest::WaitChild(p, ms);
-    if (status >= 0)
-      for (pid_t &c : children)
-        if (c == p) c = -1;
-    return status;
   }
   // One scanner pass, then one record of it in each logger.
   ::testing::AssertionResult Step(std::vector<Logger *> loggers) {
@@ -156,9 +138,6 @@ class LoggerCycle : public ::testing::Test {
   bool Has(const std::string &name) const { return access((folder + "/" + name).c_str(), F_OK) == 0; }
 
   std::string folder;
-  std::vector<pid_t> children;
-  OsHandle scanner = nullptr, line = nullptr;
-  uint32_t scannerPid = 0, linePid = 0;
 };
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "platform/os_path.h"
 #include "tests/support/child_run.h"
 #include "tests/support/proc_stats.h"
+#include "tests/support/sim_fixture.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_world.h"
 
@@ -27,15 +28,8 @@ using tnwtest::Until;
 
 namespace {
 
-struct Hw {
-  uint32_t pump, value;
-};
-
-void Put(ChannelRecord *r, int t, Hw hw) {
-  int at = t == IO_DI ? CHAN_DIGITAL_HW_OFFSET : CHAN_ANALOGUE_HW_OFFSET;
-  memcpy(r->raw + at, &hw.pump, 4);
-  memcpy(r->raw + at + 4, &hw.value, 4);
-}
+using tnwtest::Hw;
+using tnwtest::PutHw;
 
 std::vector<std::string> Lines(const std::string &text, const char *start) {
   std::vector<std::string> out;
@@ -73,36 +67,7 @@ struct Store {
   pid_t logger = -1, follower = -1;
 };
 
-class LoggerDbRun : public ::testing::Test {
- protected:
-  void TearDown() override {
-    for (pid_t &p : children)
-      if (p > 0) kill(p, SIGKILL), tnwtest::WaitChild(p, 5000), p = -1;
-    if (scanner) {
-      if (sim_WaitExit(scanner, 0) < 0) os_TerminateProcess(scanner, 9);
-      sim_WaitExit(scanner, 5000);
-      os_CloseHandle(scanner);
-    }
-    if (line) sim_StopPumpSim(line, linePid, 5000);
-    ntf_Stop();
-    sim_DestroyWorld();
-  }
-  pid_t Start(const std::vector<std::string> &argv, const std::string &out) {
-    pid_t p = tnwtest::Launch(argv, tnwtest::Root(), out);
-    children.push_back(p);
-    return p;
-  }
-  int Reap(pid_t p, int ms) {
-    int status = tnwtest::WaitChild(p, ms);
-    if (status >= 0)
-      for (pid_t &c : children)
-        if (c == p) c = -1;
-    return status;
-  }
-  std::vector<pid_t> children;
-  OsHandle scanner = nullptr, line = nullptr;
-  uint32_t scannerPid = 0, linePid = 0;
-};
+class LoggerDbRun : public tnwtest::SimProcesses {};
 
 struct Sample {
   std::vector<SimChannel> ai, di;
@@ -118,8 +83,8 @@ TEST_F(LoggerDbRun, JetAndSqlServerRunsReadBackBySqlite3) {
   d.channelSetup = [](int t, int i, ChannelRecord *r) {
     static const Hw ai[3] = {{1, 3}, {2, 3}, {1, 18}};  // outlet pressures of pumps 1 and 2, CYL1_POS
     static const Hw di[2] = {{1, 1}, {1, 26}};          // STATUS, M_VALVE1
-    if (t == IO_AI) Put(r, t, ai[i]);
-    if (t == IO_DI) Put(r, t, di[i]);
+    if (t == IO_AI) PutHw(r, t, ai[i]);
+    if (t == IO_DI) PutHw(r, t, di[i]);
   };
   std::string why;
   ASSERT_EQ(sim_CreateWorld(w, &why), 0) << why;

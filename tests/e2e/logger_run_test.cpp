@@ -20,6 +20,7 @@
 #include "platform/os_handle.h"
 #include "tests/support/child_run.h"
 #include "tests/support/proc_stats.h"
+#include "tests/support/sim_fixture.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_world.h"
 
@@ -27,15 +28,8 @@ using tnwtest::Until;
 
 namespace {
 
-struct Hw {
-  uint32_t pump, value;
-};
-
-void Put(ChannelRecord *r, int t, Hw hw) {
-  int at = t == IO_DI ? CHAN_DIGITAL_HW_OFFSET : CHAN_ANALOGUE_HW_OFFSET;
-  memcpy(r->raw + at, &hw.pump, 4);
-  memcpy(r->raw + at + 4, &hw.value, 4);
-}
+using tnwtest::Hw;
+using tnwtest::PutHw;
 
 // Seconds of pumpsim's run the outlets of pumps 1 and 2 are blocked (100 bar
 // more, ramped over the first and last second).
@@ -57,34 +51,9 @@ std::vector<std::string> RecordLines(const std::string &text) {
 
 std::string FirstLine(const std::string &text) { return text.substr(0, text.find('\n')); }
 
-class LoggerRun : public ::testing::Test {
+class LoggerRun : public tnwtest::SimProcesses {
  protected:
-  void TearDown() override {
-    for (pid_t &p : children)
-      if (p > 0) kill(p, SIGKILL), tnwtest::WaitChild(p, 5000), p = -1;
-    if (scanner) {
-      if (sim_WaitExit(scanner, 0) < 0) os_TerminateProcess(scanner, 9);
-      sim_WaitExit(scanner, 5000);
-      os_CloseHandle(scanner);
-    }
-    if (line) sim_StopPumpSim(line, linePid, 5000);
-    ntf_Stop();
-    sim_DestroyWorld();
-  }
   double Elapsed() const { return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(); }
-  pid_t Start(const std::vector<std::string> &argv, const std::string &out) {
-    pid_t p = tnwtest::Launch(argv, tnwtest::Root(), out);
-    children.push_back(p);
-    return p;
-  }
-  // The exit status of a child this test started; it is not killed again.
-  int Reap(pid_t p, int ms) {
-    int status = tnwtest::WaitChild(p, ms);
-    if (status >= 0)
-      for (pid_t &c : children)
-        if (c == p) c = -1;
-    return status;
-  }
   // Waits until the logger's notification mailslot is open.
   static bool SlotOpen(pid_t logger) {
     std::string slot = tnwtest::Root() + "/kernel/mailslot/dm_" + std::to_string(logger) + ".slt";
@@ -115,9 +84,6 @@ class LoggerRun : public ::testing::Test {
   };
   std::vector<Sample> samples;
   std::chrono::steady_clock::time_point t0;
-  std::vector<pid_t> children;
-  OsHandle scanner = nullptr, line = nullptr;
-  uint32_t scannerPid = 0, linePid = 0;
   std::string followOut;
 };
 
@@ -131,8 +97,8 @@ TEST_F(LoggerRun, AKilledLoggerContinuesItsRunAndTheDumpShowsTheSurge) {
   d.channelSetup = [](int t, int i, ChannelRecord *r) {
     static const Hw ai[3] = {{1, 3}, {2, 3}, {1, 18}};  // outlet pressures of pumps 1 and 2, CYL1_POS
     static const Hw di[2] = {{1, 1}, {1, 26}};          // STATUS, M_VALVE1
-    if (t == IO_AI) Put(r, t, ai[i]);
-    if (t == IO_DI) Put(r, t, di[i]);
+    if (t == IO_AI) PutHw(r, t, ai[i]);
+    if (t == IO_DI) PutHw(r, t, di[i]);
   };
   std::string why;
   ASSERT_EQ(sim_CreateWorld(w, &why), 0) << why;

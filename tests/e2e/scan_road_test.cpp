@@ -12,21 +12,15 @@
 #include "platform/os_handle.h"
 #include "tools/scadasim/sim_world.h"
 #include "tests/support/proc_stats.h"
+#include "tests/support/sim_fixture.h"
 
 using tnwtest::Until;
 
 namespace {
 
 
-struct Hw {
-  uint32_t pump, value;
-};
-
-void Put(ChannelRecord *r, int t, Hw hw) {
-  int at = t == IO_DI ? CHAN_DIGITAL_HW_OFFSET : CHAN_ANALOGUE_HW_OFFSET;
-  memcpy(r->raw + at, &hw.pump, 4);
-  memcpy(r->raw + at + 4, &hw.value, 4);
-}
+using tnwtest::Hw;
+using tnwtest::PutHw;
 
 class ScanRoad : public ::testing::Test {
  protected:
@@ -69,9 +63,9 @@ TEST_F(ScanRoad, ValuesAlarmsEventsAndDerivedNoticesReachTheServer) {
   d.channelSetup = [](int t, int i, ChannelRecord *r) {
     static const Hw ai[4] = {{1, 18}, {3, 1}, {3, 22}, {3, 15}};
     static const Hw di[3] = {{1, 1}, {3, 6}, {3, 16}};
-    if (t == IO_AI) Put(r, t, ai[i]);
+    if (t == IO_AI) PutHw(r, t, ai[i]);
     if (t != IO_DI) return;
-    Put(r, t, di[i]);
+    PutHw(r, t, di[i]);
     if (i == 0) {  // STATUS, always 1: an alarm and an event from the first pass
       for (int bit : {CHAN_DF_ALARM_ENABLE, CHAN_DF_ALARM_STATE, CHAN_DF_EVENT_ENABLE, CHAN_DF_EVENT_STATE})
         chan_SetFlagBit(r, bit, true);

@@ -22,22 +22,16 @@
 #include "plugin/loggers/log_db_store.h"
 #include "tests/support/proc_stats.h"
 #include "tests/support/test_root.h"
+#include "tests/support/logger_db.h"
 
 namespace {
+
+using tnwtest::SqlCs;
 
 constexpr uint32_t kRW = 0xC0000000u;
 constexpr int32_t kT0 = 19523 * 86400 + 8 * 3600;
 const char *const kGuid = "6F9619FF-8B86-D011-B42D-00C04FC964FF";
 const char *const kGuidHex = "ff19966f868b11d0b42d00c04fc964ff";  // as the GUID lies in memory
-
-std::string CatalogCs(const std::string &catalog) {
-  std::string dir = std::string(os_Root()) + "/hosts/./sqlserver";
-  os_MakeFolders(dir.c_str());
-  std::string path = dir + "/" + catalog + ".db", why;
-  remove(path.c_str());
-  EXPECT_EQ(ado::ado_CreateFile(path, &why), ado::ADO_S_OK) << why;
-  return "Provider=SQLOLEDB;Data Source=.;Initial Catalog=" + catalog;
-}
 
 void Sql(const std::string &cs, const std::string &sql) {
   ado::Connection c;
@@ -190,8 +184,8 @@ class LogDbReplication : public ::testing::Test {
   void SetUp() override {
     ldb_SetJetCreateWait(0);
     ldb_SetSnapshotWait(LDB_SNAPSHOT_LIMIT_MS, 5);
-    own = CatalogCs("repl");
-    target = CatalogCs("repl_target");
+    own = SqlCs("repl");
+    target = SqlCs("repl_target");
     AllReplies(own, target);
     targetCs = "Provider=SQLOLEDB;Data Source=.;Initial Catalog=repl_target";
   }
@@ -286,7 +280,7 @@ TEST_F(LogDbReplication, EachFailingStep) {
   int i = 0;
   for (const auto &k : cases) {
     SCOPED_TRACE(k.name);
-    std::string cs = CatalogCs("fail" + std::to_string(i++));
+    std::string cs = SqlCs("fail" + std::to_string(i++));
     AllReplies(cs, target);
     k.spoil(cs);
     CLogDbCollection c;
@@ -379,7 +373,7 @@ TEST_F(LogDbReplication, TargetRefusals) {
     EXPECT_FALSE(c.ReplicationOn());
   }
   // The database's own string must name both too.
-  CatalogCs("master");
+  SqlCs("master");
   CLogDbCollection bare;
   ASSERT_EQ(bare.Open("Provider=SQLOLEDB;Data Source=.", "", "T", "", kRW), 0) << bare.GetErrorSummary();
   EXPECT_EQ(bare.SetReplicationTarget(targetCs.c_str(), 0, nullptr), -1);

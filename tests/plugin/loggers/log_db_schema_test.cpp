@@ -9,23 +9,14 @@
 
 #include "platform/ado/ado.h"
 #include "platform/os_registry.h"
+#include "tests/support/logger_db.h"
 
 namespace {
 
+using tnwtest::SetSetting;
+
 // 2023-06-15 12:34:56 as a wall-clock second value (day 19523).
 constexpr int32_t kT = 19523 * 86400 + 12 * 3600 + 34 * 60 + 56;
-
-void SetSetting(const char *name, const char *value) {
-  OsHKey k = nullptr;
-  ASSERT_EQ(os_RegCreateKeyEx(OS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Quenford\\Tessarine", 0, OS_KEY_ALL_ACCESS, nullptr,
-                              &k, nullptr),
-            0);
-  if (value)
-    ASSERT_EQ(os_RegSetValueEx(k, name, OS_REG_SZ, value, static_cast<uint32_t>(strlen(value) + 1)), 0);
-  else
-    os_RegDeleteValue(k, name);
-  os_RegCloseKey(k);
-}
 
 LdbChannel Ch(const char *prefix, uint16_t n, const char *tag, bool digital = false) {
   LdbChannel c{};

@@ -30,8 +30,12 @@
 #include "plugin/loggers/log_file_store.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_requests.h"
+#include "tests/support/logger_db.h"
 
 namespace {
+
+using tnwtest::SetSetting;
+using tnwtest::SqlCs;
 
 constexpr uint32_t kRW = 0xC0000000u, kRO = 0x80000000u;
 constexpr int32_t kT0 = 19523 * 86400 + 8 * 3600;  // 2023-06-15 08:00:00
@@ -43,33 +47,12 @@ std::string JetCs(const std::string &name) {
   return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\ldb\\" + name;
 }
 
-std::string SqlCs(const std::string &catalog) {
-  std::string dir = std::string(os_Root()) + "/hosts/./sqlserver";
-  os_MakeFolders(dir.c_str());
-  std::string path = dir + "/" + catalog + ".db", why;
-  remove(path.c_str());
-  EXPECT_EQ(ado::ado_CreateFile(path, &why), ado::ADO_S_OK) << why;
-  return "Provider=SQLOLEDB;Data Source=.;Initial Catalog=" + catalog;
-}
-
 // Whether a table exists, seen through a connection of its own.
 bool HasTable(const std::string &cs, const std::string &table) {
   ado::Connection c;
   if (c.Open(cs) < 0) return false;
   ado::Recordset r;
   return r.Open("select * from " + table, &c, ado::adOpenStatic, ado::adLockReadOnly, ado::adCmdUnknown) >= 0;
-}
-
-void SetSetting(const char *name, const char *value) {
-  OsHKey k = nullptr;
-  ASSERT_EQ(os_RegCreateKeyEx(OS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Quenford\\Tessarine", 0, OS_KEY_ALL_ACCESS, nullptr,
-                              &k, nullptr),
-            0);
-  if (value)
-    os_RegSetValueEx(k, name, OS_REG_SZ, value, static_cast<uint32_t>(strlen(value) + 1));
-  else
-    os_RegDeleteValue(k, name);
-  os_RegCloseKey(k);
 }
 
 // A run of two blocks: AI1-AI3 analogue, DI1-DI2 digital, laid out as a

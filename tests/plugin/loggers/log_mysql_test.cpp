@@ -17,8 +17,11 @@
 #include "plugin/loggers/log_mysql_conn.h"
 #include "plugin/loggers/log_mysql_store.h"
 #include "tests/plugin/loggers/mysql_fixture.h"
+#include "tests/support/logger_db.h"
 
 namespace {
+
+using tnwtest::SetSetting;
 
 using mysqltest::kT0;
 using mysqltest::LoggedRun;
@@ -26,18 +29,6 @@ using mysqltest::Server;
 using tnwtest::ShellResult;
 
 constexpr uint32_t kRW = 0xC0000000u, kRO = 0x80000000u;
-
-void SetSetting(const char *name, const char *value) {
-  OsHKey k = nullptr;
-  ASSERT_EQ(os_RegCreateKeyEx(OS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Quenford\\Tessarine", 0, OS_KEY_ALL_ACCESS, nullptr,
-                              &k, nullptr),
-            0);
-  if (value)
-    os_RegSetValueEx(k, name, OS_REG_SZ, value, static_cast<uint32_t>(strlen(value) + 1));
-  else
-    os_RegDeleteValue(k, name);
-  os_RegCloseKey(k);
-}
 
 class LogMySql : public ::testing::Test {
  protected:

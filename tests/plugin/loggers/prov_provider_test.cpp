@@ -28,8 +28,11 @@
 #include "plugin/loggers/log_text.h"
 #include "tests/support/proc_stats.h"
 #include "tests/support/test_root.h"
+#include "tests/support/logger_db.h"
 
 namespace {
+
+using tnwtest::SqlCs;
 
 constexpr uint32_t kRW = OS_GENERIC_READ | OS_GENERIC_WRITE;
 constexpr int32_t kT0 = 19523 * 86400 + 8 * 3600;  // 2023-06-15 08:00:00
@@ -138,15 +141,6 @@ std::string FolderLogger(const std::string &name, Layout *l, int32_t shift = 0) 
   EXPECT_EQ(c.Open("", win.c_str(), "", "P", kRW), 0);
   WriteRuns(&c, l, shift);
   return win;
-}
-
-std::string SqlCs(const std::string &catalog) {
-  std::string dir = std::string(os_Root()) + "/hosts/./sqlserver";
-  os_MakeFolders(dir.c_str());
-  std::string path = dir + "/" + catalog + ".db", why;
-  remove(path.c_str());
-  EXPECT_EQ(ado::ado_CreateFile(path, &why), ado::ADO_S_OK) << why;
-  return "Provider=SQLOLEDB;Data Source=.;Initial Catalog=" + catalog;
 }
 
 std::string DbLogger(const std::string &catalog, Layout *l) {

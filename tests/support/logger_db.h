@@ -1,0 +1,40 @@
+// The machine setting and SQL Server catalog the database logger tests set
+// up in their platform root.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/ado/ado.h"
+#include "platform/os_file.h"
+#include "platform/os_path.h"
+#include "platform/os_registry.h"
+
+namespace tnwtest {
+
+// Sets one of the product's machine settings; null deletes it.
+inline void SetSetting(const char *name, const char *value) {
+  OsHKey k = nullptr;
+  ASSERT_EQ(os_RegCreateKeyEx(OS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Quenford\\Tessarine", 0, OS_KEY_ALL_ACCESS, nullptr,
+                              &k, nullptr),
+            0);
+  if (value)
+    EXPECT_EQ(os_RegSetValueEx(k, name, OS_REG_SZ, value, static_cast<uint32_t>(strlen(value) + 1)), 0);
+  else
+    os_RegDeleteValue(k, name);
+  os_RegCloseKey(k);
+}
+
+// A fresh, empty catalog of the local SQL Server and its connection string.
+inline std::string SqlCs(const std::string &catalog) {
+  std::string dir = std::string(os_Root()) + "/hosts/./sqlserver";
+  os_MakeFolders(dir.c_str());
+  std::string path = dir + "/" + catalog + ".db", why;
+  remove(path.c_str());
+  EXPECT_EQ(ado::ado_CreateFile(path, &why), ado::ADO_S_OK) << why;
+  return "Provider=SQLOLEDB;Data Source=.;Initial Catalog=" + catalog;
+}
+
+}  // namespace tnwtest
