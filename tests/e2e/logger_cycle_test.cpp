@@ -32,7 +32,7 @@ using tnwtest::Until;
 
 namespace {
 
-const char *const kCycle = "2";  // seconds a run stays open
+const char *const kCycle = "4";  // seconds a run stays open: room for the checks between cycles
 
 std::set<std::string> Listing(const std::string &folder) {
   std::set<std::string> out;
