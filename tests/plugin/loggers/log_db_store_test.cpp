@@ -138,7 +138,7 @@ struct ConfigArea {
     for (int k = 0; k < count; ++k) {
       ChannelRecord *r = reinterpret_cast<ChannelRecord *>(shm_Payload(conf) + k * LOG_CHANNEL_SIZE);
       memset(r, 0, LOG_CHANNEL_SIZE);
-      char tag[8];
+      char tag[16];
       snprintf(tag, sizeof tag, "Inlet%d", k + 1);
       memcpy(r->raw, tag, strlen(tag));
     }
