@@ -412,6 +412,9 @@ void scan_MainLoop(void) {
       ntf_WaitTicks(0);
       continue;
     }
+    // Open again before the save, as for every other piece of work: a loop
+    // that ends after it must not leave deliveries held for good.
+    ntf_HoldDelivery(0);
     scan_SaveOutputValues();
   }
 }
