@@ -87,12 +87,17 @@ TEST(Demo, ShowsTheMainRoadInUnderAMinute) {
               {"unit 1's outlet is clear again", 20},
               {"unit 2 is unplugged", 26},
               {"unit 2 is plugged back in", 32}};
+  // The road's clock starts with the pump line, which a loaded machine brings
+  // up a few seconds into the demo.
+  double zero = -1;
   for (const Due &d : dues) {
     size_t i = Find(lines, std::regex(kAt + "scadasim: now: " + d.text));
     ASSERT_LT(i, end) << d.text;
-    EXPECT_GE(At(lines[i]), d.at) << lines[i];
-    EXPECT_LE(At(lines[i]), d.at + 1.5) << lines[i];
+    if (zero < 0) zero = At(lines[i]);
+    EXPECT_GE(At(lines[i]) - zero, d.at) << lines[i];
+    EXPECT_LE(At(lines[i]) - zero, d.at + 1.5) << lines[i];
   }
+  EXPECT_LT(zero, 10.0) << "the pump line came up late";
   // Every line is timed but the tables, pumpsim's own and the closing ones.
   for (const std::string &l : lines)
     EXPECT_TRUE(std::regex_search(l, std::regex(kAt + "|^  |^pumpsim: |^scadasim: (road|scanner exited|platform root)")))

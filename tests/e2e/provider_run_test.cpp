@@ -321,7 +321,12 @@ TEST_F(ProviderRun, FolderAndDatabaseRunsAnswerRequests) {
       }
       if (std::min(values[i * 3], values[i * 3 + 1]) > kSurgeAbove) ++surged;
     }
-    EXPECT_GE(surged, 2u) << "the history missed the surge";
+    // As many surged records as the passes saw: how many depends on the pass rate.
+    size_t seen = 0;
+    for (const std::vector<SimChannel> &ai : samples)
+      if (std::min(ai[0].value, ai[1].value) > kSurgeAbove) ++seen;
+    EXPECT_GE(surged, 1u) << "the history missed the surge";
+    EXPECT_EQ(surged, seen);
   }
 
   // A new run whose channel records come from the folder's provider by "CV"
