@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -145,17 +146,39 @@ bool ReadLockedInodes(dev_t dev, std::vector<ino_t> *out) {
   }
   fclose(f);
   std::sort(out->begin(), out->end());
+  out->erase(std::unique(out->begin(), out->end()), out->end());
   return true;
+}
+
+// The names in the open folder `dir` whose inode is among `locked` (sorted),
+// sorted: one reading of the folder in place of a status call per name.
+// False when the folder cannot be read.
+bool NamesOfInodes(int dir, const std::vector<ino_t> &locked, std::vector<std::string> *out) {
+  out->clear();
+  int fd = dup(dir);
+  if (fd < 0) return false;
+  DIR *d = fdopendir(fd);
+  if (!d) return close(fd), false;
+  rewinddir(d);
+  errno = 0;
+  while (struct dirent *e = readdir(d))
+    if (std::binary_search(locked.begin(), locked.end(), static_cast<ino_t>(e->d_ino))) out->emplace_back(e->d_name);
+  bool ok = errno == 0;
+  closedir(d);
+  std::sort(out->begin(), out->end());
+  return ok;
 }
 
 // os_DeleteFile for the entry `name` of the open folder `dir`. `locked`, when
 // given, lists the inodes of `dev` that may be held; any other is not.
-uint32_t DeleteAt(int dir, const char *name, bool readOnlyToo, const std::vector<ino_t> *locked, dev_t dev) {
+// `unheld`: the name is known to be none of them.
+uint32_t DeleteAt(int dir, const char *name, bool readOnlyToo, const std::vector<ino_t> *locked, dev_t dev,
+                  bool unheld) {
   // A plain name of the folder, never a way out of it.
   if (!name || !*name || strchr(name, '/') || strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
     return OS_ERROR_INVALID_NAME;
-  // With nothing held on the device and no read-only test, the delete alone decides.
-  if (readOnlyToo && locked && locked->empty()) {
+  // With nothing held and no read-only test, the delete alone decides.
+  if (readOnlyToo && locked && (locked->empty() || unheld)) {
     if (unlinkat(dir, name, 0) == 0) return 0;
     return errno == EISDIR ? OS_ERROR_ACCESS_DENIED : os_ErrorFromErrno(errno);
   }
@@ -249,16 +272,38 @@ int os_DeleteFilesIn(const char *folder, const char *const *names, size_t count,
   int dir = open(t.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0) return errno == ENOTDIR ? (os_Fail(OS_ERROR_DIRECTORY), -1) : Fail();
   // One reading of the lock list stands for a lock test of each file; it is
-  // read again now and then, so a lock taken meanwhile is seen soon.
+  // read again now and then, so a lock taken meanwhile is seen soon. When
+  // something on the device is held and the names are many for the folder's
+  // size (a status call costs about as much as reading 8 entries of a
+  // folder, an entry takes some 64 bytes of it), one reading of the folder
+  // finds the names of the held inodes: only those are tested one by one. A
+  // lock on an inode that reading did not look for makes it read again, a few
+  // times at most (other processes may lock and unlock all the time); after
+  // that every name is tested.
   constexpr size_t kRereadEvery = 64;
+  constexpr int kFolderReadsMax = 4;
   struct stat st;
-  std::vector<ino_t> locked;
+  std::vector<ino_t> locked, readFor;
+  std::vector<std::string> heldNames;
   bool listed = fstat(dir, &st) == 0 && LockListMatchesStat(dir);
+  int folderReads = count * 8 >= static_cast<uint64_t>(st.st_size) / 64 ? 0 : kFolderReadsMax;
+  bool byName = false;
   int deleted = 0;
   uint32_t first = 0;
   for (size_t i = 0; i < count; ++i) {
-    if (listed && i % kRereadEvery == 0) listed = ReadLockedInodes(st.st_dev, &locked);
-    errors[i] = DeleteAt(dir, names[i], readOnlyToo, listed ? &locked : nullptr, st.st_dev);
+    if (listed && i % kRereadEvery == 0) {
+      listed = ReadLockedInodes(st.st_dev, &locked);
+      const bool covered = std::includes(readFor.begin(), readFor.end(), locked.begin(), locked.end());
+      if (listed && readOnlyToo && !locked.empty() && !covered && folderReads < kFolderReadsMax) {
+        ++folderReads;
+        if (NamesOfInodes(dir, locked, &heldNames)) readFor = locked;
+        else readFor.clear(), heldNames.clear();
+      }
+      byName = !readFor.empty() && std::includes(readFor.begin(), readFor.end(), locked.begin(), locked.end());
+    }
+    const bool unheld =
+        byName && names[i] && !std::binary_search(heldNames.begin(), heldNames.end(), std::string_view(names[i]));
+    errors[i] = DeleteAt(dir, names[i], readOnlyToo, listed ? &locked : nullptr, st.st_dev, unheld);
     if (errors[i] == 0) ++deleted;
     else if (first == 0) first = errors[i];
   }
@@ -339,13 +384,12 @@ int os_GetCurrentDirectory(char *out, size_t size) {
   return Fail();
 }
 
-int os_ListDirectory(const char *path, OsDirEntryFn fn, void *ctx) {
+int os_ScanDirectory(const char *path, OsDirEntryFn fn, void *ctx) {
   Translated t(path);
   if (!t.ok) return -1;
   if (!fn) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
   DIR *d = opendir(t.path);
   if (!d) return errno == ENOTDIR ? (os_Fail(OS_ERROR_DIRECTORY), -1) : Fail();
-  std::vector<std::pair<std::string, bool>> entries;
   errno = 0;
   while (struct dirent *e = readdir(d)) {
     if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
@@ -354,14 +398,40 @@ int os_ListDirectory(const char *path, OsDirEntryFn fn, void *ctx) {
       struct stat st;
       isDir = fstatat(dirfd(d), e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
     }
-    entries.emplace_back(e->d_name, isDir);
+    if (int r = fn(e->d_name, isDir, ctx)) return closedir(d), r;
+    // A link that leads nowhere is no read error.
+    errno = 0;
   }
   int readErr = errno;
   closedir(d);
   if (readErr != 0) return os_FailErrno(readErr), -1;
-  std::sort(entries.begin(), entries.end(), [](const auto &x, const auto &y) { return x.first < y.first; });
-  for (const auto &e : entries)
-    if (int r = fn(e.first.c_str(), e.second, ctx)) return r;
+  return 0;
+}
+
+int os_ListDirectory(const char *path, OsDirEntryFn fn, void *ctx) {
+  if (!fn) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  // All names in one buffer: a folder of many thousand runs is listed
+  // without an allocation per name.
+  struct Entry {
+    size_t at;
+    bool isDir;
+  };
+  struct Listing {
+    std::string names;
+    std::vector<Entry> entries;
+  } all;
+  auto keep = [](const char *name, bool isDir, void *c) {
+    Listing *l = static_cast<Listing *>(c);
+    l->entries.push_back(Entry{l->names.size(), isDir});
+    l->names.append(name, strlen(name) + 1);
+    return 0;
+  };
+  if (os_ScanDirectory(path, keep, &all) != 0) return -1;
+  const char *base = all.names.data();
+  std::sort(all.entries.begin(), all.entries.end(),
+            [base](const Entry &x, const Entry &y) { return strcmp(base + x.at, base + y.at) < 0; });
+  for (const Entry &e : all.entries)
+    if (int r = fn(base + e.at, e.isDir, ctx)) return r;
   return 0;
 }
 

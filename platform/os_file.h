@@ -109,3 +109,6 @@ int os_GetCurrentDirectory(char *out, size_t size);
 // returned. -1 when the folder cannot be read.
 typedef int (*OsDirEntryFn)(const char *name, bool isDir, void *ctx);
 int os_ListDirectory(const char *path, OsDirEntryFn fn, void *ctx);
+// The same names in the file system's own order, each given as it is read:
+// for a reader that needs no order, in a folder of many thousand names.
+int os_ScanDirectory(const char *path, OsDirEntryFn fn, void *ctx);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <utility>
@@ -164,6 +165,55 @@ TEST_F(FileTest, DeletingNamesOfOneFolder) {
   EXPECT_EQ(os_DeleteFilesIn(W("missing").c_str(), held, 1, false, &error), -1);
   EXPECT_EQ(os_GetLastError(), OS_ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(os_DeleteFilesIn(win_.c_str(), nullptr, 0, false, nullptr), 0);
+}
+
+// Held files among many names: a batch large for its folder and a few
+// names of a large folder, each with a held file, its second name (a hard
+// link) and held files beyond the first lock-list reading (after 64 names).
+TEST_F(FileTest, DeletingManyNamesKeepsEveryHeldFile) {
+  struct Case {
+    const char *what;
+    int files;    // in the folder
+    int deleted;  // the first n of them asked for
+  };
+  const Case cases[] = {{"the whole folder", 300, 300}, {"a few of a large folder", 6000, 100}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string sub = std::string("many") + std::to_string(c.files);
+    ASSERT_EQ(os_MakeDirectory(W(sub.c_str()).c_str()), 0);
+    std::vector<std::string> names;
+    for (int i = 0; i < c.files; ++i) {
+      char n[32];
+      snprintf(n, sizeof n, "R%05d.odl", i);
+      names.push_back(n);
+      ASSERT_TRUE(tnwtest::WriteFile(L(sub.c_str()) + "/" + n, n));
+    }
+    const int heldAt[] = {10, 70, c.deleted - 1};
+    std::vector<OsHandle> writers;
+    for (int i : heldAt) {
+      writers.push_back(OpenRw(W(sub.c_str()) + "\\" + names[static_cast<size_t>(i)]));
+      ASSERT_NE(writers.back(), nullptr);
+      ASSERT_EQ(os_LockFile(writers.back(), 0, 1, true, false), 0);
+    }
+    // A second name of the first held file, asked for among the others.
+    const std::string folder = L(sub.c_str()) + "/";
+    ASSERT_EQ(unlink((folder + names[5]).c_str()), 0);
+    ASSERT_EQ(link((folder + names[10]).c_str(), (folder + names[5]).c_str()), 0);
+    std::vector<const char *> texts;
+    for (int i = 0; i < c.deleted; ++i) texts.push_back(names[static_cast<size_t>(i)].c_str());
+    std::vector<uint32_t> errors(texts.size(), 99);
+    EXPECT_EQ(os_DeleteFilesIn(W(sub.c_str()).c_str(), texts.data(), texts.size(), true, errors.data()),
+              c.deleted - 4);
+    for (int i = 0; i < c.files; ++i) {
+      const bool held = i == 5 || i == 10 || i == 70 || i == c.deleted - 1;
+      const bool asked = i < c.deleted;
+      if (asked) {
+        EXPECT_EQ(errors[static_cast<size_t>(i)], held ? uint32_t{OS_ERROR_SHARING_VIOLATION} : 0u) << i;
+      }
+      EXPECT_EQ(access((folder + names[static_cast<size_t>(i)]).c_str(), F_OK) == 0, held || !asked) << i;
+    }
+    for (OsHandle w : writers) os_CloseHandle(w);
+  }
 }
 
 TEST_F(FileTest, RangeLocksBelongToTheOpenFile) {
@@ -342,6 +392,25 @@ TEST_F(FileTest, ListingsAreSortedByName) {
   EXPECT_EQ(calls, 2);
   EXPECT_EQ(os_ListDirectory(W("missing").c_str(), collect, &seen), -1);
   EXPECT_EQ(os_GetLastError(), OS_ERROR_FILE_NOT_FOUND);
+}
+
+// A link is a folder when it leads to one; one that leads nowhere is listed,
+// and does not fail the listing of the names after it. Bytes sort unsigned.
+TEST_F(FileTest, ListingsTakeLinksAndEightBitNames) {
+  ASSERT_TRUE(tnwtest::WriteFile(L("b"), "b"));
+  ASSERT_TRUE(tnwtest::WriteFile(L("\xE9t\xE9"), "e"));
+  ASSERT_EQ(os_MakeDirectory(W("d").c_str()), 0);
+  ASSERT_EQ(symlink("d", L("a-to-dir").c_str()), 0);
+  ASSERT_EQ(symlink("nowhere", L("a-dangling").c_str()), 0);
+  std::vector<std::pair<std::string, bool>> seen;
+  auto collect = [](const char *name, bool isDir, void *ctx) {
+    static_cast<std::vector<std::pair<std::string, bool>> *>(ctx)->emplace_back(name, isDir);
+    return 0;
+  };
+  ASSERT_EQ(os_ListDirectory(win_.c_str(), collect, &seen), 0);
+  std::vector<std::pair<std::string, bool>> want = {
+      {"a-dangling", false}, {"a-to-dir", true}, {"b", false}, {"d", true}, {"\xE9t\xE9", false}};
+  EXPECT_EQ(seen, want);
 }
 
 TEST_F(FileTest, CopyKeepsTheSourceSafe) {

@@ -169,6 +169,21 @@ TEST_F(LogFileCollectionTest, FindRun) {
   // Too small a buffer: nothing copied.
   cap = 5;
   EXPECT_EQ(c.FindRun(name, &cap, nullptr, nullptr, 0), 0);
+
+  // Of many runs with the newest start, the first in name order wins,
+  // whatever order the folder gives.
+  std::vector<std::string> same;
+  for (int i = 10; i < 40; ++i) same.push_back("T230301_000000_230301_0000" + std::to_string(i) + ".odl");
+  same.push_back("T230301_000000.odl");
+  Touch(same);
+  CLogFileCollection t;
+  ASSERT_EQ(t.Open("", win_.c_str(), "", "T", OS_GENERIC_READ), 0);
+  cap = sizeof name;
+  LogRunTime s{}, e{};
+  ASSERT_EQ(t.FindRun(name, &cap, &s, &e, 0), 1);
+  EXPECT_STREQ(name, "T230301_000000.odl");
+  EXPECT_EQ(s.seconds, Seconds("230301_000000"));
+  EXPECT_EQ(e.seconds, 0);
 }
 
 // Two loggers in one folder: A's purge takes only A's closed runs older than
