@@ -15,6 +15,7 @@
 
 #include "framework/config/chan_record.h"
 #include "framework/config/chan_text.h"
+#include "framework/eventlog/sts_report.h"
 #include "framework/registry/srv_hosts.h"
 #include "framework/registry/reg_settings.h"
 #include "framework/server/srv_requests.h"
@@ -341,8 +342,8 @@ void StatusRows(LocalProvider *p) {
   log_ProviderStatusRows(&run, p->rows, p->values, p->status);
 }
 
-// Re-reads the newest record of each slot; true when slot 0 has one.
-bool Refresh(LocalProvider *p) {
+// Re-reads the newest record of each slot.
+void RefreshRecords(LocalProvider *p) {
   if (!p->refreshed || Elapsed(p->refreshTick, PROV_REFRESH_MS)) {
     p->refreshed = true;
     p->refreshTick = os_GetTickCount();
@@ -382,6 +383,16 @@ bool Refresh(LocalProvider *p) {
         }
       }
     }
+  }
+}
+
+// True when slot 0 has a newest record to serve; a failed refresh (memory
+// short) is reported and the request served from what was read before.
+bool Refresh(LocalProvider *p) {
+  try {
+    RefreshRecords(p);
+  } catch (...) {
+    sts_ReportErrorEvent(".", STS_EVENT_ERROR, "readmrf exception\r\n");
   }
   StatusRows(p);
   return p->slot[0].store && p->slot[0].newest >= 0;

@@ -629,9 +629,12 @@ TEST(ProviderReplies, NoRecordsNoReply) {
   }
   Provider pv;
   EXPECT_EQ(prov_Open(pv.p, win.c_str()), 0);
+  remove(os_DebugOutputPath().c_str());
   int rc = -1;
   EXPECT_EQ(pv.Ask("RV,AI1", 100, &rc), "");
   EXPECT_EQ(rc, 0);
+  EXPECT_NE(tnwtest::ReadFile(os_DebugOutputPath()).find("No RT Records GraphFiltered for 0:d\r\n"), std::string::npos)
+      << tnwtest::ReadFile(os_DebugOutputPath());
 }
 
 // Through the connection table: a folder string opens a provider, and
