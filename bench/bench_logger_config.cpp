@@ -1,4 +1,4 @@
-// lcfg_ReadLogger of a "stand" XML file holding every field (about 2,000
+// lcfg_ReadLogger of a "stand" XML file holding every field (about 1,000
 // elements, every switch on) against a bare libxml2 parse of the same file
 // that visits every element and its text; warm cache, 5 warm-up reads, then
 // the median of 31 runs each, the two sides alternating.

@@ -15,6 +15,7 @@
 
 #include "framework/config/chan_record.h"
 #include "framework/config/chan_text.h"
+#include "framework/eventlog/sts_report.h"
 #include "framework/registry/srv_hosts.h"
 #include "framework/registry/reg_settings.h"
 #include "framework/server/srv_requests.h"
@@ -25,6 +26,7 @@
 #include "platform/os_error.h"
 #include "platform/os_handle.h"
 #include "platform/os_io.h"
+#include "platform/os_mapping.h"
 #include "plugin/loggers/log_format.h"
 #include "plugin/loggers/log_run_name.h"
 #include "plugin/loggers/log_status.h"
@@ -76,6 +78,9 @@ struct LocalProvider {
   float values[LOG_STATUS_ROWS] = {};
   uint32_t status[LOG_STATUS_ROWS] = {};
   uint32_t state = 0;
+  uint32_t word = 0;  // written as owner
+  ProvOwnerRecord *owner = nullptr;
+  OsHandle ownerMutex = nullptr;
   bool opened = false;
   int webChannels = 0;  // 0 not yet counted, -1 unavailable
   uint32_t rebuilds = 0;
@@ -89,6 +94,7 @@ namespace {
 
 std::atomic_uint64_t g_cacheLimit{64ull << 20};
 std::atomic_uint32_t g_newerRunMs{PROV_NEWER_RUN_MS};
+std::atomic_uint32_t g_words{0};
 
 // ---- Buffers the sending thread lends ----
 
@@ -336,8 +342,8 @@ void StatusRows(LocalProvider *p) {
   log_ProviderStatusRows(&run, p->rows, p->values, p->status);
 }
 
-// Re-reads the newest record of each slot; true when slot 0 has one.
-bool Refresh(LocalProvider *p) {
+// Re-reads the newest record of each slot.
+void RefreshRecords(LocalProvider *p) {
   if (!p->refreshed || Elapsed(p->refreshTick, PROV_REFRESH_MS)) {
     p->refreshed = true;
     p->refreshTick = os_GetTickCount();
@@ -377,6 +383,16 @@ bool Refresh(LocalProvider *p) {
         }
       }
     }
+  }
+}
+
+// True when slot 0 has a newest record to serve; a failed refresh (memory
+// short) is reported and the request served from what was read before.
+bool Refresh(LocalProvider *p) {
+  try {
+    RefreshRecords(p);
+  } catch (...) {
+    sts_ReportErrorEvent(".", STS_EVENT_ERROR, "readmrf exception\r\n");
   }
   StatusRows(p);
   return p->slot[0].store && p->slot[0].newest >= 0;
@@ -944,9 +960,9 @@ struct Listed {
   std::string name;
   int32_t start, end;
 };
-std::vector<Listed> AllRuns(LocalProvider *p) {
+std::vector<Listed> AllRuns(const LocalProvider *p, int slot = 0) {
   std::vector<Listed> out;
-  CLogCollection *c = p->slot[0].collection;
+  CLogCollection *c = p->slot[slot].collection;
   if (!c || !c->FirstRun(nullptr)) return out;
   char name[LOG_RUN_NAME_MAX + 1];
   LogRunTime s{}, e{};
@@ -1192,12 +1208,81 @@ int History(LocalProvider *p, const std::vector<std::string> &args, bool eight, 
   return 1;
 }
 
-void Owner(const char *cmd, Reply *r, uint32_t state) {
-  // No owner record is ever established here: the commands answer as without one.
-  if (!strcmp(cmd, "RS") || !strcmp(cmd, "BS")) return Say(r, "%1d", static_cast<int>(state & 1));
-  if (!strcmp(cmd, "ES")) return Say(r, "1");
-  if (!strcmp(cmd, "DS")) return Say(r, "0");
-  Fail(r, OS_ERROR_NOT_SUPPORTED);
+// Under the owner mutex (waited for without limit): `act` on the record.
+template <class Act>
+bool WithOwner(LocalProvider *p, Act act) {
+  uint32_t w = os_WaitMutex(p->ownerMutex, OS_INFINITE);
+  if (w != OS_WAIT_OBJECT_0 && w != OS_WAIT_ABANDONED_0) return false;
+  act(p->owner);
+  os_ReleaseMutex(p->ownerMutex);
+  return true;
+}
+
+void Own(const LocalProvider *p, ProvOwnerRecord *o) {
+  o->processId = os_GetCurrentProcessId();
+  o->owner = p->word;
+  o->second = 1;
+  o->first = 0;
+}
+
+// The store path of run `run` of slot `slot`; false when it does not fit.
+bool OwnerPath(const LocalProvider *p, int slot, const std::string &run, ProvOwnerPath *out) {
+  char path[LOG_CONNSTR_MAX + 300];
+  uint32_t len = sizeof path;
+  p->slot[slot].collection->GetStorePath(run.c_str(), path, &len);
+  if (len > sizeof path || strlen(path) >= sizeof out->path) return false;
+  memset(out, 0, sizeof *out);
+  memcpy(out->path, path, strlen(path));
+  out->set = 1;
+  return true;
+}
+
+// "WS": the primary's earliest run, and the partner's run that was open at
+// its start (an open run, end 0, still is), become the owner's paths.
+void WriteOwnerRuns(LocalProvider *p, Reply *r) {
+  std::vector<Listed> runs = AllRuns(p);
+  if (runs.empty()) return Fail(r, OS_ERROR_NO_MORE_ITEMS);
+  const Listed *first = &runs[0];
+  for (const Listed &l : runs)
+    if (l.start < first->start) first = &l;
+  ProvOwnerPath paths[2] = {};
+  if (!OwnerPath(p, 0, first->name, &paths[0])) return Fail(r, OS_ERROR_FILENAME_EXCED_RANGE);
+  for (const Listed &l : AllRuns(p, 1))
+    if (l.start < first->start && (l.end == 0 || l.end > first->start)) {
+      if (!OwnerPath(p, 1, l.name, &paths[1])) return Fail(r, OS_ERROR_FILENAME_EXCED_RANGE);
+      break;
+    }
+  if (!WithOwner(p, [&](ProvOwnerRecord *o) {
+        memcpy(o->slot, paths, sizeof paths);
+        Own(p, o);
+      }))
+    return Fail(r, os_GetLastError());
+  Say(r, "1");
+}
+
+void Owner(LocalProvider *p, const char *cmd, Reply *r) {
+  ProvOwnerRecord *o = p->owner;
+  bool status = !strcmp(cmd, "RS") || !strcmp(cmd, "BS");
+  if (!o) {
+    // Without a record the host supplies, nothing is owned.
+    if (status) return Say(r, "%1d", static_cast<int>(p->state & 1));
+    if (!strcmp(cmd, "ES")) return Say(r, "1");
+    if (!strcmp(cmd, "DS")) return Say(r, "0");
+    return Fail(r, OS_ERROR_NOT_SUPPORTED);
+  }
+  if (status) return Say(r, "%s", __atomic_load_n(&o->first, __ATOMIC_ACQUIRE) ? "0" : "1");
+  if (!strcmp(cmd, "WS")) return WriteOwnerRuns(p, r);
+  bool done = WithOwner(p, [&](ProvOwnerRecord *rec) {
+    if (cmd[0] == 'X' || cmd[0] == 'M') {
+      rec->tick = os_GetTickCount();
+      return;
+    }
+    Own(p, rec);
+    if (cmd[0] == 'E') rec->second = 0;
+    if (cmd[0] == 'D') rec->first = 1;
+  });
+  if (!done) return Fail(r, os_GetLastError());
+  Say(r, "1");
 }
 
 void TimeZone(LocalProvider *p, Reply *r) {
@@ -1269,6 +1354,15 @@ int prov_RegisterBuffer(const void *address, uint64_t size) {
 
 void prov_ClearBuffers(void) { t_lentCount = 0; }
 
+int prov_SetOwner(LocalProvider *p, ProvOwnerRecord *record, OsHandle mutex) {
+  if (!p || (record && !mutex)) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  p->owner = record;
+  p->ownerMutex = record ? mutex : nullptr;
+  return 0;
+}
+
+uint32_t prov_OwnerWord(const LocalProvider *p) { return p ? p->word : 0; }
+
 void prov_SetCacheLimit(uint64_t bytes) { g_cacheLimit = bytes; }
 
 void prov_SetNewerRunMs(uint32_t ms) { g_newerRunMs = ms; }
@@ -1276,6 +1370,8 @@ void prov_SetNewerRunMs(uint32_t ms) { g_newerRunMs = ms; }
 LocalProvider *prov_Init(void) {
   auto *p = new (std::nothrow) LocalProvider();
   if (!p) return nullptr;
+  do p->word = ++g_words;
+  while (p->word == 0);
   memcpy(p->rows, log_StatusRows, sizeof p->rows);
   return p;
 }
@@ -1369,7 +1465,7 @@ int prov_Dispatch(LocalProvider *p, const void *line, uint32_t length, void *rep
     } else if (!strcmp(cmd, "RS") || !strcmp(cmd, "BS") || !strcmp(cmd, "ES") || !strcmp(cmd, "DS") ||
                !strcmp(cmd, "WS") || !strcmp(cmd, "PS") || !strcmp(cmd, "FS") || !strcmp(cmd, "XS") ||
                !strcmp(cmd, "MS"))
-      Owner(cmd, &r, p->state);
+      Owner(p, cmd, &r);
     else
       Say(&r, "0");
   }

@@ -6,9 +6,11 @@
 // only into buffers the sending thread registered beforehand; a reply never
 // passes the capacity it is given.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "framework/time/tm_time.h"
+#include "platform/os_handle.h"
 
 struct LocalProvider;
 
@@ -36,6 +38,32 @@ int prov_Dispatch(LocalProvider *p, const void *line, uint32_t length, void *rep
 void prov_Close(LocalProvider *p);
 // Closes (when still open) and frees.
 void prov_Destroy(LocalProvider *p);
+
+// Who owns a logger's runs, shared by the providers of several processes:
+// a host keeps it in a mapping, with a named mutex that guards it.
+struct ProvOwnerPath {
+  char path[260];  // a run's path: "%s\%s" for folders, "%s;LoggerName=%s;%s" for databases
+  uint32_t set;
+};
+struct ProvOwnerRecord {
+  uint32_t processId;  // of the owner
+  uint32_t owner;      // the owning provider's word (prov_OwnerWord)
+  uint32_t first;      // set by "DS"; "RS" and "BS" then answer 0
+  uint32_t second;     // set by taking ownership, cleared by "ES"
+  uint32_t tick;       // tick count of the last "XS" or "MS"
+  ProvOwnerPath slot[2];
+};
+static_assert(sizeof(ProvOwnerPath) == 264 && offsetof(ProvOwnerPath, set) == 260);
+static_assert(sizeof(ProvOwnerRecord) == 548 && offsetof(ProvOwnerRecord, owner) == 4 &&
+              offsetof(ProvOwnerRecord, first) == 8 && offsetof(ProvOwnerRecord, second) == 12 &&
+              offsetof(ProvOwnerRecord, tick) == 16 && offsetof(ProvOwnerRecord, slot) == 20);
+
+// Hands the provider the host's owner record and the mutex that guards it;
+// both stay the host's and must outlive the provider's use of them. A null
+// record takes it away. 0, or -1 (87) for a record without a mutex.
+int prov_SetOwner(LocalProvider *p, ProvOwnerRecord *record, OsHandle mutex);
+// The word a provider writes as owner: nonzero, its own in this process.
+uint32_t prov_OwnerWord(const LocalProvider *p);
 
 // The buffers the calling thread lets the provider read from or write into
 // for its next requests. 1 registered, 0 when the thread's table is full.

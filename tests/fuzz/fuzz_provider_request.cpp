@@ -1,8 +1,8 @@
 // Request lines of any bytes through the in-process provider over a fixed
 // folder of runs. The first input byte picks the reply capacity; "@B" in the
 // line stands for the address of the one buffer the thread lent, "@S" for
-// its size, "@L" for a channel list inside it. A reply stays within its capacity and nothing is written outside
-// the lent buffer.
+// its size, "@L" for a channel list inside it. A reply stays within its capacity, nothing is written outside
+// the lent buffer, and the owner record the provider is handed keeps terminated paths.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -12,6 +12,7 @@
 #include "framework/config/chan_record.h"
 #include "framework/config/chan_text.h"
 #include "platform/os_io.h"
+#include "platform/os_mapping.h"
 #include "platform/os_path.h"
 #include "plugin/loggers/log_file_collection.h"
 #include "plugin/loggers/prov_provider.h"
@@ -22,6 +23,8 @@ namespace {
 
 constexpr size_t kGuard = 64, kLent = 512;
 constexpr int32_t kT0 = 1686816000;
+
+ProvOwnerRecord g_owner;
 
 LocalProvider *Provider() {
   static LocalProvider *p = [] {
@@ -70,6 +73,8 @@ LocalProvider *Provider() {
     }
     LocalProvider *made = prov_Init();
     FUZZ_CHECK(made && prov_Open(made, "C:\\fzprov") == 0);
+    OsHandle mutex = os_CreateMutex("Global\\fzprovowner.mut", false, nullptr);
+    FUZZ_CHECK(mutex && prov_SetOwner(made, &g_owner, mutex) == 0);
     return made;
   }();
   return p;
@@ -106,5 +111,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FUZZ_CHECK(rc == 1 || n == 0);
   for (size_t i = capacity; i < reply.size(); ++i) FUZZ_CHECK(reply[i] == 0xA5);
   for (size_t i = 0; i < kGuard; ++i) FUZZ_CHECK(lent[i] == 0xA5 && lent[kGuard + kLent + i] == 0xA5);
+  for (const ProvOwnerPath &o : g_owner.slot) FUZZ_CHECK(memchr(o.path, 0, sizeof o.path) != nullptr);
   return 0;
 }

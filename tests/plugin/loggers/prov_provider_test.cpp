@@ -8,8 +8,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "framework/config/chan_record.h"
@@ -19,6 +21,7 @@
 #include "platform/os_debug.h"
 #include "platform/os_error.h"
 #include "platform/os_io.h"
+#include "platform/os_mapping.h"
 #include "platform/os_path.h"
 #include "plugin/connect/con_transports.h"
 #include "plugin/loggers/log_db_collection.h"
@@ -626,9 +629,12 @@ TEST(ProviderReplies, NoRecordsNoReply) {
   }
   Provider pv;
   EXPECT_EQ(prov_Open(pv.p, win.c_str()), 0);
+  remove(os_DebugOutputPath().c_str());
   int rc = -1;
   EXPECT_EQ(pv.Ask("RV,AI1", 100, &rc), "");
   EXPECT_EQ(rc, 0);
+  EXPECT_NE(tnwtest::ReadFile(os_DebugOutputPath()).find("No RT Records GraphFiltered for 0:d\r\n"), std::string::npos)
+      << tnwtest::ReadFile(os_DebugOutputPath());
 }
 
 // Through the connection table: a folder string opens a provider, and
@@ -823,6 +829,202 @@ TEST(ProviderWebHmi, MenuDashboardsAndDebuggerLines) {
   EXPECT_NE(log.find("2 WebHMIChannels for C:\\pvweb\\LOGGED_DATA\\web"), std::string::npos) << log;
   EXPECT_NE(log.find("Can't read menu file "), std::string::npos) << log;
   EXPECT_EQ(log.find("WebHMIChannels for C:\\pv\\webless"), std::string::npos) << log;
+}
+
+}  // namespace
+
+namespace {
+
+// A host's owner record: a mapping and the named mutex that guards it.
+struct SharedOwner {
+  std::string name;
+  OsHandle mapping = nullptr, mutex = nullptr;
+  ProvOwnerRecord *rec = nullptr;
+  explicit SharedOwner(const std::string &n) : name("Global\\" + n) {
+    mapping = os_CreateFileMapping(name.c_str(), sizeof(ProvOwnerRecord), nullptr);
+    EXPECT_NE(mapping, nullptr);
+    rec = mapping ? static_cast<ProvOwnerRecord *>(os_MapViewOfFile(mapping, sizeof(ProvOwnerRecord))) : nullptr;
+    EXPECT_NE(rec, nullptr);
+    mutex = os_CreateMutex((name + ".mut").c_str(), false, nullptr);
+    EXPECT_NE(mutex, nullptr);
+  }
+  ~SharedOwner() {
+    if (rec) os_UnmapViewOfFile(rec);
+    if (mapping) os_CloseHandle(mapping);
+    if (mutex) os_CloseHandle(mutex);
+    os_DeleteFileMapping(name.c_str());
+    os_DeleteMutex((name + ".mut").c_str());
+  }
+};
+
+std::string Path(const ProvOwnerPath &p) { return std::string(p.path, strnlen(p.path, sizeof p.path)); }
+
+// Each owner request on a record the host supplies, in order, with the
+// record after it; the same over a folder and over a database.
+TEST(ProviderOwner, RequestsActOnTheHostsRecord) {
+  Layout l1, l2;
+  const std::string folder = FolderLogger("owner", &l1), db = DbLogger("provowner", &l2);
+  char first[14];
+  log_FormatStamp(kT0, first);
+  const std::string cs = db.substr(0, db.find(";LoggerName="));
+  for (const auto &[server, earliest] :
+       {std::pair{folder, folder + "\\P" + first + ".odl"}, std::pair{db, cs + ";LoggerName=P1;"}}) {
+    SCOPED_TRACE(server);
+    SharedOwner shared("provowner");
+    ASSERT_NE(shared.rec, nullptr);
+    Provider pv;
+    ASSERT_EQ(prov_Open(pv.p, server.c_str()), 0);
+    EXPECT_EQ(prov_SetOwner(pv.p, shared.rec, nullptr), -1);  // a record needs its mutex
+    EXPECT_EQ(os_GetLastError(), OS_ERROR_INVALID_PARAMETER);
+    ASSERT_EQ(prov_SetOwner(pv.p, shared.rec, shared.mutex), 0);
+    const uint32_t me = os_GetCurrentProcessId(), word = prov_OwnerWord(pv.p);
+    ASSERT_NE(word, 0u);
+    struct Row {
+      const char *line, *reply;
+      uint32_t first, second;
+      bool owned;
+    } rows[] = {
+        {"RS", "1", 0, 0, false},  {"XS,1", "1", 0, 0, false}, {"DS", "1", 1, 1, true},  {"RS", "0", 1, 1, true},
+        {"bs", "0", 1, 1, true},   {"ES", "1", 0, 0, true},    {"BS", "1", 0, 0, true},  {"PS,2", "1", 0, 1, true},
+        {"DS", "1", 1, 1, true},   {"FS,7", "1", 0, 1, true},  {"MS,3", "1", 0, 1, true}, {"ES", "1", 0, 0, true},
+    };
+    for (const Row &r : rows) {
+      uint32_t before = os_GetTickCount();
+      EXPECT_EQ(pv.Ask(r.line), Z(r.reply)) << r.line;
+      EXPECT_EQ(shared.rec->first, r.first) << r.line;
+      EXPECT_EQ(shared.rec->second, r.second) << r.line;
+      EXPECT_EQ(shared.rec->processId, r.owned ? me : 0u) << r.line;
+      EXPECT_EQ(shared.rec->owner, r.owned ? word : 0u) << r.line;
+      if (r.line[0] == 'X' || r.line[0] == 'M') {
+        EXPECT_LE(shared.rec->tick - before, os_GetTickCount() - before) << r.line;  // taken during the request
+      }
+    }
+    EXPECT_EQ(shared.rec->slot[0].set, 0u);
+    // "WS": the earliest run's path; no partner, no second path.
+    memset(shared.rec->slot[1].path, 'x', 8);
+    shared.rec->slot[1].set = 1;
+    EXPECT_EQ(pv.Ask("WS"), Z("1"));
+    std::string path = Path(shared.rec->slot[0]);
+    if (server == db) {
+      // The database's run name is its own: the path is the logger's runs
+      // joined to the run the store names first.
+      EXPECT_EQ(path.rfind(earliest, 0), 0u) << path;
+      std::unique_ptr<CLogStore> s(log_CreateStore(cs.c_str()));
+      ASSERT_TRUE(s);
+      LogFileHeader h{};
+      ASSERT_EQ(s->Open(nullptr, path.c_str(), OS_GENERIC_READ), 0) << path;
+      ASSERT_EQ(s->ReadHeader(&h), 0);
+      EXPECT_EQ(h.start.seconds, kT0);
+    } else {
+      EXPECT_EQ(path, earliest);
+    }
+    EXPECT_EQ(shared.rec->slot[0].set, 1u);
+    EXPECT_EQ(shared.rec->slot[1].set, 0u);
+    EXPECT_EQ(Path(shared.rec->slot[1]), "");
+    EXPECT_EQ(shared.rec->second, 1u);
+    // Taken away again: the answers without a record, which stays as it was.
+    ProvOwnerRecord kept = *shared.rec;
+    ASSERT_EQ(prov_SetOwner(pv.p, nullptr, nullptr), 0);
+    for (const auto &[line, reply] : {std::pair{"WS", "-1,50"}, std::pair{"PS,1", "-1,50"}, std::pair{"DS", "0"},
+                                      std::pair{"ES", "1"}, std::pair{"RS", "0"}})
+      EXPECT_EQ(pv.Ask(line), Z(reply)) << line;
+    EXPECT_EQ(memcmp(&kept, shared.rec, sizeof kept), 0);
+  }
+}
+
+// Ownership passes to the provider that takes it last, and is written only
+// while the owner mutex is held: a request waits for another holder.
+TEST(ProviderOwner, TakenUnderTheMutexByTheLastTaker) {
+  Layout l;
+  const std::string folder = FolderLogger("owners", &l);
+  SharedOwner shared("provowners");
+  ASSERT_NE(shared.rec, nullptr);
+  Provider a, b;
+  ASSERT_EQ(prov_Open(a.p, folder.c_str()), 0);
+  ASSERT_EQ(prov_Open(b.p, folder.c_str()), 0);
+  ASSERT_NE(prov_OwnerWord(a.p), prov_OwnerWord(b.p));
+  ASSERT_EQ(prov_SetOwner(a.p, shared.rec, shared.mutex), 0);
+  ASSERT_EQ(prov_SetOwner(b.p, shared.rec, shared.mutex), 0);
+  EXPECT_EQ(a.Ask("DS"), Z("1"));
+  EXPECT_EQ(shared.rec->owner, prov_OwnerWord(a.p));
+  EXPECT_EQ(b.Ask("RS"), Z("0"));  // A's "DS" shows to B
+
+  std::promise<void> held, release;
+  std::thread holder([&] {
+    EXPECT_EQ(os_WaitMutex(shared.mutex, OS_INFINITE), OS_WAIT_OBJECT_0);
+    held.set_value();
+    release.get_future().wait();
+    os_ReleaseMutex(shared.mutex);
+  });
+  held.get_future().wait();
+  auto taken = std::async(std::launch::async, [&] { return b.Ask("ES"); });
+  EXPECT_EQ(taken.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+  EXPECT_EQ(shared.rec->owner, prov_OwnerWord(a.p));
+  EXPECT_EQ(shared.rec->first, 1u);
+  release.set_value();
+  EXPECT_EQ(taken.get(), Z("1"));
+  holder.join();
+  EXPECT_EQ(shared.rec->owner, prov_OwnerWord(b.p));
+  EXPECT_EQ(shared.rec->first, 0u);
+  EXPECT_EQ(shared.rec->second, 0u);
+  EXPECT_EQ(a.Ask("RS"), Z("1"));
+}
+
+// "WS" with a partner: the partner's run that was open at the primary's
+// earliest start gives the second path.
+TEST(ProviderOwner, PartnerRunOpenAtTheEarliestStart) {
+  struct Case {
+    const char *what;
+    int32_t start, end;  // of the partner's one run, from kT0; end 0: still open
+    bool taken;
+  } cases[] = {
+      {"ended before", -100, -50, false},
+      {"ended after", -100, 50, true},
+      {"still open", -100, 0, true},
+      {"began after", 10, 0, false},
+      {"began at the same second", 0, 50, false},
+  };
+  int n = 0;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string name = "ownerpartner" + std::to_string(++n);
+    Layout fast, slow("AO", "Out");
+    std::string primary = FolderLogger(name + "_FAST_LOG", &fast);
+    std::string partner = Folder(name);
+    std::string want;
+    {
+      CLogFileCollection pc;
+      ASSERT_EQ(pc.Open("", partner.c_str(), "", "P", kRW), 0);
+      int32_t start = kT0 + c.start;
+      slow.h.start = {start, 0, 0};
+      std::unique_ptr<CLogStore> s(pc.CreateRun(&start, 1, nullptr, &slow.h, nullptr, 0, nullptr, nullptr, slow.blocks));
+      ASSERT_TRUE(s);
+      std::vector<uint8_t> recs = slow.Records(start, 0, 2, 0);
+      ASSERT_EQ(s->WriteLogs(&slow.h, recs.data(), 2), 0);
+      char a[14], e[14];
+      log_FormatStamp(start, a);
+      if (c.end) {
+        int32_t stop = kT0 + c.end;
+        ASSERT_EQ(pc.CloseRun(s.get(), &start, &stop, 0), 0) << pc.GetErrorText();
+        log_FormatStamp(stop, e);
+        want = partner + "\\P" + a + "_" + e + ".odl";
+      } else {
+        s->Close();
+        want = partner + "\\P" + a + ".odl";
+      }
+    }
+    SharedOwner shared("provownerpartner");
+    ASSERT_NE(shared.rec, nullptr);
+    Provider pv;
+    ASSERT_EQ(prov_Open(pv.p, primary.c_str()), 0);
+    ASSERT_EQ(prov_SetOwner(pv.p, shared.rec, shared.mutex), 0);
+    EXPECT_EQ(pv.Ask("WS"), Z("1"));
+    char first[14];
+    log_FormatStamp(kT0, first);
+    EXPECT_EQ(Path(shared.rec->slot[0]), primary + "\\P" + first + ".odl");
+    EXPECT_EQ(shared.rec->slot[1].set, c.taken ? 1u : 0u);
+    EXPECT_EQ(Path(shared.rec->slot[1]), c.taken ? want : "");
+  }
 }
 
 }  // namespace
