@@ -39,14 +39,7 @@ const char *CLogDbMySQLCollection::GetErrorSummary() { return message_; }
 
 unsigned CLogDbMySQLCollection::Exec(const std::string &sql) {
   if (!db_) return ER_UNKNOWN_ERROR;
-  if (mysql_query(db_, sql.c_str()) == 0) {
-    // A statement with a result (none here) must not block the next one.
-    if (MYSQL_RES *r = mysql_store_result(db_)) mysql_free_result(r);
-    return 0;
-  }
-  detail_ = mysql_error(db_);
-  unsigned e = mysql_errno(db_);
-  return e ? e : ER_UNKNOWN_ERROR;
+  return lmy_Exec(db_, sql, &detail_);
 }
 
 int CLogDbMySQLCollection::Open(const char *connection, const char *folder, const char *logger, const char *prefix,
