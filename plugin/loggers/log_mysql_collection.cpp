@@ -14,6 +14,7 @@
 #include "plugin/loggers/log_db_schema.h"
 #include "plugin/loggers/log_mysql_conn.h"
 #include "plugin/loggers/log_mysql_store.h"
+#include "plugin/loggers/log_status_feed.h"
 
 namespace {
 
@@ -48,6 +49,7 @@ int CLogDbMySQLCollection::Open(const char *connection, const char *folder, cons
   if (!logger || strlen(logger) >= 260 || (prefix && strlen(prefix) >= 260)) return os_SetLastError(0), -1;
   if (!connection || !*connection) return os_SetLastError(0), Fail("NO CONNECTION STRING", "");
   if (strlen(connection) > kConnMax) return os_SetLastError(0), Fail("CONNECTION STRING TOO LONG", "");
+  log_StatusFeedCollection(nullptr, prefix, 1, logger);
   logger_ = logger;
   prefixCopy_ = prefix ? prefix : "";
   access_ = access;
