@@ -14,6 +14,7 @@
 #include "plugin/loggers/log_db_schema.h"
 #include "plugin/loggers/log_mysql_conn.h"
 #include "plugin/loggers/log_mysql_store.h"
+#include "plugin/loggers/log_status_feed.h"
 
 namespace {
 
@@ -39,14 +40,7 @@ const char *CLogDbMySQLCollection::GetErrorSummary() { return message_; }
 
 unsigned CLogDbMySQLCollection::Exec(const std::string &sql) {
   if (!db_) return ER_UNKNOWN_ERROR;
-  if (mysql_query(db_, sql.c_str()) == 0) {
-    // A statement with a result (none here) must not block the next one.
-    if (MYSQL_RES *r = mysql_store_result(db_)) mysql_free_result(r);
-    return 0;
-  }
-  detail_ = mysql_error(db_);
-  unsigned e = mysql_errno(db_);
-  return e ? e : ER_UNKNOWN_ERROR;
+  return lmy_Exec(db_, sql, &detail_);
 }
 
 int CLogDbMySQLCollection::Open(const char *connection, const char *folder, const char *logger, const char *prefix,
@@ -55,6 +49,7 @@ int CLogDbMySQLCollection::Open(const char *connection, const char *folder, cons
   if (!logger || strlen(logger) >= 260 || (prefix && strlen(prefix) >= 260)) return os_SetLastError(0), -1;
   if (!connection || !*connection) return os_SetLastError(0), Fail("NO CONNECTION STRING", "");
   if (strlen(connection) > kConnMax) return os_SetLastError(0), Fail("CONNECTION STRING TOO LONG", "");
+  log_StatusFeedCollection(nullptr, prefix, 1, logger);
   logger_ = logger;
   prefixCopy_ = prefix ? prefix : "";
   access_ = access;

@@ -109,6 +109,7 @@ std::atomic<unsigned> g_timeout{LMY_TIMEOUT_S};
 }
 
 void lmy_SetTimeout(unsigned seconds) { g_timeout = seconds ? seconds : LMY_TIMEOUT_S; }
+unsigned lmy_Timeout() { return g_timeout; }
 
 st_mysql *lmy_Connect(const LmyKeys &k, std::string *message, std::string *detail, unsigned *error) {
   MYSQL *db = mysql_init(nullptr);
@@ -139,6 +140,18 @@ std::string lmy_Escape(st_mysql *db, const std::string &text) {
 bool lmy_LinkLost(unsigned error) {
   return error == CR_SERVER_GONE_ERROR || error == CR_SERVER_LOST || error == CR_SERVER_LOST_EXTENDED ||
          error == CR_CONNECTION_ERROR || error == CR_CONN_HOST_ERROR;
+}
+
+unsigned lmy_Exec(st_mysql *db, const std::string &sql, std::string *detail) {
+  if (!db) return *detail = "not connected", CR_SERVER_GONE_ERROR;
+  if (mysql_query(db, sql.c_str()) == 0) {
+    // A statement with a result must not block the next one.
+    if (MYSQL_RES *r = mysql_store_result(db)) mysql_free_result(r);
+    return 0;
+  }
+  *detail = mysql_error(db);
+  unsigned e = mysql_errno(db);
+  return e ? e : CR_UNKNOWN_ERROR;
 }
 
 LmyParam lmy_Int(int32_t v) { return LmyParam{LmyParam::INT, v, 0, {}, 0}; }

@@ -18,6 +18,7 @@ constexpr unsigned LMY_TIMEOUT_S = 300;
 // Sets the time-outs of later connections (0: LMY_TIMEOUT_S), so that tests
 // of a stalled server end in seconds.
 void lmy_SetTimeout(unsigned seconds);
+unsigned lmy_Timeout();
 
 // Reads the keys. A key counts only at the start of a pair (after ';'), in
 // any case; a key given twice, a value over its bound, an empty host or
@@ -46,6 +47,9 @@ st_mysql *lmy_Connect(const LmyKeys &keys, std::string *message, std::string *de
 std::string lmy_Escape(st_mysql *db, const std::string &text);
 // Whether a client error number means the link to the server is gone.
 bool lmy_LinkLost(unsigned error);
+// A statement through mysql_query, its result (if any) dropped: 0, or the
+// error number with the library's text in *detail.
+unsigned lmy_Exec(st_mysql *db, const std::string &sql, std::string *detail);
 
 // A statement parameter.
 struct LmyParam {

@@ -58,6 +58,11 @@ float Float(const LmyValue &v) {
 
 std::string Text(const LmyValue &v) { return v.null ? std::string() : ldb_TrimRight(v.text); }
 
+// A session number, 0 for none.
+uint64_t Session(const LmyValue &v) {
+  return !v.null && v.number && v.num >= 1 && v.num < 1.8e19 ? static_cast<uint64_t>(v.num) : 0;
+}
+
 }  // namespace
 
 struct CLogDbMySQLStore::Buffers {
@@ -114,6 +119,8 @@ int CLogDbMySQLStore::Run(const std::string &sql, const std::vector<LmyParam> &p
 }
 
 void CLogDbMySQLStore::Lose() {
+  if (held_) lostSession_ = session_;
+  held_ = asked_ = false;
   DropBatch();
   if (db_) mysql_close(db_);
   db_ = nullptr;
@@ -263,6 +270,7 @@ int CLogDbMySQLStore::Close() {
   if (db_) mysql_close(db_);
   db_ = nullptr;
   lost_ = false;
+  held_ = asked_ = false;  // the server frees the lock with the session
   cursor_ = -1;
   logging_ = 0;
   return 0;
@@ -366,6 +374,42 @@ int CLogDbMySQLStore::SkipStored(const LogFileHeader *h, const uint8_t *records,
   return 0;
 }
 
+// A session whose link broke may still hold a batch that reaches the server
+// late, after the table was asked for its newest record. Each writing
+// session holds the run's user lock, which the server frees only when the
+// session ends: once the lock comes over, no earlier batch can land.
+int CLogDbMySQLStore::HoldRun() {
+  if (asked_) return 0;
+  const LmyParam name = lmy_Text(std::string(keys_.db) + "." + prefix_);
+  std::vector<LmyRow> rows;
+  if (Run("SELECT GET_LOCK(MD5(?), 0), IS_USED_LOCK(MD5(?)), CONNECTION_ID()", {name, name}, kSelectFailed,
+          kExecFailed, &rows) != 0)
+    return -1;
+  if (rows.empty() || rows[0].size() < 3) return Fail("CAN'T GET DATA", "no lock state");
+  bool got = Session(rows[0][0]) == 1;
+  const uint64_t holder = Session(rows[0][1]), own = Session(rows[0][2]);
+  if (!got && lostSession_ && holder == lostSession_) {
+    std::string detail;
+    unsigned e = lmy_Exec(db_, "KILL CONNECTION " + std::to_string(holder), &detail);
+    if (lmy_LinkLost(e)) {
+      lastError_ = e;
+      Lose();
+      return Fail(kExecFailed, detail);
+    }
+    const int32_t wait = static_cast<int32_t>(lmy_Timeout() / 2 ? lmy_Timeout() / 2 : 1);
+    if (Run("SELECT GET_LOCK(MD5(?), ?)", {name, lmy_Int(wait)}, kSelectFailed, kExecFailed, &rows) != 0) return -1;
+    if (rows.empty() || Session(rows[0][0]) != 1)
+      return Fail("CAN'T LOG SCAN", "the session of the lost link still holds the run");
+    got = true;
+  }
+  // Not got: another session of the run holds it, and ours has ended.
+  asked_ = true;
+  held_ = got;
+  session_ = own;
+  lostSession_ = 0;
+  return 0;
+}
+
 int CLogDbMySQLStore::WriteBatch(const LogFileHeader *h, const uint8_t *records, uint32_t rows, uint32_t columns) {
   lastError_ = 0;
   // Full batches keep one statement, the shorter last one another.
@@ -458,6 +502,7 @@ int CLogDbMySQLStore::WriteLogs(const LogFileHeader *h, const void *records, uin
     reconnected = true;
     if (Reconnect() != 0) return -1;
   }
+  if (HoldRun() != 0) return -1;
   if (resume_) {
     // An earlier call failed part-way: the records it stored come again.
     if (SkipStored(h, p, count, &i) != 0) return -1;
@@ -482,7 +527,7 @@ int CLogDbMySQLStore::WriteLogs(const LogFileHeader *h, const void *records, uin
       // The failed write's own text tells what happened; the next call tries again.
       return Fail(m, d + "; " + detail_);
     }
-    if (SkipStored(h, p, count, &i) != 0) return -1;
+    if (HoldRun() != 0 || SkipStored(h, p, count, &i) != 0) return -1;
     resume_ = false;
   }
   char line[80];

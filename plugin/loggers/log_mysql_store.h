@@ -69,6 +69,9 @@ class CLogDbMySQLStore : public CLogStore {
   int Reconnect();
   // Lets a broken link go; the next statement connects again.
   void Lose();
+  // Takes the run's lock for this connection's writes, first ending the
+  // session of a lost link that held it.
+  int HoldRun();
   // Index of the first record after the newest stored one.
   int SkipStored(const LogFileHeader *h, const uint8_t *records, uint32_t count, uint32_t *from);
   int WriteBatch(const LogFileHeader *h, const uint8_t *records, uint32_t rows, uint32_t columns);
@@ -94,6 +97,10 @@ class CLogDbMySQLStore : public CLogStore {
   unsigned lastError_ = 0;
   bool lost_ = false;    // the link broke: connect again before the next statement
   bool resume_ = false;  // a write failed part-way: skip what the table holds
+  bool asked_ = false;   // this connection asked for the run's lock
+  bool held_ = false;    // and holds it
+  uint64_t session_ = 0;      // this connection's session on the server
+  uint64_t lostSession_ = 0;  // a lost link's session that held the lock, until it is known ended
 
   std::string detail_;
   char message_[31] = {};

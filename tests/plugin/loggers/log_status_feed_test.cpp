@@ -20,6 +20,7 @@
 #include "platform/os_error.h"
 #include "platform/os_io.h"
 #include "plugin/loggers/log_file_collection.h"
+#include "plugin/loggers/log_mysql_collection.h"
 #include "plugin/loggers/log_status.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_world.h"
@@ -347,6 +348,13 @@ TEST_F(StatusFeed, CollectionRows) {
   EXPECT_TRUE(found) << "the folder's last level " << last;
   EXPECT_EQ(HighText(a.Record(1, 8)), "PX");
   EXPECT_EQ(a.Status(1, 9), 0u);
+
+  // So does a MySQL collection, before it reads its keys and connects.
+  CLogDbMySQLCollection my;
+  EXPECT_EQ(my.Open("PROVIDER=MYSQL;USER=u", "", "LOGM", "PM", OS_GENERIC_READ), -1);
+  EXPECT_STREQ(my.GetErrorSummary(), "NO DB IN CONNECTION STRING");
+  expectRows({{2, "LOGM"}, {3, "N/A"}, {6, "N/A"}, {8, "PM"}});
+  EXPECT_EQ(Area::Read().Status(1, 9), uint32_t{CST_VALUE}) << "database storage";
 }
 
 TEST_F(StatusFeed, FourThreadsUpdatingAtOnceKeepExactCounts) {

@@ -179,6 +179,21 @@ struct LoggedRun {
   }
 };
 
+// Where AI1 values read back one a line first depart from record i holding
+// i * 10 (LoggedRun::Records), or "" when they are exactly `total` records
+// in order.
+inline std::string Departure(const std::string &rows, uint32_t total) {
+  uint32_t i = 0;
+  for (size_t p = 0; p < rows.size(); ++i) {
+    size_t e = rows.find('\n', p);
+    if (e == std::string::npos) e = rows.size();
+    if (i >= total || rows.substr(p, e - p) != std::to_string(i * 10))
+      return "row " + std::to_string(i) + " holds " + rows.substr(p, e - p);
+    p = e + 1;
+  }
+  return i == total ? "" : std::to_string(i) + " rows of " + std::to_string(total);
+}
+
 // The test's own database name.
 inline std::string DbName() {
   const auto *t = ::testing::UnitTest::GetInstance()->current_test_info();
