@@ -386,11 +386,10 @@ int CLogDbStore::FillRow(CLogITDbDataAcc *acc, const LogFileHeader *h, const uin
   memcpy(&t, rec + LOG_RECORD_TIME, sizeof t);
   if (acc->SetFieldValueAt(0, ado::var_Date(ldb_ToOleDate(t.seconds))) != 0) return Fail("CAN'T SET DT", acc);
   if (acc->SetFieldValueAt(1, ado::var_I4(t.ms)) != 0) return Fail("CAN'T SET MS", acc);
-  std::vector<LdbCell> cells;
-  if (!ldb_RecordCells(h, rec, bytes, digitalText_ != 0, states_, &cells))
+  if (!ldb_RecordCells(h, rec, bytes, digitalText_ != 0, states_, &cells_))
     return Fail("CAN'T SET CHANNEL", "record shorter than its blocks");
   int32_t col = 3;
-  for (const LdbCell &c : cells) {
+  for (const LdbCell &c : cells_) {
     Variant v = c.kind == LdbCell::INT    ? ado::var_I4(c.i)
                 : c.kind == LdbCell::REAL ? ado::var_R4(c.f)
                 : c.kind == LdbCell::TEXT ? ado::var_Utf8(c.text)
