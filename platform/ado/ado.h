@@ -486,7 +486,8 @@ std::string ado_ColumnTypeText(Profile p, int32_t type, int32_t size);
 HRESULT ado_PrepareInMemory(const std::string &sql, bool *single, std::string *why);
 
 // Test hook: when set, called before each statement that changes a file is
-// stepped (a test kills the process there).
+// stepped, row changes of recordsets included (a test kills the process
+// there, or changes the file from another connection).
 extern void (*ado_BeforeStatement)();
 
 // ---- Yardstick -----------------------------------------------------------

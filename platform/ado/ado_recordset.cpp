@@ -584,6 +584,7 @@ HRESULT Recordset::Update() {
     }
   }
   if (editMode_ == 1) sqlite3_bind_int64(st, (int)cols.size() + 1, rowids_[(size_t)pos_]);
+  if (ado_BeforeStatement) ado_BeforeStatement();
   int rc = sqlite3_step(st);
   sqlite3_reset(st);
   if (rc != SQLITE_DONE) return FailSqlite(rc);
@@ -617,6 +618,7 @@ HRESULT Recordset::Delete() {
   int rc = sqlite3_prepare_v2(conn_->Db(), sql.c_str(), (int)sql.size(), &st, nullptr);
   if (rc != SQLITE_OK) return FailSqlite(rc);
   sqlite3_bind_int64(st, 1, rowids_[(size_t)pos_]);
+  if (ado_BeforeStatement) ado_BeforeStatement();
   rc = sqlite3_step(st);
   sqlite3_finalize(st);
   if (rc != SQLITE_DONE) return FailSqlite(rc);
