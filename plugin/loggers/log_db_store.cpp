@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "framework/config/chan_record.h"
+#include "framework/registry/reg_settings.h"
 #include "platform/os_codepage.h"
 #include "platform/os_error.h"
 #include "plugin/loggers/log_db_runs.h"
@@ -691,7 +692,14 @@ int CLogDbStore::WriteAt(const char *column, int32_t seconds, int ms, const Vari
       }) != 0 ||
       Eof(&main_))
     return Fail("CAN'T WRITE LOG", &main_);
-  if (main_.SetFieldValueAt(0, value) != 0 || main_.Update() != 0) {
+  const bool set = main_.SetFieldValueAt(0, value) == 0;
+  if (!set && strcmp(column, "TX") == 0 && os_CompareNoCase(prod_GetProductName(), "Rimfold") == 0) {
+    // That edition drops a text its record cannot take.
+    main_.CancelUpdate();
+    main_.CloseRecordset();
+    return 0;
+  }
+  if (!set || main_.Update() != 0) {
     std::string d = main_.GetComErrorText();
     main_.CancelUpdate();
     return Fail("CAN'T UPDATE TEXT TABLE", d.c_str());

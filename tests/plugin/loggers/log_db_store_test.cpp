@@ -17,6 +17,7 @@
 #include "framework/config/chan_record.h"
 #include "platform/ado/ado.h"
 #include "framework/server/srv_client.h"
+#include "framework/registry/reg_settings.h"
 #include "framework/server/srv_requests.h"
 #include "framework/shm/shm_areas.h"
 #include "framework/shm/shm_segment.h"
@@ -85,12 +86,14 @@ struct RunFixture {
       memcpy(ai[i].raw, tag, strlen(tag) < 8 ? strlen(tag) : 8);
       if (strlen(tag) > 8) memcpy(ai[i].raw + 138, tag + 8, strlen(tag) - 8 < 4 ? strlen(tag) - 8 : 4);
       memcpy(ai[i].raw + 32, "m3/h", 4);
+      chan_SetFlagBit(&ai[i], CHAN_FLAG_ENABLE, true);
     }
     for (int i = 0; i < 2; ++i) {
       char tag[8];
       snprintf(tag, sizeof tag, "Pump%d", i + 1);
       memcpy(di[i].raw, tag, strlen(tag));
       di[i].raw[24] = 1;
+      chan_SetFlagBit(&di[i], CHAN_FLAG_ENABLE, true);
       chan_PutText32(&di[i], CHAN_HIGH_STATE_TEXT_OFFSET, "RUNNING");
       chan_PutText32(&di[i], 64, "STOPPED");
     }
@@ -635,6 +638,51 @@ TEST_F(LogDb, CreationFailuresDropTheirTables) {
   EXPECT_EQ(c.FirstRun(nullptr), 0);
 }
 
+// The store fails after it added the run's LOGGERS row (its channels table
+// vanishes under it): the row goes with the tables, so the newest run listed
+// is one that opens.
+TEST_F(LogDb, StoreFailingAfterItsRowLeavesNoRow) {
+  static std::string cs;
+  static bool dropping, dropped;
+  cs = SqlCs("lateFail");
+  dropping = dropped = false;
+  CLogDbCollection c;
+  ASSERT_EQ(c.Open(cs.c_str(), "", "G", "", kRW), 0);
+  RunFixture run;
+  CLogStore *first = c.CreateRun(&run.h.start.seconds, 1, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+  ASSERT_NE(first, nullptr) << c.GetErrorSummary() << c.GetErrorText();
+  delete first;
+  ado::ado_BeforeStatement = [] {
+    if (dropping || dropped) return;
+    dropping = true;
+    ado::Connection other;
+    ado::Recordset r;
+    if (other.Open(cs) >= 0 &&
+        r.Open("select * from LOGGERS where nLoggerSequence = 2", &other, ado::adOpenStatic, ado::adLockReadOnly,
+               ado::adCmdUnknown) >= 0) {
+      bool eof = true;
+      r.GetEOF(&eof);
+      r.Close();
+      if (!eof) dropped = other.Execute("DROP TABLE G_00000002_CHANNELS", nullptr) >= 0;
+    }
+    dropping = false;
+  };
+  CLogStore *s = c.CreateRun(&run.h.start.seconds, 1, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+  ado::ado_BeforeStatement = nullptr;
+  EXPECT_TRUE(dropped);
+  EXPECT_EQ(s, nullptr);
+  delete s;
+  EXPECT_STREQ(c.GetErrorSummary(), "CAN'T CONNECT TO DATABASE");
+  EXPECT_FALSE(HasTable(cs, "G_00000002_DATA"));
+  EXPECT_FALSE(HasTable(cs, "G_00000002_TEXT"));
+  ASSERT_EQ(c.FirstRun(nullptr), 1);
+  char sel[32];
+  std::vector<std::string> runs;
+  while (c.NextRun(sel, nullptr, nullptr) == 1) runs.push_back(sel);
+  EXPECT_EQ(runs, std::vector<std::string>{"LoggerSeq=00000001"});
+  EXPECT_EQ(std::string(log_ResolveRun((cs + ";LoggerName=G").c_str())), cs + ";LoggerName=G;LoggerSeq=00000001");
+}
+
 // A block the caller gives no channel records for takes them from the
 // configuration area of its data area: its tags name the data columns and
 // fill CHANNELS. A block without such an area makes no run.
@@ -787,6 +835,61 @@ TEST_F(LogDb, TextsAndPositionsLandOnTheirRecord) {
   EXPECT_TRUE(eof);
 }
 
+// A text its record's TX column cannot take (a data table made by hand with
+// a narrow TX) fails, except in the "Rimfold" edition, which drops it.
+TEST_F(LogDb, TextTheRecordCannotTake) {
+  auto product = [](const char *name) {
+    OsHKey key = nullptr;
+    ASSERT_EQ(os_RegCreateKeyEx(OS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Quenford", 0, OS_KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              0);
+    if (name) {
+      ASSERT_EQ(os_RegSetValueEx(key, "ProductName", OS_REG_SZ, name, static_cast<uint32_t>(strlen(name) + 1)), 0);
+    } else {
+      os_RegDeleteValue(key, "ProductName");
+    }
+    os_RegCloseKey(key);
+    prod_ForgetNames();
+  };
+  std::string cs = SqlCs("narrowtx");
+  CLogDbCollection c;
+  ASSERT_EQ(c.Open(cs.c_str(), "", "N", "", kRW), 0);
+  RunFixture run;
+  CLogStore *made = c.CreateRun(&run.h.start.seconds, 1, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+  ASSERT_NE(made, nullptr) << c.GetErrorSummary() << c.GetErrorText();
+  delete made;
+  ASSERT_EQ(c.Exec("DROP TABLE N_DATA"), 0);
+  ASSERT_EQ(c.Exec("CREATE TABLE N_DATA (DT datetime, MS integer, TX char(4) NULL, AI1 REAL NULL, AI2 REAL NULL, "
+                   "AI3 REAL NULL, DI1 INTEGER NULL, DI2 INTEGER NULL, TP float NULL)"),
+            0);
+  CLogStore *s = c.OpenStore("LoggerSeq=00000001", kRW);
+  ASSERT_NE(s, nullptr) << c.GetErrorSummary() << c.GetErrorText();
+  uint32_t at = 0;
+  ASSERT_EQ(s->UseforLogging(&at), 0) << s->GetErrorSummary() << s->GetErrorText();
+  auto recs = run.Records(2);
+  ASSERT_EQ(s->WriteLogs(&run.h, recs.data(), 2), 0) << s->GetErrorSummary() << s->GetErrorText();
+  int32_t before = 0, after = 0;
+  ASSERT_EQ(s->GetLastModified(&before), 0);
+  for (const char *edition : {static_cast<const char *>(nullptr), "Rimfold"}) {
+    SCOPED_TRACE(edition ? edition : "no edition");
+    product(edition);
+    const int expect = edition ? 0 : -1;
+    EXPECT_EQ(s->WriteText(kT0 + 1, "far too long", nullptr, nullptr), expect);
+    if (!edition) {
+      EXPECT_STREQ(s->GetErrorSummary(), "CAN'T UPDATE TEXT TABLE");
+    }
+    ASSERT_EQ(s->GetLastModified(&after), 0);
+    EXPECT_EQ(after, before);  // no text time either way
+    char buf[64] = {};
+    uint32_t cap = sizeof buf;
+    EXPECT_EQ(s->ReadSection("TEXT", buf, &cap, nullptr, nullptr), 0);
+  }
+  EXPECT_EQ(s->WriteText(kT0 + 1, "ok", nullptr, nullptr), 0) << s->GetErrorSummary() << s->GetErrorText();
+  ASSERT_EQ(s->GetLastModified(&after), 0);
+  EXPECT_EQ(after, kT0 + 1);
+  product(nullptr);
+  delete s;
+}
+
 // A digital type that holds no text takes 0 and 1, never state texts; a
 // text type takes the state texts.
 TEST_F(LogDb, DigitalColumns) {
@@ -820,6 +923,53 @@ TEST_F(LogDb, DigitalColumns) {
     ASSERT_GE(r.GetValue(0, &v), 0);
     EXPECT_EQ(ldb_TrimRight(ado::var_ToUtf8(v)), k.low);
   }
+}
+
+// A channel whose record is not enabled is listed by its names only; read
+// back it is not enabled and has no kind.
+TEST_F(LogDb, ChannelsNotEnabledKeepOnlyTheirNames) {
+  std::string cs = SqlCs("notenabled");
+  CLogDbCollection c;
+  ASSERT_EQ(c.Open(cs.c_str(), "", "E", "", kRW), 0);
+  RunFixture run;
+  chan_SetFlagBit(&run.ai[1], CHAN_FLAG_ENABLE, false);
+  chan_SetFlagBit(&run.di[0], CHAN_FLAG_ENABLE, false);
+  CLogStore *s = c.CreateRun(&run.h.start.seconds, 1, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+  ASSERT_NE(s, nullptr) << c.GetErrorSummary() << c.GetErrorText();
+  {
+    ado::Connection conn;
+    ASSERT_GE(conn.Open(cs), 0);
+    ado::Recordset r;
+    ASSERT_GE(r.Open("select sTag, nType, sUnits, sLowStateDesc, sHighStateDesc from E_CHANNELS order by nBlock, "
+                     "nChannelNumber",
+                     &conn, ado::adOpenStatic, ado::adLockReadOnly, ado::adCmdUnknown),
+              0);
+    std::string rows;
+    for (r.MoveFirst();; r.MoveNext()) {
+      bool eof = true;
+      ASSERT_GE(r.GetEOF(&eof), 0);
+      if (eof) break;
+      for (int i = 0; i < 5; ++i) {
+        ado::Variant v;
+        ASSERT_GE(r.GetValue(i, &v), 0);
+        rows += (v.vt == ado::VT_NULL ? std::string("-") : ldb_TrimRight(ado::var_ToUtf8(v))) + (i < 4 ? "," : ";");
+      }
+    }
+    EXPECT_EQ(rows, "Flow1,0,m3/h,-,-;Flow2,-,-,-,-;Flow3,0,m3/h,-,-;Pump1,-,-,-,-;Pump2,1,-,STOPPED,RUNNING;");
+  }
+  ChannelRecord back[3];
+  ASSERT_EQ(s->ReadChannels(&run.h, back, 0, 0, 3), 0) << s->GetErrorSummary();
+  EXPECT_TRUE(chan_FlagBit(&back[0], CHAN_FLAG_ENABLE));
+  EXPECT_FALSE(chan_FlagBit(&back[1], CHAN_FLAG_ENABLE));
+  char tag[16];
+  chan_JoinTag(&back[1], tag);
+  EXPECT_STREQ(tag, "Flow2");
+  ASSERT_EQ(s->ReadChannels(&run.h, back, 1, 0, 2), 0) << s->GetErrorSummary();
+  EXPECT_FALSE(chan_FlagBit(&back[0], CHAN_FLAG_ENABLE));
+  EXPECT_EQ(chan_TypeByte(&back[0]), 0);
+  EXPECT_TRUE(chan_FlagBit(&back[1], CHAN_FLAG_ENABLE));
+  EXPECT_EQ(chan_TypeByte(&back[1]), 1);
+  delete s;
 }
 
 TEST_F(LogDb, OpenFailures) {
