@@ -77,7 +77,11 @@ static Variant ColumnValue(sqlite3_stmt *st, int col, const FieldInfo &f) {
       }
       break;
     case VT_R4:
-      if (type != SQLITE_TEXT) return var_R4((float)sqlite3_column_double(st, col));
+      if (type != SQLITE_TEXT) {
+        // A number past a single's range comes back as stored, not as infinity.
+        double x = sqlite3_column_double(st, col);
+        return std::isfinite(x) && std::fabs(x) > 3.4028234663852886e38 ? var_R8(x) : var_R4((float)x);
+      }
       break;
     case VT_R8:
       if (type != SQLITE_TEXT) return var_R8(sqlite3_column_double(st, col));

@@ -925,6 +925,79 @@ TEST_F(LogDb, DigitalColumns) {
   }
 }
 
+// Tables changed by hand: a CHANNELS row no header can hold fails the read,
+// one of a block past the header's is skipped; DATA values that are no
+// float, and a DATA table with fewer columns than channels, read as bad.
+TEST_F(LogDb, TablesChangedByHand) {
+  std::string cs = SqlCs("byhand");
+  CLogDbCollection c;
+  ASSERT_EQ(c.Open(cs.c_str(), "", "H", "", kRW), 0);
+  RunFixture run;
+  CLogStore *made = c.CreateRun(&run.h.start.seconds, 1, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+  ASSERT_NE(made, nullptr) << c.GetErrorSummary() << c.GetErrorText();
+  delete made;
+  const struct {
+    const char *what, *row;  // a CHANNELS row: nBlock, sPrefix, nChannelNumber
+    int rc;
+  } channels[] = {
+      {"negative block", "-1, 'AI', 4", -1},
+      {"channel past 16 bits", "0, 'AI', 70000", -1},
+      {"negative channel", "1, 'DI', -3", -1},
+      {"block past the header", "64, 'XX', 1", 0},
+  };
+  for (const auto &k : channels) {
+    SCOPED_TRACE(k.what);
+    ASSERT_EQ(c.Exec(std::string("INSERT INTO H_CHANNELS (nBlock, sPrefix, nChannelNumber) VALUES (") + k.row + ")"), 0);
+    CLogStore *s = c.OpenStore("LoggerSeq=00000001", kRO);
+    ASSERT_NE(s, nullptr);
+    LogFileHeader h{};
+    EXPECT_EQ(s->ReadHeader(&h), k.rc);
+    if (k.rc != 0) {
+      EXPECT_STREQ(s->GetErrorSummary(), "CAN'T CHECK NEXT CHANNEL");
+    } else {
+      EXPECT_EQ(h.blockCount, 2);
+      EXPECT_EQ(h.blocks[0].last, 3);
+    }
+    delete s;
+    ASSERT_EQ(c.Exec("DELETE FROM H_CHANNELS WHERE nBlock < 0 OR nBlock >= 64 OR nChannelNumber > 100 OR "
+                     "nChannelNumber < 0"),
+              0);
+  }
+  // Values no float can hold.
+  const std::string dt = ldb_DateLiteral(LDB_FORM_TS_DASH, kT0);
+  ASSERT_EQ(c.Exec("INSERT INTO H_DATA (DT, MS, AI1, AI2, AI3, DI1, DI2) VALUES (" + dt + ", 0, 1e300, NULL, 7, 1, 0)"),
+            0);
+  CLogStore *s = c.OpenStore("LoggerSeq=00000001", kRO);
+  ASSERT_NE(s, nullptr);
+  std::vector<uint8_t> back(run.h.recordSize);
+  ASSERT_EQ(s->ReadLogs(0, &run.h, back.data(), 1, nullptr, nullptr, nullptr), 1) << s->GetErrorSummary();
+  auto status = [&](int at) {
+    uint32_t st;
+    memcpy(&st, back.data() + at, 4);
+    return st;
+  };
+  EXPECT_EQ(status(12), LOG_STATUS_BAD);      // 1e300
+  EXPECT_EQ(status(16), LOG_STATUS_BAD);      // NULL
+  EXPECT_EQ(status(20), LOG_STATUS_PRESENT);  // 7
+  delete s;
+  // A data table of one channel column.
+  ASSERT_EQ(c.Exec("DROP TABLE H_DATA"), 0);
+  ASSERT_EQ(c.Exec("CREATE TABLE H_DATA (DT datetime, MS integer, TX varchar(255) NULL, AI1 REAL NULL)"), 0);
+  ASSERT_EQ(c.Exec("INSERT INTO H_DATA (DT, MS, AI1) VALUES (" + dt + ", 5, 2.5)"), 0);
+  s = c.OpenStore("LoggerSeq=00000001", kRO);
+  ASSERT_NE(s, nullptr);
+  ASSERT_EQ(s->ReadLogs(0, &run.h, back.data(), 1, nullptr, nullptr, nullptr), 1) << s->GetErrorSummary();
+  float v = 0;
+  memcpy(&v, back.data() + 24, 4);
+  EXPECT_EQ(status(12), LOG_STATUS_PRESENT);
+  EXPECT_EQ(v, 2.5f);
+  for (int at : {16, 20, 36, 40}) EXPECT_EQ(status(at), LOG_STATUS_BAD) << at;
+  // A caller's buffer smaller than a record's blocks is refused.
+  EXPECT_EQ(s->ReadLog(0, &run.h, back.data(), 20, nullptr, nullptr, nullptr, nullptr, nullptr), -1);
+  EXPECT_STREQ(s->GetErrorSummary(), "RECORD BUFFER TOO SMALL");
+  delete s;
+}
+
 // A channel whose record is not enabled is listed by its names only; read
 // back it is not enabled and has no kind.
 TEST_F(LogDb, ChannelsNotEnabledKeepOnlyTheirNames) {
