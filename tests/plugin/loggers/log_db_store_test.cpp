@@ -17,7 +17,6 @@
 #include "framework/config/chan_record.h"
 #include "platform/ado/ado.h"
 #include "framework/server/srv_client.h"
-#include "framework/registry/reg_settings.h"
 #include "framework/server/srv_requests.h"
 #include "framework/shm/shm_areas.h"
 #include "framework/shm/shm_segment.h"
@@ -838,18 +837,7 @@ TEST_F(LogDb, TextsAndPositionsLandOnTheirRecord) {
 // A text its record's TX column cannot take (a data table made by hand with
 // a narrow TX) fails, except in the "Rimfold" edition, which drops it.
 TEST_F(LogDb, TextTheRecordCannotTake) {
-  auto product = [](const char *name) {
-    OsHKey key = nullptr;
-    ASSERT_EQ(os_RegCreateKeyEx(OS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Quenford", 0, OS_KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              0);
-    if (name) {
-      ASSERT_EQ(os_RegSetValueEx(key, "ProductName", OS_REG_SZ, name, static_cast<uint32_t>(strlen(name) + 1)), 0);
-    } else {
-      os_RegDeleteValue(key, "ProductName");
-    }
-    os_RegCloseKey(key);
-    prod_ForgetNames();
-  };
+
   std::string cs = SqlCs("narrowtx");
   CLogDbCollection c;
   ASSERT_EQ(c.Open(cs.c_str(), "", "N", "", kRW), 0);
@@ -871,7 +859,7 @@ TEST_F(LogDb, TextTheRecordCannotTake) {
   ASSERT_EQ(s->GetLastModified(&before), 0);
   for (const char *edition : {static_cast<const char *>(nullptr), "Rimfold"}) {
     SCOPED_TRACE(edition ? edition : "no edition");
-    product(edition);
+    tnwtest::SetProduct(edition);
     const int expect = edition ? 0 : -1;
     EXPECT_EQ(s->WriteText(kT0 + 1, "far too long", nullptr, nullptr), expect);
     if (!edition) {
@@ -886,7 +874,7 @@ TEST_F(LogDb, TextTheRecordCannotTake) {
   EXPECT_EQ(s->WriteText(kT0 + 1, "ok", nullptr, nullptr), 0) << s->GetErrorSummary() << s->GetErrorText();
   ASSERT_EQ(s->GetLastModified(&after), 0);
   EXPECT_EQ(after, kT0 + 1);
-  product(nullptr);
+  tnwtest::SetProduct(nullptr);
   delete s;
 }
 
