@@ -348,6 +348,7 @@ class Recordset {
   HRESULT Convert(int32_t index, const Variant &in, Variant *out);
   HRESULT BindValue(sqlite3_stmt *stmt, int pos, int32_t field, const Variant &v);
   HRESULT Current();
+  HRESULT PrepareChange(const std::vector<size_t> &cols);
   int64_t RowCount() const { return updatable_ ? (int64_t)rowids_.size() : (int64_t)rows_.size(); }
   HRESULT CurrentRow(const std::vector<Variant> **row);
 
@@ -364,8 +365,10 @@ class Recordset {
   std::vector<int64_t> rowids_;
   std::string fetchSql_;             // one row by its key
   sqlite3_stmt *fetch_ = nullptr;
-  sqlite3_stmt *change_ = nullptr;   // the last row change, reused while its text holds
-  std::string changeSql_;
+  sqlite3_stmt *change_ = nullptr;   // the last row change, reused while its columns hold
+  int changeMode_ = 0;               // its edit mode
+  std::vector<size_t> changeCols_;   // its fields
+  std::vector<size_t> changeColsNext_;
   std::vector<Variant> rowCache_;
   int64_t cachedPos_ = -2;
   int64_t pos_ = 0;                  // -1 BOF, rows_.size() EOF
@@ -483,7 +486,8 @@ std::string ado_ColumnTypeText(Profile p, int32_t type, int32_t size);
 HRESULT ado_PrepareInMemory(const std::string &sql, bool *single, std::string *why);
 
 // Test hook: when set, called before each statement that changes a file is
-// stepped (a test kills the process there).
+// stepped, row changes of recordsets included (a test kills the process
+// there, or changes the file from another connection).
 extern void (*ado_BeforeStatement)();
 
 // ---- Yardstick -----------------------------------------------------------

@@ -77,7 +77,11 @@ static Variant ColumnValue(sqlite3_stmt *st, int col, const FieldInfo &f) {
       }
       break;
     case VT_R4:
-      if (type != SQLITE_TEXT) return var_R4((float)sqlite3_column_double(st, col));
+      if (type != SQLITE_TEXT) {
+        // A number past a single's range comes back as stored, not as infinity.
+        double x = sqlite3_column_double(st, col);
+        return std::isfinite(x) && std::fabs(x) > 3.4028234663852886e38 ? var_R8(x) : var_R4((float)x);
+      }
       break;
     case VT_R8:
       if (type != SQLITE_TEXT) return var_R8(sqlite3_column_double(st, col));
@@ -160,7 +164,8 @@ HRESULT Recordset::Close() {
   fetch_ = nullptr;
   if (change_) sqlite3_finalize(change_);
   change_ = nullptr;
-  changeSql_.clear();
+  changeMode_ = 0;
+  changeCols_.clear();
   fetchSql_.clear();
   rowCache_.clear();
   cachedPos_ = -2;
@@ -473,6 +478,22 @@ HRESULT Recordset::PutValue(int32_t index, const Variant &v) {
   if (!updatable_)
     return Fail(ADO_E_PERMISSION, "Current Recordset does not support updating. This may be a limitation of the provider, or of the selected locktype.");
   if (Current() < 0) return err_.hr;
+  const uint16_t vt = fields_[(size_t)index].vt;
+  if (editMode_ && v.vt == vt && (vt == VT_I2 || vt == VT_I4 || vt == VT_R4 || vt == VT_R8 || vt == VT_DATE)) {
+    // A number of the field's own type needs no conversion: a logged row's
+    // values go straight in.
+    Variant &dst = pending_[(size_t)index];
+    dst.vt = vt;
+    dst.dblVal = 0;
+    if (vt == VT_I2) dst.iVal = v.iVal;
+    else if (vt == VT_I4) dst.lVal = v.lVal;
+    else if (vt == VT_R4) dst.fltVal = v.fltVal;
+    else dst.dblVal = v.dblVal;
+    if (!dst.bstr.empty()) dst.bstr.clear();
+    if (!dst.items.empty()) dst.items.clear();
+    touched_[(size_t)index] = true;
+    return ADO_S_OK;
+  }
   Variant c;
   if (HRESULT hr = Convert(index, v, &c); hr < 0) return hr;
   if (editMode_ == 0) {
@@ -498,7 +519,13 @@ HRESULT Recordset::AddNew() {
     return Fail(ADO_E_PERMISSION, "Current Recordset does not support updating. This may be a limitation of the provider, or of the selected locktype.");
   if (editMode_ && Update() < 0) return err_.hr;
   editMode_ = 2;
-  pending_.assign(fields_.size(), var_Null());
+  // Reused in place: a logger adds rows of the same fields one after another.
+  pending_.resize(fields_.size());
+  for (Variant &v : pending_) {
+    v.vt = VT_NULL;
+    if (!v.bstr.empty()) v.bstr.clear();
+    if (!v.items.empty()) v.items.clear();
+  }
   touched_.assign(fields_.size(), false);
   return ADO_S_OK;
 }
@@ -509,13 +536,10 @@ static std::string QuoteName(const std::string &n) {
   return out + "\"";
 }
 
-HRESULT Recordset::Update() {
-  if (!open_) return Fail(ADO_E_CLOSED, kClosedText);
-  if (editMode_ == 0) return ADO_S_OK;
+// Prepares the row change of the current edit over `cols` as the shared
+// statement.
+HRESULT Recordset::PrepareChange(const std::vector<size_t> &cols) {
   std::string sql;
-  std::vector<size_t> cols;
-  for (size_t i = 0; i < fields_.size(); ++i)
-    if (touched_[i]) cols.push_back(i);
   if (editMode_ == 2) {
     if (cols.empty()) {
       sql = "INSERT INTO " + QuoteName(table_) + " DEFAULT VALUES";
@@ -528,22 +552,35 @@ HRESULT Recordset::Update() {
       sql = "INSERT INTO " + QuoteName(table_) + " (" + names + ") VALUES (" + marks + ")";
     }
   } else {
-    if (cols.empty()) { editMode_ = 0; return ADO_S_OK; }
     sql = "UPDATE " + QuoteName(table_) + " SET ";
     for (size_t k = 0; k < cols.size(); ++k) sql += (k ? ", " : "") + QuoteName(fields_[cols[k]].column) + " = ?";
     sql += " WHERE rowid = ?";
   }
-  // Rows added one after another share one statement.
-  if (!change_ || changeSql_ != sql) {
-    if (change_) sqlite3_finalize(change_);
-    change_ = nullptr;
-    changeSql_.clear();
-    int rc = sqlite3_prepare_v2(conn_->Db(), sql.c_str(), (int)sql.size(), &change_, nullptr);
-    if (rc != SQLITE_OK) return FailSqlite(rc);
-    changeSql_ = sql;
+  if (change_) sqlite3_finalize(change_);
+  change_ = nullptr;
+  changeMode_ = 0;
+  changeCols_.clear();
+  int rc = sqlite3_prepare_v2(conn_->Db(), sql.c_str(), (int)sql.size(), &change_, nullptr);
+  if (rc != SQLITE_OK) return FailSqlite(rc);
+  changeMode_ = editMode_;
+  changeCols_ = cols;
+  return ADO_S_OK;
+}
+
+HRESULT Recordset::Update() {
+  if (!open_) return Fail(ADO_E_CLOSED, kClosedText);
+  if (editMode_ == 0) return ADO_S_OK;
+  std::vector<size_t> &cols = changeColsNext_;
+  cols.clear();
+  for (size_t i = 0; i < fields_.size(); ++i)
+    if (touched_[i]) cols.push_back(i);
+  if (editMode_ == 1 && cols.empty()) { editMode_ = 0; return ADO_S_OK; }
+  // Rows changed one after another in the same columns share one statement;
+  // its text is built only when the columns or the kind of change differ.
+  if (!change_ || changeMode_ != editMode_ || changeCols_ != cols) {
+    if (HRESULT hr = PrepareChange(cols); hr < 0) return hr;
   }
-  sqlite3_stmt *st = change_;
-  sqlite3_clear_bindings(st);
+  sqlite3_stmt *st = change_;  // every marker is bound below
   for (size_t k = 0; k < cols.size(); ++k) {
     if (HRESULT hr = BindVariant(st, (int)k + 1, pending_[cols[k]]); hr < 0) {
       sqlite3_reset(st);
@@ -551,6 +588,7 @@ HRESULT Recordset::Update() {
     }
   }
   if (editMode_ == 1) sqlite3_bind_int64(st, (int)cols.size() + 1, rowids_[(size_t)pos_]);
+  if (ado_BeforeStatement) ado_BeforeStatement();
   int rc = sqlite3_step(st);
   sqlite3_reset(st);
   if (rc != SQLITE_DONE) return FailSqlite(rc);
@@ -584,6 +622,7 @@ HRESULT Recordset::Delete() {
   int rc = sqlite3_prepare_v2(conn_->Db(), sql.c_str(), (int)sql.size(), &st, nullptr);
   if (rc != SQLITE_OK) return FailSqlite(rc);
   sqlite3_bind_int64(st, 1, rowids_[(size_t)pos_]);
+  if (ado_BeforeStatement) ado_BeforeStatement();
   rc = sqlite3_step(st);
   sqlite3_finalize(st);
   if (rc != SQLITE_DONE) return FailSqlite(rc);

@@ -392,10 +392,13 @@ void ldb_ChannelRow(const LogFileHeader *h, uint32_t b, uint32_t k, const Channe
   out->source.assign(blk.source, strnlen(blk.source, sizeof blk.source));
   out->tag = c.tag;
   out->description = desc;
-  out->typed = true;  // a logged channel's record is taken as configured
+  // A channel that is not enabled keeps only its names: no kind, units,
+  // scale or state texts.
+  out->typed = chan_FlagBit(r, CHAN_FLAG_ENABLE);
   out->type = chan_TypeByte(r);
   out->analogue = !(blk.kind == LOG_KIND_DIGITAL || chan_IsDigital(r));
-  if (out->analogue) {
+  if (!out->typed) {
+  } else if (out->analogue) {
     char units[9];
     JoinPieces(r, 32, 4, 161, 4, units);
     out->units = units;
@@ -423,7 +426,8 @@ void ldb_ChannelRecord(ChannelRecord *r, const std::string &tagIn, const std::st
     for (int i = 0; i < p[1] && at < tag.size(); ++i) r->raw[p[0] + i] = static_cast<uint8_t>(tag[at++]);
   SplitPieces(r, 8, 16, 142, 16, description);
   if (!typed || type < 0 || type > 255) return;
-  r->raw[24] = static_cast<uint8_t>(type);
+  r->raw[CHAN_TYPE_OFFSET] = static_cast<uint8_t>(type);
+  chan_SetFlagBit(r, CHAN_FLAG_ENABLE, true);
   if (type & 1) {
     chan_PutText32(r, CHAN_HIGH_STATE_TEXT_OFFSET, highState.c_str());
     chan_PutText32(r, 64, lowState.c_str());

@@ -122,7 +122,8 @@ struct LdbChannelRow {
 // The row of channel `k` of block `b` from its channel record.
 void ldb_ChannelRow(const LogFileHeader *h, uint32_t b, uint32_t k, const ChannelRecord *r, LdbChannelRow *out);
 // A channel record from the stored columns (tag, description, nType, units,
-// scales, state texts); `typed` false when nType is NULL or out of range.
+// scales, state texts); `typed` false when nType is NULL or out of range,
+// else the record is enabled.
 void ldb_ChannelRecord(ChannelRecord *r, const std::string &tag, const std::string &description, bool typed,
                        int32_t type, const std::string &units, float minScale, float maxScale,
                        const std::string &lowState, const std::string &highState);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "framework/config/chan_record.h"
+#include "framework/registry/reg_settings.h"
 #include "platform/os_codepage.h"
 #include "platform/os_error.h"
 #include "plugin/loggers/log_db_runs.h"
@@ -386,11 +387,10 @@ int CLogDbStore::FillRow(CLogITDbDataAcc *acc, const LogFileHeader *h, const uin
   memcpy(&t, rec + LOG_RECORD_TIME, sizeof t);
   if (acc->SetFieldValueAt(0, ado::var_Date(ldb_ToOleDate(t.seconds))) != 0) return Fail("CAN'T SET DT", acc);
   if (acc->SetFieldValueAt(1, ado::var_I4(t.ms)) != 0) return Fail("CAN'T SET MS", acc);
-  std::vector<LdbCell> cells;
-  if (!ldb_RecordCells(h, rec, bytes, digitalText_ != 0, states_, &cells))
+  if (!ldb_RecordCells(h, rec, bytes, digitalText_ != 0, states_, &cells_))
     return Fail("CAN'T SET CHANNEL", "record shorter than its blocks");
   int32_t col = 3;
-  for (const LdbCell &c : cells) {
+  for (const LdbCell &c : cells_) {
     Variant v = c.kind == LdbCell::INT    ? ado::var_I4(c.i)
                 : c.kind == LdbCell::REAL ? ado::var_R4(c.f)
                 : c.kind == LdbCell::TEXT ? ado::var_Utf8(c.text)
@@ -692,7 +692,14 @@ int CLogDbStore::WriteAt(const char *column, int32_t seconds, int ms, const Vari
       }) != 0 ||
       Eof(&main_))
     return Fail("CAN'T WRITE LOG", &main_);
-  if (main_.SetFieldValueAt(0, value) != 0 || main_.Update() != 0) {
+  const bool set = main_.SetFieldValueAt(0, value) == 0;
+  if (!set && strcmp(column, "TX") == 0 && os_CompareNoCase(prod_GetProductName(), "Rimfold") == 0) {
+    // That edition drops a text its record cannot take.
+    main_.CancelUpdate();
+    main_.CloseRecordset();
+    return 0;
+  }
+  if (!set || main_.Update() != 0) {
     std::string d = main_.GetComErrorText();
     main_.CancelUpdate();
     return Fail("CAN'T UPDATE TEXT TABLE", d.c_str());

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "plugin/dbstores/db_data_acc.h"
+#include "plugin/loggers/log_db_schema.h"
 #include "plugin/loggers/log_store.h"
 
 constexpr uint32_t LDB_STORE_CONNSTR = 1424;
@@ -101,6 +102,8 @@ class CLogDbStore : public CLogStore {
   int digitalText_ = 0;
   // Per logged channel, in column order: low and high state texts.
   std::vector<std::pair<std::string, std::string>> states_;
+  // One record's cells, kept so that a logged row allocates nothing.
+  std::vector<LdbCell> cells_;
   std::string detail_;
   char message_[LDB_MESSAGE_MAX + 1] = {};
 };

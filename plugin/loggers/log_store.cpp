@@ -186,7 +186,7 @@ const char *log_ResolveRun(const char *connection) {
   int kind = log_ProviderKind(result);
   if (kind == 2 || kind == 3) return result;  // no collection class serves these
   CLogCollection *c = log_CreateCollection(result);
-  if (!c) return nullptr;
+  if (!c) return result[0] = 0, result;
   char run[LOG_CONNSTR_MAX + 1];
   uint32_t runCap = sizeof run;
   LogRunTime start{}, end{};

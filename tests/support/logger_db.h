@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "framework/registry/reg_settings.h"
 #include "platform/ado/ado.h"
 #include "platform/os_file.h"
 #include "platform/os_path.h"
@@ -25,6 +26,19 @@ inline void SetSetting(const char *name, const char *value) {
   else
     os_RegDeleteValue(k, name);
   os_RegCloseKey(k);
+}
+
+// Sets the installed product's name; null removes it.
+inline void SetProduct(const char *name) {
+  OsHKey key = nullptr;
+  ASSERT_EQ(os_RegCreateKeyEx(OS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Quenford", 0, OS_KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
+  if (name) {
+    ASSERT_EQ(os_RegSetValueEx(key, "ProductName", OS_REG_SZ, name, static_cast<uint32_t>(strlen(name) + 1)), 0);
+  } else {
+    os_RegDeleteValue(key, "ProductName");
+  }
+  os_RegCloseKey(key);
+  prod_ForgetNames();
 }
 
 // A fresh, empty catalog of the local SQL Server and its connection string.

@@ -262,6 +262,59 @@ TEST(AdoRecordset, UpdatableRecordsetReadsEachRowWhenItComesToIt) {
   EXPECT_EQ(var_ToUtf8(v), "mine");
 }
 
+// Rows added and changed one after another share a statement while they
+// touch the same fields; a change of fields or of kind must not reuse it.
+TEST(AdoRecordset, RowChangesOfOtherFieldsDoNotReuseTheStatement) {
+  Connection c;
+  NewJet(&c, "reuse.mdb");
+  ASSERT_EQ(c.Execute("CREATE TABLE T (k int, f real, s varchar(10), d datetime)", nullptr), ADO_S_OK);
+  Recordset rs;
+  ASSERT_EQ(rs.Open("T", &c, adOpenForwardOnly, adLockOptimistic, adCmdTable), ADO_S_OK);
+  struct Row {
+    int k;
+    bool f, s, d;
+  };
+  const Row rows[] = {{1, true, true, true}, {2, true, true, true}, {3, true, false, false},
+                      {4, false, true, false}, {5, true, true, true}};
+  for (const Row &r : rows) {
+    ASSERT_EQ(rs.AddNew(), ADO_S_OK);
+    ASSERT_EQ(rs.PutValue(0, var_I4(r.k)), ADO_S_OK);
+    if (r.f) {
+      ASSERT_EQ(rs.PutValue(1, var_R4(r.k + 0.5f)), ADO_S_OK);
+    }
+    if (r.s) {
+      ASSERT_EQ(rs.PutValue(2, var_Utf8("t" + std::to_string(r.k))), ADO_S_OK);
+    }
+    // A text first, then a number of the field's type over it.
+    if (r.d) {
+      ASSERT_EQ(rs.PutValue(3, var_Utf8("2024-01-01")), ADO_S_OK);
+      ASSERT_EQ(rs.PutValue(3, var_Date(date_FromParts(2024, 1, r.k, 0, 0, 0, 0))), ADO_S_OK);
+    }
+    ASSERT_EQ(rs.Update(), ADO_S_OK) << rs.LastError().description;
+  }
+  // An edit of the last row added, with the fields the adds used: an UPDATE.
+  ASSERT_EQ(rs.PutValue(0, var_I4(50)), ADO_S_OK);
+  ASSERT_EQ(rs.Update(), ADO_S_OK);
+  ASSERT_EQ(rs.Close(), ADO_S_OK);
+
+  Recordset check;
+  ASSERT_EQ(check.Open("select k, f, s, d from T order by k", &c, adOpenStatic, adLockReadOnly, adCmdUnknown), ADO_S_OK);
+  std::string seen;
+  for (check.MoveFirst();; check.MoveNext()) {
+    bool eof = true;
+    ASSERT_EQ(check.GetEOF(&eof), ADO_S_OK);
+    if (eof) break;
+    for (int i = 0; i < 4; ++i) {
+      Variant v;
+      ASSERT_EQ(check.GetValue(i, &v), ADO_S_OK);
+      seen += (v.vt == VT_NULL ? std::string("-") : var_ToUtf8(v)) + (i < 3 ? "," : ";");
+    }
+  }
+  EXPECT_EQ(seen,
+            "1,1.5,t1,2024-01-01 00:00:00;2,2.5,t2,2024-01-02 00:00:00;3,3.5,-,-;4,-,t4,-;"
+            "50,5.5,t5,2024-01-05 00:00:00;");
+}
+
 TEST(AdoRecordset, StoredProceduresAnswerFromCannedReplies) {
   std::string srv = std::string(os_Root()) + "/hosts/./sqlserver", why;
   ASSERT_EQ(os_MakeFolders(srv.c_str()), 0);

@@ -85,12 +85,14 @@ struct RunFixture {
       memcpy(ai[i].raw, tag, strlen(tag) < 8 ? strlen(tag) : 8);
       if (strlen(tag) > 8) memcpy(ai[i].raw + 138, tag + 8, strlen(tag) - 8 < 4 ? strlen(tag) - 8 : 4);
       memcpy(ai[i].raw + 32, "m3/h", 4);
+      chan_SetFlagBit(&ai[i], CHAN_FLAG_ENABLE, true);
     }
     for (int i = 0; i < 2; ++i) {
       char tag[8];
       snprintf(tag, sizeof tag, "Pump%d", i + 1);
       memcpy(di[i].raw, tag, strlen(tag));
       di[i].raw[24] = 1;
+      chan_SetFlagBit(&di[i], CHAN_FLAG_ENABLE, true);
       chan_PutText32(&di[i], CHAN_HIGH_STATE_TEXT_OFFSET, "RUNNING");
       chan_PutText32(&di[i], 64, "STOPPED");
     }
@@ -635,6 +637,51 @@ TEST_F(LogDb, CreationFailuresDropTheirTables) {
   EXPECT_EQ(c.FirstRun(nullptr), 0);
 }
 
+// The store fails after it added the run's LOGGERS row (its channels table
+// vanishes under it): the row goes with the tables, so the newest run listed
+// is one that opens.
+TEST_F(LogDb, StoreFailingAfterItsRowLeavesNoRow) {
+  static std::string cs;
+  static bool dropping, dropped;
+  cs = SqlCs("lateFail");
+  dropping = dropped = false;
+  CLogDbCollection c;
+  ASSERT_EQ(c.Open(cs.c_str(), "", "G", "", kRW), 0);
+  RunFixture run;
+  CLogStore *first = c.CreateRun(&run.h.start.seconds, 1, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+  ASSERT_NE(first, nullptr) << c.GetErrorSummary() << c.GetErrorText();
+  delete first;
+  ado::ado_BeforeStatement = [] {
+    if (dropping || dropped) return;
+    dropping = true;
+    ado::Connection other;
+    ado::Recordset r;
+    if (other.Open(cs) >= 0 &&
+        r.Open("select * from LOGGERS where nLoggerSequence = 2", &other, ado::adOpenStatic, ado::adLockReadOnly,
+               ado::adCmdUnknown) >= 0) {
+      bool eof = true;
+      r.GetEOF(&eof);
+      r.Close();
+      if (!eof) dropped = other.Execute("DROP TABLE G_00000002_CHANNELS", nullptr) >= 0;
+    }
+    dropping = false;
+  };
+  CLogStore *s = c.CreateRun(&run.h.start.seconds, 1, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+  ado::ado_BeforeStatement = nullptr;
+  EXPECT_TRUE(dropped);
+  EXPECT_EQ(s, nullptr);
+  delete s;
+  EXPECT_STREQ(c.GetErrorSummary(), "CAN'T CONNECT TO DATABASE");
+  EXPECT_FALSE(HasTable(cs, "G_00000002_DATA"));
+  EXPECT_FALSE(HasTable(cs, "G_00000002_TEXT"));
+  ASSERT_EQ(c.FirstRun(nullptr), 1);
+  char sel[32];
+  std::vector<std::string> runs;
+  while (c.NextRun(sel, nullptr, nullptr) == 1) runs.push_back(sel);
+  EXPECT_EQ(runs, std::vector<std::string>{"LoggerSeq=00000001"});
+  EXPECT_EQ(std::string(log_ResolveRun((cs + ";LoggerName=G").c_str())), cs + ";LoggerName=G;LoggerSeq=00000001");
+}
+
 // A block the caller gives no channel records for takes them from the
 // configuration area of its data area: its tags name the data columns and
 // fill CHANNELS. A block without such an area makes no run.
@@ -787,6 +834,50 @@ TEST_F(LogDb, TextsAndPositionsLandOnTheirRecord) {
   EXPECT_TRUE(eof);
 }
 
+// A text its record's TX column cannot take (a data table made by hand with
+// a narrow TX) fails, except in the "Rimfold" edition, which drops it.
+TEST_F(LogDb, TextTheRecordCannotTake) {
+
+  std::string cs = SqlCs("narrowtx");
+  CLogDbCollection c;
+  ASSERT_EQ(c.Open(cs.c_str(), "", "N", "", kRW), 0);
+  RunFixture run;
+  CLogStore *made = c.CreateRun(&run.h.start.seconds, 1, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+  ASSERT_NE(made, nullptr) << c.GetErrorSummary() << c.GetErrorText();
+  delete made;
+  ASSERT_EQ(c.Exec("DROP TABLE N_DATA"), 0);
+  ASSERT_EQ(c.Exec("CREATE TABLE N_DATA (DT datetime, MS integer, TX char(4) NULL, AI1 REAL NULL, AI2 REAL NULL, "
+                   "AI3 REAL NULL, DI1 INTEGER NULL, DI2 INTEGER NULL, TP float NULL)"),
+            0);
+  CLogStore *s = c.OpenStore("LoggerSeq=00000001", kRW);
+  ASSERT_NE(s, nullptr) << c.GetErrorSummary() << c.GetErrorText();
+  uint32_t at = 0;
+  ASSERT_EQ(s->UseforLogging(&at), 0) << s->GetErrorSummary() << s->GetErrorText();
+  auto recs = run.Records(2);
+  ASSERT_EQ(s->WriteLogs(&run.h, recs.data(), 2), 0) << s->GetErrorSummary() << s->GetErrorText();
+  int32_t before = 0, after = 0;
+  ASSERT_EQ(s->GetLastModified(&before), 0);
+  for (const char *edition : {static_cast<const char *>(nullptr), "Rimfold"}) {
+    SCOPED_TRACE(edition ? edition : "no edition");
+    tnwtest::SetProduct(edition);
+    const int expect = edition ? 0 : -1;
+    EXPECT_EQ(s->WriteText(kT0 + 1, "far too long", nullptr, nullptr), expect);
+    if (!edition) {
+      EXPECT_STREQ(s->GetErrorSummary(), "CAN'T UPDATE TEXT TABLE");
+    }
+    ASSERT_EQ(s->GetLastModified(&after), 0);
+    EXPECT_EQ(after, before);  // no text time either way
+    char buf[64] = {};
+    uint32_t cap = sizeof buf;
+    EXPECT_EQ(s->ReadSection("TEXT", buf, &cap, nullptr, nullptr), 0);
+  }
+  EXPECT_EQ(s->WriteText(kT0 + 1, "ok", nullptr, nullptr), 0) << s->GetErrorSummary() << s->GetErrorText();
+  ASSERT_EQ(s->GetLastModified(&after), 0);
+  EXPECT_EQ(after, kT0 + 1);
+  tnwtest::SetProduct(nullptr);
+  delete s;
+}
+
 // A digital type that holds no text takes 0 and 1, never state texts; a
 // text type takes the state texts.
 TEST_F(LogDb, DigitalColumns) {
@@ -820,6 +911,126 @@ TEST_F(LogDb, DigitalColumns) {
     ASSERT_GE(r.GetValue(0, &v), 0);
     EXPECT_EQ(ldb_TrimRight(ado::var_ToUtf8(v)), k.low);
   }
+}
+
+// Tables changed by hand: a CHANNELS row no header can hold fails the read,
+// one of a block past the header's is skipped; DATA values that are no
+// float, and a DATA table with fewer columns than channels, read as bad.
+TEST_F(LogDb, TablesChangedByHand) {
+  std::string cs = SqlCs("byhand");
+  CLogDbCollection c;
+  ASSERT_EQ(c.Open(cs.c_str(), "", "H", "", kRW), 0);
+  RunFixture run;
+  CLogStore *made = c.CreateRun(&run.h.start.seconds, 1, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+  ASSERT_NE(made, nullptr) << c.GetErrorSummary() << c.GetErrorText();
+  delete made;
+  const struct {
+    const char *what, *row;  // a CHANNELS row: nBlock, sPrefix, nChannelNumber
+    int rc;
+  } channels[] = {
+      {"negative block", "-1, 'AI', 4", -1},
+      {"channel past 16 bits", "0, 'AI', 70000", -1},
+      {"negative channel", "1, 'DI', -3", -1},
+      {"block past the header", "64, 'XX', 1", 0},
+  };
+  for (const auto &k : channels) {
+    SCOPED_TRACE(k.what);
+    ASSERT_EQ(c.Exec(std::string("INSERT INTO H_CHANNELS (nBlock, sPrefix, nChannelNumber) VALUES (") + k.row + ")"), 0);
+    CLogStore *s = c.OpenStore("LoggerSeq=00000001", kRO);
+    ASSERT_NE(s, nullptr);
+    LogFileHeader h{};
+    EXPECT_EQ(s->ReadHeader(&h), k.rc);
+    if (k.rc != 0) {
+      EXPECT_STREQ(s->GetErrorSummary(), "CAN'T CHECK NEXT CHANNEL");
+    } else {
+      EXPECT_EQ(h.blockCount, 2);
+      EXPECT_EQ(h.blocks[0].last, 3);
+    }
+    delete s;
+    ASSERT_EQ(c.Exec("DELETE FROM H_CHANNELS WHERE nBlock < 0 OR nBlock >= 64 OR nChannelNumber > 100 OR "
+                     "nChannelNumber < 0"),
+              0);
+  }
+  // Values no float can hold.
+  const std::string dt = ldb_DateLiteral(LDB_FORM_TS_DASH, kT0);
+  ASSERT_EQ(c.Exec("INSERT INTO H_DATA (DT, MS, AI1, AI2, AI3, DI1, DI2) VALUES (" + dt + ", 0, 1e300, NULL, 7, 1, 0)"),
+            0);
+  CLogStore *s = c.OpenStore("LoggerSeq=00000001", kRO);
+  ASSERT_NE(s, nullptr);
+  std::vector<uint8_t> back(run.h.recordSize);
+  ASSERT_EQ(s->ReadLogs(0, &run.h, back.data(), 1, nullptr, nullptr, nullptr), 1) << s->GetErrorSummary();
+  auto status = [&](int at) {
+    uint32_t st;
+    memcpy(&st, back.data() + at, 4);
+    return st;
+  };
+  EXPECT_EQ(status(12), LOG_STATUS_BAD);      // 1e300
+  EXPECT_EQ(status(16), LOG_STATUS_BAD);      // NULL
+  EXPECT_EQ(status(20), LOG_STATUS_PRESENT);  // 7
+  delete s;
+  // A data table of one channel column.
+  ASSERT_EQ(c.Exec("DROP TABLE H_DATA"), 0);
+  ASSERT_EQ(c.Exec("CREATE TABLE H_DATA (DT datetime, MS integer, TX varchar(255) NULL, AI1 REAL NULL)"), 0);
+  ASSERT_EQ(c.Exec("INSERT INTO H_DATA (DT, MS, AI1) VALUES (" + dt + ", 5, 2.5)"), 0);
+  s = c.OpenStore("LoggerSeq=00000001", kRO);
+  ASSERT_NE(s, nullptr);
+  ASSERT_EQ(s->ReadLogs(0, &run.h, back.data(), 1, nullptr, nullptr, nullptr), 1) << s->GetErrorSummary();
+  float v = 0;
+  memcpy(&v, back.data() + 24, 4);
+  EXPECT_EQ(status(12), LOG_STATUS_PRESENT);
+  EXPECT_EQ(v, 2.5f);
+  for (int at : {16, 20, 36, 40}) EXPECT_EQ(status(at), LOG_STATUS_BAD) << at;
+  // A caller's buffer smaller than a record's blocks is refused.
+  EXPECT_EQ(s->ReadLog(0, &run.h, back.data(), 20, nullptr, nullptr, nullptr, nullptr, nullptr), -1);
+  EXPECT_STREQ(s->GetErrorSummary(), "RECORD BUFFER TOO SMALL");
+  delete s;
+}
+
+// A channel whose record is not enabled is listed by its names only; read
+// back it is not enabled and has no kind.
+TEST_F(LogDb, ChannelsNotEnabledKeepOnlyTheirNames) {
+  std::string cs = SqlCs("notenabled");
+  CLogDbCollection c;
+  ASSERT_EQ(c.Open(cs.c_str(), "", "E", "", kRW), 0);
+  RunFixture run;
+  chan_SetFlagBit(&run.ai[1], CHAN_FLAG_ENABLE, false);
+  chan_SetFlagBit(&run.di[0], CHAN_FLAG_ENABLE, false);
+  CLogStore *s = c.CreateRun(&run.h.start.seconds, 1, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+  ASSERT_NE(s, nullptr) << c.GetErrorSummary() << c.GetErrorText();
+  {
+    ado::Connection conn;
+    ASSERT_GE(conn.Open(cs), 0);
+    ado::Recordset r;
+    ASSERT_GE(r.Open("select sTag, nType, sUnits, sLowStateDesc, sHighStateDesc from E_CHANNELS order by nBlock, "
+                     "nChannelNumber",
+                     &conn, ado::adOpenStatic, ado::adLockReadOnly, ado::adCmdUnknown),
+              0);
+    std::string rows;
+    for (r.MoveFirst();; r.MoveNext()) {
+      bool eof = true;
+      ASSERT_GE(r.GetEOF(&eof), 0);
+      if (eof) break;
+      for (int i = 0; i < 5; ++i) {
+        ado::Variant v;
+        ASSERT_GE(r.GetValue(i, &v), 0);
+        rows += (v.vt == ado::VT_NULL ? std::string("-") : ldb_TrimRight(ado::var_ToUtf8(v))) + (i < 4 ? "," : ";");
+      }
+    }
+    EXPECT_EQ(rows, "Flow1,0,m3/h,-,-;Flow2,-,-,-,-;Flow3,0,m3/h,-,-;Pump1,-,-,-,-;Pump2,1,-,STOPPED,RUNNING;");
+  }
+  ChannelRecord back[3];
+  ASSERT_EQ(s->ReadChannels(&run.h, back, 0, 0, 3), 0) << s->GetErrorSummary();
+  EXPECT_TRUE(chan_FlagBit(&back[0], CHAN_FLAG_ENABLE));
+  EXPECT_FALSE(chan_FlagBit(&back[1], CHAN_FLAG_ENABLE));
+  char tag[16];
+  chan_JoinTag(&back[1], tag);
+  EXPECT_STREQ(tag, "Flow2");
+  ASSERT_EQ(s->ReadChannels(&run.h, back, 1, 0, 2), 0) << s->GetErrorSummary();
+  EXPECT_FALSE(chan_FlagBit(&back[0], CHAN_FLAG_ENABLE));
+  EXPECT_EQ(chan_TypeByte(&back[0]), 0);
+  EXPECT_TRUE(chan_FlagBit(&back[1], CHAN_FLAG_ENABLE));
+  EXPECT_EQ(chan_TypeByte(&back[1]), 1);
+  delete s;
 }
 
 TEST_F(LogDb, OpenFailures) {

@@ -24,6 +24,7 @@
 #include "plugin/loggers/log_store.h"
 #include "plugin/loggers/log_format.h"
 #include "tests/support/child_run.h"
+#include "tests/support/logger_db.h"
 #include "tests/support/test_root.h"
 
 namespace {
@@ -501,17 +502,7 @@ TEST_F(LogFileCollectionTest, DefaultFolderAndResolveRun) {
 namespace {
 
 // The product name the edition test reads; restored to none afterwards.
-void SetProduct(const char *name) {
-  OsHKey key = nullptr;
-  ASSERT_EQ(os_RegCreateKeyEx(OS_HKEY_LOCAL_MACHINE, "SOFTWARE\\Quenford", 0, OS_KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
-  if (name) {
-    ASSERT_EQ(os_RegSetValueEx(key, "ProductName", OS_REG_SZ, name, static_cast<uint32_t>(strlen(name) + 1)), 0);
-  } else {
-    os_RegDeleteValue(key, "ProductName");
-  }
-  os_RegCloseKey(key);
-  prod_ForgetNames();
-}
+using tnwtest::SetProduct;
 
 // A country level and those above it belong to the installation: a missing
 // one fails the open, the levels below it are made. The "Rimfold" edition

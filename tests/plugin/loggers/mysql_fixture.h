@@ -134,12 +134,14 @@ struct LoggedRun {
       float lo = -5, hi = 250;
       memcpy(ai[i].raw + 172, &lo, 4);
       memcpy(ai[i].raw + 168, &hi, 4);
+      chan_SetFlagBit(&ai[i], CHAN_FLAG_ENABLE, true);
     }
     for (int i = 0; i < 2; ++i) {
       char tag[8];
       snprintf(tag, sizeof tag, "Pump%d", i + 1);
       memcpy(di[i].raw, tag, strlen(tag));
       di[i].raw[24] = 1;
+      chan_SetFlagBit(&di[i], CHAN_FLAG_ENABLE, true);
       chan_PutText32(&di[i], CHAN_HIGH_STATE_TEXT_OFFSET, "RUNNING");
       chan_PutText32(&di[i], 64, "STOPPED");
     }

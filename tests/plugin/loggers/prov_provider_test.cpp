@@ -80,11 +80,13 @@ struct Layout {
     for (int i = 0; i < 3; ++i) {
       chan_SetTag(&ai[i], (tagBase + std::to_string(i + 1)).c_str());
       chan_SetUnits(&ai[i], "m3/h");
+      chan_SetFlagBit(&ai[i], CHAN_FLAG_ENABLE, true);
     }
     ai[2].raw[CHAN_TYPE_OFFSET] = 2;
     for (int i = 0; i < 2; ++i) {
       chan_SetTag(&di[i], ("Pump" + std::to_string(i + 1)).c_str());
       di[i].raw[CHAN_TYPE_OFFSET] = static_cast<uint8_t>(i == 0 ? 1 : 3);
+      chan_SetFlagBit(&di[i], CHAN_FLAG_ENABLE, true);
     }
     blocks[0] = ai.data();
     blocks[1] = di.data();
