@@ -3,6 +3,8 @@
 // the scanner runs.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -42,6 +44,13 @@ uint32_t MutexOwner(const std::string &segment) {
   uint32_t pid = 0;
   if (file.size() >= 12) memcpy(&pid, file.data() + 8, 4);
   return pid;
+}
+
+// The state letter of a process ('T' once a stop is in force).
+char ProcessState(pid_t pid) {
+  std::string stat = tnwtest::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  size_t close = stat.rfind(')');
+  return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : 0;
 }
 
 // Whether this process can take a segment's lock within ms (a lock held by
@@ -153,20 +162,45 @@ TEST_F(Restart, AScannerKilledMidPassComesBackWithItsSavedValuesAndLocks) {
   EXPECT_EQ(sim_WaitExit(procs[1], 10000), 128 + SIGKILL);
   Forget(1);
 
-  // Scans back to back; the scanner is stopped at random moments until it
-  // is caught holding a data area's lock, and then killed.
-  std::mt19937 random(7);
+  // Scans back to back; the scanner is stopped the moment its pid shows as a
+  // data area lock's owner (the lock is held for microseconds of a pass), and
+  // killed once it is seen to hold it while stopped.
   const pid_t scanner = static_cast<pid_t>(pids[0]);
+  const char *segs[] = {"dm_A1", "dm_D1"};
+  const uint8_t *owners[2] = {};
+  for (int k = 0; k < 2; ++k) {
+    char path[4096];
+    ASSERT_EQ(os_ObjectPath(shm_MutexName(shm_KernelName(segs[k])), path, sizeof path), 0);
+    int fd = open(path, O_RDONLY);
+    ASSERT_GE(fd, 0) << path;
+    void *m = mmap(nullptr, 12, PROT_READ, MAP_SHARED, fd, 0);
+    close(fd);
+    ASSERT_NE(m, MAP_FAILED) << path;
+    owners[k] = static_cast<const uint8_t *>(m);
+  }
+  auto ownerOf = [&](int k) {
+    uint32_t pid;
+    memcpy(&pid, owners[k] + 8, 4);
+    return pid;
+  };
   std::string held;
   uint32_t start = os_GetTickCount();
   while (held.empty() && os_GetTickCount() - start < 60000) {
     sim_Post(pids[0], NTF_SCAN);
-    os_Sleep(random() % 3);
+    const uint32_t posted = os_GetTickCount();
+    int seen = -1;
+    while (seen < 0 && os_GetTickCount() - posted < 20)
+      for (int k = 0; k < 2 && seen < 0; ++k)
+        if (ownerOf(k) == pids[0]) seen = k;
+    if (seen < 0) continue;
     kill(scanner, SIGSTOP);
-    for (const char *seg : {"dm_A1", "dm_D1"})
-      if (held.empty() && MutexOwner(seg) == pids[0]) held = seg;
-    if (held.empty()) kill(scanner, SIGCONT);
+    // The stop is in force once the kernel says so; then the lock is either still held or not.
+    char state = 0;
+    for (int tries = 0; tries < 1000 && state != 'T'; ++tries) state = ProcessState(scanner);
+    if (MutexOwner(segs[seen]) == pids[0]) held = segs[seen];
+    else kill(scanner, SIGCONT);
   }
+  for (const uint8_t *m : owners) munmap(const_cast<uint8_t *>(m), 12);
   ASSERT_FALSE(held.empty()) << "the scanner was never caught holding a lock";
   kill(scanner, SIGKILL);
   EXPECT_EQ(sim_WaitExit(procs[0], 10000), 128 + SIGKILL);
