@@ -78,11 +78,16 @@ int os_SetEnvironmentVariable(const char *name, const char *value) {
 
 namespace {
 
-std::string HostName(void) {
-  char host[256] = "";
-  if (gethostname(host, sizeof host - 1) != 0) strcpy(host, "LOCALHOST");
-  host[sizeof host - 1] = '\0';
-  return host;
+// Read once, as the computer name is: a lookup per request line asks the
+// kernel several times.
+const std::string &HostName(void) {
+  static const std::string name = [] {
+    char host[256] = "";
+    if (gethostname(host, sizeof host - 1) != 0) strcpy(host, "LOCALHOST");
+    host[sizeof host - 1] = '\0';
+    return std::string(host);
+  }();
+  return name;
 }
 
 }  // namespace
@@ -115,8 +120,10 @@ bool os_IsLocalHost(const char *host) {
   if (!host || !*host) return false;
   if (strcmp(host, ".") == 0 || strcasecmp(host, "localhost") == 0 || strcmp(host, "127.0.0.1") == 0) return true;
   if (strcasecmp(host, os_ComputerName()) == 0) return true;
-  std::string full = HostName();
-  return strcasecmp(host, full.c_str()) == 0 || strcasecmp(host, full.substr(0, full.find('.')).c_str()) == 0;
+  const std::string &full = HostName();
+  if (strcasecmp(host, full.c_str()) == 0) return true;
+  size_t dot = full.find('.');
+  return dot != std::string::npos && strlen(host) == dot && strncasecmp(host, full.c_str(), dot) == 0;
 }
 
 int os_GetUserName(char *buf, uint32_t *size) {

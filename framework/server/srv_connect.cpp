@@ -44,6 +44,7 @@ void Letters(const void *request, uint32_t length, char out[2]) {
 // One trace line; `format` takes the key, then the number unless noNumber, then the letters.
 void Trace(const char *format, const char *key, int number, const void *request, uint32_t length,
            bool noNumber = false) {
+  if (!dbg_Wanted()) return;  // every request passes here: format only a line someone reads
   char l[2];
   Letters(request, length, l);
   char line[SRV_SERVER_MAX + 64];
@@ -175,8 +176,10 @@ int srv_ConnectionKind(const char *server) {
   return url.schemeText[0] ? SRV_KIND_SOCKET : SRV_KIND_PIPE;
 }
 
-ServerConnection *srv_LockConnection(const char *server) {
-  const char *key = srv_ServerKey(server);
+namespace {
+
+// srv_LockConnection for a key srv_ServerKey has already given.
+ServerConnection *LockKey(const char *key) {
   if (strlen(key) > SRV_SERVER_MAX) return os_Fail(OS_ERROR_INVALID_PARAMETER), nullptr;
   int kind = srv_ConnectionKind(key);
   const SrvTransport *transport = srv_GetTransport(kind);
@@ -203,6 +206,10 @@ ServerConnection *srv_LockConnection(const char *server) {
   }
   return e;
 }
+
+}  // namespace
+
+ServerConnection *srv_LockConnection(const char *server) { return LockKey(srv_ServerKey(server)); }
 
 void srv_UnlockConnection(ServerConnection *entry) {
   if (!entry) return;
@@ -362,7 +369,7 @@ int Transact(const char *server, const void *request, uint32_t length, char *rep
   *got = 0;
   if (!server || !*server) server = ".";
   const char *key = srv_ServerKey(server);
-  ServerConnection *e = srv_LockConnection(key);
+  ServerConnection *e = LockKey(key);
   if (!e) {
     errno = static_cast<int>(os_GetLastError());
     return -1;

@@ -41,7 +41,7 @@ endforeach()
 set(TNW_FUZZ_LIBS_tls_reply tnw_plugin)
 set(TNW_FUZZ_AREA_tls_reply plugin)
 set(TNW_FUZZ_LIBS_tls_request tnw_scadasim)
-set(TNW_FUZZ_LIBS_soap_reply tnw_plugin)
+set(TNW_FUZZ_LIBS_soap_reply tnw_plugin z)
 set(TNW_FUZZ_AREA_soap_reply plugin)
 set(TNW_FUZZ_AREA_tls_request tools)
 

@@ -110,6 +110,14 @@ TEST(EnvironmentTest, ComputerAndUserNames) {
   EXPECT_FALSE(os_IsLocalHost("127.0.0.2"));
   EXPECT_FALSE(os_IsLocalHost("FARHOST"));
   EXPECT_FALSE(os_IsLocalHost(""));
+  // The host name whole and up to its first dot, but not a part of that.
+  std::string full(host), shortName = full.substr(0, full.find('.'));
+  EXPECT_TRUE(os_IsLocalHost(full.c_str()));
+  EXPECT_TRUE(os_IsLocalHost(shortName.c_str()));
+  if (shortName.size() > 1 && shortName.size() <= 15) {
+    EXPECT_FALSE(os_IsLocalHost(shortName.substr(0, shortName.size() - 1).c_str()));
+  }
+  EXPECT_FALSE(os_IsLocalHost((full + "x").c_str()));
 
   struct passwd *pw = getpwuid(geteuid());
   std::string user = pw ? pw->pw_name : std::to_string(geteuid());

@@ -1,6 +1,10 @@
 // Request lines over TLS to scadasim's TLS listener: peer behaviour to
 // result, error and reconnection; the framing reader over memory.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <chrono>
@@ -240,6 +244,36 @@ TEST_F(Tls, SilentPeersTimeOut) {
   srv_CloseAllConnections();
   sim_StopTlsServer(slow);
   sim_StopTlsServer(silent);
+}
+
+// A listener that never accepts: the first open's connection waits in its
+// queue for a handshake that never begins, and fills it, so the second
+// open's connect is not answered. Each gives up after the entry's time-out
+// with 10060.
+TEST_F(Tls, OpensToAListenerThatNeverAcceptsTimeOut) {
+  int listener = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  inet_pton(AF_INET, "127.0.0.2", &sa.sin_addr);
+  socklen_t len = sizeof sa;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0);
+  ASSERT_EQ(listen(listener, 0), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr *>(&sa), &len), 0);
+  for (const char *stage : {"the handshake", "the connect"}) {
+    SCOPED_TRACE(stage);
+    ServerConnection e{};
+    snprintf(e.server, sizeof e.server, "tnw://127.0.0.2:%u/", ntohs(sa.sin_port));
+    e.timeoutMs = 1500;
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(con_OpenTlsConnection(&e), 0);
+    double sec = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_EQ(os_GetLastError(), OS_WSAETIMEDOUT);
+    EXPECT_EQ(e.kind, 0);
+    EXPECT_GE(sec, 1.4);
+    EXPECT_LT(sec, 3.5);
+  }
+  close(listener);
 }
 
 // The framing reader over memory: the bytes come in the given pieces.

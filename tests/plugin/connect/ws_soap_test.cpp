@@ -159,6 +159,7 @@ TEST_F(Soap, ServerBehaviourToResultAndError) {
     sim_SetSoapFault(s, c.fault);
     const size_t traceBefore = DebugOutput().size();
     Outcome o = Send(Base(s), c.capacity);
+    const uint32_t connections = sim_SoapConnections(s);
     if (c.traced) {
       EXPECT_NE(DebugOutput().find(c.traced, traceBefore), std::string::npos);
     }
@@ -170,7 +171,9 @@ TEST_F(Soap, ServerBehaviourToResultAndError) {
       EXPECT_EQ(o.reply, Reply(40));
     }
     sim_SetSoapFault(s, SimSoapFault::None);
-    EXPECT_EQ(Send(Base(s)).result, 17) << "the context rebuilt";
+    EXPECT_EQ(Send(Base(s)).result, 17);
+    // A failed call frees the context: the next builds one and connects anew.
+    EXPECT_EQ(sim_SoapConnections(s), connections + (c.error ? 1 : 0));
   }
   std::string gone = Base(s);
   sim_StopSoapServer(s);
@@ -180,6 +183,22 @@ TEST_F(Soap, ServerBehaviourToResultAndError) {
   Outcome noHost = Send("http://no-such-host.invalid:8080");
   EXPECT_EQ(noHost.result, -1);
   EXPECT_EQ(noHost.error, OS_INET_NAME_NOT_RESOLVED);
+}
+
+TEST_F(Soap, UrlPartsOverTheirFieldsAreNotSent) {
+  SimSoapServer *s = Start();
+  ASSERT_NE(s, nullptr);
+  for (const std::string &cred : {std::string(128, 'u') + ":p@", "u:" + std::string(128, 'p') + "@"}) {
+    Outcome o = Send(Base(s, false, cred) + "/");
+    EXPECT_EQ(o.result, -1);
+    EXPECT_EQ(o.error, static_cast<uint32_t>(OS_ERROR_INVALID_PARAMETER));
+  }
+  EXPECT_EQ(sim_SoapConnections(s), 0u);
+  EXPECT_TRUE(sim_SoapCalls(s).empty());
+  EXPECT_EQ(Send(Base(s, false, std::string(127, 'u') + ":" + std::string(127, 'p') + "@") + "/").result, 17);
+  EXPECT_EQ(sim_SoapCalls(s).back().password, std::string(127, 'p'));
+  srv_CloseAllConnections();
+  sim_StopSoapServer(s);
 }
 
 TEST_F(Soap, CertificatesAndTheErrorDialog) {
