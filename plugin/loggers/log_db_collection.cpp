@@ -302,16 +302,8 @@ CLogStore *CLogDbCollection::CreateRun(const int32_t *start, int freshName, void
   int32_t seq = 0;
   if (NextSequence(&seq) != 0) return nullptr;
   int32_t when = start ? *start : h->start.seconds;
-  std::string base = prefixCopy_.empty() ? logger_ : prefixCopy_;
-  bool bare = freshName != 0 && (!prefixCopy_.empty() || seq == 1);
-  std::string prefix;
-  for (const LdbPrefixCandidate &c : ldb_PrefixCandidates(base.c_str(), bare, copyConfig != 0, seq, when)) {
-    if (Exec(ldb_CreateChannels(c.prefix)) == 0) {
-      prefix = c.prefix;
-      seq = c.sequence;
-      break;
-    }
-  }
+  auto exec = [](void *self, const std::string &sql) { return static_cast<CLogDbCollection *>(self)->Exec(sql) == 0; };
+  const std::string prefix = ldb_MakeChannelsTable(logger_, prefixCopy_, freshName, copyConfig, when, &seq, exec, this);
   if (prefix.empty()) return Fail("CAN'T CREATE CHANNELS TABLE", catalog_.GetComErrorText()), nullptr;
   if (createIndexes_ && Exec("CREATE INDEX CH ON " + prefix + "CHANNELS (sPrefix, nChannelNumber)") != 0)
     createIndexes_ = 0;
@@ -333,14 +325,7 @@ CLogStore *CLogDbCollection::CreateRun(const int32_t *start, int freshName, void
       }
       records[b] = fetched[b].data();
     }
-    for (uint32_t k = 0; blk.last >= blk.first && k <= uint32_t{blk.last} - blk.first; ++k) {
-      LdbChannel c{};
-      memcpy(c.prefix, blk.prefix, 2);
-      c.number = static_cast<uint16_t>(blk.first + k);
-      chan_JoinTag(&records[b][k], c.tag);
-      c.digital = blk.kind == LOG_KIND_DIGITAL || chan_IsDigital(&records[b][k]);
-      channels.push_back(c);
-    }
+    ldb_BlockChannels(blk, records[b], &channels);
   }
   std::string columns, dup;
   if (!ldb_DataColumns(channels, h->tagColumns != 0, h->sigChange != 0, digital, &columns, &dup, nullptr)) {
@@ -394,15 +379,7 @@ CLogStore *CLogDbCollection::CreateRun(const int32_t *start, int freshName, void
 
 CLogStore *CLogDbCollection::OpenStore(const char *run, uint32_t access) {
   if (!run) return nullptr;
-  std::string path = conn_ + ";LoggerName=" + logger_ + ";" + run;
-  CLogDbStore *store = new (std::nothrow) CLogDbStore();
-  if (!store) return nullptr;
-  if (store->Open(nullptr, path.c_str(), access) != 0) {
-    Fail(store->GetErrorSummary(), store->GetErrorText());
-    delete store;
-    return nullptr;
-  }
-  return store;
+  return ldb_OpenRunStore(new (std::nothrow) CLogDbStore(), conn_, logger_, run, access, message_, &detail_);
 }
 
 int CLogDbCollection::UseRunForLogging(CLogStore *store, uint32_t endOffset, const char *, int, int) {

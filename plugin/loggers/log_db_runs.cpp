@@ -5,6 +5,7 @@
 
 #include "platform/os_codepage.h"
 #include "platform/os_error.h"
+#include "plugin/loggers/log_db_schema.h"
 
 namespace {
 
@@ -69,6 +70,31 @@ void ldb_StorePath(const std::string &conn, const std::string &logger, const cha
   }
   memcpy(out, s.c_str(), s.size() + 1);
   *length = need;
+}
+
+CLogStore *ldb_OpenRunStore(CLogStore *store, const std::string &conn, const std::string &logger, const char *run,
+                            uint32_t access, char (&message)[31], std::string *detail) {
+  if (!store) return nullptr;
+  std::string path = conn + ";LoggerName=" + logger + ";" + run;
+  if (store->Open(nullptr, path.c_str(), access) != 0) {
+    const char *text = store->GetErrorText();
+    ldb_KeepError(message, detail, store->GetErrorSummary(), text ? text : "");
+    delete store;
+    return nullptr;
+  }
+  return store;
+}
+
+std::string ldb_MakeChannelsTable(const std::string &logger, const std::string &prefix, int freshName, int dated,
+                                  int32_t start, int32_t *seq, LdbExec exec, void *context) {
+  const std::string &base = prefix.empty() ? logger : prefix;
+  const bool bare = freshName != 0 && (!prefix.empty() || *seq == 1);
+  for (const LdbPrefixCandidate &c : ldb_PrefixCandidates(base.c_str(), bare, dated != 0, *seq, start))
+    if (exec(context, ldb_CreateChannels(c.prefix))) {
+      *seq = c.sequence;
+      return c.prefix;
+    }
+  return std::string();
 }
 
 int ldb_KeepError(char (&message)[31], std::string *detail, const char *text, const std::string &reason) {

@@ -39,6 +39,21 @@ int ldb_FindRun(LdbRunList *list, const std::string &prefix, int allRuns, char *
 void ldb_StorePath(const std::string &conn, const std::string &logger, const char *run, char *out,
                    uint32_t *length);
 
+// Opens `run` of the logger through `store` (new, handed over; null when it
+// could not be made): the store, or null with the store deleted and its
+// error kept as ldb_KeepError keeps one.
+CLogStore *ldb_OpenRunStore(CLogStore *store, const std::string &conn, const std::string &logger, const char *run,
+                            uint32_t access, char (&message)[31], std::string *detail);
+
+// One statement of a collection: true when the database carried it out.
+using LdbExec = bool (*)(void *context, const std::string &sql);
+// A new run's CHANNELS table under the first candidate prefix the database
+// takes (ldb_PrefixCandidates from the collection's prefix, else the
+// logger's name; bare only for a fresh name with a prefix set or for the
+// first run). The prefix, *seq set to its sequence; "" when none was taken.
+std::string ldb_MakeChannelsTable(const std::string &logger, const std::string &prefix, int freshName, int dated,
+                                  int32_t start, int32_t *seq, LdbExec exec, void *context);
+
 // Keeps a failure: the message cut to the buffer (30 characters), the
 // detail to 999. -1.
 int ldb_KeepError(char (&message)[31], std::string *detail, const char *text, const std::string &reason);

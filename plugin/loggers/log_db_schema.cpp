@@ -377,6 +377,17 @@ bool ldb_WallSeconds(const TmCalendar *cal, int32_t *seconds) {
   return true;
 }
 
+void ldb_BlockChannels(const LogChannelBlock &block, const ChannelRecord *records, std::vector<LdbChannel> *out) {
+  for (uint32_t k = 0; block.last >= block.first && k <= uint32_t{block.last} - block.first; ++k) {
+    LdbChannel c{};
+    memcpy(c.prefix, block.prefix, 2);
+    c.number = static_cast<uint16_t>(block.first + k);
+    chan_JoinTag(&records[k], c.tag);
+    c.digital = block.kind == LOG_KIND_DIGITAL || chan_IsDigital(&records[k]);
+    out->push_back(c);
+  }
+}
+
 void ldb_ChannelRow(const LogFileHeader *h, uint32_t b, uint32_t k, const ChannelRecord *r, LdbChannelRow *out) {
   const LogChannelBlock &blk = h->blocks[b];
   LdbChannel c{};

@@ -74,6 +74,11 @@ struct LdbChannel {
   char tag[16];
   bool digital;
 };
+struct LogChannelBlock;
+union ChannelRecord;
+// The channels of one block of a run's header, from its channel records (one
+// per channel of the block), added to *out.
+void ldb_BlockChannels(const LogChannelBlock &block, const ChannelRecord *records, std::vector<LdbChannel> *out);
 // The name of a channel's data column.
 std::string ldb_ColumnName(const LdbChannel &c, bool tagColumns);
 // The column list of the data table after "TX ... NULL": ",LL integer, LV
@@ -101,7 +106,6 @@ std::string ldb_TrimRight(const std::string &s);
 // (the MySQL stores); false outside the 32-bit range.
 bool ldb_WallSeconds(const TmCalendar *cal, int32_t *seconds);
 
-union ChannelRecord;
 struct LogFileHeader;
 
 // A CHANNELS row as both dialects write it (columns in table order).
