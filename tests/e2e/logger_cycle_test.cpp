@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "framework/notify/ntf_notify.h"
-#include "framework/shm/shm_segment.h"
 #include "plugin/loggers/log_status.h"
 #include "platform/os_handle.h"
 #include "tests/support/child_run.h"
@@ -101,18 +100,13 @@ class LoggerCycle : public tnwtest::SimProcesses {
     children.push_back(l->pid);
     if (!tnwtest::WaitForText(out, "^(created|continued) .*\n", 10000))
       return ::testing::AssertionFailure() << "logger " << prefix << " did not start: " << tnwtest::ReadAll(out);
-    std::string slot = tnwtest::Root() + "/kernel/mailslot/dm_" + std::to_string(l->pid) + ".slt";
-    if (!Until([&] { return access(slot.c_str(), F_OK) == 0; }, 5000))
+    if (!SlotOpen(l->pid))
       return ::testing::AssertionFailure() << "logger " << prefix << " has no mailslot";
     return ::testing::AssertionSuccess();
   }
   // One scanner pass, then one record of it in each logger.
   ::testing::AssertionResult Step(std::vector<Logger *> loggers) {
-    void *area = sim_Area("A1", SHM_AREA_DATA);
-    while (shm_WaitChangeFor(area, 1, 1) == 1) {
-    }
-    if (sim_Post(scannerPid, NTF_SCAN) != 0 || !sim_WaitForChange("A1", 1, 10000))
-      return ::testing::AssertionFailure() << "no scanner pass";
+    if (::testing::AssertionResult r = ScanPass("A1"); !r) return r;
     for (Logger *l : loggers)
       if (sim_Post(uint32_t(l->pid), 200000) != 0) return ::testing::AssertionFailure() << "logger " << l->pid << " gone";
     for (Logger *l : loggers) {
@@ -154,16 +148,7 @@ TEST_F(LoggerCycle, TwoLoggersCycleInOneFolderAndThePurgeTakesOnePrefix) {
   SimDeviceSpec &d = w.devices[0];
   d.channels[IO_AI] = 3;
   d.channels[IO_DI] = 2;
-  std::string why;
-  ASSERT_EQ(sim_CreateWorld(w, &why), 0) << why;
-  ASSERT_TRUE(sim_Watch("A1", 1));
-  line = sim_StartPumpSim(0, {}, &linePid);
-  ASSERT_NE(line, nullptr);
-  scanner = sim_StartScanner(0, "", &scannerPid);
-  ASSERT_NE(scanner, nullptr);
-  ASSERT_TRUE(sim_WaitRunning(0, scanner, 10000));
-  DeviceRecord *rec = sim_Device(0);
-  ASSERT_TRUE(Until([&] { return rec->Ready == 1 && rec->Busy == 0; }, 15000)) << sim_StatusText("TNWELL1");
+  ASSERT_TRUE(StartPlant(w, "A1"));
 
   folder = tnwtest::MakeTempDir("logger_cycle");
   const std::string outs = tnwtest::MakeTempDir("logger_cycle_out");

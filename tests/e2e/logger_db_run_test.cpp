@@ -4,98 +4,37 @@
 // `logtool follow` beside it; afterwards the sqlite3 shell reads the files
 // and finds the types, values, NULLs and dates that were written.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
 
-#include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <regex>
 #include <string>
 #include <vector>
 
-#include "framework/notify/ntf_notify.h"
-#include "framework/shm/shm_segment.h"
-#include "platform/os_handle.h"
 #include "platform/os_path.h"
 #include "tests/support/child_run.h"
-#include "tests/support/proc_stats.h"
+#include "tests/support/logger_db.h"
 #include "tests/support/sim_fixture.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_world.h"
 
-using tnwtest::Until;
-
 namespace {
 
-using tnwtest::Hw;
-using tnwtest::PutHw;
+using tnwtest::AsShown;
+using tnwtest::Lines;
+using tnwtest::Split;
 
-std::vector<std::string> Lines(const std::string &text, const char *start) {
-  std::vector<std::string> out;
-  for (size_t at = 0; at < text.size();) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) break;  // a line still being written
-    if (text.compare(at, strlen(start), start) == 0) out.push_back(text.substr(at, end - at));
-    at = end + 1;
-  }
-  return out;
-}
-
-std::vector<std::string> Split(const std::string &line, char sep) {
-  std::vector<std::string> out;
-  size_t at = 0;
-  for (size_t end; (end = line.find(sep, at)) != std::string::npos; at = end + 1) out.push_back(line.substr(at, end - at));
-  out.push_back(line.substr(at));
-  return out;
-}
-
-// A stored date and milliseconds as logtool shows a record time:
-// "2026-12-11 02:30:01", 250 -> "26/12/11 02:30:01.250".
-std::string AsShown(const std::string &dt, const std::string &ms) {
-  if (dt.size() < 19) return "bad date " + dt;
-  std::string out = dt.substr(2, 2) + "/" + dt.substr(5, 2) + "/" + dt.substr(8, 2) + " " + dt.substr(11, 8);
-  int m = atoi(ms.c_str());
-  char frac[8] = "";
-  if (m) snprintf(frac, sizeof frac, ".%03d", m);
-  return out + frac;
-}
-
-struct Store {
-  const char *name;
-  std::string cs, file, out, follow;
-  pid_t logger = -1, follower = -1;
+struct Store : tnwtest::FollowedLogger {
+  std::string cs, file;
 };
 
 class LoggerDbRun : public tnwtest::SimProcesses {};
-
-struct Sample {
-  std::vector<SimChannel> ai, di;
-};
 
 }  // namespace
 
 TEST_F(LoggerDbRun, JetAndSqlServerRunsReadBackBySqlite3) {
   SimWorldSpec w;
-  SimDeviceSpec &d = w.devices[0];
-  d.channels[IO_AI] = 3;
-  d.channels[IO_DI] = 2;
-  d.channelSetup = [](int t, int i, ChannelRecord *r) {
-    static const Hw ai[3] = {{1, 3}, {2, 3}, {1, 18}};  // outlet pressures of pumps 1 and 2, CYL1_POS
-    static const Hw di[2] = {{1, 1}, {1, 26}};          // STATUS, M_VALVE1
-    if (t == IO_AI) PutHw(r, t, ai[i]);
-    if (t == IO_DI) PutHw(r, t, di[i]);
-  };
-  std::string why;
-  ASSERT_EQ(sim_CreateWorld(w, &why), 0) << why;
-  ASSERT_TRUE(sim_Watch("A1", 1));
-  line = sim_StartPumpSim(0, {}, &linePid);
-  ASSERT_NE(line, nullptr);
-  scanner = sim_StartScanner(0, "", &scannerPid);
-  ASSERT_NE(scanner, nullptr);
-  ASSERT_TRUE(sim_WaitRunning(0, scanner, 10000));
-  DeviceRecord *rec = sim_Device(0);
-  ASSERT_TRUE(Until([&] { return rec->Ready == 1 && rec->Busy == 0; }, 15000)) << sim_StatusText("TNWELL1");
+  tnwtest::PumpChannels(&w.devices[0]);
+  ASSERT_TRUE(StartPlant(w, "A1"));
 
   // The Jet file's folder, and the SQL Server catalog (a server's catalogs
   // exist before a logger connects to one).
@@ -106,10 +45,12 @@ TEST_F(LoggerDbRun, JetAndSqlServerRunsReadBackBySqlite3) {
             0);
   const std::string outs = tnwtest::MakeTempDir("logger_db_out");
   Store stores[2] = {
-      {"jet", "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\e2edb\\pumps.mdb", root + "/drives/c/e2edb/pumps.mdb",
-       outs + "/jet.txt", outs + "/jet_follow.txt"},
-      {"sqlserver", "Provider=SQLOLEDB;Data Source=.;Initial Catalog=E2ELOG", root + "/hosts/./sqlserver/E2ELOG.db",
-       outs + "/sql.txt", outs + "/sql_follow.txt"},
+      {{"jet", outs + "/jet.txt", outs + "/jet_follow.txt"},
+       "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\e2edb\\pumps.mdb",
+       root + "/drives/c/e2edb/pumps.mdb"},
+      {{"sqlserver", outs + "/sql.txt", outs + "/sql_follow.txt"},
+       "Provider=SQLOLEDB;Data Source=.;Initial Catalog=E2ELOG",
+       root + "/hosts/./sqlserver/E2ELOG.db"},
   };
   const std::string scadasim = tnwtest::BinPath("scadasim"), logtool = tnwtest::BinPath("logtool");
   for (Store &s : stores) s.logger = Start({scadasim, "logger", "--store", s.cs, "--logger", "PUMPS"}, s.out);
@@ -117,36 +58,15 @@ TEST_F(LoggerDbRun, JetAndSqlServerRunsReadBackBySqlite3) {
     // A new Jet file waits after it made its LOGGERS table.
     ASSERT_TRUE(tnwtest::WaitForText(s.out, "^created .*\n", 20000)) << s.name << ": " << tnwtest::ReadAll(s.out);
     EXPECT_EQ(Lines(tnwtest::ReadAll(s.out), "created ")[0], "created " + s.cs + ";LoggerName=PUMPS;LoggerSeq=00000001");
-    std::string slot = root + "/kernel/mailslot/dm_" + std::to_string(s.logger) + ".slt";
-    ASSERT_TRUE(Until([&] { return access(slot.c_str(), F_OK) == 0; }, 5000)) << s.name;
+    ASSERT_TRUE(SlotOpen(s.logger)) << s.name;
     s.follower = Start({logtool, "follow", s.cs + ";LoggerName=PUMPS", "--seconds", "120"}, s.follow);
   }
 
   // Passes, each recorded by both loggers and shown by both followers
   // before the next; the fourth carries a text.
   const uint32_t kRecords = 8, kTextAt = 4;
-  std::vector<Sample> samples;
-  void *area = sim_Area("A1", SHM_AREA_DATA);
-  for (uint32_t n = 1; n <= kRecords; ++n) {
-    while (shm_WaitChangeFor(area, 1, 1) == 1) {
-    }
-    ASSERT_EQ(sim_Post(scannerPid, NTF_SCAN), 0);
-    ASSERT_TRUE(sim_WaitForChange("A1", 1, 10000)) << "no scanner pass for record " << n;
-    samples.push_back({sim_ReadChannels("A1"), sim_ReadChannels("D1")});
-    for (Store &s : stores) ASSERT_EQ(sim_Post(uint32_t(s.logger), n == kTextAt ? 200003 : 200000), 0) << s.name;
-    for (Store &s : stores) {
-      ASSERT_TRUE(tnwtest::WaitForText(s.out, "\nwrote " + std::to_string(n) + "\n", 10000))
-          << s.name << ": " << tnwtest::ReadAll(s.out);
-      ASSERT_TRUE(tnwtest::WaitForText(s.follow, "(^|\n)record " + std::to_string(n - 1) + " ", 10000))
-          << s.name << " follower: " << tnwtest::ReadAll(s.follow);
-    }
-  }
-  for (Store &s : stores) {
-    ASSERT_EQ(sim_Post(uint32_t(s.logger), NTF_STOP), 0);
-    EXPECT_EQ(Reap(s.logger, 10000), 0) << s.name;
-    ASSERT_EQ(kill(s.follower, SIGTERM), 0);
-    Reap(s.follower, 5000);
-  }
+  std::vector<tnwtest::PassSample> samples;
+  ASSERT_TRUE(RecordFollowed({&stores[0], &stores[1]}, kRecords, kTextAt, &samples));
 
   for (Store &s : stores) {
     SCOPED_TRACE(s.name);

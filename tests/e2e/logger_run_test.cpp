@@ -5,31 +5,20 @@
 // shows every value the scanner published, in order.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "framework/notify/ntf_notify.h"
-#include "framework/shm/shm_segment.h"
-#include "platform/os_handle.h"
 #include "tests/support/child_run.h"
-#include "tests/support/proc_stats.h"
 #include "tests/support/sim_fixture.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_world.h"
 
-using tnwtest::Until;
-
 namespace {
-
-using tnwtest::Hw;
-using tnwtest::PutHw;
 
 // Seconds of pumpsim's run the outlets of pumps 1 and 2 are blocked (100 bar
 // more, ramped over the first and last second).
@@ -37,38 +26,14 @@ const double kSurgeFrom = 6, kSurgeTo = 11;
 // Steady outlets: pump 1 at 160 bar, pump 2 at 170, each +-3.
 const double kSteadyBelow = 180, kSurgeAbove = 240;
 
-// The value of every "record" line of a logtool output, in order.
-std::vector<std::string> RecordLines(const std::string &text) {
-  std::vector<std::string> out;
-  for (size_t at = 0; at < text.size();) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) break;  // a line still being written
-    if (text.compare(at, 7, "record ") == 0) out.push_back(text.substr(at, end - at));
-    at = end + 1;
-  }
-  return out;
-}
-
 std::string FirstLine(const std::string &text) { return text.substr(0, text.find('\n')); }
 
 class LoggerRun : public tnwtest::SimProcesses {
  protected:
-  double Elapsed() const { return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(); }
-  // Waits until the logger's notification mailslot is open.
-  static bool SlotOpen(pid_t logger) {
-    std::string slot = tnwtest::Root() + "/kernel/mailslot/dm_" + std::to_string(logger) + ".slt";
-    return Until([&] { return access(slot.c_str(), F_OK) == 0; }, 5000);
-  }
   // One scanner pass and the logger's record of it (the n-th of the run),
   // which the follower must show before the next one is written.
   ::testing::AssertionResult Step(pid_t logger, const std::string &loggerOut, uint32_t n) {
-    // Notices of passes nobody waited for (the initialising ones) are
-    // counted in the waiter's slot; taken now, the wait ends with this pass.
-    void *area = sim_Area("A1", SHM_AREA_DATA);
-    while (shm_WaitChangeFor(area, 1, 1) == 1) {
-    }
-    if (sim_Post(scannerPid, NTF_SCAN) != 0 || !sim_WaitForChange("A1", 1, 10000))
-      return ::testing::AssertionFailure() << "no scanner pass for record " << n;
+    if (::testing::AssertionResult r = ScanPass("A1"); !r) return r << " for record " << n;
     samples.push_back({Elapsed(), sim_ReadChannels("A1")});
     if (sim_Post(uint32_t(logger), 200000) != 0) return ::testing::AssertionFailure() << "logger gone at " << n;
     if (!tnwtest::WaitForText(loggerOut, "\nwrote " + std::to_string(n) + "\n", 5000))
@@ -83,7 +48,6 @@ class LoggerRun : public tnwtest::SimProcesses {
     std::vector<SimChannel> ai;
   };
   std::vector<Sample> samples;
-  std::chrono::steady_clock::time_point t0;
   std::string followOut;
 };
 
@@ -91,28 +55,10 @@ class LoggerRun : public tnwtest::SimProcesses {
 
 TEST_F(LoggerRun, AKilledLoggerContinuesItsRunAndTheDumpShowsTheSurge) {
   SimWorldSpec w;
-  SimDeviceSpec &d = w.devices[0];
-  d.channels[IO_AI] = 3;
-  d.channels[IO_DI] = 2;
-  d.channelSetup = [](int t, int i, ChannelRecord *r) {
-    static const Hw ai[3] = {{1, 3}, {2, 3}, {1, 18}};  // outlet pressures of pumps 1 and 2, CYL1_POS
-    static const Hw di[2] = {{1, 1}, {1, 26}};          // STATUS, M_VALVE1
-    if (t == IO_AI) PutHw(r, t, ai[i]);
-    if (t == IO_DI) PutHw(r, t, di[i]);
-  };
-  std::string why;
-  ASSERT_EQ(sim_CreateWorld(w, &why), 0) << why;
-  ASSERT_TRUE(sim_Watch("A1", 1));
+  tnwtest::PumpChannels(&w.devices[0]);
   char surge[32];
   snprintf(surge, sizeof surge, "%g-%g", kSurgeFrom, kSurgeTo);
-  line = sim_StartPumpSim(0, {"--surge", std::string("1/") + surge, "--surge", std::string("2/") + surge}, &linePid);
-  ASSERT_NE(line, nullptr);
-  t0 = std::chrono::steady_clock::now();
-  scanner = sim_StartScanner(0, "", &scannerPid);
-  ASSERT_NE(scanner, nullptr);
-  ASSERT_TRUE(sim_WaitRunning(0, scanner, 10000));
-  DeviceRecord *rec = sim_Device(0);
-  ASSERT_TRUE(Until([&] { return rec->Ready == 1 && rec->Busy == 0; }, 15000)) << sim_StatusText("TNWELL1");
+  ASSERT_TRUE(StartPlant(w, "A1", {"--surge", std::string("1/") + surge, "--surge", std::string("2/") + surge}));
 
   const std::string folder = tnwtest::MakeTempDir("logger_run"), outs = tnwtest::MakeTempDir("logger_run_out");
   const std::string scadasim = tnwtest::BinPath("scadasim"), logtool = tnwtest::BinPath("logtool");
@@ -145,7 +91,8 @@ TEST_F(LoggerRun, AKilledLoggerContinuesItsRunAndTheDumpShowsTheSurge) {
   tnwtest::ShellResult dump = tnwtest::ShellRun("'" + logtool + "' dump '" + run + "'");
   ASSERT_EQ(dump.status, 0) << dump.out;
   EXPECT_NE(dump.out.find(" records=" + std::to_string(n) + " "), std::string::npos) << dump.out.substr(0, 400);
-  std::vector<std::string> dumped = RecordLines(dump.out), followed = RecordLines(tnwtest::ReadAll(followOut));
+  std::vector<std::string> dumped = tnwtest::Lines(dump.out, "record "),
+                           followed = tnwtest::Lines(tnwtest::ReadAll(followOut), "record ");
   ASSERT_EQ(dumped.size(), samples.size());
   // The follower saw each record once, in order, as the dump reads it.
   EXPECT_EQ(followed, dumped);

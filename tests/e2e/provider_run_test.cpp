@@ -20,7 +20,6 @@
 #include "framework/config/chan_text.h"
 #include "framework/notify/ntf_notify.h"
 #include "framework/server/srv_client.h"
-#include "framework/shm/shm_segment.h"
 #include "platform/os_error.h"
 #include "platform/os_handle.h"
 #include "platform/os_io.h"
@@ -32,6 +31,7 @@
 #include "plugin/loggers/prov_provider.h"
 #include "tests/support/child_run.h"
 #include "tests/support/proc_stats.h"
+#include "tests/support/sim_fixture.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_world.h"
 
@@ -39,15 +39,7 @@ using tnwtest::Until;
 
 namespace {
 
-struct Hw {
-  uint32_t pump, value;
-};
-
-void Put(ChannelRecord *r, int t, Hw hw) {
-  int at = t == IO_DI ? CHAN_DIGITAL_HW_OFFSET : CHAN_ANALOGUE_HW_OFFSET;
-  memcpy(r->raw + at, &hw.pump, 4);
-  memcpy(r->raw + at + 4, &hw.value, 4);
-}
+using tnwtest::Lines;
 
 // Seconds of pumpsim's run the outlets of pumps 1 and 2 are blocked.
 const double kSurgeFrom = 5, kSurgeTo = 8;
@@ -59,17 +51,6 @@ std::string Shown(float v) {
   return b;
 }
 
-std::vector<std::string> Lines(const std::string &text, const char *start) {
-  std::vector<std::string> out;
-  for (size_t at = 0; at < text.size();) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) break;
-    if (text.compare(at, strlen(start), start) == 0) out.push_back(text.substr(at, end - at));
-    at = end + 1;
-  }
-  return out;
-}
-
 struct Store {
   const char *name;
   std::string loggerArg, server, out;
@@ -77,33 +58,11 @@ struct Store {
   std::string run;  // as the logger printed it
 };
 
-class ProviderRun : public ::testing::Test {
+class ProviderRun : public tnwtest::SimProcesses {
  protected:
   void TearDown() override {
     prov_ClearBuffers();
-    for (pid_t &p : children)
-      if (p > 0) kill(p, SIGKILL), tnwtest::WaitChild(p, 5000), p = -1;
-    if (scanner) {
-      if (sim_WaitExit(scanner, 0) < 0) os_TerminateProcess(scanner, 9);
-      sim_WaitExit(scanner, 5000);
-      os_CloseHandle(scanner);
-    }
-    if (line) sim_StopPumpSim(line, linePid, 5000);
-    ntf_Stop();
-    sim_DestroyWorld();
-  }
-  double Elapsed() const { return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(); }
-  pid_t Start(const std::vector<std::string> &argv, const std::string &out) {
-    pid_t p = tnwtest::Launch(argv, tnwtest::Root(), out);
-    children.push_back(p);
-    return p;
-  }
-  int Reap(pid_t p, int ms) {
-    int status = tnwtest::WaitChild(p, ms);
-    if (status >= 0)
-      for (pid_t &c : children)
-        if (c == p) c = -1;
-    return status;
+    SimProcesses::TearDown();
   }
   std::string Request(const std::string &server, const std::string &text) {
     return tnwtest::ShellRun("'" + logtool + "' request '" + server + "' '" + text + "'").out;
@@ -129,10 +88,6 @@ class ProviderRun : public ::testing::Test {
         ms);
   }
 
-  std::chrono::steady_clock::time_point t0;
-  std::vector<pid_t> children;
-  OsHandle scanner = nullptr, line = nullptr;
-  uint32_t scannerPid = 0, linePid = 0;
   std::string logtool;
 };
 
@@ -145,27 +100,10 @@ TEST_F(ProviderRun, FolderAndDatabaseRunsAnswerRequests) {
   SimDeviceSpec &d = w.devices[0];
   d.codes[IO_AI] = "AI";
   d.codes[IO_DI] = "DI";
-  d.channels[IO_AI] = 3;
-  d.channels[IO_DI] = 2;
-  d.channelSetup = [](int t, int i, ChannelRecord *r) {
-    static const Hw ai[3] = {{1, 3}, {2, 3}, {1, 18}};  // outlet pressures of pumps 1 and 2, CYL1_POS
-    static const Hw di[2] = {{1, 1}, {1, 26}};          // STATUS, M_VALVE1
-    if (t == IO_AI) Put(r, t, ai[i]);
-    if (t == IO_DI) Put(r, t, di[i]);
-  };
-  std::string why;
-  ASSERT_EQ(sim_CreateWorld(w, &why), 0) << why;
-  ASSERT_TRUE(sim_Watch("AI", 1));
+  tnwtest::PumpChannels(&d);
   char surge[32];
   snprintf(surge, sizeof surge, "%g-%g", kSurgeFrom, kSurgeTo);
-  line = sim_StartPumpSim(0, {"--surge", std::string("1/") + surge, "--surge", std::string("2/") + surge}, &linePid);
-  ASSERT_NE(line, nullptr);
-  t0 = std::chrono::steady_clock::now();
-  scanner = sim_StartScanner(0, "", &scannerPid);
-  ASSERT_NE(scanner, nullptr);
-  ASSERT_TRUE(sim_WaitRunning(0, scanner, 10000));
-  DeviceRecord *rec = sim_Device(0);
-  ASSERT_TRUE(Until([&] { return rec->Ready == 1 && rec->Busy == 0; }, 15000)) << sim_StatusText("TNWELL1");
+  ASSERT_TRUE(StartPlant(w, "AI", {"--surge", std::string("1/") + surge, "--surge", std::string("2/") + surge}));
 
   const std::string root = tnwtest::Root();
   ASSERT_EQ(os_MakeFolders((root + "/drives/c/e2eprov/runs").c_str()), 0);
@@ -193,23 +131,18 @@ TEST_F(ProviderRun, FolderAndDatabaseRunsAnswerRequests) {
   for (Store &s : stores) {
     ASSERT_TRUE(tnwtest::WaitForText(s.out, "^created .*\n", 20000)) << s.name << ": " << tnwtest::ReadAll(s.out);
     s.run = Lines(tnwtest::ReadAll(s.out), "created ")[0].substr(8);
-    std::string slot = root + "/kernel/mailslot/dm_" + std::to_string(s.logger) + ".slt";
-    ASSERT_TRUE(Until([&] { return access(slot.c_str(), F_OK) == 0; }, 5000)) << s.name;
+    ASSERT_TRUE(SlotOpen(s.logger)) << s.name;
   }
   ASSERT_LT(Elapsed(), kSurgeFrom - 1) << "the scanner started too late to see the steady outlets";
 
   // Passes through the surge, each recorded by both loggers; the newest
   // values reach "RV" within a second of the record, on the way up and down.
-  void *area = sim_Area("AI", SHM_AREA_DATA);
   std::vector<std::vector<SimChannel>> samples;
   bool seenSteady = false, seenSurge = false, seenAfter = false;
   uint32_t n = 0;
   while (Elapsed() < kSurgeTo + 1.5) {
     ++n;
-    while (shm_WaitChangeFor(area, 1, 1) == 1) {
-    }
-    ASSERT_EQ(sim_Post(scannerPid, NTF_SCAN), 0);
-    ASSERT_TRUE(sim_WaitForChange("AI", 1, 10000)) << "no scanner pass for record " << n;
+    ASSERT_TRUE(ScanPass("AI")) << " for record " << n;
     const double at = Elapsed();
     samples.push_back(sim_ReadChannels("AI"));
     const std::vector<SimChannel> &ai = samples.back();
@@ -411,8 +344,7 @@ TEST_F(ProviderRun, FollowsAppendsAndTheNextRunOfACyclingLogger) {
                         "--cycle", "3", "--area", "AI", "--area", "DI"},
                        out);
   ASSERT_TRUE(tnwtest::WaitForText(out, "^created .*\n", 10000)) << tnwtest::ReadAll(out);
-  std::string slot = root + "/kernel/mailslot/dm_" + std::to_string(logger) + ".slt";
-  ASSERT_TRUE(Until([&] { return access(slot.c_str(), F_OK) == 0; }, 5000));
+  ASSERT_TRUE(SlotOpen(logger));
   uint32_t n = 0;
   auto append = [&] {
     ++n;

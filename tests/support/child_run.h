@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -70,6 +71,27 @@ inline std::string ReadAll(const std::string &path) {
   std::ostringstream s;
   s << f.rdbuf();
   return s.str();
+}
+
+// The complete lines of a program's output that start with `start` (a line
+// still being written is left out).
+inline std::vector<std::string> Lines(const std::string &text, const char *start) {
+  std::vector<std::string> out;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) break;
+    if (text.compare(at, strlen(start), start) == 0) out.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return out;
+}
+
+inline std::vector<std::string> Split(const std::string &text, char sep) {
+  std::vector<std::string> out;
+  size_t at = 0;
+  for (size_t end; (end = text.find(sep, at)) != std::string::npos; at = end + 1) out.push_back(text.substr(at, end - at));
+  out.push_back(text.substr(at));
+  return out;
 }
 
 // Waits until the file holds a match of `re` at or after byte `from`; true

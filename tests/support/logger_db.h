@@ -1,8 +1,10 @@
 // The machine setting and SQL Server catalog the database logger tests set
-// up in their platform root.
+// up in their platform root, and how they hold a stored time against
+// logtool's.
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -49,6 +51,17 @@ inline std::string SqlCs(const std::string &catalog) {
   remove(path.c_str());
   EXPECT_EQ(ado::ado_CreateFile(path, &why), ado::ADO_S_OK) << why;
   return "Provider=SQLOLEDB;Data Source=.;Initial Catalog=" + catalog;
+}
+
+// A stored date and MS as logtool shows a record time:
+// "2026-12-11 02:30:01", 250.5 -> "26/12/11 02:30:01.250".
+inline std::string AsShown(const std::string &dt, const std::string &ms) {
+  if (dt.size() < 19) return "bad date " + dt;
+  std::string out = dt.substr(2, 2) + "/" + dt.substr(5, 2) + "/" + dt.substr(8, 2) + " " + dt.substr(11, 8);
+  int m = static_cast<int>(std::floor(std::stod(ms)));
+  char frac[8] = "";
+  if (m) snprintf(frac, sizeof frac, ".%03d", m);
+  return out + frac;
 }
 
 }  // namespace tnwtest
