@@ -35,20 +35,26 @@ enum class Mode { CLOSE, BAD_PROTOCOL, BANNER_THEN_CLOSE, HALF_GREETING_THEN_CLO
 // A greeting packet's start: length 0x4A, sequence 0, protocol 10, a version.
 const char kGreetingStart[] = "\x4a\x00\x00\x00\x0a" "10.11.6-MariaDB";
 
+// A socket listening on 127.0.0.1 at a port of the system's choice.
+int ListenLoopback(int *port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+  EXPECT_EQ(listen(fd, 8), 0);
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+  *port = ntohs(a.sin_port);
+  return fd;
+}
+
 // Listens on 127.0.0.1 and treats every connection as `mode` says; stalled
 // connections stay open until the peer goes.
 class Peer {
  public:
   explicit Peer(Mode mode) : mode_(mode) {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
-    EXPECT_EQ(listen(fd_, 8), 0);
-    socklen_t len = sizeof a;
-    getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len);
-    port_ = ntohs(a.sin_port);
+    fd_ = ListenLoopback(&port_);
     thread_ = std::thread([this] { Serve(); });
   }
   ~Peer() {
@@ -160,15 +166,7 @@ class Relay {
  public:
   enum Mode { FORWARD, STALL, CUT };
   explicit Relay(int serverPort) : serverPort_(serverPort) {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
-    EXPECT_EQ(listen(fd_, 8), 0);
-    socklen_t len = sizeof a;
-    getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len);
-    port_ = ntohs(a.sin_port);
+    fd_ = ListenLoopback(&port_);
     accepter_ = std::thread([this] { Accept(); });
   }
   ~Relay() {
