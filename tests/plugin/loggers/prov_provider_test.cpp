@@ -115,6 +115,12 @@ struct Layout {
   }
 };
 
+// A new run of the layout from `start` in c (null when none was made).
+std::unique_ptr<CLogStore> NewRun(CLogCollection *c, Layout *l, int32_t start, const char *headerText = nullptr) {
+  l->h.start = {start, 0, 0};
+  return std::unique_ptr<CLogStore>(c->CreateRun(&start, 1, nullptr, &l->h, headerText, 0, nullptr, nullptr, l->blocks));
+}
+
 // Run A: 5 records from kT0 (250 ms); run B, the newest: 3 records from
 // kT0 + 3600 (500 ms).
 void WriteRuns(CLogCollection *c, Layout *l, int32_t shift = 0) {
@@ -124,9 +130,7 @@ void WriteRuns(CLogCollection *c, Layout *l, int32_t shift = 0) {
     int count, base;
   } runs[] = {{kT0 + shift, 250, 5, 0}, {kT0 + shift + 3600, 500, 3, 100}};
   for (const Run &r : runs) {
-    l->h.start = {r.start, 0, 0};
-    int32_t start = r.start;
-    std::unique_ptr<CLogStore> s(c->CreateRun(&start, 1, nullptr, &l->h, "head", 0, nullptr, nullptr, l->blocks));
+    std::unique_ptr<CLogStore> s = NewRun(c, l, r.start, "head");
     ASSERT_TRUE(s) << c->GetErrorSummary() << c->GetErrorText();
     std::vector<uint8_t> recs = l->Records(r.start, r.ms, r.count, r.base);
     ASSERT_EQ(s->WriteLogs(&l->h, recs.data(), static_cast<uint32_t>(r.count)), 0) << s->GetErrorText();
@@ -588,9 +592,7 @@ TEST(ProviderReplies, SectionsIntoLentBuffer) {
   {
     CLogFileCollection c;
     ASSERT_EQ(c.Open("", win.c_str(), "", "P", kRW), 0);
-    l.h.start = {kT0, 0, 0};
-    int32_t start = kT0;
-    std::unique_ptr<CLogStore> s(c.CreateRun(&start, 1, nullptr, &l.h, "[HEADER]\r\nthe header\r\n", 0, nullptr, nullptr, l.blocks));
+    std::unique_ptr<CLogStore> s = NewRun(&c, &l, kT0, "[HEADER]\r\nthe header\r\n");
     ASSERT_TRUE(s);
     std::vector<uint8_t> recs = l.Records(kT0, 0, 2, 0);
     ASSERT_EQ(s->WriteLogs(&l.h, recs.data(), 2), 0);
@@ -623,9 +625,7 @@ TEST(ProviderReplies, NoRecordsNoReply) {
   {
     CLogFileCollection c;
     ASSERT_EQ(c.Open("", win.c_str(), "", "P", kRW), 0);
-    l.h.start = {kT0, 0, 0};
-    int32_t start = kT0;
-    std::unique_ptr<CLogStore> s(c.CreateRun(&start, 1, nullptr, &l.h, nullptr, 0, nullptr, nullptr, l.blocks));
+    std::unique_ptr<CLogStore> s = NewRun(&c, &l, kT0);
     ASSERT_TRUE(s);
     s->Close();
   }
@@ -674,9 +674,7 @@ TEST(ProviderClose, StoppedRunsTakeTheirClosedName) {
     CLogFileCollection c;
     ASSERT_EQ(c.Open("", win.c_str(), "", "P", kRW), 0);
     for (int32_t start : {kT0, kT0 + 3600}) {
-      l.h.start = {start, 0, 0};
-      int32_t s0 = start;
-      std::unique_ptr<CLogStore> s(c.CreateRun(&s0, 1, nullptr, &l.h, nullptr, 0, nullptr, nullptr, l.blocks));
+      std::unique_ptr<CLogStore> s = NewRun(&c, &l, start);
       ASSERT_TRUE(s);
       std::vector<uint8_t> recs = l.Records(start, 0, 2, 0);
       ASSERT_EQ(s->WriteLogs(&l.h, recs.data(), 2), 0);
@@ -715,9 +713,7 @@ TEST(ProviderLive, FollowsTheWriter) {
   std::string win = Folder("live");
   CLogFileCollection c;
   ASSERT_EQ(c.Open("", win.c_str(), "", "P", kRW), 0);
-  l.h.start = {kT0, 0, 0};
-  int32_t start = kT0;
-  std::unique_ptr<CLogStore> writer(c.CreateRun(&start, 1, nullptr, &l.h, nullptr, 0, nullptr, nullptr, l.blocks));
+  std::unique_ptr<CLogStore> writer = NewRun(&c, &l, kT0);
   ASSERT_TRUE(writer);
   std::vector<uint8_t> recs = l.Records(kT0, 0, 3, 0);
   ASSERT_EQ(writer->WriteLogs(&l.h, recs.data(), 2), 0);
@@ -998,8 +994,7 @@ TEST(ProviderOwner, PartnerRunOpenAtTheEarliestStart) {
       CLogFileCollection pc;
       ASSERT_EQ(pc.Open("", partner.c_str(), "", "P", kRW), 0);
       int32_t start = kT0 + c.start;
-      slow.h.start = {start, 0, 0};
-      std::unique_ptr<CLogStore> s(pc.CreateRun(&start, 1, nullptr, &slow.h, nullptr, 0, nullptr, nullptr, slow.blocks));
+      std::unique_ptr<CLogStore> s = NewRun(&pc, &slow, start);
       ASSERT_TRUE(s);
       std::vector<uint8_t> recs = slow.Records(start, 0, 2, 0);
       ASSERT_EQ(s->WriteLogs(&slow.h, recs.data(), 2), 0);
