@@ -6,17 +6,25 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc 2>/dev/null || echo 4)
+# Each step's time, so a slow step shows in the log.
+step() { echo "test.sh: $1 done at ${SECONDS} s"; }
 "$top/scripts/setup.sh"
+step setup
 "$top/scripts/check-seam.sh"
 "$top/scripts/build.sh" release
+step "release build"
 "$top/scripts/build.sh" asan
+step "asan build"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 status=0
 (cd "$top/build" && ctest -j "$jobs" --output-on-failure "$@") || status=1
+step "release tests"
 (cd "$top/build-asan" && ctest -j "$jobs" --output-on-failure "$@") || status=1
+step "asan tests"
 # Both compilers stay warning-free (-Werror) at -O3: clang compiles the release build too.
 "$top/scripts/build.sh" clang-release || status=1
+step "clang build"
 # Each fuzz target runs for FUZZ_SECONDS (default 15), several at once.
 fuzz_seconds=${FUZZ_SECONDS:-15}
 fuzz_jobs=$(( jobs / 2 > 0 ? jobs / 2 : 1 ))
@@ -55,4 +63,5 @@ if "$top/scripts/build.sh" fuzz; then
 else
   status=1
 fi
+step "fuzz runs"
 exit $status
