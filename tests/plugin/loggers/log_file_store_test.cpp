@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
@@ -11,6 +12,7 @@
 
 #include "framework/config/chan_record.h"
 #include "platform/os_error.h"
+#include "platform/os_eventlog.h"
 #include "platform/os_file.h"
 #include "platform/os_handle.h"
 #include "platform/os_io.h"
@@ -577,6 +579,60 @@ TEST_F(LogFileStoreTest, UseforLogging) {
   at = first;
   EXPECT_EQ(ab.UseforLogging(&at), -1);
   EXPECT_EQ(tnwtest::ReadFile(L("AB.odl")), live);
+}
+
+// Each refusal of UseforLogging names its reason in the event log and leaves
+// the file as it was.
+TEST_F(LogFileStoreTest, UseforLoggingReportsToTheEventLog) {
+  LogFileHeader h = Header(kThree, 60);
+  CLogFileStore w;
+  ASSERT_EQ(Create(w, "EV230101_120000.odl", h), 0);
+  std::string rec = Record(h, 1);
+  ASSERT_EQ(w.WriteLogs(&h, rec.data(), 1), 0);
+  w.Close();
+  const std::string run = tnwtest::ReadFile(L("EV230101_120000.odl"));
+  char log[512];
+  ASSERT_EQ(os_EventLogPath(".", log, sizeof log), 0);
+  const std::string closed = W("EV230101_120000_230101_130000.odl"), open = W("EV230101_120000.odl");
+
+  struct Case {
+    const char *what, *file;  // file: the name the store opens (null: no open)
+    std::function<void()> before;
+    std::string text;
+    uint32_t error;
+  } cases[] = {
+      {"a store without a file", nullptr, [] {}, "No file name", OS_ERROR_INVALID_PARAMETER},
+      {"a name without a run stamp", "EV.odl", [&] { ASSERT_TRUE(tnwtest::WriteFile(L("EV.odl"), run)); },
+       "Bad file name", OS_ERROR_SUCCESS},
+      {"the open-run name is taken", "EV230101_120000_230101_130000.odl",
+       [&] { ASSERT_TRUE(tnwtest::WriteFile(L("EV230101_120000_230101_130000.odl"), run)); },
+       "Cant Move " + closed + " to " + open + " Error 183", OS_ERROR_ALREADY_EXISTS},
+      {"the file went away", "EV230101_130000.odl",
+       [&] { ASSERT_TRUE(tnwtest::WriteFile(L("EV230101_130000.odl"), run)); }, "Cant open1",
+       OS_ERROR_FILE_NOT_FOUND},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    c.before();
+    CLogFileStore s;
+    if (c.file) {
+      ASSERT_EQ(s.Open("", W(c.file).c_str(), OS_GENERIC_READ | OS_GENERIC_WRITE), 0);
+    }
+    if (c.error == OS_ERROR_FILE_NOT_FOUND) {
+      ASSERT_EQ(unlink(L(c.file).c_str()), 0);
+    }
+    const size_t seen = tnwtest::ReadFile(log).size();
+    uint32_t at = h.firstRecord;
+    os_SetLastError(OS_ERROR_ACCESS_DENIED);
+    EXPECT_EQ(s.UseforLogging(&at), -1);
+    EXPECT_EQ(os_GetLastError(), c.error);
+    std::string added = tnwtest::ReadFile(log).substr(seen);
+    EXPECT_NE(added.find(c.text), std::string::npos) << added;
+    if (c.file && c.error != OS_ERROR_FILE_NOT_FOUND) {
+      EXPECT_EQ(tnwtest::ReadFile(L(c.file)), run);
+    }
+  }
+  EXPECT_EQ(tnwtest::ReadFile(L("EV230101_120000.odl")), run) << "the run that held the open name";
 }
 
 TEST_F(LogFileStoreTest, RenameKeepsTheNewPathAndTheTextFile) {
