@@ -435,6 +435,42 @@ TEST_F(LogFileStoreTest, RefusedArgumentsTouchNothing) {
 
 // Headers no reader may trust are refused: they would divide by zero, wrap
 // counts or send reads past the buffers.
+// A run not here, on a server the pipe reaches: its share is tried as a file
+// first; a path that begins with '\\', or another connection kind, goes to
+// the server's file requests.
+TEST_F(LogFileStoreTest, OpenTriesTheServersShare) {
+  LogFileHeader h = Header(kThree, 60);
+  CLogFileStore w;
+  ASSERT_EQ(Create(w, "SH230101_120000.odl", h), 0);
+  std::string rec = Record(h, 1);
+  ASSERT_EQ(w.WriteLogs(&h, rec.data(), 1), 0);
+  w.Close();
+  const std::string share = tnwtest::Root() + "/hosts/FARHOST/shares/LOGS";
+  ASSERT_EQ(os_MakeFolders(share.c_str()), 0);
+  ASSERT_TRUE(tnwtest::WriteFile(share + "/SH230101_120000.odl", tnwtest::ReadFile(L("SH230101_120000.odl"))));
+  struct Case {
+    const char *server, *path, *name;
+    bool local;
+  } cases[] = {
+      {"FARHOST", "LOGS\\SH230101_120000.odl", "\\\\FARHOST\\LOGS\\SH230101_120000.odl", true},
+      {"FARHOST", "\\LOGS\\SH230101_120000.odl", "\\LOGS\\SH230101_120000.odl", false},
+      {"https://FARHOST/", "LOGS\\SH230101_120000.odl", "LOGS\\SH230101_120000.odl", false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.server) + " " + c.path);
+    CLogFileStore s;
+    ASSERT_EQ(s.Open(c.server, c.path, OS_GENERIC_READ), 0);
+    char name[300];
+    s.GetName(name, nullptr);
+    EXPECT_STREQ(name, c.name);
+    LogFileHeader got;
+    EXPECT_EQ(s.ReadHeader(&got) == 0, c.local);
+    if (c.local) {
+      EXPECT_EQ(got.recordCount, 1u);
+    }
+  }
+}
+
 TEST_F(LogFileStoreTest, UntrustworthyHeadersAreRefused) {
   LogFileHeader h = Header(kThree, 60);
   CLogFileStore s;
