@@ -110,6 +110,16 @@ class LogFileStoreTest : public ::testing::Test {
     return s.Create(W(name).c_str(), &h, pointers_.data());
   }
 
+  // A closed run `name` of one record at `seconds`: its bytes.
+  std::string ClosedRun(const std::string &name, LogFileHeader &h, uint32_t seconds = 1) {
+    CLogFileStore s;
+    EXPECT_EQ(Create(s, name, h), 0);
+    std::string r = Record(h, seconds);
+    EXPECT_EQ(s.WriteLogs(&h, r.data(), 1), 0);
+    s.Close();
+    return tnwtest::ReadFile(L(name));
+  }
+
   std::string win_, dir_;
   std::vector<std::vector<ChannelRecord>> records_;
   std::vector<ChannelRecord *> pointers_;
@@ -440,14 +450,10 @@ TEST_F(LogFileStoreTest, RefusedArgumentsTouchNothing) {
 // the server's file requests.
 TEST_F(LogFileStoreTest, OpenTriesTheServersShare) {
   LogFileHeader h = Header(kThree, 60);
-  CLogFileStore w;
-  ASSERT_EQ(Create(w, "SH230101_120000.odl", h), 0);
-  std::string rec = Record(h, 1);
-  ASSERT_EQ(w.WriteLogs(&h, rec.data(), 1), 0);
-  w.Close();
+  const std::string run = ClosedRun("SH230101_120000.odl", h);
   const std::string share = tnwtest::Root() + "/hosts/FARHOST/shares/LOGS";
   ASSERT_EQ(os_MakeFolders(share.c_str()), 0);
-  ASSERT_TRUE(tnwtest::WriteFile(share + "/SH230101_120000.odl", tnwtest::ReadFile(L("SH230101_120000.odl"))));
+  ASSERT_TRUE(tnwtest::WriteFile(share + "/SH230101_120000.odl", run));
   struct Case {
     const char *server, *path, *name;
     bool local;
@@ -473,12 +479,7 @@ TEST_F(LogFileStoreTest, OpenTriesTheServersShare) {
 
 TEST_F(LogFileStoreTest, UntrustworthyHeadersAreRefused) {
   LogFileHeader h = Header(kThree, 60);
-  CLogFileStore s;
-  ASSERT_EQ(Create(s, "UH230101_120000.odl", h), 0);
-  std::string r0 = Record(h, 10);
-  ASSERT_EQ(s.WriteLogs(&h, r0.data(), 1), 0);
-  s.Close();
-  const std::string good = tnwtest::ReadFile(L("UH230101_120000.odl"));
+  const std::string good = ClosedRun("UH230101_120000.odl", h, 10);
   struct Case {
     const char *what;
     size_t at;
@@ -621,12 +622,7 @@ TEST_F(LogFileStoreTest, UseforLogging) {
 // the file as it was.
 TEST_F(LogFileStoreTest, UseforLoggingReportsToTheEventLog) {
   LogFileHeader h = Header(kThree, 60);
-  CLogFileStore w;
-  ASSERT_EQ(Create(w, "EV230101_120000.odl", h), 0);
-  std::string rec = Record(h, 1);
-  ASSERT_EQ(w.WriteLogs(&h, rec.data(), 1), 0);
-  w.Close();
-  const std::string run = tnwtest::ReadFile(L("EV230101_120000.odl"));
+  const std::string run = ClosedRun("EV230101_120000.odl", h);
   char log[512];
   ASSERT_EQ(os_EventLogPath(".", log, sizeof log), 0);
   const std::string closed = W("EV230101_120000_230101_130000.odl"), open = W("EV230101_120000.odl");
