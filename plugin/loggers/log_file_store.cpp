@@ -6,6 +6,7 @@
 
 #include "framework/config/chan_record.h"
 #include "framework/eventlog/sts_report.h"
+#include "framework/server/srv_client.h"
 #include "framework/shm/shm_areas.h"
 #include "framework/shm/shm_segment.h"
 #include "platform/os_codepage.h"
@@ -250,6 +251,12 @@ int CLogFileStore::Open(const char *server, const char *path, uint32_t access) {
   if (access & OS_GENERIC_WRITE) os_SetFileAttributes(path, OS_FILE_ATTRIBUTE_NORMAL);
   OsHandle h = OpenRun(path, access);
   if (!h && !(server && *server)) return -1;
+  char unc[sizeof path_];
+  if (!h && path[0] != '\\' && path[0] && path[1] != '\\' && srv_ConnectionKind(server) == SRV_KIND_PIPE) {
+    // The server's share of the path, reached as a file.
+    int n = snprintf(unc, sizeof unc, "\\\\%s\\%s", server, path);
+    if (n > 0 && static_cast<size_t>(n) < sizeof unc && (h = OpenRun(unc, access)) != nullptr) path = unc;
+  }
   if (!h) {
     // Not here: every read goes through the server's file requests.
     snprintf(server_, sizeof server_, "%s", server);

@@ -366,9 +366,11 @@ S ReplaceIn(const std::vector<S> &lines, const std::string &name, S body) {
 
 // The file's lines with the entry put in time order. `newText` empty only
 // removes; `text2` null is absent.
+// `wideForm`: the 16-bit form's walk, which finds the section's header line
+// with letter case ignored and keeps it as it stands.
 template <class S>
 S AddIn(const std::vector<S> &lines, const std::string &name, bool events, const TimeStamp &at, const S &newText,
-        const S *text2) {
+        const S *text2, bool wideForm) {
   S entry;
   if (!newText.empty()) {
     entry = Same<S>(txt_FormatStamp(at, events)) + newText;
@@ -379,8 +381,8 @@ S AddIn(const std::vector<S> &lines, const std::string &name, bool events, const
   bool inSection = events, written = false;
   if (!events) {
     for (; i < lines.size(); ++i) {
-      if (BeginsWith(lines[i], 0, name, false)) {
-        result += Same<S>(name + "\r\n");
+      if (BeginsWith(lines[i], 0, name, wideForm)) {
+        result += wideForm ? lines[i] : Same<S>(name + "\r\n");
         ++i;
         inSection = true;
         break;
@@ -474,9 +476,6 @@ struct NewTexts {
   const U16 *wtext = nullptr, *wtext2 = nullptr;
 };
 
-// Rewrites the file with the section replaced (replace) or the entry added.
-// A 16-bit file stays 16-bit; an 8-bit one becomes 16-bit only for a
-// 16-bit text an 8-bit file cannot hold.
 // The file image with the section replaced (replace) or the entry added. A
 // 16-bit file stays 16-bit; an 8-bit one becomes 16-bit only for a 16-bit
 // text an 8-bit file cannot hold.
@@ -491,13 +490,14 @@ std::string Rewritten(const std::string &content, const std::string &name, bool 
     const U16 *p2 = nullptr;
     if (t.wtext2 || t.text2) text2 = t.wtext2 ? *t.wtext2 : Widen(*t.text2), p2 = &text2;
     std::vector<U16> lines = Lines(file);
-    return Encode(replace ? ReplaceIn(lines, name, text) : AddIn(lines, name, events, at, text, p2));
+    return Encode(replace ? ReplaceIn(lines, name, text)
+                          : AddIn(lines, name, events, at, text, p2, t.wtext != nullptr));
   }
   std::string text = t.text ? *t.text : t.wtext ? Narrow(*t.wtext) : std::string(), text2;
   const std::string *p2 = nullptr;
   if (t.wtext2 || t.text2) text2 = t.text2 ? *t.text2 : Narrow(*t.wtext2), p2 = &text2;
   std::vector<std::string> lines = Lines(f.narrow);
-  return replace ? ReplaceIn(lines, name, text) : AddIn(lines, name, events, at, text, p2);
+  return replace ? ReplaceIn(lines, name, text) : AddIn(lines, name, events, at, text, p2, t.wtext != nullptr);
 }
 
 // Writes the server file anew from `content`. The whole new image is first

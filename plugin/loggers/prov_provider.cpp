@@ -19,6 +19,9 @@
 #include "framework/registry/srv_hosts.h"
 #include "framework/registry/reg_settings.h"
 #include "framework/server/srv_requests.h"
+#include "framework/shm/shm_areas.h"
+#include "framework/shm/shm_segment.h"
+#include "framework/shm/shm_tables.h"
 #include "framework/xml/xml_doc.h"
 #include "platform/os_file.h"
 #include "platform/os_codepage.h"
@@ -77,6 +80,9 @@ struct LocalProvider {
   LoggerStatusRow rows[LOG_STATUS_ROWS];
   float values[LOG_STATUS_ROWS] = {};
   uint32_t status[LOG_STATUS_ROWS] = {};
+  // Rows 1-32 as a live resubscriber of these runs publishes them.
+  bool live = false;
+  uint8_t liveRecords[LOG_STATUS_FEED_ROWS][CHAN_RECORD_SIZE] = {};
   uint32_t state = 0;
   uint32_t word = 0;  // written as owner
   ProvOwnerRecord *owner = nullptr;
@@ -323,7 +329,58 @@ int OpenCollection(LocalProvider *p, int i, CLogCollection **out) {
 
 // ---- Refreshing ----
 
+bool SameText(const char *field, size_t width, const char *text) {
+  size_t n = strnlen(field, width);
+  return n == strlen(text) && os_CompareNoCaseN(field, text, n) == 0;
+}
+
+// A "resub" logger of the loggers table that serves these runs (its
+// connection our server, empty when local; its path our folder, or for a
+// database our logger name) publishes its own rows in the "LS" area: they
+// are taken as they stand. False when there is none or its rows are not there.
+bool LiveStatusRows(LocalProvider *p) {
+  const uint32_t before = os_GetLastError();
+  p->live = false;
+  const ShmTable *t = shm_AttachLoggers() == 0 ? shm_LoggerTable() : nullptr;
+  int32_t number = 0;
+  const char *path = p->database ? p->slot[0].logger : p->slot[0].folder;
+  for (int32_t i = 0; t && i < t->count && !number; ++i) {
+    const LoggerRecord *r = reinterpret_cast<const LoggerRecord *>(t->first) + i;
+    if (os_CompareNoCaseN(r->TypeName, "resub", 5) == 0 && SameText(r->Connection, sizeof r->Connection, p->server) &&
+        *path && SameText(r->Path, sizeof r->Path, path))
+      number = i + 1;
+  }
+  const DataProcessorRecord *proc = number && shm_AttachProcessors() == 0 ? shm_FindProcessor("logst") : nullptr;
+  const char code[3] = {proc ? proc->Code[0] : '\0', proc ? proc->Code[1] : '\0', 0};
+  void *data = code[0] && code[1] ? shm_OpenDataArea(code) : nullptr;
+  void *conf = data ? shm_OpenConfArea(code) : nullptr;
+  const int64_t base = int64_t{number - 1} * LOG_STATUS_FEED_ROWS, need = base + LOG_STATUS_FEED_ROWS;
+  bool ok = conf && shm_AreaHeader(data)->entryWidth == 8 && shm_AreaHeader(data)->count >= need &&
+            shm_DataLength(data) >= static_cast<int64_t>(sizeof(ChannelAreaHeader)) + 8 * int64_t{shm_AreaHeader(data)->count} &&
+            shm_DataLength(conf) >= need * CHAN_RECORD_SIZE;
+  if (ok && shm_Lock(data) == 0) {
+    memcpy(p->status, shm_AreaStatusWords(data) + base, LOG_STATUS_FEED_ROWS * sizeof p->status[0]);
+    memcpy(p->values, shm_AreaValues(data) + base, LOG_STATUS_FEED_ROWS * sizeof p->values[0]);
+    shm_Unlock(data);
+    if (shm_Lock(conf) == 0) {
+      memcpy(p->liveRecords, shm_AreaRecords(conf) + base * CHAN_RECORD_SIZE, sizeof p->liveRecords);
+      shm_Unlock(conf);
+      p->live = true;
+    }
+  }
+  if (p->live) {
+    // The logger publishes no rows past 32: none stale are served.
+    for (int i = LOG_STATUS_FEED_ROWS; i < LOG_STATUS_ROWS; ++i) {
+      p->status[i] = LOG_STATUS_BAD | LOG_STATUS_PRESENT;
+      p->values[i] = 0;
+    }
+  }
+  os_SetLastError(before);
+  return p->live;
+}
+
 void StatusRows(LocalProvider *p) {
+  if (LiveStatusRows(p)) return;
   const ProvSlot &s = p->slot[0];
   char path[LOG_CONNSTR_MAX + 300] = {};
   LogProviderRun run{};
@@ -751,6 +808,7 @@ void ListProcessors(LocalProvider *p, const std::string &selector, bool tp, Repl
 
 // The status channel record of logger-status row n (1-56).
 void StatusChannel(const LocalProvider *p, int n, ChannelRecord *out) {
+  if (p->live && n <= LOG_STATUS_FEED_ROWS) return (void)memcpy(out, p->liveRecords[n - 1], sizeof *out);
   const LoggerStatusRow &row = p->rows[n - 1];
   memset(out, 0, sizeof *out);
   char tag[32];

@@ -372,6 +372,11 @@ TEST_F(LogFileCollectionTest, UseRunForLogging) {
   // A missing configuration copy.
   ASSERT_EQ(os_DeleteFile((win_ + "\\UR230101_120000.tsq").c_str()), 0);
   EXPECT_EQ(c.UseRunForLogging(q.get(), 0, "UR", 0, 1), -1);
+  // An offset the store refuses: both texts carry its error.
+  EXPECT_EQ(c.UseRunForLogging(q.get(), 1, "UR", 0, 0), -1);
+  EXPECT_EQ(os_GetLastError(), OS_ERROR_INVALID_PARAMETER);
+  EXPECT_STREQ(c.GetErrorSummary(), "UseforLogging failed 87 87");
+  EXPECT_STREQ(c.GetErrorText(), "UseforLogging failed 87 87");
   EXPECT_EQ(c.OpenStore("UR991231_000000.odl", OS_GENERIC_READ), nullptr);
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
@@ -11,6 +12,7 @@
 
 #include "framework/config/chan_record.h"
 #include "platform/os_error.h"
+#include "platform/os_eventlog.h"
 #include "platform/os_file.h"
 #include "platform/os_handle.h"
 #include "platform/os_io.h"
@@ -106,6 +108,16 @@ class LogFileStoreTest : public ::testing::Test {
   int Create(CLogFileStore &s, const std::string &name, LogFileHeader &h) {
     Channels(h);
     return s.Create(W(name).c_str(), &h, pointers_.data());
+  }
+
+  // A closed run `name` of one record at `seconds`: its bytes.
+  std::string ClosedRun(const std::string &name, LogFileHeader &h, uint32_t seconds = 1) {
+    CLogFileStore s;
+    EXPECT_EQ(Create(s, name, h), 0);
+    std::string r = Record(h, seconds);
+    EXPECT_EQ(s.WriteLogs(&h, r.data(), 1), 0);
+    s.Close();
+    return tnwtest::ReadFile(L(name));
   }
 
   std::string win_, dir_;
@@ -433,14 +445,41 @@ TEST_F(LogFileStoreTest, RefusedArgumentsTouchNothing) {
 
 // Headers no reader may trust are refused: they would divide by zero, wrap
 // counts or send reads past the buffers.
+// A run not here, on a server the pipe reaches: its share is tried as a file
+// first; a path that begins with '\\', or another connection kind, goes to
+// the server's file requests.
+TEST_F(LogFileStoreTest, OpenTriesTheServersShare) {
+  LogFileHeader h = Header(kThree, 60);
+  const std::string run = ClosedRun("SH230101_120000.odl", h);
+  const std::string share = tnwtest::Root() + "/hosts/FARHOST/shares/LOGS";
+  ASSERT_EQ(os_MakeFolders(share.c_str()), 0);
+  ASSERT_TRUE(tnwtest::WriteFile(share + "/SH230101_120000.odl", run));
+  struct Case {
+    const char *server, *path, *name;
+    bool local;
+  } cases[] = {
+      {"FARHOST", "LOGS\\SH230101_120000.odl", "\\\\FARHOST\\LOGS\\SH230101_120000.odl", true},
+      {"FARHOST", "\\LOGS\\SH230101_120000.odl", "\\LOGS\\SH230101_120000.odl", false},
+      {"https://FARHOST/", "LOGS\\SH230101_120000.odl", "LOGS\\SH230101_120000.odl", false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.server) + " " + c.path);
+    CLogFileStore s;
+    ASSERT_EQ(s.Open(c.server, c.path, OS_GENERIC_READ), 0);
+    char name[300];
+    s.GetName(name, nullptr);
+    EXPECT_STREQ(name, c.name);
+    LogFileHeader got;
+    EXPECT_EQ(s.ReadHeader(&got) == 0, c.local);
+    if (c.local) {
+      EXPECT_EQ(got.recordCount, 1u);
+    }
+  }
+}
+
 TEST_F(LogFileStoreTest, UntrustworthyHeadersAreRefused) {
   LogFileHeader h = Header(kThree, 60);
-  CLogFileStore s;
-  ASSERT_EQ(Create(s, "UH230101_120000.odl", h), 0);
-  std::string r0 = Record(h, 10);
-  ASSERT_EQ(s.WriteLogs(&h, r0.data(), 1), 0);
-  s.Close();
-  const std::string good = tnwtest::ReadFile(L("UH230101_120000.odl"));
+  const std::string good = ClosedRun("UH230101_120000.odl", h, 10);
   struct Case {
     const char *what;
     size_t at;
@@ -577,6 +616,55 @@ TEST_F(LogFileStoreTest, UseforLogging) {
   at = first;
   EXPECT_EQ(ab.UseforLogging(&at), -1);
   EXPECT_EQ(tnwtest::ReadFile(L("AB.odl")), live);
+}
+
+// Each refusal of UseforLogging names its reason in the event log and leaves
+// the file as it was.
+TEST_F(LogFileStoreTest, UseforLoggingReportsToTheEventLog) {
+  LogFileHeader h = Header(kThree, 60);
+  const std::string run = ClosedRun("EV230101_120000.odl", h);
+  char log[512];
+  ASSERT_EQ(os_EventLogPath(".", log, sizeof log), 0);
+  const std::string closed = W("EV230101_120000_230101_130000.odl"), open = W("EV230101_120000.odl");
+
+  struct Case {
+    const char *what, *file;  // file: the name the store opens (null: no open)
+    std::function<void()> before;
+    std::string text;
+    uint32_t error;
+  } cases[] = {
+      {"a store without a file", nullptr, [] {}, "No file name", OS_ERROR_INVALID_PARAMETER},
+      {"a name without a run stamp", "EV.odl", [&] { ASSERT_TRUE(tnwtest::WriteFile(L("EV.odl"), run)); },
+       "Bad file name", OS_ERROR_SUCCESS},
+      {"the open-run name is taken", "EV230101_120000_230101_130000.odl",
+       [&] { ASSERT_TRUE(tnwtest::WriteFile(L("EV230101_120000_230101_130000.odl"), run)); },
+       "Cant Move " + closed + " to " + open + " Error 183", OS_ERROR_ALREADY_EXISTS},
+      {"the file went away", "EV230101_130000.odl",
+       [&] { ASSERT_TRUE(tnwtest::WriteFile(L("EV230101_130000.odl"), run)); }, "Cant open1",
+       OS_ERROR_FILE_NOT_FOUND},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    c.before();
+    CLogFileStore s;
+    if (c.file) {
+      ASSERT_EQ(s.Open("", W(c.file).c_str(), OS_GENERIC_READ | OS_GENERIC_WRITE), 0);
+    }
+    if (c.error == OS_ERROR_FILE_NOT_FOUND) {
+      ASSERT_EQ(unlink(L(c.file).c_str()), 0);
+    }
+    const size_t seen = tnwtest::ReadFile(log).size();
+    uint32_t at = h.firstRecord;
+    os_SetLastError(OS_ERROR_ACCESS_DENIED);
+    EXPECT_EQ(s.UseforLogging(&at), -1);
+    EXPECT_EQ(os_GetLastError(), c.error);
+    std::string added = tnwtest::ReadFile(log).substr(seen);
+    EXPECT_NE(added.find(c.text), std::string::npos) << added;
+    if (c.file && c.error != OS_ERROR_FILE_NOT_FOUND) {
+      EXPECT_EQ(tnwtest::ReadFile(L(c.file)), run);
+    }
+  }
+  EXPECT_EQ(tnwtest::ReadFile(L("EV230101_120000.odl")), run) << "the run that held the open name";
 }
 
 TEST_F(LogFileStoreTest, RenameKeepsTheNewPathAndTheTextFile) {

@@ -170,6 +170,17 @@ TEST_F(LogTextTest, RewritesAsImages) {
           << c.what << (wide ? " (16-bit)" : "");
     }
   }
+  // The 16-bit form finds its section whatever the letter case and keeps the
+  // header line; the 8-bit form counts the case and appends a section.
+  const std::string notes = "[Notes]\r\n" + t3;
+  for (bool wide : {false, true}) {
+    std::string name = wide ? "case16.txt" : "case8.txt";
+    ASSERT_TRUE(tnwtest::WriteFile(L(name), notes));
+    EXPECT_EQ(Add(W(name).c_str(), wide, "[NOTES]", kNoon, "x", nullptr), 0);
+    EXPECT_EQ(tnwtest::ReadFile(L(name)), wide ? "[Notes]\r\n23/01/01 12:00:00 x\r\n" + t3
+                                               : notes + "[NOTES]\r\n23/01/01 12:00:00 x\r\n")
+        << name;
+  }
   // A 16-bit text an 8-bit file cannot hold turns the whole file 16-bit; the
   // 8-bit forms keep a 16-bit file 16-bit, narrowing only what they read.
   ASSERT_TRUE(tnwtest::WriteFile(L("w.txt"), hdr));

@@ -17,6 +17,8 @@
 #include "framework/config/chan_record.h"
 #include "framework/config/chan_text.h"
 #include "framework/server/srv_client.h"
+#include "framework/shm/shm_areas.h"
+#include "framework/shm/shm_tables.h"
 #include "platform/ado/ado.h"
 #include "platform/os_debug.h"
 #include "platform/os_error.h"
@@ -32,6 +34,7 @@
 #include "tests/support/proc_stats.h"
 #include "tests/support/test_root.h"
 #include "tests/support/logger_db.h"
+#include "tools/scadasim/sim_world.h"
 
 namespace {
 
@@ -287,6 +290,78 @@ TEST(ProviderRequests, StatusRowsOfEachStorage) {
     EXPECT_STREQ(chan_GetDescription(&units), "DATE OF LAST WRITE");
     EXPECT_EQ(units.raw[CHAN_TYPE_OFFSET], 2);
   }
+}
+
+// A live resubscriber of the provider's runs publishes rows 1-32 itself: the
+// provider serves them from the "LS" area, and computes them when no logger
+// of the table matches its type, connection and path.
+TEST(ProviderStatus, LiveResubLoggersRowsFromTheArea) {
+  SimWorldSpec w;
+  SimProcessorSpec logst;
+  logst.name = "logst";
+  logst.code = "LS";
+  logst.kind = SIM_LOGGER_STATUS_KIND;
+  w.processors = {logst};
+  w.processorAreas = {{"LS", 64, {}}};
+  w.loggers = {"LOGA", "LOGB"};
+  std::string why;
+  ASSERT_EQ(sim_CreateWorld(w, &why), 0) << why;
+  Layout l;
+  const std::string folder = FolderLogger("resub_live", &l);
+  // Logger 2's rows: STATUS good and off, NO WRITES 42, its own record of row 1.
+  void *data = sim_Area("LS", SHM_AREA_DATA);
+  ASSERT_NE(data, nullptr);
+  shm_AreaStatusWords(data)[32] = 0;
+  shm_AreaValues(data)[32] = 0;
+  shm_AreaStatusWords(data)[32 + 15] = CST_ANALOGUE;
+  shm_AreaValues(data)[32 + 15] = 42;
+  ChannelRecord *records = reinterpret_cast<ChannelRecord *>(shm_AreaRecords(sim_Area("LS", SHM_AREA_CONF)));
+  chan_SetTag(&records[32], "0002_STATUS");
+  ASSERT_EQ(shm_AttachLoggers(), 0);
+  LoggerRecord *logb = reinterpret_cast<LoggerRecord *>(shm_LoggerTable()->first) + 1;
+
+  std::string lower = folder;
+  for (char &c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  const std::string live = Bytes().T("1,").U32(0).U16(0).U32(0).U32(CST_ANALOGUE).F(42).U32(0xA0).s;
+  struct Case {
+    const char *what, *type, *connection;
+    std::string path;
+    bool live;
+  } cases[] = {
+      {"a resubscriber of this folder", "resub", "", folder, true},
+      {"letter case aside", "RESUBSCRIBER", "", lower, true},
+      {"a standard logger", "stand", "", folder, false},
+      {"a resubscriber of another server", "resub", "OTHERHOST", folder, false},
+      {"a resubscriber of another folder", "resub", "", folder + "X", false},
+  };
+  Provider pv;
+  ASSERT_EQ(prov_Open(pv.p, folder.c_str()), 0);
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    memset(logb->TypeName, 0, sizeof logb->TypeName);
+    memset(logb->Connection, 0, sizeof logb->Connection);
+    memset(logb->Path, 0, sizeof logb->Path);
+    snprintf(logb->TypeName, sizeof logb->TypeName, "%.8s", c.type);
+    snprintf(logb->Connection, sizeof logb->Connection, "%s", c.connection);
+    snprintf(logb->Path, sizeof logb->Path, "%s", c.path.c_str());
+    std::string rv = pv.Ask("RV,LS1,16,40");
+    std::string cv = pv.Ask("CV,LS1");
+    ASSERT_EQ(cv.size(), 2u + 6 + 216);
+    ChannelRecord r;
+    memcpy(&r, cv.data() + 8, 216);
+    if (c.live) {
+      EXPECT_EQ(Hex(rv), Hex(live));
+      EXPECT_STREQ(chan_GetTag(&r), "0002_STATUS");
+    } else {
+      ASSERT_GE(rv.size(), 12u);
+      uint32_t s1;
+      memcpy(&s1, rv.data() + 8, 4);
+      EXPECT_EQ(s1 & 0x21, 1u) << "computed: the newest run has not ended";
+      EXPECT_STREQ(chan_GetTag(&r), "0001_STATUS");
+    }
+  }
+  prov_Close(pv.p);
+  sim_DestroyWorld();
 }
 
 // Area codes such as "A1": a letter and a digit name the prefix the run holds.
