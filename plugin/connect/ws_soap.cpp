@@ -157,6 +157,22 @@ void TraceFault(struct soap *soap) {
            soap->version ? soap->version : soap->error, code && *code ? *code : "no code", sub && *sub ? *sub : "no subcode",
            reason ? reason : "[no reason]", detail && *detail ? *detail : "[no detail]");
   os_OutputDebugString(line);
+  // What was received, with the place where reading failed marked, so a
+  // garbled reply can be read in the trace.
+  if (soap->buflen == 0 || soap->buflen > sizeof soap->buf || soap->bufidx > soap->buflen) return;
+  size_t at = soap->bufidx > 0 ? soap->bufidx - 1 : 0;
+  std::string before(soap->buf, at);
+  before = before.substr(0, strnlen(before.data(), before.size()));
+  std::string text(before.size() + 32, '\0');
+  int n = snprintf(text.data(), text.size(), "%s%c\n<!-- ** HERE ** -->\n", before.c_str(),
+                   soap->buf[at] ? soap->buf[at] : ' ');
+  text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  if (soap->bufidx < soap->buflen) {
+    std::string rest(soap->buf + soap->bufidx, soap->buflen - soap->bufidx);
+    text += rest.substr(0, strnlen(rest.data(), rest.size()));
+    text += "\n";
+  }
+  os_OutputDebugString(text.c_str());
 }
 
 }  // namespace

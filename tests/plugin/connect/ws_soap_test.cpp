@@ -240,6 +240,45 @@ TEST_F(Soap, CertificatesAndTheErrorDialog) {
   sim_StopSoapServer(other);
 }
 
+// A reply the SOAP library cannot read: the trace shows what came, with the
+// place where reading failed marked.
+std::string g_garbled;
+uint32_t GarbledPost(OsHttp *, const OsHttpRequest &, int *status, std::string *body) {
+  *status = 200;
+  *body = g_garbled;
+  return 0;
+}
+
+TEST_F(Soap, AGarbledReplyIsTracedWithTheFailingPlace) {
+  const std::string envelope =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SOAP-ENV:Envelope "
+      "xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" xmlns:ns=\"urn:service\"><SOAP-ENV:Body>";
+  const std::string end = "</SOAP-ENV:Body></SOAP-ENV:Envelope>";
+  const std::string bodies[] = {
+      envelope + "<ns:Other><result>MTcsYWJj</result></ns:Other>" + end,
+      "<html><body><h1>Service Unavailable</h1><p>The service is down for maintenance.</p></body></html>",
+  };
+  const std::string marker = "\n<!-- ** HERE ** -->\n";
+  for (const std::string &body : bodies) {
+    SCOPED_TRACE(body);
+    g_garbled = body;
+    ws_SetPost(GarbledPost);
+    const size_t before = DebugOutput().size();
+    Outcome o = Send("http://garbled.invalid/a/b");
+    ws_SetPost(nullptr);
+    EXPECT_EQ(o.result, -1);
+    EXPECT_NE(o.error, 0u);
+    const std::string trace = DebugOutput().substr(before);
+    ASSERT_NE(trace.find(marker), std::string::npos) << trace;
+    // The reply split at the failing place: all of it before and after the
+    // marker.
+    size_t split = std::string::npos;
+    for (size_t k = 0; k <= body.size() && split == std::string::npos; ++k)
+      if (trace.find(body.substr(0, k) + marker + body.substr(k) + "\n") != std::string::npos) split = k;
+    EXPECT_NE(split, std::string::npos) << trace;
+  }
+}
+
 TEST_F(Soap, ASilentServerTimesOut) {
   SimSoapServer *s = Start();
   ASSERT_NE(s, nullptr);
