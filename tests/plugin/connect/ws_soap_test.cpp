@@ -189,9 +189,11 @@ TEST_F(Soap, UrlPartsOverTheirFieldsAreNotSent) {
   SimSoapServer *s = Start();
   ASSERT_NE(s, nullptr);
   for (const std::string &cred : {std::string(128, 'u') + ":p@", "u:" + std::string(128, 'p') + "@"}) {
+    const size_t traced = DebugOutput().size();
     Outcome o = Send(Base(s, false, cred) + "/");
     EXPECT_EQ(o.result, -1);
     EXPECT_EQ(o.error, static_cast<uint32_t>(OS_ERROR_INVALID_PARAMETER));
+    EXPECT_NE(DebugOutput().find("InternetCrackUrl failed\r\n", traced), std::string::npos);
   }
   EXPECT_EQ(sim_SoapConnections(s), 0u);
   EXPECT_TRUE(sim_SoapCalls(s).empty());
