@@ -242,8 +242,8 @@ TEST_F(Soap, CertificatesAndTheErrorDialog) {
   sim_StopSoapServer(other);
 }
 
-// A reply the SOAP library cannot read: the trace shows what came, with the
-// place where reading failed marked.
+// A reply the SOAP library cannot read: the trace shows what came, at most
+// 1024 bytes on either side of the place where reading failed, marked.
 std::string g_garbled;
 uint32_t GarbledPost(OsHttp *, const OsHttpRequest &, int *status, std::string *body) {
   *status = 200;
@@ -256,14 +256,19 @@ TEST_F(Soap, AGarbledReplyIsTracedWithTheFailingPlace) {
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SOAP-ENV:Envelope "
       "xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" xmlns:ns=\"urn:service\"><SOAP-ENV:Body>";
   const std::string end = "</SOAP-ENV:Body></SOAP-ENV:Envelope>";
-  const std::string bodies[] = {
-      envelope + "<ns:Other><result>MTcsYWJj</result></ns:Other>" + end,
-      "<html><body><h1>Service Unavailable</h1><p>The service is down for maintenance.</p></body></html>",
+  const std::string other = "<ns:Other><result>MTcsYWJj</result></ns:Other>";
+  struct Case {
+    std::string body;
+    bool cut;  // the failing place lies more than 1024 bytes in
+  } cases[] = {
+      {envelope + other + end, false},
+      {"<html><body><h1>Service Unavailable</h1><p>The service is down for maintenance.</p></body></html>", false},
+      {envelope + "<!--" + std::string(3000, 'c') + "-->" + other + std::string(3000, ' ') + end, true},
   };
   const std::string marker = "\n<!-- ** HERE ** -->\n";
-  for (const std::string &body : bodies) {
-    SCOPED_TRACE(body);
-    g_garbled = body;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.body.substr(0, 120));
+    g_garbled = c.body;
     ws_SetPost(GarbledPost);
     const size_t before = DebugOutput().size();
     Outcome o = Send("http://garbled.invalid/a/b");
@@ -271,13 +276,20 @@ TEST_F(Soap, AGarbledReplyIsTracedWithTheFailingPlace) {
     EXPECT_EQ(o.result, -1);
     EXPECT_NE(o.error, 0u);
     const std::string trace = DebugOutput().substr(before);
-    ASSERT_NE(trace.find(marker), std::string::npos) << trace;
-    // The reply split at the failing place: all of it before and after the
-    // marker.
+    ASSERT_NE(trace.find(marker), std::string::npos) << trace.substr(0, 400);
+    // The reply split after byte k-1, the place where reading failed.
+    auto traced = [&](size_t k) {
+      size_t from = k > 1025 ? k - 1025 : 0;
+      return c.body.substr(from, k - from) + marker + c.body.substr(k, 1024) + "\n";
+    };
     size_t split = std::string::npos;
-    for (size_t k = 0; k <= body.size() && split == std::string::npos; ++k)
-      if (trace.find(body.substr(0, k) + marker + body.substr(k) + "\n") != std::string::npos) split = k;
-    EXPECT_NE(split, std::string::npos) << trace;
+    for (size_t k = 1; k <= c.body.size() && split == std::string::npos; ++k)
+      if (trace.find(traced(k)) != std::string::npos) split = k;
+    ASSERT_NE(split, std::string::npos) << trace.substr(0, 400);
+    if (c.cut) {
+      EXPECT_GT(split, 1025u);
+      EXPECT_EQ(trace.find(c.body.substr(0, 40)), std::string::npos);
+    }
   }
 }
 
