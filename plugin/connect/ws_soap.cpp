@@ -1,5 +1,6 @@
 #include "plugin/connect/ws_soap.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,7 @@
 namespace {
 
 std::atomic<int> g_callback{0};
+constexpr size_t kFaultContext = 1024;
 std::atomic<WsPostFn> g_post{nullptr};
 
 struct SoapContext {
@@ -157,6 +159,24 @@ void TraceFault(struct soap *soap) {
            soap->version ? soap->version : soap->error, code && *code ? *code : "no code", sub && *sub ? *sub : "no subcode",
            reason ? reason : "[no reason]", detail && *detail ? *detail : "[no detail]");
   os_OutputDebugString(line);
+  // What was received, with the place where reading failed marked, so a
+  // garbled reply can be read in the trace. The trace takes at most
+  // kFaultContext bytes on either side: every failed call writes it.
+  if (soap->buflen == 0 || soap->buflen > sizeof soap->buf || soap->bufidx > soap->buflen) return;
+  size_t at = soap->bufidx > 0 ? soap->bufidx - 1 : 0;
+  size_t from = at > kFaultContext ? at - kFaultContext : 0;
+  std::string before(soap->buf + from, at - from);
+  before = before.substr(0, strnlen(before.data(), before.size()));
+  std::string text(before.size() + 32, '\0');
+  int n = snprintf(text.data(), text.size(), "%s%c\n<!-- ** HERE ** -->\n", before.c_str(),
+                   soap->buf[at] ? soap->buf[at] : ' ');
+  text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  if (soap->bufidx < soap->buflen) {
+    std::string rest(soap->buf + soap->bufidx, std::min(soap->buflen - soap->bufidx, kFaultContext));
+    text += rest.substr(0, strnlen(rest.data(), rest.size()));
+    text += "\n";
+  }
+  os_OutputDebugString(text.c_str());
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "framework/server/srv_client.h"
+#include "platform/os_debug.h"
 #include "platform/os_error.h"
 #include "platform/os_tls.h"
 #include "plugin/connect/con_tls.h"
@@ -153,10 +154,13 @@ TEST_F(Tls, OpenFailuresAndCertificateLines) {
     SCOPED_TRACE(c.name);
     SimTlsServer *t = Start(c.name, 20);
     ASSERT_NE(t, nullptr);
+    const size_t traced = tnwtest::ReadFile(os_DebugOutputPath()).size();
     testing::internal::CaptureStdout();
     Outcome o = Send(Url(t), 64);
     out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(o.result, 17);
+    EXPECT_NE(tnwtest::ReadFile(os_DebugOutputPath()).find(">>" + Url(t) + " Opening socket connection\r\n", traced),
+              std::string::npos);
     EXPECT_NE(out.find("Server certificate:\n\t subject: /CN="), std::string::npos) << out;
     EXPECT_NE(out.find(std::string("\t issuer: ") + c.issuer + "\n"), std::string::npos) << out;
     srv_CloseAllConnections();

@@ -189,9 +189,11 @@ TEST_F(Soap, UrlPartsOverTheirFieldsAreNotSent) {
   SimSoapServer *s = Start();
   ASSERT_NE(s, nullptr);
   for (const std::string &cred : {std::string(128, 'u') + ":p@", "u:" + std::string(128, 'p') + "@"}) {
+    const size_t traced = DebugOutput().size();
     Outcome o = Send(Base(s, false, cred) + "/");
     EXPECT_EQ(o.result, -1);
     EXPECT_EQ(o.error, static_cast<uint32_t>(OS_ERROR_INVALID_PARAMETER));
+    EXPECT_NE(DebugOutput().find("InternetCrackUrl failed\r\n", traced), std::string::npos);
   }
   EXPECT_EQ(sim_SoapConnections(s), 0u);
   EXPECT_TRUE(sim_SoapCalls(s).empty());
@@ -238,6 +240,57 @@ TEST_F(Soap, CertificatesAndTheErrorDialog) {
   sim_StopSoapServer(s);
   sim_StopSoapServer(expired);
   sim_StopSoapServer(other);
+}
+
+// A reply the SOAP library cannot read: the trace shows what came, at most
+// 1024 bytes on either side of the place where reading failed, marked.
+std::string g_garbled;
+uint32_t GarbledPost(OsHttp *, const OsHttpRequest &, int *status, std::string *body) {
+  *status = 200;
+  *body = g_garbled;
+  return 0;
+}
+
+TEST_F(Soap, AGarbledReplyIsTracedWithTheFailingPlace) {
+  const std::string envelope =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SOAP-ENV:Envelope "
+      "xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" xmlns:ns=\"urn:service\"><SOAP-ENV:Body>";
+  const std::string end = "</SOAP-ENV:Body></SOAP-ENV:Envelope>";
+  const std::string other = "<ns:Other><result>MTcsYWJj</result></ns:Other>";
+  struct Case {
+    std::string body;
+    bool cut;  // the failing place lies more than 1024 bytes in
+  } cases[] = {
+      {envelope + other + end, false},
+      {"<html><body><h1>Service Unavailable</h1><p>The service is down for maintenance.</p></body></html>", false},
+      {envelope + "<!--" + std::string(3000, 'c') + "-->" + other + std::string(3000, ' ') + end, true},
+  };
+  const std::string marker = "\n<!-- ** HERE ** -->\n";
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.body.substr(0, 120));
+    g_garbled = c.body;
+    ws_SetPost(GarbledPost);
+    const size_t before = DebugOutput().size();
+    Outcome o = Send("http://garbled.invalid/a/b");
+    ws_SetPost(nullptr);
+    EXPECT_EQ(o.result, -1);
+    EXPECT_NE(o.error, 0u);
+    const std::string trace = DebugOutput().substr(before);
+    ASSERT_NE(trace.find(marker), std::string::npos) << trace.substr(0, 400);
+    // The reply split after byte k-1, the place where reading failed.
+    auto traced = [&](size_t k) {
+      size_t from = k > 1025 ? k - 1025 : 0;
+      return c.body.substr(from, k - from) + marker + c.body.substr(k, 1024) + "\n";
+    };
+    size_t split = std::string::npos;
+    for (size_t k = 1; k <= c.body.size() && split == std::string::npos; ++k)
+      if (trace.find(traced(k)) != std::string::npos) split = k;
+    ASSERT_NE(split, std::string::npos) << trace.substr(0, 400);
+    if (c.cut) {
+      EXPECT_GT(split, 1025u);
+      EXPECT_EQ(trace.find(c.body.substr(0, 40)), std::string::npos);
+    }
+  }
 }
 
 TEST_F(Soap, ASilentServerTimesOut) {
