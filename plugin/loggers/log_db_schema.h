@@ -94,6 +94,8 @@ std::string ldb_CreateChannels(const std::string &prefix);
 // The statements that start the data table, in the order they are tried.
 std::vector<std::string> ldb_DataTableStarts(const std::string &prefix);
 
+// `s` cut to a char(255) column on a character boundary.
+void ldb_CutToColumn(std::string *s);
 // sHeader: the text after "[HEADER]\r\n" up to "\r\n[PREDEFINED]", cut to the
 // column; false when the text has no header section.
 bool ldb_HeaderColumn(const char *text, std::string *out);

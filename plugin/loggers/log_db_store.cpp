@@ -48,6 +48,11 @@ bool ToSeconds(const Variant &v, int32_t *out) {
 
 uint32_t Channels(const LogChannelBlock &b) { return b.last >= b.first ? uint32_t{b.last} - b.first + 1 : 0; }
 
+// A 16-bit text of the wide store operations as the columns hold it.
+std::string Utf8(const uint16_t *text) {
+  return text ? ado::ado_Narrow(reinterpret_cast<const char16_t *>(text)) : std::string();
+}
+
 bool Eof(CLogITDbDataAcc *acc) {
   Variant e;
   return acc->GetEOF(&e) != 0 || e.boolVal != 0;
@@ -717,7 +722,7 @@ int CLogDbStore::WriteAt(const char *column, int32_t seconds, int ms, const Vari
 int CLogDbStore::WriteTextOn(int32_t seconds, int ms, const char *text, const char *section) {
   if (section && *section && os_CompareNoCase(section, "TEXT") != 0) return -1;
   std::string t = text ? text : "";
-  if (t.size() > LDB_TEXT_COLUMN) t.resize(LDB_TEXT_COLUMN);
+  ldb_CutToColumn(&t);
   return WriteAt("TX", seconds, ms, ado::var_Utf8(t));
 }
 
@@ -729,13 +734,21 @@ int CLogDbStore::WriteTextAt(TimeStamp at, const char *text, const char *, const
   return WriteTextOn(at.seconds, at.ms, text, section);
 }
 
+int CLogDbStore::WriteTextW(int32_t seconds, const uint16_t *text, const uint16_t *, const char *section) {
+  return WriteTextOn(seconds, -1, Utf8(text).c_str(), section);
+}
+
+int CLogDbStore::WriteTextAtW(TimeStamp at, const uint16_t *text, const uint16_t *, const char *section) {
+  return WriteTextOn(at.seconds, at.ms, Utf8(text).c_str(), section);
+}
+
 int CLogDbStore::WritePosition(int32_t seconds, int, float value) {
   return WriteAt("TP", seconds, -1, ado::var_R4(value));
 }
 
 int CLogDbStore::WriteHeaderText(const char *text) {
   std::string t = text ? text : "";
-  if (t.size() > LDB_TEXT_COLUMN) t.resize(LDB_TEXT_COLUMN);
+  ldb_CutToColumn(&t);
   TimeStamp now;
   tm_Now(&now);
   if (Query(&main_, "select sHeader, dTextTime " + RunWhere(), kOptimistic) != 0 || Eof(&main_) ||
@@ -747,6 +760,8 @@ int CLogDbStore::WriteHeaderText(const char *text) {
   main_.CloseRecordset();
   return 0;
 }
+
+int CLogDbStore::WriteHeaderTextW(const uint16_t *text) { return WriteHeaderText(Utf8(text).c_str()); }
 
 int CLogDbStore::WriteFormulae(const char *, int, const char *) { return -1; }
 int CLogDbStore::WriteUnitCategory(const char *, const char *) { return -1; }

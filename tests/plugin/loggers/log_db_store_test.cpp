@@ -818,16 +818,33 @@ TEST_F(LogDb, TextsAndPositionsLandOnTheirRecord) {
   uint32_t cap = sizeof buf;
   EXPECT_EQ(s->ReadSection("POSITIONS", buf, &cap, nullptr, nullptr), 1);
   EXPECT_NE(strstr(buf, " 2.500000\r\n"), nullptr) << buf;
+  // The 16-bit forms store the same text as UTF-8, or fail as the 8-bit ones.
+  const uint16_t wide[] = {'p', 'u', 'm', 'p', ' ', 0xE9, 0x20AC, 0};
+  ASSERT_EQ(s->WriteTextAtW(TimeStamp{kT0, 300, 0}, wide, nullptr, nullptr), 0) << s->GetErrorSummary();
+  EXPECT_EQ(s->WriteTextAtW(TimeStamp{kT0, 350, 0}, wide, nullptr, nullptr), -1);
+  EXPECT_EQ(s->WriteTextW(kT0, wide, nullptr, "OTHER"), -1);
+  cap = sizeof buf;
+  EXPECT_EQ(s->ReadSection("TEXT", buf, &cap, nullptr, nullptr), 2);
+  EXPECT_NE(strstr(buf, " valve shut\r\n"), nullptr) << buf;
+  EXPECT_NE(strstr(buf, " pump \xC3\xA9\xE2\x82\xAC\r\n"), nullptr) << buf;
+  const uint16_t head[] = {'W', 'e', 'l', 'l', ' ', 0xE9, 0};
+  ASSERT_EQ(s->WriteHeaderTextW(head), 0) << s->GetErrorSummary();
+  cap = sizeof buf;
+  EXPECT_EQ(s->ReadSection("HEADER", buf, &cap, nullptr, nullptr), 1);
+  EXPECT_STREQ(buf, "Well \xC3\xA9");
   delete s;
   ado::Connection conn;
   ASSERT_GE(conn.Open(cs), 0);
   ado::Recordset r;
-  ASSERT_GE(r.Open("select MS from X_DATA where TX IS NOT NULL", &conn, ado::adOpenStatic, ado::adLockReadOnly,
-                   ado::adCmdUnknown),
+  ASSERT_GE(r.Open("select MS from X_DATA where TX IS NOT NULL order by MS", &conn, ado::adOpenStatic,
+                   ado::adLockReadOnly, ado::adCmdUnknown),
             0);
   ado::Variant v;
   ASSERT_GE(r.GetValue(0, &v), 0);
   EXPECT_EQ(ado::var_ToUtf8(v), "200");
+  r.MoveNext();
+  ASSERT_GE(r.GetValue(0, &v), 0);
+  EXPECT_EQ(ado::var_ToUtf8(v), "300");
   r.MoveNext();
   bool eof = false;
   ASSERT_GE(r.GetEOF(&eof), 0);
