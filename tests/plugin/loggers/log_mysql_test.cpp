@@ -551,6 +551,15 @@ TEST_F(LogMySql, LongHeaderIsCutAndQuotedNamesWork) {
   EXPECT_EQ(back->ReadHeader(&h), 0) << back->GetErrorText();
   back->Close();
   delete back;
+  // A character across the column's end goes whole: the server takes the row.
+  auto w = Collection("Wells");
+  LoggedRun wrun(2);
+  text = "[HEADER]\r\n" + std::string(254, 'h') + "\xC3\xA9" + "\r\n[PREDEFINED]\r\n";
+  CLogDbMySQLStore *ws = Create(w.get(), wrun, text.c_str());
+  ASSERT_NE(ws, nullptr);
+  EXPECT_EQ(Q("select length(sHeader) from LOGGERS where sLoggerName = 'Wells'"), "254");
+  w->CloseRun(ws, &wrun.h.start.seconds, nullptr, 0);
+  delete ws;
 }
 
 TEST_F(LogMySql, RunRowStaysWhileATableCannotBeDropped) {
