@@ -280,7 +280,7 @@ int CLogDbMySQLStore::ReadHeader(LogFileHeader *h) {
   if (!h) return Fail("CAN'T FIND LOGGER", "");
   std::vector<LmyRow> rows;
   if (Run("select dStartTime, dStopTime, sTablePrefix, bTagColumns, bSigChange, sTriggerPrefix, nTriggerNumber, "
-          "sLagPrefix, nLagNumber" +
+          "sLagPrefix, nLagNumber, nTimeZone" +
               RunWhere(),
           {}, kSelectFailed, kExecFailed, &rows, 260) != 0)
     return -1;
@@ -301,6 +301,7 @@ int CLogDbMySQLStore::ReadHeader(LogFileHeader *h) {
     if (Int(r[6], &n) && n >= 0 && n <= 0xFFFF) h->trigNumber = static_cast<uint16_t>(n);
     if (Int(r[8], &n) && n >= 0 && n <= 0xFFFF) h->lagNumber = static_cast<uint16_t>(n);
   }
+  if (Int(r[9], &n) && n >= INT32_MIN && n <= INT32_MAX) h->timeZone.Bias = static_cast<int32_t>(n);
   h->type = LOG_FILE_TYPE;
   if (Run("select nBlock, sPrefix, nChannelNumber, sSource, bLag from " + prefix_ +
               "CHANNELS ORDER BY nBlock, nCHannelNumber",

@@ -321,6 +321,7 @@ TEST_F(LogMySql, RecordsComeBackAsWritten) {
     SetSetting("DatabaseDigitalText", k.digitalText);
     auto c = Collection();
     LoggedRun run(3, k.sig);
+    run.h.timeZone.Bias = -330;
     CLogDbMySQLStore *s = Create(c.get(), run);
     ASSERT_NE(s, nullptr);
     const int n = 11;
@@ -341,6 +342,7 @@ TEST_F(LogMySql, RecordsComeBackAsWritten) {
     ASSERT_EQ(s->ReadHeader(&h), 0) << s->GetErrorText();
     EXPECT_EQ(h.recordSize, run.h.recordSize);
     EXPECT_EQ(h.recordCount, uint32_t(n));
+    EXPECT_EQ(h.timeZone.Bias, -330);  // the run's zone comes back with its header
     // Index 0, the middle, the last and past the end, oldest and newest first.
     struct Read {
       int64_t index;
