@@ -28,6 +28,7 @@
 #include "plugin/loggers/log_db_schema.h"
 #include "plugin/loggers/log_db_store.h"
 #include "plugin/loggers/log_file_store.h"
+#include "tests/support/proc_stats.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_requests.h"
 #include "tests/support/logger_db.h"
@@ -766,7 +767,14 @@ TEST_F(LogDb, LoggerAndReaderProcessesShareARun) {
     int32_t seen = 0;
     std::string firstFailure;
     while (waitpid(child, &status, WNOHANG) == 0) {
-      if (rounds++ < kRecords / kBatch && write(go[1], "g", 1) != 1) break;
+      if (rounds < kRecords / kBatch) {
+        // The batch asked for last has landed, so this round's reads overlap
+        // the next append and see a run part-way through.
+        const int64_t landed = int64_t(rounds) * kBatch;
+        tnwtest::Until([&] { return reader.GetNoLogs(&run.h) >= landed; }, 10000);
+        if (write(go[1], "g", 1) != 1) break;
+      }
+      ++rounds;
       int32_t n = reader.GetNoLogs(&run.h);
       std::vector<uint8_t> buf(size_t(kBatch) * run.h.recordSize);
       LogFileHeader h{};
