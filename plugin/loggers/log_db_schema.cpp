@@ -335,6 +335,12 @@ std::vector<std::string> ldb_DataTableStarts(const std::string &prefix) {
           "CREATE TABLE " + prefix + "DATA (DT date, MS integer, TX char(255) NULL"};
 }
 
+bool ldb_ColumnPrefixOk(const char *prefix) {
+  for (const char *q = prefix ? prefix : ""; *q; ++q)
+    if (!((*q >= 'A' && *q <= 'Z') || (*q >= 'a' && *q <= 'z') || *q == '_' || *q == ' ')) return false;
+  return true;
+}
+
 void ldb_CutToColumn(std::string *s) { s->resize(os_Utf8Fit(s->data(), s->size(), LDB_TEXT_COLUMN)); }
 
 bool ldb_HeaderColumn(const char *text, std::string *out) {

@@ -172,6 +172,9 @@ void ldb_RecordLayout(LogFileHeader *h, int64_t count);
 // blocks past the table are skipped.
 bool ldb_HeaderAddChannel(LogFileHeader *h, bool *seen, int64_t block, int64_t number, const std::string &prefix,
                           const std::string &source, bool lag);
+// A caller's text before a record query's column list ("DISTINCT "): letters,
+// '_' and blanks only, as it goes into the statement unquoted.
+bool ldb_ColumnPrefixOk(const char *prefix);
 // The records of a database store from `first` on, one ReadLog each;
 // `descending` as ReadLog's. Records read.
 class CLogStore;

@@ -473,20 +473,20 @@ int CLogDbStore::ReadLog(int64_t index, const LogFileHeader *h, void *out, uint3
   const char *columns = static_cast<const char *>(a);
   int32_t count = b ? *static_cast<int32_t *>(b) : 0;
   bool desc = c && *static_cast<int *>(c);
-  if (columns && *columns) return Fail("CAN'T SELECT FROM DATA", "column prefix not supported");
-  if (cursor_ < 0 || count > 0 || cursorCount_ != (desc ? -1 : 1)) {
-    const char *dir = desc ? "DESC" : "ASC";
+  if (!ldb_ColumnPrefixOk(columns)) return Fail("CAN'T SELECT FROM DATA", "column prefix must be words");
+  const std::string cols = columns ? columns : "";
+  if (cursor_ < 0 || count > 0 || cursorCount_ != (desc ? -1 : 1) || cursorColumns_ != cols) {
+    const std::string order = std::string(" from ") + prefix_ + "DATA ORDER BY DT " + (desc ? "DESC" : "ASC") +
+                              ", MS " + (desc ? "DESC" : "ASC");
     int32_t rc = -1;
-    if (count > 0 && top_)
-      rc = Query(&main_,
-                 "select TOP " + std::to_string(count) + " * from " + prefix_ + "DATA ORDER BY DT " + dir + ", MS " + dir,
-                 kReadOnly);
+    if (count > 0 && top_) rc = Query(&main_, "select TOP " + std::to_string(count) + " " + cols + "*" + order, kReadOnly);
     if (rc != 0) {
-      rc = Query(&main_, "select * from " + prefix_ + "DATA ORDER BY DT " + std::string(dir) + ", MS " + dir, kReadOnly);
+      rc = Query(&main_, "select " + cols + "*" + order, kReadOnly);
       if (rc != 0) return Fail("CAN'T SELECT FROM DATA", &main_);
       if (count > 0 && top_) top_ = 0;
     }
     cursorCount_ = desc ? -1 : 1;
+    cursorColumns_ = cols;
   }
   if (main_.MoveTo(static_cast<int32_t>(index)) < 0 || Eof(&main_)) {
     cursor_ = -1;

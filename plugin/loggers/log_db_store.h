@@ -98,6 +98,7 @@ class CLogDbStore : public CLogStore {
   int32_t seq_ = 0;
   int32_t cursor_ = -1;
   int32_t cursorCount_ = 0;
+  std::string cursorColumns_;  // the column prefix of the open record query
   uint32_t access_ = 0;
   int logging_ = 0;
   int firstForm_ = 0, lastForm_ = 2;

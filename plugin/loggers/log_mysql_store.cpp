@@ -541,9 +541,7 @@ int CLogDbMySQLStore::ReadLog(int64_t index, const LogFileHeader *h, void *out, 
                               void *c, void *, void *) {
   if (!h || !out || index < 0 || index > INT32_MAX) return Fail("CAN'T GET DATA", "no such record");
   const char *prefix = static_cast<const char *>(a);
-  for (const char *q = prefix ? prefix : ""; *q; ++q)
-    if (!((*q >= 'A' && *q <= 'Z') || (*q >= 'a' && *q <= 'z') || *q == '_' || *q == ' '))
-      return Fail(kSelectFailed, "column prefix must be words");
+  if (!ldb_ColumnPrefixOk(prefix)) return Fail(kSelectFailed, "column prefix must be words");
   bool desc = c && *static_cast<int *>(c);
   const char *dir = desc ? "DESC" : "ASC";
   bool timesOnly = bytes < 17;

@@ -180,6 +180,23 @@ TEST_F(LogDb, RunRoundTripOnBothProfiles) {
     ASSERT_NE(s, nullptr) << c.GetErrorSummary() << " " << c.GetErrorText();
     auto recs = run.Records(6);
     ASSERT_EQ(s->WriteLogs(&run.h, recs.data(), 6), 0) << s->GetErrorSummary() << s->GetErrorText();
+    {
+      // A caller's words before the column list; anything else is refused,
+      // as it would go into the statement unquoted.
+      std::vector<uint8_t> one(run.h.recordSize);
+      auto time = [&](const uint8_t *r) { return std::string(reinterpret_cast<const char *>(r) + 4, 8); };
+      ASSERT_EQ(s->ReadLog(2, &run.h, one.data(), run.h.recordSize, (void *)"DISTINCT ", nullptr, nullptr, nullptr,
+                           nullptr),
+                0)
+          << s->GetErrorSummary() << s->GetErrorText();
+      EXPECT_EQ(time(one.data()), time(recs.data() + 2 * run.h.recordSize));
+      ASSERT_EQ(s->ReadLog(3, &run.h, one.data(), run.h.recordSize, nullptr, nullptr, nullptr, nullptr, nullptr), 0);
+      EXPECT_EQ(time(one.data()), time(recs.data() + 3 * run.h.recordSize));
+      EXPECT_EQ(s->ReadLog(0, &run.h, one.data(), run.h.recordSize, (void *)"1 AS x, ", nullptr, nullptr, nullptr,
+                           nullptr),
+                -1);
+      EXPECT_STREQ(s->GetErrorSummary(), "CAN'T SELECT FROM DATA");
+    }
     ASSERT_EQ(s->WriteText(kT0 + 2, "alarm 'A'", nullptr, "TEXT"), 0) << s->GetErrorSummary() << s->GetErrorText();
     EXPECT_EQ(s->WriteText(kT0 + 2, "x", nullptr, "OTHER"), -1);
     EXPECT_EQ(c.CloseRun(s, &run.h.start.seconds, nullptr, 0), 0);
