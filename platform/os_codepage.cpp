@@ -63,6 +63,13 @@ size_t os_Utf16ToUtf8(const char16_t *in, size_t n, char *out, size_t size) {
   return at;
 }
 
+size_t os_Utf8Fit(const char *s, size_t n, size_t max) {
+  if (n <= max) return n;
+  size_t k = max;
+  while (k > 0 && (static_cast<uint8_t>(s[k]) & 0xC0) == 0x80) --k;
+  return k;
+}
+
 size_t os_Utf8Decode(const char *s, size_t n, uint32_t *ch) {
   if (n == 0) return 0;
   const uint8_t *u = reinterpret_cast<const uint8_t *>(s);

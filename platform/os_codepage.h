@@ -31,6 +31,10 @@ size_t os_Utf8ToCp1252(const char *in, char *out, size_t size);
 // (1 for a malformed byte, with *ch = U+FFFD) or 0 when n is 0.
 size_t os_Utf8Decode(const char *s, size_t n, uint32_t *ch);
 
+// How many of the `n` bytes at `s` fit in `max` bytes without splitting a
+// UTF-8 character: a column or field cut there keeps valid text.
+size_t os_Utf8Fit(const char *s, size_t n, size_t max);
+
 // Compares texts ignoring the case of the ASCII letters, as _stricmp does in
 // the "C" locale: <0, 0 or >0, whatever locale the process has set. The N form
 // compares at most n bytes.

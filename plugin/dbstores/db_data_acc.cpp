@@ -5,6 +5,7 @@
 
 #include "framework/trace/dbg_trace.h"
 #include "plugin/dbstores/db_private.h"
+#include "platform/os_codepage.h"
 #include "platform/os_error.h"
 
 using namespace ado;
@@ -17,8 +18,7 @@ using dbstores::Narrow;
 void dbacc_RecordFailure(char *errorText, const Error &e) {
   std::string text = ado_MaskPassword(e.description);
   // Cut at 999 bytes without splitting a character.
-  size_t n = text.size() < DBACC_ERROR_TEXT - 1 ? text.size() : DBACC_ERROR_TEXT - 1;
-  while (n < text.size() && n > 0 && ((unsigned char)text[n] & 0xC0) == 0x80) --n;
+  size_t n = os_Utf8Fit(text.data(), text.size(), DBACC_ERROR_TEXT - 1);
   memcpy(errorText, text.data(), n);
   errorText[n] = '\0';
   dbacc_TraceCom(e, "");

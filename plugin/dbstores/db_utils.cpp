@@ -175,9 +175,8 @@ void StateFromWide(ChannelRecord *r, size_t at, const std::u16string &text, bool
     }
   }
   // Cut whole characters only.
-  size_t n = std::min(narrow.size(), static_cast<size_t>(CHN_STATE_TEXT));
-  if (utf8)
-    while (n > 0 && n < narrow.size() && (static_cast<uint8_t>(narrow[n]) & 0xC0) == 0x80) --n;
+  size_t n = utf8 ? os_Utf8Fit(narrow.data(), narrow.size(), CHN_STATE_TEXT)
+                  : std::min(narrow.size(), static_cast<size_t>(CHN_STATE_TEXT));
   memcpy(f, narrow.data(), n);
 }
 

@@ -335,13 +335,21 @@ std::vector<std::string> ldb_DataTableStarts(const std::string &prefix) {
           "CREATE TABLE " + prefix + "DATA (DT date, MS integer, TX char(255) NULL"};
 }
 
+bool ldb_ColumnPrefixOk(const char *prefix) {
+  for (const char *q = prefix ? prefix : ""; *q; ++q)
+    if (!((*q >= 'A' && *q <= 'Z') || (*q >= 'a' && *q <= 'z') || *q == '_' || *q == ' ')) return false;
+  return true;
+}
+
+void ldb_CutToColumn(std::string *s) { s->resize(os_Utf8Fit(s->data(), s->size(), LDB_TEXT_COLUMN)); }
+
 bool ldb_HeaderColumn(const char *text, std::string *out) {
   const char *h = text ? strstr(text, "[HEADER]\r\n") : nullptr;
   if (!h) return false;
   h += 10;
   const char *end = strstr(h, "\r\n[PREDEFINED]");
   std::string s = end ? std::string(h, end) : std::string(h);
-  if (s.size() > LDB_TEXT_COLUMN) s.resize(LDB_TEXT_COLUMN);
+  ldb_CutToColumn(&s);
   *out = s;
   return true;
 }
@@ -355,7 +363,7 @@ std::vector<std::string> ldb_PredefinedLines(const char *text) {
     const char *e = strstr(p, "\r\n");
     std::string line = e ? std::string(p, e) : std::string(p);
     if (!line.empty()) {
-      if (line.size() > LDB_TEXT_COLUMN) line.resize(LDB_TEXT_COLUMN);
+      ldb_CutToColumn(&line);
       out.push_back(line);
     }
     if (!e) break;

@@ -94,6 +94,8 @@ std::string ldb_CreateChannels(const std::string &prefix);
 // The statements that start the data table, in the order they are tried.
 std::vector<std::string> ldb_DataTableStarts(const std::string &prefix);
 
+// `s` cut to a char(255) column on a character boundary.
+void ldb_CutToColumn(std::string *s);
 // sHeader: the text after "[HEADER]\r\n" up to "\r\n[PREDEFINED]", cut to the
 // column; false when the text has no header section.
 bool ldb_HeaderColumn(const char *text, std::string *out);
@@ -170,6 +172,9 @@ void ldb_RecordLayout(LogFileHeader *h, int64_t count);
 // blocks past the table are skipped.
 bool ldb_HeaderAddChannel(LogFileHeader *h, bool *seen, int64_t block, int64_t number, const std::string &prefix,
                           const std::string &source, bool lag);
+// A caller's text before a record query's column list ("DISTINCT "): letters,
+// '_' and blanks only, as it goes into the statement unquoted.
+bool ldb_ColumnPrefixOk(const char *prefix);
 // The records of a database store from `first` on, one ReadLog each;
 // `descending` as ReadLog's. Records read.
 class CLogStore;

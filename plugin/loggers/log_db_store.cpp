@@ -48,6 +48,11 @@ bool ToSeconds(const Variant &v, int32_t *out) {
 
 uint32_t Channels(const LogChannelBlock &b) { return b.last >= b.first ? uint32_t{b.last} - b.first + 1 : 0; }
 
+// A 16-bit text of the wide store operations as the columns hold it.
+std::string Utf8(const uint16_t *text) {
+  return text ? ado::ado_Narrow(reinterpret_cast<const char16_t *>(text)) : std::string();
+}
+
 bool Eof(CLogITDbDataAcc *acc) {
   Variant e;
   return acc->GetEOF(&e) != 0 || e.boolVal != 0;
@@ -468,20 +473,20 @@ int CLogDbStore::ReadLog(int64_t index, const LogFileHeader *h, void *out, uint3
   const char *columns = static_cast<const char *>(a);
   int32_t count = b ? *static_cast<int32_t *>(b) : 0;
   bool desc = c && *static_cast<int *>(c);
-  if (columns && *columns) return Fail("CAN'T SELECT FROM DATA", "column prefix not supported");
-  if (cursor_ < 0 || count > 0 || cursorCount_ != (desc ? -1 : 1)) {
-    const char *dir = desc ? "DESC" : "ASC";
+  if (!ldb_ColumnPrefixOk(columns)) return Fail("CAN'T SELECT FROM DATA", "column prefix must be words");
+  const std::string cols = columns ? columns : "";
+  if (cursor_ < 0 || count > 0 || cursorCount_ != (desc ? -1 : 1) || cursorColumns_ != cols) {
+    const std::string order = std::string(" from ") + prefix_ + "DATA ORDER BY DT " + (desc ? "DESC" : "ASC") +
+                              ", MS " + (desc ? "DESC" : "ASC");
     int32_t rc = -1;
-    if (count > 0 && top_)
-      rc = Query(&main_,
-                 "select TOP " + std::to_string(count) + " * from " + prefix_ + "DATA ORDER BY DT " + dir + ", MS " + dir,
-                 kReadOnly);
+    if (count > 0 && top_) rc = Query(&main_, "select TOP " + std::to_string(count) + " " + cols + "*" + order, kReadOnly);
     if (rc != 0) {
-      rc = Query(&main_, "select * from " + prefix_ + "DATA ORDER BY DT " + std::string(dir) + ", MS " + dir, kReadOnly);
+      rc = Query(&main_, "select " + cols + "*" + order, kReadOnly);
       if (rc != 0) return Fail("CAN'T SELECT FROM DATA", &main_);
       if (count > 0 && top_) top_ = 0;
     }
     cursorCount_ = desc ? -1 : 1;
+    cursorColumns_ = cols;
   }
   if (main_.MoveTo(static_cast<int32_t>(index)) < 0 || Eof(&main_)) {
     cursor_ = -1;
@@ -717,7 +722,7 @@ int CLogDbStore::WriteAt(const char *column, int32_t seconds, int ms, const Vari
 int CLogDbStore::WriteTextOn(int32_t seconds, int ms, const char *text, const char *section) {
   if (section && *section && os_CompareNoCase(section, "TEXT") != 0) return -1;
   std::string t = text ? text : "";
-  if (t.size() > LDB_TEXT_COLUMN) t.resize(LDB_TEXT_COLUMN);
+  ldb_CutToColumn(&t);
   return WriteAt("TX", seconds, ms, ado::var_Utf8(t));
 }
 
@@ -729,13 +734,21 @@ int CLogDbStore::WriteTextAt(TimeStamp at, const char *text, const char *, const
   return WriteTextOn(at.seconds, at.ms, text, section);
 }
 
+int CLogDbStore::WriteTextW(int32_t seconds, const uint16_t *text, const uint16_t *, const char *section) {
+  return WriteTextOn(seconds, -1, Utf8(text).c_str(), section);
+}
+
+int CLogDbStore::WriteTextAtW(TimeStamp at, const uint16_t *text, const uint16_t *, const char *section) {
+  return WriteTextOn(at.seconds, at.ms, Utf8(text).c_str(), section);
+}
+
 int CLogDbStore::WritePosition(int32_t seconds, int, float value) {
   return WriteAt("TP", seconds, -1, ado::var_R4(value));
 }
 
 int CLogDbStore::WriteHeaderText(const char *text) {
   std::string t = text ? text : "";
-  if (t.size() > LDB_TEXT_COLUMN) t.resize(LDB_TEXT_COLUMN);
+  ldb_CutToColumn(&t);
   TimeStamp now;
   tm_Now(&now);
   if (Query(&main_, "select sHeader, dTextTime " + RunWhere(), kOptimistic) != 0 || Eof(&main_) ||
@@ -747,6 +760,8 @@ int CLogDbStore::WriteHeaderText(const char *text) {
   main_.CloseRecordset();
   return 0;
 }
+
+int CLogDbStore::WriteHeaderTextW(const uint16_t *text) { return WriteHeaderText(Utf8(text).c_str()); }
 
 int CLogDbStore::WriteFormulae(const char *, int, const char *) { return -1; }
 int CLogDbStore::WriteUnitCategory(const char *, const char *) { return -1; }

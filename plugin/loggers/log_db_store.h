@@ -53,8 +53,11 @@ class CLogDbStore : public CLogStore {
                        void *b) override;
   int WriteText(int32_t seconds, const char *text, const char *text2, const char *section) override;
   int WriteTextAt(TimeStamp at, const char *text, const char *text2, const char *section) override;
+  int WriteTextW(int32_t seconds, const uint16_t *text, const uint16_t *text2, const char *section) override;
+  int WriteTextAtW(TimeStamp at, const uint16_t *text, const uint16_t *text2, const char *section) override;
   int WritePosition(int32_t seconds, int flag, float value) override;
   int WriteHeaderText(const char *text) override;
+  int WriteHeaderTextW(const uint16_t *text) override;
   int WriteFormulae(const char *prefix, int number, const char *text) override;
   int WriteUnitCategory(const char *category, const char *text) override;
   int GetLastModified(int32_t *seconds) override;
@@ -95,6 +98,7 @@ class CLogDbStore : public CLogStore {
   int32_t seq_ = 0;
   int32_t cursor_ = -1;
   int32_t cursorCount_ = 0;
+  std::string cursorColumns_;  // the column prefix of the open record query
   uint32_t access_ = 0;
   int logging_ = 0;
   int firstForm_ = 0, lastForm_ = 2;

@@ -280,7 +280,7 @@ int CLogDbMySQLStore::ReadHeader(LogFileHeader *h) {
   if (!h) return Fail("CAN'T FIND LOGGER", "");
   std::vector<LmyRow> rows;
   if (Run("select dStartTime, dStopTime, sTablePrefix, bTagColumns, bSigChange, sTriggerPrefix, nTriggerNumber, "
-          "sLagPrefix, nLagNumber" +
+          "sLagPrefix, nLagNumber, nTimeZone" +
               RunWhere(),
           {}, kSelectFailed, kExecFailed, &rows, 260) != 0)
     return -1;
@@ -301,6 +301,7 @@ int CLogDbMySQLStore::ReadHeader(LogFileHeader *h) {
     if (Int(r[6], &n) && n >= 0 && n <= 0xFFFF) h->trigNumber = static_cast<uint16_t>(n);
     if (Int(r[8], &n) && n >= 0 && n <= 0xFFFF) h->lagNumber = static_cast<uint16_t>(n);
   }
+  if (Int(r[9], &n) && n >= INT32_MIN && n <= INT32_MAX) h->timeZone.Bias = static_cast<int32_t>(n);
   h->type = LOG_FILE_TYPE;
   if (Run("select nBlock, sPrefix, nChannelNumber, sSource, bLag from " + prefix_ +
               "CHANNELS ORDER BY nBlock, nCHannelNumber",
@@ -540,9 +541,7 @@ int CLogDbMySQLStore::ReadLog(int64_t index, const LogFileHeader *h, void *out, 
                               void *c, void *, void *) {
   if (!h || !out || index < 0 || index > INT32_MAX) return Fail("CAN'T GET DATA", "no such record");
   const char *prefix = static_cast<const char *>(a);
-  for (const char *q = prefix ? prefix : ""; *q; ++q)
-    if (!((*q >= 'A' && *q <= 'Z') || (*q >= 'a' && *q <= 'z') || *q == '_' || *q == ' '))
-      return Fail(kSelectFailed, "column prefix must be words");
+  if (!ldb_ColumnPrefixOk(prefix)) return Fail(kSelectFailed, "column prefix must be words");
   bool desc = c && *static_cast<int *>(c);
   const char *dir = desc ? "DESC" : "ASC";
   bool timesOnly = bytes < 17;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstring>
 
 #include "platform/os_codepage.h"
 
@@ -40,6 +41,20 @@ TEST(CodePageTest, CompareIgnoringCase) {
     }
   }
   setlocale(LC_ALL, "C");
+}
+
+// A cut keeps whole characters: a sequence across the limit goes whole.
+TEST(CodePageTest, Utf8FitKeepsWholeCharacters) {
+  const struct {
+    const char *text;
+    size_t max, fit;
+  } cases[] = {
+      {"abc", 5, 3},           {"abc", 2, 2},
+      {"a\xC3\xA9", 2, 1},     {"a\xC3\xA9", 3, 3},
+      {"\xE2\x82\xAC", 2, 0}, {"x\xF0\x9F\x98\x80", 4, 1},
+      {"x\xF0\x9F\x98\x80", 5, 5}, {"", 0, 0},
+  };
+  for (const auto &c : cases) EXPECT_EQ(os_Utf8Fit(c.text, strlen(c.text), c.max), c.fit) << c.text << " / " << c.max;
 }
 
 }  // namespace

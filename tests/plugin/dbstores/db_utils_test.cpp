@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/os_env.h"
+#include "platform/os_registry.h"
 #include "plugin/dbstores/db_utils.h"
 #include "tests/support/test_root.h"
 
@@ -172,6 +173,26 @@ TEST(StateTexts, BothForms) {
   chn_HighStateTextFromWide(&r, std::u16string(40, u'b'));
   EXPECT_EQ(std::string(r.d.HighStateText, 32), std::string(32, 'b'));
   EXPECT_EQ(r.d.LowStateText[0], 'a');  // the neighbour is untouched
+}
+
+// The configured server name, else this computer's; a value of the wrong
+// type or none falls back.
+TEST(ServerName, SettingElseThisComputer) {
+  char here[300] = {};
+  uint32_t n = sizeof here;
+  ASSERT_EQ(os_GetComputerName(here, &n), 0);
+  OsHKey k = nullptr;
+  ASSERT_EQ(os_RegCreateKeyEx(OS_HKEY_CURRENT_USER, "SOFTWARE\\Quenford\\Tessarine", 0, OS_KEY_ALL_ACCESS, nullptr, &k,
+                              nullptr),
+            0);
+  ASSERT_EQ(os_RegSetValueEx(k, "ServerName", OS_REG_SZ, "SCADA-7", 8), 0);
+  EXPECT_STREQ(db_GetServerName(), "SCADA-7");
+  const uint32_t number = 7;
+  ASSERT_EQ(os_RegSetValueEx(k, "ServerName", OS_REG_DWORD, &number, 4), 0);
+  EXPECT_STREQ(db_GetServerName(), here);
+  ASSERT_EQ(os_RegDeleteValue(k, "ServerName"), 0);
+  EXPECT_STREQ(db_GetServerName(), here);
+  os_RegCloseKey(k);
 }
 
 }  // namespace

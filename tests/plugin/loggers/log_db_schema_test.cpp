@@ -160,6 +160,16 @@ TEST(LogDbSchema, HeaderTextSplit) {
   EXPECT_EQ(h, "short");
   EXPECT_TRUE(ldb_PredefinedLines("[HEADER]\r\nshort").empty());
   EXPECT_EQ(ldb_TrimRight("ab  "), "ab");
+  // A character across the column's end goes whole, so the column keeps valid text.
+  const std::string e = "\xC3\xA9";  // U+00E9
+  ASSERT_TRUE(ldb_HeaderColumn(("[HEADER]\r\n" + std::string(254, 'h') + e + "x").c_str(), &h));
+  EXPECT_EQ(h, std::string(254, 'h'));
+  lines = ldb_PredefinedLines(("\r\n[PREDEFINED]\r\n" + std::string(253, 'p') + e + e).c_str());
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], std::string(253, 'p') + e);
+  std::string t = std::string(252, 't') + "\xE2\x82\xAC" + "\xE2\x82\xAC";  // U+20AC at bytes 252-254
+  ldb_CutToColumn(&t);
+  EXPECT_EQ(t, std::string(252, 't') + "\xE2\x82\xAC");
 }
 
 TEST(LogDbSchema, JetConnections) {

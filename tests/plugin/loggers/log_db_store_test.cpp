@@ -28,6 +28,7 @@
 #include "plugin/loggers/log_db_schema.h"
 #include "plugin/loggers/log_db_store.h"
 #include "plugin/loggers/log_file_store.h"
+#include "tests/support/proc_stats.h"
 #include "tests/support/test_root.h"
 #include "tools/scadasim/sim_requests.h"
 #include "tests/support/logger_db.h"
@@ -179,6 +180,23 @@ TEST_F(LogDb, RunRoundTripOnBothProfiles) {
     ASSERT_NE(s, nullptr) << c.GetErrorSummary() << " " << c.GetErrorText();
     auto recs = run.Records(6);
     ASSERT_EQ(s->WriteLogs(&run.h, recs.data(), 6), 0) << s->GetErrorSummary() << s->GetErrorText();
+    {
+      // A caller's words before the column list; anything else is refused,
+      // as it would go into the statement unquoted.
+      std::vector<uint8_t> one(run.h.recordSize);
+      auto time = [&](const uint8_t *r) { return std::string(reinterpret_cast<const char *>(r) + 4, 8); };
+      ASSERT_EQ(s->ReadLog(2, &run.h, one.data(), run.h.recordSize, (void *)"DISTINCT ", nullptr, nullptr, nullptr,
+                           nullptr),
+                0)
+          << s->GetErrorSummary() << s->GetErrorText();
+      EXPECT_EQ(time(one.data()), time(recs.data() + 2 * run.h.recordSize));
+      ASSERT_EQ(s->ReadLog(3, &run.h, one.data(), run.h.recordSize, nullptr, nullptr, nullptr, nullptr, nullptr), 0);
+      EXPECT_EQ(time(one.data()), time(recs.data() + 3 * run.h.recordSize));
+      EXPECT_EQ(s->ReadLog(0, &run.h, one.data(), run.h.recordSize, (void *)"1 AS x, ", nullptr, nullptr, nullptr,
+                           nullptr),
+                -1);
+      EXPECT_STREQ(s->GetErrorSummary(), "CAN'T SELECT FROM DATA");
+    }
     ASSERT_EQ(s->WriteText(kT0 + 2, "alarm 'A'", nullptr, "TEXT"), 0) << s->GetErrorSummary() << s->GetErrorText();
     EXPECT_EQ(s->WriteText(kT0 + 2, "x", nullptr, "OTHER"), -1);
     EXPECT_EQ(c.CloseRun(s, &run.h.start.seconds, nullptr, 0), 0);
@@ -766,7 +784,14 @@ TEST_F(LogDb, LoggerAndReaderProcessesShareARun) {
     int32_t seen = 0;
     std::string firstFailure;
     while (waitpid(child, &status, WNOHANG) == 0) {
-      if (rounds++ < kRecords / kBatch && write(go[1], "g", 1) != 1) break;
+      if (rounds < kRecords / kBatch) {
+        // The batch asked for last has landed, so this round's reads overlap
+        // the next append and see a run part-way through.
+        const int64_t landed = int64_t(rounds) * kBatch;
+        tnwtest::Until([&] { return reader.GetNoLogs(&run.h) >= landed; }, 10000);
+        if (write(go[1], "g", 1) != 1) break;
+      }
+      ++rounds;
       int32_t n = reader.GetNoLogs(&run.h);
       std::vector<uint8_t> buf(size_t(kBatch) * run.h.recordSize);
       LogFileHeader h{};
@@ -818,16 +843,33 @@ TEST_F(LogDb, TextsAndPositionsLandOnTheirRecord) {
   uint32_t cap = sizeof buf;
   EXPECT_EQ(s->ReadSection("POSITIONS", buf, &cap, nullptr, nullptr), 1);
   EXPECT_NE(strstr(buf, " 2.500000\r\n"), nullptr) << buf;
+  // The 16-bit forms store the same text as UTF-8, or fail as the 8-bit ones.
+  const uint16_t wide[] = {'p', 'u', 'm', 'p', ' ', 0xE9, 0x20AC, 0};
+  ASSERT_EQ(s->WriteTextAtW(TimeStamp{kT0, 300, 0}, wide, nullptr, nullptr), 0) << s->GetErrorSummary();
+  EXPECT_EQ(s->WriteTextAtW(TimeStamp{kT0, 350, 0}, wide, nullptr, nullptr), -1);
+  EXPECT_EQ(s->WriteTextW(kT0, wide, nullptr, "OTHER"), -1);
+  cap = sizeof buf;
+  EXPECT_EQ(s->ReadSection("TEXT", buf, &cap, nullptr, nullptr), 2);
+  EXPECT_NE(strstr(buf, " valve shut\r\n"), nullptr) << buf;
+  EXPECT_NE(strstr(buf, " pump \xC3\xA9\xE2\x82\xAC\r\n"), nullptr) << buf;
+  const uint16_t head[] = {'W', 'e', 'l', 'l', ' ', 0xE9, 0};
+  ASSERT_EQ(s->WriteHeaderTextW(head), 0) << s->GetErrorSummary();
+  cap = sizeof buf;
+  EXPECT_EQ(s->ReadSection("HEADER", buf, &cap, nullptr, nullptr), 1);
+  EXPECT_STREQ(buf, "Well \xC3\xA9");
   delete s;
   ado::Connection conn;
   ASSERT_GE(conn.Open(cs), 0);
   ado::Recordset r;
-  ASSERT_GE(r.Open("select MS from X_DATA where TX IS NOT NULL", &conn, ado::adOpenStatic, ado::adLockReadOnly,
-                   ado::adCmdUnknown),
+  ASSERT_GE(r.Open("select MS from X_DATA where TX IS NOT NULL order by MS", &conn, ado::adOpenStatic,
+                   ado::adLockReadOnly, ado::adCmdUnknown),
             0);
   ado::Variant v;
   ASSERT_GE(r.GetValue(0, &v), 0);
   EXPECT_EQ(ado::var_ToUtf8(v), "200");
+  r.MoveNext();
+  ASSERT_GE(r.GetValue(0, &v), 0);
+  EXPECT_EQ(ado::var_ToUtf8(v), "300");
   r.MoveNext();
   bool eof = false;
   ASSERT_GE(r.GetEOF(&eof), 0);

@@ -321,6 +321,7 @@ TEST_F(LogMySql, RecordsComeBackAsWritten) {
     SetSetting("DatabaseDigitalText", k.digitalText);
     auto c = Collection();
     LoggedRun run(3, k.sig);
+    run.h.timeZone.Bias = -330;
     CLogDbMySQLStore *s = Create(c.get(), run);
     ASSERT_NE(s, nullptr);
     const int n = 11;
@@ -341,6 +342,7 @@ TEST_F(LogMySql, RecordsComeBackAsWritten) {
     ASSERT_EQ(s->ReadHeader(&h), 0) << s->GetErrorText();
     EXPECT_EQ(h.recordSize, run.h.recordSize);
     EXPECT_EQ(h.recordCount, uint32_t(n));
+    EXPECT_EQ(h.timeZone.Bias, -330);  // the run's zone comes back with its header
     // Index 0, the middle, the last and past the end, oldest and newest first.
     struct Read {
       int64_t index;
@@ -551,6 +553,15 @@ TEST_F(LogMySql, LongHeaderIsCutAndQuotedNamesWork) {
   EXPECT_EQ(back->ReadHeader(&h), 0) << back->GetErrorText();
   back->Close();
   delete back;
+  // A character across the column's end goes whole: the server takes the row.
+  auto w = Collection("Wells");
+  LoggedRun wrun(2);
+  text = "[HEADER]\r\n" + std::string(254, 'h') + "\xC3\xA9" + "\r\n[PREDEFINED]\r\n";
+  CLogDbMySQLStore *ws = Create(w.get(), wrun, text.c_str());
+  ASSERT_NE(ws, nullptr);
+  EXPECT_EQ(Q("select length(sHeader) from LOGGERS where sLoggerName = 'Wells'"), "254");
+  w->CloseRun(ws, &wrun.h.start.seconds, nullptr, 0);
+  delete ws;
 }
 
 TEST_F(LogMySql, RunRowStaysWhileATableCannotBeDropped) {
