@@ -43,6 +43,11 @@ TEST(SoapEndpoint, PartsOverTheirFieldsAreRefused) {
       "http://" + std::string(256, 'h') + "/",
       "http://h/" + std::string(1300, 'a'),
       "nonsense",
+      // No web server to post to: no host, or another scheme.
+      "httphost:60/a/b#frag",
+      "http:///a/b",
+      "ftp://h/a",
+      "http://h:00000/",
   };
   for (const std::string &s : refused) {
     SCOPED_TRACE(s.substr(0, 40));
