@@ -137,6 +137,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                          extra.data(), 8, "x.bin");
       FUZZ_CHECK(Guarded(records, static_cast<size_t>(count) * 216));
       FUZZ_CHECK(Guarded(extra, 8));
+      // The device reader, its flags and rate, and its raw road when the reply is not whole.
+      std::vector<char> config(static_cast<size_t>(ask) + 8, kGuard);
+      std::fill(extra.begin(), extra.end(), kGuard);
+      uint8_t flags[3];
+      int32_t rate = 0;
+      int rc = cfg_ReadDeviceConfigEx(kServer, "DEV", config.data(), ask, extra.data(), count * 4, "x.bin", &flags[0],
+                                      &flags[1], &flags[2], &rate);
+      FUZZ_CHECK(rc == 0 || rc == -1);
+      FUZZ_CHECK(Guarded(config, static_cast<size_t>(ask)));
+      FUZZ_CHECK(Guarded(extra, static_cast<size_t>(count) * 4));
       break;
     }
   }
