@@ -1,5 +1,6 @@
 #include "plugin/connect/ws_endpoint.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -27,6 +28,8 @@ int ws_SoapEndpoint(const char *server, WsEndpoint *out) {
   uint16_t own = url.scheme == SRV_SCHEME_HTTPS ? 443 : 80;
   if (url.port != own) endpoint += ":" + std::to_string(url.port);
   std::string path = url.path;
+  // The splitter takes '\' as a path separator too; on the wire it must be '/'.
+  std::replace(path.begin(), path.end(), '\\', '/');
   if (path.empty() || path == "/") path = "/" + std::string(prod_GetProductName()) + "/";
   size_t slash = path.find('/', 1);
   if (slash == std::string::npos) slash = path.size();
