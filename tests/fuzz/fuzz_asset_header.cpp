@@ -9,15 +9,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "framework/server/srv_client.h"
 #include "platform/os_error.h"
 #include "platform/os_registry.h"
 #include "plugin/dbstores/asset_folders.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/fuzz_memory_server.h"
 #include "tests/fuzz/fuzz_world.h"
 
 namespace {
@@ -27,19 +26,6 @@ const char *kRoot = "C:\\FZASSETS";
 const char *kFolder = "C:\\FZASSETS\\E\\FRANCE\\ACME";
 const char *kBelow = "C:\\FZASSETS\\E\\FRANCE\\ACME\\NORTH";
 std::string g_ini;
-
-std::mutex g_lock;
-std::string g_reply;
-int Open(ServerConnection *e) { return e->handle = &g_reply, 1; }
-int Exchange(ServerConnection *, const void *, uint32_t, void *reply, uint32_t *replyLength) {
-  std::lock_guard<std::mutex> g(g_lock);
-  if (g_reply.size() > *replyLength) return *replyLength = 0, os_Fail(OS_ERROR_MORE_DATA), 0;
-  memcpy(reply, g_reply.data(), g_reply.size());
-  *replyLength = static_cast<uint32_t>(g_reply.size());
-  return 1;
-}
-void Close(ServerConnection *e) { e->handle = nullptr; }
-const SrvTransport kMemory = {Open, Exchange, Close, 0};
 
 bool Guarded(const std::vector<char> &buf, size_t from) {
   for (size_t i = from; i < buf.size(); ++i)
@@ -78,7 +64,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     abort();
   os_RegSetValueEx(k, "ROOT", OS_REG_SZ, kRoot, static_cast<uint32_t>(strlen(kRoot) + 1));
   os_RegCloseKey(k);
-  srv_SetTransport(SRV_KIND_SOCKET, &kMemory);
+  fuzz::UseMemoryServer();
   return 0;
 }
 
@@ -87,10 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const size_t headerCap = static_cast<size_t>(data[0]) * 4;
   const int valueCap = data[1] % (ASSET_VALUE_MAX + 8);
   FUZZ_CHECK(fuzz::WriteFile(g_ini, data + 2, size - 2));
-  {
-    std::lock_guard<std::mutex> g(g_lock);
-    g_reply.assign(reinterpret_cast<const char *>(data) + 2, size - 2);
-  }
+  fuzz::SetMemoryReply(data + 2, size - 2);
 
   long whole = Header(asset_GetHeader, headerCap);
   long extra = Header(asset_GetHeaderExtra, headerCap);
@@ -117,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FUZZ_CHECK(asset_PositionBelow(kRoot, kBelow, &lat, &lon) == 1);
 
   lat = lon = 1234.5;
-  int got = asset_GetPosition("tnw://FUZZHOST/", kBelow, &lat, &lon);
+  int got = asset_GetPosition(fuzz::kMemoryServer, kBelow, &lat, &lon);
   FUZZ_CHECK(got == 0 || got == 1);
   if (!got) FUZZ_CHECK(lat == 1234.5 && lon == 1234.5);
   return 0;
