@@ -1,5 +1,6 @@
 #include "plugin/connect/ws_endpoint.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -16,13 +17,19 @@ std::atomic<WsErrorDialog> g_dialog{nullptr};
 int ws_SoapEndpoint(const char *server, WsEndpoint *out) {
   SrvUrlComponents url;
   if (!server || !out || !srv_CrackUrl(server, 0, 0, &url)) return os_Fail(OS_ERROR_INVALID_PARAMETER), 0;
+  // Any other URL would give an endpoint that names no web server (port 0 is
+  // one written out: no server listens there, and leaving it out would pick 80).
+  if ((url.scheme != SRV_SCHEME_HTTP && url.scheme != SRV_SCHEME_HTTPS) || !url.host[0] || !url.port)
+    return os_Fail(OS_ERROR_INVALID_PARAMETER), 0;
   if (strlen(url.user) >= WS_CREDENTIAL_MAX || strlen(url.password) >= WS_CREDENTIAL_MAX ||
       strlen(url.host) >= WS_HOST_MAX || strlen(url.path) >= WS_PATH_MAX || strlen(url.schemeText) >= SRV_URL_SCHEME_MAX)
     return os_Fail(OS_ERROR_INVALID_PARAMETER), 0;
   std::string endpoint = std::string(url.schemeText) + "://" + url.host;
   uint16_t own = url.scheme == SRV_SCHEME_HTTPS ? 443 : 80;
-  if (url.port && url.port != own) endpoint += ":" + std::to_string(url.port);
+  if (url.port != own) endpoint += ":" + std::to_string(url.port);
   std::string path = url.path;
+  // The splitter takes '\' as a path separator too; on the wire it must be '/'.
+  std::replace(path.begin(), path.end(), '\\', '/');
   if (path.empty() || path == "/") path = "/" + std::string(prod_GetProductName()) + "/";
   size_t slash = path.find('/', 1);
   if (slash == std::string::npos) slash = path.size();

@@ -21,8 +21,8 @@ struct WsEndpoint {
 // then the path: none or "/" becomes "/<product name>/", and a path of one
 // segment gets "BIN/mod_gsoap.dll" after it; then the query, "?Service" when
 // there is none. 1, or 0 with OS_ERROR_INVALID_PARAMETER when the URL cannot
-// be split or a part is over its field (a user name or password over 127
-// characters is refused, not cut).
+// be split, is not http or https, has no host or port 0, or a part is over
+// its field (a user name or password over 127 characters is refused, not cut).
 int ws_SoapEndpoint(const char *server, WsEndpoint *out);
 
 // The errors the dialog is offered.

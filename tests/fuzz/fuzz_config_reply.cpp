@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -15,12 +14,11 @@
 #include "plugin/connect/cfg_files.h"
 #include "plugin/connect/cfg_requests.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/fuzz_memory_server.h"
 #include "tests/fuzz/fuzz_world.h"
 
 namespace {
 
-std::mutex g_lock;
-std::string g_reply;
 const char kGuard = 0x5a;
 
 bool Guarded(const std::vector<char> &buf, size_t from) {
@@ -30,36 +28,19 @@ bool Guarded(const std::vector<char> &buf, size_t from) {
 }
 
 const CfgOpen kRead = {0x80000000u, 3, 1, 3, 0};
-// A remote server (kind 2, answered from memory), so every call takes the
-// request road.
-const char *kServer = "tnw://FUZZHOST/";
-
-int Open(ServerConnection *e) { return e->handle = &g_reply, 1; }
-// The reply as a pipe in message mode gives it: too long for the buffer fails with 234.
-int Exchange(ServerConnection *, const void *, uint32_t, void *reply, uint32_t *replyLength) {
-  std::lock_guard<std::mutex> g(g_lock);
-  if (g_reply.size() > *replyLength) return *replyLength = 0, os_Fail(OS_ERROR_MORE_DATA), 0;
-  memcpy(reply, g_reply.data(), g_reply.size());
-  *replyLength = static_cast<uint32_t>(g_reply.size());
-  return 1;
-}
-void Close(ServerConnection *e) { e->handle = nullptr; }
-const SrvTransport kMemory = {Open, Exchange, Close, 0};
+const char *const kServer = fuzz::kMemoryServer;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   fuzz::ConfigFolder();
-  srv_SetTransport(SRV_KIND_SOCKET, &kMemory);
+  fuzz::UseMemoryServer();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 2) return 0;
-  {
-    std::lock_guard<std::mutex> g(g_lock);
-    g_reply.assign(reinterpret_cast<const char *>(data) + 2, size - 2);
-  }
+  fuzz::SetMemoryReply(data + 2, size - 2);
   const uint8_t which = data[0] % 6;
   const int ask = data[1] % 32;
   switch (which) {
@@ -137,6 +118,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                          extra.data(), 8, "x.bin");
       FUZZ_CHECK(Guarded(records, static_cast<size_t>(count) * 216));
       FUZZ_CHECK(Guarded(extra, 8));
+      // The device reader, its flags and rate, and its raw road when the reply is not whole.
+      std::vector<char> config(static_cast<size_t>(ask) + 8, kGuard);
+      std::fill(extra.begin(), extra.end(), kGuard);
+      uint8_t flags[3];
+      int32_t rate = 0;
+      int rc = cfg_ReadDeviceConfigEx(kServer, "DEV", config.data(), ask, extra.data(), count * 4, "x.bin", &flags[0],
+                                      &flags[1], &flags[2], &rate);
+      FUZZ_CHECK(rc == 0 || rc == -1);
+      FUZZ_CHECK(Guarded(config, static_cast<size_t>(ask)));
+      FUZZ_CHECK(Guarded(extra, static_cast<size_t>(count) * 4));
       break;
     }
   }

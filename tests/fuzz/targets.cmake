@@ -4,7 +4,8 @@
 set(TNW_FUZZ_TARGETS decode text path base64 stream pump_reply channel_file device_file text_table request_reply
   dialect ado_connstr archive_connstr config_reply devcap stamped_name print_records translations state_text
   base64_password log_header log_text log_connstr tls_reply tls_request soap_reply cipher profile run_names
-  logger_db mysql_connstr logger_xml logger_fields provider_request logger_list)
+  logger_db mysql_connstr logger_xml logger_fields provider_request logger_list soap_endpoint asset_header
+  variant_text)
 foreach(t decode text path base64 stream)
   set(TNW_FUZZ_LIBS_${t} tnw_record)
   set(TNW_FUZZ_AREA_${t} record)
@@ -19,7 +20,7 @@ set(TNW_FUZZ_LIBS_request_reply tnw_scadasim)
 set(TNW_FUZZ_AREA_request_reply framework)
 set(TNW_FUZZ_LIBS_archive_connstr tnw_dbstores)
 set(TNW_FUZZ_AREA_archive_connstr plugin)
-foreach(t dialect ado_connstr)
+foreach(t dialect ado_connstr variant_text)
   set(TNW_FUZZ_LIBS_${t} tnw_ado)
   set(TNW_FUZZ_AREA_${t} platform)
 endforeach()
@@ -70,3 +71,7 @@ set(TNW_FUZZ_LIBS_provider_request tnw_plugin)
 set(TNW_FUZZ_AREA_provider_request plugin)
 set(TNW_FUZZ_LIBS_logger_list tnw_plugin)
 set(TNW_FUZZ_AREA_logger_list plugin)
+foreach(t soap_endpoint asset_header)
+  set(TNW_FUZZ_LIBS_${t} tnw_plugin)
+  set(TNW_FUZZ_AREA_${t} plugin)
+endforeach()

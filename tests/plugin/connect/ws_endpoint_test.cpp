@@ -22,6 +22,8 @@ TEST(SoapEndpoint, FromServerUrls) {
       {"http://host:8080/a/b?x=1", "http://host:8080/a/b?x=1", "", ""},
       {"http://host:80/a/b", "http://host/a/b?Service", "", ""},
       {"https://host:8443/", "https://host:8443/" + product + "/BIN/mod_gsoap.dll?Service", "", ""},
+      {"http://host\\app\\x", "http://host/app/x?Service", "", ""},
+      {"http://host\\app", "http://host/app/BIN/mod_gsoap.dll?Service", "", ""},
       {"http://ann:p@ss@w0rd@host/app", "http://host/app/BIN/mod_gsoap.dll?Service", "ann", "p@ss@w0rd"},
       {"http://" + std::string(127, 'u') + ":" + std::string(127, 'p') + "@h/", "http://h/" + product +
            "/BIN/mod_gsoap.dll?Service", std::string(127, 'u'), std::string(127, 'p')},
@@ -43,6 +45,11 @@ TEST(SoapEndpoint, PartsOverTheirFieldsAreRefused) {
       "http://" + std::string(256, 'h') + "/",
       "http://h/" + std::string(1300, 'a'),
       "nonsense",
+      // No web server to post to: no host, or another scheme.
+      "httphost:60/a/b#frag",
+      "http:///a/b",
+      "ftp://h/a",
+      "http://h:00000/",
   };
   for (const std::string &s : refused) {
     SCOPED_TRACE(s.substr(0, 40));
