@@ -476,8 +476,8 @@ void ReadBack(WholeRoad *r) {
       !runs.empty() && records == static_cast<size_t>(posted) && peak > kSurgeAbove);
   RunFigures db;
   if (!DumpRun(DbServer(), tag, &db)) return Sum(r, "SQLite logger: cannot dump " + DbServer(), false);
-  Sum(r, "SQLite logger: " + std::to_string(db.records.size()) + " records in " + r->root + "/hosts/./sqlserver/" +
-             kCatalog + ".db, P1.OP.PRESS peak " + Fixed(db.peak),
+  Sum(r, "SQLite logger: " + std::to_string(db.records.size()) + " records in " + kLogger + "_DATA of catalog " +
+             kCatalog + ", P1.OP.PRESS peak " + Fixed(db.peak),
       db.records.size() == static_cast<size_t>(posted) && db.peak > kSurgeAbove);
   Archive(r, runs);
 }
