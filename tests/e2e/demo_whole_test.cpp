@@ -80,20 +80,21 @@ TEST(DemoWhole, EveryStepShowsItsOutcome) {
   const double version = atof(m[1].str().c_str());
   EXPECT_LT(version, 50);
   const std::regex header("^  CH +TAG +VALUE +UNITS +STATE$");
-  size_t before = end;
-  for (size_t i = FindLine(lines, header); i < wrote; i = FindLine(lines, header, i + 1)) before = i;
-  ASSERT_LT(before, wrote) << "no table before the change";
-  EXPECT_NEAR(TableValue(lines, before, "A1.8"), version, 0.001);
   size_t reconfigured = FindLine(lines, std::regex("^ *[0-9.]+ reconfigured +running=1"), wrote);
   size_t reads = FindLine(lines, std::regex("scadasim: demo: A1\\.8 P2\\.CONTR\\.VER reads [0-9.]+ after the reconfigure"),
                           wrote);
   ASSERT_LT(reconfigured, reads) << text;
   ASSERT_LT(reads, end);
+  // A table before the reconfigure showed what cfgtool's dialog saw.
+  int old = 0;
+  for (size_t i = FindLine(lines, header); i < reconfigured; i = FindLine(lines, header, i + 1))
+    old += std::fabs(TableValue(lines, i, "A1.8") - version) < 0.001;
+  EXPECT_GE(old, 1) << "no table showed A1.8 before the change";
   size_t after = FindLine(lines, header, reads);
   ASSERT_LT(after, end);
   const double moved = TableValue(lines, after, "A1.8"), outlet = TableValue(lines, after, "A1.3");
   EXPECT_GT(moved, 100);
-  EXPECT_NEAR(moved, outlet, 0.001);
+  EXPECT_NEAR(moved, outlet, 5.0);
   // It stays moved: the last table shows a pressure there too.
   size_t last = after;
   for (size_t i = after; i < end; i = FindLine(lines, header, i + 1)) last = i;
