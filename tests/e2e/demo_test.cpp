@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/child_run.h"
 #include "tests/support/test_root.h"
 
 namespace {
@@ -21,12 +22,7 @@ std::vector<std::string> Lines(const std::string &text) {
   return out;
 }
 
-// The first line at or after `from` that matches, or lines.size().
-size_t Find(const std::vector<std::string> &lines, const std::regex &re, size_t from = 0) {
-  for (size_t i = from; i < lines.size(); ++i)
-    if (std::regex_search(lines[i], re)) return i;
-  return lines.size();
-}
+using tnwtest::FindLine;
 
 // A console line: the seconds since the start, then the text.
 const std::string kAt = "^ *[0-9]+\\.[0-9] ";
@@ -49,34 +45,34 @@ TEST(Demo, ShowsTheMainRoadInUnderAMinute) {
   const size_t end = lines.size();
 
   // The table, with every channel.
-  size_t table = Find(lines, std::regex("^  CH +TAG +VALUE +UNITS +STATE$"));
+  size_t table = FindLine(lines, std::regex("^  CH +TAG +VALUE +UNITS +STATE$"));
   ASSERT_LT(table, end) << text;
   for (const char *tag : {"P1.CYL1.POS", "P1.OP.PRESS", "P2.CYL2.POS", "P1.STATUS", "P2.DIG.IN1"})
-    EXPECT_LT(Find(lines, std::regex(std::string("^  [AD]1\\.[1-8] +") + tag + " "), table), end) << tag;
+    EXPECT_LT(FindLine(lines, std::regex(std::string("^  [AD]1\\.[1-8] +") + tag + " "), table), end) << tag;
 
   // The outlet's pressure goes over its limit: the alarm and the table show
   // it; then it returns to normal.
-  size_t raised = Find(lines, std::regex(kAt + "alarm raised +code=A1 channel=3 tag=P1\\.OP\\.PRESS .*priority=5 analogue high value=[0-9.]+"));
+  size_t raised = FindLine(lines, std::regex(kAt + "alarm raised +code=A1 channel=3 tag=P1\\.OP\\.PRESS .*priority=5 analogue high value=[0-9.]+"));
   ASSERT_LT(raised, end) << text;
-  size_t high = Find(lines, std::regex("^  A1\\.3 +P1\\.OP\\.PRESS +(2[5-9][0-9]|3[0-9][0-9])\\.[0-9]+ +bar +ALARM-HI"));
+  size_t high = FindLine(lines, std::regex("^  A1\\.3 +P1\\.OP\\.PRESS +(2[5-9][0-9]|3[0-9][0-9])\\.[0-9]+ +bar +ALARM-HI"));
   EXPECT_LT(high, end) << "the table never showed the high pressure";
-  size_t returned = Find(lines, std::regex(kAt + "alarm returned +code=A1 channel=3 tag=P1\\.OP\\.PRESS "), raised);
+  size_t returned = FindLine(lines, std::regex(kAt + "alarm returned +code=A1 channel=3 tag=P1\\.OP\\.PRESS "), raised);
   EXPECT_LT(returned, end) << "the alarm never returned to normal";
-  EXPECT_LT(Find(lines, std::regex("^scadasim: road: P1\\.OP\\.PRESS alarm raised at [0-9.]+ s, returned to normal")),
+  EXPECT_LT(FindLine(lines, std::regex("^scadasim: road: P1\\.OP\\.PRESS alarm raised at [0-9.]+ s, returned to normal")),
             end);
 
   // Unit 2 unplugged: the passes time out, every channel goes bad and the
   // device is initialised again until the unit answers.
-  size_t unplugged = Find(lines, std::regex(kAt + "scadasim: now: unit 2 is unplugged"));
+  size_t unplugged = FindLine(lines, std::regex(kAt + "scadasim: now: unit 2 is unplugged"));
   ASSERT_LT(unplugged, end);
-  EXPECT_LT(Find(lines, std::regex("status=\"(Timeout Error|CAN'T (SCAN|INITIALISE) DEVICE -1460)\""), unplugged), end);
-  EXPECT_LT(Find(lines, std::regex("^  A1\\.5 +P2\\.CYL2\\.POS .* BAD"), unplugged), end);
-  size_t back = Find(lines, std::regex(kAt + "scadasim: now: unit 2 is plugged back in"), unplugged);
+  EXPECT_LT(FindLine(lines, std::regex("status=\"(Timeout Error|CAN'T (SCAN|INITIALISE) DEVICE -1460)\""), unplugged), end);
+  EXPECT_LT(FindLine(lines, std::regex("^  A1\\.5 +P2\\.CYL2\\.POS .* BAD"), unplugged), end);
+  size_t back = FindLine(lines, std::regex(kAt + "scadasim: now: unit 2 is plugged back in"), unplugged);
   ASSERT_LT(back, end);
-  EXPECT_LT(Find(lines, std::regex(kAt + "scan +running=1 ready=1 busy=0 .*status=\"(Tarnwell Error #007)?\"$"), back), end)
+  EXPECT_LT(FindLine(lines, std::regex(kAt + "scan +running=1 ready=1 busy=0 .*status=\"(Tarnwell Error #007)?\"$"), back), end)
       << "no pass after the unit came back";
-  EXPECT_LT(Find(lines, std::regex("^scadasim: road: unit 2 unplugged: channels bad at .*, read again at")), end);
-  EXPECT_LT(Find(lines, std::regex("^scadasim: scanner exited with status 0 after [0-9]+ scan requests$")), end);
+  EXPECT_LT(FindLine(lines, std::regex("^scadasim: road: unit 2 unplugged: channels bad at .*, read again at")), end);
+  EXPECT_LT(FindLine(lines, std::regex("^scadasim: scanner exited with status 0 after [0-9]+ scan requests$")), end);
 
   // Each fault is announced as it starts, on time to the second.
   struct Due {
@@ -91,7 +87,7 @@ TEST(Demo, ShowsTheMainRoadInUnderAMinute) {
   // up a few seconds into the demo.
   double zero = -1;
   for (const Due &d : dues) {
-    size_t i = Find(lines, std::regex(kAt + "scadasim: now: " + d.text));
+    size_t i = FindLine(lines, std::regex(kAt + "scadasim: now: " + d.text));
     ASSERT_LT(i, end) << d.text;
     if (zero < 0) zero = At(lines[i]);
     EXPECT_GE(At(lines[i]) - zero, d.at) << lines[i];

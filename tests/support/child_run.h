@@ -94,6 +94,13 @@ inline std::vector<std::string> Split(const std::string &text, char sep) {
   return out;
 }
 
+// The first of `lines` at or after `from` that matches, or lines.size().
+inline size_t FindLine(const std::vector<std::string> &lines, const std::regex &re, size_t from = 0) {
+  for (size_t i = from; i < lines.size(); ++i)
+    if (std::regex_search(lines[i], re)) return i;
+  return lines.size();
+}
+
 // Waits until the file holds a match of `re` at or after byte `from`; true
 // when it came.
 inline bool WaitForText(const std::string &path, const std::string &re, int ms, size_t from = 0) {

@@ -30,6 +30,7 @@
 #include "tools/scadasim/sim_file.h"
 #include "tools/scadasim/sim_logger.h"
 #include "tools/scadasim/sim_requests.h"
+#include "tools/scadasim/sim_whole.h"
 #include "tools/scadasim/sim_world.h"
 
 namespace {
@@ -80,7 +81,7 @@ void Usage(FILE *f) {
           "        scans every second until Ctrl-C (or for N seconds).\n"
           "  world --dump\n"
           "        writes the world in force on this platform root as a description file.\n"
-          "  demo [--seconds N] [--scanner PATH] [--plain]\n"
+          "  demo [--seconds N] [--scanner PATH] [--plain] [--whole [--out DIR]]\n"
           "        the demo world (demo.world beside the program) for N seconds (default\n"
           "        40) with a scan request every half second, one reconfigure request (at\n"
           "        2 s) and one initialise-values request (at 3 s); exits with the\n"
@@ -90,7 +91,16 @@ void Usage(FILE *f) {
           "        from 12 s to 20 s unit 1's outlet is blocked (P1.OP.PRESS passes its\n"
           "        high alarm limit, 250 bar, and falls back); from 26 s to 32 s unit 2 is\n"
           "        unplugged (its channels go bad, the scanner retries every second until\n"
-          "        the unit answers).\n"
+          "        the unit answers). --whole adds the rest of the system (files into\n"
+          "        DIR, by default a new /tmp/tnwell-demo-*): a logger keeping runs in a\n"
+          "        folder (a new run every 10 s) and one in a SQLite catalog, a record a\n"
+          "        second each; at 4 s cfgtool moves A1.8 to pump 1's OP PRESS through\n"
+          "        the channel dialog (scripted without DISPLAY) and the scanner takes\n"
+          "        it at a reconfigure; at 6 s cfgtool print-all writes config.pdf and\n"
+          "        pdftoppm config.png of its first page; from 14 s logtool request\n"
+          "        reads A13 through the in-process provider and over TLS until the\n"
+          "        surge shows; at the end the runs are read back and the older ones\n"
+          "        archived; the last lines sum each step up.\n"
           "  run [--scanner PATH] [--plain]\n"
           "        the demo world without a time limit or faults: scans every second.\n"
           "  watch [--seconds N] [--plain]\n"
@@ -491,6 +501,8 @@ struct Options {
   bool live = false;        // a live table on the terminal
   bool demo = false;        // the demo's faults, road and requests
   std::string worldFile;    // pumpsim learns its units from it ("" = the demo world)
+  bool whole = false;       // the demo with the loggers, cfgtool, requests and archive
+  std::string outDir;       // where the whole road's files go
 };
 
 // What the road showed, for the last lines of the demo.
@@ -505,6 +517,7 @@ struct Served {
   std::vector<int> scannerOf;   // device index -> index in children (-1 none)
   std::vector<DemoEvent> schedule;
   uint32_t lineStart = 0;
+  WholeRoad *road = nullptr;
 };
 
 // Stage 1: the tables, areas, folders and the server's mailslots.
@@ -652,6 +665,7 @@ int ScanLoop(Served &s, Console &console, const Options &o, Road &seen) {
   while (!g_interrupted && (o.seconds <= 0 || Seconds(start) < o.seconds)) {
     uint32_t tickStart = os_GetTickCount();
     ++ticks;
+    bool roadReconfigure = false;
     ServeStartRequest(s, console, o);
     for (size_t i = 0; i < s.spec.devices.size(); ++i) {
       const DeviceRecord *r = sim_Device(static_cast<int>(i));
@@ -659,6 +673,8 @@ int ScanLoop(Served &s, Console &console, const Options &o, Road &seen) {
       int32_t code = NTF_SCAN;
       if (o.demo && ticks == 4) code = NTF_RECONFIGURE;
       if (o.demo && ticks == 6) code = NTF_INITIALISE_VALUES;
+      if (code == NTF_SCAN && s.road && i == 0 && whole_TakeReconfigure(s.road))
+        code = NTF_RECONFIGURE, roadReconfigure = true;
       if (sim_Post(s.children[static_cast<size_t>(s.scannerOf[i])].pid, code) == 0 && code == NTF_SCAN) ++requests;
     }
     bool changed = sim_WaitForChange(watched, 1, static_cast<uint32_t>(step * 1000 * 0.9));
@@ -668,6 +684,10 @@ int ScanLoop(Served &s, Console &console, const Options &o, Road &seen) {
     while (next < s.schedule.size() && Seconds(s.lineStart) >= s.schedule[next].at) {
       console.Line("scadasim: now: " + s.schedule[next++].text);
       milestone = true;
+    }
+    if (s.road) {
+      whole_Tick(s.road, sim_ReadChannels(watched));
+      for (const std::string &l : whole_TakeLines(s.road)) console.Line(l), milestone = true;
     }
     std::string status = sim_StatusText(statusName);
     bool statusChanged = status != lastStatus;
@@ -688,7 +708,7 @@ int ScanLoop(Served &s, Console &console, const Options &o, Road &seen) {
     }
     if (seen.unpluggedAt >= 0 && seen.backAt < 0 && !anyBad && status.empty()) seen.backAt = t;
     bool last = o.seconds > 0 && Seconds(start) + step >= o.seconds;
-    const char *what = o.demo && ticks == 4 ? "reconfigured" : o.demo && ticks == 6 ? "initialised" : changed ? "scan" : "scan (busy)";
+    const char *what = (o.demo && ticks == 4) || roadReconfigure ? "reconfigured" : o.demo && ticks == 6 ? "initialised" : changed ? "scan" : "scan (busy)";
     console.Pass(what, ticks == 1 || last || g_interrupted || milestone || statusChanged || badChanged);
     for (const AlarmMessage &m : console.TakeAlarms()) {
       if (memcmp(m.code, watched.data(), 2) != 0 || (m.channel & 0x7FFF) != 3) continue;
@@ -750,17 +770,20 @@ std::vector<std::string> RoadLines(const Road &seen) {
 
 // Stage 7: the closing lines: live, in the log region of the last screen;
 // plain, below the last table.
-void Summarise(Console &console, const Options &o, const Road &seen, int requests, int64_t code) {
+void Summarise(Console &console, const Options &o, const Road &seen, int requests, int64_t code,
+               const std::vector<std::string> &whole) {
   console.Collect();
   std::vector<std::string> closing;
   if (o.demo) closing = RoadLines(seen);
+  closing.insert(closing.end(), whole.begin(), whole.end());
   closing.push_back("scadasim: scanner exited with status " + std::to_string(code) + " after " +
                     std::to_string(requests) + " scan requests");
   if (g_signal) closing.push_back("scadasim: ended by signal " + std::to_string(g_signal) + " (" + strsignal(g_signal) + ")");
   if (console.live())
     for (const std::string &l : closing) console.Line(l, false);
   console.Pass("stopped", true, true);
-  if (!console.live())
+  // The whole road's summary is longer than the log region of a screen.
+  if (!console.live() || !whole.empty())
     for (const std::string &l : closing) printf("%s\n", l.c_str());
   fflush(stdout);
 }
@@ -796,10 +819,18 @@ int Serve(SimWorldSpec spec, const Options &o) {
     if (o.demo || o.worldFile.empty()) demo_Subscribe(s.spec);
     if (!g_interrupted && StartPumpLines(s, console, o) == 0 && !g_interrupted && StartScanners(s, console, o) == 0) {
       Road seen;
+      if (o.whole) {
+        console.Line("scadasim: demo: the whole system: files in " + o.outDir);
+        s.road = whole_Start(s.spec, o.outDir, s.lineStart);
+      }
       int requests = ScanLoop(s, console, o, seen);
       int64_t code = StopScanners(s, console);
-      Summarise(console, o, seen, requests, code);
-      status = code < 0 ? 1 : static_cast<int>(code);
+      bool roadOk = true;
+      std::vector<std::string> whole;
+      if (s.road) whole = whole_Finish(s.road, &roadOk), s.road = nullptr;
+      if (o.whole && whole.empty()) whole.push_back("scadasim: road: the whole road did not start"), roadOk = false;
+      Summarise(console, o, seen, requests, code, whole);
+      status = code < 0 ? 1 : code == 0 && !roadOk ? 1 : static_cast<int>(code);
     }
   }
   sim_SetChildLauncher({});
@@ -907,6 +938,10 @@ bool ParseOptions(const std::string &cmd, int argc, char **argv, int from, Optio
       o->scanner = argv[++i];
     } else if (strcmp(argv[i], "--plain") == 0) {
       *plain = true;
+    } else if (strcmp(argv[i], "--whole") == 0 && cmd == "demo") {
+      o->whole = true;
+    } else if (strcmp(argv[i], "--out") == 0 && i + 1 < argc && cmd == "demo") {
+      o->outDir = argv[++i];
     } else {
       fprintf(stderr, "scadasim: bad argument \"%s\"\n", argv[i]);
       return false;
@@ -960,6 +995,18 @@ int main(int argc, char **argv) {
   if (!ParseOptions(cmd, argc, argv, from, &o, &plain)) return 2;
   o.live = !plain && isatty(STDOUT_FILENO);
   if (cmd == "watch") return Watch(o.seconds, o.live);
+  if (!o.outDir.empty() && !o.whole) return fprintf(stderr, "scadasim: --out belongs to --whole\n"), 2;
+  if (o.whole) {
+    std::error_code ec;
+    if (o.outDir.empty()) {
+      char templ[] = "/tmp/tnwell-demo-XXXXXX";
+      if (!mkdtemp(templ)) return perror("scadasim: mkdtemp"), 1;
+      o.outDir = templ;
+    } else if (!std::filesystem::create_directories(o.outDir, ec) && ec) {
+      return fprintf(stderr, "scadasim: cannot make %s: %s\n", o.outDir.c_str(), ec.message().c_str()), 1;
+    }
+    o.outDir = std::filesystem::absolute(o.outDir, ec).string();
+  }
 
   SimWorldSpec spec;
   std::string why;
