@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -27,8 +28,14 @@ struct SimSoapServer {
   mutable std::mutex m;
   std::condition_variable wake;
   std::vector<SimSoapCall> calls;
-  std::vector<std::thread> workers;
-  std::vector<struct soap *> live;
+  // One a connection; a finished one is reaped at the next accept, so a
+  // long run of short connections holds no contexts or threads.
+  struct Worker {
+    struct soap *conn;
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::vector<Worker> workers;
 };
 
 namespace {
@@ -104,8 +111,22 @@ void Accept(SimSoapServer *s) {
     struct soap *conn = soap_copy(s->master);
     if (!conn) continue;
     std::lock_guard<std::mutex> g(s->m);
-    s->live.push_back(conn);
-    s->workers.emplace_back(Serve, s, conn);
+    for (size_t i = 0; i < s->workers.size();) {
+      SimSoapServer::Worker &w = s->workers[i];
+      if (!*w.done) {
+        ++i;
+        continue;
+      }
+      w.thread.join();
+      soap_free(w.conn);
+      s->workers.erase(s->workers.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    s->workers.push_back({conn, std::thread([s, conn, done] {
+                            Serve(s, conn);
+                            *done = true;
+                          }),
+                          done});
   }
 }
 
@@ -127,7 +148,7 @@ int ns__SendRequest(struct soap *soap, SendRequest *request, xsd__base64Binary *
   call.resultSize = request ? request->ResultSize : 0;
   {
     std::lock_guard<std::mutex> g(s->m);
-    s->calls.push_back(call);
+    if (s->spec.keepLog) s->calls.push_back(call);
   }
   SimSoapFault fault = s->fault.load();
   if (fault == SimSoapFault::NeedLogin && call.user.empty()) {
@@ -207,13 +228,13 @@ void sim_StopSoapServer(SimSoapServer *s) {
   {
     std::lock_guard<std::mutex> g(s->m);
     s->stopping = true;
-    for (struct soap *c : s->live)
-      if (soap_valid_socket(c->socket)) shutdown(c->socket, SHUT_RDWR);
+    for (const SimSoapServer::Worker &w : s->workers)
+      if (!*w.done && soap_valid_socket(w.conn->socket)) shutdown(w.conn->socket, SHUT_RDWR);
   }
   s->wake.notify_all();
   s->acceptor.join();
-  for (std::thread &t : s->workers) t.join();
-  for (struct soap *c : s->live) soap_free(c);
+  for (SimSoapServer::Worker &w : s->workers) w.thread.join();
+  for (SimSoapServer::Worker &w : s->workers) soap_free(w.conn);
   soap_destroy(s->master);
   soap_end(s->master);
   soap_free(s->master);
