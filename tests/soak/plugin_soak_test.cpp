@@ -625,6 +625,10 @@ TEST_F(PluginSoak, StoresAndRequestsHoldUpUnderKillsAndBrokenPeers) {
       os_Sleep(5);
     }
     ++rounds;
+    // A slow step (a dialog under the sanitizer) may pass the round's end
+    // before its last events: the peers are made clean all the same.
+    for (int t = 0; t < kTransports; ++t)
+      if (peers[t].fault != kClean) SetFault(t, kClean, random);
 
     // The round is judged with every peer clean and every logger idle.
     {

@@ -3,6 +3,7 @@
 #include <netinet/in.h>
 #include <pthread.h>
 #include <signal.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -16,6 +17,7 @@
 
 #include "plugin/soap/ws_service.h"
 #include "tools/scadasim/sim_requests.h"
+#include "tools/scadasim/sim_workers.h"
 
 struct SimSoapServer {
   SimSoapSpec spec;
@@ -28,14 +30,7 @@ struct SimSoapServer {
   mutable std::mutex m;
   std::condition_variable wake;
   std::vector<SimSoapCall> calls;
-  // One a connection; a finished one is reaped at the next accept, so a
-  // long run of short connections holds no contexts or threads.
-  struct Worker {
-    struct soap *conn;
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
-  };
-  std::vector<Worker> workers;
+  std::vector<SimWorker<struct soap *>> workers;  // one a connection
 };
 
 namespace {
@@ -107,20 +102,12 @@ void Accept(SimSoapServer *s) {
       if (s->master->errnum == 0) continue;  // the accept time-out: look at the stop flag again
       break;
     }
+    fcntl(fd, F_SETFD, FD_CLOEXEC);  // not handed to the programs a test starts
     ++s->connections;
     struct soap *conn = soap_copy(s->master);
     if (!conn) continue;
     std::lock_guard<std::mutex> g(s->m);
-    for (size_t i = 0; i < s->workers.size();) {
-      SimSoapServer::Worker &w = s->workers[i];
-      if (!*w.done) {
-        ++i;
-        continue;
-      }
-      w.thread.join();
-      soap_free(w.conn);
-      s->workers.erase(s->workers.begin() + static_cast<std::ptrdiff_t>(i));
-    }
+    sim_ReapWorkers(&s->workers, [](struct soap *ended) { soap_free(ended); });
     auto done = std::make_shared<std::atomic<bool>>(false);
     s->workers.push_back({conn, std::thread([s, conn, done] {
                             Serve(s, conn);
@@ -215,6 +202,7 @@ SimSoapServer *sim_StartSoapServer(const SimSoapSpec &spec, std::string *why) {
   }
   if (!soap_valid_socket(soap_bind(s->master, spec.address.c_str(), spec.port, 64)))
     return fail("cannot listen on " + spec.address);
+  fcntl(s->master->master, F_SETFD, FD_CLOEXEC);
   sockaddr_in sa{};
   socklen_t len = sizeof sa;
   getsockname(s->master->master, reinterpret_cast<sockaddr *>(&sa), &len);
@@ -228,13 +216,13 @@ void sim_StopSoapServer(SimSoapServer *s) {
   {
     std::lock_guard<std::mutex> g(s->m);
     s->stopping = true;
-    for (const SimSoapServer::Worker &w : s->workers)
-      if (!*w.done && soap_valid_socket(w.conn->socket)) shutdown(w.conn->socket, SHUT_RDWR);
+    for (const SimWorker<struct soap *> &w : s->workers)
+      if (!*w.done && soap_valid_socket(w.handle->socket)) shutdown(w.handle->socket, SHUT_RDWR);
   }
   s->wake.notify_all();
   s->acceptor.join();
-  for (SimSoapServer::Worker &w : s->workers) w.thread.join();
-  for (SimSoapServer::Worker &w : s->workers) soap_free(w.conn);
+  for (SimWorker<struct soap *> &w : s->workers) w.thread.join();
+  for (SimWorker<struct soap *> &w : s->workers) soap_free(w.handle);
   soap_destroy(s->master);
   soap_end(s->master);
   soap_free(s->master);

@@ -21,6 +21,7 @@
 
 #include "platform/os_tls.h"
 #include "tools/scadasim/sim_requests.h"
+#include "tools/scadasim/sim_workers.h"
 
 namespace {
 
@@ -92,14 +93,7 @@ struct SimTlsServer {
   mutable std::mutex m;
   std::condition_variable wake;
   std::vector<std::string> requests;
-  // One a connection; a finished one is reaped at the next accept, so a
-  // long run of short connections holds no descriptors or threads.
-  struct Worker {
-    int fd;
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
-  };
-  std::vector<Worker> workers;
+  std::vector<SimWorker<int>> workers;  // one a connection
 };
 
 namespace {
@@ -204,16 +198,7 @@ void Accept(SimTlsServer *s) {
       close(fd);
       break;
     }
-    for (size_t i = 0; i < s->workers.size();) {
-      SimTlsServer::Worker &w = s->workers[i];
-      if (!*w.done) {
-        ++i;
-        continue;
-      }
-      w.thread.join();
-      close(w.fd);
-      s->workers.erase(s->workers.begin() + static_cast<std::ptrdiff_t>(i));
-    }
+    sim_ReapWorkers(&s->workers, [](int ended) { close(ended); });
     auto done = std::make_shared<std::atomic<bool>>(false);
     s->workers.push_back({fd, std::thread([s, fd, done] {
                             Serve(s, fd);
@@ -264,13 +249,13 @@ void sim_StopTlsServer(SimTlsServer *s) {
   {
     std::lock_guard<std::mutex> g(s->m);
     s->stopping = true;
-    for (const SimTlsServer::Worker &w : s->workers) shutdown(w.fd, SHUT_RDWR);
+    for (const SimWorker<int> &w : s->workers) shutdown(w.handle, SHUT_RDWR);
   }
   s->wake.notify_all();
   shutdown(s->listenFd, SHUT_RDWR);
   s->acceptor.join();
-  for (SimTlsServer::Worker &w : s->workers) w.thread.join();
-  for (const SimTlsServer::Worker &w : s->workers) close(w.fd);
+  for (SimWorker<int> &w : s->workers) w.thread.join();
+  for (const SimWorker<int> &w : s->workers) close(w.handle);
   close(s->listenFd);
   SSL_CTX_free(s->ctx);
   delete s;
