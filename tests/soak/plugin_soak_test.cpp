@@ -680,7 +680,8 @@ TEST_F(PluginSoak, StoresAndRequestsHoldUpUnderKillsAndBrokenPeers) {
     // Every configuration write reached the scanner's configuration areas.
     ChannelRecord *ai = reinterpret_cast<ChannelRecord *>(shm_AreaRecords(sim_Area("A1", SHM_AREA_CONF)));
     ChannelRecord *di = reinterpret_cast<ChannelRecord *>(shm_AreaRecords(sim_Area("D1", SHM_AREA_CONF)));
-    for (const auto &[key, p] : pending) {
+    for (const auto &entry : pending) {
+      const PendingWrite &p = entry.second;
       auto arrived = [&] {
         const ChannelRecord &c = p.type == IO_AI ? ai[p.channel] : di[p.channel];
         if (p.type == IO_DI) return std::string(chan_GetTag(&c)) == p.tag;
