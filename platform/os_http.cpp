@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
@@ -61,6 +62,14 @@ uint32_t InetOf(CURL *c, CURLcode rc) {
   }
 }
 
+// A connection's socket is not handed to programs this process starts: a
+// child that outlives the call would hold the connection open.
+int NoInherit(void *, curl_socket_t fd, curlsocktype) {
+  int flags = fcntl(fd, F_GETFD);
+  if (flags >= 0) fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+  return CURL_SOCKOPT_OK;
+}
+
 }  // namespace
 
 OsHttp *os_HttpOpen(void) {
@@ -100,6 +109,7 @@ uint32_t os_HttpPost(OsHttp *h, const OsHttpRequest &r, int *status, std::string
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(c, CURLOPT_TCP_NODELAY, 1L);
+  curl_easy_setopt(c, CURLOPT_SOCKOPTFUNCTION, NoInherit);
   // The library forgets nothing between calls, but the caller may change them: set every time.
   curl_easy_setopt(c, CURLOPT_USERNAME, r.user && *r.user ? r.user : nullptr);
   curl_easy_setopt(c, CURLOPT_PASSWORD, r.user && *r.user ? r.password : nullptr);

@@ -52,8 +52,9 @@ int SizeSetting(const char *name, int maximum) {
   return maximum;
 }
 
-char g_tag[CHAN_TAG_MAX + 1], g_desc[CHAN_DESC_MAX + 1], g_units[CHAN_UNITS_MAX + 1];
-char g_short[CHAN_SHORT_NAME_MAX + 1], g_export[4 + 43 + 1];
+// One set a thread: the provider and the loggers read tags on several threads at once.
+thread_local char g_tag[CHAN_TAG_MAX + 1], g_desc[CHAN_DESC_MAX + 1], g_units[CHAN_UNITS_MAX + 1];
+thread_local char g_short[CHAN_SHORT_NAME_MAX + 1], g_export[4 + 43 + 1];
 
 const char kKindNames[7][16] = {"ANALOG INPUTS",   "DIGITAL INPUTS", "ANALOG OUTPUTS", "DIGITAL OUTPUTS",
                                 "COUNTER INPUTS", "DIAGNOSTICS",    "DIAGNOSTICS"};

@@ -7,7 +7,7 @@
 
 enum : int { CHAN_TAG_MAX = 15, CHAN_DESC_MAX = 32, CHAN_UNITS_MAX = 8, CHAN_SHORT_NAME_MAX = 47 };
 
-// The joined texts, each in a process-wide buffer of its own.
+// The joined texts, each in a buffer of its own on each thread.
 const char *chan_GetTag(const ChannelRecord *record);
 const char *chan_GetDescription(const ChannelRecord *record);
 const char *chan_GetUnits(const ChannelRecord *record);
@@ -25,8 +25,8 @@ int chan_UnitsSizeSetting(void);
 // "ANALOG INPUTS" ... "DIAGNOSTICS" for kinds 0-6; "" for others.
 const char *chan_KindDisplayName(int kind);
 
-// A display name of at most 47 characters (process-wide buffer); names of
+// A display name of at most 47 characters (a buffer of each thread); names of
 // "resub" processors are folded from their underscore-separated parts.
 const char *chan_ShortenName(const char *processor, const char *name);
-// "EXP " and at most 43 characters of the shortened name (process-wide buffer).
+// "EXP " and at most 43 characters of the shortened name (a buffer of each thread).
 const char *chan_ExportTagName(const char *processor, const char *name);

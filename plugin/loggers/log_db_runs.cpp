@@ -9,6 +9,9 @@
 
 namespace {
 
+// How many sequence numbers a new run passes over for tables left behind.
+constexpr int32_t kLeftRunsPassed = 16;
+
 void Give(const LdbRun &r, char *name, LogRunTime *start, LogRunTime *end) {
   if (name) snprintf(name, 20, "LoggerSeq=%08d", r.seq);
   if (start) *start = {r.start, 0};
@@ -94,6 +97,16 @@ std::string ldb_MakeChannelsTable(const std::string &logger, const std::string &
       *seq = c.sequence;
       return c.prefix;
     }
+  // A logger killed while it made a run leaves tables that no LOGGERS row
+  // names: their sequence numbers are passed over, or it could never make
+  // a run again.
+  for (int32_t next = *seq + 1; next <= *seq + kLeftRunsPassed; ++next) {
+    const std::string p = ldb_PrefixCandidates(base.c_str(), false, false, next, start).back().prefix;
+    if (exec(context, ldb_CreateChannels(p))) {
+      *seq = next;
+      return p;
+    }
+  }
   return std::string();
 }
 

@@ -270,7 +270,7 @@ std::string Reply(SimRequestServer *s, const char *data, uint32_t n) {
   std::string line(data, strnlen(data, n));
   {
     std::lock_guard<std::mutex> g(s->lock);
-    s->log.push_back(line);
+    if (s->spec.keepLog) s->log.push_back(line);
   }
   std::string own;
   if (s->spec.answer && s->spec.answer(line, &own)) return own;

@@ -50,6 +50,7 @@ struct SimRequestSpec {
   std::vector<SimServedLogger> loggers;
   std::string configFolder;        // "" = $TSQ_CURRENT_CONFIG
   std::vector<SimVerbKnob> knobs;
+  bool keepLog = true;             // false: no request kept (a soak sends millions)
   // A reply of the test's own: true with the exact bytes to send (no
   // terminator is added), false for the server's own answer.
   std::function<bool(const std::string &request, std::string *reply)> answer;

@@ -3,18 +3,21 @@
 #include <netinet/in.h>
 #include <pthread.h>
 #include <signal.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <thread>
 
 #include "plugin/soap/ws_service.h"
 #include "tools/scadasim/sim_requests.h"
+#include "tools/scadasim/sim_workers.h"
 
 struct SimSoapServer {
   SimSoapSpec spec;
@@ -27,8 +30,7 @@ struct SimSoapServer {
   mutable std::mutex m;
   std::condition_variable wake;
   std::vector<SimSoapCall> calls;
-  std::vector<std::thread> workers;
-  std::vector<struct soap *> live;
+  std::vector<SimWorker<struct soap *>> workers;  // one a connection
 };
 
 namespace {
@@ -100,12 +102,18 @@ void Accept(SimSoapServer *s) {
       if (s->master->errnum == 0) continue;  // the accept time-out: look at the stop flag again
       break;
     }
+    fcntl(fd, F_SETFD, FD_CLOEXEC);  // not handed to the programs a test starts
     ++s->connections;
     struct soap *conn = soap_copy(s->master);
     if (!conn) continue;
     std::lock_guard<std::mutex> g(s->m);
-    s->live.push_back(conn);
-    s->workers.emplace_back(Serve, s, conn);
+    sim_ReapWorkers(&s->workers, [](struct soap *ended) { soap_free(ended); });
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    s->workers.push_back({conn, std::thread([s, conn, done] {
+                            Serve(s, conn);
+                            *done = true;
+                          }),
+                          done});
   }
 }
 
@@ -127,7 +135,7 @@ int ns__SendRequest(struct soap *soap, SendRequest *request, xsd__base64Binary *
   call.resultSize = request ? request->ResultSize : 0;
   {
     std::lock_guard<std::mutex> g(s->m);
-    s->calls.push_back(call);
+    if (s->spec.keepLog) s->calls.push_back(call);
   }
   SimSoapFault fault = s->fault.load();
   if (fault == SimSoapFault::NeedLogin && call.user.empty()) {
@@ -194,6 +202,7 @@ SimSoapServer *sim_StartSoapServer(const SimSoapSpec &spec, std::string *why) {
   }
   if (!soap_valid_socket(soap_bind(s->master, spec.address.c_str(), spec.port, 64)))
     return fail("cannot listen on " + spec.address);
+  fcntl(s->master->master, F_SETFD, FD_CLOEXEC);
   sockaddr_in sa{};
   socklen_t len = sizeof sa;
   getsockname(s->master->master, reinterpret_cast<sockaddr *>(&sa), &len);
@@ -207,13 +216,13 @@ void sim_StopSoapServer(SimSoapServer *s) {
   {
     std::lock_guard<std::mutex> g(s->m);
     s->stopping = true;
-    for (struct soap *c : s->live)
-      if (soap_valid_socket(c->socket)) shutdown(c->socket, SHUT_RDWR);
+    for (const SimWorker<struct soap *> &w : s->workers)
+      if (!*w.done && soap_valid_socket(w.handle->socket)) shutdown(w.handle->socket, SHUT_RDWR);
   }
   s->wake.notify_all();
   s->acceptor.join();
-  for (std::thread &t : s->workers) t.join();
-  for (struct soap *c : s->live) soap_free(c);
+  for (SimWorker<struct soap *> &w : s->workers) w.thread.join();
+  for (SimWorker<struct soap *> &w : s->workers) soap_free(w.handle);
   soap_destroy(s->master);
   soap_end(s->master);
   soap_free(s->master);

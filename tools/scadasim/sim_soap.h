@@ -29,6 +29,7 @@ struct SimSoapSpec {
   std::string certFile, keyFile;  // https: the server certificate and its key
   SimRequestServer *server = nullptr;
   std::function<std::string(const std::string &request)> answer;
+  bool keepLog = true;  // false: no call kept (a soak sends millions)
 };
 
 // What one call carried.

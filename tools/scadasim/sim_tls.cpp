@@ -5,6 +5,7 @@
 #include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,11 +15,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "platform/os_tls.h"
 #include "tools/scadasim/sim_requests.h"
+#include "tools/scadasim/sim_workers.h"
 
 namespace {
 
@@ -90,8 +93,7 @@ struct SimTlsServer {
   mutable std::mutex m;
   std::condition_variable wake;
   std::vector<std::string> requests;
-  std::vector<int> fds;
-  std::vector<std::thread> workers;
+  std::vector<SimWorker<int>> workers;  // one a connection
 };
 
 namespace {
@@ -113,7 +115,13 @@ void Reset(int fd) {
 void Serve(SimTlsServer *s, int fd) {
   SimTlsFault fault = s->fault.load();
   if (fault == SimTlsFault::Silent) {
-    Pause(s, UINT32_MAX / 2);
+    // What the client sends is read and never answered, until it hangs up.
+    char b[512];
+    while (!s->stopping) {
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, 100) < 0 && errno != EINTR) break;
+      if ((p.revents & (POLLIN | POLLHUP | POLLERR)) && recv(fd, b, sizeof b, 0) <= 0) break;
+    }
     return;
   }
   if (fault == SimTlsFault::NotTls) {
@@ -142,7 +150,7 @@ void Serve(SimTlsServer *s, int fd) {
     {
       std::lock_guard<std::mutex> g(s->m);
       size_t nul = request.find('\0');
-      s->requests.push_back(request.substr(0, nul));
+      if (s->spec.keepLog) s->requests.push_back(request.substr(0, nul));
     }
     std::string reply = s->spec.answer ? s->spec.answer(request) : sim_ServeRequest(s->spec.server, request);
     fault = s->fault.load();
@@ -190,8 +198,14 @@ void Accept(SimTlsServer *s) {
       close(fd);
       break;
     }
-    s->fds.push_back(fd);
-    s->workers.emplace_back([s, fd] { Serve(s, fd); shutdown(fd, SHUT_RDWR); });
+    sim_ReapWorkers(&s->workers, [](int ended) { close(ended); });
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    s->workers.push_back({fd, std::thread([s, fd, done] {
+                            Serve(s, fd);
+                            shutdown(fd, SHUT_RDWR);
+                            *done = true;
+                          }),
+                          done});
   }
 }
 
@@ -235,13 +249,13 @@ void sim_StopTlsServer(SimTlsServer *s) {
   {
     std::lock_guard<std::mutex> g(s->m);
     s->stopping = true;
-    for (int fd : s->fds) shutdown(fd, SHUT_RDWR);
+    for (const SimWorker<int> &w : s->workers) shutdown(w.handle, SHUT_RDWR);
   }
   s->wake.notify_all();
   shutdown(s->listenFd, SHUT_RDWR);
   s->acceptor.join();
-  for (std::thread &t : s->workers) t.join();
-  for (int fd : s->fds) close(fd);
+  for (SimWorker<int> &w : s->workers) w.thread.join();
+  for (const SimWorker<int> &w : s->workers) close(w.handle);
   close(s->listenFd);
   SSL_CTX_free(s->ctx);
   delete s;

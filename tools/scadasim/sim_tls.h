@@ -32,6 +32,7 @@ struct SimTlsSpec {
   // The test's own answer instead (the reply bytes, no frame).
   std::function<std::string(const std::string &request)> answer;
   uint32_t writeChunk = 0;  // > 0: the reply body in records of this size
+  bool keepLog = true;      // false: no request kept (a soak sends millions)
 };
 
 struct SimTlsServer;

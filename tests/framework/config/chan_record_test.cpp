@@ -2,9 +2,11 @@
 // its split texts, the display sizes and the shortened export names.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "framework/binding/ext_binding.h"
@@ -245,6 +247,31 @@ TEST(ChannelLayout, HardwareFieldTakesTheExtensionTypeWhenItFits) {
   a = chan_LayoutType(IO_AI, &tooBig);
   void *at = &r;
   EXPECT_EQ(structs_LocateField(a, "Analogue", &at, 0), ext_DefaultChannelHwType(0));
+}
+
+// The provider serves its connections on the callers' threads and matches
+// tags read from records: a text one thread reads stays its own while others read.
+TEST(ChannelTexts, EachThreadReadsItsOwnTexts) {
+  std::vector<int> wrong(4, 0);
+  std::atomic<int> waiting{4};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([t, &wrong, &waiting] {
+      ChannelRecord r = Zero();
+      const std::string tag = "TAG" + std::to_string(t) + "ABCDEFGHIJ", units = "U" + std::to_string(t);
+      chan_SetTag(&r, tag.c_str());
+      chan_SetUnits(&r, units.c_str());
+      // All at once, so the reads overlap.
+      for (--waiting; waiting > 0;) {
+      }
+      for (int i = 0; i < 200000; ++i) {
+        const char *got = chan_GetTag(&r);
+        if (tag != got) ++wrong[static_cast<size_t>(t)];
+        if (units != chan_GetUnits(&r)) ++wrong[static_cast<size_t>(t)];
+      }
+    });
+  for (std::thread &th : threads) th.join();
+  EXPECT_EQ(wrong, std::vector<int>(4, 0));
 }
 
 TEST(ChannelTexts, PiecesJoinSplitAndClear) {

@@ -14,6 +14,7 @@
 #include "framework/server/srv_client.h"
 #include "platform/os_debug.h"
 #include "platform/os_error.h"
+#include "platform/os_spawn.h"
 #include "platform/os_http.h"
 #include "platform/os_path.h"
 #include "plugin/connect/con_transports.h"
@@ -291,6 +292,24 @@ TEST_F(Soap, AGarbledReplyIsTracedWithTheFailingPlace) {
       EXPECT_EQ(trace.find(c.body.substr(0, 40)), std::string::npos);
     }
   }
+}
+
+// A program started while a call's connection stays open gets no part of
+// it: a child that outlives the call would keep the server's end open.
+TEST_F(Soap, AnOpenConnectionIsNotHandedToAProgram) {
+  SimSoapServer *s = Start();
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(Send(Base(s)).result, 17);
+  // The child names each TCP socket it was handed.
+  const char *const argv[] = {"/bin/sh", "-c",
+                              "for f in /proc/self/fd/*; do l=$(readlink $f); case $l in socket:*) i=${l#socket:[}; "
+                              "i=${i%]}; grep -q \" $i \" /proc/net/tcp && echo \"tcp $l\";; esac; done; echo end",
+                              nullptr};
+  OsProgramRun run;
+  ASSERT_EQ(os_RunProgram(argv, &run), 0);
+  EXPECT_EQ(run.out, "end\n");
+  srv_CloseAllConnections();
+  sim_StopSoapServer(s);
 }
 
 TEST_F(Soap, ASilentServerTimesOut) {

@@ -346,6 +346,49 @@ TEST_F(LogDb, SequenceNumbersAndPrefixes) {
   EXPECT_EQ(n, 3);
 }
 
+// A logger killed after it made a run's tables and before its LOGGERS row
+// leaves them behind: the next run passes over their sequence number, in
+// both dialects, and a sequence kept by a row stays its own.
+TEST_F(LogDb, ARunPassesOverTablesLeftByAKilledLogger) {
+  for (const std::string &cs : {JetCs("left.mdb"), SqlCs("left")}) {
+    SCOPED_TRACE(cs);
+    CLogDbCollection c;
+    ASSERT_EQ(c.Open(cs.c_str(), "", "K", "", kRW), 0) << c.GetErrorSummary() << c.GetErrorText();
+    RunFixture run;
+    CLogStore *first = c.CreateRun(&run.h.start.seconds, 0, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+    ASSERT_NE(first, nullptr) << c.GetErrorSummary() << c.GetErrorText();
+    EXPECT_EQ(static_cast<CLogDbStore *>(first)->Sequence(), 1);
+    delete first;
+    {
+      ado::Connection a;
+      ASSERT_GE(a.Open(cs), 0);
+      for (const char *t : {"K_00000002_CHANNELS", "K_00000003_CHANNELS"})
+        ASSERT_GE(a.Execute(std::string("CREATE TABLE ") + t + " (x integer)", nullptr), 0) << t;
+    }
+    CLogStore *next = c.CreateRun(&run.h.start.seconds, 0, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+    ASSERT_NE(next, nullptr) << c.GetErrorSummary() << c.GetErrorText();
+    auto *db = static_cast<CLogDbStore *>(next);
+    EXPECT_EQ(db->Sequence(), 4);
+    EXPECT_EQ(db->TablePrefix(), "K_00000004_");
+    auto recs = run.Records(3);
+    ASSERT_EQ(next->WriteLogs(&run.h, recs.data(), 3), 0) << next->GetErrorSummary() << next->GetErrorText();
+    delete next;
+    CLogDbCollection r;
+    ASSERT_EQ(r.Open(cs.c_str(), "", "K", "", kRO), 0);
+    CLogStore *back = r.OpenStore("LoggerSeq=00000004", kRO);
+    ASSERT_NE(back, nullptr) << r.GetErrorSummary() << r.GetErrorText();
+    LogFileHeader h;
+    ASSERT_EQ(back->ReadHeader(&h), 0);
+    EXPECT_EQ(back->GetNoLogs(&h), 3);
+    delete back;
+    // The run after it takes the row's next number.
+    CLogStore *after = c.CreateRun(&run.h.start.seconds, 0, nullptr, &run.h, nullptr, 0, nullptr, nullptr, run.records);
+    ASSERT_NE(after, nullptr) << c.GetErrorSummary() << c.GetErrorText();
+    EXPECT_EQ(static_cast<CLogDbStore *>(after)->Sequence(), 5);
+    delete after;
+  }
+}
+
 TEST_F(LogDb, FindRunByPrefix) {
   std::string cs = JetCs("find.mdb");
   RunFixture run;
