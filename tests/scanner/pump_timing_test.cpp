@@ -149,26 +149,36 @@ long Waits() {
   return u.ru_nvcsw;
 }
 
+// pumpsim at 9600 baud, the port open.
+class PacedLine : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(line.sim, nullptr);
+    ASSERT_TRUE(line.stats.ok) << line.stats.why;
+    ASSERT_EQ(com_OpenPort(&line.record), 0);
+  }
+  int PrvAll() {
+    pump_SendCommand(1, "RP1PRV_ALL");
+    return pump_ReadReply(1, buf, static_cast<char>(PUMP_CR), PUMP_PRV_ALL_REPLY_LIMIT);
+  }
+  Line line{{}, 9600};
+  char buf[PUMP_PRV_ALL_REPLY_LIMIT + 1] = {};
+};
+
 }  // namespace
 
 // On a line at 9600 baud a reply comes a byte a millisecond. Once its length
 // is known from the reply before, the rest of it is slept through instead of
 // waited for byte by byte; it still ends when its last byte came, and the
 // bytes and counts are those of the reply.
-TEST(PumpTimingTest, KnownReplyLengthIsSleptThroughNotWokenForByteByByte) {
-  Line line({}, 9600);
-  ASSERT_NE(line.sim, nullptr);
-  ASSERT_TRUE(line.stats.ok) << line.stats.why;
-  ASSERT_EQ(com_OpenPort(&line.record), 0);
-  char buf[PUMP_PRV_ALL_REPLY_LIMIT + 1];
+TEST_F(PacedLine, KnownReplyLengthIsSleptThroughNotWokenForByteByByte) {
   long waits[2];
   uint32_t spent[2];
   for (int i = 0; i < 2; ++i) {
     uint32_t bytes = sts_GetCommCounter(0, STS_SLOT_RX_BYTES), packets = sts_GetCommCounter(0, STS_SLOT_RX_PACKETS);
     long w0 = Waits();
     uint32_t t0 = os_GetTickCount();
-    pump_SendCommand(1, "RP1PRV_ALL");
-    ASSERT_EQ(pump_ReadReply(1, buf, static_cast<char>(PUMP_CR), PUMP_PRV_ALL_REPLY_LIMIT), 0);
+    ASSERT_EQ(PrvAll(), 0);
     spent[i] = os_GetTickCount() - t0;
     waits[i] = Waits() - w0;
     size_t n = strlen(buf);
@@ -192,20 +202,13 @@ TEST(PumpTimingTest, KnownReplyLengthIsSleptThroughNotWokenForByteByByte) {
 
 // A reply cut short after a long one was expected: the sleep never runs past
 // the time-out, which still falls 780 ms after the last byte that came.
-TEST(PumpTimingTest, ExpectedReplyCutShortStillTimesOutAfter780ms) {
-  Line line({}, 9600);
-  ASSERT_NE(line.sim, nullptr);
-  ASSERT_TRUE(line.stats.ok) << line.stats.why;
-  ASSERT_EQ(com_OpenPort(&line.record), 0);
-  char buf[PUMP_PRV_ALL_REPLY_LIMIT + 1];
-  pump_SendCommand(1, "RP1PRV_ALL");
-  ASSERT_EQ(pump_ReadReply(1, buf, static_cast<char>(PUMP_CR), PUMP_PRV_ALL_REPLY_LIMIT), 0);
+TEST_F(PacedLine, ExpectedReplyCutShortStillTimesOutAfter780ms) {
+  ASSERT_EQ(PrvAll(), 0);
   size_t whole = strlen(buf);
   psim_SetFaults(line.sim, {PsimFault{1, "PRV_ALL", PSIM_FAULT_SHORT, 0, 100}});
   uint32_t timeouts = sts_GetCommCounter(0, STS_SLOT_RX_TIMEOUTS), bytes = sts_GetCommCounter(0, STS_SLOT_RX_BYTES);
   uint32_t t0 = os_GetTickCount();
-  pump_SendCommand(1, "RP1PRV_ALL");
-  EXPECT_EQ(pump_ReadReply(1, buf, static_cast<char>(PUMP_CR), PUMP_PRV_ALL_REPLY_LIMIT), -2);
+  EXPECT_EQ(PrvAll(), -2);
   uint32_t spent = os_GetTickCount() - t0;
   size_t half = strlen(buf);
   EXPECT_GT(half, 10u);
