@@ -19,12 +19,19 @@
 //   duration (post to notice) over the wire time of the bytes the line saw
 //   (commands and replies, counted at pumpsim) plus one turnaround per
 //   exchange; the median of the passes.
+// - Floor: the same exchanges of one pass (the commands the line saw, the
+//   replies pumpsim makes) by bare write/poll/read on the pseudo-terminal in
+//   this thread, its CPU per pass: what the machine asks of any reader of
+//   the line. Printed beside the scanner's figure, no target.
 // - Evaluation: in this process, the scan pass with the line swapped out of
 //   the handler table (evaluation, publication, alarms, event counts), per pass.
 //
 // Prints "<name> <figure>" lines and exits 1 when a figure is past its target.
+#include <fcntl.h>
 #include <linux/perf_event.h>
+#include <poll.h>
 #include <sys/syscall.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -139,7 +146,45 @@ struct SyscallCounter {
   }
 };
 
+double ThreadCpuMs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+// The exchanges of one pass done bare: per command one write, then a poll
+// and a read until the carriage return. CPU of this thread per pass, or -1.
+double RunFloor(PumpSim *line, const std::vector<std::string> &commands, int passes) {
+  int fd = open(psim_DevicePath(line).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct termios t;
+  if (tcgetattr(fd, &t) != 0) return close(fd), -1;
+  cfmakeraw(&t);
+  tcsetattr(fd, TCSANOW, &t);
+  std::vector<std::string> out;
+  for (const std::string &c : commands) out.push_back(c + "\r");
+  bool ok = !out.empty();
+  double cpu0 = ThreadCpuMs();
+  for (int p = 0; p < passes && ok; ++p) {
+    for (const std::string &c : out) {
+      if (write(fd, c.data(), c.size()) != static_cast<ssize_t>(c.size())) ok = false;
+      char reply[512];
+      bool ended = false;
+      while (ok && !ended) {
+        struct pollfd pf = {fd, POLLIN, 0};
+        ssize_t n = poll(&pf, 1, 800) == 1 ? read(fd, reply, sizeof reply) : -1;
+        if (n <= 0) ok = false;
+        else ended = memchr(reply, '\r', static_cast<size_t>(n)) != nullptr;
+      }
+    }
+  }
+  double cpu = ThreadCpuMs() - cpu0;
+  close(fd);
+  return ok ? cpu / passes : -1;
+}
+
 struct CaseResult {
+  double floorCpuMsPerPass = -1;
   double cpuMsPerPass = -1;
   double syscallsPerPass = -1;
   double exchangesPerPass = 0;
@@ -195,8 +240,9 @@ bool MakeWorld(bool stats, std::string *why) {
   return true;
 }
 
-// Unpaced: CPU and system calls over `passes` passes.
-bool RunUnpaced(bool stats, int passes, CaseResult *out) {
+// Unpaced: CPU and system calls over `passes` passes; withFloor, then the
+// bare exchanges of one of them on the same line.
+bool RunUnpaced(bool stats, bool withFloor, int passes, CaseResult *out) {
   std::string why;
   if (!MakeWorld(stats, &why)) return fprintf(stderr, "bench_scan_pass: %s\n", why.c_str()), false;
   PsimConfig pc;
@@ -238,7 +284,18 @@ bool RunUnpaced(bool stats, int passes, CaseResult *out) {
   if (!ok) fprintf(stderr, "bench_scan_pass: the scanner did not serve the passes (%s)\n", sim_StatusText("TNWELL1").c_str());
   if (!counting && ok) fprintf(stderr, "bench_scan_pass: no system call counter (perf tracepoints unavailable)\n");
   counter.Close();
+  std::vector<std::string> onePass;
+  if (ok && withFloor) {
+    psim_ClearCommands(line);
+    ok = Pass(s, code);
+    onePass = psim_Commands(line);
+  }
   StopScanner(&s);
+  if (ok && withFloor) {
+    out->floorCpuMsPerPass = RunFloor(line, onePass, passes);
+    if (out->floorCpuMsPerPass < 0) fprintf(stderr, "bench_scan_pass: the bare exchanges failed\n");
+    printf("  floor: %zu bare exchanges a pass, %d passes\n", onePass.size(), passes);
+  }
   psim_Stop(line);
   sim_DestroyWorld();
   return ok;
@@ -374,10 +431,10 @@ int main(int argc, char **argv) {
     setenv("PLATFORM_ROOT", templ, 1);
   }
   CaseResult unpaced, stats, paced;
-  bool ok = RunUnpaced(false, passes, &unpaced);
+  bool ok = RunUnpaced(false, true, passes, &unpaced);
   printf("  unpaced: %d passes, %.2f ms a pass, %.1f exchanges a pass\n", passes, unpaced.wallMs,
          unpaced.exchangesPerPass);
-  ok = RunUnpaced(true, passes, &stats) && ok;
+  ok = RunUnpaced(true, false, passes, &stats) && ok;
   printf("  with statistics: %d passes, %.2f ms a pass, %.1f exchanges a pass, %.0f system calls a pass\n", passes,
          stats.wallMs, stats.exchangesPerPass, stats.syscallsPerPass);
   if (pacedPasses > 0) ok = RunPaced(pacedPasses, baud, turnaround, &paced) && ok;
@@ -395,6 +452,9 @@ int main(int argc, char **argv) {
       {"wire_ratio", paced.wireRatio, 1.02},
       {"eval_us_per_pass", eval, 20},
   };
+  // The machine's own cost of the line, no target: beside the scanner's figure.
+  printf("floor_cpu_ms_per_pass %.4f\n", unpaced.floorCpuMsPerPass);
+  if (unpaced.floorCpuMsPerPass <= 0) ok = false;
   for (const Target &t : targets) {
     printf("%s %.4f\n", t.name, t.value);
     // A figure that could not be measured is past its target too.

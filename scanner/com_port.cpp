@@ -12,6 +12,7 @@
 namespace {
 
 OsHandle g_port;
+uint32_t g_byteUs;  // one character's time on the wire at the port's settings
 
 enum : uint32_t { kFlushChunk = 4096, kFlushLimitMs = 800 };
 enum : int { kConfigBaud = 4, kConfigPort = 8, kConfigPortSize = 7, kConfigParity = 16, kConfigDataBits = 20 };
@@ -28,6 +29,7 @@ int Fail(OsHandle h) {
   uint32_t e = os_GetLastError();
   if (h) os_CloseHandle(h);
   g_port = nullptr;
+  g_byteUs = 0;
   errno = static_cast<int>(e);
   return -1;
 }
@@ -70,6 +72,9 @@ int com_OpenPort(DeviceRecord *record) {
   dcb.EofChar = '?';
   dcb.EvtChar = 0x13;
   if (os_SetCommState(h, &dcb) != 0) return Fail(h);
+  // Start bit, data bits, parity bit, one stop bit.
+  uint32_t bits = 2u + dcb.ByteSize + (dcb.Parity != OS_NOPARITY ? 1u : 0u);
+  g_byteUs = dcb.BaudRate ? static_cast<uint32_t>(1000000ull * bits / dcb.BaudRate) : 0;
   g_port = h;
   return 0;
 }
@@ -81,6 +86,8 @@ int com_ClosePort(void) {
 }
 
 OsHandle com_PortHandle(void) { return g_port; }
+
+uint32_t com_ByteTimeUs(void) { return g_port ? g_byteUs : 0; }
 
 int com_BytesWaiting(OsHandle handle) {
   uint32_t errors = 0;

@@ -30,6 +30,9 @@ int com_OpenPort(DeviceRecord *record);
 int com_ClosePort(void);
 // The process's port handle: NULL before the first open and after a failed one.
 OsHandle com_PortHandle(void);
+// One character's time on the wire at the open port's settings, in
+// microseconds; 0 without a port.
+uint32_t com_ByteTimeUs(void);
 // Bytes in the input queue, or -1.
 int com_BytesWaiting(OsHandle handle);
 // Reads and drops what waits on the line, at most for the reply time-out;

@@ -1,4 +1,4 @@
-// Commands out and replies in, byte by byte with the idle-poll time-out.
+// Commands out and replies in, with the idle-poll time-out.
 #include <cstdio>
 #include <cstring>
 
@@ -12,9 +12,53 @@
 namespace {
 
 enum : uint32_t { kIdlePolls = 40, kPollMs = 20, kReadChunk = 256, kDropChunk = 4096 };
+enum : uint32_t { kExpectedSlots = 1024, kExpectedProbes = 8, kCommandMax = 31 };
 
 bool g_blindSleep;
 ComIoObserver g_observer;
+
+// The length of the last complete reply to a command: a reply still coming
+// in is slept through rather than woken for byte by byte.
+struct Expected {
+  char command[kCommandMax + 1];
+  uint32_t length;
+};
+Expected g_expected[kExpectedSlots];
+Expected *g_sent;  // the command last sent, until its reply is read
+
+// A command's slot, made on first use; NULL when the text is too long or the
+// probes find no room (the reply is then read without a prediction).
+Expected *ExpectedSlot(const char *text, size_t n) {
+  if (n == 0 || n > kCommandMax) return nullptr;
+  uint32_t h = 2166136261u;
+  for (size_t i = 0; i < n; ++i) h = (h ^ static_cast<uint8_t>(text[i])) * 16777619u;
+  for (uint32_t k = 0; k < kExpectedProbes; ++k) {
+    Expected &e = g_expected[(h + k) % kExpectedSlots];
+    if (e.command[0] == '\0') {
+      memcpy(e.command, text, n);
+      e.command[n] = '\0';
+      e.length = 0;
+      return &e;
+    }
+    if (memcmp(e.command, text, n) == 0 && e.command[n] == '\0') return &e;
+  }
+  return nullptr;
+}
+
+// Sleeps through what is still to come of a reply, up to one byte before its
+// expected end, so that byte ends the reply on time: at most one idle poll at
+// a time, so a byte is read at most a poll after it came (as the polls did),
+// and never past the deadline.
+void SleepThroughReply(const Expected *expect, uint32_t stored, uint32_t deadline) {
+  uint32_t byteUs = com_ByteTimeUs();
+  if (!expect || g_blindSleep || byteUs == 0 || expect->length <= stored + 1) return;
+  uint64_t ms = static_cast<uint64_t>(expect->length - stored - 1) * byteUs / 1000;
+  if (ms > kPollMs) ms = kPollMs;
+  int32_t left = static_cast<int32_t>(deadline - os_GetTickCount());
+  if (left <= 0) return;
+  if (ms > static_cast<uint64_t>(left)) ms = static_cast<uint64_t>(left);
+  if (ms > 0) os_Sleep(static_cast<uint32_t>(ms));
+}
 
 // Brackets one command or reply for the observer.
 struct IoSpan {
@@ -83,6 +127,7 @@ void pump_SendCommand(int pump, const char *text) {
   char out[258];
   size_t n = strnlen(text, sizeof out - 2);
   memcpy(out, text, n);
+  g_sent = ExpectedSlot(text, n);
   out[n] = static_cast<char>(PUMP_CR);
   uint32_t written = 0;
   os_WriteFile(com_PortHandle(), out, static_cast<uint32_t>(n + 1), &written);
@@ -96,6 +141,8 @@ void pump_SendCommand(int pump, const char *text) {
 int pump_ReadReply(int pump, char *buffer, char terminator, int limit) {
   IoSpan span;
   OsHandle port = com_PortHandle();
+  Expected *expect = g_sent;
+  g_sent = nullptr;
   int stored = 0;
   uint32_t received = 0;  // counted once, before the count that ends the reply
   // 800 ms of silence before the first byte, 780 ms after the last one: the
@@ -136,7 +183,9 @@ int pump_ReadReply(int pump, char *buffer, char terminator, int limit) {
     stored += static_cast<int>(take);
     ended = end != nullptr;
     deadline = os_GetTickCount() + (kIdlePolls - 1) * kPollMs;
+    if (!ended && stored < limit) SleepThroughReply(expect, static_cast<uint32_t>(stored), deadline);
   }
+  if (ended && expect) expect->length = static_cast<uint32_t>(stored);
   buffer[stored] = '\0';
   if (ended && !HasStatus(buffer)) {
     com_FlushInput();  // first, so the count below publishes the bytes dropped
