@@ -2,12 +2,16 @@
 // pseudo-terminal.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <atomic>
 #include <filesystem>
+#include <future>
 #include <thread>
 #include <cerrno>
 #include <cmath>
@@ -358,6 +362,7 @@ class FloodedLine : public ::testing::Test {
   void StartFlood() {
     flooding = true;
     flood = std::thread([this] {
+      KeepPace();
       std::string bytes(4096, 'A');
       while (flooding.load()) WriteSome(bytes.data(), bytes.size());
     });
@@ -369,18 +374,48 @@ class FloodedLine : public ::testing::Test {
     com_FlushInput();
   }
   // The master does not block: a full line is waited on briefly, so a writer
-  // always sees the flag that stops it.
+  // always sees the flag that stops it. The wait ends as soon as there is
+  // room, so the writer keeps pace with the reader on a loaded machine.
   size_t WriteSome(const char *p, size_t n) {
     ssize_t w = write(master, p, n);
     if (w > 0) return static_cast<size_t>(w);
-    usleep(100);
+    pollfd room = {master, POLLOUT, 0};
+    poll(&room, 1, 5);
     return 0;
   }
+  // A unit never pauses inside a reply; a writer thread on a busy machine
+  // would, and a pause of one poll reads as the reply's end. Where the
+  // process may, the writer runs ahead of ordinary threads.
+  static void KeepPace() {
+    sched_param p = {};
+    p.sched_priority = 1;
+    (void)pthread_setschedparam(pthread_self(), SCHED_FIFO, &p);
+  }
+  struct Sender {
+    std::thread thread;
+    std::future<void> sent;
+  };
   // Writes all of `bytes` from a thread, as a unit would while it is read.
-  std::thread Send(std::string bytes) {
-    return std::thread([this, bytes] {
-      for (size_t done = 0; done < bytes.size();) done += WriteSome(bytes.data() + done, bytes.size() - done);
+  Sender Send(std::string bytes) {
+    std::promise<void> sent;
+    Sender s;
+    s.sent = sent.get_future();
+    s.thread = std::thread([this, bytes, sent = std::move(sent)]() mutable {
+      KeepPace();
+      for (size_t done = 0; done < bytes.size() && !abandon.load();)
+        done += WriteSome(bytes.data() + done, bytes.size() - done);
+      sent.set_value();
     });
+    return s;
+  }
+  // True when every byte was taken off the line; a sender left with bytes
+  // nobody reads is stopped, so the test fails instead of hanging.
+  bool Finish(Sender &s) {
+    bool whole = s.sent.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    abandon = true;
+    s.thread.join();
+    abandon = false;
+    return whole;
   }
   int Read(std::string *reply, int limit = PUMP_SINGLE_REPLY_LIMIT) {
     char buf[PUMP_PRV_ALL_REPLY_LIMIT + 1];
@@ -392,6 +427,7 @@ class FloodedLine : public ::testing::Test {
   DeviceRecord record = {};
   int master = -1;
   std::atomic<bool> flooding{false};
+  std::atomic<bool> abandon{false};
   std::thread flood;
 };
 
@@ -408,19 +444,19 @@ TEST_F(FloodedLine, AMebibyteReplyFailsAtOnceAndIsDroppedWhole) {
     uint32_t crc = sts_GetCommCounter(0, STS_SLOT_RX_CRC_ERRORS), bytes = sts_GetCommCounter(0, STS_SLOT_RX_BYTES);
     std::string huge(1u << 20, 'B');
     huge += '\r';
-    std::thread sender = Send(huge);
+    Sender sender = Send(huge);
     uint32_t t0 = os_GetTickCount();
     std::string reply;
     EXPECT_EQ(Read(&reply, c.limit), -1);
     uint32_t spent = os_GetTickCount() - t0;
-    sender.join();
+    ASSERT_TRUE(Finish(sender)) << "the rest of the reply was left on the line";
     EXPECT_LT(spent, 1500u);
     EXPECT_EQ(reply, std::string(static_cast<size_t>(c.limit), 'B'));
     EXPECT_EQ(sts_GetCommCounter(0, STS_SLOT_RX_CRC_ERRORS), crc + 1);
     EXPECT_EQ(sts_GetCommCounter(0, STS_SLOT_RX_BYTES), bytes + huge.size());
-    std::thread good = Send("000,1\r");
+    Sender good = Send("000,1\r");
     EXPECT_EQ(Read(&reply, c.limit), 0);
-    good.join();
+    EXPECT_TRUE(Finish(good));
     EXPECT_EQ(reply, "000,1\r");
   }
 }
@@ -442,8 +478,8 @@ TEST_F(FloodedLine, ALineThatNeverGoesQuietIsGivenUp) {
   EXPECT_EQ(sts_GetCommCounter(0, STS_SLOT_RX_CRC_ERRORS), crc + 3);
   StopFlood();
   std::string reply;
-  std::thread good = Send("000,1\r");
+  Sender good = Send("000,1\r");
   EXPECT_EQ(Read(&reply), 0);
-  good.join();
+  EXPECT_TRUE(Finish(good));
   EXPECT_EQ(reply, "000,1\r");
 }
