@@ -55,6 +55,13 @@ std::atomic<bool> g_stop{false};
 
 void OnSignal(int) { g_stop = true; }
 
+// Taken before the first line is printed: whoever reads "created" may stop
+// the logger at once, and the program's own handlers would not stop it.
+void CatchStop() {
+  signal(SIGTERM, OnSignal);
+  signal(SIGINT, OnSignal);
+}
+
 int OnCode(int32_t code) {
   if (code == NTF_STOP) return g_stop = true, 0;
   uint32_t u = static_cast<uint32_t>(code);
@@ -180,8 +187,6 @@ int BuildHeader(const std::vector<std::string> &codes, std::vector<std::vector<C
 // Appends on each logger code until stopped; with a cycle the run is closed
 // and a new one begun every `cycle` seconds, `keep` seconds of runs kept.
 int RunLoop(std::vector<std::vector<ChannelRecord>> &channels, long cycle, long keep) {
-  signal(SIGTERM, OnSignal);
-  signal(SIGINT, OnSignal);
   errno = 0;
   if (!ntf_Start(OnCode) && errno != 0) return fprintf(stderr, "scadasim logger: no mailslot (error %d)\n", errno), 1;
   log_StatusFeedActivity(LOG_ACTIVITY_LOGGING);
@@ -250,6 +255,7 @@ int sim_LoggerRunsCommand(int argc, char **argv) {
     else return fprintf(stderr, "%s", kUsage), 2;
   }
   if (codes.empty()) codes = {"A1", "D1"};
+  CatchStop();
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   folder = std::filesystem::absolute(folder, ec).string();
@@ -300,6 +306,7 @@ int sim_LoggerStoreCommand(int argc, char **argv) {
     else return fprintf(stderr, "%s", usage), 2;
   }
   if (codes.empty()) codes = {"A1", "D1"};
+  CatchStop();
   std::vector<std::vector<ChannelRecord>> channels;
   if (BuildHeader(codes, &channels) != 0) return 1;
   // NAME is first the database's logger: a world without it is no fault.
