@@ -126,6 +126,7 @@ struct Requests {
   std::mutex lock;
   uint64_t verdicts[kTransports][kVerdicts] = {};
   uint64_t cleanFailures[kTransports] = {};
+  uint64_t noRecordYet = 0;  // provider: no reply while its logger's newest run had no record
   std::map<uint32_t, uint64_t> errors[kTransports];  // failed requests by their error
   std::vector<std::string> cleanSamples;              // the first failures with a clean peer
   std::vector<std::string> problems;
@@ -218,6 +219,10 @@ class PluginSoak : public tnwtest::SimProcesses {
     argv.push_back(nullptr);
     l.proc = os_SpawnRedirected(argv.data(), &l.pid, fd, fd);
     close(fd);
+    // A database logger makes a new run at each start, the folder logger
+    // only at its first: without a record until its first write.
+    if (l.kind != kFolderLogger || l.starts == 0) emptyRunUntil[l.kind] = UINT64_MAX;
+    startedAt[l.kind] = NowMs();
     ++l.starts;
     l.linesSeen = 0;
     l.ready = l.waiting = l.killedByUs = false;
@@ -243,6 +248,11 @@ class PluginSoak : public tnwtest::SimProcesses {
     for (; l.linesSeen < lines.size(); ++l.linesSeen) {
       const std::string &said = lines[l.linesSeen];
       if (said.rfind("created ", 0) == 0 || said.rfind("continued ", 0) == 0) l.ready = true;
+      if (said.rfind("created ", 0) == 0) emptyRunUntil[l.kind] = UINT64_MAX;
+      if (said.rfind("continued ", 0) == 0 && said.substr(said.rfind(' ')) != " 0") emptyRunUntil[l.kind] = 0;
+      // A provider that has no run re-reads the newest one once a refresh period.
+      if (said.rfind("wrote ", 0) == 0 && emptyRunUntil[l.kind] == UINT64_MAX)
+        emptyRunUntil[l.kind] = now + PROV_REFRESH_MS;
       if (said.rfind("wrote ", 0) == 0 && l.waiting) {
         l.reported.push_back(l.posted);
         l.waiting = false;
@@ -357,6 +367,7 @@ class PluginSoak : public tnwtest::SimProcesses {
     std::string request = provider ? ProviderRequest(folderRun ? "S1" : "S2", channel) : EchoRequest(thread, n);
     std::vector<char> reply(4096);
     int size = static_cast<int>(reply.size());
+    const uint64_t askedAt = NowMs();
     int rc = con_Transact(server.c_str(), request.c_str(), static_cast<int>(request.size() + 1), reply.data(), &size);
     const uint32_t error = rc < 0 ? os_GetLastError() : 0;
     std::string got(reply.data(), static_cast<size_t>(size > 0 ? size : 0));
@@ -373,13 +384,21 @@ class PluginSoak : public tnwtest::SimProcesses {
                 FaultName(fault) + ") got " + VerdictName(v) + " reply of " + std::to_string(got.size()) + " bytes " +
                 Hex(got.substr(0, 40));
     if (v == kFailed) {
+      // No reply from a provider whose store's newest run had no record
+      // since its last refresh: the answer the provider owes.
+      const int logger = folderRun ? kFolderLogger : kSqliteLogger;
+      const bool noRecord = provider && error == OS_ERROR_NO_DATA && askedAt < emptyRunUntil[logger];
       std::lock_guard<std::mutex> hold(requests.lock);
       ++requests.errors[t][error];
-      if (clean) {
+      if (clean && noRecord) {
+        ++requests.noRecordYet;
+      } else if (clean) {
         ++requests.cleanFailures[t];
         if (requests.cleanSamples.size() < 5)
-          requests.cleanSamples.push_back(std::string(TransportName(t)) + " " + request.substr(0, 20) + " to " + server +
-                                          ": error " + std::to_string(error));
+          requests.cleanSamples.push_back(
+              std::string(TransportName(t)) + " " + request.substr(0, 20) + " to " + server + ": error " +
+              std::to_string(error) +
+              (provider ? " (its logger started " + std::to_string(static_cast<int64_t>(askedAt - startedAt[logger])) + " ms before)" : ""));
       }
     }
     return v;
@@ -427,6 +446,8 @@ class PluginSoak : public tnwtest::SimProcesses {
   std::vector<std::thread> threads;
   std::atomic<bool> stopRequests{false};
   std::atomic<int> threadsDone{0};
+  // Until when (ms) each logger's newest run may have had no record for a provider.
+  std::atomic<uint64_t> emptyRunUntil[kLoggers] = {}, startedAt[kLoggers] = {};
   int failures = 0;
   size_t heldCount[kLoggers] = {};
 };
@@ -771,7 +792,10 @@ TEST_F(PluginSoak, StoresAndRequestsHoldUpUnderKillsAndBrokenPeers) {
     printf("plugin soak summary: %s requests:", TransportName(t));
     for (int v = 0; v < kVerdicts; ++v)
       printf(" %s %llu", VerdictName(v), static_cast<unsigned long long>(requests.verdicts[t][v]));
-    printf(" (failed with a clean peer %llu); errors:", static_cast<unsigned long long>(requests.cleanFailures[t]));
+    printf(" (failed with a clean peer %llu", static_cast<unsigned long long>(requests.cleanFailures[t]));
+    if (t == kProvider)
+      printf("; no reply while the newest run had no record yet %llu", static_cast<unsigned long long>(requests.noRecordYet));
+    printf("); errors:");
     for (const auto &[e, n] : requests.errors[t]) printf(" %u x%llu", e, static_cast<unsigned long long>(n));
     printf("; faults thrown:");
     for (int f = 0; f < kFaults; ++f)

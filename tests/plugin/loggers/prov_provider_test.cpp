@@ -714,6 +714,71 @@ TEST(ProviderReplies, NoRecordsNoReply) {
       << tnwtest::ReadFile(os_DebugOutputPath());
 }
 
+// A database logger started again makes a new run that has no record until
+// its first write. A provider that was open keeps serving the old run; one
+// opened meanwhile has nothing to serve: no reply, which the connection
+// table gives as error 232 on a connection that stays, until a refresh after
+// that first record.
+TEST(ProviderConnection, ANewRunWithoutRecordsGetsNoReplyUntilItsFirst) {
+  con_InstallTransports();
+  Layout l;
+  const std::string cs = SqlCs("emptyrun");
+  CLogDbCollection c;
+  ASSERT_EQ(c.Open(cs.c_str(), "", "P1", "", kRW), 0) << c.GetErrorSummary() << c.GetErrorText();
+  {
+    std::unique_ptr<CLogStore> old = NewRun(&c, &l, kT0);
+    ASSERT_TRUE(old);
+    std::vector<uint8_t> recs = l.Records(kT0, 0, 2, 0);
+    ASSERT_EQ(old->WriteLogs(&l.h, recs.data(), 2), 0) << old->GetErrorText();
+    old->Close();
+  }
+  const std::string server = cs + ";LoggerName=P1";
+  Provider before;
+  ASSERT_EQ(prov_Open(before.p, server.c_str()), 0);
+  auto startOf = [](const std::string &reply) {
+    uint32_t t = 0;
+    if (reply.size() >= 6 && reply.compare(0, 2, "1,") == 0) memcpy(&t, reply.data() + 2, 4);
+    return t;
+  };
+  EXPECT_EQ(startOf(before.Ask("CV,AI1")), static_cast<uint32_t>(kT0));
+
+  const int32_t restart = kT0 + 600;
+  std::unique_ptr<CLogStore> fresh = NewRun(&c, &l, restart);
+  ASSERT_TRUE(fresh);
+  prov_SetNewerRunMs(0);
+  std::vector<char> reply(4096);
+  auto transact = [&](uint32_t *err) {
+    int n = static_cast<int>(reply.size());
+    int rc = con_Transact(server.c_str(), "CV,AI1", 7, reply.data(), &n);
+    *err = rc < 0 ? os_GetLastError() : 0;
+    return rc < 0 ? 0u : startOf(std::string(reply.data(), static_cast<size_t>(n)));
+  };
+  // Asked twice, past the refresh period: still nothing, and the connection stays.
+  uint32_t err = 0;
+  EXPECT_EQ(transact(&err), 0u);
+  EXPECT_EQ(err, static_cast<uint32_t>(OS_ERROR_NO_DATA));
+  std::this_thread::sleep_for(std::chrono::milliseconds(PROV_REFRESH_MS + 50));
+  EXPECT_EQ(transact(&err), 0u);
+  EXPECT_EQ(err, static_cast<uint32_t>(OS_ERROR_NO_DATA));
+  EXPECT_EQ(startOf(before.Ask("CV,AI1")), static_cast<uint32_t>(kT0)) << "the open provider lost its run";
+
+  std::vector<uint8_t> first = l.Records(restart, 0, 1, 0);
+  ASSERT_EQ(fresh->WriteLogs(&l.h, first.data(), 1), 0) << fresh->GetErrorText();
+  const auto written = std::chrono::steady_clock::now();
+  uint32_t start = 0;
+  while (start == 0 && std::chrono::steady_clock::now() - written < std::chrono::seconds(3)) start = transact(&err);
+  EXPECT_EQ(start, static_cast<uint32_t>(restart)) << "error " << err;
+  EXPECT_LT(std::chrono::steady_clock::now() - written, std::chrono::milliseconds(3 * PROV_REFRESH_MS));
+  // The provider that was open takes the newer run at its next look.
+  start = 0;
+  while (start != static_cast<uint32_t>(restart) && std::chrono::steady_clock::now() - written < std::chrono::seconds(3))
+    start = startOf(before.Ask("CV,AI1"));
+  EXPECT_EQ(start, static_cast<uint32_t>(restart));
+  prov_SetNewerRunMs(PROV_NEWER_RUN_MS);
+  fresh->Close();
+  con_CloseAllConnections();
+}
+
 // Through the connection table: a folder string opens a provider, and
 // "CV" and "RV" read as result 1.
 TEST(ProviderConnection, KindThreeThroughTheTable) {
