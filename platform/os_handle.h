@@ -69,6 +69,13 @@ uint32_t os_GetCurrentProcessId(void);
 // of its standard input: a parent writing to it sees the pipe closed at once,
 // not only when the process is gone. 0 or -1.
 int os_CloseStandardInput(void);
+// Marks a socket that a library opened (given as its descriptor) as not
+// inherited by programs started later, as SetHandleInformation clears
+// HANDLE_FLAG_INHERIT. 0, or -1 (OS_ERROR_INVALID_HANDLE for no socket).
+int os_SetSocketNotInheritable(int socket);
+// Whether programs started now would inherit the socket: 1 yes, 0 no, -1
+// when it is no open descriptor (OS_ERROR_INVALID_HANDLE).
+int os_IsSocketInheritable(int socket);
 
 // Priority classes.
 enum : uint32_t {

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
@@ -314,3 +315,16 @@ uint32_t os_GetCurrentProcessId(void) {
 }
 
 int os_CloseStandardInput(void) { return close(STDIN_FILENO) == 0 ? 0 : (os_FailErrno(errno), -1); }
+
+int os_SetSocketNotInheritable(int socket) {
+  int flags = socket >= 0 ? fcntl(socket, F_GETFD) : -1;
+  if (flags < 0) return os_Fail(OS_ERROR_INVALID_HANDLE), -1;
+  if (fcntl(socket, F_SETFD, flags | FD_CLOEXEC) < 0) return os_FailErrno(errno), -1;
+  return 0;
+}
+
+int os_IsSocketInheritable(int socket) {
+  int flags = socket >= 0 ? fcntl(socket, F_GETFD) : -1;
+  if (flags < 0) return os_Fail(OS_ERROR_INVALID_HANDLE), -1;
+  return (flags & FD_CLOEXEC) ? 0 : 1;
+}

@@ -179,6 +179,13 @@ struct Translation {
   // then empty); '?' marks count across the batch.
   std::vector<Translation> batch;
 };
+// SQLite keeps names beginning with "sqlite_" (any case) for itself, and
+// Jet and SQL Server do not: such a table, index or column is stored under
+// the name with a '!' before it (a name that begins with '!' gets another,
+// so no two names meet). Statements, table opens and the catalog map names
+// in; field and column names read back are mapped out again.
+std::string ado_StoredName(const std::string &name);
+std::string ado_ShownName(const std::string &stored);
 // The schema name a Jet file named in a statement is attached as.
 std::string ado_DatabaseAlias(const std::string &windowsPath);
 // Translates one statement of a profile. ADO_E_SYNTAX with a description for

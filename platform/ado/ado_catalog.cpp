@@ -150,19 +150,20 @@ HRESULT Catalog::GetTable(const std::string &name, Table *out) {
                     "AND name NOT LIKE 'exec.%'",
                     &st) < 0)
     return FailFrom(conn_);
-  sqlite3_bind_text(st, 1, name.c_str(), (int)name.size(), SQLITE_TRANSIENT);
+  const std::string stored = ado_StoredName(name);
+  sqlite3_bind_text(st, 1, stored.c_str(), (int)stored.size(), SQLITE_TRANSIENT);
   int rc = sqlite3_step(st);
   std::string real = rc == SQLITE_ROW ? (const char *)sqlite3_column_text(st, 0) : "";
   sqlite3_finalize(st);
   if (rc != SQLITE_ROW)
     return Fail(ADO_E_NOFIELD, "Item cannot be found in the collection corresponding to the requested name or ordinal.");
   Table t;
-  t.name = real;
+  t.name = ado_ShownName(real);
   if (conn_.Prepare("SELECT name, type, pk, \"notnull\" FROM pragma_table_info(?1)", &st) < 0) return FailFrom(conn_);
   sqlite3_bind_text(st, 1, real.c_str(), (int)real.size(), SQLITE_TRANSIENT);
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
     Column c;
-    c.name = (const char *)sqlite3_column_text(st, 0);
+    c.name = ado_ShownName((const char *)sqlite3_column_text(st, 0));
     c.type = TypeFromDecl((const char *)sqlite3_column_text(st, 1), &c.size);
     c.autoIncrement = sqlite3_column_int(st, 2) != 0 && c.type == adInteger;
     c.nullable = sqlite3_column_int(st, 3) == 0;

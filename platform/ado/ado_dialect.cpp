@@ -195,13 +195,24 @@ static bool IsP(const std::vector<Token> &t, size_t i, const char *p) {
 static bool IsName(const std::vector<Token> &t, size_t i) {
   return i < t.size() && (t[i].kind == T_WORD || t[i].kind == T_QUOTED);
 }
+static bool IsReserved(const std::string &name) {
+  return (!name.empty() && name[0] == '!') || strncasecmp(name.c_str(), "sqlite_", 7) == 0;
+}
+std::string ado_StoredName(const std::string &name) { return IsReserved(name) ? "!" + name : name; }
+std::string ado_ShownName(const std::string &stored) {
+  return stored.size() > 1 && stored[0] == '!' && IsReserved(stored.substr(1)) ? stored.substr(1) : stored;
+}
+
 static std::string Quote(const std::string &name) {
   std::string out = "\"";
-  for (char ch : name) { if (ch == '"') out += '"'; out += ch; }
+  for (char ch : ado_StoredName(name)) { if (ch == '"') out += '"'; out += ch; }
   return out + "\"";
 }
-// A name as SQLite gets it: plain words stay, bracketed ones are quoted.
-static std::string NameOut(const Token &t) { return t.kind == T_QUOTED ? Quote(t.text) : t.text; }
+// A name as SQLite gets it: plain words stay, bracketed and reserved ones are
+// quoted.
+static std::string NameOut(const Token &t) {
+  return t.kind == T_QUOTED || IsReserved(t.text) ? Quote(t.text) : t.text;
+}
 
 // ---- literal forms ----------------------------------------------------------
 struct Ctx {
@@ -379,7 +390,7 @@ static bool Emit(const Ctx &c, const std::string &in, const std::vector<Token> &
         // "IN 'file'" anywhere but after a table name.
         if (strcasecmp(k.text.c_str(), "IN") == 0 && i + 1 < to && (t[i + 1].kind == T_STRING || t[i + 1].kind == T_QUOTED))
           return Fail(c.why, "Statement form not supported: IN 'database' here");
-        *out += k.text;
+        *out += NameOut(k);
         break;
       }
       default: *out += in.substr(k.start, k.end - k.start); break;
@@ -460,7 +471,7 @@ static bool DoSelect(const Ctx &c, const std::string &in, const std::vector<Toke
   }
   if (plain && from && IsName(t, from + 1) &&
       (from + 2 >= n || Is(t, from + 2, "WHERE") || Is(t, from + 2, "ORDER"))) {
-    tr->table = t[from + 1].text;
+    tr->table = ado_StoredName(t[from + 1].text);
     if (!Emit(c, in, t, i, from, &tr->columns)) return false;
   }
   tr->sql = out;

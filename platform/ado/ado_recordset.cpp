@@ -186,7 +186,7 @@ HRESULT Recordset::ReadFields(sqlite3_stmt *st, int first) {
   fields_.clear();
   for (int i = first; i < n; ++i) {
     FieldInfo f = FieldFromDecl(sqlite3_column_decltype(st, i));
-    f.name = sqlite3_column_name(st, i) ? sqlite3_column_name(st, i) : "";
+    f.name = ado_ShownName(sqlite3_column_name(st, i) ? sqlite3_column_name(st, i) : "");
     const char *origin = sqlite3_column_origin_name(st, i);
     f.column = origin ? origin : f.name;
     fields_.push_back(std::move(f));
@@ -210,8 +210,8 @@ HRESULT Recordset::Open(const std::string &source, Connection *conn, int32_t cur
   if (options == adCmdTable) {
     if (source.empty() || source.find('"') != std::string::npos)
       return Fail(ADO_E_NOTABLE, "The table '" + source + "' does not exist.");
-    table_ = source;
-    sql = "SELECT rowid, * FROM \"" + source + "\"";
+    table_ = ado_StoredName(source);
+    sql = "SELECT rowid, * FROM \"" + table_ + "\"";
     fetchSql_ = sql + " WHERE rowid = ?";
   } else {
     Translation tr;

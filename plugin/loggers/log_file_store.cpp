@@ -1,5 +1,6 @@
 #include "plugin/loggers/log_file_store.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -28,13 +29,18 @@ const uint64_t kFileTimeEpoch = 116444736000000000ull;
 // Bytes of a "CV" reply before the channel record.
 const int CV_REPLY_HEAD = 8;
 
-OsHandle OpenRun(const char *path, uint32_t access) {
+OsHandle SystemOpenRun(const char *path, uint32_t access) {
   return os_CreateFile(path, access, kShare, OS_OPEN_EXISTING, OS_FILE_FLAG_WRITE_THROUGH);
 }
+const LogFileCalls kSystemCalls = {SystemOpenRun, os_SetEndOfFile, os_WriteFileAt};
+std::atomic<const LogFileCalls *> g_calls{&kSystemCalls};
+
+OsHandle OpenRun(const char *path, uint32_t access) { return g_calls.load()->openRun(path, access); }
+int SetEnd(OsHandle h) { return g_calls.load()->setEndOfFile(h); }
 
 int WriteAll(OsHandle h, uint64_t offset, const void *buf, uint32_t n) {
   uint32_t done = 0;
-  if (os_WriteFileAt(h, offset, buf, n, &done) != 0) return -1;
+  if (g_calls.load()->writeAt(h, offset, buf, n, &done) != 0) return -1;
   return done == n ? 0 : (os_Fail(OS_ERROR_WRITE_FAULT), -1);
 }
 
@@ -127,6 +133,9 @@ int ReadMarked(OsHandle h, uint64_t offset, const LogFileHeader *header, void *o
 }
 
 }  // namespace
+
+void log_SetFileCalls(const LogFileCalls *calls) { g_calls.store(calls ? calls : &kSystemCalls); }
+const LogFileCalls *log_SystemFileCalls(void) { return &kSystemCalls; }
 
 bool log_ChannelsRemote(const char *server) { return server && *server && !os_IsLocalHost(server); }
 
@@ -576,7 +585,7 @@ int CLogFileStore::UseforLogging(uint32_t *endOffset) {
   // Keep only the byte at the end locked (no moment without the lock), then
   // cut there.
   bool ok = os_UnlockFile(data_, end + 1, kWholeFile) == 0 && (end == 0 || os_UnlockFile(data_, 0, end) == 0);
-  if (ok) ok = os_SetFilePointer(data_, static_cast<int64_t>(end), OS_FILE_BEGIN, nullptr) == 0 && os_SetEndOfFile(data_) == 0;
+  if (ok) ok = os_SetFilePointer(data_, static_cast<int64_t>(end), OS_FILE_BEGIN, nullptr) == 0 && SetEnd(data_) == 0;
   end_ = storedEnd_ = end;
   if (ok) ok = FlushHeader(0) == 0;
   if (!ok) {
@@ -604,7 +613,7 @@ void CLogFileStore::Truncate(LogFileHeader *h, uint32_t records) {
   uint64_t newEnd = end_ - bytes;
   if (newEnd == end_) return;
   if (os_LockFile(data_, newEnd, 1, true, false) != 0) return;
-  if (os_SetFilePointer(data_, static_cast<int64_t>(newEnd), OS_FILE_BEGIN, nullptr) != 0 || os_SetEndOfFile(data_) != 0) {
+  if (os_SetFilePointer(data_, static_cast<int64_t>(newEnd), OS_FILE_BEGIN, nullptr) != 0 || SetEnd(data_) != 0) {
     uint32_t e = os_GetLastError();
     os_UnlockFile(data_, newEnd, 1);
     return (void)os_Fail(e);

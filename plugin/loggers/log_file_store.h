@@ -20,6 +20,16 @@ bool log_ChannelsRemote(const char *server);
 // without channels too).
 int log_FetchChannels(const char *server, const LogChannelBlock &b, ChannelRecord *out);
 
+// The file calls through which stores open a run, cut it and write it: a
+// table tests replace to make one step fail. Null puts the system's back.
+struct LogFileCalls {
+  OsHandle (*openRun)(const char *path, uint32_t access);
+  int (*setEndOfFile)(OsHandle file);
+  int (*writeAt)(OsHandle file, uint64_t offset, const void *buf, uint32_t n, uint32_t *written);
+};
+void log_SetFileCalls(const LogFileCalls *calls);
+const LogFileCalls *log_SystemFileCalls(void);
+
 class CLogFileStore : public CLogStore {
  public:
   CLogFileStore();

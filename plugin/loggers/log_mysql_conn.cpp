@@ -12,6 +12,7 @@
 
 #include "framework/time/tm_time.h"
 #include "platform/os_codepage.h"
+#include "platform/os_handle.h"
 #include "plugin/dbstores/db_utils.h"
 #include "plugin/loggers/log_db_schema.h"
 
@@ -126,6 +127,10 @@ st_mysql *lmy_Connect(const LmyKeys &k, std::string *message, std::string *detai
     mysql_close(db);
     return nullptr;
   }
+  // The library's socket would stay open in every program the plug-in starts,
+  // keeping the server's end of the link alive after the store lets go of it.
+  // A descriptor the library just connected cannot fail to take the flag.
+  (void)os_SetSocketNotInheritable(static_cast<int>(mysql_get_socket(db)));
   return db;
 }
 

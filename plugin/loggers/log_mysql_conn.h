@@ -39,7 +39,8 @@ struct TmCalendar;
 // A DATETIME value of a second value's calendar, unshifted.
 void lmy_DateTime(int32_t seconds, st_mysql_time *out);
 
-// mysql_init, the time-outs, mysql_real_connect (no socket, no flags). Null
+// mysql_init, the time-outs, mysql_real_connect (no socket, no flags); the
+// connection's socket is not inherited by programs started later. Null
 // with the message ("CAN'T OPEN DATABASE", "CAN'T CONNECT TO DATABASE"), the
 // library's text and error number.
 st_mysql *lmy_Connect(const LmyKeys &keys, std::string *message, std::string *detail, unsigned *error);

@@ -2,6 +2,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include "platform/os_error.h"
 #include "platform/os_handle.h"
 #include "tests/platform/child_process.h"
+#include "tests/support/fd_probe.h"
 #include "tests/support/test_root.h"
 
 namespace {
@@ -154,6 +156,29 @@ TEST(ProcessTest, ClosingStandardInputEndsThePipeAtOnce) {
   close(in[1]);
   done.Post();
   EXPECT_EQ(tnwtest::Join(child), 0);
+}
+
+// A socket a library opened is inherited until it is marked; marked, a
+// started program no longer holds it.
+TEST(ProcessTest, MarkedSocketsStayOutOfStartedPrograms) {
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  auto links = tnwtest::OwnSockets();
+  ASSERT_EQ(links.count(pair[0]), 1u);
+  EXPECT_EQ(os_IsSocketInheritable(pair[0]), 1);
+  EXPECT_EQ(tnwtest::ChildHoldsSocket(pair[0], links[pair[0]]), 1);
+  ASSERT_EQ(os_SetSocketNotInheritable(pair[0]), 0);
+  EXPECT_EQ(os_IsSocketInheritable(pair[0]), 0);
+  EXPECT_EQ(tnwtest::ChildHoldsSocket(pair[0], links[pair[0]]), 0);
+  EXPECT_EQ(tnwtest::ChildHoldsSocket(pair[1], links[pair[1]]), 1);  // only the one marked
+  close(pair[0]);
+  close(pair[1]);
+  for (int bad : {-1, pair[0]}) {
+    os_SetLastError(0);
+    EXPECT_EQ(os_SetSocketNotInheritable(bad), -1) << bad;
+    EXPECT_EQ(os_GetLastError(), (uint32_t)OS_ERROR_INVALID_HANDLE);
+    EXPECT_EQ(os_IsSocketInheritable(bad), -1) << bad;
+  }
 }
 
 TEST(PriorityTest, RealTimeGoesAsFarAsAllowed) {

@@ -609,6 +609,78 @@ TEST(AdoTranslate, SecondIndexOfOneNameOnOneTableFails) {
   EXPECT_EQ(c.Execute("CREATE INDEX CH ON A (k)", nullptr), ADO_E_SYNTAX);
 }
 
+// Names SQLite keeps for itself work as any other name through statements,
+// table opens and the catalog, and read back as they were given; a name
+// with the leading '!' they are stored under stays a table of its own.
+TEST(AdoTranslate, NamesSqliteReservesAreOrdinaryNames) {
+  Connection c;
+  NewJet(&c, "reserved.mdb");
+  const char *ok[] = {
+      "CREATE TABLE SQLITE_DATA (k int, sqlite_v varchar(10))",
+      "CREATE INDEX TM ON SQLITE_DATA (k, sqlite_v)",
+      "ALTER TABLE SQLITE_DATA ADD CONSTRAINT PK PRIMARY KEY (k)",
+      "CREATE TABLE [sqlite_x] (k int)",
+      "CREATE TABLE [!sqlite_x] (k int)",
+      "INSERT INTO SQLITE_DATA (k, sqlite_v) VALUES (1, 'a')",
+      "INSERT INTO [sqlite_x] (k) VALUES (7)",
+      "INSERT INTO [!sqlite_x] (k) VALUES (8)",
+      "UPDATE Sqlite_Data SET sqlite_v = 'b' WHERE SQLITE_DATA.k = 1",
+  };
+  for (const char *sql : ok) EXPECT_EQ(c.Execute(sql, nullptr), ADO_S_OK) << sql << ": " << c.LastError().description;
+  EXPECT_EQ(c.Execute("CREATE INDEX TM ON SQLITE_DATA (k)", nullptr), ADO_E_SYNTAX);  // the index is there
+
+  auto value = [&](const std::string &sql, const char *field) {
+    Recordset rs;
+    Variant v;
+    if (rs.Open(sql, &c, adOpenStatic, adLockReadOnly, adCmdUnknown) < 0 || rs.GetValue(field, &v) < 0)
+      return std::string("failed: ") + rs.LastError().description;
+    return var_ToUtf8(v);
+  };
+  EXPECT_EQ(value("select * from SQLITE_DATA", "sqlite_v"), "b");
+  EXPECT_EQ(value("select k from sqlite_x", "k"), "7");
+  EXPECT_EQ(value("select k from [!sqlite_x]", "k"), "8");
+
+  // A table opened by name, changed through its rows.
+  {
+    Recordset rs;
+    ASSERT_EQ(rs.Open("sqlite_data", &c, adOpenKeyset, adLockOptimistic, adCmdTable), ADO_S_OK)
+        << rs.LastError().description;
+    ASSERT_EQ(rs.FieldCount(), 2);
+    EXPECT_EQ(rs.Field(1)->name, "sqlite_v");
+    ASSERT_EQ(rs.PutValue("sqlite_v", var_Utf8("c")), ADO_S_OK);
+    ASSERT_EQ(rs.AddNew(), ADO_S_OK);
+    ASSERT_EQ(rs.PutValue("k", var_I4(2)), ADO_S_OK);
+    ASSERT_EQ(rs.Update(), ADO_S_OK) << rs.LastError().description;
+  }
+  EXPECT_EQ(value("select count(*) AS n from SQLITE_DATA where sqlite_v = 'c' or k = 2", "n"), "2");
+
+  Catalog cat;
+  ASSERT_EQ(cat.SetActiveConnection(JetCs("reserved.mdb")), ADO_S_OK);
+  int32_t n = 0;
+  ASSERT_EQ(cat.TableCount(&n), ADO_S_OK);
+  EXPECT_EQ(n, 3);
+  Table t;
+  ASSERT_EQ(cat.GetTable("SQLITE_data", &t), ADO_S_OK);
+  EXPECT_EQ(t.name, "SQLITE_DATA");
+  ASSERT_EQ(t.columns.size(), 2u);
+  EXPECT_EQ(t.columns[1].name, "sqlite_v");
+  ASSERT_EQ(t.AppendColumn("sqlite_w", adInteger, 0), ADO_S_OK) << t.LastError().description;
+  Table made;
+  made.name = "sqlite_made";
+  ASSERT_EQ(made.AppendColumn("k", adInteger, 0), ADO_S_OK);
+  ASSERT_EQ(cat.AppendTable(&made), ADO_S_OK) << cat.LastError().description;
+  ASSERT_EQ(cat.GetTable("sqlite_made", &t), ADO_S_OK);
+  EXPECT_EQ(t.name, "sqlite_made");
+
+  EXPECT_EQ(c.Execute("DROP INDEX TM ON SQLITE_DATA", nullptr), ADO_S_OK) << c.LastError().description;
+  EXPECT_EQ(c.Execute("DROP TABLE SQLITE_DATA", nullptr), ADO_S_OK) << c.LastError().description;
+  EXPECT_EQ(c.Execute("DROP TABLE sqlite_x", nullptr), ADO_S_OK);
+  EXPECT_EQ(value("select k from [!sqlite_x]", "k"), "8");
+  EXPECT_EQ(c.Execute("SELECT * FROM sqlite_x", nullptr), ADO_E_NOTABLE);
+  // SQLite's own tables are no tables of the file.
+  EXPECT_EQ(c.Execute("SELECT * FROM sqlite_master", nullptr), ADO_E_NOTABLE);
+}
+
 TEST(AdoTranslate, JetColumnLimit) {
   for (int cols : {255, 256}) {
     std::string s = "CREATE TABLE W (";

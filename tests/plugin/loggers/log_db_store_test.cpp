@@ -311,6 +311,73 @@ TEST_F(LogDb, RunRoundTripOnBothProfiles) {
   }
 }
 
+// Loggers whose table names SQLite keeps for itself ("sqlite_..." in any
+// case) make, read and remove runs like any other, with the stored prefix
+// as the name gives it.
+TEST_F(LogDb, LoggerNamesTheDatabaseReservesForItself) {
+  struct Case {
+    const char *logger, *prefix;
+  } cases[] = {{"SQLITE", "SQLITE_"}, {"sqlite_x", "sqlite_x_"}, {"Sqlite", "Sqlite_"}};
+  for (const Case &k : cases) {
+    for (const std::string &cs : {JetCs("reserved.mdb"), SqlCs("reserved")}) {
+      SCOPED_TRACE(cs + " " + k.logger);
+      CLogDbCollection c;
+      ASSERT_EQ(c.Open(cs.c_str(), "", k.logger, "", kRW), 0) << c.GetErrorSummary() << c.GetErrorText();
+      RunFixture run;
+      const char *text = "[HEADER]\r\nSite: north\r\n[PREDEFINED]\r\nValve open\r\n";
+      CLogStore *s = c.CreateRun(&run.h.start.seconds, 1, nullptr, &run.h, text, 0, nullptr, nullptr, run.records);
+      ASSERT_NE(s, nullptr) << c.GetErrorSummary() << " " << c.GetErrorText();
+      EXPECT_EQ(static_cast<CLogDbStore *>(s)->TablePrefix(), k.prefix);
+      auto recs = run.Records(4);
+      ASSERT_EQ(s->WriteLogs(&run.h, recs.data(), 4), 0) << s->GetErrorSummary() << s->GetErrorText();
+      ASSERT_EQ(s->WriteText(kT0 + 1, "alarm", nullptr, "TEXT"), 0) << s->GetErrorSummary() << s->GetErrorText();
+      EXPECT_EQ(c.CloseRun(s, &run.h.start.seconds, nullptr, 0), 0);
+      delete s;
+
+      CLogDbCollection r;
+      ASSERT_EQ(r.Open(cs.c_str(), "", k.logger, "", kRO), 0);
+      char sel[32], prefix[256] = "";
+      LogRunTime st{}, en{};
+      ASSERT_EQ(r.FindRun(sel, nullptr, &st, &en, 1), 1);
+      CLogStore *rs = r.OpenStore(sel, kRO);
+      ASSERT_NE(rs, nullptr) << r.GetErrorSummary() << r.GetErrorText();
+      LogFileHeader h{};
+      ASSERT_EQ(rs->ReadHeader(&h), 0) << rs->GetErrorSummary() << rs->GetErrorText();
+      EXPECT_EQ(h.recordCount, 4u);
+      std::vector<uint8_t> back(4 * run.h.recordSize);
+      EXPECT_EQ(rs->ReadLogs(0, &run.h, back.data(), 4, nullptr, nullptr, nullptr), 4);
+      ChannelRecord ch[3];
+      ASSERT_EQ(rs->ReadChannels(&h, ch, 0, 0, 3), 0) << rs->GetErrorSummary();
+      char buf[256];
+      uint32_t cap = sizeof buf;
+      EXPECT_EQ(rs->ReadSection("PREDEFINED", buf, &cap, nullptr, nullptr), 1);
+      EXPECT_STREQ(buf, "Valve open\r\n");
+      cap = sizeof buf;
+      EXPECT_EQ(rs->ReadSection("TEXT", buf, &cap, nullptr, nullptr), 1);
+      delete rs;
+
+      // The row keeps the prefix as made; removing the run takes its tables.
+      {
+        ado::Connection conn;
+        ASSERT_GE(conn.Open(cs), 0);
+        ado::Recordset row;
+        ASSERT_GE(row.Open(std::string("select sTablePrefix from LOGGERS where sLoggerName = '") + k.logger + "'",
+                           &conn, ado::adOpenStatic, ado::adLockReadOnly, ado::adCmdUnknown),
+                  0);
+        ado::Variant v;
+        ASSERT_GE(row.GetValue(0, &v), 0);
+        snprintf(prefix, sizeof prefix, "%s", ado::var_ToUtf8(v).c_str());
+      }
+      EXPECT_EQ(std::string(prefix).substr(0, strlen(k.prefix)), k.prefix);
+      EXPECT_TRUE(HasTable(cs, std::string(k.prefix) + "DATA"));
+      EXPECT_EQ(c.RemoveRun(k.prefix), 0) << c.GetErrorSummary() << c.GetErrorText();
+      EXPECT_FALSE(HasTable(cs, std::string(k.prefix) + "DATA"));
+      EXPECT_FALSE(HasTable(cs, std::string(k.prefix) + "CHANNELS"));
+      EXPECT_FALSE(HasTable(cs, std::string(k.prefix) + "TEXT"));
+    }
+  }
+}
+
 TEST_F(LogDb, SequenceNumbersAndPrefixes) {
   std::string cs = JetCs("seq.mdb");
   CLogDbCollection c;

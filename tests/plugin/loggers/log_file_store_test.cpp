@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -665,6 +666,93 @@ TEST_F(LogFileStoreTest, UseforLoggingReportsToTheEventLog) {
     }
   }
   EXPECT_EQ(tnwtest::ReadFile(L("EV230101_120000.odl")), run) << "the run that held the open name";
+}
+
+// One step of reopening a run made to fail through the store's file calls.
+struct FailingCalls {
+  static int opens, failOpen;      // fail the failOpen-th open (1 the first)
+  static bool failCut, failFlush;  // the cut; the end-word write at offset 0
+  static void Reset() { opens = failOpen = 0, failCut = failFlush = false; }
+  static OsHandle Open(const char *path, uint32_t access) {
+    if (++opens == failOpen) return os_Fail(OS_ERROR_ACCESS_DENIED), nullptr;
+    return log_SystemFileCalls()->openRun(path, access);
+  }
+  static int Cut(OsHandle h) {
+    return failCut ? (os_Fail(OS_ERROR_DISK_FULL), -1) : log_SystemFileCalls()->setEndOfFile(h);
+  }
+  static int Write(OsHandle h, uint64_t at, const void *buf, uint32_t n, uint32_t *done) {
+    if (failFlush && at == 0 && n == 4) return os_Fail(OS_ERROR_WRITE_FAULT), -1;
+    return log_SystemFileCalls()->writeAt(h, at, buf, n, done);
+  }
+};
+int FailingCalls::opens, FailingCalls::failOpen;
+bool FailingCalls::failCut, FailingCalls::failFlush;
+const LogFileCalls kFailingCalls = {FailingCalls::Open, FailingCalls::Cut, FailingCalls::Write};
+
+// How many descriptors of this process are open on the file at `path`.
+int DescriptorsOn(const std::string &path) {
+  char want[PATH_MAX];
+  if (!realpath(path.c_str(), want)) return -1;
+  int n = 0;
+  for (int fd = 0; fd < 1024; ++fd) {
+    char link[PATH_MAX];
+    ssize_t len = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), link, sizeof link - 1);
+    if (len <= 0) continue;
+    link[len] = '\0';
+    n += strcmp(link, want) == 0;
+  }
+  return n;
+}
+
+// The header handle cannot be opened, or the cut or the end word's write
+// fails: the reason reaches the event log, both handles are closed (the
+// run's lock with them) and the result is -1.
+TEST_F(LogFileStoreTest, UseforLoggingStepsThatFailCloseBothHandles) {
+  LogFileHeader h = Header(kThree, 60);
+  const std::string run = ClosedRun("UF230101_120000.odl", h);
+  char log[512];
+  ASSERT_EQ(os_EventLogPath(".", log, sizeof log), 0);
+  struct Case {
+    const char *what;
+    int failOpen;
+    bool cut, flush;
+    const char *text;
+    uint32_t error;
+  } cases[] = {
+      {"header handle", 2, false, false, "Cant open2", OS_ERROR_ACCESS_DENIED},
+      {"cut", 0, true, false, "Cant lock", OS_ERROR_DISK_FULL},
+      {"end word", 0, false, true, "Cant lock", OS_ERROR_WRITE_FAULT},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    CLogFileStore s;
+    ASSERT_EQ(s.Open("", W("UF230101_120000.odl").c_str(), OS_GENERIC_READ | OS_GENERIC_WRITE), 0);
+    ASSERT_EQ(DescriptorsOn(L("UF230101_120000.odl")), 1);
+    const size_t seen = tnwtest::ReadFile(log).size();
+    FailingCalls::Reset();
+    FailingCalls::failOpen = c.failOpen;
+    FailingCalls::failCut = c.cut;
+    FailingCalls::failFlush = c.flush;
+    log_SetFileCalls(&kFailingCalls);
+    uint32_t at = LOG_END_UNKNOWN;
+    const int rc = s.UseforLogging(&at);
+    const uint32_t error = os_GetLastError();
+    log_SetFileCalls(nullptr);
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(error, c.error);
+    EXPECT_EQ(at, LOG_END_UNKNOWN);
+    EXPECT_GE(FailingCalls::opens, 2);  // the failing step was reached
+    std::string added = tnwtest::ReadFile(log).substr(seen);
+    EXPECT_NE(added.find(c.text), std::string::npos) << added;
+    EXPECT_EQ(DescriptorsOn(L("UF230101_120000.odl")), 0);
+    // Nothing holds the run: another store takes it for appending.
+    CLogFileStore again;
+    ASSERT_EQ(again.Open("", W("UF230101_120000.odl").c_str(), OS_GENERIC_READ | OS_GENERIC_WRITE), 0);
+    at = LOG_END_UNKNOWN;
+    EXPECT_EQ(again.UseforLogging(&at), 0);
+    EXPECT_EQ(again.Close(), 0);
+    EXPECT_EQ(tnwtest::ReadFile(L("UF230101_120000.odl")), run);
+  }
 }
 
 TEST_F(LogFileStoreTest, RenameKeepsTheNewPathAndTheTextFile) {

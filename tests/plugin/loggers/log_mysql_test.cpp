@@ -17,6 +17,7 @@
 #include "plugin/loggers/log_mysql_conn.h"
 #include "plugin/loggers/log_mysql_store.h"
 #include "tests/plugin/loggers/mysql_fixture.h"
+#include "tests/support/fd_probe.h"
 #include "tests/support/logger_db.h"
 
 namespace {
@@ -638,6 +639,26 @@ TEST_F(LogMySql, BadRowsGiveClearErrors) {
     EXPECT_STREQ(st.GetErrorSummary(), b.message) << st.GetErrorText();
     st.Close();
   }
+}
+
+// The server links of a collection and its store stay out of programs the
+// plug-in starts while they are open.
+TEST_F(LogMySql, ConnectionsAreNotInheritedByStartedPrograms) {
+  const auto before = tnwtest::OwnSockets();
+  auto c = Collection();
+  LoggedRun run(2);
+  std::unique_ptr<CLogDbMySQLStore> s(Create(c.get(), run));
+  ASSERT_NE(s, nullptr);
+  int links = 0;
+  for (const auto &[fd, link] : tnwtest::OwnSockets()) {
+    if (before.count(fd) && before.at(fd) == link) continue;
+    SCOPED_TRACE(link);
+    ++links;
+    EXPECT_EQ(os_IsSocketInheritable(fd), 0);
+    EXPECT_EQ(tnwtest::ChildHoldsSocket(fd, link), 0);
+  }
+  EXPECT_GE(links, 2);  // the collection's and the store's
+  EXPECT_EQ(c->CloseRun(s.get(), &run.h.start.seconds, nullptr, 0), 0);
 }
 
 TEST_F(LogMySql, ConnectionFailuresNameTheirCause) {
