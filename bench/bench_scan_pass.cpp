@@ -22,7 +22,11 @@
 // - Floor: the same exchanges of one pass (the commands the line saw, the
 //   replies pumpsim makes) by bare write/poll/read on the pseudo-terminal in
 //   this thread, its CPU per pass: what the machine asks of any reader of
-//   the line. Printed beside the scanner's figure, no target.
+//   the line. Printed beside the scanner's figure, no target; on the paced
+//   line too, with its wake-ups.
+// - Wake-ups: on the paced line, the voluntary context switches of every
+//   thread of the scanner (/proc/<pid>/task/*/status) per pass, which the
+//   load moves far less than the CPU each of them costs; no target.
 // - Evaluation: in this process, the scan pass with the line swapped out of
 //   the handler table (evaluation, publication, alarms, event counts), per pass.
 //
@@ -30,6 +34,7 @@
 #include <fcntl.h>
 #include <linux/perf_event.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <termios.h>
 #include <time.h>
@@ -42,6 +47,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -152,9 +158,41 @@ double ThreadCpuMs() {
   return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
 }
 
+// Voluntary context switches of this thread.
+long ThreadWakeups() {
+  struct rusage ru;
+  return getrusage(RUSAGE_THREAD, &ru) == 0 ? ru.ru_nvcsw : -1;
+}
+
+// Voluntary context switches of each thread of a process, by thread id.
+std::map<int, long> ProcessWakeups(pid_t pid) {
+  std::map<int, long> by;
+  std::error_code ec;
+  for (const auto &e : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+    std::ifstream in(e.path() / "status");
+    std::string line;
+    while (std::getline(in, line))
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) by[atoi(e.path().filename().c_str())] = atol(line.c_str() + 24);
+  }
+  return by;
+}
+
+// Wake-ups between two looks, a thread born in between counted from zero.
+long WakeupsBetween(const std::map<int, long> &a, const std::map<int, long> &b, std::map<int, long> *byThread) {
+  long total = 0;
+  for (const auto &[tid, n] : b) {
+    auto was = a.find(tid);
+    long d = n - (was == a.end() ? 0 : was->second);
+    total += d;
+    if (byThread) (*byThread)[tid] += d;
+  }
+  return total;
+}
+
 // The exchanges of one pass done bare: per command one write, then a poll
-// and a read until the carriage return. CPU of this thread per pass, or -1.
-double RunFloor(PumpSim *line, const std::vector<std::string> &commands, int passes) {
+// and a read until the carriage return. CPU of this thread per pass, or -1;
+// its wake-ups per pass in *wakeups.
+double RunFloor(PumpSim *line, const std::vector<std::string> &commands, int passes, double *wakeups = nullptr) {
   int fd = open(psim_DevicePath(line).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return -1;
   struct termios t;
@@ -165,6 +203,7 @@ double RunFloor(PumpSim *line, const std::vector<std::string> &commands, int pas
   for (const std::string &c : commands) out.push_back(c + "\r");
   bool ok = !out.empty();
   double cpu0 = ThreadCpuMs();
+  long wake0 = ThreadWakeups();
   for (int p = 0; p < passes && ok; ++p) {
     for (const std::string &c : out) {
       if (write(fd, c.data(), c.size()) != static_cast<ssize_t>(c.size())) ok = false;
@@ -179,6 +218,7 @@ double RunFloor(PumpSim *line, const std::vector<std::string> &commands, int pas
     }
   }
   double cpu = ThreadCpuMs() - cpu0;
+  if (wakeups) *wakeups = static_cast<double>(ThreadWakeups() - wake0) / passes;
   close(fd);
   return ok ? cpu / passes : -1;
 }
@@ -190,6 +230,8 @@ struct CaseResult {
   double exchangesPerPass = 0;
   double wireRatio = 0;
   double wallMs = 0;
+  double wakeupsPerPass = -1;
+  double floorWakeupsPerPass = -1;
 };
 
 struct Scanner {
@@ -301,8 +343,9 @@ bool RunUnpaced(bool stats, bool withFloor, int passes, CaseResult *out) {
   return ok;
 }
 
-// Paced: the wire ratio and the CPU per pass.
-bool RunPaced(int passes, uint32_t baud, uint32_t turnaround, CaseResult *out) {
+// Paced: the wire ratio, the CPU and the wake-ups per pass; then the bare
+// exchanges of one pass on the same paced line, over `floorPasses`.
+bool RunPaced(int passes, int floorPasses, uint32_t baud, uint32_t turnaround, CaseResult *out) {
   std::string why;
   if (!MakeWorld(false, &why)) return fprintf(stderr, "bench_scan_pass: %s\n", why.c_str()), false;
   PsimConfig pc;
@@ -317,21 +360,29 @@ bool RunPaced(int passes, uint32_t baud, uint32_t turnaround, CaseResult *out) {
   std::string code = "A1";
   std::vector<double> ratios;
   double cpu = 0;
+  long wakeups = 0;
+  std::map<int, long> byThread;
+  std::vector<std::string> onePass;
   if (ok) {
     sim_Watch(code, 1);
     psim_TakeExchanges(line);
     for (int p = 0; p < passes && ok; ++p) {
+      std::map<int, long> w0 = ProcessWakeups(static_cast<pid_t>(s.pid));
       double c0 = ProcessCpuMs(static_cast<pid_t>(s.pid));
       auto t0 = std::chrono::steady_clock::now();
       ok = Pass(s, code);
       double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
       cpu += ProcessCpuMs(static_cast<pid_t>(s.pid)) - c0;
+      long woke = WakeupsBetween(w0, ProcessWakeups(static_cast<pid_t>(s.pid)), &byThread);
+      wakeups += woke;
       std::vector<PsimExchange> ex = psim_TakeExchanges(line);
+      onePass.clear();
+      for (const PsimExchange &e : ex) onePass.push_back(e.command);
       size_t bytes = 0;
       for (const PsimExchange &e : ex) bytes += e.command.size() + 1 + e.reply.size();
       double wire = static_cast<double>(bytes) * 10.0 * 1000.0 / baud + static_cast<double>(ex.size()) * turnaround;
-      printf("  paced pass %d: %.1f ms, %zu bytes in %zu exchanges, wire %.1f ms, ratio %.4f\n", p + 1, ms, bytes,
-             ex.size(), wire, ms / wire);
+      printf("  paced pass %d: %.1f ms, %zu bytes in %zu exchanges, wire %.1f ms, ratio %.4f, %ld wake-ups\n", p + 1,
+             ms, bytes, ex.size(), wire, ms / wire, woke);
       fflush(stdout);
       if (wire > 0) ratios.push_back(ms / wire);
       out->exchangesPerPass = static_cast<double>(ex.size());
@@ -340,10 +391,18 @@ bool RunPaced(int passes, uint32_t baud, uint32_t turnaround, CaseResult *out) {
   if (ok) {
     out->wireRatio = Median(ratios);
     out->cpuMsPerPass = cpu / passes;
+    out->wakeupsPerPass = static_cast<double>(wakeups) / passes;
+    for (const auto &[tid, n] : byThread)
+      printf("  paced: thread %d woke %.1f times a pass\n", tid, static_cast<double>(n) / passes);
   } else {
     fprintf(stderr, "bench_scan_pass: the scanner did not serve the paced passes\n");
   }
   StopScanner(&s);
+  if (ok && floorPasses > 0) {
+    out->floorCpuMsPerPass = RunFloor(line, onePass, floorPasses, &out->floorWakeupsPerPass);
+    if (out->floorCpuMsPerPass < 0) fprintf(stderr, "bench_scan_pass: the bare paced exchanges failed\n"), ok = false;
+    printf("  paced floor: %zu bare exchanges a pass, %d passes\n", onePass.size(), floorPasses);
+  }
   psim_Stop(line);
   sim_DestroyWorld();
   return ok;
@@ -405,23 +464,25 @@ struct Target {
 }  // namespace
 
 int main(int argc, char **argv) {
-  int passes = 500, pacedPasses = 20, evalPasses = 2000;
+  int passes = 500, pacedPasses = 20, pacedFloorPasses = 3, evalPasses = 2000;
   uint32_t baud = 9600, turnaround = 5;
   for (int i = 1; i < argc; ++i) {
     if (strcmp(argv[i], "--passes") == 0 && i + 1 < argc) passes = atoi(argv[++i]);
     else if (strcmp(argv[i], "--paced-passes") == 0 && i + 1 < argc) pacedPasses = atoi(argv[++i]);
+    else if (strcmp(argv[i], "--paced-floor-passes") == 0 && i + 1 < argc) pacedFloorPasses = atoi(argv[++i]);
     else if (strcmp(argv[i], "--baud") == 0 && i + 1 < argc) baud = static_cast<uint32_t>(atoi(argv[++i]));
     else if (strcmp(argv[i], "--turnaround") == 0 && i + 1 < argc) turnaround = static_cast<uint32_t>(atoi(argv[++i]));
     else {
       fprintf(stderr,
-              "usage: bench_scan_pass [--passes N] [--paced-passes N] [--baud N] [--turnaround MS]\n"
+              "usage: bench_scan_pass [--passes N] [--paced-passes N] [--paced-floor-passes N] [--baud N]\n"
+              "                       [--turnaround MS]\n"
               "  (defaults: 500 unpaced passes a case; 20 paced passes of about 10 s each at 9600 baud,\n"
-              "   turnaround 5 ms; a shorter run for a quick look is not a measurement: the targets\n"
+              "   turnaround 5 ms, then 3 bare paced passes; a shorter run for a quick look is not a measurement: the targets\n"
               "   need at least 500 unpaced and 20 paced passes)\n");
       return 2;
     }
   }
-  if (passes < 1 || pacedPasses < 0 || baud == 0 || turnaround == 0) return 2;
+  if (passes < 1 || pacedPasses < 0 || pacedFloorPasses < 0 || baud == 0 || turnaround == 0) return 2;
   std::string tempRoot;
   const char *root = getenv("PLATFORM_ROOT");
   if (!root || !*root) {
@@ -437,7 +498,7 @@ int main(int argc, char **argv) {
   ok = RunUnpaced(true, false, passes, &stats) && ok;
   printf("  with statistics: %d passes, %.2f ms a pass, %.1f exchanges a pass, %.0f system calls a pass\n", passes,
          stats.wallMs, stats.exchangesPerPass, stats.syscallsPerPass);
-  if (pacedPasses > 0) ok = RunPaced(pacedPasses, baud, turnaround, &paced) && ok;
+  if (pacedPasses > 0) ok = RunPaced(pacedPasses, pacedFloorPasses, baud, turnaround, &paced) && ok;
   double eval = RunEvaluation(evalPasses);
   ntf_Stop();
   if (!tempRoot.empty()) {
@@ -455,6 +516,13 @@ int main(int argc, char **argv) {
   // The machine's own cost of the line, no target: beside the scanner's figure.
   printf("floor_cpu_ms_per_pass %.4f\n", unpaced.floorCpuMsPerPass);
   if (unpaced.floorCpuMsPerPass <= 0) ok = false;
+  if (pacedPasses > 0) {
+    printf("wakeups_per_pass_paced %.1f\n", paced.wakeupsPerPass);
+    if (pacedFloorPasses > 0) {
+      printf("floor_cpu_ms_per_pass_paced %.4f\n", paced.floorCpuMsPerPass);
+      printf("floor_wakeups_per_pass_paced %.1f\n", paced.floorWakeupsPerPass);
+    }
+  }
   for (const Target &t : targets) {
     printf("%s %.4f\n", t.name, t.value);
     // A figure that could not be measured is past its target too.
