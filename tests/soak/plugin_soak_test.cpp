@@ -610,6 +610,7 @@ TEST_F(PluginSoak, StoresAndRequestsHoldUpUnderKillsAndBrokenPeers) {
   while (failures < 10) {
     const uint64_t roundStart = NowMs();
     RoundPlan plan = PlanRound(random, kRoundMs, kAnalogue, kDigital);
+    uint64_t roundPeak = 0;  // the most heap of the samples in the round
     size_t nextKill[kLoggers] = {}, nextFault[kTransports] = {}, nextMysql = 0, nextDialog = 0, nextRemote = 0,
            nextReconf = 0;
     // The round: events as planned, each logger's next record as soon as it answered.
@@ -673,6 +674,7 @@ TEST_F(PluginSoak, StoresAndRequestsHoldUpUnderKillsAndBrokenPeers) {
         ++reconfigures;
       }
       if (now >= nextScan) {
+        roundPeak = std::max(roundPeak, HeapInUse() - Bookkeeping());
         sim_Post(scannerPid, NTF_SCAN);
         nextScan = now + 500;
       }
@@ -806,10 +808,11 @@ TEST_F(PluginSoak, StoresAndRequestsHoldUpUnderKillsAndBrokenPeers) {
     last = ps;
     std::string sockets = DescribeSockets();
     for (size_t at; (at = sockets.find('\n')) != std::string::npos;) sockets.replace(at, 1, ";");
-    printf("plugin soak: round %llu at %llu s, heap %llu kB (and the soak's lists %llu kB), rss %llu kB (%llu kB "
+    printf("plugin soak: round %llu at %llu s, heap %llu kB (in the round up to %llu kB; and the soak's lists %llu kB), rss %llu kB (%llu kB "
            "trimmed), allocator %d arenas holding %llu kB, %llu kB of it free, fds %d, threads %d; sockets:%s\n",
            static_cast<unsigned long long>(rounds), static_cast<unsigned long long>(elapsed / 1000),
-           static_cast<unsigned long long>(heap / 1024), static_cast<unsigned long long>(kept / 1024),
+           static_cast<unsigned long long>(heap / 1024), static_cast<unsigned long long>(roundPeak / 1024),
+           static_cast<unsigned long long>(kept / 1024),
            static_cast<unsigned long long>(ps.rssKb), static_cast<unsigned long long>(trimmed), hold.arenas,
            static_cast<unsigned long long>(hold.systemBytes / 1024),
            static_cast<unsigned long long>(hold.freeBytes / 1024), ps.fds, ps.threads, sockets.c_str());
