@@ -20,9 +20,6 @@
 #include <unistd.h>
 
 #include <arpa/inet.h>
-#ifdef TNW_SANITIZE
-extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
-#endif
 
 #include <algorithm>
 #include <atomic>
@@ -59,6 +56,7 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
 #include "tools/scadasim/sim_soap.h"
 #include "tools/scadasim/sim_tls.h"
 
+using tnwtest::HeapInUse;
 using tnwtest::Until;
 
 namespace {
@@ -138,17 +136,6 @@ std::string Hex(const std::string &s) {
   char b[4];
   for (unsigned char c : s) snprintf(b, sizeof b, "%02x", c), out += b;
   return out;
-}
-
-// Bytes this process has allocated and not freed: unlike resident memory,
-// blind to pages an allocator keeps for reuse.
-uint64_t HeapInUse() {
-#ifdef TNW_SANITIZE
-  return __sanitizer_get_current_allocated_bytes();
-#else
-  struct mallinfo2 m = mallinfo2();
-  return m.uordblks + m.hblkhd;
-#endif
 }
 
 // What glibc's allocator holds: its arenas (one for each thread that
