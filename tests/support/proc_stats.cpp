@@ -1,6 +1,7 @@
 #include "tests/support/proc_stats.h"
 
 #include <dirent.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -8,6 +9,10 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#ifdef TNW_SANITIZE
+extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
+#endif
 
 namespace tnwtest {
 
@@ -27,6 +32,15 @@ std::string Slurp(const std::string &path) {
 }
 
 }  // namespace
+
+uint64_t HeapInUse() {
+#ifdef TNW_SANITIZE
+  return __sanitizer_get_current_allocated_bytes();
+#else
+  struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+#endif
+}
 
 bool ThreadAsleep(uint32_t tid) {
   // The state follows the command name, which is in parentheses and may hold any character.

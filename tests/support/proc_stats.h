@@ -18,6 +18,9 @@ struct ProcStats {
 };
 
 ProcStats ReadProcStats(pid_t pid);
+// Bytes this process has allocated and not freed: unlike resident memory,
+// blind to pages an allocator keeps for reuse.
+uint64_t HeapInUse();
 // Clock ticks a second (for cpuTicks).
 long TicksPerSecond();
 // The targets of the process's open descriptors, one a line (for messages).
