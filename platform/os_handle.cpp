@@ -107,17 +107,6 @@ void os_Sleep(uint32_t ms) {
     poll(nullptr, 0, left);
   } while (true);
 }
-
-void os_SleepMicroseconds(uint32_t us) {
-  struct timespec due;
-  clock_gettime(CLOCK_MONOTONIC, &due);
-  due.tv_sec += us / 1000000u;
-  due.tv_nsec += static_cast<long>(us % 1000000u) * 1000;
-  if (due.tv_nsec >= 1000000000) due.tv_sec += 1, due.tv_nsec -= 1000000000;
-  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
-  }
-}
-
 uint32_t os_WaitForMultipleObjects(uint32_t n, const OsHandle *handles, uint32_t ms) {
   if (n == 0 || n > OS_MAXIMUM_WAIT_OBJECTS || !handles) return os_Fail(OS_ERROR_INVALID_PARAMETER), OS_WAIT_FAILED;
   OsObject *objs[OS_MAXIMUM_WAIT_OBJECTS];

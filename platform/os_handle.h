@@ -89,8 +89,6 @@ enum : uint32_t {
 int os_SetPriorityClass(uint32_t cls);
 
 void os_Sleep(uint32_t ms);
-// os_Sleep to the microsecond, for waits on a serial line's byte times.
-void os_SleepMicroseconds(uint32_t us);
 // Milliseconds of a monotonic clock (wraps at 2^32).
 uint32_t os_GetTickCount(void);
 

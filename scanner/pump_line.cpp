@@ -45,21 +45,19 @@ Expected *ExpectedSlot(const char *text, size_t n) {
   return nullptr;
 }
 
-// Sleeps through what is still to come of a reply, to just past the time
-// its expected last byte comes, so that byte is found waiting rather than
-// woken for: at most one idle poll at a time, so a byte is read at most a
-// poll after it came (as the polls did), and never past the deadline. A last
-// byte later than that is still waited for on the port.
+// Sleeps through what is still to come of a reply, up to one byte before its
+// expected end, so that byte ends the reply on time: at most one idle poll at
+// a time, so a byte is read at most a poll after it came (as the polls did),
+// and never past the deadline.
 void SleepThroughReply(const Expected *expect, uint32_t stored, uint32_t deadline) {
   uint32_t byteUs = com_ByteTimeUs();
-  if (!expect || g_blindSleep || byteUs == 0 || expect->length <= stored) return;
-  // An eighth of a byte over: the last byte's own way through the driver.
-  uint64_t us = static_cast<uint64_t>(expect->length - stored) * byteUs + byteUs / 8;
-  if (us > kPollMs * 1000) us = kPollMs * 1000;
+  if (!expect || g_blindSleep || byteUs == 0 || expect->length <= stored + 1) return;
+  uint64_t ms = static_cast<uint64_t>(expect->length - stored - 1) * byteUs / 1000;
+  if (ms > kPollMs) ms = kPollMs;
   int32_t left = static_cast<int32_t>(deadline - os_GetTickCount());
   if (left <= 0) return;
-  if (us > static_cast<uint64_t>(left) * 1000) us = static_cast<uint64_t>(left) * 1000;
-  os_SleepMicroseconds(static_cast<uint32_t>(us));
+  if (ms > static_cast<uint64_t>(left)) ms = static_cast<uint64_t>(left);
+  if (ms > 0) os_Sleep(static_cast<uint32_t>(ms));
 }
 
 // Brackets one command or reply for the observer.

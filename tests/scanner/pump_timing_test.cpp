@@ -224,27 +224,3 @@ TEST_F(PacedLine, ExpectedReplyCutShortStillTimesOutAfter780ms) {
   EXPECT_EQ(sts_GetCommCounter(0, STS_SLOT_RX_TIMEOUTS), timeouts + 1);
   EXPECT_EQ(sts_GetCommCounter(0, STS_SLOT_RX_BYTES), bytes + half);
 }
-
-// A short reply of known length, asked for again and again: each is slept
-// through to its last byte, so it costs the wait for its first byte and one
-// sleep, not a third wake for the last byte; it still ends when it came.
-TEST_F(PacedLine, KnownShortReplyEndsOnTwoWakeUps) {
-  const char *command = "RP1STATUS";
-  ASSERT_EQ(Exchange(command), 0);  // learns the length
-  const int exchanges = 6;
-  long waits = 0;
-  uint32_t spent = 0;
-  for (int i = 0; i < exchanges; ++i) {
-    long w0 = Waits();
-    uint32_t t0 = os_GetTickCount();
-    ASSERT_EQ(Exchange(command), 0) << i;
-    spent += os_GetTickCount() - t0;
-    waits += Waits() - w0;
-    EXPECT_STREQ(buf, "000,1\r") << i;
-  }
-  uint32_t wireMs = static_cast<uint32_t>((strlen(command) + 1 + strlen("000,1\r")) * 10000 / 9600);
-  EXPECT_GE(spent + exchanges, wireMs * exchanges);
-  EXPECT_LT(spent, (wireMs + 15) * exchanges);
-  // Two a reply; a last byte that came late on a busy machine is woken for.
-  EXPECT_LE(waits, 2 * exchanges + 2) << spent << " ms";
-}
