@@ -66,3 +66,15 @@ int txt_AddEntry(const char *textPath, const char *section, const TimeStamp &at,
 // The 16-bit forms take NUL-terminated 16-bit texts.
 int txt_AddEntryW(const char *textPath, const char *section, const TimeStamp &at, const uint16_t *text,
                   const uint16_t *text2, const char *server = nullptr);
+
+// A logger's own text file: "<type>_<number>.txt" in the configuration's
+// "LOGGERS" folder, which is then the current directory, for this computer
+// and pipe servers; "\\<server>\TSQ_CURRENT_CONFIG\LOGGERS\<type>_<number>.txt"
+// on every other server. Empty for a type that is null or empty.
+std::string txt_LoggerTextPath(const char *server, const char *type, int number);
+// Its sections, read and replaced as txt_ReadSection and txt_ReplaceSection
+// do, through the server's file requests when the path is the server's.
+int txt_ReadLoggerSection(const char *server, const char *type, int number, const char *section, char *out,
+                          uint32_t *capacity);
+int txt_ReplaceLoggerSection(const char *server, const char *type, int number, const char *section,
+                             const char *text);

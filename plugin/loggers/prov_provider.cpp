@@ -94,6 +94,9 @@ struct LocalProvider {
   // data they changed; the count ends the history replies.
   int changedLines = 0;
   TimeStamp changedFrom{}, changedTo{};
+  // Each request but "5S" to "8S" closes the slot stores after it, so the
+  // runs' files are held only while a request reads them.
+  bool closeAfterRequest = false;
 };
 
 namespace {
@@ -260,6 +263,13 @@ bool Number(const std::string &s, int64_t *v) {
 
 // ---- Opening and loading ----
 
+// The next refresh opens the slot's newest run again.
+void CloseSlotStore(ProvSlot *s) {
+  if (s->store) s->store->Close();
+  delete s->store;
+  s->store = nullptr;
+}
+
 void DestroySlot(ProvSlot *s) {
   delete s->store;
   s->store = nullptr;
@@ -401,7 +411,7 @@ void StatusRows(LocalProvider *p) {
 
 // Re-reads the newest record of each slot.
 void RefreshRecords(LocalProvider *p) {
-  if (!p->refreshed || Elapsed(p->refreshTick, PROV_REFRESH_MS)) {
+  if (!p->refreshed || p->closeAfterRequest || Elapsed(p->refreshTick, PROV_REFRESH_MS)) {
     p->refreshed = true;
     p->refreshTick = os_GetTickCount();
     if (!p->slot[0].store) {
@@ -1499,6 +1509,14 @@ int prov_Dispatch(LocalProvider *p, const void *line, uint32_t length, void *rep
     std::string rest = req.size() > 2 && req[2] == ',' ? req.substr(3) : req.substr(2);
     std::vector<std::string> args = Split(rest);
     bool history = cmd[1] == 'S' && cmd[0] >= '5' && cmd[0] <= '8';
+    struct CloseAfter {
+      LocalProvider *p;
+      bool on;
+      ~CloseAfter() {
+        if (on)
+          for (ProvSlot &s : p->slot) CloseSlotStore(&s);
+      }
+    } closeAfter{p, p->closeAfterRequest && !history};
     if (!history && !Refresh(p)) {
       Debug("No RT Records GraphFiltered for %d:d\r\n", 0);
       return 0;
@@ -1560,6 +1578,10 @@ void prov_Close(LocalProvider *p) {
     DestroySlot(&s);
   }
   p->opened = false;
+}
+
+void prov_SetCloseAfterRequest(LocalProvider *p, bool on) {
+  if (p) p->closeAfterRequest = on;
 }
 
 void prov_Destroy(LocalProvider *p) {

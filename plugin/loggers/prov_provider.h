@@ -38,6 +38,10 @@ int prov_Dispatch(LocalProvider *p, const void *line, uint32_t length, void *rep
 void prov_Close(LocalProvider *p);
 // Closes (when still open) and frees.
 void prov_Destroy(LocalProvider *p);
+// Off at first. On: every request but "5S" to "8S" closes the stores of the
+// newest runs when it is served (the next one opens them again) and re-reads
+// the newest records without waiting PROV_REFRESH_MS.
+void prov_SetCloseAfterRequest(LocalProvider *p, bool on);
 
 // Who owns a logger's runs, shared by the providers of several processes:
 // a host keeps it in a mapping, with a named mutex that guards it.

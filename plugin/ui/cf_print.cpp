@@ -2,6 +2,7 @@
 #include "plugin/ui/cf_print.h"
 
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -141,7 +142,13 @@ int PrintAnalogChannel(const Code &code, int number, const ChannelRecord *r) {
   }
   l.Add(" [%s]     \n", YesNo(flag(CHAN_AF_SIG_CHANGE_ENABLE)));
   if (prn_PrintLine(l.text) < 0) return -1;
+  return prn_PrintDescriptionLine(r);
+}
 
+int PrintAnalogDescription(const ChannelRecord *r) {
+  auto flag = [&](int bit) { return chan_FlagBit(r, bit); };
+  const ChannelAnalogue &a = r->a;
+  bool event = flag(CHAN_AF_EVENT_ENABLE);
   Line m;
   m.Add("            %-32.32s%s   ", Field(chan_GetDescription(r)).text, "");
   m.Add("%s", event ? prn_ValueFormat(GetFloat(r, offsetof(ChannelAnalogue, HighEventLimit))) : kBlanks8);
@@ -180,7 +187,7 @@ int PrintDigitalChannel(const Code &code, int number, const ChannelRecord *r) {
   const ChannelDigital &d = r->d;
   char name[32];
   os_FormatC(name, sizeof name, "%.2s%d", code.text, number);
-  Field lowState(d.LowStateText, sizeof d.LowStateText), highState(d.HighStateText, sizeof d.HighStateText);
+  Field lowState(d.LowStateText, sizeof d.LowStateText);
   Line l;
   l.Add("%-7.7s [", name);
   l.Add("%s", YesNo(flag(CHAN_DF_ENABLE)));
@@ -200,6 +207,12 @@ int PrintDigitalChannel(const Code &code, int number, const ChannelRecord *r) {
   }
   l.Add("\n");
   if (prn_PrintLine(l.text) < 0) return -1;
+  return prn_PrintDescriptionLine(r);
+}
+
+int PrintDigitalDescription(const ChannelRecord *r) {
+  const ChannelDigital &d = r->d;
+  Field highState(d.HighStateText, sizeof d.HighStateText);
   Line m;
   m.Add("            %-32.32s ", Field(chan_GetDescription(r)).text);
   m.Add(" %-32.32s%s\n", highState.text, "");
@@ -221,8 +234,7 @@ int PrintTable(const CfTypeEntry *entry, int first, int last, const ChannelRecor
       heading = true;
     }
     if (heading) {
-      if (prn_PrintLine(digital ? kDigitalHead1 : kAnalogHead1) < 0) return -1;
-      if (prn_PrintLine(digital ? kDigitalHead2 : kAnalogHead2) < 0) return -1;
+      if ((digital ? prn_PrintDigitalHeading() : prn_PrintAnalogHeading()) < 0) return -1;
       heading = false;
     }
     if ((digital ? PrintDigitalChannel(code, n, r) : PrintAnalogChannel(code, n, r)) < 0) return -1;
@@ -246,8 +258,12 @@ void PrintRate(Line *l, const char *format, int64_t ms) {
 
 }  // namespace
 
+void prn_SetPrintContext(OsDc *dc) { g_print.dc = dc; }
+
+OsDc *prn_GetPrintContext(void) { return g_print.dc; }
+
 void prn_Begin(OsDc *dc) {
-  g_print.dc = dc;
+  prn_SetPrintContext(dc);
   g_print.line = 1;
   g_print.pagePending = false;
   g_print.used = 0;
@@ -345,13 +361,8 @@ int prn_PrintAllConfig(OsDc *dc, const char *server, const HostDeviceRecord *dev
   prn_Begin(dc);
   if (!device) return -1;
   if (!server) server = "";
-  char folder[CF_FOLDER_NAME_SIZE + 1], name[CF_DEVICE_NAME_SIZE + 1];
+  char folder[CF_FOLDER_NAME_SIZE + 1];
   cf_FieldText(device->folder, sizeof device->folder, folder, sizeof folder);
-  cf_FieldText(device->name, sizeof device->name, name, sizeof name);
-  Printable(name);
-  char serverText[PRN_LINE_MAX + 1];
-  os_FormatC(serverText, sizeof serverText, "%s", server);
-  Printable(serverText);
   DeviceConfig read;
   if (!config) {
     if (cfg_ReadConfigStatus(server, folder, &autoEnable) != 0) return -1;
@@ -359,6 +370,37 @@ int prn_PrintAllConfig(OsDc *dc, const char *server, const HostDeviceRecord *dev
     if (cfg_ReadSaveConfig(server, folder, &saveOutputs, &saveByTag, &saveRate) != 0) return -1;
     config = &read;
   }
+  if (prn_PrintHeader(server, device, autoEnable, saveOutputs, saveByTag, saveRate, config) < 0) return -1;
+
+  int result = 0;
+  for (int type = 0; type < IO_TYPE_COUNT; ++type) {
+    const CfTypeEntry *entry = &device->types[type];
+    if (entry->code[0] == 0 && entry->code[1] == 0) continue;
+    int count = entry->count;
+    if (count == 0) return -1;
+    std::vector<ChannelRecord> channels;
+    const ChannelRecord *records = types ? types[type] : nullptr;
+    if (!records) {
+      channels.resize(static_cast<size_t>(count));
+      if (cfg_ReadChannels(server, folder, type, channels.data(), 0, count) != 0) return -1;
+      records = channels.data();
+    }
+    result = (type & 1) ? prn_PrintDigitalTable(entry, 1, count, records)
+                        : prn_PrintAnalogTable(entry, 1, count, records);
+    if (result < 0) return result;
+  }
+  return result;
+}
+
+int prn_PrintHeader(const char *server, const HostDeviceRecord *device, uint8_t autoEnable, uint8_t saveOutputs,
+                    uint8_t saveByTag, int32_t saveRate, const DeviceConfig *config) {
+  if (!device || !config) return -1;
+  char name[CF_DEVICE_NAME_SIZE + 1];
+  cf_FieldText(device->name, sizeof device->name, name, sizeof name);
+  Printable(name);
+  char serverText[PRN_LINE_MAX + 1];
+  os_FormatC(serverText, sizeof serverText, "%s", server ? server : "");
+  Printable(serverText);
   Line head;
   // The line bound cuts a long server name, never the line's end.
   head.Add("        SERVER NAME    [%.*s]\n", PRN_LINE_MAX - 32, serverText);
@@ -386,23 +428,27 @@ int prn_PrintAllConfig(OsDc *dc, const char *server, const HostDeviceRecord *dev
   memcpy(&scanRate, &config->ScanRate, sizeof scanRate);
   PrintRate(&scan, "        SCAN RATE %02d(min) %02d(sec) %03d(ms)\n\n", scanRate);
   if (prn_PrintLine(scan.text) < 0) return -1;
+  return 1;
+}
 
-  int result = 0;
-  for (int type = 0; type < IO_TYPE_COUNT; ++type) {
-    const CfTypeEntry *entry = &device->types[type];
-    if (entry->code[0] == 0 && entry->code[1] == 0) continue;
-    int count = entry->count;
-    if (count == 0) return -1;
-    std::vector<ChannelRecord> channels;
-    const ChannelRecord *records = types ? types[type] : nullptr;
-    if (!records) {
-      channels.resize(static_cast<size_t>(count));
-      if (cfg_ReadChannels(server, folder, type, channels.data(), 0, count) != 0) return -1;
-      records = channels.data();
-    }
-    result = (type & 1) ? prn_PrintDigitalTable(entry, 1, count, records)
-                        : prn_PrintAnalogTable(entry, 1, count, records);
-    if (result < 0) return result;
-  }
-  return result;
+int prn_PrintAnalogHeading(void) {
+  if (prn_PrintLine(kAnalogHead1) < 0) return -1;
+  return prn_PrintLine(kAnalogHead2);
+}
+
+int prn_PrintDigitalHeading(void) {
+  if (prn_PrintLine(kDigitalHead1) < 0) return -1;
+  return prn_PrintLine(kDigitalHead2);
+}
+
+int prn_PrintDescriptionLine(const ChannelRecord *record) {
+  if (!record) return -1;
+  return chan_IsDigital(record) ? PrintDigitalDescription(record) : PrintAnalogDescription(record);
+}
+
+int prn_WriteBlanks(int count) {
+  int written = 0;
+  for (; written < count; ++written)
+    if (fputc(' ', stdout) == EOF) break;
+  return written;
 }

@@ -17,8 +17,24 @@ void prn_Begin(OsDc *dc);
 // starts the next one before the first line after it. 1, or -1 when a page
 // cannot be ended or started. A line longer than PRN_LINE_MAX is cut.
 int prn_PrintLine(const char *text);
+// The context lines are drawn on; setting it leaves the page state alone.
+void prn_SetPrintContext(OsDc *dc);
+OsDc *prn_GetPrintContext(void);
 int prn_LinesPerPage(void);
 int prn_CurrentLine(void);
+
+// The print-out's header: server, device, status, save and scan settings.
+// 1, or -1.
+int prn_PrintHeader(const char *server, const HostDeviceRecord *device, uint8_t autoEnable, uint8_t saveOutputs,
+                    uint8_t saveByTag, int32_t saveRate, const DeviceConfig *config);
+// The two heading lines of a table (and the blank line after them). 1, or -1.
+int prn_PrintAnalogHeading(void);
+int prn_PrintDigitalHeading(void);
+// A channel's second table line: its description, then the high side of an
+// analogue channel or the high-state text of a digital one. 1, or -1.
+int prn_PrintDescriptionLine(const ChannelRecord *record);
+// Writes `count` blanks to standard output; the number written.
+int prn_WriteBlanks(int count);
 
 // A value in at most 8 characters: "%8.6f" with fewer decimals until it
 // fits, else the exponent form that fits.

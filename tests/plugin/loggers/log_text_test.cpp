@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/os_env.h"
 #include "platform/os_error.h"
 #include "platform/os_file.h"
 #include "platform/os_path.h"
@@ -378,6 +379,56 @@ TEST_F(LogTextTest, FourWritersLoseNothing) {
       EXPECT_EQ(lines[i].substr(textAt), "w" + std::to_string(w) + " n" + std::to_string(k)) << file;
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// This computer and pipe servers keep a logger's text file in the LOGGERS
+// folder the caller stands in; any other server keeps it in its own.
+TEST(LoggerTextFile, PathByServer) {
+  const std::string self = os_ComputerName();
+  struct Case {
+    const char *server, *type;
+    int number;
+    std::string path;
+  } cases[] = {
+      {nullptr, "gen", 3, "gen_3.txt"},
+      {"", "gen", 3, "gen_3.txt"},
+      {".", "resub", 12, "resub_12.txt"},
+      {"localhost", "gen", 0, "gen_0.txt"},
+      {self.c_str(), "gen", 3, "gen_3.txt"},
+      {"PUMPHOST", "gen", 3, "gen_3.txt"},  // a name alone: a pipe server
+      {"http://127.0.0.2:8080", "gen", 3, "\\\\http://127.0.0.2:8080\\TSQ_CURRENT_CONFIG\\LOGGERS\\gen_3.txt"},
+      {"tcp://scada1:5000", "fast", -1, "\\\\tcp://scada1:5000\\TSQ_CURRENT_CONFIG\\LOGGERS\\fast_-1.txt"},
+      {"PROVIDER=x;", "gen", 3, "\\\\PROVIDER=x;\\TSQ_CURRENT_CONFIG\\LOGGERS\\gen_3.txt"},
+      {nullptr, "", 3, ""},
+      {"http://127.0.0.2:8080", nullptr, 3, ""},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(txt_LoggerTextPath(c.server, c.type, c.number), c.path) << (c.server ? c.server : "(null)");
+}
+
+// Replaced and read back on this computer: the file is the type and number's
+// in the current directory, and other sections survive.
+TEST_F(LogTextTest, LoggerTextFileInCurrentFolder) {
+  char before[1024];
+  ASSERT_EQ(os_GetCurrentDirectory(before, sizeof before), 0);
+  ASSERT_EQ(os_SetCurrentDirectory(W("").c_str()), 0);
+  ASSERT_TRUE(tnwtest::WriteFile(L("gen_4.txt"), "[HEADER]\r\nold\r\n[POSITIONS]\r\nAI1 1\r\n"));
+  EXPECT_EQ(txt_ReplaceLoggerSection(nullptr, "gen", 4, "HEADER", "new 1\r\nnew 2\r\n"), 1);
+  EXPECT_EQ(txt_ReplaceLoggerSection("localhost", "gen", 5, "[TEXT]", "made\r\n"), 1);
+  char out[64];
+  uint32_t cap = sizeof out;
+  EXPECT_EQ(txt_ReadLoggerSection(".", "gen", 4, "HEADER", out, &cap), 2);
+  EXPECT_STREQ(out, "new 1\r\nnew 2\r\n");
+  cap = sizeof out;
+  EXPECT_EQ(txt_ReadLoggerSection(nullptr, "gen", 6, "HEADER", out, &cap), -2);
+  EXPECT_EQ(txt_ReadLoggerSection(nullptr, "", 4, "HEADER", out, &cap), -1);
+  ASSERT_EQ(os_SetCurrentDirectory(before), 0);
+  EXPECT_EQ(tnwtest::ReadFile(L("gen_4.txt")), "[HEADER]\r\nnew 1\r\nnew 2\r\n[POSITIONS]\r\nAI1 1\r\n");
+  EXPECT_EQ(tnwtest::ReadFile(L("gen_5.txt")), "[TEXT]\r\nmade\r\n");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "framework/config/chan_record.h"
@@ -1189,6 +1190,92 @@ TEST(ProviderOwner, PartnerRunOpenAtTheEarliestStart) {
     EXPECT_EQ(Path(shared.rec->slot[0]), primary + "\\P" + first + ".odl");
     EXPECT_EQ(shared.rec->slot[1].set, c.taken ? 1u : 0u);
     EXPECT_EQ(Path(shared.rec->slot[1]), c.taken ? want : "");
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Descriptors this process holds on files whose path holds `part`.
+int OpenOn(const std::string &part) {
+  std::string fds = tnwtest::DescribeFds(static_cast<pid_t>(os_GetCurrentProcessId()));
+  int n = 0;
+  for (size_t at = fds.find(part); at != std::string::npos; at = fds.find(part, at + 1)) ++n;
+  return n;
+}
+
+float Ai1(Provider *pv) {
+  std::string r = pv->Ask("RV,AI1");
+  float f = -1;
+  if (r.size() == 16) memcpy(&f, r.data() + 12, 4);
+  return f;
+}
+
+// With the flag set the newest run is not held between requests, and a run
+// replaced under its name is read anew; without it the provider keeps the
+// run it opened.
+TEST(ProviderCloseAfterRequest, StoresClosedAfterEachRequest) {
+  for (bool on : {false, true}) {
+    SCOPED_TRACE(on ? "flag set" : "flag clear");
+    Layout l, other;
+    const std::string tag = on ? "on" : "off";
+    std::string win = Folder("closeafter_" + tag), dir = tnwtest::Root() + "/drives/c/pv/closeafter_" + tag;
+    std::string spare = Folder("closeafter_spare_" + tag);
+    for (const auto &[folder, layout, base] : {std::tuple{win, &l, 0}, std::tuple{spare, &other, 500}}) {
+      CLogFileCollection c;
+      ASSERT_EQ(c.Open("", folder.c_str(), "", "P", kRW), 0);
+      std::unique_ptr<CLogStore> s = NewRun(&c, layout, kT0);
+      ASSERT_TRUE(s);
+      std::vector<uint8_t> recs = layout->Records(kT0, 0, 3, base);
+      ASSERT_EQ(s->WriteLogs(&layout->h, recs.data(), 3), 0);
+      s->Close();
+    }
+    char a[14];
+    log_FormatStamp(kT0, a);
+    const std::string run = "/P" + std::string(a) + ".odl";
+    Provider pv;
+    ASSERT_EQ(prov_Open(pv.p, win.c_str()), 0);
+    prov_SetCloseAfterRequest(pv.p, on);
+    EXPECT_EQ(Ai1(&pv), 20.0f);
+    EXPECT_EQ(OpenOn("closeafter_" + tag + run), on ? 0 : 1) << tnwtest::DescribeFds(static_cast<pid_t>(os_GetCurrentProcessId()));
+    ASSERT_EQ(os_DeleteFile((dir + run).c_str()), 0);
+    ASSERT_EQ(os_CopyFile((tnwtest::Root() + "/drives/c/pv/closeafter_spare_" + tag + run).c_str(),
+                          (dir + run).c_str(), true),
+              0);
+    EXPECT_EQ(Ai1(&pv), on ? 520.0f : 20.0f);
+  }
+}
+
+// A record appended right after a request: with the flag the next request
+// serves it, without it the record waits for the next read 500 ms on.
+TEST(ProviderCloseAfterRequest, AppendedRecordSeenAtOnce) {
+  for (bool on : {false, true}) {
+    SCOPED_TRACE(on ? "flag set" : "flag clear");
+    Layout l;
+    std::string win = Folder(on ? "closeafter_live_on" : "closeafter_live_off");
+    CLogFileCollection c;
+    ASSERT_EQ(c.Open("", win.c_str(), "", "P", kRW), 0);
+    std::unique_ptr<CLogStore> writer = NewRun(&c, &l, kT0);
+    ASSERT_TRUE(writer);
+    std::vector<uint8_t> recs = l.Records(kT0, 0, 4, 0);
+    ASSERT_EQ(writer->WriteLogs(&l.h, recs.data(), 2), 0);
+    Provider pv;
+    ASSERT_EQ(prov_Open(pv.p, win.c_str()), 0);
+    prov_SetCloseAfterRequest(pv.p, on);
+    auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(Ai1(&pv), 10.0f);
+    for (int i = 2; i < 4; ++i) {
+      ASSERT_EQ(writer->WriteLogs(&l.h, recs.data() + size_t(i) * l.h.recordSize, 1), 0);
+      float got = Ai1(&pv);
+      // Without the flag the check holds only while the read is not yet due.
+      if (on || std::chrono::steady_clock::now() - asked < std::chrono::milliseconds(PROV_REFRESH_MS / 2)) {
+        EXPECT_EQ(got, on ? 10.0f * i : 10.0f) << "record " << i;
+      }
+      if (!on) break;
+      asked = std::chrono::steady_clock::now();
+    }
+    writer->Close();
   }
 }
 

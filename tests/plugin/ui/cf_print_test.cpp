@@ -461,3 +461,116 @@ TEST_F(CfPrint, PdfAgainstFixture) {
 }
 
 }  // namespace
+
+namespace {
+
+// The routines the exports do not call, used directly: they print what the
+// tables and the header print, byte for byte.
+TEST(CfPrintRoutines, HeadingsAndDescriptionLinesAsTheTablesPrintThem) {
+  HostDeviceRecord d = Device("P");
+  SetType(&d, IO_AI, "AI", 1);
+  SetType(&d, IO_DI, "DI", 1);
+  ChannelRecord ai = Analogue(IO_AI, true, "PT1"), di = Digital(IO_DI, true, "XV1");
+  chan_SetDescription(&ai, "CYL1 PRESS");
+  for (int bit : {CHAN_AF_EVENT_ENABLE, CHAN_AF_HIGH_ALARM_ENABLE, CHAN_AF_HIGH_ALARM_DEADBAND_ENABLE})
+    chan_SetFlagBit(&ai, bit, true);
+  PutFloat(&ai, offsetof(ChannelAnalogue, HighEventLimit), 200.0f);
+  PutFloat(&ai, offsetof(ChannelAnalogue, HighAlarmLimit), 50.0f);
+  PutFloat(&ai, offsetof(ChannelAnalogue, HighAlarmDeadband), 2.5f);
+  ai.a.HighAlarmPriority = 7;
+  chan_SetDescription(&di, "FILL VALVE");
+  memcpy(di.d.HighStateText, "OPEN", 4);
+  cftest::Recorder tables;
+  prn_Begin(&tables.dc);
+  ASSERT_EQ(prn_PrintAnalogTable(&d.types[IO_AI], 1, 1, &ai), 0);
+  ASSERT_EQ(prn_PrintDigitalTable(&d.types[IO_DI], 1, 1, &di), 1);
+  std::vector<std::string> t = tables.Texts();
+  ASSERT_EQ(t.size(), 8u);
+
+  cftest::Recorder parts;
+  prn_Begin(&parts.dc);
+  EXPECT_EQ(prn_PrintAnalogHeading(), 1);
+  EXPECT_EQ(prn_PrintDescriptionLine(&ai), 1);
+  EXPECT_EQ(prn_PrintDigitalHeading(), 1);
+  EXPECT_EQ(prn_PrintDescriptionLine(&di), 1);
+  EXPECT_EQ(prn_PrintDescriptionLine(nullptr), -1);
+  const std::vector<std::string> expected = {
+      "CHAN    ENB TAG                  UNITS        EVENT CHCK ALARM CHECKING LOW/HIGH" + std::string(53, ' ') +
+          " SIG CHNG",
+      "            DESCRIPTION                       ON LOW/HIG O C LIMIT    W LIMIT    H LIMIT    PRI DLY  "
+      "MESSAGE" + std::string(25, ' ') + " ON/VALUE",
+      "            CYL1 PRESS" + std::string(22, ' ') + "   200.0000 Y N 50.00000 N " + std::string(9, ' ') +
+          "Y 47.50000 7   0    " + std::string(32, ' ') + std::string(9, ' '),
+      "CHAN    ENB TAG                               LOW STAT                          EVENT  ALARM  COM ALM ALM  "
+      "ALARM",
+      "            DESCRIPTION                       HIG STAT                          STATE  STATE  ALM PRI DLY  "
+      "MESSAGE",
+      "            FILL VALVE" + std::string(22, ' ') + "  OPEN" + std::string(28, ' '),
+  };
+  EXPECT_EQ(parts.Texts(), expected);
+  EXPECT_EQ(expected, (std::vector<std::string>{t[0], t[1], t[3], t[4], t[5], t[7]}));
+  // Headings end in a blank line: the first channel sits two lines lower.
+  EXPECT_EQ(parts.LineAt(0, 4), expected[2]);
+}
+
+TEST(CfPrintRoutines, HeaderAsThePrintOutPrintsIt) {
+  HostDeviceRecord d = Device("PUMPHOUSE");
+  DeviceConfig config;
+  memset(&config, 0, sizeof config);
+  config.ScanRate = 1500;
+  struct Case {
+    uint8_t autoEnable, saveOutputs;
+    std::string status, save;
+  } cases[] = {
+      {1, 1, "        STATUS         [ENABLED ]",
+       "        AUTOSAVE       [Y]                    BY TAG  [Y]       SAVE RATE 01(min) 30(sec) 500(ms)"},
+      {0, 0, "        STATUS         [DISABLED]", "        AUTOSAVE       [N]"},
+  };
+  for (const Case &c : cases) {
+    cftest::Recorder rec;
+    prn_Begin(&rec.dc);
+    EXPECT_EQ(prn_PrintHeader("SCADA1", &d, c.autoEnable, c.saveOutputs, 1, 90500, &config), 1);
+    const std::vector<std::string> expected = {"        SERVER NAME    [SCADA1]", "        DEVICE NAME    [PUMPHOUSE]",
+                                               c.status, c.save, "        SCAN RATE 00(min) 01(sec) 500(ms)"};
+    EXPECT_EQ(rec.Texts(), expected);
+    EXPECT_EQ(rec.LineAt(0, 7), expected[4]);  // after the three line feeds
+    EXPECT_EQ(prn_CurrentLine(), 9);  // where the first table heading goes
+  }
+  cftest::Recorder rec;
+  prn_Begin(&rec.dc);
+  EXPECT_EQ(prn_PrintHeader("S", &d, 1, 0, 0, 0, nullptr), -1);
+  EXPECT_EQ(prn_PrintHeader("S", nullptr, 1, 0, 0, 0, &config), -1);
+  EXPECT_TRUE(rec.Texts().empty());
+}
+
+// Setting the context moves the drawing, not the line or a half-built line.
+TEST(CfPrintRoutines, ContextLineAndPageSize) {
+  cftest::Recorder a, b;
+  b.height = 530;
+  prn_Begin(&a.dc);
+  EXPECT_EQ(prn_GetPrintContext(), &a.dc);
+  EXPECT_EQ(prn_LinesPerPage(), (230 - 6 * 5) / 10);
+  EXPECT_EQ(prn_PrintLine("one\nhalf "), 1);
+  EXPECT_EQ(prn_CurrentLine(), 2);
+  prn_SetPrintContext(&b.dc);
+  EXPECT_EQ(prn_GetPrintContext(), &b.dc);
+  EXPECT_EQ(prn_CurrentLine(), 2);
+  EXPECT_EQ(prn_LinesPerPage(), (530 - 6 * 5) / 10);
+  EXPECT_EQ(prn_PrintLine("two\n"), 1);
+  EXPECT_EQ(a.Texts(), std::vector<std::string>{"one"});
+  EXPECT_EQ(b.LineAt(0, 2), "half two");
+  EXPECT_EQ(b.Texts().size(), 1u);
+}
+
+TEST(CfPrintRoutines, BlanksToStandardOutput) {
+  for (int count : {0, 1, 7, 300, -4}) {
+    testing::internal::CaptureStdout();
+    int n = prn_WriteBlanks(count);
+    fflush(stdout);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(n, count > 0 ? count : 0) << count;
+    EXPECT_EQ(out, std::string(count > 0 ? size_t(count) : 0, ' ')) << count;
+  }
+}
+
+}  // namespace
