@@ -107,6 +107,7 @@ void os_Sleep(uint32_t ms) {
     poll(nullptr, 0, left);
   } while (true);
 }
+
 uint32_t os_WaitForMultipleObjects(uint32_t n, const OsHandle *handles, uint32_t ms) {
   if (n == 0 || n > OS_MAXIMUM_WAIT_OBJECTS || !handles) return os_Fail(OS_ERROR_INVALID_PARAMETER), OS_WAIT_FAILED;
   OsObject *objs[OS_MAXIMUM_WAIT_OBJECTS];

@@ -744,39 +744,35 @@ int txt_AddEntryW(const char *textPath, const char *section, const TimeStamp &at
 
 namespace {
 
-// What a server calls "\\<server>\<path>": the part after the first
-// backslash that follows the last ':' (a URL's port), or that follows the
-// server name; empty when there is none.
-std::string ServerSidePath(const std::string &unc) {
-  if (unc.compare(0, 2, "\\\\") != 0) return std::string();
-  size_t colon = unc.rfind(':');
-  size_t cut = unc.find('\\', colon == std::string::npos ? 2 : colon);
-  return cut == std::string::npos ? std::string() : unc.substr(cut + 1);
-}
+// Where a server keeps its loggers' text files, as its file requests name it.
+const char kServerLoggers[] = "TSQ_CURRENT_CONFIG\\LOGGERS\\";
 
 bool ServersLoggerFile(const char *server) { return cfg_Road(server) == CFG_ROAD_REMOTE; }
+
+std::string LoggerFileName(const char *type, int number) {
+  return type && *type ? std::string(type) + "_" + std::to_string(number) + ".txt" : std::string();
+}
 
 }  // namespace
 
 std::string txt_LoggerTextPath(const char *server, const char *type, int number) {
-  if (!type || !*type) return std::string();
-  std::string name = std::string(type) + "_" + std::to_string(number) + ".txt";
-  if (!ServersLoggerFile(server)) return name;
-  return std::string("\\\\") + server + "\\TSQ_CURRENT_CONFIG\\LOGGERS\\" + name;
+  std::string name = LoggerFileName(type, number);
+  if (name.empty() || !ServersLoggerFile(server)) return name;
+  return std::string("\\\\") + server + "\\" + kServerLoggers + name;
 }
 
 int txt_ReadLoggerSection(const char *server, const char *type, int number, const char *section, char *out,
                           uint32_t *capacity) {
-  std::string path = txt_LoggerTextPath(server, type, number);
-  if (path.empty()) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
-  if (!ServersLoggerFile(server)) return txt_ReadSection(path.c_str(), section, out, capacity);
-  return txt_ReadSection(ServerSidePath(path).c_str(), section, out, capacity, server);
+  std::string name = LoggerFileName(type, number);
+  if (name.empty()) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  if (!ServersLoggerFile(server)) return txt_ReadSection(name.c_str(), section, out, capacity);
+  return txt_ReadSection((kServerLoggers + name).c_str(), section, out, capacity, server);
 }
 
 int txt_ReplaceLoggerSection(const char *server, const char *type, int number, const char *section,
                              const char *text) {
-  std::string path = txt_LoggerTextPath(server, type, number);
-  if (path.empty()) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
-  if (!ServersLoggerFile(server)) return txt_ReplaceSection(path.c_str(), section, text);
-  return txt_ReplaceSection(ServerSidePath(path).c_str(), section, text, server);
+  std::string name = LoggerFileName(type, number);
+  if (name.empty()) return os_Fail(OS_ERROR_INVALID_PARAMETER), -1;
+  if (!ServersLoggerFile(server)) return txt_ReplaceSection(name.c_str(), section, text);
+  return txt_ReplaceSection((kServerLoggers + name).c_str(), section, text, server);
 }

@@ -161,10 +161,6 @@ class PacedLine : public testing::Test {
     pump_SendCommand(1, "RP1PRV_ALL");
     return pump_ReadReply(1, buf, static_cast<char>(PUMP_CR), PUMP_PRV_ALL_REPLY_LIMIT);
   }
-  int Exchange(const char *command) {
-    pump_SendCommand(1, command);
-    return pump_ReadReply(1, buf, static_cast<char>(PUMP_CR), PUMP_SINGLE_REPLY_LIMIT);
-  }
   Line line{{}, 9600};
   char buf[PUMP_PRV_ALL_REPLY_LIMIT + 1] = {};
 };
